@@ -1,0 +1,29 @@
+#pragma once
+
+#include "BatchSettings.h"
+#include "Operation.h"
+
+#include <QString>
+
+// The checks a launch makes before a run, shared by the window and the command line.
+
+extern const QString messageSourceMissing;     // "源文件夹不存在,请选择正确路径!"
+extern const QString messageFolderMissing;     // "文件夹不存在,请选择正确路径!"
+extern const QString messageSaveMissing;       // "保存文件夹不存在,请选择正确路径!"
+extern const QString messageSameFolder;        // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
+extern const QString messageEmptyFind;         // "查找内容不能为空!"
+extern const QString messageCountMismatch;     // "查找数和替换数不一致,请核对!"
+extern const QString messageCountMismatchTitle; // "注意："
+
+// A folder exists when, after one trailing "/" or "\" is cut, a directory stands there.
+bool FolderExists(const QString &path);
+bool FileExists(const QString &path);
+// Compares two folders as real paths, so D:/a/ and D:/a are the same.
+bool SameFolder(const QString &a, const QString &b);
+
+// The operation's folder checks in their fixed order, then the same-folder refusal;
+// the first failing check's message, or an empty string.
+QString FolderCheckMessage(Operation operation, const BatchSettings &settings);
+
+// Deletes stale report files named by settings' three report paths.
+void DeleteStaleReports(const BatchSettings &settings);
