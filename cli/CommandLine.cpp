@@ -1,0 +1,350 @@
+#include "CommandLine.h"
+
+#include <QStringView>
+
+namespace {
+
+enum CommandBit : unsigned
+{
+    OnReplace = 1,
+    OnPairs = 2,
+    OnInsert = 4,
+    OnFind = 8,
+    OnEdits = OnReplace | OnPairs | OnInsert,
+    OnAll = OnEdits | OnFind,
+};
+
+enum class Key
+{
+    Find,
+    Replace,
+    FindFile,
+    ReplaceFile,
+    Text,
+    TextFile,
+    Behind,
+    Terms,
+    SaveDir,
+    InPlace,
+    Bom,
+    NoUtf16,
+    DryRun,
+    Report,
+    Null,
+    Quiet,
+    Help,
+    Version,
+};
+
+struct OptionSpec
+{
+    Key key;
+    const char *longName;
+    char shortName; // 0 when there is none
+    bool takesValue;
+    unsigned commands;
+};
+
+const OptionSpec optionSpecs[] = {
+    {Key::Find, "find", 0, true, OnReplace},
+    {Key::Replace, "replace", 0, true, OnReplace},
+    {Key::FindFile, "find-file", 0, true, OnPairs},
+    {Key::ReplaceFile, "replace-file", 0, true, OnPairs},
+    {Key::Text, "text", 0, true, OnInsert},
+    {Key::TextFile, "text-file", 0, true, OnInsert},
+    {Key::Behind, "behind", 0, false, OnInsert},
+    {Key::Terms, "terms", 0, true, OnFind},
+    {Key::SaveDir, "save-dir", 0, true, OnEdits},
+    {Key::InPlace, "in-place", 0, false, OnEdits},
+    {Key::Bom, "bom", 0, false, OnEdits},
+    {Key::NoUtf16, "no-utf16", 0, false, OnAll},
+    {Key::DryRun, "dry-run", 0, false, OnAll},
+    {Key::Report, "report", 0, false, OnAll},
+    {Key::Null, "null", '0', false, OnAll},
+    {Key::Quiet, "quiet", 'q', false, OnAll},
+    {Key::Help, "help", 'h', false, OnAll},
+    {Key::Version, "version", 0, false, OnAll},
+};
+
+struct CommandSpec
+{
+    const char *name;
+    Operation operation;
+    unsigned bit;
+};
+
+const CommandSpec commandSpecs[] = {
+    {"replace", Operation::ReplaceText, OnReplace},
+    {"replace-pairs", Operation::ReplacePairs, OnPairs},
+    {"insert", Operation::InsertText, OnInsert},
+    {"find", Operation::FindText, OnFind},
+};
+
+const OptionSpec *FindLong(QStringView name)
+{
+    for (const OptionSpec &spec : optionSpecs) {
+        if (name == QLatin1String(spec.longName))
+            return &spec;
+    }
+    return nullptr;
+}
+
+const OptionSpec *FindShort(QChar name)
+{
+    for (const OptionSpec &spec : optionSpecs) {
+        if (spec.shortName != 0 && name == QLatin1Char(spec.shortName))
+            return &spec;
+    }
+    return nullptr;
+}
+
+QString Spelling(const OptionSpec &spec)
+{
+    return QStringLiteral("--") + QLatin1String(spec.longName);
+}
+
+class Parser
+{
+public:
+    explicit Parser(const QStringList &arguments) : arguments(arguments) {}
+
+    ParsedCommandLine parse()
+    {
+        if (arguments.isEmpty())
+            return usage(QStringLiteral("a command is missing"));
+        const QString &first = arguments.first();
+        if (first == QLatin1String("-h") || first == QLatin1String("--help"))
+            return kindOnly(ParsedCommandLine::Kind::Help);
+        if (first == QLatin1String("--version"))
+            return kindOnly(ParsedCommandLine::Kind::Version);
+        const CommandSpec *command = nullptr;
+        for (const CommandSpec &spec : commandSpecs) {
+            if (first == QLatin1String(spec.name))
+                command = &spec;
+        }
+        if (!command)
+            return usage(QStringLiteral("unknown command '%1'").arg(first));
+        commandBit = command->bit;
+        result.request.operation = command->operation;
+
+        QStringList positionals;
+        bool optionsEnded = false;
+        for (index = 1; index < arguments.size(); ++index) {
+            const QString &argument = arguments.at(index);
+            if (optionsEnded || argument == QLatin1String("-") ||
+                !argument.startsWith(QLatin1Char('-'))) {
+                positionals << argument;
+            } else if (argument == QLatin1String("--")) {
+                optionsEnded = true;
+            } else if (argument.startsWith(QLatin1String("--"))) {
+                if (!takeLong(argument))
+                    return result;
+            } else if (!takeShorts(argument)) {
+                return result;
+            }
+            if (result.kind != ParsedCommandLine::Kind::UsageError)
+                return result; // --help or --version ends the parse
+        }
+        if (positionals.isEmpty())
+            return usage(QStringLiteral("SOURCE is missing"));
+        if (positionals.size() > 1)
+            return usage(QStringLiteral("unexpected argument '%1'").arg(positionals.at(1)));
+        result.request.source = positionals.first();
+        if (!checkCombination())
+            return result;
+        result.kind = ParsedCommandLine::Kind::Run;
+        return result;
+    }
+
+private:
+    ParsedCommandLine kindOnly(ParsedCommandLine::Kind kind)
+    {
+        result.kind = kind;
+        return result;
+    }
+
+    ParsedCommandLine usage(const QString &message)
+    {
+        result.kind = ParsedCommandLine::Kind::UsageError;
+        result.error = message;
+        return result;
+    }
+
+    bool fail(const QString &message)
+    {
+        usage(message);
+        return false;
+    }
+
+    bool takeLong(const QString &argument)
+    {
+        const int equals = argument.indexOf(QLatin1Char('='));
+        const int nameEnd = equals < 0 ? argument.size() : equals;
+        const QStringView name = QStringView(argument).mid(2, nameEnd - 2);
+        const OptionSpec *spec = FindLong(name);
+        if (!spec)
+            return fail(QStringLiteral("unknown option '%1'").arg(argument));
+        if (equals >= 0) {
+            if (!spec->takesValue)
+                return fail(QStringLiteral("%1 takes no value").arg(Spelling(*spec)));
+            return apply(*spec, argument.mid(equals + 1));
+        }
+        return takeWithNextValue(*spec);
+    }
+
+    bool takeShorts(const QString &argument)
+    {
+        for (int i = 1; i < argument.size(); ++i) {
+            const OptionSpec *spec = FindShort(argument.at(i));
+            if (!spec)
+                return fail(QStringLiteral("unknown option '-%1'").arg(argument.at(i)));
+            if (!apply(*spec, QString()))
+                return false;
+            if (result.kind != ParsedCommandLine::Kind::UsageError)
+                return true;
+        }
+        return true;
+    }
+
+    bool takeWithNextValue(const OptionSpec &spec)
+    {
+        if (!spec.takesValue)
+            return apply(spec, QString());
+        if (index + 1 >= arguments.size())
+            return fail(QStringLiteral("%1 needs a value").arg(Spelling(spec)));
+        ++index;
+        return apply(spec, arguments.at(index));
+    }
+
+    bool apply(const OptionSpec &spec, const QString &value)
+    {
+        if (spec.key == Key::Help) {
+            result.kind = ParsedCommandLine::Kind::Help;
+            return true;
+        }
+        if (spec.key == Key::Version) {
+            result.kind = ParsedCommandLine::Kind::Version;
+            return true;
+        }
+        if (!(spec.commands & commandBit))
+            return fail(QStringLiteral("%1 does not apply to the command '%2'")
+                            .arg(Spelling(spec), arguments.first()));
+        const unsigned seenBit = 1u << static_cast<unsigned>(spec.key);
+        if (seen & seenBit)
+            return fail(QStringLiteral("%1 is given twice").arg(Spelling(spec)));
+        seen |= seenBit;
+
+        CommandRequest &request = result.request;
+        switch (spec.key) {
+        case Key::Find:
+            request.find = value;
+            break;
+        case Key::Replace:
+            request.replace = value;
+            break;
+        case Key::FindFile:
+            request.findFile = value;
+            break;
+        case Key::ReplaceFile:
+            request.replaceFile = value;
+            break;
+        case Key::Text:
+            request.text = value;
+            request.textGiven = true;
+            break;
+        case Key::TextFile:
+            request.textFile = value;
+            request.textFileGiven = true;
+            break;
+        case Key::Behind:
+            request.behind = true;
+            break;
+        case Key::Terms:
+            request.terms = value;
+            break;
+        case Key::SaveDir:
+            request.saveDir = value;
+            request.saveDirGiven = true;
+            break;
+        case Key::InPlace:
+            request.inPlace = true;
+            break;
+        case Key::Bom:
+            request.withBom = true;
+            break;
+        case Key::NoUtf16:
+            request.noUtf16 = true;
+            break;
+        case Key::DryRun:
+            request.dryRun = true;
+            break;
+        case Key::Report:
+            request.report = true;
+            break;
+        case Key::Null:
+            request.nullSeparated = true;
+            break;
+        case Key::Quiet:
+            request.quiet = true;
+            break;
+        case Key::Help:
+        case Key::Version:
+            break;
+        }
+        return true;
+    }
+
+    bool given(Key key) const { return seen & (1u << static_cast<unsigned>(key)); }
+
+    bool require(Key key)
+    {
+        if (given(key))
+            return true;
+        for (const OptionSpec &spec : optionSpecs) {
+            if (spec.key == key)
+                return fail(QStringLiteral("%1 is missing").arg(Spelling(spec)));
+        }
+        return false;
+    }
+
+    bool checkCombination()
+    {
+        const CommandRequest &request = result.request;
+        switch (request.operation) {
+        case Operation::ReplaceText:
+            if (!require(Key::Find) || !require(Key::Replace))
+                return false;
+            break;
+        case Operation::ReplacePairs:
+            if (!require(Key::FindFile) || !require(Key::ReplaceFile))
+                return false;
+            break;
+        case Operation::InsertText:
+            if (request.textGiven == request.textFileGiven)
+                return fail(QStringLiteral("give exactly one of --text and --text-file"));
+            break;
+        case Operation::FindText:
+            if (!require(Key::Terms))
+                return false;
+            break;
+        }
+        if (request.operation != Operation::FindText && request.saveDirGiven == request.inPlace)
+            return fail(QStringLiteral("give exactly one of --save-dir and --in-place"));
+        if (request.dryRun && request.report)
+            return fail(QStringLiteral("--dry-run writes nothing, so it cannot write --report"));
+        return true;
+    }
+
+    const QStringList &arguments;
+    ParsedCommandLine result;
+    unsigned commandBit = 0;
+    unsigned seen = 0;
+    int index = 0;
+};
+
+} // namespace
+
+ParsedCommandLine ParseCommandLine(const QStringList &arguments)
+{
+    return Parser(arguments).parse();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Operation.h"
+
+#include <QString>
+#include <QStringList>
+
+// One invocation of parafold-cli, as the user typed it.
+struct CommandRequest
+{
+    Operation operation = Operation::FindText;
+    QString source;
+    QString saveDir;
+    bool saveDirGiven = false;
+    bool inPlace = false;
+    QString find;
+    QString replace;
+    QString findFile;
+    QString replaceFile;
+    QString text;
+    bool textGiven = false;
+    QString textFile;
+    bool textFileGiven = false;
+    bool behind = false;
+    QString terms;
+    bool withBom = false;
+    bool noUtf16 = false;
+    bool dryRun = false;
+    bool report = false;
+    bool nullSeparated = false;
+    bool quiet = false;
+};
+
+struct ParsedCommandLine
+{
+    enum class Kind
+    {
+        Run,
+        Help,
+        Version,
+        UsageError,
+    };
+    Kind kind = Kind::UsageError;
+    CommandRequest request;
+    QString error; // for UsageError
+};
+
+// Parses the arguments after the program name.
+ParsedCommandLine ParseCommandLine(const QStringList &arguments);

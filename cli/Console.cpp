@@ -1,0 +1,110 @@
+#include "Console.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+// Writes all of data, retrying after signals; returns 0 or the errno of the failure.
+int WriteAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+const qint64 flushIntervalMs = 20;
+const char eraseLine[] = "\r\x1b[K";
+
+} // namespace
+
+Console::Console(bool nullSeparated)
+    : nullSeparated(nullSeparated), outIsTerminal(::isatty(STDOUT_FILENO) == 1),
+      errIsTerminal(::isatty(STDERR_FILENO) == 1)
+{
+    sinceFlush.start();
+}
+
+void Console::writeFound(const QString &nativePath)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (outClosed || outErrno != 0)
+        return;
+    pending += nativePath.toLocal8Bit();
+    pending += nullSeparated ? '\0' : '\n';
+    if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
+        writeOut();
+}
+
+void Console::flushFoundIfDue()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (!pending.isEmpty() && sinceFlush.elapsed() >= flushIntervalMs)
+        writeOut();
+}
+
+void Console::flushFound()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (!pending.isEmpty())
+        writeOut();
+}
+
+void Console::writeOut()
+{
+    if (outIsTerminal && errIsTerminal)
+        eraseStatusLocked();
+    const int error = WriteAll(STDOUT_FILENO, pending.constData(), pending.size());
+    pending.clear();
+    sinceFlush.restart();
+    if (error == EPIPE)
+        outClosed = true;
+    else if (error != 0)
+        outErrno = error;
+}
+
+void Console::printOut(const QString &text)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    pending += text.toLocal8Bit();
+    writeOut();
+}
+
+void Console::printLine(const QString &text)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    eraseStatusLocked();
+    const QByteArray line = text.toLocal8Bit() + '\n';
+    // Nothing sensible is left to do when stderr itself cannot be written.
+    WriteAll(STDERR_FILENO, line.constData(), line.size());
+}
+
+void Console::showStatus(const QByteArray &line)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    const QByteArray text = '\r' + line + "\x1b[K";
+    WriteAll(STDERR_FILENO, text.constData(), text.size());
+    statusShown = true;
+}
+
+void Console::clearStatus()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    eraseStatusLocked();
+}
+
+void Console::eraseStatusLocked()
+{
+    if (!statusShown)
+        return;
+    WriteAll(STDERR_FILENO, eraseLine, sizeof eraseLine - 1);
+    statusShown = false;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <mutex>
+
+// The command's two output streams: the found list on stdout, and messages plus the
+// progress line on stderr. Both may be the same terminal, so every write goes through one
+// lock and erases the progress line first.
+class Console
+{
+public:
+    explicit Console(bool nullSeparated);
+
+    bool stderrIsTerminal() const { return errIsTerminal; }
+
+    // Appends one path to the found list. Output is flushed at once on a terminal and at
+    // least every few milliseconds otherwise, so a reader sees paths as they are found.
+    void writeFound(const QString &nativePath);
+    void flushFoundIfDue();
+    void flushFound();
+    // The reader of stdout has gone away (a closed pipe).
+    bool stdoutClosed() const { return outClosed; }
+    // Another write error on stdout, such as a full disk; 0 when none.
+    int stdoutError() const { return outErrno; }
+
+    // Text of the program's own, such as the help, on stdout.
+    void printOut(const QString &text);
+
+    // One message line on stderr.
+    void printLine(const QString &text);
+
+    // The progress line, redrawn in place; only ever used on a terminal.
+    void showStatus(const QByteArray &line);
+    void clearStatus();
+
+private:
+    void writeOut();
+    void eraseStatusLocked();
+
+    std::mutex lock;
+    const bool nullSeparated;
+    const bool outIsTerminal;
+    const bool errIsTerminal;
+    bool statusShown = false;
+    bool outClosed = false;
+    int outErrno = 0;
+    QByteArray pending;
+    QElapsedTimer sinceFlush;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+QString HelpText();
+QString UsageHint();

@@ -1,0 +1,55 @@
+#include "InputFiles.h"
+
+#include "BatchSettings.h"
+
+#include <QFile>
+#include <QTextCodec>
+
+namespace {
+
+bool ReadUtf8File(const QString &path, QString &text, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    // A byte-order mark is how some editors label UTF-8; it is not part of the text.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars != 0 || state.remainingChars != 0) {
+        error = QStringLiteral("%1 is not UTF-8 text").arg(path);
+        return false;
+    }
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return true;
+}
+
+} // namespace
+
+bool ReadLineListFile(const QString &path, QStringList &lines, QString &error)
+{
+    QString text;
+    if (!ReadUtf8File(path, text, error))
+        return false;
+    if (text.isEmpty()) {
+        lines.clear();
+        return true;
+    }
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    lines = SplitLines(text);
+    return true;
+}
+
+bool ReadWholeTextFile(const QString &path, QString &text, QString &error)
+{
+    return ReadUtf8File(path, text, error);
+}

@@ -1,0 +1,138 @@
+#include "RunCommand.h"
+
+#include "BatchSettings.h"
+#include "Console.h"
+#include "InputFiles.h"
+#include "LaunchChecks.h"
+#include "ProgressBar.h"
+#include "RunBatch.h"
+
+#include <QDir>
+#include <cstring>
+
+namespace {
+
+// Absolute and clean, with one trailing "/" as the window's folder picker gives it.
+QString AbsoluteFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return path;
+    QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+// Fills settings as the window's launch captures them; false with a message when the
+// run must not start.
+bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message)
+{
+    settings.sourceDir = AbsoluteFolder(request.source);
+    settings.detectUtf16 = !request.noUtf16;
+    if (request.operation != Operation::FindText) {
+        settings.withBom = request.withBom;
+        settings.saveInSource = request.inPlace;
+        settings.saveDir = request.inPlace ? QString() : AbsoluteFolder(request.saveDir);
+    }
+    switch (request.operation) {
+    case Operation::ReplaceText:
+        settings.findText = request.find;
+        settings.replaceText = request.replace;
+        if (settings.findText.isEmpty()) {
+            message = messageEmptyFind;
+            return false;
+        }
+        break;
+    case Operation::ReplacePairs:
+        if (!ReadLineListFile(request.findFile, settings.findLines, message) ||
+            !ReadLineListFile(request.replaceFile, settings.replaceLines, message))
+            return false;
+        if (settings.findLines.size() != settings.replaceLines.size()) {
+            message = messageCountMismatch;
+            return false;
+        }
+        break;
+    case Operation::InsertText:
+        settings.insertAtFront = !request.behind;
+        if (request.textFileGiven) {
+            if (!ReadWholeTextFile(request.textFile, settings.insertText, message))
+                return false;
+        } else {
+            settings.insertText = request.text;
+        }
+        break;
+    case Operation::FindText:
+        settings.searchTerms = request.terms;
+        break;
+    }
+    SetReportPaths(settings);
+    message = FolderCheckMessage(request.operation, settings);
+    return message.isEmpty();
+}
+
+} // namespace
+
+int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
+               const std::atomic_bool &interrupted)
+{
+    BatchSettings settings;
+    QString refusal;
+    if (!CaptureSettings(request, settings, refusal)) {
+        console.printLine(refusal);
+        return ExitFailure;
+    }
+
+    RunOptions options;
+    options.dryRun = request.dryRun;
+    options.writeReports = request.report;
+    options.stop = &stop;
+    if (request.report)
+        DeleteStaleReports(settings);
+
+    ProgressBar progress(console);
+    const bool showProgress = console.stderrIsTerminal() && !request.quiet;
+    const bool stopWhenUnread = request.operation == Operation::FindText;
+
+    RunObserver observer;
+    observer.fileFound = [&](const QString &nativePath) {
+        console.writeFound(nativePath);
+        // Nobody reads the list any more: a search has nothing else to give, but an
+        // edit goes on, since stopping would leave the tree half edited.
+        if (stopWhenUnread && console.stdoutClosed())
+            stop = true;
+    };
+    observer.fileHandled = [&](qint64 bytes) {
+        console.flushFoundIfDue();
+        if (showProgress)
+            progress.fileHandled(bytes);
+    };
+    observer.fileFailed = [&](const QString &nativePath, const QString &reason) {
+        console.printLine(nativePath + QStringLiteral(": ") + reason);
+    };
+    if (showProgress) {
+        observer.scanFinished = [&](int txtFiles) { progress.setTotal(txtFiles); };
+        observer.showDisposingFile = [&](const QString &text) { progress.setFileInHand(text); };
+        observer.runFinished = [&] { progress.finish(); };
+        progress.start();
+    }
+
+    const RunResult result = RunBatch(request.operation, settings, observer, options);
+    progress.finish();
+    console.flushFound();
+
+    if (!request.quiet)
+        console.printLine(result.statistics);
+    if (console.stdoutError() != 0) {
+        console.printLine(QStringLiteral("parafold-cli: cannot write the list to stdout: %1")
+                              .arg(QString::fromLocal8Bit(std::strerror(console.stdoutError()))));
+        return ExitFailure;
+    }
+    if (result.stopped && interrupted) {
+        console.printLine(QStringLiteral(
+            "parafold-cli: interrupted; the files after the one in hand were not handled"));
+        return ExitInterrupted;
+    }
+    if (result.failed > 0)
+        return ExitFailure;
+    return result.changed > 0 ? ExitFound : ExitNoneFound;
+}
