@@ -7,12 +7,13 @@
 
 // The checks a launch makes before a run, shared by the window and the command line.
 
-extern const QString messageSourceMissing;     // "源文件夹不存在,请选择正确路径!"
-extern const QString messageFolderMissing;     // "文件夹不存在,请选择正确路径!"
-extern const QString messageSaveMissing;       // "保存文件夹不存在,请选择正确路径!"
-extern const QString messageSameFolder;        // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
-extern const QString messageEmptyFind;         // "查找内容不能为空!"
-extern const QString messageCountMismatch;     // "查找数和替换数不一致,请核对!"
+extern const QString messageSourceMissing; // "源文件夹不存在,请选择正确路径!"
+extern const QString messageFolderMissing; // "文件夹不存在,请选择正确路径!"
+extern const QString messageSaveMissing;   // "保存文件夹不存在,请选择正确路径!"
+extern const QString
+    messageSameFolder; // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
+extern const QString messageEmptyFind;          // "查找内容不能为空!"
+extern const QString messageCountMismatch;      // "查找数和替换数不一致,请核对!"
 extern const QString messageCountMismatchTitle; // "注意："
 
 // A folder exists when, after one trailing "/" or "\" is cut, a directory stands there.

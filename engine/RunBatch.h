@@ -29,8 +29,8 @@ struct RunObserver
 
 struct RunOptions
 {
-    bool dryRun = false;       // decide every file, write nothing at all
-    bool writeReports = true;  // write the report files into the source folder
+    bool dryRun = false;                    // decide every file, write nothing at all
+    bool writeReports = true;               // write the report files into the source folder
     const std::atomic_bool *stop = nullptr; // when set, the run ends after the file in hand
 };
 
@@ -43,9 +43,13 @@ struct RunResult
     qint64 seconds = 0;
     bool stopped = false;
     QString statistics;
+    // Not empty when the run was refused before it touched anything (a save folder that is
+    // the source folder, a missing save folder, pair lists of different lengths); no
+    // observer member is called then.
+    QString refusal;
 };
 
-// Runs one operation over settings.sourceDir. The window's worker and the command line
-// both call this.
-RunResult RunBatch(Operation operation, const BatchSettings &settings,
-                   const RunObserver &observer, const RunOptions &options = {});
+// Runs one operation over settings.sourceDir, on a copy of settings whose report paths are
+// set inside the source folder. The window's worker and the command line both call this.
+RunResult RunBatch(Operation operation, const BatchSettings &settings, const RunObserver &observer,
+                   const RunOptions &options = {});

@@ -1,0 +1,102 @@
+#include "DecodeTextFile.h"
+
+#include "ReadFileBytes.h"
+#include "Utf8Validation.h"
+
+#include <QTextCodec>
+#include <QtEndian>
+
+namespace {
+
+bool StartsWith(const QByteArray &bytes, const char *mark, int size)
+{
+    return bytes.size() >= size && std::equal(mark, mark + size, bytes.constData());
+}
+
+const char utf8Bom[] = "\xEF\xBB\xBF";
+
+DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
+{
+    // Decoded by hand: the codec's own byte-order-mark handling would also eat a second mark
+    // that belongs to the content.
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData()) + 2;
+    const int units = (bytes.size() - 2) / 2;
+    QString text(units, Qt::Uninitialized);
+    QChar *out = text.data();
+    const bool little = encoding == TextEncoding::Utf16Le;
+    for (int i = 0; i < units; ++i) {
+        const ushort unit = little ? qFromLittleEndian<quint16>(data + 2 * i)
+                                   : qFromBigEndian<quint16>(data + 2 * i);
+        out[i] = QChar(unit);
+    }
+    // An odd final byte has no character; writing back would drop it.
+    const bool lossless = (bytes.size() - 2) % 2 == 0;
+    return {std::move(text), encoding, lossless};
+}
+
+DecodedText DecodeGbk(const QByteArray &bytes)
+{
+    // The GBK decoder never reports bad input, so only a round trip proves the text whole.
+    QTextCodec *codec = QTextCodec::codecForName("GBK");
+    QString text = codec->toUnicode(bytes);
+    const bool lossless = codec->fromUnicode(text) == bytes;
+    return {std::move(text), TextEncoding::Gbk, lossless};
+}
+
+} // namespace
+
+TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
+{
+    if (detectUtf16 && StartsWith(bytes, "\xFF\xFE", 2))
+        return TextEncoding::Utf16Le;
+    if (detectUtf16 && StartsWith(bytes, "\xFE\xFF", 2))
+        return TextEncoding::Utf16Be;
+    return IsValidUtf8(bytes.constData(), bytes.size()) ? TextEncoding::Utf8 : TextEncoding::Gbk;
+}
+
+DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+    case TextEncoding::Utf16Be:
+        return DecodeUtf16(bytes, encoding);
+    case TextEncoding::Utf8: {
+        const int skip = StartsWith(bytes, utf8Bom, 3) ? 3 : 0;
+        return {QString::fromUtf8(bytes.constData() + skip, bytes.size() - skip), encoding, true};
+    }
+    case TextEncoding::Gbk:
+        break;
+    }
+    return DecodeGbk(bytes);
+}
+
+void NormaliseLineEnds(QString &text)
+{
+    int from = text.indexOf(QLatin1Char('\r'));
+    if (from < 0)
+        return;
+    QChar *data = text.data();
+    const int size = text.size();
+    int out = from;
+    for (int in = from; in < size; ++in) {
+        if (data[in] == QLatin1Char('\r')) {
+            data[out++] = QLatin1Char('\n');
+            if (in + 1 < size && data[in + 1] == QLatin1Char('\n'))
+                ++in;
+        } else {
+            data[out++] = data[in];
+        }
+    }
+    text.truncate(out);
+}
+
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16)
+{
+    QByteArray bytes;
+    if (!ReadFileBytes(path, bytes))
+        return std::nullopt;
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, detectUtf16));
+    bytes.clear();
+    NormaliseLineEnds(decoded.text);
+    return decoded;
+}

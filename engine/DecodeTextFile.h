@@ -1,0 +1,29 @@
+#pragma once
+
+#include "TextEncoding.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+struct DecodedText
+{
+    QString text; // every line break is a single line feed
+    TextEncoding encoding = TextEncoding::Utf8;
+    // Encoding the text again gives back the file's bytes (line ends and byte-order mark
+    // aside), so writing it back loses nothing.
+    bool lossless = true;
+};
+
+// UTF-16 only by its byte-order mark and only when asked for; otherwise UTF-8 when the bytes
+// are well-formed UTF-8, and GBK for everything else.
+TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
+
+// Decodes bytes in the given encoding, without the byte-order mark, line ends as they are.
+DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding);
+
+// Turns CR LF and every lone CR into a single LF.
+void NormaliseLineEnds(QString &text);
+
+// Reads and decodes a file; nothing when it cannot be read.
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16);

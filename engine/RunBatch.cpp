@@ -1,0 +1,149 @@
+#include "RunBatch.h"
+
+#include "CollectFiles.h"
+#include "HandleTextFile.h"
+#include "LaunchChecks.h"
+#include "ReportFile.h"
+#include "StatisticsLine.h"
+#include "TargetPath.h"
+
+#include <QDateTime>
+#include <QDir>
+
+namespace {
+
+bool IsTextFileName(const QString &name)
+{
+    return name.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive);
+}
+
+// What would make an editing run lose data or guess; the launch checks these too.
+QString Refusal(Operation operation, const BatchSettings &settings)
+{
+    if (operation == Operation::FindText)
+        return QString();
+    if (operation == Operation::ReplacePairs &&
+        settings.findLines.size() != settings.replaceLines.size())
+        return messageCountMismatch;
+    if (settings.saveInSource)
+        return QString();
+    if (settings.saveDir.isEmpty())
+        return messageSaveMissing;
+    if (SameFolder(settings.sourceDir, settings.saveDir))
+        return messageSameFolder;
+    return QString();
+}
+
+template <typename Callback, typename... Args> void Notify(const Callback &callback, Args &&...args)
+{
+    if (callback)
+        callback(std::forward<Args>(args)...);
+}
+
+class BatchRun
+{
+public:
+    BatchRun(Operation operation, const BatchSettings &settings, const RunObserver &observer,
+             const RunOptions &options)
+        : operation(operation), settings(settings), observer(observer), options(options)
+    {
+        SetReportPaths(this->settings);
+    }
+
+    RunResult run()
+    {
+        result.refusal = Refusal(operation, settings);
+        if (!result.refusal.isEmpty())
+            return result;
+        const qint64 start = QDateTime::currentSecsSinceEpoch();
+        const FileList files = CollectFiles(settings.sourceDir);
+        Notify(observer.scanFinished, countTextFiles(files));
+        const FileHook hook = MakeFileHook(operation, settings);
+        for (const ScannedFile &file : files.files) {
+            if (options.stop && options.stop->load()) {
+                result.stopped = true;
+                break;
+            }
+            handle(files, file, hook);
+        }
+        result.seconds = QDateTime::currentSecsSinceEpoch() - start;
+        result.statistics = StatisticsLine(operation, {result.scanned, result.typed, result.changed,
+                                                       result.failed, result.seconds});
+        Notify(observer.showDisposingFile, result.statistics);
+        Notify(observer.runFinished);
+        if (!options.dryRun && options.writeReports) {
+            writeReport(settings.reportUnreadablePath, failedList);
+            writeReport(settings.reportMatchedPath, foundList);
+        }
+        return result;
+    }
+
+private:
+    static int countTextFiles(const FileList &files)
+    {
+        int count = 0;
+        for (const ScannedFile &file : files.files)
+            count += IsTextFileName(file.name) ? 1 : 0;
+        return count;
+    }
+
+    void handle(const FileList &files, const ScannedFile &file, const FileHook &hook)
+    {
+        ++result.scanned;
+        if (!IsTextFileName(file.name))
+            return;
+        const QString sourcePath = files.path(file);
+        const QString nativePath = QDir::toNativeSeparators(sourcePath);
+        ++result.typed;
+        Notify(observer.showDisposingFile, nativePath);
+
+        FileTask task;
+        task.sourcePath = sourcePath;
+        if (operation != Operation::FindText)
+            task.targetPath = TargetPath(sourcePath, files.relativePath(file), settings.saveDir,
+                                         settings.saveInSource);
+        task.detectUtf16 = settings.detectUtf16;
+        task.withBom = settings.withBom;
+        task.saveInSource = settings.saveInSource;
+        task.dryRun = options.dryRun;
+        const FileOutcome outcome = HandleTextFile(task, hook);
+
+        Notify(observer.fileHandled, outcome.bytes);
+        switch (outcome.kind) {
+        case FileOutcome::Unchanged:
+            break;
+        case FileOutcome::Changed:
+            ++result.changed;
+            foundList.append(nativePath);
+            Notify(observer.fileFound, nativePath);
+            break;
+        case FileOutcome::Failed:
+            ++result.failed;
+            failedList.append(nativePath);
+            Notify(observer.fileFailed, nativePath, outcome.reason);
+            break;
+        }
+    }
+
+    void writeReport(const QString &path, const QStringList &entries)
+    {
+        if (!entries.isEmpty() && WriteReport(path, entries))
+            Notify(observer.openReport, path);
+    }
+
+    const Operation operation;
+    BatchSettings settings;
+    const RunObserver &observer;
+    const RunOptions &options;
+    RunResult result;
+    QStringList failedList;
+    QStringList foundList;
+};
+
+} // namespace
+
+RunResult RunBatch(Operation operation, const BatchSettings &settings, const RunObserver &observer,
+                   const RunOptions &options)
+{
+    return BatchRun(operation, settings, observer, options).run();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "Operation.h"
+
+#include <QString>
+
+struct RunCounts
+{
+    int scanned = 0;
+    int typed = 0;
+    int changed = 0; // matched files for the find-only operation
+    int failed = 0;
+    qint64 seconds = 0;
+};
+
+// The line shown at the end of a run. The find-only operation adds its match count and
+// always shows 0 changed files; "失败" and the count appear only when some file failed.
+QString StatisticsLine(Operation operation, const RunCounts &counts);

@@ -1,0 +1,66 @@
+#include "Utf8Validation.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool IsContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+} // namespace
+
+bool IsValidUtf8(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        // Most text files are largely ASCII; skip it eight bytes at a time.
+        if (size - i >= 8) {
+            std::uint64_t block;
+            std::memcpy(&block, bytes + i, sizeof block);
+            if ((block & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        int length;
+        unsigned char secondMin = 0x80;
+        unsigned char secondMax = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                secondMin = 0xA0; // overlong below U+0800
+            else if (lead == 0xED)
+                secondMax = 0x9F; // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                secondMin = 0x90; // overlong below U+10000
+            else if (lead == 0xF4)
+                secondMax = 0x8F; // above U+10FFFF
+        } else {
+            return false;
+        }
+        if (size - i < length)
+            return false;
+        const unsigned char second = bytes[i + 1];
+        if (second < secondMin || second > secondMax)
+            return false;
+        for (int k = 2; k < length; ++k) {
+            if (!IsContinuation(bytes[i + k]))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
