@@ -61,8 +61,12 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding)
     case TextEncoding::Utf16Be:
         return DecodeUtf16(bytes, encoding);
     case TextEncoding::Utf8: {
+        // Only the first mark is dropped; QString::fromUtf8 would take a second one as well.
         const int skip = StartsWith(bytes, utf8Bom, 3) ? 3 : 0;
-        return {QString::fromUtf8(bytes.constData() + skip, bytes.size() - skip), encoding, true};
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        QString text = QTextCodec::codecForMib(106)->toUnicode(bytes.constData() + skip,
+                                                               bytes.size() - skip, &state);
+        return {std::move(text), encoding, true};
     }
     case TextEncoding::Gbk:
         break;
