@@ -80,8 +80,15 @@ void ProgressBar::start()
 
 void ProgressBar::setTotal(int txtFiles)
 {
-    std::lock_guard<std::mutex> guard(lock);
-    total = txtFiles;
+    QByteArray line;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        total = txtFiles;
+        if (!running)
+            return;
+        line = render();
+    }
+    console.showStatus(line);
 }
 
 void ProgressBar::setFileInHand(const QString &nativePath)
@@ -113,12 +120,12 @@ void ProgressBar::finish()
 void ProgressBar::tick()
 {
     std::unique_lock<std::mutex> guard(lock);
-    while (!wake.wait_for(guard, tickInterval, [this] { return !running; })) {
+    do {
         const QByteArray line = render();
         guard.unlock();
         console.showStatus(line);
         guard.lock();
-    }
+    } while (!wake.wait_for(guard, tickInterval, [this] { return !running; }));
 }
 
 QByteArray ProgressBar::render()

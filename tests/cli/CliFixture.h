@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// What one run of parafold-cli gave back.
+struct CliResult
+{
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs the built parafold-cli with the arguments, in workingDir when given.
+CliResult RunCli(const QStringList &arguments, const QString &workingDir = QString());
+QString CliPath();
+
+// Writes bytes to root/relativePath, creating folders on the way.
+void WriteBytes(const QString &root, const QString &relativePath, const QByteArray &bytes);
+QByteArray ReadBytes(const QString &path);
+
+QByteArray Utf8(const char *text);
+QByteArray Gbk(const QString &text);
+QByteArray Utf16LeWithBom(const QString &text);
+
+// A small tree of mixed encodings, line ends and non-.txt files below root.
+void MakeSampleTree(const QString &root);
+
+// Every folder and file below root by relative path; a file's bytes, and with
+// withTimes also every entry's modification time.
+QMap<QString, QByteArray> Snapshot(const QString &root, bool withTimes);
+
+// The lines of a list written with line feeds or NUL bytes, without the last terminator.
+QStringList SplitList(const QByteArray &list, char separator);
+
+// The statistics line with its elapsed seconds left out, since two runs may cross a
+// second boundary differently.
+QString WithoutSeconds(const QString &statistics);

@@ -1,0 +1,346 @@
+// What parafold-cli refuses, what it leaves alone, and how it reads its input files.
+
+#include "CliFixture.h"
+
+#include "BatchSettings.h"
+#include "LaunchChecks.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class CliBehaviour : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void usageErrors_data();
+    void usageErrors();
+    void refusals_data();
+    void refusals();
+    void dryRunWritesNothing_data();
+    void dryRunWritesNothing();
+    void pairFileLines_data();
+    void pairFileLines();
+    void failedFile_data();
+    void failedFile();
+    void relativeFoldersListAbsolutePaths();
+    void withoutReportStaleReportsStay();
+
+private:
+    QStringList substituted(QStringList arguments) const;
+
+    QScopedPointer<QTemporaryDir> root;
+};
+
+void CliBehaviour::init()
+{
+    root.reset(new QTemporaryDir);
+    QVERIFY(root->isValid());
+    MakeSampleTree(root->filePath(QStringLiteral("src")));
+    QVERIFY(QDir().mkpath(root->filePath(QStringLiteral("save"))));
+    WriteBytes(root->path(), QStringLiteral("in/find"), Utf8("小云\n小吉\n"));
+    WriteBytes(root->path(), QStringLiteral("in/replace"), Utf8("甲\n乙\n"));
+    WriteBytes(root->path(), QStringLiteral("in/three"), Utf8("a\nb\nc\n"));
+    WriteBytes(root->path(), QStringLiteral("in/gbk"), Gbk(QStringLiteral("小云\n")));
+    WriteBytes(root->path(), QStringLiteral("src/") + reportMatchedName, Utf8("stale\r\n"));
+}
+
+QStringList CliBehaviour::substituted(QStringList arguments) const
+{
+    for (QString &argument : arguments) {
+        argument.replace(QStringLiteral("@SRC"), root->filePath(QStringLiteral("src")));
+        argument.replace(QStringLiteral("@SAVE"), root->filePath(QStringLiteral("save")));
+        argument.replace(QStringLiteral("@IN"), root->filePath(QStringLiteral("in")));
+        argument.replace(QStringLiteral("@ROOT"), root->path());
+    }
+    return arguments;
+}
+
+static QStringList Words(const char *text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+void CliBehaviour::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("nothing") << QStringList() << QStringLiteral("command is missing");
+    QTest::newRow("unknown command") << Words("grep @SRC") << QStringLiteral("unknown command");
+    QTest::newRow("no source") << Words("find --terms a") << QStringLiteral("SOURCE");
+    QTest::newRow("two sources") << Words("find @SRC @SAVE --terms a")
+                                 << QStringLiteral("unexpected argument");
+    QTest::newRow("missing find") << Words("replace @SRC --replace x --in-place")
+                                  << QStringLiteral("--find is missing");
+    QTest::newRow("missing replacement")
+        << Words("replace @SRC --find x --in-place") << QStringLiteral("--replace is missing");
+    QTest::newRow("neither save folder nor in place")
+        << Words("replace @SRC --find x --replace y") << QStringLiteral("exactly one");
+    QTest::newRow("both save folder and in place")
+        << Words("insert @SRC --text x --save-dir @SAVE --in-place")
+        << QStringLiteral("exactly one");
+    QTest::newRow("both insert texts")
+        << Words("insert @SRC --text x --text-file @IN/find --in-place")
+        << QStringLiteral("exactly one");
+    QTest::newRow("no insert text")
+        << Words("insert @SRC --in-place") << QStringLiteral("exactly one");
+    QTest::newRow("save folder for find")
+        << Words("find @SRC --terms a --save-dir @SAVE") << QStringLiteral("does not apply");
+    QTest::newRow("bom for find") << Words("find @SRC --terms a --bom")
+                                  << QStringLiteral("does not apply");
+    QTest::newRow("terms for replace")
+        << Words("replace @SRC --find a --replace b --in-place --terms a")
+        << QStringLiteral("does not apply");
+    QTest::newRow("unknown long option")
+        << Words("find @SRC --terms a --fast") << QStringLiteral("unknown option");
+    QTest::newRow("unknown short option")
+        << Words("find @SRC --terms a -x") << QStringLiteral("unknown option");
+    QTest::newRow("value missing at the end")
+        << Words("find @SRC --terms") << QStringLiteral("needs a value");
+    QTest::newRow("value on a flag")
+        << Words("find @SRC --terms a --quiet=yes") << QStringLiteral("takes no value");
+    QTest::newRow("option twice") << Words("find @SRC --terms a --terms b")
+                                  << QStringLiteral("given twice");
+    QTest::newRow("dry run with report")
+        << Words("find @SRC --terms a --dry-run --report") << QStringLiteral("--dry-run");
+    QTest::newRow("pair file missing")
+        << Words("replace-pairs @SRC --find-file @IN/none --replace-file @IN/replace --in-place")
+        << QStringLiteral("cannot read");
+    QTest::newRow("pair file not UTF-8")
+        << Words("replace-pairs @SRC --find-file @IN/gbk --replace-file @IN/replace --in-place")
+        << QStringLiteral("not UTF-8");
+    QTest::newRow("text file missing")
+        << Words("insert @SRC --text-file @IN/none --in-place") << QStringLiteral("cannot read");
+}
+
+void CliBehaviour::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, complaint);
+
+    const QMap<QString, QByteArray> before = Snapshot(root->path(), true);
+    const CliResult cli = RunCli(substituted(arguments));
+    QCOMPARE(cli.exitStatus, QProcess::NormalExit);
+    QCOMPARE(cli.exitCode, 2);
+    QCOMPARE(cli.out, QByteArray());
+    QVERIFY2(QString::fromUtf8(cli.err).contains(complaint), cli.err.constData());
+    QCOMPARE(Snapshot(root->path(), true), before);
+}
+
+void CliBehaviour::refusals_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("replace, source missing")
+        << Words("replace @ROOT/none --find a --replace b --save-dir @SAVE --report")
+        << messageSourceMissing;
+    QTest::newRow("replace, both missing: the source is named")
+        << Words("replace @ROOT/none --find a --replace b --save-dir @ROOT/gone --report")
+        << messageSourceMissing;
+    QTest::newRow("replace, save folder missing")
+        << Words("replace @SRC --find a --replace b --save-dir @ROOT/gone --report")
+        << messageSaveMissing;
+    QTest::newRow("replace, save folder is a file")
+        << Words("replace @SRC --find a --replace b --save-dir @IN/find --report")
+        << messageSaveMissing;
+    QTest::newRow("replace, empty search text")
+        << (Words("replace @SRC --find") << QString() << Words("--replace b --in-place --report"))
+        << messageEmptyFind;
+    QTest::newRow("replace, save folder is the source")
+        << Words("replace @SRC --find 小云 --replace b --save-dir @SRC/ --report")
+        << messageSameFolder;
+    QTest::newRow("insert, save folder is the source by another spelling")
+        << Words("insert @SRC --text x --save-dir @SRC/sub/.. --report") << messageSameFolder;
+    QTest::newRow("insert, source missing")
+        << Words("insert @ROOT/none --text x --in-place") << messageFolderMissing;
+    QTest::newRow("pairs, both missing: the save folder is named")
+        << Words("replace-pairs @ROOT/none --find-file @IN/find --replace-file @IN/replace "
+                 "--save-dir @ROOT/gone")
+        << messageSaveMissing;
+    QTest::newRow("pairs, source missing")
+        << Words("replace-pairs @ROOT/none --find-file @IN/find --replace-file @IN/replace "
+                 "--in-place")
+        << messageFolderMissing;
+    QTest::newRow("pairs, counts differ")
+        << Words("replace-pairs @SRC --find-file @IN/three --replace-file @IN/replace "
+                 "--in-place --report")
+        << messageCountMismatch;
+    QTest::newRow("find, source missing")
+        << Words("find @ROOT/none --terms a --report") << messageFolderMissing;
+    QTest::newRow("find, source is a file")
+        << Words("find @IN/find --terms a --report") << messageFolderMissing;
+}
+
+void CliBehaviour::refusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    const QMap<QString, QByteArray> before = Snapshot(root->path(), true);
+    const CliResult cli = RunCli(substituted(arguments));
+    QCOMPARE(cli.exitStatus, QProcess::NormalExit);
+    QCOMPARE(cli.exitCode, 2);
+    QCOMPARE(cli.out, QByteArray());
+    QCOMPARE(QString::fromUtf8(cli.err), message + QLatin1Char('\n'));
+    // Not even the stale report is deleted.
+    QCOMPARE(Snapshot(root->path(), true), before);
+}
+
+void CliBehaviour::dryRunWritesNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("listed");
+
+    QTest::newRow("replace, save folder")
+        << Words("replace @SRC --find 小云 --replace 小雲 --save-dir @SAVE") << 3;
+    QTest::newRow("replace, in place, BOM")
+        << Words("replace @SRC --find 小云 --replace 小雲 --in-place --bom") << 3;
+    QTest::newRow("pairs, save folder")
+        << Words("replace-pairs @SRC --find-file @IN/find --replace-file @IN/replace "
+                 "--save-dir @SAVE")
+        << 4;
+    QTest::newRow("pairs, in place")
+        << Words("replace-pairs @SRC --find-file @IN/find --replace-file @IN/replace --in-place")
+        << 4;
+    QTest::newRow("insert, save folder") << Words("insert @SRC --text 序 --save-dir @SAVE") << 8;
+    QTest::newRow("insert, in place") << Words("insert @SRC --text 跋 --behind --in-place") << 8;
+    QTest::newRow("find") << Words("find @SRC --terms 小云||小吉") << 2;
+}
+
+void CliBehaviour::dryRunWritesNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, listed);
+
+    const QStringList run = substituted(arguments);
+    const QMap<QString, QByteArray> before = Snapshot(root->path(), true);
+    const CliResult dry = RunCli(QStringList(run) << QStringLiteral("--dry-run"));
+    QCOMPARE(dry.exitStatus, QProcess::NormalExit);
+    QCOMPARE(dry.exitCode, 0);
+    QCOMPARE(Snapshot(root->path(), true), before);
+
+    // What the dry run listed is what the real run then changes.
+    const CliResult real = RunCli(run);
+    QCOMPARE(real.exitCode, 0);
+    QCOMPARE(SplitList(dry.out, '\n').size(), listed);
+    QCOMPARE(SplitList(dry.out, '\n'), SplitList(real.out, '\n'));
+    QCOMPARE(WithoutSeconds(QString::fromUtf8(dry.err)),
+             WithoutSeconds(QString::fromUtf8(real.err)));
+}
+
+void CliBehaviour::pairFileLines_data()
+{
+    QTest::addColumn<QByteArray>("findFile");
+    QTest::addColumn<QByteArray>("replaceFile");
+    QTest::addColumn<int>("expectedExit");
+    // a.txt ("小云和小吉\n第二行小云") afterwards, written with CR LF.
+    QTest::addColumn<QByteArray>("expectedText");
+
+    const QByteArray unchanged = Utf8("小云和小吉\n第二行小云");
+    QTest::newRow("LF, final line breaks")
+        << Utf8("小云\n小吉\n") << Utf8("甲\n乙\n") << 0 << Utf8("甲和乙\r\n第二行甲");
+    QTest::newRow("CR LF, final line breaks")
+        << Utf8("小云\r\n小吉\r\n") << Utf8("甲\r\n乙\r\n") << 0 << Utf8("甲和乙\r\n第二行甲");
+    QTest::newRow("final line break on one side only")
+        << Utf8("小云\n小吉") << Utf8("甲\r\n乙\r\n") << 0 << Utf8("甲和乙\r\n第二行甲");
+    QTest::newRow("one extra line break is one more entry")
+        << Utf8("小云\n小吉\n\n") << Utf8("甲\n乙\n") << 2 << unchanged;
+    QTest::newRow("empty middle entry does nothing")
+        << Utf8("小云\n\n小吉\n") << Utf8("甲\n丙\n乙\n") << 0 << Utf8("甲和乙\r\n第二行甲");
+    QTest::newRow("pairs apply in order")
+        << Utf8("小云\n甲\n") << Utf8("甲\n丁\n") << 0 << Utf8("丁和小吉\r\n第二行丁");
+    QTest::newRow("byte-order mark is not part of the first line")
+        << Utf8("\xEF\xBB\xBF小云\n") << Utf8("\xEF\xBB\xBF甲") << 0
+        << Utf8("甲和小吉\r\n第二行甲");
+    QTest::newRow("empty replacement line deletes the text")
+        << Utf8("小云\n小吉\n") << Utf8("甲\n\n") << 0 << Utf8("甲和\r\n第二行甲");
+    QTest::newRow("empty files: no pairs") << QByteArray() << QByteArray() << 1 << unchanged;
+    QTest::newRow("one line break against an empty file")
+        << Utf8("\n") << QByteArray() << 2 << unchanged;
+}
+
+void CliBehaviour::pairFileLines()
+{
+    QFETCH(QByteArray, findFile);
+    QFETCH(QByteArray, replaceFile);
+    QFETCH(int, expectedExit);
+    QFETCH(QByteArray, expectedText);
+
+    WriteBytes(root->path(), QStringLiteral("in/f"), findFile);
+    WriteBytes(root->path(), QStringLiteral("in/r"), replaceFile);
+    const CliResult cli = RunCli(
+        substituted(Words("replace-pairs @SRC --find-file @IN/f --replace-file @IN/r --in-place")));
+    QCOMPARE(cli.exitCode, expectedExit);
+    if (expectedExit == 2)
+        QCOMPARE(QString::fromUtf8(cli.err), messageCountMismatch + QLatin1Char('\n'));
+    QCOMPARE(ReadBytes(root->filePath(QStringLiteral("src/a.txt"))), expectedText);
+}
+
+void CliBehaviour::failedFile_data()
+{
+    QTest::addColumn<bool>("quiet");
+    QTest::newRow("statistics shown") << false;
+    QTest::newRow("quiet") << true;
+}
+
+void CliBehaviour::failedFile()
+{
+    QFETCH(bool, quiet);
+
+    // A file stands where the save folder needs the sub-folder "sub": b.txt cannot be
+    // written there, even by root.
+    WriteBytes(root->path(), QStringLiteral("save/sub"), Utf8("in the way"));
+    QStringList arguments = Words("replace @SRC --find 小云 --replace 小雲 --save-dir @SAVE");
+    if (quiet)
+        arguments << QStringLiteral("-q");
+    const CliResult cli = RunCli(substituted(arguments));
+    QCOMPARE(cli.exitStatus, QProcess::NormalExit);
+    QCOMPARE(cli.exitCode, 2);
+
+    const QString failedPath = root->filePath(QStringLiteral("src/sub/b.txt"));
+    const QStringList listed = SplitList(cli.out, '\n');
+    QVERIFY(!listed.contains(failedPath));
+    QCOMPARE(listed.size(), 2);
+    const QStringList messages = SplitList(cli.err, '\n');
+    QCOMPARE(messages.size(), quiet ? 1 : 2);
+    QVERIFY2(messages.first().startsWith(failedPath + QStringLiteral(": ")),
+             qPrintable(messages.first()));
+    QVERIFY(messages.first().size() > failedPath.size() + 2);
+    if (!quiet)
+        QVERIFY2(messages.last().contains(QStringLiteral("失败1个,")), qPrintable(messages.last()));
+    QCOMPARE(ReadBytes(root->filePath(QStringLiteral("save/sub"))), Utf8("in the way"));
+}
+
+void CliBehaviour::relativeFoldersListAbsolutePaths()
+{
+    const CliResult cli = RunCli(
+        Words("replace src --find 小吉 --replace 吉 --save-dir ./save/../save -q"), root->path());
+    QCOMPARE(cli.exitCode, 0);
+    QCOMPARE(cli.err, QByteArray());
+    const QStringList expected{root->filePath(QStringLiteral("src/a.txt")),
+                               root->filePath(QStringLiteral("src/d.txt")),
+                               root->filePath(QStringLiteral("src/名字 有空格.txt"))};
+    QStringList listed = SplitList(cli.out, '\n');
+    listed.sort();
+    QCOMPARE(listed, expected);
+    QCOMPARE(ReadBytes(root->filePath(QStringLiteral("save/名字 有空格.txt"))), Utf8("吉"));
+}
+
+void CliBehaviour::withoutReportStaleReportsStay()
+{
+    const CliResult cli = RunCli(substituted(Words("find @SRC --terms 小云")));
+    QCOMPARE(cli.exitCode, 0);
+    QCOMPARE(ReadBytes(root->filePath(QStringLiteral("src/") + reportMatchedName)),
+             Utf8("stale\r\n"));
+
+    const CliResult withReport = RunCli(substituted(Words("find @SRC --terms 不存在 --report")));
+    QCOMPARE(withReport.exitCode, 1);
+    QVERIFY(!QFile::exists(root->filePath(QStringLiteral("src/") + reportMatchedName)));
+}
+
+QTEST_GUILESS_MAIN(CliBehaviour)
+#include "tst_cli_behaviour.moc"
