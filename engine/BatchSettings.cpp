@@ -13,7 +13,11 @@ QStringList SplitLines(const QString &plainText)
 
 static bool IsSeparator(QChar c)
 {
+#ifdef Q_OS_WIN
     return c == QLatin1Char('/') || c == QLatin1Char('\\');
+#else
+    return c == QLatin1Char('/');
+#endif
 }
 
 QString JoinPath(const QString &folder, const QString &name)

@@ -1,0 +1,228 @@
+#include "BatchSettings.h"
+#include "Fixture.h"
+#include "LaunchChecks.h"
+
+#include <QTest>
+
+using namespace fixture;
+
+Q_DECLARE_METATYPE(Operation)
+
+class TestLaunchChecks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void folderCheckMessage_data();
+    void folderCheckMessage();
+    void existence_data();
+    void existence();
+    void sameFolder_data();
+    void sameFolder();
+    void deleteStaleReports();
+    void splitLines_data();
+    void splitLines();
+    void joinPath_data();
+    void joinPath();
+    void initialRecord();
+
+private:
+    QTemporaryDir temp;
+    QString dir(const char *name) const { return temp.filePath(QString::fromUtf8(name)); }
+};
+
+void TestLaunchChecks::initTestCase()
+{
+    QVERIFY(QDir().mkpath(dir("src")));
+    QVERIFY(QDir().mkpath(dir("out")));
+    QVERIFY(WriteBytes(dir("file.txt"), "x"));
+    QVERIFY(QFile::link(dir("src"), dir("src-link")));
+}
+
+void TestLaunchChecks::folderCheckMessage_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("save");
+    QTest::addColumn<bool>("saveInSource");
+    QTest::addColumn<QString>("findText");
+    QTest::addColumn<QString>("message");
+    const auto R = Operation::ReplaceText;
+    const auto P = Operation::ReplacePairs;
+    const auto F = Operation::FindText;
+    const auto I = Operation::InsertText;
+    const QString ok;
+    const QString find = QStringLiteral("x");
+    QTest::newRow("replace ok") << R << "src/"
+                                << "out/" << false << find << ok;
+    QTest::newRow("replace both missing") << R << ""
+                                          << "none" << false << find << messageSourceMissing;
+    QTest::newRow("pairs both missing") << P << ""
+                                        << "none" << false << find << messageSaveMissing;
+    QTest::newRow("pairs source missing") << P << "none"
+                                          << "out" << false << find << messageFolderMissing;
+    QTest::newRow("find source missing") << F << ""
+                                         << "" << false << find << messageFolderMissing;
+    QTest::newRow("find ignores save") << F << "src"
+                                       << "src" << false << find << ok;
+    QTest::newRow("insert save missing") << I << "src"
+                                         << "none" << false << find << messageSaveMissing;
+    QTest::newRow("save not needed in place") << I << "src"
+                                              << "" << true << find << ok;
+    QTest::newRow("file is no folder") << I << "file.txt"
+                                       << "out" << false << find << messageFolderMissing;
+    QTest::newRow("replace empty find") << R << "src"
+                                        << "out" << false << QString() << messageEmptyFind;
+    QTest::newRow("empty find before same folder")
+        << R << "src"
+        << "src" << false << QString() << messageEmptyFind;
+    QTest::newRow("replace same folder") << R << "src/"
+                                         << "src" << false << find << messageSameFolder;
+    QTest::newRow("pairs same folder by link") << P << "src"
+                                               << "src-link/" << false << find << messageSameFolder;
+    QTest::newRow("insert same folder") << I << "src"
+                                        << "src/" << false << find << messageSameFolder;
+    QTest::newRow("same folder allowed in place") << R << "src"
+                                                  << "src" << true << find << ok;
+}
+
+void TestLaunchChecks::folderCheckMessage()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QString, source);
+    QFETCH(QString, save);
+    QFETCH(bool, saveInSource);
+    QFETCH(QString, findText);
+    QFETCH(QString, message);
+    BatchSettings settings;
+    settings.sourceDir = source.isEmpty() ? source : temp.filePath(source);
+    settings.saveDir = save.isEmpty() ? save : temp.filePath(save);
+    settings.saveInSource = saveInSource;
+    settings.findText = findText;
+    QCOMPARE(FolderCheckMessage(operation, settings), message);
+}
+
+void TestLaunchChecks::existence_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<bool>("file");
+    QTest::newRow("empty") << QString() << false << false;
+    QTest::newRow("folder") << dir("src") << true << true;
+    QTest::newRow("folder with slash") << dir("src") + QLatin1Char('/') << true << true;
+    QTest::newRow("folder with backslash") << dir("src") + QLatin1Char('\\') << true << false;
+    QTest::newRow("folder with two slashes") << dir("src") + QStringLiteral("//") << true << true;
+    QTest::newRow("file") << dir("file.txt") << false << true;
+    QTest::newRow("missing") << dir("none") << false << false;
+    QTest::newRow("root") << QStringLiteral("/") << true << true;
+}
+
+void TestLaunchChecks::existence()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, folder);
+    QFETCH(bool, file);
+    QCOMPARE(FolderExists(path), folder);
+    QCOMPARE(FileExists(path), file);
+}
+
+void TestLaunchChecks::sameFolder_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("trailing slash") << dir("src/") << dir("src") << true;
+    QTest::newRow("dot dot") << dir("out/../src") << dir("src") << true;
+    QTest::newRow("link") << dir("src-link") << dir("src") << true;
+    QTest::newRow("different") << dir("src") << dir("out") << false;
+    QTest::newRow("missing alike") << dir("gone/") << dir("gone") << true;
+    QTest::newRow("empty") << QString() << QString() << false;
+}
+
+void TestLaunchChecks::sameFolder()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, same);
+    QCOMPARE(SameFolder(a, b), same);
+}
+
+void TestLaunchChecks::deleteStaleReports()
+{
+    BatchSettings settings;
+    settings.sourceDir = dir("src") + QLatin1Char('/');
+    SetReportPaths(settings);
+    QVERIFY(WriteBytes(settings.reportUnreadablePath, "old"));
+    QVERIFY(WriteBytes(settings.reportMatchedPath, "old"));
+    QVERIFY(WriteBytes(dir("src/keep.txt"), "x"));
+    DeleteStaleReports(settings);
+    QCOMPARE(TreeListing(dir("src")), Names({"keep.txt"}));
+}
+
+void TestLaunchChecks::splitLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty box") << QString() << QStringList{QString()};
+    QTest::newRow("trailing break") << QStringLiteral("a\n") << Names({"a", ""});
+    QTest::newRow("blank kept") << QStringLiteral(" a \n\nb") << Names({" a ", "", "b"});
+}
+
+void TestLaunchChecks::splitLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QCOMPARE(SplitLines(text), lines);
+}
+
+void TestLaunchChecks::joinPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("joined");
+    QTest::newRow("plain") << "D:/texts"
+                           << "a.txt"
+                           << "D:/texts/a.txt";
+    QTest::newRow("folder slash") << "D:/texts/"
+                                  << "a.txt"
+                                  << "D:/texts/a.txt";
+    QTest::newRow("both sides") << "/out//"
+                                << "/sub/a.txt"
+                                << "/out/sub/a.txt";
+    QTest::newRow("root") << "/"
+                          << "a.txt"
+                          << "/a.txt";
+    QTest::newRow("drive root") << "D:/"
+                                << "a.txt"
+                                << "D:/a.txt";
+    QTest::newRow("no folder") << ""
+                               << "a.txt"
+                               << "a.txt";
+}
+
+void TestLaunchChecks::joinPath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(QString, joined);
+    QCOMPARE(JoinPath(folder, name), joined);
+}
+
+void TestLaunchChecks::initialRecord()
+{
+    QVERIFY(batchSettings.insertAtFront);
+    QVERIFY(!batchSettings.detectUtf16 && !batchSettings.withBom && !batchSettings.saveInSource);
+    BatchSettings settings;
+    settings.sourceDir = QStringLiteral("D:/texts/");
+    SetReportPaths(settings);
+    QCOMPARE(settings.reportMatchedPath,
+             QStringLiteral("D:/texts/包含内容并成功修改的文件目录.txt"));
+    QCOMPARE(settings.reportUnreadablePath,
+             QStringLiteral("D:/texts/无法打开修改的文件目录(文件格式有误).txt"));
+    QCOMPARE(settings.reportUnmatchedPath,
+             QStringLiteral("D:/texts/不包含内容无修改的文件目录.txt"));
+}
+
+QTEST_GUILESS_MAIN(TestLaunchChecks)
+#include "tst_launchchecks.moc"

@@ -1,0 +1,552 @@
+#include "BatchSettings.h"
+#include "FailureReasons.h"
+#include "Fixture.h"
+#include "LaunchChecks.h"
+#include "RunBatch.h"
+#include "RunRecorder.h"
+
+#include <QTest>
+
+using namespace fixture;
+
+Q_DECLARE_METATYPE(Operation)
+
+namespace {
+
+// The statistics line with the elapsed seconds of the run filled in.
+QString Line(const char *pattern, const RunResult &result)
+{
+    return QString::fromUtf8(pattern).arg(result.seconds);
+}
+
+} // namespace
+
+class TestRunBatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void statistics_data();
+    void statistics();
+    void mirroredSaveFolder();
+    void editInPlace_data();
+    void editInPlace();
+    void findOnly_data();
+    void findOnly();
+    void unreadableFile_data();
+    void unreadableFile();
+    void unwritableTarget_data();
+    void unwritableTarget();
+    void sameFolderRefused_data();
+    void sameFolderRefused();
+    void linkedSaveFolderNeverOverwritesSource();
+    void symlinkTargetWrittenThrough();
+    void permissionsKept();
+    void dryRunWritesNothing();
+    void stopEndsCleanly();
+    void reportsInsideSourceFolder();
+    void pairCountMismatchRefused();
+
+private:
+    QTemporaryDir temp;
+    QString src;
+    QString out;
+    BatchSettings settings;
+};
+
+void TestRunBatch::init()
+{
+    temp.~QTemporaryDir();
+    new (&temp) QTemporaryDir();
+    src = temp.filePath(QStringLiteral("src"));
+    out = temp.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(src));
+    QVERIFY(QDir().mkpath(out));
+    settings = BatchSettings();
+    settings.sourceDir = src + QLatin1Char('/');
+    settings.saveDir = out + QLatin1Char('/');
+}
+
+void TestRunBatch::statistics_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("line");
+    const QStringList none;
+    const QStringList mixed = Names({"a.txt", "b.TXT", "c.doc", "d/e.txt", "d/f.txt.bak"});
+    QTest::newRow("empty folder") << Operation::ReplaceText << none
+                                  << QStringLiteral(
+                                         "扫描文件0个,查找符合类型文件0个,修改文件0个,耗时%1秒。");
+    QTest::newRow("no text files")
+        << Operation::InsertText << Names({"x.doc", "y.txt.bak"})
+        << QStringLiteral("扫描文件2个,查找符合类型文件0个,修改文件0个,耗时%1秒。");
+    QTest::newRow("replace") << Operation::ReplaceText << mixed
+                             << QStringLiteral(
+                                    "扫描文件5个,查找符合类型文件3个,修改文件2个,耗时%1秒。");
+    QTest::newRow("find only")
+        << Operation::FindText << mixed
+        << QStringLiteral(
+               "扫描文件5个,查找符合类型文件3个,包含查找内容文件2个,修改文件0个,耗时%1秒。");
+    QTest::newRow("find only, empty")
+        << Operation::FindText << none
+        << QStringLiteral(
+               "扫描文件0个,查找符合类型文件0个,包含查找内容文件0个,修改文件0个,耗时%1秒。");
+}
+
+void TestRunBatch::statistics()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QStringList, files);
+    QFETCH(QString, line);
+    // a.txt and d/e.txt hold the search text, b.TXT does not.
+    for (const QString &file : files)
+        QVERIFY(WriteBytes(QDir(src).filePath(file),
+                           file == QLatin1String("b.TXT") ? "nothing" : "小云"));
+    settings.findText = QStringLiteral("小云");
+    settings.searchTerms = QStringLiteral("小云");
+    settings.saveInSource = true;
+    RunRecorder recorder;
+    const RunResult result = RunBatch(operation, settings, recorder.observer());
+    QVERIFY(result.seconds == 0 || result.seconds == 1);
+    QCOMPARE(result.statistics, line.arg(result.seconds));
+    QCOMPARE(recorder.shown.last(), result.statistics);
+    QCOMPARE(recorder.finished, 1);
+    QCOMPARE(recorder.shown.size(), result.typed + 1);
+    if (result.changed == 0) {
+        QVERIFY(recorder.opened.isEmpty());
+        QVERIFY(!QFile::exists(QDir(src).filePath(reportMatchedName)));
+    }
+}
+
+void TestRunBatch::mirroredSaveFolder()
+{
+    const QString hit = QStringLiteral("小云望着江水，小吉没有说话。\n");
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), Utf8(hit)));
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/b.txt"), Gbk(hit)));
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/c.txt"), Gbk(QStringLiteral("别的故事\n"))));
+    QVERIFY(WriteBytes(src + QStringLiteral("/quiet/d.txt"), "nothing here"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/deep/e.txt"), Bom() + Utf8(hit)));
+    QVERIFY(WriteBytes(src + QStringLiteral("/x.doc"), Utf8(hit)));
+    const QStringList sourceBefore = TreeListing(src);
+    settings.saveDir = out; // typed without the final separator
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, recorder.observer());
+
+    QCOMPARE(TreeListing(out),
+             Names({"a.txt", "sub/", "sub/b.txt", "sub/deep/", "sub/deep/e.txt"}));
+    QVERIFY(!QFileInfo::exists(temp.filePath(QStringLiteral("outsub"))));
+    const QString edited = QStringLiteral("阿云望着江水，小吉没有说话。\r\n");
+    QCOMPARE(ReadBytes(out + QStringLiteral("/a.txt")), Utf8(edited));
+    QCOMPARE(ReadBytes(out + QStringLiteral("/sub/b.txt")), Gbk(edited));
+    QCOMPARE(ReadBytes(out + QStringLiteral("/sub/deep/e.txt")), Utf8(edited));
+    QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), Utf8(hit));
+    QCOMPARE(TreeListing(src), sourceBefore + Names({reportMatchedName.toUtf8().constData()}));
+
+    const QString a = QDir::toNativeSeparators(src + QStringLiteral("/a.txt"));
+    const QString b = QDir::toNativeSeparators(src + QStringLiteral("/sub/b.txt"));
+    const QString c = QDir::toNativeSeparators(src + QStringLiteral("/sub/c.txt"));
+    const QString d = QDir::toNativeSeparators(src + QStringLiteral("/quiet/d.txt"));
+    const QString e = QDir::toNativeSeparators(src + QStringLiteral("/sub/deep/e.txt"));
+    const QString report = src + QLatin1Char('/') + reportMatchedName;
+    QCOMPARE(ReadBytes(report), Gbk(a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n") + e +
+                                    QStringLiteral("\r\n")));
+    QCOMPARE(recorder.events,
+             QStringList({QStringLiteral("scan 5"), QStringLiteral("show ") + a,
+                          QStringLiteral("found ") + a, QStringLiteral("show ") + d,
+                          QStringLiteral("show ") + b, QStringLiteral("found ") + b,
+                          QStringLiteral("show ") + c, QStringLiteral("show ") + e,
+                          QStringLiteral("found ") + e, QStringLiteral("show ") + result.statistics,
+                          QStringLiteral("finished"), QStringLiteral("open ") + report}));
+    QCOMPARE(recorder.bytes, 2 * Utf8(hit).size() + 3 + Gbk(hit).size() + 12 +
+                                 Gbk(QStringLiteral("别的故事\n")).size());
+}
+
+// One file edited in place: its bytes before and after, or untouched with a failure.
+void TestRunBatch::editInPlace_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QStringList>(
+        "texts");                   // find/replace, or find lines | replace lines, or insert
+    QTest::addColumn<bool>("flag"); // withBom, or insertAtFront for the insert operation
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("output"); // empty: the file must stay as it was
+    QTest::addColumn<QString>("reason");    // the failure, if any
+
+    const auto R = Operation::ReplaceText;
+    const auto P = Operation::ReplacePairs;
+    const auto I = Operation::InsertText;
+    const QString none;
+    QTest::newRow("case matters") << R << Names({"abc", "X"}) << false << QByteArray("Abc")
+                                  << QByteArray() << none;
+    QTest::newRow("no overlap") << R << Names({"aa", "X"}) << false << QByteArray("aaa")
+                                << QByteArray("Xa") << none;
+    QTest::newRow("no cascade") << R << Names({"a", "aa"}) << false << QByteArray("a")
+                                << QByteArray("aa") << none;
+    QTest::newRow("empty replacement deletes")
+        << R << Names({"b", ""}) << false << QByteArray("abc") << QByteArray("ac") << none;
+    QTest::newRow("same text still written")
+        << R << Names({"a", "a"}) << true << QByteArray("a\nb") << Bom() + "a\r\nb" << none;
+    QTest::newRow("empty find matches nothing")
+        << R << Names({"", "X"}) << false << QByteArray("abc") << QByteArray() << none;
+    QTest::newRow("gbk keeps gbk")
+        << R << Names({"小云", "小吉"}) << false << Gbk(QStringLiteral("小云\n"))
+        << Gbk(QStringLiteral("小吉\r\n")) << none;
+    QTest::newRow("lone carriage returns kept as breaks")
+        << R << Names({"b", "B"}) << false << QByteArray("a\rb\rc\r\nd\n")
+        << QByteArray("a\r\nB\r\nc\r\nd\r\n") << none;
+    QTest::newRow("pairs in order") << P << Names({"a", "b", "|", "b", "c"}) << false
+                                    << QByteArray("ab") << QByteArray("cc") << none;
+    QTest::newRow("pairs other order") << P << Names({"b", "a", "|", "c", "b"}) << false
+                                       << QByteArray("ab") << QByteArray("bc") << none;
+    QTest::newRow("pairs swap attempt") << P << Names({"x", "y", "|", "y", "x"}) << false
+                                        << QByteArray("xy") << QByteArray("xx") << none;
+    QTest::newRow("pairs trailing empty lines skipped")
+        << P << Names({"a", "", "|", "b", ""}) << false << QByteArray("a") << QByteArray("b")
+        << none;
+    QTest::newRow("pairs only empty entries")
+        << P << Names({"", "|", "X"}) << false << QByteArray("abc") << QByteArray() << none;
+    QTest::newRow("pair blank belongs to line")
+        << P << Names({"a ", "|", "X"}) << false << QByteArray("a\nb") << QByteArray() << none;
+    QTest::newRow("insert front") << I << Names({"abc"}) << true << QByteArray("xyz")
+                                  << QByteArray("abcxyz") << none;
+    QTest::newRow("insert behind after final break")
+        << I << Names({"abc"}) << false << QByteArray("xyz\r\n") << QByteArray("xyz\r\nabc")
+        << none;
+    QTest::newRow("insert into empty file")
+        << I << Names({"a\nb"}) << false << QByteArray() << QByteArray("a\r\nb") << none;
+    QTest::newRow("insert after utf8 mark")
+        << I << Names({"前"}) << true << Bom() + Utf8(QStringLiteral("文"))
+        << Utf8(QStringLiteral("前文")) << none;
+    QTest::newRow("insert after utf16 mark")
+        << I << Names({"前"}) << true << Utf16(QStringLiteral("文\r\n"), false)
+        << Utf16(QStringLiteral("前文\r\n"), false) << none;
+    QTest::newRow("emoji into gbk refused")
+        << I << Names({"😀"}) << true << Gbk(QStringLiteral("小云")) << QByteArray()
+        << reasonUnrepresentable;
+    QTest::newRow("invalid gbk bytes untouched")
+        << I << Names({"x"}) << true << QByteArray("\xD0\xA1\x81\x20\r\n\xA1") << QByteArray()
+        << reasonNotLossless;
+    QTest::newRow("truncated utf8 untouched")
+        << R << Names({"a", "b"}) << false << Utf8(QStringLiteral("a小")).chopped(2) << QByteArray()
+        << reasonNotLossless;
+    QTest::newRow("odd utf16 untouched")
+        << I << Names({"x"}) << true << Utf16(QStringLiteral("ab"), true) + 'z' << QByteArray()
+        << reasonNotLossless;
+}
+
+void TestRunBatch::editInPlace()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, flag);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, output);
+    QFETCH(QString, reason);
+    const QString file = src + QStringLiteral("/f.txt");
+    QVERIFY(WriteBytes(file, input));
+    settings.saveInSource = true;
+    settings.detectUtf16 = true;
+    settings.withBom = flag;
+    if (operation == Operation::ReplaceText) {
+        settings.findText = texts.at(0);
+        settings.replaceText = texts.at(1);
+    } else if (operation == Operation::ReplacePairs) {
+        const int bar = texts.indexOf(QStringLiteral("|"));
+        settings.findLines = texts.mid(0, bar);
+        settings.replaceLines = texts.mid(bar + 1);
+    } else {
+        settings.insertText = texts.at(0);
+        settings.insertAtFront = flag;
+        settings.withBom = false;
+    }
+    RunRecorder recorder;
+    const RunResult result = RunBatch(operation, settings, recorder.observer());
+    const QString native = QDir::toNativeSeparators(file);
+    QCOMPARE(ReadBytes(file), output.isEmpty() ? input : output);
+    QCOMPARE(recorder.found, output.isEmpty() ? QStringList() : QStringList{native});
+    QCOMPARE(recorder.reasons, reason.isEmpty() ? QStringList() : QStringList{reason});
+    QCOMPARE(result.changed, output.isEmpty() ? 0 : 1);
+    QCOMPARE(result.failed, reason.isEmpty() ? 0 : 1);
+    QCOMPARE(TreeListing(src).contains(reportUnreadableName), !reason.isEmpty());
+}
+
+void TestRunBatch::findOnly_data()
+{
+    QTest::addColumn<QString>("terms");
+    QTest::addColumn<QStringList>("matched");
+    QTest::newRow("both terms") << QStringLiteral("小云||小吉")
+                                << Names({"both.txt", "gbk.txt", "lines.txt"});
+    QTest::newRow("one term") << QStringLiteral("小云")
+                              << Names({"both.txt", "gbk.txt", "lines.txt", "yun.txt"});
+    QTest::newRow("trailing separator")
+        << QStringLiteral("小云||") << Names({"both.txt", "gbk.txt", "lines.txt", "yun.txt"});
+    QTest::newRow("empty lists every file")
+        << QString() << Names({"both.txt", "empty.txt", "gbk.txt", "lines.txt", "yun.txt"});
+    QTest::newRow("four bars") << QStringLiteral("||||")
+                               << Names(
+                                      {"both.txt", "empty.txt", "gbk.txt", "lines.txt", "yun.txt"});
+    QTest::newRow("three bars") << QStringLiteral("a|||b") << Names({"yun.txt"});
+    QTest::newRow("leading blank") << QStringLiteral(" 小云") << Names({"lines.txt"});
+    QTest::newRow("case matters") << QStringLiteral("ABC") << QStringList();
+}
+
+void TestRunBatch::findOnly()
+{
+    QFETCH(QString, terms);
+    QFETCH(QStringList, matched);
+    QVERIFY(WriteBytes(src + QStringLiteral("/both.txt"), Utf8(QStringLiteral("小吉遇见小云"))));
+    QVERIFY(WriteBytes(src + QStringLiteral("/empty.txt"), QByteArray()));
+    QVERIFY(WriteBytes(src + QStringLiteral("/gbk.txt"), Gbk(QStringLiteral("小云\r\n小吉\r\n"))));
+    QVERIFY(WriteBytes(src + QStringLiteral("/lines.txt"),
+                       Utf16(QStringLiteral("甲 小云\n乙小吉"), true)));
+    QVERIFY(WriteBytes(src + QStringLiteral("/yun.txt"), Utf8(QStringLiteral("小云 abc a|b"))));
+    const QStringList before = TreeListing(src);
+    settings.searchTerms = terms;
+    settings.detectUtf16 = true;
+    settings.saveDir.clear();
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::FindText, settings, recorder.observer());
+    QStringList expected;
+    for (const QString &name : matched)
+        expected += QDir::toNativeSeparators(src + QLatin1Char('/') + name);
+    QCOMPARE(recorder.found, expected);
+    QCOMPARE(result.changed, matched.size());
+    QCOMPARE(TreeListing(out), QStringList());
+    QStringList after = TreeListing(src);
+    if (!matched.isEmpty()) {
+        after.removeOne(reportMatchedName);
+        QStringList lines;
+        for (const QString &path : expected)
+            lines += path + QStringLiteral("\r\n");
+        QCOMPARE(ReadBytes(src + QLatin1Char('/') + reportMatchedName), Gbk(lines.join(QString())));
+    }
+    QCOMPARE(after, before);
+    QCOMPARE(ReadBytes(src + QStringLiteral("/gbk.txt")), Gbk(QStringLiteral("小云\r\n小吉\r\n")));
+}
+
+// A file that vanishes between the scan and its turn cannot be read: it matches nothing,
+// is never written and goes to the unreadable list.
+void TestRunBatch::unreadableFile_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("insert")
+        << Operation::InsertText
+        << QStringLiteral("扫描文件2个,查找符合类型文件2个,修改文件1个,失败1个,耗时%1秒。");
+    QTest::newRow("find everything")
+        << Operation::FindText
+        << QStringLiteral("扫描文件2个,查找符合类型文件2个,包含查找内容文件1个,修改文件0个,失败1个,"
+                          "耗时%1秒。");
+}
+
+void TestRunBatch::unreadableFile()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QString, line);
+    const QString gone = src + QStringLiteral("/a.txt");
+    const QString kept = src + QStringLiteral("/b.txt");
+    QVERIFY(WriteBytes(gone, "a"));
+    QVERIFY(WriteBytes(kept, "b"));
+    settings.insertText = QStringLiteral("X");
+    RunRecorder recorder;
+    RunObserver observer = recorder.observer();
+    observer.scanFinished = [&](int) { QFile::remove(gone); };
+    const RunResult result = RunBatch(operation, settings, observer);
+    QCOMPARE(result.statistics, line.arg(result.seconds));
+    QCOMPARE(recorder.failed, QStringList{QDir::toNativeSeparators(gone)});
+    QCOMPARE(recorder.reasons, QStringList{reasonUnreadable});
+    QCOMPARE(recorder.found, QStringList{QDir::toNativeSeparators(kept)});
+    QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.txt")));
+    const QString failedReport = src + QLatin1Char('/') + reportUnreadableName;
+    const QString foundReport = src + QLatin1Char('/') + reportMatchedName;
+    QCOMPARE(ReadBytes(failedReport), Gbk(QDir::toNativeSeparators(gone) + QStringLiteral("\r\n")));
+    QCOMPARE(recorder.opened, QStringList({failedReport, foundReport}));
+}
+
+void TestRunBatch::unwritableTarget_data()
+{
+    QTest::addColumn<QString>("obstacle"); // what stands in the save folder
+    QTest::addColumn<bool>("obstacleIsFolder");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("file where a folder must be")
+        << QStringLiteral("sub") << false << reasonFolderFailed;
+    QTest::newRow("folder where the file must be")
+        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed;
+}
+
+void TestRunBatch::unwritableTarget()
+{
+    QFETCH(QString, obstacle);
+    QFETCH(bool, obstacleIsFolder);
+    QFETCH(QString, reason);
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/a.txt"), "hit"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/z.txt"), "hit"));
+    const QString blocked = out + QLatin1Char('/') + obstacle;
+    if (obstacleIsFolder)
+        QVERIFY(QDir().mkpath(blocked));
+    else
+        QVERIFY(WriteBytes(blocked, "not a folder"));
+    settings.findText = QStringLiteral("hit");
+    settings.replaceText = QStringLiteral("HIT");
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, recorder.observer());
+    QCOMPARE(recorder.failed,
+             QStringList{QDir::toNativeSeparators(src + QStringLiteral("/sub/a.txt"))});
+    QCOMPARE(recorder.reasons, QStringList{reason});
+    QCOMPARE(recorder.found, QStringList{QDir::toNativeSeparators(src + QStringLiteral("/z.txt"))});
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(result.failed, 1);
+    QVERIFY(result.statistics.contains(QStringLiteral("修改文件1个,失败1个,耗时")));
+    QCOMPARE(ReadBytes(out + QStringLiteral("/z.txt")), QByteArray("HIT"));
+    if (!obstacleIsFolder)
+        QCOMPARE(ReadBytes(blocked), QByteArray("not a folder"));
+    const QByteArray matched = ReadBytes(src + QLatin1Char('/') + reportMatchedName);
+    QVERIFY(!matched.contains("a.txt"));
+}
+
+void TestRunBatch::sameFolderRefused_data()
+{
+    QTest::addColumn<QString>("save");
+    QTest::newRow("same text") << QStringLiteral("src/");
+    QTest::newRow("without separator") << QStringLiteral("src");
+    QTest::newRow("through dot-dot") << QStringLiteral("src/../src");
+    QTest::newRow("through a link") << QStringLiteral("link-to-src");
+    QTest::newRow("empty save folder") << QString();
+}
+
+void TestRunBatch::sameFolderRefused()
+{
+    QFETCH(QString, save);
+    QVERIFY(QFile::link(src, temp.filePath(QStringLiteral("link-to-src"))));
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "hit"));
+    settings.saveDir = save.isEmpty() ? QString() : temp.filePath(save);
+    for (Operation operation :
+         {Operation::ReplaceText, Operation::ReplacePairs, Operation::InsertText}) {
+        settings.findText = QStringLiteral("hit");
+        settings.findLines = Names({"hit"});
+        settings.replaceLines = Names({"X"});
+        RunRecorder recorder;
+        const RunResult result = RunBatch(operation, settings, recorder.observer());
+        QCOMPARE(result.refusal, save.isEmpty() ? messageSaveMissing : messageSameFolder);
+        QVERIFY(recorder.events.isEmpty());
+        QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("hit"));
+        QCOMPARE(TreeListing(src), Names({"a.txt"}));
+    }
+}
+
+void TestRunBatch::linkedSaveFolderNeverOverwritesSource()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/a.txt"), "hit"));
+    QVERIFY(QFile::link(src + QStringLiteral("/sub"), out + QStringLiteral("/sub")));
+    settings.findText = QStringLiteral("hit");
+    settings.replaceText = QStringLiteral("X");
+    RunRecorder recorder;
+    RunBatch(Operation::ReplaceText, settings, recorder.observer());
+    QCOMPARE(recorder.reasons, QStringList{reasonTargetIsSource});
+    QCOMPARE(ReadBytes(src + QStringLiteral("/sub/a.txt")), QByteArray("hit"));
+}
+
+// A link in the save folder is written through, like an editor does: the link stays and the
+// file it names receives the text.
+void TestRunBatch::symlinkTargetWrittenThrough()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "hit"));
+    const QString elsewhere = temp.filePath(QStringLiteral("elsewhere.txt"));
+    QVERIFY(WriteBytes(elsewhere, "old"));
+    QVERIFY(QFile::link(elsewhere, out + QStringLiteral("/a.txt")));
+    settings.findText = QStringLiteral("hit");
+    settings.replaceText = QStringLiteral("X");
+    RunRecorder recorder;
+    RunBatch(Operation::ReplaceText, settings, recorder.observer());
+    QVERIFY(QFileInfo(out + QStringLiteral("/a.txt")).isSymLink());
+    QCOMPARE(ReadBytes(elsewhere), QByteArray("X"));
+    QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("hit"));
+}
+
+void TestRunBatch::permissionsKept()
+{
+    const QString file = src + QStringLiteral("/a.txt");
+    QVERIFY(WriteBytes(file, "hit"));
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(file, mode));
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("hit");
+    settings.replaceText = QStringLiteral("X");
+    RunRecorder recorder;
+    RunBatch(Operation::ReplaceText, settings, recorder.observer());
+    QCOMPARE(ReadBytes(file), QByteArray("X"));
+    QCOMPARE(QFileInfo(file).permissions() & ~(QFile::ReadUser | QFile::WriteUser), mode);
+    QCOMPARE(TreeListing(src), Names({"a.txt", reportMatchedName.toUtf8().constData()}));
+}
+
+void TestRunBatch::dryRunWritesNothing()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/a.txt"), "hit"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/b.txt"), Gbk(QStringLiteral("坏")) + "\x81"));
+    settings.insertText = QStringLiteral("X");
+    RunOptions options;
+    options.dryRun = true;
+    RunRecorder recorder;
+    const RunResult result =
+        RunBatch(Operation::InsertText, settings, recorder.observer(), options);
+    QCOMPARE(recorder.found,
+             QStringList{QDir::toNativeSeparators(src + QStringLiteral("/sub/a.txt"))});
+    QCOMPARE(recorder.reasons, QStringList{reasonNotLossless});
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(TreeListing(out), QStringList());
+    QCOMPARE(TreeListing(src), Names({"b.txt", "sub/", "sub/a.txt"}));
+    QVERIFY(recorder.opened.isEmpty());
+}
+
+void TestRunBatch::stopEndsCleanly()
+{
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        QVERIFY(WriteBytes(src + QLatin1Char('/') + QLatin1String(name), "x"));
+    std::atomic_bool stop{false};
+    RunOptions options;
+    options.stop = &stop;
+    settings.insertText = QStringLiteral("I");
+    RunRecorder recorder;
+    RunObserver observer = recorder.observer();
+    observer.fileHandled = [&](qint64) { stop = true; };
+    const RunResult result = RunBatch(Operation::InsertText, settings, observer, options);
+    QVERIFY(result.stopped);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(recorder.finished, 1);
+    QCOMPARE(TreeListing(out), Names({"a.txt"}));
+    QCOMPARE(recorder.opened.size(), 1);
+    QCOMPARE(result.statistics,
+             Line("扫描文件1个,查找符合类型文件1个,修改文件1个,耗时%1秒。", result));
+}
+
+void TestRunBatch::reportsInsideSourceFolder()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "hit"));
+    settings.sourceDir = src; // typed without the final separator
+    settings.searchTerms = QStringLiteral("hit");
+    settings.reportMatchedPath = src + reportMatchedName; // what a bare concatenation gives
+    RunRecorder recorder;
+    RunBatch(Operation::FindText, settings, recorder.observer());
+    const QString report = src + QLatin1Char('/') + reportMatchedName;
+    QCOMPARE(recorder.opened, QStringList{report});
+    QVERIFY(QFileInfo::exists(report));
+    QVERIFY(!QFileInfo::exists(src + reportMatchedName));
+}
+
+void TestRunBatch::pairCountMismatchRefused()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "a"));
+    settings.saveInSource = true;
+    settings.findLines = Names({"a", ""});
+    settings.replaceLines = Names({"b"});
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::ReplacePairs, settings, recorder.observer());
+    QCOMPARE(result.refusal, messageCountMismatch);
+    QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("a"));
+}
+
+QTEST_GUILESS_MAIN(TestRunBatch)
+#include "tst_runbatch.moc"

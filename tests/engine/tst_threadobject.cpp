@@ -1,0 +1,136 @@
+#include "BatchSettings.h"
+#include "Fixture.h"
+#include "ThreadObject.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+using namespace fixture;
+
+class TestThreadObject : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void slotsRunTheirOperation_data();
+    void slotsRunTheirOperation();
+    void runKeepsItsOwnSettings();
+    void refusalReachesTheWindow();
+    void runsOnWorkerThread();
+
+private:
+    QTemporaryDir temp;
+    QString src;
+};
+
+void TestThreadObject::init()
+{
+    QVERIFY(temp.isValid());
+    src = temp.filePath(QStringLiteral("src"));
+    QDir(src).removeRecursively();
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "小云"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/b.txt"), "小吉"));
+    batchSettings = BatchSettings();
+    batchSettings.sourceDir = src + QLatin1Char('/');
+    batchSettings.saveInSource = true;
+    SetReportPaths(batchSettings);
+}
+
+void TestThreadObject::slotsRunTheirOperation_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QByteArray>("a"); // a.txt afterwards
+    QTest::newRow("ReplaceExcelText") << QStringLiteral("ReplaceExcelText") << QByteArray("Y");
+    QTest::newRow("ReplaceExcelText_2") << QStringLiteral("ReplaceExcelText_2") << QByteArray("P");
+    QTest::newRow("InsertText") << QStringLiteral("InsertText") << QByteArray("I小云");
+    QTest::newRow("JustFindText") << QStringLiteral("JustFindText") << QByteArray("小云");
+}
+
+void TestThreadObject::slotsRunTheirOperation()
+{
+    QFETCH(QString, slot);
+    QFETCH(QByteArray, a);
+    batchSettings.findText = QStringLiteral("小云");
+    batchSettings.replaceText = QStringLiteral("Y");
+    batchSettings.findLines = Names({"小云"});
+    batchSettings.replaceLines = Names({"P"});
+    batchSettings.insertText = QStringLiteral("I");
+    batchSettings.searchTerms = QStringLiteral("小云");
+    ThreadObject worker;
+    QStringList opened;
+    worker.setReportOpener([&](const QString &path) { opened += path; });
+    QSignalSpy shown(&worker, &ThreadObject::ShowDisposingFile);
+    QSignalSpy enabled(&worker, &ThreadObject::Set_pBtn_Enable);
+    QSignalSpy done(&worker, &ThreadObject::runDone);
+    QVERIFY(QMetaObject::invokeMethod(&worker, slot.toLatin1().constData(), Qt::DirectConnection));
+    QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), a);
+    QCOMPARE(shown.count(), 3);
+    QCOMPARE(shown.at(0).at(0).toString(),
+             QDir::toNativeSeparators(src + QStringLiteral("/a.txt")));
+    QVERIFY(shown.at(2).at(0).toString().startsWith(QStringLiteral("扫描文件2个,")));
+    QCOMPARE(enabled.count(), 1);
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(opened, QStringList{batchSettings.reportMatchedPath});
+}
+
+// A launch that rewrites the shared record while a run works must not reach that run.
+void TestThreadObject::runKeepsItsOwnSettings()
+{
+    batchSettings.insertText = QStringLiteral("1");
+    ThreadObject worker;
+    connect(
+        &worker, &ThreadObject::ShowDisposingFile, this,
+        [](const QString &) { batchSettings.insertText = QStringLiteral("2"); },
+        Qt::DirectConnection);
+    worker.InsertText();
+    QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("1小云"));
+    QCOMPARE(ReadBytes(src + QStringLiteral("/b.txt")), QByteArray("1小吉"));
+}
+
+void TestThreadObject::refusalReachesTheWindow()
+{
+    batchSettings.saveInSource = false;
+    batchSettings.saveDir = batchSettings.sourceDir;
+    batchSettings.insertText = QStringLiteral("X");
+    ThreadObject worker;
+    QSignalSpy shown(&worker, &ThreadObject::ShowDisposingFile);
+    QSignalSpy enabled(&worker, &ThreadObject::Set_pBtn_Enable);
+    worker.InsertText();
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(shown.at(0).at(0).toString(),
+             QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"));
+    QCOMPARE(enabled.count(), 1);
+    QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("小云"));
+}
+
+void TestThreadObject::runsOnWorkerThread()
+{
+    batchSettings.searchTerms = QStringLiteral("小");
+    QThread thread;
+    auto *worker = new ThreadObject;
+    worker->moveToThread(&thread);
+    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    QStringList opened;
+    worker->setReportOpener([&](const QString &path) { opened += path; });
+    worker->requestStop(); // before the run: it stops at once and still ends cleanly
+    QSignalSpy shown(worker, &ThreadObject::ShowDisposingFile);
+    QSignalSpy enabled(worker, &ThreadObject::Set_pBtn_Enable);
+    QSignalSpy done(worker, &ThreadObject::runDone);
+    thread.start();
+    QMetaObject::invokeMethod(worker, &ThreadObject::JustFindText, Qt::QueuedConnection);
+    QVERIFY(done.wait(5000));
+    QCOMPARE(shown.count(), 1);
+    QVERIFY(shown.at(0).at(0).toString().startsWith(QStringLiteral("扫描文件0个,")));
+    QMetaObject::invokeMethod(worker, &ThreadObject::JustFindText, Qt::QueuedConnection);
+    QVERIFY(done.wait(5000));
+    QCOMPARE(shown.count(), 4);
+    QCOMPARE(enabled.count(), 2);
+    QCOMPARE(opened, QStringList{batchSettings.reportMatchedPath});
+    thread.quit();
+    QVERIFY(thread.wait(5000));
+}
+
+QTEST_GUILESS_MAIN(TestThreadObject)
+#include "tst_threadobject.moc"
