@@ -1,0 +1,3 @@
+if(NOT EXISTS "${SETTINGS_FILE}")
+    file(WRITE "${SETTINGS_FILE}" "")
+endif()

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class QThread;
+class ThreadObject;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // `settingsFilePath` names the settings file that fills the two folder fields now and
+    // that launches store the chosen folders in.
+    explicit MainWindow(const QString &settingsFilePath, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+signals:
+    void pBtn_ReplaceExcelText_HasClicked();
+    void pBtn_ReplaceExcelText_2_HasClicked();
+    void pBtn_JustFindText_HasClicked();
+    void pBtn_InsertText_HasClicked();
+
+public slots:
+    void ShowSoftWindow();
+    void SystemTrayActivated(QSystemTrayIcon::ActivationReason reason);
+
+private slots:
+    void on_pBtn_SourcePath_clicked();
+    void on_pBtn_ReplaceExcelText_clicked();
+    void on_ShowDisposingFile(QString filePath);
+    void on_Set_pBtn_Enable();
+    void on_Set_pBtn_Disable();
+    void on_pBtn_JustFindText_clicked();
+    void on_pBtn_ReplaceExcelText_2_clicked();
+    void on_pBtn_InsertText_clicked();
+    void on_pBtn_MustRead_clicked();
+    void on_pBtn_SavePath_clicked();
+
+private:
+    void LoadFolders();
+
+    Ui::MainWindow *ui;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    int windowHeight = 0;
+    int windowWidth = 0;
+    QThread *workerThread;
+    ThreadObject *worker;
+    const QString settingsFilePath;
+};
+
+// Top-left corner that centres a window of `window` size on a screen of `screen` size,
+// kept on the screen when the screen is the smaller.
+QPoint CentredTopLeft(const QSize &screen, const QSize &window);
+
+// The settings file in the application folder.
+QString SettingsFilePath(const QString &applicationFolder);
+
+// The rich text of the help box.
+QString HelpText();

@@ -1,0 +1,41 @@
+#include "SystemTray.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+
+SystemTray *trayIcon = nullptr;
+
+SystemTray::SystemTray(QObject *parent)
+    : QSystemTrayIcon(parent), menu(new QMenu), showAction(new QAction(this)),
+      quitAction(new QAction(this))
+{
+    showAction->setText(QStringLiteral("软件设置"));
+    quitAction->setText(QStringLiteral("退出程序"));
+    menu->addAction(showAction);
+    menu->addAction(quitAction);
+    setContextMenu(menu);
+
+    setIcon(QIcon(QStringLiteral(":/images/cvn.ico")));
+    setToolTip(QStringLiteral("Parafold"));
+    // Without a tray on the desktop the icon simply stays unseen; the window works alike.
+    show();
+
+    connect(showAction, &QAction::triggered, this, &SystemTray::ShowUi, Qt::UniqueConnection);
+    connect(quitAction, &QAction::triggered, this, &SystemTray::UiQuit, Qt::UniqueConnection);
+}
+
+SystemTray::~SystemTray()
+{
+    delete menu;
+}
+
+void SystemTray::UiQuit()
+{
+    QCoreApplication::quit();
+}
+
+void SystemTray::ShowUi()
+{
+    emit showWidget();
+}

@@ -1,0 +1,475 @@
+#include <ConfigFile.h>
+#include <MainWindow.h>
+#include <SystemTray.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMetaMethod>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
+
+namespace {
+
+// The text a widget shows as its own: a button's or label's text, a group box's title,
+// an edit's content.
+QString ShownText(const QWidget *widget)
+{
+    if (auto button = qobject_cast<const QAbstractButton *>(widget))
+        return button->text();
+    if (auto label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (auto group = qobject_cast<const QGroupBox *>(widget))
+        return group->title();
+    if (auto line = qobject_cast<const QLineEdit *>(widget))
+        return line->text();
+    if (auto plain = qobject_cast<const QPlainTextEdit *>(widget))
+        return plain->toPlainText();
+    return QStringLiteral("<no text>");
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void widgets_data();
+    void widgets();
+    void windowAndForm();
+    void widgetProperties();
+    void signalAndSlotOrder();
+    void centredTopLeft_data();
+    void centredTopLeft();
+    void geometryOnThisScreen();
+    void foldersFromSettingsFile_data();
+    void foldersFromSettingsFile();
+    void progressSlots();
+    void trayIcon();
+    void trayActivation_data();
+    void trayActivation();
+    void trayShowActionRestoresWindow_data();
+    void trayShowActionRestoresWindow();
+    void helpBox();
+    // Last: it ends an event loop the way the application ends.
+    void trayQuitActionEndsApplication();
+
+private:
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestMainWindow::init()
+{
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+    window = std::make_unique<MainWindow>(SettingsFilePath(folder->path()));
+}
+
+void TestMainWindow::cleanup()
+{
+    window.reset();
+    folder.reset();
+}
+
+void TestMainWindow::widgets_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("checked"); // -1: not checkable
+
+    const auto row = [](const char *name, const char *className, const QString &text,
+                        int checked = -1) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(className) << text
+                            << checked;
+    };
+    row("pBtn_SourcePath", "QPushButton", QStringLiteral("选择txt文件所在文件夹"));
+    row("lEdt_SourcePath", "QLineEdit", QString());
+    row("cBox_UTF16", "QCheckBox", QStringLiteral("自动识别UTF-16"), 1);
+    row("pBtn_MustRead", "QPushButton", QStringLiteral("使用必读"));
+    row("pBtn_SavePath", "QPushButton", QStringLiteral("  选择修改后保存路径  "));
+    row("lEdt_SavePath", "QLineEdit", QString());
+    row("cBox_WithBom", "QCheckBox", QStringLiteral("保存字符编码带BOM"), 0);
+    row("cBox_SaveInSrc", "QCheckBox", QStringLiteral("保存在原文件夹(注意备份)"), 0);
+    row("gBox_Setting", "QGroupBox",
+        QStringLiteral("对txt文件进行查找修改。（操作不可逆,操作前请先备份,先备份,先备份）"));
+    row("groupBox_2", "QGroupBox", QStringLiteral("功能一、查找替换"));
+    row("lb_FindTextExplain", "QLabel", QStringLiteral("查找内容："));
+    row("lEdt_FindText", "QLineEdit", QString());
+    row("lb_ReplaceExcelTextExplain", "QLabel", QStringLiteral("替换为："));
+    row("lEdt_ReplaceExcelText", "QLineEdit", QString());
+    row("pBtn_ReplaceExcelText", "QPushButton", QStringLiteral("全部替换"));
+    row("lb_FindTextExplain_2", "QLabel", QStringLiteral("查找内容："));
+    row("pTEdt_FindText", "QPlainTextEdit", QString());
+    row("lb_ReplaceExcelTextExplain_2", "QLabel", QStringLiteral("替换为："));
+    row("pTEdt_ReplaceExcelText", "QPlainTextEdit", QString());
+    row("pBtn_ReplaceExcelText_2", "QPushButton", QStringLiteral("全部替换"));
+    row("groupBox_3", "QGroupBox",
+        QStringLiteral("功能二、只查找并获得文件路径列表（多条件查找用||分隔,例如需要查找既包含"
+                       "\"小云\"同时也包含\"小吉\"的文本文件：小云||小吉）"));
+    row("lb_FindTextExplain_3", "QLabel", QStringLiteral("查找内容："));
+    row("lEdt_JustFindText", "QLineEdit", QString());
+    row("pBtn_JustFindText", "QPushButton", QStringLiteral("查找"));
+    row("groupBox", "QGroupBox",
+        QStringLiteral("功能三、插入内容（注意开头或末尾是否需要换行） "
+                       "操作不可逆,如保存在原文件夹,操作前请先备份,先备份,先备份！"));
+    row("rBtn_InsertFront", "QRadioButton", QStringLiteral("文本前插入"), 1);
+    row("rBtn_InsertBehind", "QRadioButton", QStringLiteral("文本后插入"), 0);
+    row("label_2", "QLabel",
+        QStringLiteral("<html><head/><body><p>插入</p><p>内容：</p></body></html>"));
+    row("pTEdt_InsertText", "QPlainTextEdit", QString());
+    row("pBtn_InsertText", "QPushButton", QStringLiteral("插入"));
+    row("lb_ShowDisposingFile", "QLabel", QString());
+}
+
+void TestMainWindow::widgets()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, text);
+    QFETCH(int, checked);
+
+    const auto found = window->findChildren<QWidget *>(name);
+    QCOMPARE(found.size(), 1);
+    const QWidget *widget = found.first();
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+    QCOMPARE(ShownText(widget), text);
+    auto button = qobject_cast<const QAbstractButton *>(widget);
+    if (checked < 0) {
+        QVERIFY(!button || !button->isCheckable());
+    } else {
+        QVERIFY(button && button->isCheckable());
+        QCOMPARE(button->isChecked(), checked == 1);
+    }
+    QVERIFY(widget->isEnabled());
+}
+
+void TestMainWindow::windowAndForm()
+{
+    QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Parafold3.0"));
+    QVERIFY(!window->windowIcon().isNull());
+    const QImage icon(QStringLiteral(":/images/cvn.ico"));
+    QVERIFY(!icon.isNull());
+    QVERIFY(window->windowIcon().availableSizes().contains(icon.size()));
+
+    auto tabs = window->findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    QVERIFY(tabs);
+    QCOMPARE(tabs->count(), 1);
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(tabs->widget(0)->objectName(), QStringLiteral("wgt_AddToTab1"));
+    QCOMPARE(tabs->tabText(0), QStringLiteral("软件设置"));
+    QCOMPARE(window->centralWidget()->objectName(), QStringLiteral("centralWidget"));
+
+    auto label = window->findChild<QLabel *>(QStringLiteral("label"));
+    QVERIFY(label);
+    QCOMPARE(label->textFormat(), Qt::AutoText);
+    QTextDocument document;
+    document.setHtml(label->text());
+    QCOMPARE(document.toPlainText(),
+             QStringLiteral("多个内容同时查找替换时,请换行表示,并一一对应"
+                            "（如保存在原文件夹,请先备份,先备份,先备份）："));
+    QVERIFY(label->text().contains(QStringLiteral("color:#ff0000;\">（如保存在原文件夹")));
+}
+
+void TestMainWindow::widgetProperties()
+{
+    auto source = window->findChild<QPushButton *>(QStringLiteral("pBtn_SourcePath"));
+    QVERIFY(source);
+    QCOMPARE(source->font().family(), QStringLiteral("Agency FB"));
+    QVERIFY(source->font().bold());
+    QCOMPARE(source->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
+    QCOMPARE(source->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+
+    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("groupBox_2"))->minimumHeight(), 250);
+    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("groupBox_3"))->minimumHeight(), 55);
+    auto insert = window->findChild<QWidget *>(QStringLiteral("pTEdt_InsertText"));
+    QCOMPARE(insert->minimumHeight(), 80);
+    QCOMPARE(insert->maximumHeight(), 80);
+    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("lb_ShowDisposingFile"))->styleSheet(),
+             QStringLiteral("color: rgb(255, 0, 0);"));
+
+    auto front = window->findChild<QRadioButton *>(QStringLiteral("rBtn_InsertFront"));
+    auto behind = window->findChild<QRadioButton *>(QStringLiteral("rBtn_InsertBehind"));
+    behind->click();
+    QVERIFY(behind->isChecked());
+    QVERIFY(!front->isChecked());
+}
+
+void TestMainWindow::signalAndSlotOrder()
+{
+    const QMetaObject *meta = window->metaObject();
+    QStringList methods;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+        methods << QString::fromLatin1(meta->method(i).methodSignature());
+    const QStringList expected{
+        QStringLiteral("pBtn_ReplaceExcelText_HasClicked()"),
+        QStringLiteral("pBtn_ReplaceExcelText_2_HasClicked()"),
+        QStringLiteral("pBtn_JustFindText_HasClicked()"),
+        QStringLiteral("pBtn_InsertText_HasClicked()"),
+        QStringLiteral("ShowSoftWindow()"),
+        QStringLiteral("SystemTrayActivated(QSystemTrayIcon::ActivationReason)"),
+        QStringLiteral("on_pBtn_SourcePath_clicked()"),
+        QStringLiteral("on_pBtn_ReplaceExcelText_clicked()"),
+        QStringLiteral("on_ShowDisposingFile(QString)"),
+        QStringLiteral("on_Set_pBtn_Enable()"),
+        QStringLiteral("on_Set_pBtn_Disable()"),
+        QStringLiteral("on_pBtn_JustFindText_clicked()"),
+        QStringLiteral("on_pBtn_ReplaceExcelText_2_clicked()"),
+        QStringLiteral("on_pBtn_InsertText_clicked()"),
+        QStringLiteral("on_pBtn_MustRead_clicked()"),
+        QStringLiteral("on_pBtn_SavePath_clicked()"),
+    };
+    QCOMPARE(methods, expected);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(meta->method(meta->methodOffset() + i).methodType(), QMetaMethod::Signal);
+}
+
+void TestMainWindow::centredTopLeft_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<QPoint>("topLeft");
+
+    QTest::newRow("1920 x 1080") << QSize(1920, 1080) << QPoint(490, 170);
+    QTest::newRow("odd sizes truncate") << QSize(1921, 1081) << QPoint(490, 170);
+    QTest::newRow("1366 x 768") << QSize(1366, 768) << QPoint(213, 14);
+    QTest::newRow("2560 x 1440") << QSize(2560, 1440) << QPoint(810, 350);
+    QTest::newRow("just one pixel wider") << QSize(941, 741) << QPoint(0, 0);
+    QTest::newRow("same size") << QSize(940, 740) << QPoint(0, 0);
+    QTest::newRow("smaller screen kept in view") << QSize(800, 600) << QPoint(0, 0);
+    QTest::newRow("narrow but tall") << QSize(900, 1080) << QPoint(0, 170);
+}
+
+void TestMainWindow::centredTopLeft()
+{
+    QFETCH(QSize, screen);
+    QFETCH(QPoint, topLeft);
+    QCOMPARE(CentredTopLeft(screen, QSize(940, 740)), topLeft);
+}
+
+void TestMainWindow::geometryOnThisScreen()
+{
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    const QPoint expected = CentredTopLeft(screen, QSize(940, 740));
+    QCOMPARE(window->pos(), expected);
+    QCOMPARE(window->size(), QSize(940, 500));
+
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->size(), QSize(940, 500));
+    QCOMPARE(window->pos(), expected);
+    // Everything stays reachable at that height.
+    auto status = window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
+    QVERIFY(status->isVisible());
+    QVERIFY(status->mapTo(window.get(), QPoint(0, status->height())).y() <= 500);
+}
+
+void TestMainWindow::foldersFromSettingsFile_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("save");
+
+    QTest::newRow("both keys") << true << QByteArray("sourcePath=D:/texts/\r\nsavePath=E:/out/\r\n")
+                               << QStringLiteral("D:/texts/") << QStringLiteral("E:/out/");
+    QTest::newRow("blanks and tabs not shown")
+        << true << QByteArray("savePath=\t E:/out/  \r\nsourcePath=  D:/texts/\t\r\n")
+        << QStringLiteral("D:/texts/") << QStringLiteral("E:/out/");
+    QTest::newRow("Chinese folders")
+        << true
+        << ToConfigBytes(QStringLiteral("sourcePath=/home/书/小说/\r\nsavePath=/home/书/改/\r\n"))
+        << QStringLiteral("/home/书/小说/") << QStringLiteral("/home/书/改/");
+    QTest::newRow("one key only") << true << QByteArray("sourcePath=D:/texts/\r\n")
+                                  << QStringLiteral("D:/texts/") << QString();
+    QTest::newRow("no line end") << true << QByteArray("sourcePath=D:/texts/") << QString()
+                                 << QString();
+    QTest::newRow("empty file") << true << QByteArray() << QString() << QString();
+    QTest::newRow("missing file") << false << QByteArray() << QString() << QString();
+}
+
+void TestMainWindow::foldersFromSettingsFile()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, source);
+    QFETCH(QString, save);
+
+    QTemporaryDir settingsFolder;
+    const QString path = SettingsFilePath(settingsFolder.path());
+    if (exists) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    MainWindow loaded(path);
+    QCOMPARE(loaded.findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->text(), source);
+    QCOMPARE(loaded.findChild<QLineEdit *>(QStringLiteral("lEdt_SavePath"))->text(), save);
+    QCOMPARE(QFile::exists(path), exists);
+}
+
+void TestMainWindow::progressSlots()
+{
+    const QStringList switched{QStringLiteral("pBtn_ReplaceExcelText"),
+                               QStringLiteral("pBtn_JustFindText"),
+                               QStringLiteral("pBtn_ReplaceExcelText_2")};
+    const QStringList others{QStringLiteral("pBtn_InsertText"), QStringLiteral("pBtn_SourcePath"),
+                             QStringLiteral("pBtn_SavePath"), QStringLiteral("pBtn_MustRead")};
+    const auto enabled = [&](const QString &name) {
+        return window->findChild<QPushButton *>(name)->isEnabled();
+    };
+
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_Set_pBtn_Disable"));
+    for (const QString &name : switched)
+        QVERIFY2(!enabled(name), qPrintable(name));
+    for (const QString &name : others)
+        QVERIFY2(enabled(name), qPrintable(name));
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_Set_pBtn_Enable"));
+    for (const QString &name : switched + others)
+        QVERIFY2(enabled(name), qPrintable(name));
+
+    const QString text = QStringLiteral("D:\\texts\\第一章.txt");
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_ShowDisposingFile", Q_ARG(QString, text)));
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"))->text(), text);
+}
+
+void TestMainWindow::trayIcon()
+{
+    QVERIFY(::trayIcon);
+    QCOMPARE(::trayIcon->parent(), window.get());
+    QCOMPARE(::trayIcon->toolTip(), QStringLiteral("Parafold"));
+    QVERIFY(!::trayIcon->icon().isNull());
+    QVERIFY(::trayIcon->contextMenu());
+    QStringList entries;
+    for (const QAction *action : ::trayIcon->contextMenu()->actions()) {
+        entries << action->text();
+        QCOMPARE(action->parent(), ::trayIcon);
+    }
+    QCOMPARE(entries, (QStringList{QStringLiteral("软件设置"), QStringLiteral("退出程序")}));
+}
+
+void TestMainWindow::trayActivation_data()
+{
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<bool>("restores");
+
+    QTest::newRow("single click") << QSystemTrayIcon::Trigger << true;
+    QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << true;
+    QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false;
+    QTest::newRow("context menu") << QSystemTrayIcon::Context << false;
+    QTest::newRow("unknown") << QSystemTrayIcon::Unknown << false;
+}
+
+void TestMainWindow::trayActivation()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(bool, restores);
+
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->resize(700, 420);
+    emit ::trayIcon->activated(reason);
+    QCOMPARE(window->size(), restores ? QSize(940, 500) : QSize(700, 420));
+}
+
+void TestMainWindow::trayShowActionRestoresWindow_data()
+{
+    QTest::addColumn<Qt::WindowState>("state");
+    QTest::newRow("maximised") << Qt::WindowMaximized;
+    QTest::newRow("minimised") << Qt::WindowMinimized;
+    QTest::newRow("resized") << Qt::WindowNoState;
+}
+
+void TestMainWindow::trayShowActionRestoresWindow()
+{
+    QFETCH(Qt::WindowState, state);
+
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->resize(600, 300);
+    window->setWindowState(state);
+    QTRY_COMPARE(window->windowState(), state);
+
+    ::trayIcon->contextMenu()->actions().at(0)->trigger();
+    QTRY_COMPARE(window->windowState(), Qt::WindowNoState);
+    QTRY_COMPARE(window->size(), QSize(940, 500));
+    QVERIFY(window->isVisible());
+}
+
+void TestMainWindow::helpBox()
+{
+    QString title;
+    QString text;
+    Qt::TextFormat format = Qt::PlainText;
+    QWidget *parent = window.get();
+    bool modal = false;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        title = box->windowTitle();
+        text = box->text();
+        format = box->textFormat();
+        parent = box->parentWidget();
+        modal = box->isModal();
+        box->accept();
+    });
+    closer.start(20);
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pBtn_MustRead")),
+                      Qt::LeftButton);
+
+    QCOMPARE(title, QStringLiteral("注意"));
+    QCOMPARE(text, HelpText());
+    QCOMPARE(format, Qt::AutoText);
+    QCOMPARE(parent, nullptr);
+    QVERIFY(modal);
+
+    // Four numbered items inside one paragraph of the fixed style.
+    const QString opening = QStringLiteral("<p style='font-size:16px;line-height:20px;'>");
+    const QString closing = QStringLiteral("<br></p>");
+    QVERIFY(text.startsWith(opening));
+    QVERIFY(text.endsWith(closing));
+    const QStringList items =
+        text.mid(opening.size(), text.size() - opening.size() - closing.size())
+            .split(QStringLiteral("<br><br>"));
+    QCOMPARE(items.size(), 4);
+    for (int i = 0; i < items.size(); ++i) {
+        QVERIFY2(items.at(i).startsWith(QString::number(i + 1) + QStringLiteral(". ")),
+                 qPrintable(items.at(i)));
+        QVERIFY(items.at(i).endsWith(QStringLiteral("。")));
+    }
+    QVERIFY(items.at(1).contains(QStringLiteral("请使用“以管理员身份运行“(")));
+}
+
+void TestMainWindow::trayQuitActionEndsApplication()
+{
+    window->showMinimized();
+    QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().at(1)->trigger(); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,88 @@
+#include <ProcessList.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QString ParafoldPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Parafold"));
+}
+
+bool OtherParafoldRuns()
+{
+    for (const platform::ProcessEntry &entry : platform::ListProcesses()) {
+        if (entry.executableName == "Parafold")
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<QProcess> StartParafold()
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(ParafoldPath(), QStringList());
+    return process;
+}
+
+void Stop(QProcess &process)
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+} // namespace
+
+// Runs the built program itself, headless.
+class TestParafoldStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingsFileBesideExecutable();
+    void secondStartEndsFirst();
+};
+
+void TestParafoldStart::settingsFileBesideExecutable()
+{
+    QVERIFY(QFileInfo(ParafoldPath()).isExecutable());
+    QVERIFY(
+        QFileInfo(
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Parafold.cvn")))
+            .isFile());
+}
+
+void TestParafoldStart::secondStartEndsFirst()
+{
+    if (OtherParafoldRuns())
+        QSKIP("a Parafold outside this test runs, and the second start could end that one");
+
+    auto first = StartParafold();
+    QVERIFY(first->waitForStarted());
+    // Up and idle in its event loop, so it is a running instance, not one still starting.
+    QVERIFY(!first->waitForFinished(1500));
+
+    auto second = StartParafold();
+    QVERIFY(second->waitForStarted());
+    const bool firstEnded = first->waitForFinished(10000);
+    const QProcess::ExitStatus firstStatus = first->exitStatus();
+    const bool secondRuns = !second->waitForFinished(1500);
+    Stop(*first);
+    Stop(*second);
+
+    QVERIFY(firstEnded);
+    QCOMPARE(firstStatus, QProcess::CrashExit);
+    QVERIFY(secondRuns);
+}
+
+QTEST_GUILESS_MAIN(TestParafoldStart)
+#include "tst_parafoldstart.moc"
