@@ -21,6 +21,7 @@ private slots:
     void helpAndVersion();
     void closedStdout_data();
     void closedStdout();
+    void interruptLeavesEveryFileWhole();
     void progressOnlyOnTerminal_data();
     void progressOnlyOnTerminal();
 };
@@ -85,15 +86,20 @@ void CliOutput::closedStdout()
         WriteBytes(root.path(), QStringLiteral("src/%1/%2.txt").arg(i % 10).arg(i), Utf8("小云\n"));
     arguments.replaceInStrings(QStringLiteral("@SRC"), root.filePath(QStringLiteral("src")));
 
-    // The reader takes the first line and goes away, as `| head -1` does.
-    QProcess process;
-    process.start(CliPath(), arguments);
-    QVERIFY(process.waitForStarted());
-    QVERIFY(process.waitForReadyRead(60000));
-    process.closeReadChannel(QProcess::StandardOutput);
-    QVERIFY(process.waitForFinished(120000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    // The reader takes the first line and goes away; the exit status is parafold-cli's,
+    // 141 if a SIGPIPE killed it.
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/bash"),
+                QStringList{QStringLiteral("-c"),
+                            QStringLiteral("\"$0\" \"$@\" | head -n 1 >/dev/null; "
+                                           "exit ${PIPESTATUS[0]}"),
+                            CliPath()} +
+                    arguments);
+    QVERIFY(shell.waitForFinished(120000));
+    QCOMPARE(shell.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(shell.exitCode(), 0);
+    const QByteArray err = shell.readAllStandardError();
+    QVERIFY2(err.startsWith(QStringLiteral("扫描文件").toUtf8()), err.constData());
 
     if (allFilesChanged) {
         for (int i = 0; i < files; ++i) {
@@ -101,6 +107,49 @@ void CliOutput::closedStdout()
             QCOMPARE(ReadBytes(path), Utf8("小云小云\r\n"));
         }
     }
+}
+
+void CliOutput::interruptLeavesEveryFileWhole()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const int files = 3000;
+    QStringList paths;
+    for (int i = 0; i < files; ++i) {
+        paths << root.filePath(QStringLiteral("src/%1/%2.txt").arg(i % 10).arg(i));
+        WriteBytes(root.path(), QStringLiteral("src/%1/%2.txt").arg(i % 10).arg(i), Utf8("正文\n"));
+    }
+
+    QProcess process;
+    process.start(CliPath(),
+                  QStringList{QStringLiteral("insert"), root.filePath(QStringLiteral("src")),
+                              QStringLiteral("--text"), QStringLiteral("序"),
+                              QStringLiteral("--in-place")});
+    QVERIFY(process.waitForReadyRead(60000));
+    process.terminate();
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QStringList listed = SplitList(process.readAllStandardOutput(), '\n');
+    if (process.exitCode() == 0 && listed.size() == files)
+        QSKIP("the run ended before the signal arrived");
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(
+        QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("interrupted")));
+
+    // Each file is old or new, and the list names exactly the new ones.
+    QStringList changed;
+    for (const QString &path : paths) {
+        const QByteArray bytes = ReadBytes(path);
+        if (bytes == Utf8("序正文\r\n"))
+            changed << path;
+        else
+            QCOMPARE(bytes, Utf8("正文\n"));
+    }
+    QVERIFY(changed.size() < files);
+    QStringList sortedList = listed;
+    sortedList.sort();
+    changed.sort();
+    QCOMPARE(sortedList, changed);
 }
 
 void CliOutput::progressOnlyOnTerminal_data()
