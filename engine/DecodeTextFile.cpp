@@ -34,12 +34,12 @@ DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
     return {std::move(text), encoding, lossless};
 }
 
-DecodedText DecodeGbk(const QByteArray &bytes)
+DecodedText DecodeGbk(const QByteArray &bytes, bool proveLossless)
 {
     // The GBK decoder never reports bad input, so only a round trip proves the text whole.
     QTextCodec *codec = QTextCodec::codecForName("GBK");
     QString text = codec->toUnicode(bytes);
-    const bool lossless = codec->fromUnicode(text) == bytes;
+    const bool lossless = !proveLossless || codec->fromUnicode(text) == bytes;
     return {std::move(text), TextEncoding::Gbk, lossless};
 }
 
@@ -54,7 +54,7 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
     return IsValidUtf8(bytes.constData(), bytes.size()) ? TextEncoding::Utf8 : TextEncoding::Gbk;
 }
 
-DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding)
+DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
 {
     switch (encoding) {
     case TextEncoding::Utf16Le:
@@ -71,7 +71,7 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding)
     case TextEncoding::Gbk:
         break;
     }
-    return DecodeGbk(bytes);
+    return DecodeGbk(bytes, proveLossless);
 }
 
 void NormaliseLineEnds(QString &text)

@@ -20,7 +20,9 @@ struct DecodedText
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
 
 // Decodes bytes in the given encoding, without the byte-order mark, line ends as they are.
-DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding);
+// Proving a GBK text lossless costs an encoding pass; a caller that only searches the text
+// may skip it, and lossless then stays true.
+DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless = true);
 
 // Turns CR LF and every lone CR into a single LF.
 void NormaliseLineEnds(QString &text);

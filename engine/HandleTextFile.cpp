@@ -31,13 +31,14 @@ FileOutcome HandleTextFile(const FileTask &task, const FileHook &hook)
     if (!ReadFileBytes(task.sourcePath, bytes))
         return Failed(reasonUnreadable, 0);
     const qint64 size = bytes.size();
-    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, task.detectUtf16));
+    const bool writes = !task.targetPath.isEmpty();
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, task.detectUtf16), writes);
     bytes = QByteArray();
     NormaliseLineEnds(decoded.text);
 
     if (!hook(decoded.text))
         return {FileOutcome::Unchanged, QString(), size};
-    if (task.targetPath.isEmpty())
+    if (!writes)
         return {FileOutcome::Changed, QString(), size};
     if (!decoded.lossless)
         return Failed(reasonNotLossless, size);
