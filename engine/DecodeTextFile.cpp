@@ -94,13 +94,14 @@ void NormaliseLineEnds(QString &text)
     text.truncate(out);
 }
 
-std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16)
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16, bool proveLossless)
 {
     QByteArray bytes;
     if (!ReadFileBytes(path, bytes))
         return std::nullopt;
-    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, detectUtf16));
-    bytes.clear();
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, detectUtf16), proveLossless);
+    decoded.fileSize = bytes.size();
+    bytes = QByteArray();
     NormaliseLineEnds(decoded.text);
     return decoded;
 }

@@ -4,7 +4,6 @@
 #include "EncodeText.h"
 #include "FailureReasons.h"
 #include "MakeFolderPath.h"
-#include "ReadFileBytes.h"
 #include "TargetPath.h"
 #include "WriteTextFile.h"
 
@@ -27,26 +26,23 @@ QString FolderOf(const QString &nativePath)
 
 FileOutcome HandleTextFile(const FileTask &task, const FileHook &hook)
 {
-    QByteArray bytes;
-    if (!ReadFileBytes(task.sourcePath, bytes))
-        return Failed(reasonUnreadable, 0);
-    const qint64 size = bytes.size();
     const bool writes = !task.targetPath.isEmpty();
-    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, task.detectUtf16), writes);
-    bytes = QByteArray();
-    NormaliseLineEnds(decoded.text);
+    std::optional<DecodedText> decoded = DecodeTextFile(task.sourcePath, task.detectUtf16, writes);
+    if (!decoded)
+        return Failed(reasonUnreadable, 0);
+    const qint64 size = decoded->fileSize;
 
-    if (!hook(decoded.text))
+    if (!hook(decoded->text))
         return {FileOutcome::Unchanged, QString(), size};
     if (!writes)
         return {FileOutcome::Changed, QString(), size};
-    if (!decoded.lossless)
+    if (!decoded->lossless)
         return Failed(reasonNotLossless, size);
     const std::optional<QByteArray> encoded =
-        EncodeText(decoded.text, decoded.encoding, task.withBom);
+        EncodeText(decoded->text, decoded->encoding, task.withBom);
     if (!encoded)
         return Failed(reasonUnrepresentable, size);
-    decoded.text = QString();
+    decoded->text = QString();
     if (task.dryRun)
         return {FileOutcome::Changed, QString(), size};
 

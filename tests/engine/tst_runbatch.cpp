@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <memory>
+
 using namespace fixture;
 
 Q_DECLARE_METATYPE(Operation)
@@ -49,7 +51,7 @@ private slots:
     void pairCountMismatchRefused();
 
 private:
-    QTemporaryDir temp;
+    std::unique_ptr<QTemporaryDir> temp;
     QString src;
     QString out;
     BatchSettings settings;
@@ -57,10 +59,9 @@ private:
 
 void TestRunBatch::init()
 {
-    temp.~QTemporaryDir();
-    new (&temp) QTemporaryDir();
-    src = temp.filePath(QStringLiteral("src"));
-    out = temp.filePath(QStringLiteral("out"));
+    temp = std::make_unique<QTemporaryDir>();
+    src = temp->filePath(QStringLiteral("src"));
+    out = temp->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(src));
     QVERIFY(QDir().mkpath(out));
     settings = BatchSettings();
@@ -137,7 +138,7 @@ void TestRunBatch::mirroredSaveFolder()
 
     QCOMPARE(TreeListing(out),
              Names({"a.txt", "sub/", "sub/b.txt", "sub/deep/", "sub/deep/e.txt"}));
-    QVERIFY(!QFileInfo::exists(temp.filePath(QStringLiteral("outsub"))));
+    QVERIFY(!QFileInfo::exists(temp->filePath(QStringLiteral("outsub"))));
     const QString edited = QStringLiteral("阿云望着江水，小吉没有说话。\r\n");
     QCOMPARE(ReadBytes(out + QStringLiteral("/a.txt")), Utf8(edited));
     QCOMPARE(ReadBytes(out + QStringLiteral("/sub/b.txt")), Gbk(edited));
@@ -420,9 +421,9 @@ void TestRunBatch::sameFolderRefused_data()
 void TestRunBatch::sameFolderRefused()
 {
     QFETCH(QString, save);
-    QVERIFY(QFile::link(src, temp.filePath(QStringLiteral("link-to-src"))));
+    QVERIFY(QFile::link(src, temp->filePath(QStringLiteral("link-to-src"))));
     QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "hit"));
-    settings.saveDir = save.isEmpty() ? QString() : temp.filePath(save);
+    settings.saveDir = save.isEmpty() ? QString() : temp->filePath(save);
     for (Operation operation :
          {Operation::ReplaceText, Operation::ReplacePairs, Operation::InsertText}) {
         settings.findText = QStringLiteral("hit");
@@ -454,7 +455,7 @@ void TestRunBatch::linkedSaveFolderNeverOverwritesSource()
 void TestRunBatch::symlinkTargetWrittenThrough()
 {
     QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "hit"));
-    const QString elsewhere = temp.filePath(QStringLiteral("elsewhere.txt"));
+    const QString elsewhere = temp->filePath(QStringLiteral("elsewhere.txt"));
     QVERIFY(WriteBytes(elsewhere, "old"));
     QVERIFY(QFile::link(elsewhere, out + QStringLiteral("/a.txt")));
     settings.findText = QStringLiteral("hit");
