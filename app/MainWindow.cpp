@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include <QDir>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -43,6 +44,19 @@ MainWindow::~MainWindow()
     if (trayIcon && trayIcon->parent() == this)
         trayIcon = nullptr;
     delete ui;
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    // A group's fixed minimum height must not squeeze its rows where the fonts are taller
+    // than the form was drawn for; below that the form scrolls. The fonts are known once
+    // the window has its screen and style.
+    for (QGroupBox *group : findChildren<QGroupBox *>()) {
+        if (group->minimumHeight() > 0)
+            group->setMinimumHeight(
+                qMax(group->minimumHeight(), group->minimumSizeHint().height()));
+    }
+    QMainWindow::showEvent(event);
 }
 
 void MainWindow::LoadFolders()

@@ -45,6 +45,9 @@ private slots:
     void on_pBtn_MustRead_clicked();
     void on_pBtn_SavePath_clicked();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void LoadFolders();
 

@@ -283,6 +283,20 @@ void TestMainWindow::geometryOnThisScreen()
     auto status = window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
     QVERIFY(status->isVisible());
     QVERIFY(status->mapTo(window.get(), QPoint(0, status->height())).y() <= 500);
+    for (const QWidget *control : window->findChildren<QWidget *>()) {
+        if (qobject_cast<const QAbstractButton *>(control) ||
+            qobject_cast<const QLineEdit *>(control))
+            QVERIFY2(control->height() >= control->sizeHint().height(),
+                     qPrintable(control->objectName()));
+    }
+    // The settings groups stand one below the other, none drawn over the next.
+    const QStringList groups{QStringLiteral("wgt_Paths"), QStringLiteral("groupBox_2"),
+                             QStringLiteral("groupBox_3"), QStringLiteral("groupBox")};
+    for (int i = 1; i < groups.size(); ++i) {
+        const QWidget *above = window->findChild<QWidget *>(groups.at(i - 1));
+        const QWidget *below = window->findChild<QWidget *>(groups.at(i));
+        QVERIFY2(above->geometry().bottom() < below->geometry().top(), qPrintable(groups.at(i)));
+    }
 }
 
 void TestMainWindow::foldersFromSettingsFile_data()
