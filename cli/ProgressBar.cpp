@@ -137,13 +137,16 @@ QByteArray ProgressBar::render()
     } else {
         const int filled = total > 0 ? static_cast<int>(qint64(done) * barCells / total) : barCells;
         const double seconds = clock.elapsed() / 1000.0;
-        const double megabytesPerSecond = seconds > 0 ? bytes / 1e6 / seconds : 0.0;
-        head = QStringLiteral("[%1%2] %3/%4 %5 MB/s ")
+        const double bytesPerSecond = seconds > 0 ? bytes / seconds : 0.0;
+        const QString rate = bytesPerSecond >= 1e6
+                                 ? QStringLiteral("%1 MB/s").arg(bytesPerSecond / 1e6, 0, 'f', 1)
+                                 : QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1e3, 0, 'f', 1);
+        head = QStringLiteral("[%1%2] %3/%4 %5 ")
                    .arg(QString(filled, QLatin1Char('#')),
                         QString(barCells - filled, QLatin1Char('.')))
                    .arg(done)
                    .arg(total)
-                   .arg(megabytesPerSecond, 0, 'f', 1);
+                   .arg(rate);
     }
     const int left = columns - head.size();
     if (left <= 0)
