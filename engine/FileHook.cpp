@@ -40,25 +40,67 @@ bool ContainsAllTerms(const QString &text, const QStringList &terms)
     return true;
 }
 
-FileHook MakeFileHook(Operation operation, const BatchSettings &settings)
+namespace {
+
+QStringList NonEmpty(QStringList texts)
+{
+    texts.removeAll(QString());
+    return texts;
+}
+
+} // namespace
+
+FileRule::FileRule(Operation operation, const BatchSettings &settings)
 {
     switch (operation) {
     case Operation::ReplaceText:
-        return [find = settings.findText, replacement = settings.replaceText](QString &text) {
+        hook = [find = settings.findText, replacement = settings.replaceText](QString &text) {
             return ReplaceAll(text, find, replacement);
         };
+        check = ByteCheck::AnyPresent;
+        terms = EncodeTerms(NonEmpty({settings.findText}));
+        break;
     case Operation::ReplacePairs:
-        return [finds = settings.findLines, replacements = settings.replaceLines](QString &text) {
+        // When no find entry occurs in the text, no pair changes it, so none occurs later.
+        hook = [finds = settings.findLines, replacements = settings.replaceLines](QString &text) {
             return ReplacePairs(text, finds, replacements);
         };
+        check = ByteCheck::AnyPresent;
+        terms = EncodeTerms(NonEmpty(settings.findLines));
+        break;
     case Operation::InsertText:
-        return [insert = settings.insertText, atFront = settings.insertAtFront](QString &text) {
+        hook = [insert = settings.insertText, atFront = settings.insertAtFront](QString &text) {
             return InsertText(text, insert, atFront);
         };
-    case Operation::FindText:
+        break;
+    case Operation::FindText: {
+        const QStringList split = SplitTerms(settings.searchTerms);
+        hook = [split](QString &text) { return ContainsAllTerms(text, split); };
+        check = ByteCheck::AllPresent;
+        terms = EncodeTerms(NonEmpty(split));
         break;
     }
-    return [terms = SplitTerms(settings.searchTerms)](QString &text) {
-        return ContainsAllTerms(text, terms);
-    };
+    }
+}
+
+std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const
+{
+    if (check == ByteCheck::None)
+        return std::nullopt;
+    const ByteText text(bytes, encoding);
+    bool unknown = false;
+    // Terms in the hook's order: the first absent term settles a search, the first present
+    // one an edit.
+    for (const EncodedTerm &term : terms) {
+        const Presence presence = text.contains(term);
+        if (presence == Presence::Unknown)
+            unknown = true;
+        else if (check == ByteCheck::AllPresent && presence == Presence::Absent)
+            return false;
+        else if (check == ByteCheck::AnyPresent && presence == Presence::Present)
+            return std::nullopt;
+    }
+    if (unknown)
+        return std::nullopt;
+    return check == ByteCheck::AllPresent;
 }

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "BatchSettings.h"
+#include "ByteSearch.h"
 #include "Operation.h"
+#include "TextEncoding.h"
 
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
+#include <vector>
 
 // An operation's decision for one decoded text: true when the file changes (or, for the
 // find-only operation, matches); an editing hook leaves the new text in place of the old.
@@ -23,5 +27,25 @@ QStringList SplitTerms(const QString &searchTerms);
 // True when every term occurs; an empty term occurs everywhere.
 bool ContainsAllTerms(const QString &text, const QStringList &terms);
 
-// The hook of the operation, with the operation's texts taken from settings.
-FileHook MakeFileHook(Operation operation, const BatchSettings &settings);
+// The hook of an operation, and the search texts that often settle a file from its bytes
+// alone: most files of a tree hold none of them, and need not be decoded at all.
+class FileRule
+{
+public:
+    FileRule(Operation operation, const BatchSettings &settings);
+
+    // The hook's answer when the bytes already tell it; nothing when the text is needed.
+    std::optional<bool> decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const;
+    bool apply(QString &text) const { return hook(text); }
+
+private:
+    enum class ByteCheck
+    {
+        None,       // the text always changes
+        AllPresent, // matches when every term occurs
+        AnyPresent, // can change only when some term occurs
+    };
+    FileHook hook;
+    ByteCheck check = ByteCheck::None;
+    std::vector<EncodedTerm> terms; // the non-empty search texts
+};

@@ -4,6 +4,7 @@
 #include "EncodeText.h"
 #include "FailureReasons.h"
 #include "MakeFolderPath.h"
+#include "ReadFileBytes.h"
 #include "TargetPath.h"
 #include "WriteTextFile.h"
 
@@ -17,6 +18,14 @@ FileOutcome Failed(const QString &reason, qint64 bytes)
     return {FileOutcome::Failed, reason, bytes};
 }
 
+// A decision with nothing left to write.
+FileDecision Settled(FileOutcome::Kind kind, qint64 bytes, const QString &reason = QString())
+{
+    FileDecision decision;
+    decision.outcome = {kind, reason, bytes};
+    return decision;
+}
+
 QString FolderOf(const QString &nativePath)
 {
     return QFileInfo(QDir::fromNativeSeparators(nativePath)).path();
@@ -24,33 +33,47 @@ QString FolderOf(const QString &nativePath)
 
 } // namespace
 
-FileOutcome HandleTextFile(const FileTask &task, const FileHook &hook)
+FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
 {
-    const bool writes = !task.targetPath.isEmpty();
-    std::optional<DecodedText> decoded = DecodeTextFile(task.sourcePath, task.detectUtf16, writes);
-    if (!decoded)
-        return Failed(reasonUnreadable, 0);
-    const qint64 size = decoded->fileSize;
+    QByteArray bytes;
+    if (!ReadFileBytes(task.sourcePath, bytes))
+        return Settled(FileOutcome::Failed, 0, reasonUnreadable);
+    const qint64 size = bytes.size();
+    const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
+    if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
+        // Only a search can be settled as a match from bytes; an edit needs its text.
+        Q_ASSERT(!*changes || !task.writes);
+        return Settled(*changes ? FileOutcome::Changed : FileOutcome::Unchanged, size);
+    }
 
-    if (!hook(decoded->text))
-        return {FileOutcome::Unchanged, QString(), size};
-    if (!writes)
-        return {FileOutcome::Changed, QString(), size};
-    if (!decoded->lossless)
-        return Failed(reasonNotLossless, size);
-    const std::optional<QByteArray> encoded =
-        EncodeText(decoded->text, decoded->encoding, task.withBom);
+    DecodedText decoded = DecodeBytes(bytes, encoding, task.writes);
+    bytes = QByteArray();
+    NormaliseLineEnds(decoded.text);
+    if (!rule.apply(decoded.text))
+        return Settled(FileOutcome::Unchanged, size);
+    if (!task.writes)
+        return Settled(FileOutcome::Changed, size);
+    if (!decoded.lossless)
+        return Settled(FileOutcome::Failed, size, reasonNotLossless);
+    std::optional<QByteArray> encoded = EncodeText(decoded.text, decoded.encoding, task.withBom);
     if (!encoded)
-        return Failed(reasonUnrepresentable, size);
-    decoded->text = QString();
-    if (task.dryRun)
-        return {FileOutcome::Changed, QString(), size};
+        return Settled(FileOutcome::Failed, size, reasonUnrepresentable);
+    FileDecision decision = Settled(FileOutcome::Changed, size);
+    decision.toWrite = true;
+    decision.newBytes = std::move(*encoded);
+    return decision;
+}
 
-    if (!task.saveInSource && IsSameFile(task.targetPath, task.sourcePath))
-        return Failed(reasonTargetIsSource, size);
-    if (!MakeFolderPath(FolderOf(task.targetPath)))
-        return Failed(reasonFolderFailed, size);
-    if (!WriteTextFile(task.targetPath, *encoded))
-        return Failed(reasonWriteFailed, size);
-    return {FileOutcome::Changed, QString(), size};
+FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
+{
+    const FileOutcome &outcome = decision.outcome;
+    if (!decision.toWrite || target.dryRun)
+        return outcome;
+    if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath))
+        return Failed(reasonTargetIsSource, outcome.bytes);
+    if (!MakeFolderPath(FolderOf(target.targetPath)))
+        return Failed(reasonFolderFailed, outcome.bytes);
+    if (!WriteTextFile(target.targetPath, decision.newBytes))
+        return Failed(reasonWriteFailed, outcome.bytes);
+    return outcome;
 }

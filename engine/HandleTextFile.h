@@ -2,16 +2,15 @@
 
 #include "FileHook.h"
 
+#include <QByteArray>
 #include <QString>
 
 struct FileTask
 {
     QString sourcePath;
-    QString targetPath; // empty: the file is only tested, never written
+    bool writes = false; // changed files are written; otherwise the file is only tested
     bool detectUtf16 = false;
     bool withBom = false;
-    bool saveInSource = false;
-    bool dryRun = false;
 };
 
 struct FileOutcome
@@ -27,6 +26,27 @@ struct FileOutcome
     qint64 bytes = 0;
 };
 
-// One file's turn: read the bytes, decide the encoding, decode, apply the hook, and for a
-// changed file encode and write it, provided that loses nothing.
-FileOutcome HandleTextFile(const FileTask &task, const FileHook &hook);
+// One file's decision, taken without touching anything on disk, so that it can be taken
+// ahead of its turn on another thread.
+struct FileDecision
+{
+    FileOutcome outcome;
+    bool toWrite = false; // a changed file whose new bytes are to be written
+    QByteArray newBytes;
+};
+
+// Reads the bytes, decides the encoding, settles the file from its bytes where the rule
+// allows, otherwise decodes and applies the rule, and for a changed file that is written
+// encodes the new text, provided that loses nothing.
+FileDecision DecideTextFile(const FileTask &task, const FileRule &rule);
+
+struct WriteTarget
+{
+    QString sourcePath;
+    QString targetPath;
+    bool saveInSource = false;
+    bool dryRun = false;
+};
+
+// The decision's turn: writes the new bytes to the target, creating its folder.
+FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target);

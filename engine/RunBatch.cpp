@@ -58,13 +58,13 @@ public:
         const qint64 start = QDateTime::currentSecsSinceEpoch();
         const FileList files = CollectFiles(settings.sourceDir);
         Notify(observer.scanFinished, countTextFiles(files));
-        const FileHook hook = MakeFileHook(operation, settings);
+        const FileRule rule(operation, settings);
         for (const ScannedFile &file : files.files) {
             if (options.stop && options.stop->load()) {
                 result.stopped = true;
                 break;
             }
-            handle(files, file, hook);
+            handle(files, file, rule);
         }
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
         result.statistics = StatisticsLine(operation, {result.scanned, result.typed, result.changed,
@@ -87,7 +87,7 @@ private:
         return count;
     }
 
-    void handle(const FileList &files, const ScannedFile &file, const FileHook &hook)
+    void handle(const FileList &files, const ScannedFile &file, const FileRule &rule)
     {
         ++result.scanned;
         if (!IsTextFileName(file.name))
@@ -99,14 +99,17 @@ private:
 
         FileTask task;
         task.sourcePath = sourcePath;
-        if (operation != Operation::FindText)
-            task.targetPath = TargetPath(sourcePath, files.relativePath(file), settings.saveDir,
-                                         settings.saveInSource);
+        task.writes = operation != Operation::FindText;
         task.detectUtf16 = settings.detectUtf16;
         task.withBom = settings.withBom;
-        task.saveInSource = settings.saveInSource;
-        task.dryRun = options.dryRun;
-        const FileOutcome outcome = HandleTextFile(task, hook);
+        WriteTarget target;
+        target.sourcePath = sourcePath;
+        if (task.writes)
+            target.targetPath = TargetPath(sourcePath, files.relativePath(file), settings.saveDir,
+                                           settings.saveInSource);
+        target.saveInSource = settings.saveInSource;
+        target.dryRun = options.dryRun;
+        const FileOutcome outcome = FinishTextFile(DecideTextFile(task, rule), target);
 
         Notify(observer.fileHandled, outcome.bytes);
         switch (outcome.kind) {
