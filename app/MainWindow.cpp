@@ -4,16 +4,55 @@
 #include "SystemTray.h"
 #include "ui_mainwindow.h"
 
+#include <BatchSettings.h>
+#include <LaunchChecks.h>
+#include <ThreadObject.h>
+
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
+#include <QThread>
+#include <QUrl>
+
+namespace {
+
+const QString noticeTitle = QStringLiteral("注意：");
+const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
+
+// The window's run signal and the worker's slot of each operation.
+struct OperationWiring
+{
+    void (MainWindow::*signal)();
+    void (ThreadObject::*slot)();
+};
+
+OperationWiring Wiring(Operation operation)
+{
+    switch (operation) {
+    case Operation::ReplaceText:
+        return {&MainWindow::pBtn_ReplaceExcelText_HasClicked, &ThreadObject::ReplaceExcelText};
+    case Operation::ReplacePairs:
+        return {&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2};
+    case Operation::FindText:
+        return {&MainWindow::pBtn_JustFindText_HasClicked, &ThreadObject::JustFindText};
+    case Operation::InsertText:
+        break;
+    }
+    return {&MainWindow::pBtn_InsertText_HasClicked, &ThreadObject::InsertText};
+}
+
+} // namespace
 
 MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), workerThread(nullptr), worker(nullptr),
-      settingsFilePath(settingsFilePath)
+      settingsFilePath(settingsFilePath), reportOpener(OpenReportInViewer)
 {
     ui->setupUi(this);
 
@@ -41,6 +80,10 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The run ends after the file in hand; a file is never left half-written.
+    if (worker)
+        worker->requestStop();
+    RetireWorker();
     if (trayIcon && trayIcon->parent() == this)
         trayIcon = nullptr;
     delete ui;
@@ -81,10 +124,142 @@ void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
         ShowSoftWindow();
 }
 
-// The folder pickers and the four launches come with the worker thread.
-void MainWindow::on_pBtn_SourcePath_clicked() {}
+void MainWindow::setReportOpener(std::function<void(const QString &)> opener)
+{
+    reportOpener = std::move(opener);
+}
 
-void MainWindow::on_pBtn_ReplaceExcelText_clicked() {}
+void MainWindow::PickFolder(QLineEdit *field)
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("选择文件夹"), QStringLiteral("."),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (folder.isEmpty())
+        return;
+    // A root such as "/" or "D:/" already ends in its separator.
+    field->setText(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/'));
+}
+
+void MainWindow::on_pBtn_SourcePath_clicked()
+{
+    PickFolder(ui->lEdt_SourcePath);
+}
+
+void MainWindow::on_pBtn_SavePath_clicked()
+{
+    PickFolder(ui->lEdt_SavePath);
+}
+
+void MainWindow::Launch(Operation operation)
+{
+    // The working run reads the record and the report paths until it has returned.
+    if (runWorks) {
+        QMessageBox::about(this, noticeTitle, messageRunWorks);
+        return;
+    }
+    if (!CaptureSettings(operation))
+        return;
+    SetReportPaths(batchSettings);
+    // A launch refused for its search text deletes nothing; the folder messages come first.
+    if (operation == Operation::ReplaceText && batchSettings.findText.isEmpty()) {
+        ui->lb_ShowDisposingFile->setText(FolderCheckMessage(operation, batchSettings));
+        return;
+    }
+    DeleteStaleReports(batchSettings);
+    const QString refusal = FolderCheckMessage(operation, batchSettings);
+    if (!refusal.isEmpty()) {
+        ui->lb_ShowDisposingFile->setText(refusal);
+        return;
+    }
+    StoreFolders(operation);
+    if (operation != Operation::ReplacePairs)
+        ui->lb_ShowDisposingFile->clear();
+    on_Set_pBtn_Disable();
+    RetireWorker();
+    StartWorker(operation);
+}
+
+bool MainWindow::CaptureSettings(Operation operation)
+{
+    BatchSettings &settings = batchSettings;
+    settings.sourceDir = ui->lEdt_SourcePath->text();
+    switch (operation) {
+    case Operation::ReplaceText:
+        settings.findText = ui->lEdt_FindText->text();
+        settings.replaceText = ui->lEdt_ReplaceExcelText->text();
+        break;
+    case Operation::ReplacePairs:
+        settings.findLines = SplitLines(ui->pTEdt_FindText->document()->toPlainText());
+        settings.replaceLines = SplitLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
+        if (settings.findLines.size() != settings.replaceLines.size()) {
+            QMessageBox::about(this, messageCountMismatchTitle, messageCountMismatch);
+            return false;
+        }
+        break;
+    case Operation::FindText:
+        settings.searchTerms = ui->lEdt_JustFindText->text();
+        settings.detectUtf16 = ui->cBox_UTF16->isChecked();
+        return true;
+    case Operation::InsertText:
+        settings.insertAtFront = ui->rBtn_InsertFront->isChecked();
+        settings.insertText = ui->pTEdt_InsertText->document()->toPlainText();
+        break;
+    }
+    settings.withBom = ui->cBox_WithBom->isChecked();
+    settings.detectUtf16 = ui->cBox_UTF16->isChecked();
+    settings.saveDir = ui->lEdt_SavePath->text();
+    settings.saveInSource = ui->cBox_SaveInSrc->isChecked();
+    return true;
+}
+
+void MainWindow::StoreFolders(Operation operation)
+{
+    // An unwritable settings file only means the folders are not remembered.
+    SetConfigValue(settingsFilePath, "sourcePath", ToConfigBytes(batchSettings.sourceDir));
+    if (operation == Operation::ReplaceText)
+        SetConfigValue(settingsFilePath, "savePath", ToConfigBytes(batchSettings.saveDir));
+}
+
+void MainWindow::RetireWorker()
+{
+    if (workerThread) {
+        workerThread->quit();
+        workerThread->wait();
+    }
+    delete worker;
+    worker = nullptr;
+    delete workerThread;
+    workerThread = nullptr;
+}
+
+void MainWindow::StartWorker(Operation operation)
+{
+    workerThread = new QThread;
+    worker = new ThreadObject;
+    worker->setReportOpener(reportOpener);
+    worker->moveToThread(workerThread);
+    workerThread->start();
+
+    const OperationWiring wiring = Wiring(operation);
+    connect(worker, &ThreadObject::ShowDisposingFile, this, &MainWindow::on_ShowDisposingFile,
+            Qt::UniqueConnection);
+    connect(this, wiring.signal, worker, wiring.slot, Qt::UniqueConnection);
+    connect(worker, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
+            Qt::UniqueConnection);
+    connect(worker, &ThreadObject::runDone, this, &MainWindow::RunEnded, Qt::UniqueConnection);
+    runWorks = true;
+    emit(this->*wiring.signal)();
+}
+
+void MainWindow::RunEnded()
+{
+    runWorks = false;
+}
+
+void MainWindow::on_pBtn_ReplaceExcelText_clicked()
+{
+    Launch(Operation::ReplaceText);
+}
 
 void MainWindow::on_ShowDisposingFile(QString filePath)
 {
@@ -105,18 +280,41 @@ void MainWindow::on_Set_pBtn_Disable()
     ui->pBtn_ReplaceExcelText_2->setEnabled(false);
 }
 
-void MainWindow::on_pBtn_JustFindText_clicked() {}
+void MainWindow::on_pBtn_JustFindText_clicked()
+{
+    Launch(Operation::FindText);
+}
 
-void MainWindow::on_pBtn_ReplaceExcelText_2_clicked() {}
+void MainWindow::on_pBtn_ReplaceExcelText_2_clicked()
+{
+    Launch(Operation::ReplacePairs);
+}
 
-void MainWindow::on_pBtn_InsertText_clicked() {}
+void MainWindow::on_pBtn_InsertText_clicked()
+{
+    Launch(Operation::InsertText);
+}
 
 void MainWindow::on_pBtn_MustRead_clicked()
 {
     QMessageBox::about(nullptr, QStringLiteral("注意"), HelpText());
 }
 
-void MainWindow::on_pBtn_SavePath_clicked() {}
+void OpenReportInViewer(const QString &reportPath)
+{
+    // The desktop is asked from the GUI thread.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [reportPath] {
+#ifdef Q_OS_WIN
+            QProcess::startDetached(QStringLiteral("notepad.exe"),
+                                    {QDir::toNativeSeparators(reportPath)});
+#else
+            QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
+#endif
+        },
+        Qt::QueuedConnection);
+}
 
 QPoint CentredTopLeft(const QSize &screen, const QSize &window)
 {

@@ -1,11 +1,16 @@
 #pragma once
 
+#include <Operation.h>
+
 #include <QMainWindow>
 #include <QPoint>
 #include <QSize>
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <functional>
+
+class QLineEdit;
 class QThread;
 class ThreadObject;
 
@@ -21,7 +26,12 @@ public:
     // `settingsFilePath` names the settings file that fills the two folder fields now and
     // that launches store the chosen folders in.
     explicit MainWindow(const QString &settingsFilePath, QWidget *parent = nullptr);
+    // Ends a working run after the file in hand and waits for it.
     ~MainWindow() override;
+
+    // Shows a report that a run has written. Called on the worker thread, before the run
+    // ends; the default asks the desktop's viewer to open it.
+    void setReportOpener(std::function<void(const QString &reportPath)> opener);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -50,6 +60,13 @@ protected:
 
 private:
     void LoadFolders();
+    void PickFolder(QLineEdit *field);
+    void Launch(Operation operation);
+    bool CaptureSettings(Operation operation);
+    void StoreFolders(Operation operation);
+    void RetireWorker();
+    void StartWorker(Operation operation);
+    void RunEnded();
 
     Ui::MainWindow *ui;
     int screenWidth = 0;
@@ -59,7 +76,13 @@ private:
     QThread *workerThread;
     ThreadObject *worker;
     const QString settingsFilePath;
+    std::function<void(const QString &)> reportOpener;
+    // From a launch until the worker's slot has returned, reports written.
+    bool runWorks = false;
 };
+
+// Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
+void OpenReportInViewer(const QString &reportPath);
 
 // Top-left corner that centres a window of `window` size on a screen of `screen` size,
 // kept on the screen when the screen is the smaller.

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "TerminationSignals.h"
 
 #include <ProcessList.h>
 
@@ -13,6 +14,10 @@ int main(int argc, char *argv[])
 #endif
 
     QApplication application(argc, argv);
+    // Ends like the tray menu's quit: the window, destroyed below, waits for the file in hand.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
+                     &QCoreApplication::quit);
     // The real path of the running executable, however it was started.
     MainWindow window(SettingsFilePath(QCoreApplication::applicationDirPath()));
     window.show();
