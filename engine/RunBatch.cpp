@@ -1,6 +1,7 @@
 #include "RunBatch.h"
 
 #include "CollectFiles.h"
+#include "DecisionPipeline.h"
 #include "HandleTextFile.h"
 #include "LaunchChecks.h"
 #include "ReportFile.h"
@@ -57,14 +58,22 @@ public:
             return result;
         const qint64 start = QDateTime::currentSecsSinceEpoch();
         const FileList files = CollectFiles(settings.sourceDir);
-        Notify(observer.scanFinished, countTextFiles(files));
+        const std::vector<int> textFiles = textFileIndexes(files);
+        Notify(observer.scanFinished, static_cast<int>(textFiles.size()));
         const FileRule rule(operation, settings);
+        // Files are read and decided ahead on worker threads; everything the caller sees, and
+        // every write, happens here in scan order.
+        DecisionPipeline decisions(static_cast<int>(textFiles.size()), [&](int job) {
+            return DecideTextFile(task(files.path(files.files[textFiles[job]])), rule);
+        });
         for (const ScannedFile &file : files.files) {
             if (options.stop && options.stop->load()) {
                 result.stopped = true;
                 break;
             }
-            handle(files, file, rule);
+            ++result.scanned;
+            if (IsTextFileName(file.name))
+                finish(files, file, decisions.take());
         }
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
         result.statistics = StatisticsLine(operation, {result.scanned, result.typed, result.changed,
@@ -79,37 +88,41 @@ public:
     }
 
 private:
-    static int countTextFiles(const FileList &files)
+    static std::vector<int> textFileIndexes(const FileList &files)
     {
-        int count = 0;
-        for (const ScannedFile &file : files.files)
-            count += IsTextFileName(file.name) ? 1 : 0;
-        return count;
+        std::vector<int> indexes;
+        for (size_t i = 0; i < files.files.size(); ++i) {
+            if (IsTextFileName(files.files[i].name))
+                indexes.push_back(static_cast<int>(i));
+        }
+        return indexes;
     }
 
-    void handle(const FileList &files, const ScannedFile &file, const FileRule &rule)
+    FileTask task(const QString &sourcePath) const
     {
-        ++result.scanned;
-        if (!IsTextFileName(file.name))
-            return;
-        const QString sourcePath = files.path(file);
-        const QString nativePath = QDir::toNativeSeparators(sourcePath);
-        ++result.typed;
-        Notify(observer.showDisposingFile, nativePath);
-
         FileTask task;
         task.sourcePath = sourcePath;
         task.writes = operation != Operation::FindText;
         task.detectUtf16 = settings.detectUtf16;
         task.withBom = settings.withBom;
+        return task;
+    }
+
+    void finish(const FileList &files, const ScannedFile &file, FileDecision decision)
+    {
+        const QString sourcePath = files.path(file);
+        const QString nativePath = QDir::toNativeSeparators(sourcePath);
+        ++result.typed;
+        Notify(observer.showDisposingFile, nativePath);
+
         WriteTarget target;
         target.sourcePath = sourcePath;
-        if (task.writes)
+        if (operation != Operation::FindText)
             target.targetPath = TargetPath(sourcePath, files.relativePath(file), settings.saveDir,
                                            settings.saveInSource);
         target.saveInSource = settings.saveInSource;
         target.dryRun = options.dryRun;
-        const FileOutcome outcome = FinishTextFile(DecideTextFile(task, rule), target);
+        const FileOutcome outcome = FinishTextFile(std::move(decision), target);
 
         Notify(observer.fileHandled, outcome.bytes);
         switch (outcome.kind) {
