@@ -128,6 +128,7 @@ int main(int argc, char **argv)
     Random random(seed);
     const qint64 averageChars = static_cast<qint64>(megabytes * 1024 * 1024 / files / 2.4);
     qint64 totalBytes = 0;
+    QString madeFolder;
     for (int i = 0; i < files; ++i) {
         // About fifty files a folder, up to three levels deep.
         const int folder = i / 50;
@@ -136,7 +137,10 @@ int main(int argc, char **argv)
                                  .arg(folder / 20)
                                  .arg(folder / 5 % 4)
                                  .arg(folder % 5);
-        QDir().mkpath(path);
+        if (path != madeFolder) {
+            QDir().mkpath(path);
+            madeFolder = path;
+        }
         const bool other = random.below(20) == 0;
         const QString name = QStringLiteral("%1/篇%2.%3")
                                  .arg(path)
