@@ -1,0 +1,168 @@
+#include "DecisionPipeline.h"
+#include "Fixture.h"
+#include "RunBatch.h"
+#include "RunRecorder.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace fixture;
+
+namespace {
+
+// Decides job k as "file size" k, after a pause that makes later jobs overtake earlier ones.
+FileDecision SlowDecision(int job)
+{
+    std::this_thread::sleep_for(std::chrono::microseconds((job * 37) % 5 * 200));
+    FileDecision decision;
+    decision.outcome.bytes = job;
+    return decision;
+}
+
+} // namespace
+
+class TestLookAhead : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decisionsComeInOrder_data();
+    void decisionsComeInOrder();
+    void lookAheadIsBounded();
+    void leftEarlyWaitsOnlyForJobsInHand();
+    void runKeepsOrderAndThread_data();
+    void runKeepsOrderAndThread();
+    void stopEndsAfterFileInHand();
+};
+
+void TestLookAhead::decisionsComeInOrder_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("fewer than the workers") << 2;
+    QTest::newRow("many") << 300;
+}
+
+void TestLookAhead::decisionsComeInOrder()
+{
+    QFETCH(int, jobs);
+    DecisionPipeline pipeline(jobs, SlowDecision);
+    for (int job = 0; job < jobs; ++job)
+        QCOMPARE(pipeline.take().outcome.bytes, qint64(job));
+}
+
+// Decisions hold file contents; a slow consumer must not let them pile up.
+void TestLookAhead::lookAheadIsBounded()
+{
+    std::atomic<int> started{0};
+    int taken = 0;
+    int mostAhead = 0;
+    DecisionPipeline pipeline(200, [&](int job) {
+        ++started;
+        return SlowDecision(job);
+    });
+    for (int job = 0; job < 200; ++job) {
+        if (job % 20 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        mostAhead = std::max(mostAhead, started.load() - taken);
+        pipeline.take();
+        ++taken;
+    }
+    QVERIFY2(mostAhead <= 8, qPrintable(QString::number(mostAhead)));
+    QVERIFY(mostAhead >= 1);
+}
+
+void TestLookAhead::leftEarlyWaitsOnlyForJobsInHand()
+{
+    std::atomic<int> started{0};
+    {
+        DecisionPipeline pipeline(1000, [&](int job) {
+            ++started;
+            return SlowDecision(job);
+        });
+        pipeline.take();
+    }
+    QVERIFY2(started <= 10, qPrintable(QString::number(started.load())));
+}
+
+void TestLookAhead::runKeepsOrderAndThread_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::newRow("find") << int(Operation::FindText);
+    QTest::newRow("replace") << int(Operation::ReplaceText);
+    QTest::newRow("insert") << int(Operation::InsertText);
+}
+
+// Files of every encoding and size, some matching: every observer call comes from the
+// thread that called the run, in scan order, and the found list is the decoded search's.
+void TestLookAhead::runKeepsOrderAndThread()
+{
+    QFETCH(int, operation);
+    QTemporaryDir temp;
+    const QString src = temp.filePath(QStringLiteral("src"));
+    QStringList expectedShown;
+    QStringList expectedFound;
+    for (int i = 0; i < 60; ++i) {
+        const bool hit = i % 3 == 0;
+        const QString text = QStringLiteral("第%1章\r\n").arg(i).repeated(1 + i * 37 % 200) +
+                             (hit ? QStringLiteral("小云") : QStringLiteral("小吉"));
+        const QByteArray bytes = i % 4 == 0   ? Gbk(text)
+                                 : i % 4 == 1 ? Utf8(text)
+                                 : i % 4 == 2 ? Bom() + Utf8(text)
+                                              : Utf16(text, i % 8 == 3);
+        const QString path = src + QStringLiteral("/d%1/f%2.txt").arg(i / 10).arg(i % 10);
+        QVERIFY(WriteBytes(path, bytes));
+        expectedShown += QDir::toNativeSeparators(path);
+        if (hit || Operation(operation) == Operation::InsertText)
+            expectedFound += QDir::toNativeSeparators(path);
+    }
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveDir = temp.filePath(QStringLiteral("out"));
+    settings.detectUtf16 = true;
+    settings.searchTerms = settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    settings.insertText = QStringLiteral("序");
+    RunRecorder recorder;
+    RunObserver observer = recorder.observer();
+    const std::thread::id caller = std::this_thread::get_id();
+    int otherThread = 0;
+    observer.fileHandled = [&](qint64) { otherThread += std::this_thread::get_id() != caller; };
+    const RunResult result = RunBatch(Operation(operation), settings, observer);
+    QCOMPARE(otherThread, 0);
+    QCOMPARE(recorder.shown.mid(0, 60), expectedShown);
+    QCOMPARE(recorder.found, expectedFound);
+    QCOMPARE(result.failed, 0);
+}
+
+// Writing is the ordered part: files decided ahead of a stop are never written.
+void TestLookAhead::stopEndsAfterFileInHand()
+{
+    QTemporaryDir temp;
+    const QString src = temp.filePath(QStringLiteral("src"));
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(WriteBytes(src + QStringLiteral("/f%1.txt").arg(i, 2, 10, QLatin1Char('0')), "x"));
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveDir = temp.filePath(QStringLiteral("out"));
+    settings.insertText = QStringLiteral("I");
+    std::atomic_bool stop{false};
+    RunOptions options;
+    options.stop = &stop;
+    options.writeReports = false;
+    int handled = 0;
+    RunObserver observer;
+    observer.fileHandled = [&](qint64) { stop = ++handled == 5; };
+    const RunResult result = RunBatch(Operation::InsertText, settings, observer, options);
+    QVERIFY(result.stopped);
+    QCOMPARE(result.changed, 5);
+    QCOMPARE(TreeListing(settings.saveDir),
+             Names({"f00.txt", "f01.txt", "f02.txt", "f03.txt", "f04.txt"}));
+}
+
+QTEST_GUILESS_MAIN(TestLookAhead)
+#include "tst_lookahead.moc"
