@@ -1,5 +1,6 @@
 #include "ByteSearch.h"
 
+#include "Codecs.h"
 #include "DecodeTextFile.h"
 #include "GbkBytes.h"
 
@@ -44,10 +45,10 @@ EncodedTerm::EncodedTerm(const QString &text)
         return;
     // The header flag keeps the UTF-8 encoder from putting a byte-order mark in front.
     QTextCodec::ConverterState utf8State(QTextCodec::IgnoreHeader);
-    utf8 = QTextCodec::codecForMib(106)->fromUnicode(text.constData(), text.size(), &utf8State);
+    utf8 = Utf8Codec()->fromUnicode(text.constData(), text.size(), &utf8State);
     inUtf8 = utf8State.invalidChars == 0 && utf8State.remainingChars == 0;
     // A character that GBK only approximates would match bytes that decode to another one.
-    QTextCodec *gbkCodec = QTextCodec::codecForName("GBK");
+    QTextCodec *gbkCodec = GbkCodec();
     QTextCodec::ConverterState gbkState(QTextCodec::IgnoreHeader);
     gbk = gbkCodec->fromUnicode(text.constData(), text.size(), &gbkState);
     inGbk = gbkState.invalidChars == 0 && gbkState.remainingChars == 0 &&

@@ -1,5 +1,6 @@
 #include "DecodeTextFile.h"
 
+#include "Codecs.h"
 #include "ReadFileBytes.h"
 #include "Utf8Validation.h"
 
@@ -37,7 +38,7 @@ DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
 DecodedText DecodeGbk(const QByteArray &bytes, bool proveLossless)
 {
     // The GBK decoder never reports bad input, so only a round trip proves the text whole.
-    QTextCodec *codec = QTextCodec::codecForName("GBK");
+    QTextCodec *codec = GbkCodec();
     QString text = codec->toUnicode(bytes);
     const bool lossless = !proveLossless || codec->fromUnicode(text) == bytes;
     return {std::move(text), TextEncoding::Gbk, lossless};
@@ -64,8 +65,8 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
         // Only the first mark is dropped; QString::fromUtf8 would take a second one as well.
         const int skip = StartsWith(bytes, utf8Bom, 3) ? 3 : 0;
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        QString text = QTextCodec::codecForMib(106)->toUnicode(bytes.constData() + skip,
-                                                               bytes.size() - skip, &state);
+        QString text =
+            Utf8Codec()->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
         return {std::move(text), encoding, true};
     }
     case TextEncoding::Gbk:

@@ -1,5 +1,7 @@
 #include "EncodeText.h"
 
+#include "Codecs.h"
+
 #include <QTextCodec>
 #include <QtEndian>
 
@@ -63,8 +65,7 @@ std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding,
         break;
     }
     QTextCodec::ConverterState state;
-    QByteArray bytes =
-        QTextCodec::codecForName("GBK")->fromUnicode(crLfText.constData(), crLfText.size(), &state);
+    QByteArray bytes = GbkCodec()->fromUnicode(crLfText.constData(), crLfText.size(), &state);
     if (state.invalidChars > 0)
         return std::nullopt;
     return bytes;
