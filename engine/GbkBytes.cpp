@@ -15,6 +15,18 @@ bool IsTrail(unsigned char byte)
     return byte >= 0x40 && byte <= 0xFE && byte != 0x7F;
 }
 
+bool HasZeroByte(std::uint64_t block)
+{
+    return ((block - 0x0101010101010101ull) & ~block & 0x8080808080808080ull) != 0;
+}
+
+// Eight bytes of 81-FE from a character start are four whole characters.
+bool AllLeadBytes(std::uint64_t block)
+{
+    const std::uint64_t high = 0x8080808080808080ull;
+    return (block & high) == high && !HasZeroByte(block ^ high) && !HasZeroByte(~block);
+}
+
 } // namespace
 
 bool IsCleanGbk(const char *data, qsizetype size)
@@ -25,7 +37,7 @@ bool IsCleanGbk(const char *data, qsizetype size)
         if (size - i >= 8) {
             std::uint64_t block;
             std::memcpy(&block, bytes + i, sizeof block);
-            if ((block & 0x8080808080808080ull) == 0) {
+            if ((block & 0x8080808080808080ull) == 0 || AllLeadBytes(block)) {
                 i += 8;
                 continue;
             }

@@ -31,6 +31,12 @@ bool IsValidUtf8(const char *data, qsizetype size)
             ++i;
             continue;
         }
+        // Chinese text is mostly three-byte characters whose second byte needs no range check.
+        if (lead >= 0xE1 && lead != 0xED && lead <= 0xEF && size - i >= 3 &&
+            IsContinuation(bytes[i + 1]) && IsContinuation(bytes[i + 2])) {
+            i += 3;
+            continue;
+        }
         int length;
         unsigned char secondMin = 0x80;
         unsigned char secondMax = 0xBF;
