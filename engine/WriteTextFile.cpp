@@ -74,7 +74,7 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes)
         return false;
     bool ok = WriteAll(fd, bytes.constData(), bytes.size());
     if (ok && exists)
-        ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
+        ok = ::fchmod(fd, existing.st_mode & 0777) == 0; // no set-id bits on a new owner
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(tempPath.constData(), target.constData()) == 0;
     if (!ok)

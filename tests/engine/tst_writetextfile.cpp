@@ -24,6 +24,7 @@ void TestWriteTextFile::replacesWhole_data()
     QTest::newRow("nothing") << QStringLiteral("nothing") << true << 0644;
     QTest::newRow("file 0640") << QStringLiteral("file 0640") << true << 0640;
     QTest::newRow("file 0755") << QStringLiteral("file 0755") << true << 0755;
+    QTest::newRow("set-user-id file") << QStringLiteral("file 4755") << true << 0755;
     QTest::newRow("read-only file") << QStringLiteral("file 0444") << true << 0444;
     QTest::newRow("link to a file") << QStringLiteral("link") << true << 0600;
     QTest::newRow("folder") << QStringLiteral("folder") << false << 0;
