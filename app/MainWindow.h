@@ -32,6 +32,8 @@ public:
     // Shows a report that a run has written. Called on the worker thread, before the run
     // ends; the default asks the desktop's viewer to open it.
     void setReportOpener(std::function<void(const QString &reportPath)> opener);
+    // From a launch until its run has ended, reports written; a launch meanwhile is refused.
+    bool isRunWorking() const { return runWorks; }
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();

@@ -50,6 +50,7 @@ class TestParafoldStart : public QObject
 private slots:
     void settingsFileBesideExecutable();
     void secondStartEndsFirst();
+    void terminateEndsCleanly();
 };
 
 void TestParafoldStart::settingsFileBesideExecutable()
@@ -80,8 +81,27 @@ void TestParafoldStart::secondStartEndsFirst()
     Stop(*second);
 
     QVERIFY(firstEnded);
-    QCOMPARE(firstStatus, QProcess::CrashExit);
+    // Ended the way its tray menu ends it, not killed.
+    QCOMPARE(firstStatus, QProcess::NormalExit);
+    QCOMPARE(first->exitCode(), 0);
     QVERIFY(secondRuns);
+}
+
+void TestParafoldStart::terminateEndsCleanly()
+{
+    if (OtherParafoldRuns())
+        QSKIP("a Parafold outside this test runs, and this start would end that one");
+
+    auto parafold = StartParafold();
+    QVERIFY(parafold->waitForStarted());
+    QVERIFY(!parafold->waitForFinished(1500));
+    parafold->terminate();
+    const bool ended = parafold->waitForFinished(10000);
+    Stop(*parafold);
+
+    QVERIFY(ended);
+    QCOMPARE(parafold->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(parafold->exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestParafoldStart)

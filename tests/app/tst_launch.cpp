@@ -1,0 +1,799 @@
+#include <BatchSettings.h>
+#include <ConfigFile.h>
+#include <MainWindow.h>
+#include <SystemTray.h>
+#include <TerminationSignals.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMutex>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using Tree = QMap<QString, QByteArray>; // relative path with "/" -> bytes
+
+const QString reportName = QStringLiteral("包含内容并成功修改的文件目录.txt");
+const QStringList reportNames{QStringLiteral("无法打开修改的文件目录(文件格式有误).txt"),
+                              reportName, QStringLiteral("不包含内容无修改的文件目录.txt")};
+const QString busyText = QStringLiteral("正在处理中,请等待当前操作完成!");
+
+QByteArray Utf8(const char *text)
+{
+    return QByteArray(text);
+}
+
+QByteArray Gbk(const char *utf8Text)
+{
+    return QTextCodec::codecForName("GBK")->fromUnicode(QString::fromUtf8(utf8Text));
+}
+
+void WriteTree(const QString &folder, const Tree &tree)
+{
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        const QString path = QDir(folder).filePath(it.key());
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(it.value()), qint64(it.value().size()));
+    }
+}
+
+Tree ReadTree(const QString &folder)
+{
+    Tree tree;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            tree.insert(QDir(folder).relativeFilePath(path), file.readAll());
+    }
+    return tree;
+}
+
+QByteArray ReadBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A report's bytes: one native path a line, CR LF, GBK.
+QByteArray ReportBytes(const QStringList &paths)
+{
+    QString text;
+    for (const QString &path : paths)
+        text += QDir::toNativeSeparators(path) + QStringLiteral("\r\n");
+    return QTextCodec::codecForName("GBK")->fromUnicode(text);
+}
+
+bool SameSettings(const BatchSettings &a, const BatchSettings &b)
+{
+    return a.sourceDir == b.sourceDir && a.saveDir == b.saveDir && a.detectUtf16 == b.detectUtf16 &&
+           a.withBom == b.withBom && a.saveInSource == b.saveInSource && a.findText == b.findText &&
+           a.replaceText == b.replaceText && a.findLines == b.findLines &&
+           a.replaceLines == b.replaceLines && a.searchTerms == b.searchTerms &&
+           a.insertText == b.insertText && a.insertAtFront == b.insertAtFront &&
+           a.reportUnreadablePath == b.reportUnreadablePath &&
+           a.reportMatchedPath == b.reportMatchedPath &&
+           a.reportUnmatchedPath == b.reportUnmatchedPath;
+}
+
+// What a modal box showed; the box is closed as soon as it is up.
+struct SeenBox
+{
+    bool shown = false;
+    QString title;
+    QString text;
+    QWidget *parent = nullptr;
+    QString labelMeanwhile;
+};
+
+// The source tree of the end-to-end runs: UTF-8, GBK, upper-case suffix, a non-text file.
+Tree SourceTree()
+{
+    return {{QStringLiteral("a.txt"), Utf8("小云和小吉\n")},
+            {QStringLiteral("c.TXT"), Utf8("没有关系")},
+            {QStringLiteral("d.md"), Utf8("小云")},
+            {QStringLiteral("子/b.txt"), Gbk("小云在山上。")}};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Tree)
+
+class TestLaunch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void folderPicker_data();
+    void folderPicker();
+    void operationEndToEnd_data();
+    void operationEndToEnd();
+    void folderChecks_data();
+    void folderChecks();
+    void saveFolderNotNeeded_data();
+    void saveFolderNotNeeded();
+    void countMismatch_data();
+    void countMismatch();
+    void launchWhileRunWorks_data();
+    void launchWhileRunWorks();
+    void endWhileRunWorks_data();
+    void endWhileRunWorks();
+
+private:
+    template <class T> T *widget(const char *name) const
+    {
+        T *found = window->findChild<T *>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no widget %s", name);
+        return found;
+    }
+    QString label() const { return widget<QLabel>("lb_ShowDisposingFile")->text(); }
+    void click(const QString &button);
+    SeenBox clickExpectingBox(const QString &button);
+    void waitForRunEnd();
+    QString source() const { return root->filePath(QStringLiteral("源")) + QLatin1Char('/'); }
+    QString save() const { return root->filePath(QStringLiteral("存")) + QLatin1Char('/'); }
+    QString settingsPath() const { return root->filePath(QStringLiteral("Parafold.cvn")); }
+    QByteArray stored(const char *key) const
+    {
+        QByteArray content;
+        ReadConfigFile(content, settingsPath());
+        return GetConfigValue(content, key);
+    }
+    void writeStaleReports(const QString &folder);
+    int staleReportsLeft(const QString &folder) const;
+
+    std::unique_ptr<QTemporaryDir> root;
+    std::unique_ptr<MainWindow> window;
+    QMutex openedMutex;
+    QStringList opened;
+    // The report opener waits here when a test holds a run after its files.
+    QSemaphore openerEntered;
+    QSemaphore openerProceed;
+};
+
+void TestLaunch::init()
+{
+    root = std::make_unique<QTemporaryDir>();
+    QVERIFY(root->isValid());
+    QVERIFY(QDir().mkpath(source()));
+    QVERIFY(QDir().mkpath(save()));
+    QFile settings(settingsPath());
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("sourcePath=old/\r\nsavePath=oldsave/\r\n");
+    settings.close();
+
+    batchSettings = BatchSettings();
+    opened.clear();
+    openerEntered.acquire(openerEntered.available());
+    openerProceed.acquire(openerProceed.available());
+    openerProceed.release(1000); // runs pass the opener unless a test holds them
+
+    window = std::make_unique<MainWindow>(settingsPath());
+    window->setReportOpener([this](const QString &path) {
+        {
+            QMutexLocker lock(&openedMutex);
+            opened << path;
+        }
+        openerEntered.release();
+        // A launch that wrongly waits for a held run fails instead of hanging.
+        openerProceed.tryAcquire(1, 20000);
+    });
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestLaunch::cleanup()
+{
+    openerProceed.release(1000);
+    window.reset();
+    root.reset();
+}
+
+void TestLaunch::click(const QString &button)
+{
+    QPushButton *target = window->findChild<QPushButton *>(button);
+    QVERIFY2(target, qPrintable(button));
+    QTest::mouseClick(target, Qt::LeftButton);
+}
+
+SeenBox TestLaunch::clickExpectingBox(const QString &button)
+{
+    SeenBox seen;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen.shown = true;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.parent = box->parentWidget();
+        seen.labelMeanwhile = label();
+        box->accept();
+    });
+    closer.start(10);
+    click(button);
+    return seen;
+}
+
+void TestLaunch::waitForRunEnd()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
+}
+
+void TestLaunch::writeStaleReports(const QString &folder)
+{
+    Tree stale;
+    for (const QString &name : reportNames)
+        stale.insert(name, "stale");
+    WriteTree(folder, stale);
+}
+
+int TestLaunch::staleReportsLeft(const QString &folder) const
+{
+    int left = 0;
+    for (const QString &name : reportNames)
+        left += ReadBytes(QDir(folder).filePath(name)) == "stale" ? 1 : 0;
+    return left;
+}
+
+void TestLaunch::folderPicker_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("accept");
+
+    QTest::newRow("source chosen") << "pBtn_SourcePath"
+                                   << "lEdt_SourcePath" << true;
+    QTest::newRow("save chosen") << "pBtn_SavePath"
+                                 << "lEdt_SavePath" << true;
+    QTest::newRow("source cancelled") << "pBtn_SourcePath"
+                                      << "lEdt_SourcePath" << false;
+    QTest::newRow("save cancelled") << "pBtn_SavePath"
+                                    << "lEdt_SavePath" << false;
+}
+
+void TestLaunch::folderPicker()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, field);
+    QFETCH(bool, accept);
+
+    QLineEdit *edit = window->findChild<QLineEdit *>(field);
+    edit->setText(QStringLiteral("before/"));
+    const QString chosen = root->filePath(QStringLiteral("选中"));
+    QVERIFY(QDir().mkpath(chosen));
+
+    QString caption;
+    QString startFolder;
+    bool dirsOnly = false;
+    bool keepsLinks = false;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, [&] {
+        auto dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        caption = dialog->windowTitle();
+        startFolder = dialog->directory().absolutePath();
+        dirsOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
+        keepsLinks = dialog->testOption(QFileDialog::DontResolveSymlinks);
+        if (accept) {
+            dialog->setDirectory(chosen);
+            QMetaObject::invokeMethod(dialog, "accept");
+        } else {
+            dialog->reject();
+        }
+    });
+    driver.start(10);
+    click(button);
+
+    QCOMPARE(caption, QStringLiteral("选择文件夹"));
+    QCOMPARE(startFolder, QDir::currentPath());
+    QVERIFY(dirsOnly);
+    QVERIFY(keepsLinks);
+    QCOMPARE(edit->text(), accept ? chosen + QLatin1Char('/') : QStringLiteral("before/"));
+    // Nothing is stored until a launch.
+    QCOMPARE(stored("sourcePath"), QByteArray("old/"));
+    QCOMPARE(stored("savePath"), QByteArray("oldsave/"));
+}
+
+void TestLaunch::operationEndToEnd_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("findText");    // single, or the pairs' find box
+    QTest::addColumn<QString>("replaceText"); // single, or the pairs' replace box
+    QTest::addColumn<QString>("searchTerms"); // find-only
+    QTest::addColumn<QString>("insertText");  // insert
+    QTest::addColumn<bool>("insertFront");
+    QTest::addColumn<bool>("saveInSource");
+    QTest::addColumn<bool>("withBom");
+    QTest::addColumn<Tree>("written");         // relative to the folder written to
+    QTest::addColumn<QStringList>("reported"); // relative to the source folder
+    QTest::addColumn<QString>("statistics");   // up to the seconds
+    QTest::addColumn<bool>("storesSave");
+
+    QTest::newRow("single into the save folder")
+        << "pBtn_ReplaceExcelText"
+        << "小云"
+        << "小明" << QString() << QString() << true << false << false
+        << Tree{{QStringLiteral("a.txt"), Utf8("小明和小吉\r\n")},
+                {QStringLiteral("子/b.txt"), Gbk("小明在山上。")}}
+        << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << true;
+    QTest::newRow("pairs into the save folder, with BOM")
+        << "pBtn_ReplaceExcelText_2"
+        << "小云\n小吉"
+        << "大云\n大吉" << QString() << QString() << true << false << true
+        << Tree{{QStringLiteral("a.txt"), Utf8("\xEF\xBB\xBF大云和大吉\r\n")},
+                {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
+        << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
+    QTest::newRow("find-only") << "pBtn_JustFindText" << QString() << QString() << "小云||小吉"
+                               << QString() << true << false << false << Tree()
+                               << QStringList{QStringLiteral("a.txt")}
+                               << "扫描文件4个,查找符合类型文件3个,包含查找内容文件1个,修改文件0个,"
+                               << false;
+    QTest::newRow("insert in front, in place")
+        << "pBtn_InsertText" << QString() << QString() << QString() << "序言\n"
+        << true << true << false
+        << Tree{{QStringLiteral("a.txt"), Utf8("序言\r\n小云和小吉\r\n")},
+                {QStringLiteral("c.TXT"), Utf8("序言\r\n没有关系")},
+                {QStringLiteral("子/b.txt"), Gbk("序言\r\n小云在山上。")}}
+        << QStringList{QStringLiteral("a.txt"), QStringLiteral("c.TXT"), QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件3个," << false;
+    QTest::newRow("insert behind, into the save folder")
+        << "pBtn_InsertText" << QString() << QString() << QString() << "完" << false << false
+        << false
+        << Tree{{QStringLiteral("a.txt"), Utf8("小云和小吉\r\n完")},
+                {QStringLiteral("c.TXT"), Utf8("没有关系完")},
+                {QStringLiteral("子/b.txt"), Gbk("小云在山上。完")}}
+        << QStringList{QStringLiteral("a.txt"), QStringLiteral("c.TXT"), QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件3个," << false;
+}
+
+void TestLaunch::operationEndToEnd()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, findText);
+    QFETCH(QString, replaceText);
+    QFETCH(QString, searchTerms);
+    QFETCH(QString, insertText);
+    QFETCH(bool, insertFront);
+    QFETCH(bool, saveInSource);
+    QFETCH(bool, withBom);
+    QFETCH(Tree, written);
+    QFETCH(QStringList, reported);
+    QFETCH(QString, statistics);
+    QFETCH(bool, storesSave);
+
+    WriteTree(source(), SourceTree());
+    writeStaleReports(source());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_SavePath")->setText(save());
+    widget<QLineEdit>("lEdt_FindText")->setText(findText);
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(replaceText);
+    widget<QPlainTextEdit>("pTEdt_FindText")->setPlainText(findText);
+    widget<QPlainTextEdit>("pTEdt_ReplaceExcelText")->setPlainText(replaceText);
+    widget<QLineEdit>("lEdt_JustFindText")->setText(searchTerms);
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(insertText);
+    widget<QRadioButton>(insertFront ? "rBtn_InsertFront" : "rBtn_InsertBehind")->setChecked(true);
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(saveInSource);
+    widget<QCheckBox>("cBox_WithBom")->setChecked(withBom);
+    widget<QLabel>("lb_ShowDisposingFile")->setText(QStringLiteral("上次的消息"));
+
+    click(button);
+    // A launch keeps the previous label only for the pairs.
+    QCOMPARE(label(), button == QLatin1String("pBtn_ReplaceExcelText_2")
+                          ? QStringLiteral("上次的消息")
+                          : QString());
+    QVERIFY(window->isRunWorking());
+    QVERIFY(widget<QPushButton>("pBtn_InsertText")->isEnabled());
+    waitForRunEnd();
+
+    const QRegularExpression line(QRegularExpression::escape(statistics) +
+                                  QStringLiteral("耗时[01]秒。"));
+    QVERIFY2(line.match(label()).hasMatch(), qPrintable(label()));
+    for (const char *name : {"pBtn_ReplaceExcelText", "pBtn_JustFindText",
+                             "pBtn_ReplaceExcelText_2", "pBtn_InsertText"})
+        QVERIFY2(widget<QPushButton>(name)->isEnabled(), name);
+
+    // Every file of both folders: the edits where they belong, nothing else touched.
+    Tree expectedSource = SourceTree();
+    Tree expectedSave;
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        (saveInSource ? expectedSource : expectedSave).insert(it.key(), it.value());
+    QStringList reportedPaths;
+    for (const QString &relative : reported)
+        reportedPaths << source() + relative;
+    expectedSource.insert(reportName, ReportBytes(reportedPaths));
+    QCOMPARE(ReadTree(source()), expectedSource);
+    QCOMPARE(ReadTree(save()), expectedSave);
+
+    QCOMPARE(opened, QStringList{source() + reportName});
+    QCOMPARE(stored("sourcePath"), ToConfigBytes(source()));
+    QCOMPARE(stored("savePath"), storesSave ? ToConfigBytes(save()) : QByteArray("oldsave/"));
+}
+
+void TestLaunch::folderChecks_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("sourceField");
+    QTest::addColumn<QString>("saveField");
+    QTest::addColumn<QString>("findText");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("reportsDeleted");
+
+    const QString sourceMissing = QStringLiteral("源文件夹不存在,请选择正确路径!");
+    const QString folderMissing = QStringLiteral("文件夹不存在,请选择正确路径!");
+    const QString saveMissing = QStringLiteral("保存文件夹不存在,请选择正确路径!");
+    const QString sameFolder =
+        QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!");
+    const QString emptyFind = QStringLiteral("查找内容不能为空!");
+    // Field values: "source", "save", "missing", "" or "source without slash".
+    const auto row = [](const char *name, const char *button, const char *sourceField,
+                        const char *saveField, const char *findText, const QString &message,
+                        bool reportsDeleted) {
+        QTest::newRow(name) << QString::fromLatin1(button) << QString::fromLatin1(sourceField)
+                            << QString::fromLatin1(saveField) << QString::fromUtf8(findText)
+                            << message << reportsDeleted;
+    };
+    row("single: source missing", "pBtn_ReplaceExcelText", "missing", "save", "小云", sourceMissing,
+        false);
+    row("single: source empty", "pBtn_ReplaceExcelText", "", "save", "小云", sourceMissing, false);
+    row("single: both missing", "pBtn_ReplaceExcelText", "missing", "missing", "小云",
+        sourceMissing, false);
+    row("single: save missing", "pBtn_ReplaceExcelText", "source", "missing", "小云", saveMissing,
+        true);
+    row("single: save empty", "pBtn_ReplaceExcelText", "source", "", "小云", saveMissing, true);
+    row("single: empty find text", "pBtn_ReplaceExcelText", "source", "save", "", emptyFind, false);
+    row("single: empty find text, source missing", "pBtn_ReplaceExcelText", "missing", "save", "",
+        sourceMissing, false);
+    row("single: empty find text, same folder", "pBtn_ReplaceExcelText", "source", "source", "",
+        emptyFind, false);
+    row("single: same folder", "pBtn_ReplaceExcelText", "source", "source", "小云", sameFolder,
+        true);
+    row("single: same folder without slash", "pBtn_ReplaceExcelText", "source",
+        "source without slash", "小云", sameFolder, true);
+    row("pairs: save missing", "pBtn_ReplaceExcelText_2", "source", "missing", "小云", saveMissing,
+        true);
+    row("pairs: both missing", "pBtn_ReplaceExcelText_2", "missing", "missing", "小云", saveMissing,
+        false);
+    row("pairs: source missing", "pBtn_ReplaceExcelText_2", "missing", "save", "小云",
+        folderMissing, false);
+    row("pairs: same folder", "pBtn_ReplaceExcelText_2", "source", "source", "小云", sameFolder,
+        true);
+    row("find-only: source missing", "pBtn_JustFindText", "missing", "save", "小云", folderMissing,
+        false);
+    row("find-only: source empty", "pBtn_JustFindText", "", "save", "小云", folderMissing, false);
+    row("insert: source missing", "pBtn_InsertText", "missing", "save", "小云", folderMissing,
+        false);
+    row("insert: both missing", "pBtn_InsertText", "missing", "missing", "小云", folderMissing,
+        false);
+    row("insert: save missing", "pBtn_InsertText", "source", "missing", "小云", saveMissing, true);
+    row("insert: same folder", "pBtn_InsertText", "source", "source", "小云", sameFolder, true);
+}
+
+void TestLaunch::folderChecks()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, sourceField);
+    QFETCH(QString, saveField);
+    QFETCH(QString, findText);
+    QFETCH(QString, message);
+    QFETCH(bool, reportsDeleted);
+
+    const auto folderText = [this](const QString &field) {
+        if (field == QLatin1String("source"))
+            return source();
+        if (field == QLatin1String("source without slash"))
+            return source().chopped(1);
+        if (field == QLatin1String("save"))
+            return save();
+        if (field == QLatin1String("missing"))
+            return root->filePath(QStringLiteral("不存在")) + QLatin1Char('/');
+        return QString();
+    };
+    WriteTree(source(), SourceTree());
+    writeStaleReports(source());
+    const Tree before = ReadTree(root->path());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(folderText(sourceField));
+    widget<QLineEdit>("lEdt_SavePath")->setText(folderText(saveField));
+    widget<QLineEdit>("lEdt_FindText")->setText(findText);
+    widget<QPlainTextEdit>("pTEdt_FindText")->setPlainText(findText);
+    widget<QPlainTextEdit>("pTEdt_ReplaceExcelText")->setPlainText(QStringLiteral("大云"));
+    widget<QLineEdit>("lEdt_JustFindText")->setText(findText);
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(findText);
+
+    click(button);
+
+    QCOMPARE(label(), message);
+    QVERIFY(!window->isRunWorking());
+    QVERIFY(widget<QPushButton>("pBtn_ReplaceExcelText")->isEnabled());
+    // The launch's fields are captured even when it is refused.
+    QCOMPARE(batchSettings.sourceDir, folderText(sourceField));
+    // Only the stale reports may have gone; nothing stored, nothing written.
+    Tree after = before;
+    if (reportsDeleted) {
+        for (const QString &name : reportNames)
+            after.remove(QStringLiteral("源/") + name);
+    }
+    QCOMPARE(ReadTree(root->path()), after);
+    QVERIFY(opened.isEmpty());
+}
+
+void TestLaunch::saveFolderNotNeeded_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("saveField");
+    QTest::addColumn<bool>("saveInSource");
+
+    QTest::newRow("single, in place, save empty") << "pBtn_ReplaceExcelText"
+                                                  << "" << true;
+    QTest::newRow("pairs, in place, save missing") << "pBtn_ReplaceExcelText_2"
+                                                   << "missing" << true;
+    QTest::newRow("insert, in place, save is source") << "pBtn_InsertText"
+                                                      << "source" << true;
+    QTest::newRow("find-only, save missing") << "pBtn_JustFindText"
+                                             << "missing" << false;
+    QTest::newRow("find-only, save is source") << "pBtn_JustFindText"
+                                               << "source" << false;
+}
+
+void TestLaunch::saveFolderNotNeeded()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, saveField);
+    QFETCH(bool, saveInSource);
+
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_SavePath")
+        ->setText(saveField == QLatin1String("source")    ? source()
+                  : saveField == QLatin1String("missing") ? root->filePath(QStringLiteral("无"))
+                                                          : QString());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(saveInSource);
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QPlainTextEdit>("pTEdt_FindText")->setPlainText(QStringLiteral("小云"));
+    widget<QPlainTextEdit>("pTEdt_ReplaceExcelText")->setPlainText(QStringLiteral("大云"));
+    widget<QLineEdit>("lEdt_JustFindText")->setText(QStringLiteral("小云"));
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("序"));
+
+    click(button);
+    QVERIFY(window->isRunWorking());
+    waitForRunEnd();
+    QVERIFY2(label().startsWith(QStringLiteral("扫描文件4个,")), qPrintable(label()));
+    QCOMPARE(opened, QStringList{source() + reportName});
+    QCOMPARE(stored("sourcePath"), ToConfigBytes(source()));
+}
+
+void TestLaunch::countMismatch_data()
+{
+    QTest::addColumn<QString>("findBox");
+    QTest::addColumn<QString>("replaceBox");
+
+    QTest::newRow("three against two") << "甲\n乙\n丙"
+                                       << "一\n二";
+    QTest::newRow("find box ends with a line feed") << "甲\n乙\n"
+                                                    << "一\n二";
+    QTest::newRow("empty replacement box") << "甲\n乙"
+                                           << "";
+}
+
+void TestLaunch::countMismatch()
+{
+    QFETCH(QString, findBox);
+    QFETCH(QString, replaceBox);
+
+    WriteTree(source(), SourceTree());
+    writeStaleReports(source());
+    const Tree before = ReadTree(root->path());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_SavePath")->setText(save());
+    widget<QCheckBox>("cBox_WithBom")->setChecked(true);
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QPlainTextEdit>("pTEdt_FindText")->setPlainText(findBox);
+    widget<QPlainTextEdit>("pTEdt_ReplaceExcelText")->setPlainText(replaceBox);
+    widget<QLabel>("lb_ShowDisposingFile")->setText(QStringLiteral("上次的消息"));
+    batchSettings.saveDir = QStringLiteral("earlier/");
+
+    const SeenBox box = clickExpectingBox(QStringLiteral("pBtn_ReplaceExcelText_2"));
+
+    QVERIFY(box.shown);
+    QCOMPARE(box.title, QStringLiteral("注意："));
+    QCOMPARE(box.text, QStringLiteral("查找数和替换数不一致,请核对!"));
+    QCOMPARE(box.parent, window.get());
+    QVERIFY(!window->isRunWorking());
+    QCOMPARE(label(), QStringLiteral("上次的消息"));
+    QCOMPARE(ReadTree(root->path()), before);
+    // Captured up to the comparison, not beyond it.
+    QCOMPARE(batchSettings.sourceDir, source());
+    QCOMPARE(batchSettings.findLines, findBox.split(QLatin1Char('\n')));
+    QCOMPARE(batchSettings.saveDir, QStringLiteral("earlier/"));
+    QVERIFY(!batchSettings.withBom);
+    QVERIFY(!batchSettings.saveInSource);
+}
+
+void TestLaunch::launchWhileRunWorks_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("atOnce"); // before the first run's files, else while it reports
+
+    QTest::newRow("insert at once") << "pBtn_InsertText" << true;
+    QTest::newRow("single while reporting") << "pBtn_ReplaceExcelText" << false;
+    QTest::newRow("pairs while reporting") << "pBtn_ReplaceExcelText_2" << false;
+    QTest::newRow("find-only while reporting") << "pBtn_JustFindText" << false;
+    QTest::newRow("insert while reporting") << "pBtn_InsertText" << false;
+}
+
+void TestLaunch::launchWhileRunWorks()
+{
+    QFETCH(QString, second);
+    QFETCH(bool, atOnce);
+
+    // The first run stops in its report opener until the test lets it go.
+    openerProceed.acquire(openerProceed.available());
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_SavePath")->setText(save());
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小明"));
+    click(QStringLiteral("pBtn_ReplaceExcelText"));
+    QVERIFY(window->isRunWorking());
+    if (atOnce) {
+        QVERIFY(!widget<QPushButton>("pBtn_ReplaceExcelText")->isEnabled());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(openerEntered.available() > 0, 20000);
+        // The run has handed back the buttons but still works.
+        QTRY_VERIFY(widget<QPushButton>(qPrintable(second))->isEnabled());
+        QVERIFY(window->isRunWorking());
+    }
+
+    // A second launch with other folders and texts.
+    const QString other = root->filePath(QStringLiteral("乙")) + QLatin1Char('/');
+    const Tree otherTree{{QStringLiteral("b.txt"), Utf8("乙")}};
+    WriteTree(other, otherTree);
+    writeStaleReports(other);
+    widget<QLineEdit>("lEdt_SourcePath")->setText(other);
+    widget<QLineEdit>("lEdt_SavePath")->setText(QString());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QCheckBox>("cBox_WithBom")->setChecked(true);
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("乙"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("丙"));
+    widget<QPlainTextEdit>("pTEdt_FindText")->setPlainText(QStringLiteral("乙"));
+    widget<QPlainTextEdit>("pTEdt_ReplaceExcelText")->setPlainText(QStringLiteral("丙"));
+    widget<QLineEdit>("lEdt_JustFindText")->setText(QStringLiteral("乙"));
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("丁"));
+    const BatchSettings settingsBefore = batchSettings;
+    const QByteArray settingsFileBefore = ReadBytes(settingsPath());
+    const QString labelBefore = label();
+
+    const SeenBox box = clickExpectingBox(second);
+
+    QVERIFY(box.shown);
+    QCOMPARE(box.title, QStringLiteral("注意："));
+    QCOMPARE(box.text, busyText);
+    QCOMPARE(box.parent, window.get());
+    if (!atOnce) {
+        QVERIFY2(labelBefore.startsWith(QStringLiteral("扫描文件4个,")), qPrintable(labelBefore));
+        QCOMPARE(box.labelMeanwhile, labelBefore);
+        QCOMPARE(label(), labelBefore);
+    }
+    QVERIFY(SameSettings(batchSettings, settingsBefore));
+    QCOMPARE(ReadBytes(settingsPath()), settingsFileBefore);
+    QCOMPARE(staleReportsLeft(other), reportNames.size());
+    QCOMPARE(ReadBytes(other + QStringLiteral("b.txt")), QByteArray("乙"));
+    QVERIFY(window->isRunWorking());
+
+    // The first run, undisturbed, ends as it would have.
+    openerProceed.release(1000);
+    waitForRunEnd();
+    QCOMPARE(ReadBytes(save() + QStringLiteral("a.txt")), Utf8("小明和小吉\r\n"));
+    QVERIFY2(label().startsWith(QStringLiteral("扫描文件4个,查找符合类型文件3个,修改文件2个,")),
+             qPrintable(label()));
+
+    // Now the same launch starts.
+    click(second);
+    QVERIFY(window->isRunWorking());
+    waitForRunEnd();
+    QVERIFY2(label().startsWith(QStringLiteral("扫描文件1个,")), qPrintable(label()));
+    QCOMPARE(stored("sourcePath"), ToConfigBytes(other));
+    QCOMPARE(staleReportsLeft(other), 0);
+}
+
+void TestLaunch::endWhileRunWorks_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("window destroyed") << "destroy";
+    QTest::newRow("tray quit") << "tray";
+    QTest::newRow("SIGTERM") << "sigterm";
+}
+
+void TestLaunch::endWhileRunWorks()
+{
+    QFETCH(QString, how);
+
+    // Enough files that the run is still working when the end comes.
+    constexpr int fileCount = 1500;
+    const QByteArray oldText = QByteArray("旧的内容").repeated(100);
+    const QByteArray newText = Utf8("新的开头\r\n") + oldText;
+    Tree tree;
+    for (int i = 0; i < fileCount; ++i)
+        tree.insert(QStringLiteral("卷%1/%2.txt").arg(i / 100).arg(i), oldText);
+    WriteTree(source(), tree);
+
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("新的开头\n"));
+    TerminationSignals termination;
+    connect(&termination, &TerminationSignals::terminationRequested, qApp, &QCoreApplication::quit);
+
+    click(QStringLiteral("pBtn_InsertText"));
+    QTRY_VERIFY(label().endsWith(QLatin1String(".txt")));
+    if (how == QLatin1String("tray")) {
+        QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().at(1)->trigger(); });
+    } else if (how == QLatin1String("sigterm")) {
+        QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
+    }
+    if (how != QLatin1String("destroy")) {
+        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+    window.reset();
+
+    // Every file is whole, old or new, and the report, written before the window went,
+    // names exactly the new ones.
+    QStringList renewed;
+    const Tree after = ReadTree(source());
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+        const QByteArray bytes = after.value(it.key());
+        QVERIFY2(bytes == oldText || bytes == newText, qPrintable(it.key()));
+        if (bytes == newText)
+            renewed << source() + it.key();
+    }
+    QVERIFY(!renewed.isEmpty());
+    // Asked to stop, the run ended after the file in hand instead of finishing the tree.
+    QVERIFY2(renewed.size() < fileCount, "the run was not stopped");
+    QCOMPARE(after.size(), fileCount + 1);
+    const QByteArray report = after.value(reportName);
+    QStringList listed = QTextCodec::codecForName("GBK")->toUnicode(report).split(
+        QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QStringList expected;
+    for (const QString &path : renewed)
+        expected << QDir::toNativeSeparators(path);
+    listed.sort();
+    expected.sort();
+    QCOMPARE(listed, expected);
+    qInfo("%d of %d files renewed before the end", int(renewed.size()), fileCount);
+}
+
+QTEST_MAIN(TestLaunch)
+#include "tst_launch.moc"
