@@ -90,7 +90,8 @@ void DecisionPipeline::work()
         lock.unlock();
         std::vector<FileDecision> decisions;
         const int end = std::min(jobs, (claimed + 1) * batchSize);
-        for (int job = claimed * batchSize; job < end; ++job)
+        // A closing pipeline is not asked for its batches any more.
+        for (int job = claimed * batchSize; job < end && !closing; ++job)
             decisions.push_back(decide(job));
         lock.lock();
         Batch &batch = ring[static_cast<size_t>(claimed) % ring.size()];

@@ -2,6 +2,7 @@
 
 #include "HandleTextFile.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -49,7 +50,7 @@ private:
     int nextClaim = 0;                 // batches
     int nextTake = 0;
     qint64 heldBytes = 0; // new contents of ready batches
-    bool closing = false;
+    std::atomic_bool closing{false};
     std::vector<FileDecision> inHand; // the batch being taken, front to back
     size_t inHandNext = 0;
     std::vector<std::thread> workers;
