@@ -734,6 +734,7 @@ void TestLaunch::endWhileRunWorks_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("window destroyed") << "destroy";
+    QTest::newRow("window closed") << "close";
     QTest::newRow("tray quit") << "tray";
     QTest::newRow("SIGTERM") << "sigterm";
 }
@@ -759,7 +760,9 @@ void TestLaunch::endWhileRunWorks()
 
     click(QStringLiteral("pBtn_InsertText"));
     QTRY_VERIFY(label().endsWith(QLatin1String(".txt")));
-    if (how == QLatin1String("tray")) {
+    if (how == QLatin1String("close")) {
+        QTimer::singleShot(0, window.get(), &QWidget::close);
+    } else if (how == QLatin1String("tray")) {
         QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().at(1)->trigger(); });
     } else if (how == QLatin1String("sigterm")) {
         QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
