@@ -31,8 +31,12 @@ extern "C" void WriteToPipe(int)
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
-    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (pipeFds[0] >= 0 || ::pipe(pipeFds) != 0)
         return;
+    for (const int fd : pipeFds) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
     notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
 
