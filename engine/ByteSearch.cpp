@@ -3,6 +3,7 @@
 #include "Codecs.h"
 #include "DecodeTextFile.h"
 #include "GbkBytes.h"
+#include "Utf8Validation.h"
 
 #include <QTextCodec>
 #include <QtEndian>
@@ -78,6 +79,7 @@ ByteText::ByteText(const QByteArray &bytes, TextEncoding encoding)
     case TextEncoding::Utf8:
         if (StartsWithBytes(bytes, "\xEF\xBB\xBF", 3))
             begin += 3;
+        end -= Utf8CutOffTail(begin, end - begin); // not part of the decoded text
         break;
     case TextEncoding::Gbk:
         cleanGbk = IsCleanGbk(begin, end - begin);

@@ -48,7 +48,7 @@ public:
             QDir(path).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
                                      QDir::Name | QDir::IgnoreCase);
         const int folderIndex = static_cast<int>(list.folders.size());
-        list.folders.push_back({path, relativePath});
+        list.folders.push_back({path, relativePath, realPath});
         QFileInfoList subFolders;
         for (const QFileInfo &entry : entries) {
             if (entry.isDir()) {

@@ -9,6 +9,7 @@ struct ScannedFolder
 {
     QString path;
     QString relativePath;
+    QString realPath; // links resolved
 };
 
 struct ScannedFile

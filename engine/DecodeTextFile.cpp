@@ -52,7 +52,11 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
         return TextEncoding::Utf16Le;
     if (detectUtf16 && StartsWith(bytes, "\xFE\xFF", 2))
         return TextEncoding::Utf16Be;
-    return IsValidUtf8(bytes.constData(), bytes.size()) ? TextEncoding::Utf8 : TextEncoding::Gbk;
+    // A UTF-8 file cut off in its last character is still UTF-8, as the codec reads it; its
+    // lost tail makes it unfit for writing back, not a GBK file.
+    const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
+    return IsValidUtf8(bytes.constData(), bytes.size() - cutOff) ? TextEncoding::Utf8
+                                                                 : TextEncoding::Gbk;
 }
 
 DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
@@ -67,7 +71,8 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
         QString text =
             Utf8Codec()->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
-        return {std::move(text), encoding, true};
+        const bool lossless = Utf8CutOffTail(bytes.constData(), bytes.size()) == 0;
+        return {std::move(text), encoding, lossless};
     }
     case TextEncoding::Gbk:
         break;

@@ -5,6 +5,7 @@
 #include "FailureReasons.h"
 #include "MakeFolderPath.h"
 #include "ReadFileBytes.h"
+#include "ScannedFileSet.h"
 #include "TargetPath.h"
 #include "WriteTextFile.h"
 
@@ -71,6 +72,9 @@ FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
         return outcome;
     if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath))
         return Failed(reasonTargetIsSource, outcome.bytes);
+    if (!target.saveInSource && target.sourceFiles &&
+        target.sourceFiles->contains(target.targetPath))
+        return Failed(reasonTargetIsOtherSource, outcome.bytes);
     if (!MakeFolderPath(FolderOf(target.targetPath)))
         return Failed(reasonFolderFailed, outcome.bytes);
     if (!WriteTextFile(target.targetPath, decision.newBytes))

@@ -40,12 +40,16 @@ struct FileDecision
 // encodes the new text, provided that loses nothing.
 FileDecision DecideTextFile(const FileTask &task, const FileRule &rule);
 
+class ScannedFileSet;
+
 struct WriteTarget
 {
     QString sourcePath;
     QString targetPath;
     bool saveInSource = false;
     bool dryRun = false;
+    // With saveInSource cleared, the files of the scan, none of which may be overwritten.
+    const ScannedFileSet *sourceFiles = nullptr;
 };
 
 // The decision's turn: writes the new bytes to the target, creating its folder.

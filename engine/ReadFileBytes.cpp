@@ -20,8 +20,9 @@ namespace {
 class OpenFile
 {
 public:
+    // Without O_NONBLOCK a pipe put where a file was scanned would block the run for good.
     explicit OpenFile(const QString &path)
-        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
     {}
     ~OpenFile()
     {
@@ -35,7 +36,7 @@ public:
     qint64 size() const
     {
         struct stat info = {};
-        return ::fstat(fd, &info) == 0 ? info.st_size : -1;
+        return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : -1;
     }
     qint64 read(char *data, qint64 size)
     {

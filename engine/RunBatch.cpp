@@ -5,11 +5,13 @@
 #include "HandleTextFile.h"
 #include "LaunchChecks.h"
 #include "ReportFile.h"
+#include "ScannedFileSet.h"
 #include "StatisticsLine.h"
 #include "TargetPath.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <optional>
 
 namespace {
 
@@ -61,6 +63,10 @@ public:
         const std::vector<int> textFiles = textFileIndexes(files);
         Notify(observer.scanFinished, static_cast<int>(textFiles.size()));
         const FileRule rule(operation, settings);
+        std::optional<ScannedFileSet> sourceFiles;
+        if (operation != Operation::FindText && !settings.saveInSource)
+            sourceFiles.emplace(files);
+        this->sourceFiles = sourceFiles ? &*sourceFiles : nullptr;
         // Files are read and decided ahead on worker threads; everything the caller sees, and
         // every write, happens here in scan order.
         DecisionPipeline decisions(static_cast<int>(textFiles.size()), [&](int job) {
@@ -122,6 +128,7 @@ private:
                                            settings.saveInSource);
         target.saveInSource = settings.saveInSource;
         target.dryRun = options.dryRun;
+        target.sourceFiles = sourceFiles;
         const FileOutcome outcome = FinishTextFile(std::move(decision), target);
 
         Notify(observer.fileHandled, outcome.bytes);
@@ -152,6 +159,7 @@ private:
     const RunObserver &observer;
     const RunOptions &options;
     RunResult result;
+    const ScannedFileSet *sourceFiles = nullptr;
     QStringList failedList;
     QStringList foundList;
 };

@@ -70,3 +70,20 @@ bool IsValidUtf8(const char *data, qsizetype size)
     }
     return true;
 }
+
+int Utf8CutOffTail(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    qsizetype lead = size - 1;
+    while (lead >= 0 && lead > size - 4 && IsContinuation(bytes[lead]))
+        --lead;
+    if (lead < 0 || lead <= size - 4)
+        return 0;
+    const unsigned char byte = bytes[lead];
+    const int needed = byte >= 0xC2 && byte <= 0xDF   ? 2
+                       : byte >= 0xE0 && byte <= 0xEF ? 3
+                       : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                      : 0;
+    const int present = static_cast<int>(size - lead);
+    return present < needed ? present : 0;
+}

@@ -171,6 +171,10 @@ void TestByteSearch::agreesWithDecodedSearch_data()
         << Utf16(QStringLiteral("a😀"), true) << true << QStringLiteral("😀") << P;
     QTest::newRow("utf16le crlf") << Utf16(QStringLiteral("a\r\nb"), true) << true
                                   << QStringLiteral("b") << P;
+    QTest::newRow("utf8 cut off in last character, term before it")
+        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << xiaoYun << P;
+    QTest::newRow("utf8 cut off in last character, term in the lost tail")
+        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << QStringLiteral("吉") << A;
     QTest::newRow("utf16 mark read as gbk without detection")
         << Utf16(xiaoYun, true) << false << xiaoYun << U;
 }

@@ -85,6 +85,16 @@ void TestCodec::decideEncoding_data()
     QTest::newRow("be not asked") << be << false << TextEncoding::Gbk;
     QTest::newRow("utf16 without mark")
         << Utf16(QStringLiteral("ab"), true, false) << true << TextEncoding::Utf8;
+    // Cut off in its last character, as the UTF-8 codec reads it; these bytes are also
+    // clean GBK, so taking them as GBK would edit a UTF-8 file as GBK.
+    QTest::newRow("utf8 cut off in last character")
+        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << TextEncoding::Utf8;
+    QTest::newRow("utf8 cut off after one byte")
+        << Utf8(QStringLiteral("ab\U0001F600")).chopped(3) << false << TextEncoding::Utf8;
+    QTest::newRow("cut-off lead byte that is never valid")
+        << QByteArray("ab\xC0") << false << TextEncoding::Gbk;
+    QTest::newRow("utf8 cut off, then more bytes")
+        << QByteArray("\xE5\xB0z") << false << TextEncoding::Gbk;
 }
 
 void TestCodec::decideEncoding()
@@ -164,8 +174,10 @@ void TestCodec::lossless_data()
     QTest::newRow("gbk bad trail byte") << QByteArray("\xD0\xA1\x81\x20") << false << false;
     QTest::newRow("gbk lead byte at end") << QByteArray("\xA1\xA1\xD6") << false << false;
     QTest::newRow("four byte gb18030") << QByteArray("\x81\x30\x81\x30") << false << false;
-    QTest::newRow("truncated utf8 taken as gbk")
+    QTest::newRow("utf8 cut off in last character")
         << Utf8(QStringLiteral("小云")).left(5) << false << false;
+    QTest::newRow("utf8 cut off, bytes also clean gbk")
+        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << false;
     QTest::newRow("utf16 odd length") << Utf16(QStringLiteral("ab"), true) + 'x' << true << false;
     QTest::newRow("big5 bytes") << QByteArray("\xA4\x40\xA1\x7F") << false << false;
 }

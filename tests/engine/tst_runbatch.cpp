@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace fixture;
 
 Q_DECLARE_METATYPE(Operation)
@@ -43,6 +45,8 @@ private slots:
     void sameFolderRefused_data();
     void sameFolderRefused();
     void linkedSaveFolderNeverOverwritesSource();
+    void nestedSaveFolderNeverOverwritesOtherSources_data();
+    void nestedSaveFolderNeverOverwritesOtherSources();
     void symlinkTargetWrittenThrough();
     void permissionsKept();
     void dryRunWritesNothing();
@@ -233,6 +237,9 @@ void TestRunBatch::editInPlace_data()
     QTest::newRow("truncated utf8 untouched")
         << R << Names({"a", "b"}) << false << Utf8(QStringLiteral("a小")).chopped(2) << QByteArray()
         << reasonNotLossless;
+    QTest::newRow("utf8 cut off, looking like clean gbk, untouched")
+        << I << Names({"前"}) << true << Utf8(QStringLiteral("小云吉")).chopped(1) << QByteArray()
+        << reasonNotLossless;
     QTest::newRow("odd utf16 untouched")
         << I << Names({"x"}) << true << Utf16(QStringLiteral("ab"), true) + 'z' << QByteArray()
         << reasonNotLossless;
@@ -334,19 +341,24 @@ void TestRunBatch::unreadableFile_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<QString>("line");
-    QTest::newRow("insert")
-        << Operation::InsertText
-        << QStringLiteral("扫描文件2个,查找符合类型文件2个,修改文件1个,失败1个,耗时%1秒。");
-    QTest::newRow("find everything")
-        << Operation::FindText
-        << QStringLiteral("扫描文件2个,查找符合类型文件2个,包含查找内容文件1个,修改文件0个,失败1个,"
-                          "耗时%1秒。");
+    QTest::addColumn<QString>("replacedBy"); // what stands at the file's path at its turn
+    const QString insertLine =
+        QStringLiteral("扫描文件2个,查找符合类型文件2个,修改文件1个,失败1个,耗时%1秒。");
+    const QString findLine =
+        QStringLiteral("扫描文件2个,查找符合类型文件2个,包含查找内容文件1个,修改文件0个,失败1个,"
+                       "耗时%1秒。");
+    for (const char *replacedBy : {"nothing", "a pipe", "a folder"}) {
+        const QString by = QString::fromUtf8(replacedBy);
+        QTest::addRow("insert, %s", replacedBy) << Operation::InsertText << insertLine << by;
+        QTest::addRow("find everything, %s", replacedBy) << Operation::FindText << findLine << by;
+    }
 }
 
 void TestRunBatch::unreadableFile()
 {
     QFETCH(Operation, operation);
     QFETCH(QString, line);
+    QFETCH(QString, replacedBy);
     const QString gone = src + QStringLiteral("/a.txt");
     const QString kept = src + QStringLiteral("/b.txt");
     QVERIFY(WriteBytes(gone, "a"));
@@ -354,7 +366,13 @@ void TestRunBatch::unreadableFile()
     settings.insertText = QStringLiteral("X");
     RunRecorder recorder;
     RunObserver observer = recorder.observer();
-    observer.scanFinished = [&](int) { QFile::remove(gone); };
+    observer.scanFinished = [&](int) {
+        QFile::remove(gone);
+        if (replacedBy == QLatin1String("a pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(gone).constData(), 0644), 0);
+        else if (replacedBy == QLatin1String("a folder"))
+            QVERIFY(QDir().mkdir(gone));
+    };
     const RunResult result = RunBatch(operation, settings, observer);
     QCOMPARE(result.statistics, line.arg(result.seconds));
     QCOMPARE(recorder.failed, QStringList{QDir::toNativeSeparators(gone)});
@@ -448,6 +466,61 @@ void TestRunBatch::linkedSaveFolderNeverOverwritesSource()
     RunBatch(Operation::ReplaceText, settings, recorder.observer());
     QCOMPARE(recorder.reasons, QStringList{reasonTargetIsSource});
     QCOMPARE(ReadBytes(src + QStringLiteral("/sub/a.txt")), QByteArray("hit"));
+}
+
+// A save folder inside the source folder, around it, or reached through a link can put one
+// file's target on another file of the scan; that file is the user's original and stays.
+void TestRunBatch::nestedSaveFolderNeverOverwritesOtherSources_data()
+{
+    QTest::addColumn<QString>("saveDir");     // below the temporary folder
+    QTest::addColumn<QStringList>("sources"); // below src, each holding "hit" and its name
+    QTest::addColumn<QStringList>("links");   // link path, then what it points to
+    QTest::addColumn<QStringList>("refused"); // sources whose target is another source
+    QTest::addColumn<QStringList>("written"); // new files below the temporary folder
+
+    QTest::newRow("save folder inside the source folder")
+        << QStringLiteral("src/out") << Names({"a.txt", "out/a.txt"}) << QStringList()
+        << Names({"a.txt"}) << Names({"src/out/out/a.txt"});
+    QTest::newRow("source folder inside the save folder")
+        << QString() << Names({"a.txt", "src/a.txt"}) << QStringList() << Names({"src/a.txt"})
+        << Names({"a.txt"});
+    QTest::newRow("save folder links into another source folder")
+        << QStringLiteral("out") << Names({"one/a.txt", "two/a.txt"})
+        << Names({"out/one", "src/two"}) << Names({"one/a.txt"}) << Names({"out/two/a.txt"});
+    QTest::newRow("file link in the save folder to a non-text source")
+        << QStringLiteral("out") << Names({"a.txt", "b.doc"}) << Names({"out/a.txt", "src/b.doc"})
+        << Names({"a.txt"}) << QStringList();
+}
+
+void TestRunBatch::nestedSaveFolderNeverOverwritesOtherSources()
+{
+    QFETCH(QString, saveDir);
+    QFETCH(QStringList, sources);
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, refused);
+    QFETCH(QStringList, written);
+    for (const QString &name : sources)
+        QVERIFY(WriteBytes(src + QLatin1Char('/') + name, "hit " + name.toUtf8()));
+    for (int i = 0; i + 1 < links.size(); i += 2) {
+        QVERIFY(QDir().mkpath(QFileInfo(temp->filePath(links.at(i))).path()));
+        QVERIFY(QFile::link(temp->filePath(links.at(i + 1)), temp->filePath(links.at(i))));
+    }
+    settings.saveDir = temp->filePath(saveDir) + QLatin1Char('/');
+    settings.findText = QStringLiteral("hit");
+    settings.replaceText = QStringLiteral("X");
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, recorder.observer());
+    for (const QString &name : sources)
+        QCOMPARE(ReadBytes(src + QLatin1Char('/') + name), "hit " + name.toUtf8());
+    QStringList refusedPaths;
+    for (const QString &name : refused)
+        refusedPaths += QDir::toNativeSeparators(src + QLatin1Char('/') + name);
+    QCOMPARE(recorder.failed, refusedPaths);
+    for (const QString &reason : recorder.reasons)
+        QCOMPARE(reason, reasonTargetIsOtherSource);
+    QCOMPARE(result.changed, static_cast<int>(written.size()));
+    for (const QString &name : written)
+        QVERIFY2(ReadBytes(temp->filePath(name)).startsWith("X "), qPrintable(name));
 }
 
 // A link in the save folder is written through, like an editor does: the link stays and the
