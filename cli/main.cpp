@@ -4,8 +4,10 @@
 #include "RunCommand.h"
 
 #include <QCoreApplication>
+#include <QTextCodec>
 #include <atomic>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -16,6 +18,19 @@ void OnInterrupt(int)
 {
     interruptedBySignal = true;
     stopRequested = true;
+}
+
+// The arguments after the program name. QCoreApplication::arguments() drops a leading
+// U+FEFF as a byte-order mark, which would turn a search for "\uFEFFa" into one for "a".
+QStringList Arguments(int argc, char *argv[])
+{
+    QTextCodec *codec = QTextCodec::codecForLocale();
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        arguments << codec->toUnicode(argv[i], static_cast<int>(std::strlen(argv[i])), &state);
+    }
+    return arguments;
 }
 
 void InstallSignalHandlers()
@@ -36,9 +51,7 @@ void InstallSignalHandlers()
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    const ParsedCommandLine parsed = ParseCommandLine(Arguments(argc, argv));
 
     Console console(parsed.request.nullSeparated);
     switch (parsed.kind) {

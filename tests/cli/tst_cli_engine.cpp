@@ -113,6 +113,14 @@ void CliMatchesEngine::sameAsRunBatch_data()
                        {QStringLiteral("replaceText"), QStringLiteral("x")},
                        {QStringLiteral("report"), true}}
         << none << none << none << 0 << 1;
+    // U+FEFF at the start of an argument is text, not a byte-order mark to drop.
+    QTest::newRow("replace a text that starts with U+FEFF")
+        << args("replace", {QStringLiteral("--find"), QStringLiteral("\uFEFF小云"),
+                            QStringLiteral("--replace"), QStringLiteral("x"), saveDir, save})
+        << Operation::ReplaceText
+        << QVariantMap{{QStringLiteral("findText"), QStringLiteral("\uFEFF小云")},
+                       {QStringLiteral("replaceText"), QStringLiteral("x")}}
+        << none << none << none << 0 << 1;
     QTest::newRow("pairs into save folder, CR LF files")
         << args("replace-pairs",
                 {QStringLiteral("--find-file"), QStringLiteral("@IN/find"),
