@@ -65,6 +65,7 @@ private slots:
     void foldersFromSettingsFile_data();
     void foldersFromSettingsFile();
     void progressSlots();
+    void longPathKeepsWindowSize();
     void trayIcon();
     void trayActivation_data();
     void trayActivation();
@@ -366,6 +367,26 @@ void TestMainWindow::progressSlots()
     const QString text = QStringLiteral("D:\\texts\\第一章.txt");
     QVERIFY(QMetaObject::invokeMethod(window.get(), "on_ShowDisposingFile", Q_ARG(QString, text)));
     QCOMPARE(window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"))->text(), text);
+}
+
+void TestMainWindow::longPathKeepsWindowSize()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QSize shown = window->size();
+    auto status = window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
+
+    // A deep folder of long names: the label cuts it off rather than stretching the
+    // window past the screen.
+    const QString path = QStringLiteral("/home/用户/小说/第一卷 很长的文件夹名字/").repeated(20) +
+                         QStringLiteral("第一章.txt");
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_ShowDisposingFile", Q_ARG(QString, path)));
+    QCoreApplication::sendPostedEvents();
+    QTest::qWait(50);
+    QCOMPARE(status->text(), path);
+    QCOMPARE(window->size(), shown);
+    QVERIFY(window->minimumSizeHint().width() <= shown.width());
+    QVERIFY(status->isVisible());
 }
 
 void TestMainWindow::trayIcon()
