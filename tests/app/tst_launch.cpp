@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -494,6 +495,8 @@ void TestLaunch::folderChecks_data()
     row("find-only: source missing", "pBtn_JustFindText", "missing", "save", "小云", folderMissing,
         false);
     row("find-only: source empty", "pBtn_JustFindText", "", "save", "小云", folderMissing, false);
+    row("pairs: source empty", "pBtn_ReplaceExcelText_2", "", "save", "小云", folderMissing, false);
+    row("insert: source empty", "pBtn_InsertText", "", "save", "小云", folderMissing, false);
     row("insert: source missing", "pBtn_InsertText", "missing", "save", "小云", folderMissing,
         false);
     row("insert: both missing", "pBtn_InsertText", "missing", "missing", "小云", folderMissing,
@@ -524,6 +527,14 @@ void TestLaunch::folderChecks()
     };
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
+    // Reports lying in the folder the program runs from belong to no launch here.
+    const QString started = root->filePath(QStringLiteral("启动"));
+    QVERIFY(QDir().mkpath(started));
+    writeStaleReports(started);
+    const QString previousCurrent = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(started));
+    const auto restoreCurrent =
+        qScopeGuard([previousCurrent] { QDir::setCurrent(previousCurrent); });
     const Tree before = ReadTree(root->path());
     widget<QLineEdit>("lEdt_SourcePath")->setText(folderText(sourceField));
     widget<QLineEdit>("lEdt_SavePath")->setText(folderText(saveField));
