@@ -75,8 +75,11 @@ int SetConfigValue(const QString &path, const QByteArray &key, const QByteArray 
         content += line;
     }
 
-    // Written beside the old file and renamed over it, so a crash leaves the old one.
+    // Written beside the old file and renamed over it, so a crash leaves the old one; a
+    // file that may be written in a folder that may not (installed by an administrator)
+    // is written in place.
     QSaveFile out(path);
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return -1;
     out.write(content);

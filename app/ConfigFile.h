@@ -19,8 +19,9 @@ int ReadConfigFile(QByteArray &content, const QString &path);
 QByteArray GetConfigValue(const QByteArray &content, const QByteArray &key);
 
 // Replaces the line of `key` with key "=" value CR LF, or appends that line, and replaces
-// the file whole. Returns 0; -1 when the file cannot be read or replaced, or when the key
-// or value would break the line format. Never creates the file.
+// the file whole (rewrites it in place where its folder may not be written). Returns 0; -1 when the
+// file cannot be read or replaced, or when the key or value would break the line format. Never
+// creates the file.
 int SetConfigValue(const QString &path, const QByteArray &key, const QByteArray &value);
 
 // Folder texts go to the file in the local 8-bit encoding and come back from it.

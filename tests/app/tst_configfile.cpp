@@ -1,8 +1,12 @@
 #include <ConfigFile.h>
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +42,7 @@ private slots:
     void setValue_data();
     void setValue();
     void setValueNeverCreatesFile();
+    void setValueInFolderNotWritable();
     void chineseFolderRoundTrip();
 };
 
@@ -217,6 +222,47 @@ void TestConfigFile::setValueNeverCreatesFile()
     QCOMPARE(SetConfigValue(path, "sourcePath", "D:/b/"), -1);
     QVERIFY(!QFile::exists(path));
     QVERIFY(QDir(folder.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+void TestConfigFile::setValueInFolderNotWritable()
+{
+    // A settings file the user may write, in a folder they may not, as beside a program
+    // that an administrator installed.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("Parafold.cvn"));
+    QVERIFY(WriteFile(path, "x=1\r\nsourcePath=C:/a/\r\n"));
+    const QFile::Permissions everyone = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    QVERIFY(QFile::setPermissions(path, everyone | QFile::WriteOwner | QFile::WriteGroup |
+                                            QFile::WriteOther));
+    QVERIFY(QFile::setPermissions(folder.path(),
+                                  everyone | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+    const auto writable = qScopeGuard([&] {
+        QFile::setPermissions(folder.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+
+    int result = -2;
+    if (geteuid() != 0) {
+        result = SetConfigValue(path, "sourcePath", "D:/b/");
+    } else {
+        // The administrator may write anywhere: the update runs as a user without rights.
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            _exit(SetConfigValue(path, "sourcePath", "D:/b/") == 0 ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QVERIFY(WEXITSTATUS(status) != 3);
+        result = WEXITSTATUS(status) == 0 ? 0 : -1;
+    }
+    QCOMPARE(result, 0);
+    QCOMPARE(ReadFile(path), QByteArray("x=1\r\nsourcePath=D:/b/\r\n"));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             QStringList{QStringLiteral("Parafold.cvn")});
 }
 
 void TestConfigFile::chineseFolderRoundTrip()
