@@ -106,6 +106,9 @@ QString FolderCheckMessage(Operation operation, const BatchSettings &settings)
 
 void DeleteStaleReports(const BatchSettings &settings)
 {
+    // Without a source folder the report paths are bare names in the working folder.
+    if (settings.sourceDir.isEmpty())
+        return;
     for (const QString &path : {settings.reportUnreadablePath, settings.reportMatchedPath,
                                 settings.reportUnmatchedPath}) {
         if (!QFileInfo(path).isDir() && FileExists(path))

@@ -66,6 +66,7 @@ private slots:
     void foldersFromSettingsFile();
     void progressSlots();
     void longPathKeepsWindowSize();
+    void fileNameShownAsWritten();
     void trayIcon();
     void trayActivation_data();
     void trayActivation();
@@ -387,6 +388,15 @@ void TestMainWindow::longPathKeepsWindowSize()
     QCOMPARE(window->size(), shown);
     QVERIFY(window->minimumSizeHint().width() <= shown.width());
     QVERIFY(status->isVisible());
+}
+
+void TestMainWindow::fileNameShownAsWritten()
+{
+    // Linux allows markup in folder names, and a typed source folder may be relative.
+    auto status = window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
+    const QString path = QStringLiteral("<i></i><b></b>/a.txt");
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "on_ShowDisposingFile", Q_ARG(QString, path)));
+    QVERIFY(status->sizeHint().width() >= status->fontMetrics().horizontalAdvance(path));
 }
 
 void TestMainWindow::trayIcon()

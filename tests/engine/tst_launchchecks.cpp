@@ -21,6 +21,7 @@ private slots:
     void sameFolder_data();
     void sameFolder();
     void deleteStaleReports();
+    void emptySourceDeletesNothing();
     void splitLines_data();
     void splitLines();
     void joinPath_data();
@@ -158,6 +159,19 @@ void TestLaunchChecks::deleteStaleReports()
     QVERIFY(WriteBytes(dir("src/keep.txt"), "x"));
     DeleteStaleReports(settings);
     QCOMPARE(TreeListing(dir("src")), Names({"keep.txt"}));
+}
+
+void TestLaunchChecks::emptySourceDeletesNothing()
+{
+    QVERIFY(QDir().mkpath(dir("cwd")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir("cwd")));
+    BatchSettings settings;
+    SetReportPaths(settings);
+    QVERIFY(WriteBytes(settings.reportMatchedPath, "someone else's"));
+    DeleteStaleReports(settings);
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(TreeListing(dir("cwd")), QStringList{reportMatchedName});
 }
 
 void TestLaunchChecks::splitLines_data()
