@@ -119,6 +119,11 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     const RunResult result = RunBatch(request.operation, settings, observer, options);
     progress.finish();
     console.flushFound();
+    // The checks above refuse first; the engine's own refusal is the last line of defence.
+    if (!result.refusal.isEmpty()) {
+        console.printLine(result.refusal);
+        return ExitFailure;
+    }
 
     if (!request.quiet)
         console.printLine(result.statistics);
