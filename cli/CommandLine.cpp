@@ -36,7 +36,7 @@ enum class Key
     Version,
 };
 
-struct OptionSpec
+struct OptionRule
 {
     Key key;
     const char *longName;
@@ -45,7 +45,7 @@ struct OptionSpec
     unsigned commands;
 };
 
-const OptionSpec optionSpecs[] = {
+const OptionRule optionRules[] = {
     {Key::Find, "find", 0, true, OnReplace},
     {Key::Replace, "replace", 0, true, OnReplace},
     {Key::FindFile, "find-file", 0, true, OnPairs},
@@ -66,41 +66,41 @@ const OptionSpec optionSpecs[] = {
     {Key::Version, "version", 0, false, OnAll},
 };
 
-struct CommandSpec
+struct CommandRule
 {
     const char *name;
     Operation operation;
     unsigned bit;
 };
 
-const CommandSpec commandSpecs[] = {
+const CommandRule commandRules[] = {
     {"replace", Operation::ReplaceText, OnReplace},
     {"replace-pairs", Operation::ReplacePairs, OnPairs},
     {"insert", Operation::InsertText, OnInsert},
     {"find", Operation::FindText, OnFind},
 };
 
-const OptionSpec *FindLong(QStringView name)
+const OptionRule *FindLong(QStringView name)
 {
-    for (const OptionSpec &spec : optionSpecs) {
-        if (name == QLatin1String(spec.longName))
-            return &spec;
+    for (const OptionRule &rule : optionRules) {
+        if (name == QLatin1String(rule.longName))
+            return &rule;
     }
     return nullptr;
 }
 
-const OptionSpec *FindShort(QChar name)
+const OptionRule *FindShort(QChar name)
 {
-    for (const OptionSpec &spec : optionSpecs) {
-        if (spec.shortName != 0 && name == QLatin1Char(spec.shortName))
-            return &spec;
+    for (const OptionRule &rule : optionRules) {
+        if (rule.shortName != 0 && name == QLatin1Char(rule.shortName))
+            return &rule;
     }
     return nullptr;
 }
 
-QString Spelling(const OptionSpec &spec)
+QString Spelling(const OptionRule &rule)
 {
-    return QStringLiteral("--") + QLatin1String(spec.longName);
+    return QStringLiteral("--") + QLatin1String(rule.longName);
 }
 
 class Parser
@@ -117,10 +117,10 @@ public:
             return kindOnly(ParsedCommandLine::Kind::Help);
         if (first == QLatin1String("--version"))
             return kindOnly(ParsedCommandLine::Kind::Version);
-        const CommandSpec *command = nullptr;
-        for (const CommandSpec &spec : commandSpecs) {
-            if (first == QLatin1String(spec.name))
-                command = &spec;
+        const CommandRule *command = nullptr;
+        for (const CommandRule &rule : commandRules) {
+            if (first == QLatin1String(rule.name))
+                command = &rule;
         }
         if (!command)
             return usage(QStringLiteral("unknown command '%1'").arg(first));
@@ -181,24 +181,24 @@ private:
         const int equals = argument.indexOf(QLatin1Char('='));
         const int nameEnd = equals < 0 ? argument.size() : equals;
         const QStringView name = QStringView(argument).mid(2, nameEnd - 2);
-        const OptionSpec *spec = FindLong(name);
-        if (!spec)
+        const OptionRule *rule = FindLong(name);
+        if (!rule)
             return fail(QStringLiteral("unknown option '%1'").arg(argument));
         if (equals >= 0) {
-            if (!spec->takesValue)
-                return fail(QStringLiteral("%1 takes no value").arg(Spelling(*spec)));
-            return apply(*spec, argument.mid(equals + 1));
+            if (!rule->takesValue)
+                return fail(QStringLiteral("%1 takes no value").arg(Spelling(*rule)));
+            return apply(*rule, argument.mid(equals + 1));
         }
-        return takeWithNextValue(*spec);
+        return takeWithNextValue(*rule);
     }
 
     bool takeShorts(const QString &argument)
     {
         for (int i = 1; i < argument.size(); ++i) {
-            const OptionSpec *spec = FindShort(argument.at(i));
-            if (!spec)
+            const OptionRule *rule = FindShort(argument.at(i));
+            if (!rule)
                 return fail(QStringLiteral("unknown option '-%1'").arg(argument.at(i)));
-            if (!apply(*spec, QString()))
+            if (!apply(*rule, QString()))
                 return false;
             if (result.kind != ParsedCommandLine::Kind::UsageError)
                 return true;
@@ -206,36 +206,36 @@ private:
         return true;
     }
 
-    bool takeWithNextValue(const OptionSpec &spec)
+    bool takeWithNextValue(const OptionRule &rule)
     {
-        if (!spec.takesValue)
-            return apply(spec, QString());
+        if (!rule.takesValue)
+            return apply(rule, QString());
         if (index + 1 >= arguments.size())
-            return fail(QStringLiteral("%1 needs a value").arg(Spelling(spec)));
+            return fail(QStringLiteral("%1 needs a value").arg(Spelling(rule)));
         ++index;
-        return apply(spec, arguments.at(index));
+        return apply(rule, arguments.at(index));
     }
 
-    bool apply(const OptionSpec &spec, const QString &value)
+    bool apply(const OptionRule &rule, const QString &value)
     {
-        if (spec.key == Key::Help) {
+        if (rule.key == Key::Help) {
             result.kind = ParsedCommandLine::Kind::Help;
             return true;
         }
-        if (spec.key == Key::Version) {
+        if (rule.key == Key::Version) {
             result.kind = ParsedCommandLine::Kind::Version;
             return true;
         }
-        if (!(spec.commands & commandBit))
+        if (!(rule.commands & commandBit))
             return fail(QStringLiteral("%1 does not apply to the command '%2'")
-                            .arg(Spelling(spec), arguments.first()));
-        const unsigned seenBit = 1u << static_cast<unsigned>(spec.key);
+                            .arg(Spelling(rule), arguments.first()));
+        const unsigned seenBit = 1u << static_cast<unsigned>(rule.key);
         if (seen & seenBit)
-            return fail(QStringLiteral("%1 is given twice").arg(Spelling(spec)));
+            return fail(QStringLiteral("%1 is given twice").arg(Spelling(rule)));
         seen |= seenBit;
 
         CommandRequest &request = result.request;
-        switch (spec.key) {
+        switch (rule.key) {
         case Key::Find:
             request.find = value;
             break;
@@ -300,9 +300,9 @@ private:
     {
         if (given(key))
             return true;
-        for (const OptionSpec &spec : optionSpecs) {
-            if (spec.key == key)
-                return fail(QStringLiteral("%1 is missing").arg(Spelling(spec)));
+        for (const OptionRule &rule : optionRules) {
+            if (rule.key == key)
+                return fail(QStringLiteral("%1 is missing").arg(Spelling(rule)));
         }
         return false;
     }
