@@ -100,13 +100,12 @@ void NormaliseLineEnds(QString &text)
     text.truncate(out);
 }
 
-std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16, bool proveLossless)
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16)
 {
     QByteArray bytes;
     if (!ReadFileBytes(path, bytes))
         return std::nullopt;
-    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, detectUtf16), proveLossless);
-    decoded.fileSize = bytes.size();
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, detectUtf16));
     bytes = QByteArray();
     NormaliseLineEnds(decoded.text);
     return decoded;

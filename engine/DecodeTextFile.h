@@ -13,7 +13,6 @@ struct DecodedText
     // Encoding the text again gives back the file's bytes (line ends and byte-order mark
     // aside), so writing it back loses nothing.
     bool lossless = true;
-    qint64 fileSize = 0; // bytes on disk
 };
 
 // UTF-16 only by its byte-order mark and only when asked for; otherwise UTF-8 when the bytes
@@ -29,5 +28,4 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
 void NormaliseLineEnds(QString &text);
 
 // Reads and decodes a file, line ends normalised; nothing when it cannot be read.
-std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16,
-                                          bool proveLossless = true);
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16);
