@@ -1,7 +1,6 @@
 #include "ByteSearch.h"
 
 #include "Codecs.h"
-#include "DecodeTextFile.h"
 #include "GbkBytes.h"
 #include "Utf8Validation.h"
 
@@ -29,11 +28,6 @@ const char *Find(const char *from, const char *end, const QByteArray &term)
 {
     return static_cast<const char *>(
         memmem(from, static_cast<size_t>(end - from), term.constData(), term.size()));
-}
-
-bool StartsWithBytes(const QByteArray &bytes, const char *mark, int size)
-{
-    return bytes.size() >= size && std::memcmp(bytes.constData(), mark, size) == 0;
 }
 
 } // namespace
@@ -77,7 +71,7 @@ ByteText::ByteText(const QByteArray &bytes, TextEncoding encoding)
         end -= (end - begin) % 2;
         break;
     case TextEncoding::Utf8:
-        if (StartsWithBytes(bytes, "\xEF\xBB\xBF", 3))
+        if (bytes.startsWith("\xEF\xBB\xBF"))
             begin += 3;
         end -= Utf8CutOffTail(begin, end - begin); // not part of the decoded text
         break;

@@ -9,13 +9,6 @@
 
 namespace {
 
-bool StartsWith(const QByteArray &bytes, const char *mark, int size)
-{
-    return bytes.size() >= size && std::equal(mark, mark + size, bytes.constData());
-}
-
-const char utf8Bom[] = "\xEF\xBB\xBF";
-
 DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
 {
     // Decoded by hand: the codec's own byte-order-mark handling would also eat a second mark
@@ -48,9 +41,9 @@ DecodedText DecodeGbk(const QByteArray &bytes, bool proveLossless)
 
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
 {
-    if (detectUtf16 && StartsWith(bytes, "\xFF\xFE", 2))
+    if (detectUtf16 && bytes.startsWith("\xFF\xFE"))
         return TextEncoding::Utf16Le;
-    if (detectUtf16 && StartsWith(bytes, "\xFE\xFF", 2))
+    if (detectUtf16 && bytes.startsWith("\xFE\xFF"))
         return TextEncoding::Utf16Be;
     // A UTF-8 file cut off in its last character is still UTF-8, as the codec reads it; its
     // lost tail makes it unfit for writing back, not a GBK file.
@@ -67,7 +60,7 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
         return DecodeUtf16(bytes, encoding);
     case TextEncoding::Utf8: {
         // Only the first mark is dropped; QString::fromUtf8 would take a second one as well.
-        const int skip = StartsWith(bytes, utf8Bom, 3) ? 3 : 0;
+        const int skip = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
         QString text =
             Utf8Codec()->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
