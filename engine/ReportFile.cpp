@@ -1,5 +1,6 @@
 #include "ReportFile.h"
 
+#include "Codecs.h"
 #include "WriteTextFile.h"
 
 #include <QTextCodec>
@@ -12,5 +13,5 @@ bool WriteReport(const QString &reportPath, const QStringList &nativePaths)
         text += QLatin1String("\r\n");
     }
     // GBK whatever the system's code page: the users' viewers read these lists as GBK.
-    return WriteTextFile(reportPath, QTextCodec::codecForName("GBK")->fromUnicode(text));
+    return WriteTextFile(reportPath, GbkCodec()->fromUnicode(text));
 }
