@@ -70,14 +70,14 @@ QString OrderedChecks(Operation operation, const BatchSettings &settings)
     case Operation::ReplaceText:
         if (!FolderExists(settings.sourceDir))
             return messageSourceMissing;
-        if (!SaveFolderMessage(settings).isEmpty())
-            return SaveFolderMessage(settings);
+        if (QString message = SaveFolderMessage(settings); !message.isEmpty())
+            return message;
         if (settings.findText.isEmpty())
             return messageEmptyFind;
         return QString();
     case Operation::ReplacePairs:
-        if (!SaveFolderMessage(settings).isEmpty())
-            return SaveFolderMessage(settings);
+        if (QString message = SaveFolderMessage(settings); !message.isEmpty())
+            return message;
         if (!FolderExists(settings.sourceDir))
             return messageFolderMissing;
         return QString();
