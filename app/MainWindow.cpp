@@ -165,10 +165,7 @@ void MainWindow::Launch(Operation operation)
         ui->lb_ShowDisposingFile->setText(FolderCheckMessage(operation, batchSettings));
         return;
     }
-    // An empty source field names no folder: its report paths would be bare file names in
-    // whatever folder the program was started from.
-    if (!batchSettings.sourceDir.isEmpty())
-        DeleteStaleReports(batchSettings);
+    DeleteStaleReports(batchSettings);
     const QString refusal = FolderCheckMessage(operation, batchSettings);
     if (!refusal.isEmpty()) {
         ui->lb_ShowDisposingFile->setText(refusal);
