@@ -8,7 +8,7 @@
 #include <functional>
 
 // What a caller learns while a run works. Every member is optional and is called on the
-// thread that runs the batch, in scan order.
+// thread that called RunBatch, in scan order; the threads that read files ahead call none.
 struct RunObserver
 {
     // After the scan: how many .txt files are coming.
@@ -21,7 +21,8 @@ struct RunObserver
     std::function<void(const QString &nativePath)> fileFound;
     // A file could not be read, decoded losslessly or written; nothing was written for it.
     std::function<void(const QString &nativePath, const QString &reason)> fileFailed;
-    // All files are done and the statistics line is out; the reports follow.
+    // The last file is done (or the run was stopped) and the statistics line is out; the
+    // reports follow.
     std::function<void()> runFinished;
     // A report file has been written and may be shown to the user.
     std::function<void(const QString &reportPath)> openReport;
@@ -36,20 +37,23 @@ struct RunOptions
 
 struct RunResult
 {
-    int scanned = 0; // every file of the scan
+    int scanned = 0; // files of the scan reached before the run ended
     int typed = 0;   // .txt files
     int changed = 0; // files changed, or matched for the find-only operation
     int failed = 0;  // files on the unreadable list
     qint64 seconds = 0;
-    bool stopped = false;
+    bool stopped = false; // RunOptions::stop ended the run before the last file
     QString statistics;
-    // Not empty when the run was refused before it touched anything (a save folder that is
-    // the source folder, a missing save folder, pair lists of different lengths); no
-    // observer member is called then.
+    // Not empty when an editing run was refused before it scanned anything, as it would lose
+    // data or have to guess: pair lists of different lengths, no save folder given, or a save
+    // folder that is the source folder. No observer member is called then. A save folder that
+    // does not exist yet is made as files are written, and a missing source folder scans
+    // empty: checking those is the launch's part.
     QString refusal;
 };
 
 // Runs one operation over settings.sourceDir, on a copy of settings whose report paths are
-// set inside the source folder. The window's worker and the command line both call this.
+// set inside the source folder, and returns when the reports are written. The window's
+// worker and the command line both call this, after the checks of LaunchChecks.h.
 RunResult RunBatch(Operation operation, const BatchSettings &settings, const RunObserver &observer,
                    const RunOptions &options = {});
