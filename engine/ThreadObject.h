@@ -7,8 +7,10 @@
 #include <atomic>
 #include <functional>
 
-// The worker that runs one operation on its own thread. Each slot takes a copy of the
-// process-wide batchSettings when it starts.
+// The worker of one launch: made and set up on the GUI thread, then moved to a thread of
+// its own, where a slot runs the whole batch (RunBatch) and returns when the reports are
+// written. Each slot takes a copy of the process-wide batchSettings when it starts, so a
+// later launch may fill the record again meanwhile.
 class ThreadObject : public QObject
 {
     Q_OBJECT
@@ -16,15 +18,21 @@ class ThreadObject : public QObject
 public:
     explicit ThreadObject(QObject *parent = nullptr);
 
-    // Shows a written report to the user; the window passes the desktop's viewer.
+    // Shows a written report to the user; called on the worker's thread, so set it before a
+    // slot runs. Notepad on Windows by default, nothing elsewhere; the window passes the
+    // desktop's viewer.
     void setReportOpener(std::function<void(const QString &reportPath)> opener);
-    // Thread-safe: the run in hand ends after the file it is handling.
+    // Thread-safe: the run ends after the file in hand (one not started yet, before its first
+    // file). The request is cleared when the slot returns.
     void requestStop();
 
 signals:
+    // Each .txt file's native path as it is handled, then the statistics line; or only the
+    // refusal of a run that RunBatch refused.
     void ShowDisposingFile(QString filePath);
+    // After the statistics line or refusal, before the reports are written.
     void Set_pBtn_Enable();
-    // The slot has returned; the reports are written.
+    // The slot is about to return; the reports are written.
     void runDone();
 
 public slots:
