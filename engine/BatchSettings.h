@@ -3,7 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// The options of one run, filled by a launch and read by the worker.
+// The options of one run, as a launch from the window or the command line captures them;
+// RunBatch reads them.
 struct BatchSettings
 {
     QString sourceDir;

@@ -18,13 +18,17 @@ extern const QString messageCountMismatchTitle; // "注意："
 
 // A folder exists when, after one trailing "/" or "\" is cut, a directory stands there.
 bool FolderExists(const QString &path);
+// True also for a symbolic link whose target is gone.
 bool FileExists(const QString &path);
 // Compares two folders as real paths, so D:/a/ and D:/a are the same.
 bool SameFolder(const QString &a, const QString &b);
 
-// The operation's folder checks in their fixed order, then the same-folder refusal;
-// the first failing check's message, or an empty string.
+// The operation's checks in their fixed order (folders, and for the single replace an empty
+// search text), then the same-folder refusal; the first failing check's message, or an empty
+// string. Unequal pair lists are the caller's to refuse, when it splits the texts.
 QString FolderCheckMessage(Operation operation, const BatchSettings &settings);
 
-// Deletes stale report files named by settings' three report paths.
+// Deletes the report files of an earlier run at settings' three report paths. Does nothing
+// without a source folder, where the paths would be bare names in the working folder, and
+// never deletes a folder.
 void DeleteStaleReports(const BatchSettings &settings);
