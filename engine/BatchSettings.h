@@ -34,8 +34,5 @@ extern const QString reportUnmatchedName; // "不包含内容无修改的文件�
 // Cuts a multi-line box's plain text at every line feed, keeping empty parts.
 QStringList SplitLines(const QString &plainText);
 
-// Joins a folder and a file name with exactly one separator.
-QString JoinPath(const QString &folder, const QString &name);
-
 // Sets the three report paths inside settings.sourceDir.
 void SetReportPaths(BatchSettings &settings);

@@ -1,6 +1,6 @@
 #include "CollectFiles.h"
 
-#include "BatchSettings.h"
+#include "JoinPath.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "TargetPath.h"
 
-#include "BatchSettings.h"
+#include "JoinPath.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,6 @@
 #include "BatchSettings.h"
 #include "Fixture.h"
+#include "JoinPath.h"
 #include "LaunchChecks.h"
 
 #include <QTest>
