@@ -18,9 +18,9 @@ class ThreadObject : public QObject
 public:
     explicit ThreadObject(QObject *parent = nullptr);
 
-    // Shows a written report to the user; called on the worker's thread, so set it before a
-    // slot runs. Notepad on Windows by default, nothing elsewhere; the window passes the
-    // desktop's viewer.
+    // The opener shows a written report to the user. It is called on the worker's thread, so
+    // set it before a slot runs. Notepad on Windows by default, none elsewhere; the window
+    // passes the desktop's viewer.
     void setReportOpener(std::function<void(const QString &reportPath)> opener);
     // Thread-safe: the run ends after the file in hand (one not started yet, before its first
     // file). The request is cleared when the slot returns.
