@@ -1,12 +1,13 @@
-#include "MainWindow.h"
+#include "app/MainWindow.h"
 
-#include "ConfigFile.h"
-#include "SystemTray.h"
+#include "Version.h"
+#include "app/ConfigFile.h"
+#include "app/SystemTray.h"
 #include "ui_mainwindow.h"
 
-#include <BatchSettings.h>
-#include <LaunchChecks.h>
-#include <ThreadObject.h>
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/worker/ThreadObject.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -64,7 +65,7 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     windowWidth = width();
     move(CentredTopLeft(screenSize, QSize(windowWidth, windowHeight)));
 
-    setWindowTitle(QStringLiteral("Parafold") + QStringLiteral("3.0"));
+    setWindowTitle(QStringLiteral("Parafold" PARAFOLD_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/images/cvn.ico")));
 
     trayIcon = new SystemTray(this);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <Operation.h>
+#include "engine/batch/BatchSettings.h"
 
 #include <QMainWindow>
 #include <QPoint>

@@ -1,4 +1,4 @@
-#include "SystemTray.h"
+#include "app/SystemTray.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "MainWindow.h"
-#include "TerminationSignals.h"
+#include "app/MainWindow.h"
+#include "app/TerminationSignals.h"
 
-#include <ProcessList.h>
+#include "platform/ProcessList.h"
 
 #include <QApplication>
 

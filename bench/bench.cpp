@@ -1,6 +1,6 @@
 // Runs each batch operation over a tree and prints files/s, MB/s and peak memory.
-#include "BatchSettings.h"
-#include "RunBatch.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/run/RunBatch.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -79,7 +79,7 @@ void Run(const Case &c, const QString &tree, const QString &scratch)
     const double seconds = timer.nsecsElapsed() / 1e9;
     std::printf("%-22s %6d txt %7.1f MB %7.2f s %8.0f files/s %7.1f MB/s  changed %5d failed %d  "
                 "peak %ld MB\n",
-                c.name, result.typed, bytes / 1048576.0, seconds, result.typed / seconds,
+                c.name, result.txtFiles, bytes / 1048576.0, seconds, result.txtFiles / seconds,
                 bytes / 1048576.0 / seconds, result.changed, result.failed, PeakKilobytes() / 1024);
 }
 

@@ -1,4 +1,6 @@
 // Writes a deterministic tree of Chinese text files in mixed encodings for benchmarks.
+#include "engine/codec/TextCodec.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -80,14 +82,9 @@ QByteArray Encode(const QString &text, int kind)
         return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
     default: {
         const bool little = kind == 3;
-        QByteArray bytes = little ? QByteArrayLiteral("\xFF\xFE") : QByteArrayLiteral("\xFE\xFF");
-        for (const QChar c : text) {
-            const char low = static_cast<char>(c.unicode() & 0xFF);
-            const char high = static_cast<char>(c.unicode() >> 8);
-            bytes += little ? low : high;
-            bytes += little ? high : low;
-        }
-        return bytes;
+        const QByteArray bom =
+            little ? QByteArrayLiteral("\xFF\xFE") : QByteArrayLiteral("\xFE\xFF");
+        return bom + EncodeUtf16(text, little);
     }
     }
 }

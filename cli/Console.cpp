@@ -1,25 +1,11 @@
-#include "Console.h"
+#include "cli/Console.h"
+
+#include "platform/Descriptors.h"
 
 #include <cerrno>
 #include <unistd.h>
 
 namespace {
-
-// Writes all of data, retrying after signals; returns 0 or the errno of the failure.
-int WriteAll(int fd, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        size -= written;
-    }
-    return 0;
-}
 
 const qint64 flushIntervalMs = 20;
 const char eraseLine[] = "\r\x1b[K";
@@ -62,7 +48,8 @@ void Console::writeOut()
 {
     if (outIsTerminal && errIsTerminal)
         eraseStatusLocked();
-    const int error = WriteAll(STDOUT_FILENO, pending.constData(), pending.size());
+    const int error =
+        WriteAll(STDOUT_FILENO, pending.constData(), static_cast<size_t>(pending.size()));
     pending.clear();
     sinceFlush.restart();
     if (error == EPIPE)
@@ -84,14 +71,14 @@ void Console::printLine(const QString &text)
     eraseStatusLocked();
     const QByteArray line = text.toLocal8Bit() + '\n';
     // Nothing sensible is left to do when stderr itself cannot be written.
-    WriteAll(STDERR_FILENO, line.constData(), line.size());
+    WriteAll(STDERR_FILENO, line.constData(), static_cast<size_t>(line.size()));
 }
 
 void Console::showStatus(const QByteArray &line)
 {
     std::lock_guard<std::mutex> guard(lock);
     const QByteArray text = '\r' + line + "\x1b[K";
-    WriteAll(STDERR_FILENO, text.constData(), text.size());
+    WriteAll(STDERR_FILENO, text.constData(), static_cast<size_t>(text.size()));
     statusShown = true;
 }
 

@@ -1,6 +1,6 @@
-#include "InputFiles.h"
+#include "cli/InputFiles.h"
 
-#include "BatchSettings.h"
+#include "engine/batch/BatchSettings.h"
 
 #include <QFile>
 #include <QTextCodec>

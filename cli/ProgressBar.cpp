@@ -1,6 +1,6 @@
-#include "ProgressBar.h"
+#include "cli/ProgressBar.h"
 
-#include "Console.h"
+#include "cli/Console.h"
 
 #include <QVector>
 #include <chrono>

@@ -1,11 +1,11 @@
-#include "RunCommand.h"
+#include "cli/RunCommand.h"
 
-#include "BatchSettings.h"
-#include "Console.h"
-#include "InputFiles.h"
-#include "LaunchChecks.h"
-#include "ProgressBar.h"
-#include "RunBatch.h"
+#include "cli/Console.h"
+#include "cli/InputFiles.h"
+#include "cli/ProgressBar.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/run/RunBatch.h"
 
 #include <QDir>
 #include <cstring>
@@ -106,8 +106,8 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
         if (showProgress)
             progress.fileHandled(bytes);
     };
-    observer.fileFailed = [&](const QString &nativePath, const QString &reason) {
-        console.printLine(nativePath + QStringLiteral(": ") + reason);
+    observer.fileFailed = [&](const QString &nativePath, const FileFailure &failure) {
+        console.printLine(nativePath + QStringLiteral(": ") + failure.describe());
     };
     if (showProgress) {
         observer.scanFinished = [&](int txtFiles) { progress.setTotal(txtFiles); };

@@ -1,7 +1,8 @@
-#include "CommandLine.h"
-#include "Console.h"
-#include "HelpText.h"
-#include "RunCommand.h"
+#include "Version.h"
+#include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/HelpText.h"
+#include "cli/RunCommand.h"
 
 #include <QCoreApplication>
 #include <QTextCodec>

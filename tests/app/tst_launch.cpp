@@ -1,8 +1,8 @@
-#include <BatchSettings.h>
-#include <ConfigFile.h>
-#include <MainWindow.h>
-#include <SystemTray.h>
-#include <TerminationSignals.h>
+#include "app/ConfigFile.h"
+#include "app/MainWindow.h"
+#include "app/SystemTray.h"
+#include "app/TerminationSignals.h"
+#include "engine/batch/BatchSettings.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include <ConfigFile.h>
-#include <MainWindow.h>
-#include <SystemTray.h>
+#include "app/ConfigFile.h"
+#include "app/MainWindow.h"
+#include "app/SystemTray.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "CliFixture.h"
+#include "tests/cli/CliFixture.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,9 +1,10 @@
 // What parafold-cli refuses, what it leaves alone, and how it reads its input files.
 
-#include "CliFixture.h"
+#include "tests/cli/CliFixture.h"
 
-#include "BatchSettings.h"
-#include "LaunchChecks.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,11 +1,11 @@
 // parafold-cli must do exactly what the window's engine does for the same record: the
 // same list, the same statistics line and the same bytes on disk.
 
-#include "CliFixture.h"
+#include "tests/cli/CliFixture.h"
 
-#include "BatchSettings.h"
-#include "LaunchChecks.h"
-#include "RunBatch.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/run/RunBatch.h"
 
 #include <QTemporaryDir>
 #include <QTest>

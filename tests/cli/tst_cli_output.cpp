@@ -1,7 +1,7 @@
 // parafold-cli's streams: help, a reader that goes away, and the progress line that only
 // a terminal gets.
 
-#include "CliFixture.h"
+#include "tests/cli/CliFixture.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/codec/TextCodec.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -37,13 +39,7 @@ inline QByteArray Utf16(const QString &text, bool little, bool withBom = true)
     QByteArray bytes;
     if (withBom)
         bytes += little ? QByteArray("\xFF\xFE", 2) : QByteArray("\xFE\xFF", 2);
-    for (const QChar c : text) {
-        const char low = static_cast<char>(c.unicode() & 0xFF);
-        const char high = static_cast<char>(c.unicode() >> 8);
-        bytes += little ? low : high;
-        bytes += little ? high : low;
-    }
-    return bytes;
+    return bytes + EncodeUtf16(text, little);
 }
 
 inline QByteArray Bom()

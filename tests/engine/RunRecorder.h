@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunBatch.h"
+#include "engine/run/RunBatch.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,6 +13,7 @@ struct RunRecorder
     QStringList found;
     QStringList failed;
     QStringList reasons;
+    QStringList described; // with the system's words
     QStringList opened;
     qint64 bytes = 0;
     int finished = 0;
@@ -30,9 +31,10 @@ struct RunRecorder
             found += path;
             events += QStringLiteral("found ") + path;
         };
-        o.fileFailed = [this](const QString &path, const QString &reason) {
+        o.fileFailed = [this](const QString &path, const FileFailure &failure) {
             failed += path;
-            reasons += reason;
+            reasons += failure.reason();
+            described += failure.describe();
             events += QStringLiteral("failed ") + path;
         };
         o.runFinished = [this] {

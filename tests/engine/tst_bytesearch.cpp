@@ -1,7 +1,7 @@
-#include "ByteSearch.h"
-#include "DecodeTextFile.h"
-#include "Fixture.h"
-#include "GbkBytes.h"
+#include "engine/codec/ByteChecks.h"
+#include "engine/codec/TextCodec.h"
+#include "engine/search/ByteSearch.h"
+#include "tests/engine/Fixture.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -11,11 +11,6 @@ using namespace fixture;
 Q_DECLARE_METATYPE(Presence)
 
 namespace {
-
-QTextCodec *GbkCodec()
-{
-    return QTextCodec::codecForName("GBK");
-}
 
 bool RoundTripsAsGbk(const QByteArray &bytes)
 {

@@ -1,7 +1,6 @@
-#include "DecodeTextFile.h"
-#include "EncodeText.h"
-#include "Fixture.h"
-#include "Utf8Validation.h"
+#include "engine/codec/ByteChecks.h"
+#include "engine/codec/TextCodec.h"
+#include "tests/engine/Fixture.h"
 
 #include <QTest>
 

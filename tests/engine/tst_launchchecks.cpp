@@ -1,7 +1,7 @@
-#include "BatchSettings.h"
-#include "Fixture.h"
-#include "JoinPath.h"
-#include "LaunchChecks.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
+#include "tests/engine/Fixture.h"
 
 #include <QTest>
 

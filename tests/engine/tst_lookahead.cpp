@@ -1,7 +1,7 @@
-#include "DecisionPipeline.h"
-#include "Fixture.h"
-#include "RunBatch.h"
-#include "RunRecorder.h"
+#include "engine/run/DecisionPipeline.h"
+#include "engine/run/RunBatch.h"
+#include "tests/engine/Fixture.h"
+#include "tests/engine/RunRecorder.h"
 
 #include <QTest>
 

@@ -1,11 +1,15 @@
-#include "BatchSettings.h"
-#include "FailureReasons.h"
-#include "Fixture.h"
-#include "LaunchChecks.h"
-#include "RunBatch.h"
-#include "RunRecorder.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
+#include "engine/run/Failure.h"
+#include "engine/run/RunBatch.h"
+#include "tests/engine/Fixture.h"
+#include "tests/engine/RunRecorder.h"
 
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 #include <memory>
 
@@ -117,7 +121,7 @@ void TestRunBatch::statistics()
     QCOMPARE(result.statistics, line.arg(result.seconds));
     QCOMPARE(recorder.shown.last(), result.statistics);
     QCOMPARE(recorder.finished, 1);
-    QCOMPARE(recorder.shown.size(), result.typed + 1);
+    QCOMPARE(recorder.shown.size(), result.txtFiles + 1);
     if (result.changed == 0) {
         QVERIFY(recorder.opened.isEmpty());
         QVERIFY(!QFile::exists(QDir(src).filePath(reportMatchedName)));
@@ -390,10 +394,13 @@ void TestRunBatch::unwritableTarget_data()
     QTest::addColumn<QString>("obstacle"); // what stands in the save folder
     QTest::addColumn<bool>("obstacleIsFolder");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("systemReason"); // tells the two obstacles apart
     QTest::newRow("file where a folder must be")
-        << QStringLiteral("sub") << false << reasonFolderFailed;
+        << QStringLiteral("sub") << false << reasonFolderFailed
+        << QString::fromLocal8Bit(std::strerror(ENOTDIR));
     QTest::newRow("folder where the file must be")
-        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed;
+        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed
+        << QString::fromLocal8Bit(std::strerror(EISDIR));
 }
 
 void TestRunBatch::unwritableTarget()
@@ -401,6 +408,7 @@ void TestRunBatch::unwritableTarget()
     QFETCH(QString, obstacle);
     QFETCH(bool, obstacleIsFolder);
     QFETCH(QString, reason);
+    QFETCH(QString, systemReason);
     QVERIFY(WriteBytes(src + QStringLiteral("/sub/a.txt"), "hit"));
     QVERIFY(WriteBytes(src + QStringLiteral("/z.txt"), "hit"));
     const QString blocked = out + QLatin1Char('/') + obstacle;
@@ -415,6 +423,8 @@ void TestRunBatch::unwritableTarget()
     QCOMPARE(recorder.failed,
              QStringList{QDir::toNativeSeparators(src + QStringLiteral("/sub/a.txt"))});
     QCOMPARE(recorder.reasons, QStringList{reason});
+    QCOMPARE(recorder.described,
+             QStringList{reason + QStringLiteral(" (") + systemReason + QLatin1Char(')')});
     QCOMPARE(recorder.found, QStringList{QDir::toNativeSeparators(src + QStringLiteral("/z.txt"))});
     QCOMPARE(result.changed, 1);
     QCOMPARE(result.failed, 1);

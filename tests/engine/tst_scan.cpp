@@ -1,5 +1,5 @@
-#include "CollectFiles.h"
-#include "Fixture.h"
+#include "engine/scan/Scan.h"
+#include "tests/engine/Fixture.h"
 
 #include <QTest>
 

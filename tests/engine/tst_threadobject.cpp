@@ -1,6 +1,6 @@
-#include "BatchSettings.h"
-#include "Fixture.h"
-#include "ThreadObject.h"
+#include "engine/batch/BatchSettings.h"
+#include "engine/worker/ThreadObject.h"
+#include "tests/engine/Fixture.h"
 
 #include <QSignalSpy>
 #include <QTest>

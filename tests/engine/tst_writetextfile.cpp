@@ -1,5 +1,5 @@
-#include "Fixture.h"
-#include "WriteTextFile.h"
+#include "engine/files/FileIo.h"
+#include "tests/engine/Fixture.h"
 
 #include <QTest>
 

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+enum class Operation
+{
+    ReplaceText,  // single find-and-replace
+    ReplacePairs, // ordered find/replace pairs
+    FindText,     // find-only, all "||" terms
+    InsertText,   // insert in front of or behind the text
+};
+
+// The options of one run, as a launch from the window or the command line captures them;
+// RunBatch reads them.
+struct BatchSettings
+{
+    QString sourceDir;
+    QString saveDir;
+    bool detectUtf16 = false;
+    bool withBom = false;
+    bool saveInSource = false;
+    QString findText;
+    QString replaceText;
+    QStringList findLines;
+    QStringList replaceLines;
+    QString searchTerms;
+    QString insertText;
+    bool insertAtFront = true;
+    QString reportUnreadablePath;
+    QString reportMatchedPath;
+    QString reportUnmatchedPath;
+};
+
+// The one process-wide record that the window's launches write.
+extern BatchSettings batchSettings;
+
+extern const QString reportUnreadableName; // "无法打开修改的文件目录(文件格式有误).txt"
+extern const QString reportMatchedName;   // "包含内容并成功修改的文件目录.txt"
+extern const QString reportUnmatchedName; // "不包含内容无修改的文件目录.txt"
+
+// Cuts a multi-line box's plain text at every line feed, keeping empty parts.
+QStringList SplitLines(const QString &plainText);
+
+// Sets the three report paths inside settings.sourceDir.
+void SetReportPaths(BatchSettings &settings);

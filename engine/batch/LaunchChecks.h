@@ -1,0 +1,26 @@
+#pragma once
+
+#include "engine/batch/BatchSettings.h"
+
+#include <QString>
+
+// The checks a launch makes before a run, shared by the window and the command line.
+
+extern const QString messageSourceMissing; // "源文件夹不存在,请选择正确路径!"
+extern const QString messageFolderMissing; // "文件夹不存在,请选择正确路径!"
+extern const QString messageSaveMissing;   // "保存文件夹不存在,请选择正确路径!"
+extern const QString
+    messageSameFolder; // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
+extern const QString messageEmptyFind;          // "查找内容不能为空!"
+extern const QString messageCountMismatch;      // "查找数和替换数不一致,请核对!"
+extern const QString messageCountMismatchTitle; // "注意："
+
+// The operation's checks in their fixed order (folders, and for the single replace an empty
+// search text), then the same-folder refusal; the first failing check's message, or an empty
+// string. Unequal pair lists are the caller's to refuse, when it splits the texts.
+QString FolderCheckMessage(Operation operation, const BatchSettings &settings);
+
+// Deletes the report files of an earlier run at settings' three report paths. Does nothing
+// without a source folder, where the paths would be bare names in the working folder, and
+// never deletes a folder.
+void DeleteStaleReports(const BatchSettings &settings);

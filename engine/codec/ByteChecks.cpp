@@ -1,0 +1,159 @@
+#include "engine/codec/ByteChecks.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool IsContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+} // namespace
+
+bool IsValidUtf8(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        // Most text files are largely ASCII; skip it eight bytes at a time.
+        if (size - i >= 8) {
+            std::uint64_t block;
+            std::memcpy(&block, bytes + i, sizeof block);
+            if ((block & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        // Chinese text is mostly three-byte characters whose second byte needs no range check.
+        if (lead >= 0xE1 && lead != 0xED && lead <= 0xEF && size - i >= 3 &&
+            IsContinuation(bytes[i + 1]) && IsContinuation(bytes[i + 2])) {
+            i += 3;
+            continue;
+        }
+        int length;
+        unsigned char secondMin = 0x80;
+        unsigned char secondMax = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                secondMin = 0xA0; // overlong below U+0800
+            else if (lead == 0xED)
+                secondMax = 0x9F; // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                secondMin = 0x90; // overlong below U+10000
+            else if (lead == 0xF4)
+                secondMax = 0x8F; // above U+10FFFF
+        } else {
+            return false;
+        }
+        if (size - i < length)
+            return false;
+        const unsigned char second = bytes[i + 1];
+        if (second < secondMin || second > secondMax)
+            return false;
+        for (int k = 2; k < length; ++k) {
+            if (!IsContinuation(bytes[i + k]))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+int Utf8CutOffTail(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    qsizetype lead = size - 1;
+    while (lead >= 0 && lead > size - 4 && IsContinuation(bytes[lead]))
+        --lead;
+    if (lead < 0 || lead <= size - 4)
+        return 0;
+    const unsigned char byte = bytes[lead];
+    const int needed = byte >= 0xC2 && byte <= 0xDF   ? 2
+                       : byte >= 0xE0 && byte <= 0xEF ? 3
+                       : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                      : 0;
+    const int present = static_cast<int>(size - lead);
+    return present < needed ? present : 0;
+}
+
+namespace {
+
+bool IsLead(unsigned char byte)
+{
+    return byte >= 0x81 && byte <= 0xFE;
+}
+
+bool IsTrail(unsigned char byte)
+{
+    return byte >= 0x40 && byte <= 0xFE && byte != 0x7F;
+}
+
+bool HasZeroByte(std::uint64_t block)
+{
+    return ((block - 0x0101010101010101ull) & ~block & 0x8080808080808080ull) != 0;
+}
+
+// Eight bytes of 81-FE from a character start are four whole characters.
+bool AllLeadBytes(std::uint64_t block)
+{
+    const std::uint64_t high = 0x8080808080808080ull;
+    return (block & high) == high && !HasZeroByte(block ^ high) && !HasZeroByte(~block);
+}
+
+} // namespace
+
+bool IsCleanGbk(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        if (size - i >= 8) {
+            std::uint64_t block;
+            std::memcpy(&block, bytes + i, sizeof block);
+            if ((block & 0x8080808080808080ull) == 0 || AllLeadBytes(block)) {
+                i += 8;
+                continue;
+            }
+        }
+        if (!IsLead(bytes[i])) {
+            ++i;
+            continue;
+        }
+        if (i + 1 == size || !IsTrail(bytes[i + 1]))
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+GbkCharStarts::GbkCharStarts(const char *begin)
+    : begin(reinterpret_cast<const unsigned char *>(begin)), known(this->begin)
+{}
+
+bool GbkCharStarts::startsAt(const char *at)
+{
+    const auto *target = reinterpret_cast<const unsigned char *>(at);
+    // A byte below 40 is never a trail byte, so a character starts right after it; walking
+    // from the last such byte is short in text with any ASCII in it.
+    for (const unsigned char *p = target; p > known; --p) {
+        if (p[-1] < 0x40) {
+            known = p;
+            break;
+        }
+    }
+    while (known < target)
+        known += IsLead(*known) ? 2 : 1;
+    return known == target;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QtGlobal>
+
+// True when the bytes are well-formed UTF-8: no overlong form, no surrogate, nothing above
+// U+10FFFF, and no sequence cut off at the end.
+bool IsValidUtf8(const char *data, qsizetype size);
+
+// The length of a sequence cut off at the very end (a lead byte C2-F4 followed by fewer
+// continuation bytes than it needs), or 0. Qt's UTF-8 decoder counts such a tail as missing
+// input, not as invalid input, and leaves it out of the text.
+int Utf8CutOffTail(const char *data, qsizetype size);
+
+// GBK as the "GBK" codec reads it: a lead byte 81-FE and the trail byte after it (40-7E,
+// 80-FE) make one character; every other byte is a character of its own.
+
+// True when every lead byte has a valid trail byte. Exactly such bytes decode and encode
+// again unchanged, and only in such bytes does a byte match tell a character match.
+bool IsCleanGbk(const char *data, qsizetype size);
+
+// Walks a clean GBK buffer from a known character start, so that repeated questions about
+// later positions cost one pass over the buffer in all.
+class GbkCharStarts
+{
+public:
+    explicit GbkCharStarts(const char *begin);
+    // True when a character starts at at. Positions asked about must not decrease.
+    bool startsAt(const char *at);
+
+private:
+    const unsigned char *begin;
+    const unsigned char *known; // a character start at or before the next position asked
+};

@@ -1,0 +1,186 @@
+#include "engine/codec/TextCodec.h"
+
+#include "engine/codec/ByteChecks.h"
+#include "engine/files/FileIo.h"
+
+#include <QTextCodec>
+#include <QtEndian>
+
+QTextCodec *GbkCodec()
+{
+    static QTextCodec *const codec = QTextCodec::codecForName("GBK");
+    return codec;
+}
+
+QTextCodec *Utf8Codec()
+{
+    static QTextCodec *const codec = QTextCodec::codecForMib(106);
+    return codec;
+}
+
+namespace {
+
+DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
+{
+    // Decoded by hand: the codec's own byte-order-mark handling would also eat a second mark
+    // that belongs to the content.
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData()) + 2;
+    const int units = (bytes.size() - 2) / 2;
+    QString text(units, Qt::Uninitialized);
+    QChar *out = text.data();
+    const bool little = encoding == TextEncoding::Utf16Le;
+    for (int i = 0; i < units; ++i) {
+        const ushort unit = little ? qFromLittleEndian<quint16>(data + 2 * i)
+                                   : qFromBigEndian<quint16>(data + 2 * i);
+        out[i] = QChar(unit);
+    }
+    // An odd final byte has no character; writing back would drop it.
+    const bool lossless = (bytes.size() - 2) % 2 == 0;
+    return {std::move(text), encoding, lossless};
+}
+
+DecodedText DecodeGbk(const QByteArray &bytes, bool proveLossless)
+{
+    // The GBK decoder never reports bad input, so only a round trip proves the text whole.
+    QTextCodec *codec = GbkCodec();
+    QString text = codec->toUnicode(bytes);
+    const bool lossless = !proveLossless || codec->fromUnicode(text) == bytes;
+    return {std::move(text), TextEncoding::Gbk, lossless};
+}
+
+} // namespace
+
+TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
+{
+    if (detectUtf16 && bytes.startsWith("\xFF\xFE"))
+        return TextEncoding::Utf16Le;
+    if (detectUtf16 && bytes.startsWith("\xFE\xFF"))
+        return TextEncoding::Utf16Be;
+    // A UTF-8 file cut off in its last character is still UTF-8, as the codec reads it; its
+    // lost tail makes it unfit for writing back, not a GBK file.
+    const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
+    return IsValidUtf8(bytes.constData(), bytes.size() - cutOff) ? TextEncoding::Utf8
+                                                                 : TextEncoding::Gbk;
+}
+
+DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+    case TextEncoding::Utf16Be:
+        return DecodeUtf16(bytes, encoding);
+    case TextEncoding::Utf8: {
+        // Only the first mark is dropped; QString::fromUtf8 would take a second one as well.
+        const int skip = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        QString text =
+            Utf8Codec()->toUnicode(bytes.constData() + skip, bytes.size() - skip, &state);
+        const bool lossless = Utf8CutOffTail(bytes.constData(), bytes.size()) == 0;
+        return {std::move(text), encoding, lossless};
+    }
+    case TextEncoding::Gbk:
+        break;
+    }
+    return DecodeGbk(bytes, proveLossless);
+}
+
+void NormaliseLineEnds(QString &text)
+{
+    int from = text.indexOf(QLatin1Char('\r'));
+    if (from < 0)
+        return;
+    QChar *data = text.data();
+    const int size = text.size();
+    int out = from;
+    for (int in = from; in < size; ++in) {
+        if (data[in] == QLatin1Char('\r')) {
+            data[out++] = QLatin1Char('\n');
+            if (in + 1 < size && data[in + 1] == QLatin1Char('\n'))
+                ++in;
+        } else {
+            data[out++] = data[in];
+        }
+    }
+    text.truncate(out);
+}
+
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16)
+{
+    QByteArray bytes;
+    if (!ReadFileBytes(path, bytes))
+        return std::nullopt;
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, detectUtf16));
+    bytes = QByteArray();
+    NormaliseLineEnds(decoded.text);
+    return decoded;
+}
+
+namespace {
+
+QString WithCrLf(const QString &text)
+{
+    QString result = text;
+    result.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return result;
+}
+
+QByteArray WithUtf16Bom(const QString &text, bool littleEndian)
+{
+    const QByteArray bom =
+        littleEndian ? QByteArrayLiteral("\xFF\xFE") : QByteArrayLiteral("\xFE\xFF");
+    return bom + EncodeUtf16(text, littleEndian);
+}
+
+bool HasLoneSurrogate(const QString &text)
+{
+    const int size = text.size();
+    for (int i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding, bool withBom)
+{
+    const QString crLfText = WithCrLf(text);
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+    case TextEncoding::Utf16Be:
+        // UTF-16 carries any code unit, lone surrogates included, so nothing is lost.
+        return WithUtf16Bom(crLfText, encoding == TextEncoding::Utf16Le);
+    case TextEncoding::Utf8: {
+        if (HasLoneSurrogate(crLfText))
+            return std::nullopt;
+        QByteArray bytes = withBom ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray();
+        bytes += crLfText.toUtf8();
+        return bytes;
+    }
+    case TextEncoding::Gbk:
+        break;
+    }
+    QTextCodec::ConverterState state;
+    QByteArray bytes = GbkCodec()->fromUnicode(crLfText.constData(), crLfText.size(), &state);
+    if (state.invalidChars > 0)
+        return std::nullopt;
+    return bytes;
+}
+
+QByteArray EncodeUtf16(const QString &text, bool littleEndian)
+{
+    QByteArray bytes(2 * text.size(), Qt::Uninitialized);
+    auto *out = reinterpret_cast<uchar *>(bytes.data());
+    const QChar *data = text.constData();
+    for (int i = 0; i < text.size(); ++i) {
+        if (littleEndian)
+            qToLittleEndian<quint16>(data[i].unicode(), out + 2 * i);
+        else
+            qToBigEndian<quint16>(data[i].unicode(), out + 2 * i);
+    }
+    return bytes;
+}

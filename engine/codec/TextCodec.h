@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+class QTextCodec;
+
+enum class TextEncoding
+{
+    Utf16Le,
+    Utf16Be,
+    Utf8,
+    Gbk,
+};
+
+// The codecs the engine uses, looked up once: worker threads ask for them for every file,
+// and Qt's own lookup takes a global lock.
+QTextCodec *GbkCodec();
+QTextCodec *Utf8Codec();
+
+struct DecodedText
+{
+    QString text; // every line break is a single line feed
+    TextEncoding encoding = TextEncoding::Utf8;
+    // Encoding the text again gives back the file's bytes (line ends and byte-order mark
+    // aside), so writing it back loses nothing.
+    bool lossless = true;
+};
+
+// UTF-16 only by its byte-order mark and only when asked for; otherwise UTF-8 when the bytes
+// are well-formed UTF-8, and GBK for everything else.
+TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
+
+// Decodes bytes in the given encoding, without the byte-order mark, line ends as they are.
+// Proving a GBK text lossless costs an encoding pass; a caller that only searches the text
+// may skip it, and lossless then stays true.
+DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless = true);
+
+// Turns CR LF and every lone CR into a single LF.
+void NormaliseLineEnds(QString &text);
+
+// Reads and decodes a file, line ends normalised; nothing when it cannot be read.
+std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16);
+
+// The bytes of a text file: every line feed as CR LF, a byte-order mark always for UTF-16,
+// for UTF-8 only when withBom is set, never for GBK. Nothing when the encoding cannot
+// represent some character of the text.
+std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding, bool withBom);
+
+// The text's UTF-16 code units, byte-order mark left out.
+QByteArray EncodeUtf16(const QString &text, bool littleEndian);

@@ -1,0 +1,106 @@
+#include "engine/operations/FileHook.h"
+
+bool ReplaceAll(QString &text, const QString &find, const QString &replacement)
+{
+    if (find.isEmpty() || !text.contains(find, Qt::CaseSensitive))
+        return false;
+    text.replace(find, replacement, Qt::CaseSensitive);
+    return true;
+}
+
+bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList &replaceLines)
+{
+    bool found = false;
+    const int pairs = std::min(findLines.size(), replaceLines.size());
+    for (int i = 0; i < pairs; ++i)
+        found = ReplaceAll(text, findLines.at(i), replaceLines.at(i)) || found;
+    return found;
+}
+
+bool InsertText(QString &text, const QString &insertText, bool atFront)
+{
+    if (atFront)
+        text.prepend(insertText);
+    else
+        text.append(insertText);
+    return true;
+}
+
+QStringList SplitTerms(const QString &searchTerms)
+{
+    return searchTerms.split(QLatin1String("||"), Qt::KeepEmptyParts, Qt::CaseSensitive);
+}
+
+bool ContainsAllTerms(const QString &text, const QStringList &terms)
+{
+    for (const QString &term : terms) {
+        if (!term.isEmpty() && !text.contains(term, Qt::CaseSensitive))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+QStringList NonEmpty(QStringList texts)
+{
+    texts.removeAll(QString());
+    return texts;
+}
+
+} // namespace
+
+FileRule::FileRule(Operation operation, const BatchSettings &settings)
+{
+    switch (operation) {
+    case Operation::ReplaceText:
+        hook = [find = settings.findText, replacement = settings.replaceText](QString &text) {
+            return ReplaceAll(text, find, replacement);
+        };
+        check = ByteCheck::AnyPresent;
+        terms = EncodeTerms(NonEmpty({settings.findText}));
+        break;
+    case Operation::ReplacePairs:
+        // When no find entry occurs in the text, no pair changes it, so none occurs later.
+        hook = [finds = settings.findLines, replacements = settings.replaceLines](QString &text) {
+            return ReplacePairs(text, finds, replacements);
+        };
+        check = ByteCheck::AnyPresent;
+        terms = EncodeTerms(NonEmpty(settings.findLines));
+        break;
+    case Operation::InsertText:
+        hook = [insert = settings.insertText, atFront = settings.insertAtFront](QString &text) {
+            return InsertText(text, insert, atFront);
+        };
+        break;
+    case Operation::FindText: {
+        const QStringList split = SplitTerms(settings.searchTerms);
+        hook = [split](QString &text) { return ContainsAllTerms(text, split); };
+        check = ByteCheck::AllPresent;
+        terms = EncodeTerms(NonEmpty(split));
+        break;
+    }
+    }
+}
+
+std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const
+{
+    if (check == ByteCheck::None)
+        return std::nullopt;
+    const ByteText text(bytes, encoding);
+    bool unknown = false;
+    // Terms in the hook's order: the first absent term settles a search, the first present
+    // one an edit.
+    for (const EncodedTerm &term : terms) {
+        const Presence presence = text.contains(term);
+        if (presence == Presence::Unknown)
+            unknown = true;
+        else if (check == ByteCheck::AllPresent && presence == Presence::Absent)
+            return false;
+        else if (check == ByteCheck::AnyPresent && presence == Presence::Present)
+            return std::nullopt;
+    }
+    if (unknown)
+        return std::nullopt;
+    return check == ByteCheck::AllPresent;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "engine/batch/BatchSettings.h"
+#include "engine/codec/TextCodec.h"
+#include "engine/search/ByteSearch.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// An operation's decision for one decoded text: true when the file changes (or, for the
+// find-only operation, matches); an editing hook leaves the new text in place of the old.
+using FileHook = std::function<bool(QString &text)>;
+
+// Every occurrence of find, left to right without overlap; an empty find matches nothing.
+bool ReplaceAll(QString &text, const QString &find, const QString &replacement);
+// The pairs in order, each on the text the earlier ones left; empty find entries are skipped.
+// True when any pair was found.
+bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList &replaceLines);
+// Always true.
+bool InsertText(QString &text, const QString &insertText, bool atFront);
+// The find-only terms: searchTerms cut at every "||", empty pieces kept.
+QStringList SplitTerms(const QString &searchTerms);
+// True when every term occurs; an empty term occurs everywhere.
+bool ContainsAllTerms(const QString &text, const QStringList &terms);
+
+// The hook of an operation, and the search texts that often settle a file from its bytes
+// alone: most files of a tree hold none of them, and need not be decoded at all.
+class FileRule
+{
+public:
+    FileRule(Operation operation, const BatchSettings &settings);
+
+    // The hook's answer when the bytes already tell it; nothing when the text is needed.
+    std::optional<bool> decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const;
+    bool apply(QString &text) const { return hook(text); }
+
+private:
+    enum class ByteCheck
+    {
+        None,       // the text always changes
+        AllPresent, // matches when every term occurs
+        AnyPresent, // can change only when some term occurs
+    };
+    FileHook hook;
+    ByteCheck check = ByteCheck::None;
+    std::vector<EncodedTerm> terms; // the non-empty search texts
+};

@@ -1,0 +1,37 @@
+#include "engine/run/Failure.h"
+
+const QString reasonUnreadable = QStringLiteral("无法读取文件");
+const QString reasonNotLossless = QStringLiteral("文件编码有误,改写会损坏内容");
+const QString reasonUnrepresentable = QStringLiteral("新内容无法用文件原有编码保存");
+const QString reasonFolderFailed = QStringLiteral("无法创建保存位置的文件夹");
+const QString reasonWriteFailed = QStringLiteral("无法写入目标文件");
+const QString reasonTargetIsSource = QStringLiteral("目标是源文件本身,未覆盖");
+const QString reasonTargetIsOtherSource = QStringLiteral("目标是另一个源文件,未覆盖");
+
+QString FileFailure::reason() const
+{
+    switch (kind) {
+    case FailureKind::Unreadable:
+        return reasonUnreadable;
+    case FailureKind::NotLossless:
+        return reasonNotLossless;
+    case FailureKind::Unrepresentable:
+        return reasonUnrepresentable;
+    case FailureKind::FolderFailed:
+        return reasonFolderFailed;
+    case FailureKind::WriteFailed:
+        return reasonWriteFailed;
+    case FailureKind::TargetIsSource:
+        return reasonTargetIsSource;
+    case FailureKind::TargetIsOtherSource:
+        break;
+    }
+    return reasonTargetIsOtherSource;
+}
+
+QString FileFailure::describe() const
+{
+    if (systemReason.isEmpty())
+        return reason();
+    return reason() + QStringLiteral(" (") + systemReason + QLatin1Char(')');
+}

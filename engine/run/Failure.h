@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// Why a file went to the unreadable list: a kind of the engine's own, and the system's
+// words where a system call failed ("No space left on device" or "Permission denied" behind
+// the same "无法写入目标文件").
+enum class FailureKind
+{
+    Unreadable,
+    NotLossless,
+    Unrepresentable,
+    FolderFailed,
+    WriteFailed,
+    TargetIsSource,
+    TargetIsOtherSource,
+};
+
+struct FileFailure
+{
+    FailureKind kind = FailureKind::Unreadable;
+    QString systemReason; // empty when no system call failed
+
+    // The fixed Chinese reason of the kind.
+    QString reason() const;
+    // The reason, then the system's words in parentheses when there are any.
+    QString describe() const;
+};
+
+extern const QString reasonUnreadable;          // "无法读取文件"
+extern const QString reasonNotLossless;         // "文件编码有误,改写会损坏内容"
+extern const QString reasonUnrepresentable;     // "新内容无法用文件原有编码保存"
+extern const QString reasonFolderFailed;        // "无法创建保存位置的文件夹"
+extern const QString reasonWriteFailed;         // "无法写入目标文件"
+extern const QString reasonTargetIsSource;      // "目标是源文件本身,未覆盖"
+extern const QString reasonTargetIsOtherSource; // "目标是另一个源文件,未覆盖"

@@ -1,0 +1,174 @@
+#include "engine/run/RunBatch.h"
+
+#include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
+#include "engine/report/Reports.h"
+#include "engine/run/DecisionPipeline.h"
+#include "engine/run/TextFile.h"
+#include "engine/scan/Scan.h"
+#include "engine/scan/ScannedFileSet.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <optional>
+
+namespace {
+
+bool IsTextFileName(const QString &name)
+{
+    return name.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive);
+}
+
+// What would make an editing run lose data or guess; the launch checks these too.
+QString Refusal(Operation operation, const BatchSettings &settings)
+{
+    if (operation == Operation::FindText)
+        return QString();
+    if (operation == Operation::ReplacePairs &&
+        settings.findLines.size() != settings.replaceLines.size())
+        return messageCountMismatch;
+    if (settings.saveInSource)
+        return QString();
+    if (settings.saveDir.isEmpty())
+        return messageSaveMissing;
+    if (SameFolder(settings.sourceDir, settings.saveDir))
+        return messageSameFolder;
+    return QString();
+}
+
+template <typename Callback, typename... Args> void Notify(const Callback &callback, Args &&...args)
+{
+    if (callback)
+        callback(std::forward<Args>(args)...);
+}
+
+// One run's state, from the scan to the reports.
+class BatchRunner
+{
+public:
+    BatchRunner(Operation operation, const BatchSettings &settings, const RunObserver &observer,
+                const RunOptions &options)
+        : operation(operation), settings(settings), observer(observer), options(options)
+    {
+        SetReportPaths(this->settings);
+    }
+
+    RunResult run()
+    {
+        result.refusal = Refusal(operation, settings);
+        if (!result.refusal.isEmpty())
+            return result;
+        const qint64 start = QDateTime::currentSecsSinceEpoch();
+        const FileList files = CollectFiles(settings.sourceDir);
+        const std::vector<int> textFiles = textFileIndexes(files);
+        Notify(observer.scanFinished, static_cast<int>(textFiles.size()));
+        const FileRule rule(operation, settings);
+        std::optional<ScannedFileSet> sourceFiles;
+        if (operation != Operation::FindText && !settings.saveInSource)
+            sourceFiles.emplace(files);
+        this->sourceFiles = sourceFiles ? &*sourceFiles : nullptr;
+        // Files are read and decided ahead on worker threads; everything the caller sees, and
+        // every write, happens here in scan order.
+        DecisionPipeline decisions(static_cast<int>(textFiles.size()), [&](int job) {
+            return DecideTextFile(task(files.path(files.files[textFiles[job]])), rule);
+        });
+        for (const ScannedFile &file : files.files) {
+            if (options.stop && options.stop->load()) {
+                result.stopped = true;
+                break;
+            }
+            ++result.scanned;
+            if (IsTextFileName(file.name))
+                finish(files, file, decisions.take());
+        }
+        result.seconds = QDateTime::currentSecsSinceEpoch() - start;
+        result.statistics =
+            StatisticsLine(operation, {result.scanned, result.txtFiles, result.changed,
+                                       result.failed, result.seconds});
+        Notify(observer.showDisposingFile, result.statistics);
+        Notify(observer.runFinished);
+        if (!options.dryRun && options.writeReports) {
+            writeReport(settings.reportUnreadablePath, failedList);
+            writeReport(settings.reportMatchedPath, foundList);
+        }
+        return result;
+    }
+
+private:
+    static std::vector<int> textFileIndexes(const FileList &files)
+    {
+        std::vector<int> indexes;
+        for (size_t i = 0; i < files.files.size(); ++i) {
+            if (IsTextFileName(files.files[i].name))
+                indexes.push_back(static_cast<int>(i));
+        }
+        return indexes;
+    }
+
+    FileTask task(const QString &sourcePath) const
+    {
+        FileTask task;
+        task.sourcePath = sourcePath;
+        task.writes = operation != Operation::FindText;
+        task.detectUtf16 = settings.detectUtf16;
+        task.withBom = settings.withBom;
+        return task;
+    }
+
+    void finish(const FileList &files, const ScannedFile &file, FileDecision decision)
+    {
+        const QString sourcePath = files.path(file);
+        const QString nativePath = QDir::toNativeSeparators(sourcePath);
+        ++result.txtFiles;
+        Notify(observer.showDisposingFile, nativePath);
+
+        WriteTarget target;
+        target.sourcePath = sourcePath;
+        if (operation != Operation::FindText)
+            target.targetPath = TargetPath(sourcePath, files.relativePath(file), settings.saveDir,
+                                           settings.saveInSource);
+        target.saveInSource = settings.saveInSource;
+        target.dryRun = options.dryRun;
+        target.sourceFiles = sourceFiles;
+        const FileOutcome outcome = FinishTextFile(std::move(decision), target);
+
+        Notify(observer.fileHandled, outcome.bytes);
+        switch (outcome.kind) {
+        case FileOutcome::Unchanged:
+            break;
+        case FileOutcome::Changed:
+            ++result.changed;
+            foundList.append(nativePath);
+            Notify(observer.fileFound, nativePath);
+            break;
+        case FileOutcome::Failed:
+            ++result.failed;
+            failedList.append(nativePath);
+            Notify(observer.fileFailed, nativePath, outcome.failure);
+            break;
+        }
+    }
+
+    void writeReport(const QString &path, const QStringList &entries)
+    {
+        if (!entries.isEmpty() && WriteReport(path, entries))
+            Notify(observer.openReport, path);
+    }
+
+    const Operation operation;
+    BatchSettings settings;
+    const RunObserver &observer;
+    const RunOptions &options;
+    RunResult result;
+    const ScannedFileSet *sourceFiles = nullptr;
+    QStringList failedList;
+    QStringList foundList;
+};
+
+} // namespace
+
+RunResult RunBatch(Operation operation, const BatchSettings &settings, const RunObserver &observer,
+                   const RunOptions &options)
+{
+    return BatchRunner(operation, settings, observer, options).run();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "engine/batch/BatchSettings.h"
+#include "engine/run/Failure.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+
+// What a caller learns while a run works. Every member is optional and is called on the
+// thread that called RunBatch, in scan order; the threads that read files ahead call none.
+struct RunObserver
+{
+    // After the scan: how many .txt files are coming.
+    std::function<void(int txtFiles)> scanFinished;
+    // Each .txt file's native path before it is handled, then the statistics line.
+    std::function<void(const QString &text)> showDisposingFile;
+    // A file has been handled; bytes is its size on disk.
+    std::function<void(qint64 bytes)> fileHandled;
+    // A file changed (or, for the find-only operation, matched), by native source path.
+    std::function<void(const QString &nativePath)> fileFound;
+    // A file could not be read, decoded losslessly or written; nothing was written for it.
+    std::function<void(const QString &nativePath, const FileFailure &failure)> fileFailed;
+    // The last file is done (or the run was stopped) and the statistics line is out; the
+    // reports follow.
+    std::function<void()> runFinished;
+    // A report file has been written and may be shown to the user.
+    std::function<void(const QString &reportPath)> openReport;
+};
+
+struct RunOptions
+{
+    bool dryRun = false;                    // decide every file, write nothing at all
+    bool writeReports = true;               // write the report files into the source folder
+    const std::atomic_bool *stop = nullptr; // when set, the run ends after the file in hand
+};
+
+struct RunResult
+{
+    int scanned = 0;  // files of the scan reached before the run ended
+    int txtFiles = 0; // .txt files
+    int changed = 0;  // files changed, or matched for the find-only operation
+    int failed = 0;   // files on the unreadable list
+    qint64 seconds = 0;
+    bool stopped = false; // RunOptions::stop ended the run before the last file
+    QString statistics;
+    // Not empty when an editing run was refused before it scanned anything, as it would lose
+    // data or have to guess: pair lists of different lengths, no save folder given, or a save
+    // folder that is the source folder. No observer member is called then. A save folder that
+    // does not exist yet is made as files are written, and a missing source folder scans
+    // empty: checking those is the launch's part.
+    QString refusal;
+};
+
+// Runs one operation over settings.sourceDir, on a copy of settings whose report paths are
+// set inside the source folder, and returns when the reports are written. The window's
+// worker and the command line both call this, after the checks of LaunchChecks.h.
+RunResult RunBatch(Operation operation, const BatchSettings &settings, const RunObserver &observer,
+                   const RunOptions &options = {});

@@ -1,0 +1,88 @@
+#include "engine/run/TextFile.h"
+
+#include "engine/codec/TextCodec.h"
+#include "engine/files/FileIo.h"
+#include "engine/files/Paths.h"
+#include "engine/scan/ScannedFileSet.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+FileOutcome Failed(FailureKind kind, qint64 bytes, const QString &systemReason = QString())
+{
+    return {FileOutcome::Failed, {kind, systemReason}, bytes};
+}
+
+// A decision with nothing left to write.
+FileDecision Settled(FileOutcome::Kind kind, qint64 bytes)
+{
+    FileDecision decision;
+    decision.outcome = {kind, {}, bytes};
+    return decision;
+}
+
+FileDecision SettledFailed(FailureKind kind, qint64 bytes, const QString &systemReason = QString())
+{
+    FileDecision decision;
+    decision.outcome = Failed(kind, bytes, systemReason);
+    return decision;
+}
+
+QString FolderOf(const QString &nativePath)
+{
+    return QFileInfo(QDir::fromNativeSeparators(nativePath)).path();
+}
+
+} // namespace
+
+FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
+{
+    QByteArray bytes;
+    QString error;
+    if (!ReadFileBytes(task.sourcePath, bytes, &error))
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    const qint64 size = bytes.size();
+    const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
+    if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
+        // Only a search can be settled as a match from bytes; an edit needs its text.
+        Q_ASSERT(!*changes || !task.writes);
+        return Settled(*changes ? FileOutcome::Changed : FileOutcome::Unchanged, size);
+    }
+
+    DecodedText decoded = DecodeBytes(bytes, encoding, task.writes);
+    bytes = QByteArray();
+    NormaliseLineEnds(decoded.text);
+    if (!rule.apply(decoded.text))
+        return Settled(FileOutcome::Unchanged, size);
+    if (!task.writes)
+        return Settled(FileOutcome::Changed, size);
+    if (!decoded.lossless)
+        return SettledFailed(FailureKind::NotLossless, size);
+    std::optional<QByteArray> encoded = EncodeText(decoded.text, decoded.encoding, task.withBom);
+    if (!encoded)
+        return SettledFailed(FailureKind::Unrepresentable, size);
+    FileDecision decision = Settled(FileOutcome::Changed, size);
+    decision.toWrite = true;
+    decision.newBytes = std::move(*encoded);
+    return decision;
+}
+
+FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
+{
+    const FileOutcome &outcome = decision.outcome;
+    if (!decision.toWrite || target.dryRun)
+        return outcome;
+    if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath))
+        return Failed(FailureKind::TargetIsSource, outcome.bytes);
+    if (!target.saveInSource && target.sourceFiles &&
+        target.sourceFiles->contains(target.targetPath))
+        return Failed(FailureKind::TargetIsOtherSource, outcome.bytes);
+    QString error;
+    if (!MakeFolderPath(FolderOf(target.targetPath), &error))
+        return Failed(FailureKind::FolderFailed, outcome.bytes, error);
+    if (!WriteTextFile(target.targetPath, decision.newBytes, &error))
+        return Failed(FailureKind::WriteFailed, outcome.bytes, error);
+    return outcome;
+}
