@@ -1,6 +1,9 @@
 #include "cli/CommandLine.h"
 
+#include "engine/files/FileNames.h"
+
 #include <QStringView>
+#include <QTextCodec>
 
 namespace {
 
@@ -101,6 +104,12 @@ const OptionRule *FindShort(QChar name)
 QString Spelling(const OptionRule &rule)
 {
     return QStringLiteral("--") + QLatin1String(rule.longName);
+}
+
+// Options whose value is text to search or write, not a path.
+bool TakesText(Key key)
+{
+    return key == Key::Find || key == Key::Replace || key == Key::Text || key == Key::Terms;
 }
 
 class Parser
@@ -233,6 +242,11 @@ private:
         if (seen & seenBit)
             return fail(QStringLiteral("%1 is given twice").arg(Spelling(rule)));
         seen |= seenBit;
+        // Guessing at such bytes would search or write something else than was typed.
+        if (TakesText(rule.key) && HasUndecodedBytes(value))
+            return fail(QStringLiteral("%1: the value is not valid %2 text")
+                            .arg(Spelling(rule),
+                                 QString::fromLatin1(QTextCodec::codecForLocale()->name())));
 
         CommandRequest &request = result.request;
         switch (rule.key) {

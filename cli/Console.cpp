@@ -1,5 +1,6 @@
 #include "cli/Console.h"
 
+#include "engine/files/FileNames.h"
 #include "platform/Descriptors.h"
 
 #include <cerrno>
@@ -24,7 +25,8 @@ void Console::writeFound(const QString &nativePath)
     std::lock_guard<std::mutex> guard(lock);
     if (outClosed || outErrno != 0)
         return;
-    pending += nativePath.toLocal8Bit();
+    // The name's own bytes, so that the path can be handed on to other programs.
+    pending += EncodeFileName(nativePath);
     pending += nullSeparated ? '\0' : '\n';
     if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
         writeOut();
@@ -69,7 +71,7 @@ void Console::printLine(const QString &text)
 {
     std::lock_guard<std::mutex> guard(lock);
     eraseStatusLocked();
-    const QByteArray line = text.toLocal8Bit() + '\n';
+    const QByteArray line = EncodeFileName(text) + '\n';
     // Nothing sensible is left to do when stderr itself cannot be written.
     WriteAll(STDERR_FILENO, line.constData(), static_cast<size_t>(line.size()));
 }

@@ -14,9 +14,14 @@ bool ReadUtf8File(const QString &path, QString &text, QString &error)
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    QByteArray bytes = file.readAll();
+    // A device such as /dev/zero never ends; one byte past the limit tells a file too large.
+    QByteArray bytes = file.read(inputFileLimit + 1);
     if (file.error() != QFileDevice::NoError) {
         error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (bytes.size() > inputFileLimit) {
+        error = QStringLiteral("%1 is larger than %2 MiB").arg(path).arg(inputFileLimit >> 20);
         return false;
     }
     // A byte-order mark is how some editors label UTF-8; it is not part of the text.

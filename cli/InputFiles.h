@@ -4,7 +4,11 @@
 #include <QStringList>
 
 // Reads the text files that the command line takes its longer texts from. Each returns
-// false and sets error when the file cannot be read or is not UTF-8.
+// false and sets error when the file cannot be read, is larger than inputFileLimit or is
+// not UTF-8.
+
+// Far beyond any list of search texts; it keeps the whole text and its copies in memory.
+constexpr int inputFileLimit = 16 << 20;
 
 // One entry per line; CR LF or LF; a final line break ends the last line and adds no
 // empty entry, so an empty file gives no entries.

@@ -3,12 +3,11 @@
 #include "cli/Console.h"
 #include "cli/HelpText.h"
 #include "cli/RunCommand.h"
+#include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
-#include <QTextCodec>
 #include <atomic>
 #include <csignal>
-#include <cstring>
 
 namespace {
 
@@ -21,16 +20,15 @@ void OnInterrupt(int)
     stopRequested = true;
 }
 
-// The arguments after the program name. QCoreApplication::arguments() drops a leading
-// U+FEFF as a byte-order mark, which would turn a search for "\uFEFFa" into one for "a".
+// The arguments after the program name, bytes that are not text kept as file names keep
+// them (FileNames.h): a folder may have such a name, a search text may not, and the parser
+// tells them apart. QCoreApplication::arguments() would also drop a leading U+FEFF as a
+// byte-order mark, turning a search for "\uFEFFa" into one for "a".
 QStringList Arguments(int argc, char *argv[])
 {
-    QTextCodec *codec = QTextCodec::codecForLocale();
     QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        arguments << codec->toUnicode(argv[i], static_cast<int>(std::strlen(argv[i])), &state);
-    }
+    for (int i = 1; i < argc; ++i)
+        arguments << DecodeFileName(QByteArray(argv[i]));
     return arguments;
 }
 

@@ -1,9 +1,7 @@
 #include "engine/batch/LaunchChecks.h"
 
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 const QString messageSourceMissing = QStringLiteral("源文件夹不存在,请选择正确路径!");
 const QString messageFolderMissing = QStringLiteral("文件夹不存在,请选择正确路径!");
@@ -70,7 +68,7 @@ void DeleteStaleReports(const BatchSettings &settings)
         return;
     for (const QString &path : {settings.reportUnreadablePath, settings.reportMatchedPath,
                                 settings.reportUnmatchedPath}) {
-        if (!QFileInfo(path).isDir() && FileExists(path))
-            QFile::remove(path);
+        if (!IsFolder(path) && FileExists(path))
+            RemoveFile(path);
     }
 }

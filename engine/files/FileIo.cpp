@@ -1,6 +1,8 @@
 #include "engine/files/FileIo.h"
 
-#include <QDir>
+#include "engine/files/FileNames.h"
+#include "engine/files/FileSystem.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -43,7 +45,7 @@ class OpenFile
 public:
     // Without O_NONBLOCK a pipe put where a file was scanned would block the run for good.
     explicit OpenFile(const QString &path)
-        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
+        : fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
     {
         if (fd < 0)
             lastErrno = errno;
@@ -157,17 +159,21 @@ namespace {
 // The file a chain of symbolic links ends at, even when that file does not exist yet.
 QString FinalPath(const QString &path)
 {
-    QFileInfo info(path);
-    for (int depth = 0; depth < 128 && info.isSymLink(); ++depth)
-        info.setFile(info.symLinkTarget());
-    return info.isSymLink() ? path : info.filePath();
+    QString current = path;
+    for (int depth = 0; depth < 128; ++depth) {
+        const QString next = SymLinkTarget(current);
+        if (next.isEmpty())
+            return current;
+        current = next;
+    }
+    return path;
 }
 
 // A hidden name in the target's folder that no scan takes for a text file.
 int CreateTemporary(const QString &folder, QByteArray &tempPath)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        tempPath = QFile::encodeName(
+        tempPath = EncodeFileName(
             folder + QStringLiteral("/.parafold-%1.tmp")
                          .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
         const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -182,7 +188,7 @@ int CreateTemporary(const QString &folder, QByteArray &tempPath)
 bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     const QString finalPath = FinalPath(path);
-    const QByteArray target = QFile::encodeName(finalPath);
+    const QByteArray target = EncodeFileName(finalPath);
     struct stat existing = {};
     const bool exists = ::stat(target.constData(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode))
@@ -221,21 +227,37 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
 
 #endif
 
+namespace {
+
+// 0, or the errno of the step that failed.
+int MakeMissingFolders(const QString &path)
+{
+    if (IsFolder(path))
+        return 0;
+    // A file holding the name, or one of its ancestors' names, is the common obstacle.
+    if (path.isEmpty() || EntryExists(path))
+        return ENOTDIR;
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        QString parent = path.left(slash);
+        if (parent.endsWith(QLatin1Char(':')))
+            parent += QLatin1Char('/'); // a drive root
+        if (const int failure = MakeMissingFolders(parent))
+            return failure;
+    }
+    const int failure = MakeFolder(path);
+    return failure == EEXIST && IsFolder(path) ? 0 : failure;
+}
+
+} // namespace
+
 bool MakeFolderPath(const QString &path, QString *error)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return true;
-    // A file holding the name, or one of its ancestors' names, is the common obstacle.
-    int failure = ENOTDIR;
-    if (!path.isEmpty() && !info.exists() && !info.isSymLink()) {
-        errno = 0;
-        if (QDir().mkpath(path) && QFileInfo(path).isDir())
-            return true;
-        if (errno != 0)
-            failure = errno;
-    }
-    if (error)
+    QString folder = path;
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    const int failure = MakeMissingFolders(folder);
+    if (failure != 0 && error)
         *error = QString::fromLocal8Bit(std::strerror(failure));
-    return false;
+    return failure == 0;
 }

@@ -1,7 +1,8 @@
 #include "engine/files/Paths.h"
 
+#include "engine/files/FileSystem.h"
+
 #include <QDir>
-#include <QFileInfo>
 
 static bool IsSeparator(QChar c)
 {
@@ -39,8 +40,8 @@ QString TargetPath(const QString &sourcePath, const QString &relativePath, const
 
 bool IsSameFile(const QString &a, const QString &b)
 {
-    const QString realA = QFileInfo(a).canonicalFilePath();
-    return !realA.isEmpty() && realA == QFileInfo(b).canonicalFilePath();
+    const QString realA = RealFilePath(a);
+    return !realA.isEmpty() && realA == RealFilePath(b);
 }
 
 bool FolderExists(const QString &path)
@@ -51,24 +52,20 @@ bool FolderExists(const QString &path)
     // A root such as "/" or "D:/" stays itself.
     if (folder.isEmpty() || folder.endsWith(QLatin1Char(':')))
         folder = path;
-    return !folder.isEmpty() && QFileInfo(folder).isDir();
+    return !folder.isEmpty() && IsFolder(folder);
 }
 
 bool FileExists(const QString &path)
 {
-    if (path.isEmpty())
-        return false;
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    return !path.isEmpty() && EntryExists(path);
 }
 
 namespace {
 
 QString RealPath(const QString &path)
 {
-    const QFileInfo info(path);
-    const QString real = info.canonicalFilePath();
-    return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
+    const QString real = RealFilePath(path);
+    return real.isEmpty() ? QDir::cleanPath(QDir::current().absoluteFilePath(path)) : real;
 }
 
 } // namespace

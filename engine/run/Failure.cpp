@@ -7,6 +7,7 @@ const QString reasonFolderFailed = QStringLiteral("无法创建保存位置的�
 const QString reasonWriteFailed = QStringLiteral("无法写入目标文件");
 const QString reasonTargetIsSource = QStringLiteral("目标是源文件本身,未覆盖");
 const QString reasonTargetIsOtherSource = QStringLiteral("目标是另一个源文件,未覆盖");
+const QString reasonFolderUnreadable = QStringLiteral("无法读取文件夹,其中的文件未处理");
 
 QString FileFailure::reason() const
 {
@@ -24,9 +25,11 @@ QString FileFailure::reason() const
     case FailureKind::TargetIsSource:
         return reasonTargetIsSource;
     case FailureKind::TargetIsOtherSource:
+        return reasonTargetIsOtherSource;
+    case FailureKind::FolderUnreadable:
         break;
     }
-    return reasonTargetIsOtherSource;
+    return reasonFolderUnreadable;
 }
 
 QString FileFailure::describe() const

@@ -14,6 +14,7 @@ enum class FailureKind
     WriteFailed,
     TargetIsSource,
     TargetIsOtherSource,
+    FolderUnreadable, // a folder of the source tree: its files are unknown
 };
 
 struct FileFailure
@@ -34,3 +35,4 @@ extern const QString reasonFolderFailed;        // "无法创建保存位置的�
 extern const QString reasonWriteFailed;         // "无法写入目标文件"
 extern const QString reasonTargetIsSource;      // "目标是源文件本身,未覆盖"
 extern const QString reasonTargetIsOtherSource; // "目标是另一个源文件,未覆盖"
+extern const QString reasonFolderUnreadable;    // "无法读取文件夹,其中的文件未处理"

@@ -72,6 +72,9 @@ public:
         DecisionPipeline decisions(static_cast<int>(textFiles.size()), [&](int job) {
             return DecideTextFile(task(files.path(files.files[textFiles[job]])), rule);
         });
+        for (const UnlistedFolder &folder : files.unlisted)
+            fail(QDir::toNativeSeparators(folder.path),
+                 {FailureKind::FolderUnreadable, folder.systemReason});
         for (const ScannedFile &file : files.files) {
             if (options.stop && options.stop->load()) {
                 result.stopped = true;
@@ -142,11 +145,16 @@ private:
             Notify(observer.fileFound, nativePath);
             break;
         case FileOutcome::Failed:
-            ++result.failed;
-            failedList.append(nativePath);
-            Notify(observer.fileFailed, nativePath, outcome.failure);
+            fail(nativePath, outcome.failure);
             break;
         }
+    }
+
+    void fail(const QString &nativePath, const FileFailure &failure)
+    {
+        ++result.failed;
+        failedList.append(nativePath);
+        Notify(observer.fileFailed, nativePath, failure);
     }
 
     void writeReport(const QString &path, const QStringList &entries)

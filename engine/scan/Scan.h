@@ -9,7 +9,7 @@ struct ScannedFolder
 {
     QString path;
     QString relativePath;
-    QString realPath; // links resolved
+    QString identity; // the same for every path to the folder (FolderIdentity)
 };
 
 struct ScannedFile
@@ -18,12 +18,20 @@ struct ScannedFile
     QString name;
 };
 
+// A sub-folder that could not be opened or read: what it holds is unknown.
+struct UnlistedFolder
+{
+    QString path;
+    QString systemReason;
+};
+
 // The files of a folder tree in scan order. Folder paths are stored once, not per file,
 // so the list stays small for trees of many thousands of files.
 struct FileList
 {
     std::vector<ScannedFolder> folders;
     std::vector<ScannedFile> files;
+    std::vector<UnlistedFolder> unlisted;
 
     // The folder's path, "/", the file name.
     QString path(const ScannedFile &file) const;
@@ -34,5 +42,6 @@ struct FileList
 // Lists every file below folder: a folder's own files (hidden ones included, links to files
 // left out) sorted by name with case ignored, then each visible sub-folder in the same order,
 // depth first. Links to folders are followed, but every real folder is listed only once, so
-// link cycles end.
+// link cycles end. Names that are not text are listed as bytes (FileNames.h), and paths
+// longer than the system takes are listed too: reading them fails, and says why.
 FileList CollectFiles(const QString &folder);

@@ -1,13 +1,13 @@
 #include "engine/scan/ScannedFileSet.h"
 
-#include <QFileInfo>
+#include "engine/files/FileSystem.h"
 
 #include <algorithm>
 
 ScannedFileSet::ScannedFileSet(const FileList &files) : files(files)
 {
     for (size_t i = 0; i < files.folders.size(); ++i)
-        folderByRealPath.insert(files.folders[i].realPath, static_cast<int>(i));
+        folderByIdentity.insert(files.folders[i].identity, static_cast<int>(i));
     // The scan lists a folder's own files together.
     fileRanges.assign(files.folders.size(), {0, 0});
     for (size_t i = 0; i < files.files.size(); ++i) {
@@ -20,11 +20,16 @@ ScannedFileSet::ScannedFileSet(const FileList &files) : files(files)
 
 bool ScannedFileSet::contains(const QString &path) const
 {
-    const QFileInfo info(QFileInfo(path).canonicalFilePath());
-    if (info.filePath().isEmpty())
+    const QString real = RealFilePath(path);
+    if (real.isEmpty())
         return false; // nothing there yet, so nothing to overwrite
-    const auto folder = folderByRealPath.constFind(info.path());
-    if (folder == folderByRealPath.constEnd())
+    const int slash = real.lastIndexOf(QLatin1Char('/'));
+    const QString name = real.mid(slash + 1);
+    // A root keeps its separator: "/", "D:/".
+    const QString folderPath =
+        real.left(slash == 0 || real.at(slash - 1) == QLatin1Char(':') ? slash + 1 : slash);
+    const auto folder = folderByIdentity.constFind(FolderIdentity(folderPath));
+    if (folder == folderByIdentity.constEnd())
         return false;
     auto names = namesByFolder.find(*folder);
     if (names == namesByFolder.end()) {
@@ -35,5 +40,5 @@ bool ScannedFileSet::contains(const QString &path) const
         std::sort(sorted.begin(), sorted.end());
         names = namesByFolder.insert(*folder, std::move(sorted));
     }
-    return std::binary_search(names->begin(), names->end(), info.fileName());
+    return std::binary_search(names->begin(), names->end(), name);
 }

@@ -18,7 +18,7 @@ public:
 
 private:
     const FileList &files;
-    QHash<QString, int> folderByRealPath;
+    QHash<QString, int> folderByIdentity;
     std::vector<std::pair<int, int>> fileRanges; // each folder's files in the list, [first, end)
     // Each folder's file names, sorted, made on the first question about that folder.
     mutable QHash<int, std::vector<QString>> namesByFolder;

@@ -1,0 +1,144 @@
+#include "engine/files/FileNames.h"
+
+#include <QFile>
+#include <QTextCodec>
+
+namespace {
+
+const ushort firstEscape = 0xDC80;
+const ushort lastEscape = 0xDCFF;
+
+// A low surrogate in the escape range that is not the second half of a pair: U+10080, for
+// one, is the pair D800 DC80.
+bool IsEscapeAt(const QString &text, int i)
+{
+    const ushort c = text.at(i).unicode();
+    return c >= firstEscape && c <= lastEscape && (i == 0 || !text.at(i - 1).isHighSurrogate());
+}
+
+QChar Escape(unsigned char byte)
+{
+    return QChar(static_cast<ushort>(0xDC00 | byte));
+}
+
+bool LocaleIsUtf8()
+{
+    static const bool utf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
+    return utf8;
+}
+
+// The code point of the well-formed UTF-8 sequence at bytes[i], and its length; 0 when the
+// bytes there are not one.
+int Utf8Sequence(const unsigned char *bytes, int size, int i, uint &codePoint)
+{
+    const unsigned char lead = bytes[i];
+    int length;
+    unsigned char secondMin = 0x80;
+    unsigned char secondMax = 0xBF;
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        if (lead == 0xE0)
+            secondMin = 0xA0; // overlong
+        else if (lead == 0xED)
+            secondMax = 0x9F; // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+        if (lead == 0xF0)
+            secondMin = 0x90; // overlong
+        else if (lead == 0xF4)
+            secondMax = 0x8F; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (size - i < length || bytes[i + 1] < secondMin || bytes[i + 1] > secondMax)
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        if ((bytes[i + k] & 0xC0) != 0x80)
+            return 0;
+        codePoint = (codePoint << 6) | (bytes[i + k] & 0x3F);
+    }
+    return length;
+}
+
+QString DecodeUtf8Escaped(const QByteArray &bytes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const int size = bytes.size();
+    QString text;
+    text.reserve(size);
+    for (int i = 0; i < size;) {
+        uint codePoint = 0;
+        const int length = Utf8Sequence(data, size, i, codePoint);
+        if (length == 0) {
+            text += Escape(data[i]);
+            ++i;
+            continue;
+        }
+        if (QChar::requiresSurrogates(codePoint)) {
+            text += QChar(QChar::highSurrogate(codePoint));
+            text += QChar(QChar::lowSurrogate(codePoint));
+        } else {
+            text += QChar(static_cast<ushort>(codePoint));
+        }
+        i += length;
+    }
+    return text;
+}
+
+// Another locale: its own decoding when that gives the bytes back, else every byte above
+// ASCII kept as it is.
+QString DecodeLocaleEscaped(const QByteArray &bytes)
+{
+    const QString text = QFile::decodeName(bytes);
+    if (!HasUndecodedBytes(text) && QFile::encodeName(text) == bytes)
+        return text;
+    QString escaped;
+    escaped.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        escaped += value < 0x80 ? QLatin1Char(byte) : Escape(value);
+    }
+    return escaped;
+}
+
+} // namespace
+
+QString DecodeFileName(const QByteArray &bytes)
+{
+    return LocaleIsUtf8() ? DecodeUtf8Escaped(bytes) : DecodeLocaleEscaped(bytes);
+}
+
+QByteArray EncodeFileName(const QString &path)
+{
+    if (!HasUndecodedBytes(path))
+        return QFile::encodeName(path);
+    QByteArray bytes;
+    int runStart = 0;
+    const int size = path.size();
+    for (int i = 0; i <= size; ++i) {
+        if (i < size && !IsEscapeAt(path, i))
+            continue;
+        bytes += QFile::encodeName(path.mid(runStart, i - runStart));
+        if (i < size)
+            bytes += static_cast<char>(path.at(i).unicode() & 0xFF);
+        runStart = i + 1;
+    }
+    return bytes;
+}
+
+bool HasUndecodedBytes(const QString &text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        if (IsEscapeAt(text, i))
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// File names as the system stores them. On POSIX a name is bytes in no declared encoding:
+// ZIP archives from Chinese Windows unpack to GBK names. Such names are kept whole in a
+// QString: each byte that is not part of the locale's text becomes one of U+DC80..U+DCFF,
+// which no decoder ever yields, and goes back to disk as the same byte. Every path the engine
+// hands to the system passes through EncodeFileName, never QFile::encodeName, which would
+// turn those characters into "?".
+
+QString DecodeFileName(const QByteArray &bytes);
+QByteArray EncodeFileName(const QString &path);
+
+// True when the text holds a byte that DecodeFileName could not read as text.
+bool HasUndecodedBytes(const QString &text);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+// The questions the engine asks the file system about a path, and the listing of a folder.
+// On POSIX they go to the system with the path's bytes (FileNames.h), so names that are not
+// text are found like any other; elsewhere Qt answers them.
+
+// A directory stands there, links followed.
+bool IsFolder(const QString &path);
+// Something stands there: also a symbolic link whose target is gone.
+bool EntryExists(const QString &path);
+// The path with every link resolved and "." and ".." removed; empty when nothing is there.
+QString RealFilePath(const QString &path);
+// Names the folder itself, the same through every link to it; empty when it cannot be found.
+QString FolderIdentity(const QString &path);
+// Where a symbolic link points, made absolute; empty when path is no link.
+QString SymLinkTarget(const QString &path);
+bool RemoveFile(const QString &path);
+// Creates one folder in an existing parent. 0, or the errno of the failure.
+int MakeFolder(const QString &path);
+
+struct FolderEntry
+{
+    enum Kind
+    {
+        File,   // a plain file, not a link
+        Folder, // a folder, or a link to one
+    };
+    QString name;
+    Kind kind = File;
+    bool hidden = false;
+};
+
+// An open folder. On POSIX it holds the folder open, so a sub-folder is opened from it by
+// name, however long the path from the top has grown.
+class FolderReader
+{
+public:
+    explicit FolderReader(const QString &path);
+    FolderReader(const FolderReader &parent, const QString &name);
+    ~FolderReader();
+    FolderReader(const FolderReader &) = delete;
+    FolderReader &operator=(const FolderReader &) = delete;
+
+    bool isOpen() const;
+    // The system's words when the folder could not be opened or read to its end.
+    QString error() const { return failure; }
+    QString identity() const;
+    // Plain files and folders, links to files and every other kind of entry left out;
+    // unsorted.
+    std::vector<FolderEntry> entries();
+
+private:
+    QString path;
+    QString failure;
+#ifdef Q_OS_UNIX
+    int fd = -1;
+#endif
+};
