@@ -7,15 +7,46 @@ namespace {
 
 const QByteArray lineEnd("\r\n");
 
+bool IsBlankOrTab(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
 QByteArray TrimBlanksAndTabs(const QByteArray &text)
 {
     int begin = 0;
     int end = text.size();
-    while (begin < end && (text.at(begin) == ' ' || text.at(begin) == '\t'))
+    while (begin < end && IsBlankOrTab(text.at(begin)))
         ++begin;
-    while (end > begin && (text.at(end - 1) == ' ' || text.at(end - 1) == '\t'))
+    while (end > begin && IsBlankOrTab(text.at(end - 1)))
         --end;
     return text.mid(begin, end - begin);
+}
+
+// Where "key=" opens the first line that it opens, blanks and tabs before it allowed; -1 when
+// none does. Found inside a value, it would be another key's text.
+int FindKeyLine(const QByteArray &content, const QByteArray &key)
+{
+    const QByteArray match = key + '=';
+    for (int at = content.indexOf(match); at >= 0; at = content.indexOf(match, at + 1)) {
+        int lineStart = at;
+        while (lineStart > 0 && IsBlankOrTab(content.at(lineStart - 1)))
+            --lineStart;
+        if (lineStart == 0 || content.at(lineStart - 1) == '\n' ||
+            content.at(lineStart - 1) == '\r')
+            return at;
+    }
+    return -1;
+}
+
+// The first CR or LF from from on, or -1.
+int LineEnd(const QByteArray &content, int from)
+{
+    for (int i = from; i < content.size(); ++i) {
+        if (content.at(i) == '\r' || content.at(i) == '\n')
+            return i;
+    }
+    return -1;
 }
 
 } // namespace
@@ -31,14 +62,13 @@ int ReadConfigFile(QByteArray &content, const QString &path)
 
 QByteArray GetConfigValue(const QByteArray &content, const QByteArray &key)
 {
-    const QByteArray match = key + '=';
-    const int found = content.indexOf(match);
+    const int found = FindKeyLine(content, key);
     if (found < 0)
         return QByteArray();
-    const int begin = found + match.size();
-    const int end = content.indexOf(lineEnd, begin);
+    const int begin = found + key.size() + 1;
+    const int end = LineEnd(content, begin);
     if (end < 0)
-        return QByteArray();
+        return QByteArray(); // a line cut off, possibly by the read buffer
     const QByteArray value = TrimBlanksAndTabs(content.mid(begin, end - begin));
     return value.size() < CONFIG_VALUE_SIZE ? value : QByteArray();
 }
@@ -59,15 +89,15 @@ int SetConfigValue(const QString &path, const QByteArray &key, const QByteArray 
     in.close();
 
     const QByteArray line = key + '=' + value + lineEnd;
-    const int found = old.indexOf(key + '=');
+    const int found = FindKeyLine(old, key);
     QByteArray content;
     if (found >= 0) {
-        // The old line ends at its line feed, with or without a carriage return before
-        // it, so a file saved with bare line feeds keeps the lines that follow.
-        const int feed = old.indexOf('\n', found + key.size() + 1);
+        // The old line ends at CR LF, CR or LF, so a file saved with bare line feeds keeps
+        // the lines that follow.
         content = old.left(found) + line;
-        if (feed >= 0)
-            content += old.mid(feed + 1);
+        const int end = LineEnd(old, found + key.size() + 1);
+        if (end >= 0)
+            content += old.mid(end + (old.mid(end, 2) == lineEnd ? 2 : 1));
     } else {
         content = old;
         if (!old.isEmpty() && !old.endsWith('\n'))

@@ -56,11 +56,15 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
         return TextEncoding::Utf16Le;
     if (detectUtf16 && bytes.startsWith("\xFE\xFF"))
         return TextEncoding::Utf16Be;
-    // A UTF-8 file cut off in its last character is still UTF-8, as the codec reads it; its
-    // lost tail makes it unfit for writing back, not a GBK file.
     const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
-    return IsValidUtf8(bytes.constData(), bytes.size() - cutOff) ? TextEncoding::Utf8
-                                                                 : TextEncoding::Gbk;
+    if (!IsValidUtf8(bytes.constData(), bytes.size() - cutOff))
+        return TextEncoding::Gbk;
+    // A cut-off last character is no valid UTF-8 either: "ver 2: 濂" in GBK ends in E5 A5.
+    // Bytes that are clean GBK are read as GBK; others stay a UTF-8 file that lost its tail,
+    // searched as far as it goes and unfit for writing back.
+    if (cutOff > 0 && IsCleanGbk(bytes.constData(), bytes.size()))
+        return TextEncoding::Gbk;
+    return TextEncoding::Utf8;
 }
 
 DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)

@@ -29,7 +29,8 @@ struct DecodedText
 };
 
 // UTF-16 only by its byte-order mark and only when asked for; otherwise UTF-8 when the bytes
-// are well-formed UTF-8, and GBK for everything else.
+// are well-formed UTF-8, and GBK for everything else, except that well-formed UTF-8 cut off
+// in its last character stays UTF-8 unless the bytes are clean GBK.
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
 
 // Decodes bytes in the given encoding, without the byte-order mark, line ends as they are.

@@ -2,6 +2,7 @@
 
 const QString reasonUnreadable = QStringLiteral("无法读取文件");
 const QString reasonNotLossless = QStringLiteral("文件编码有误,改写会损坏内容");
+const QString reasonNotText = QStringLiteral("不是文本文件");
 const QString reasonUnrepresentable = QStringLiteral("新内容无法用文件原有编码保存");
 const QString reasonFolderFailed = QStringLiteral("无法创建保存位置的文件夹");
 const QString reasonWriteFailed = QStringLiteral("无法写入目标文件");
@@ -16,6 +17,8 @@ QString FileFailure::reason() const
         return reasonUnreadable;
     case FailureKind::NotLossless:
         return reasonNotLossless;
+    case FailureKind::NotText:
+        return reasonNotText;
     case FailureKind::Unrepresentable:
         return reasonUnrepresentable;
     case FailureKind::FolderFailed:

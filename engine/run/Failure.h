@@ -9,6 +9,7 @@ enum class FailureKind
 {
     Unreadable,
     NotLossless,
+    NotText, // NUL bytes in a file read as UTF-8 or GBK
     Unrepresentable,
     FolderFailed,
     WriteFailed,
@@ -30,6 +31,7 @@ struct FileFailure
 
 extern const QString reasonUnreadable;          // "无法读取文件"
 extern const QString reasonNotLossless;         // "文件编码有误,改写会损坏内容"
+extern const QString reasonNotText;             // "不是文本文件"
 extern const QString reasonUnrepresentable;     // "新内容无法用文件原有编码保存"
 extern const QString reasonFolderFailed;        // "无法创建保存位置的文件夹"
 extern const QString reasonWriteFailed;         // "无法写入目标文件"

@@ -51,6 +51,9 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
         return Settled(*changes ? FileOutcome::Changed : FileOutcome::Unchanged, size);
     }
 
+    // UTF-16 without its mark passes for UTF-8, and an edit would break every character.
+    const bool notText = task.writes && encoding != TextEncoding::Utf16Le &&
+                         encoding != TextEncoding::Utf16Be && bytes.contains('\0');
     DecodedText decoded = DecodeBytes(bytes, encoding, task.writes);
     bytes = QByteArray();
     NormaliseLineEnds(decoded.text);
@@ -58,6 +61,8 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
         return Settled(FileOutcome::Unchanged, size);
     if (!task.writes)
         return Settled(FileOutcome::Changed, size);
+    if (notText)
+        return SettledFailed(FailureKind::NotText, size);
     if (!decoded.lossless)
         return SettledFailed(FailureKind::NotLossless, size);
     std::optional<QByteArray> encoded = EncodeText(decoded.text, decoded.encoding, task.withBom);

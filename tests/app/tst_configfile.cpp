@@ -63,8 +63,13 @@ void TestConfigFile::getValue_data()
         << QByteArray("savePath =D:/b/\r\n") << QByteArray("savePath") << QByteArray();
     QTest::newRow("letter case differs")
         << QByteArray("SavePath=D:/b/\r\n") << QByteArray("savePath") << QByteArray();
-    QTest::newRow("key inside a line")
-        << QByteArray("x=1 savePath=D:/b/\r\n") << QByteArray("savePath") << QByteArray("D:/b/");
+    QTest::newRow("key inside a line is part of a value")
+        << QByteArray("x=1 savePath=D:/b/\r\n") << QByteArray("savePath") << QByteArray();
+    QTest::newRow("key inside another key's value")
+        << QByteArray("sourcePath=/data/books/savePath=old/\r\nsavePath=/data/out/\r\n")
+        << QByteArray("savePath") << QByteArray("/data/out/");
+    QTest::newRow("blanks before the key") << QByteArray("x=1\r\n \tsavePath=D:/b/\r\n")
+                                           << QByteArray("savePath") << QByteArray("D:/b/");
     QTest::newRow("first occurrence wins") << QByteArray("savePath=D:/b/\r\nsavePath=E:/c/\r\n")
                                            << QByteArray("savePath") << QByteArray("D:/b/");
     QTest::newRow("value holds equals sign")
@@ -73,9 +78,11 @@ void TestConfigFile::getValue_data()
     QTest::newRow("no line end after value")
         << QByteArray("x=1\r\nsavePath=D:/b/") << QByteArray("savePath") << QByteArray();
     QTest::newRow("bare line feed after value")
-        << QByteArray("savePath=D:/b/\n") << QByteArray("savePath") << QByteArray();
-    QTest::newRow("value runs to the first CR LF")
-        << QByteArray("k=a\nb\r\n") << QByteArray("k") << QByteArray("a\nb");
+        << QByteArray("savePath=D:/b/\nx=1\n") << QByteArray("savePath") << QByteArray("D:/b/");
+    QTest::newRow("value ends at a bare line feed")
+        << QByteArray("k=a\nb\r\n") << QByteArray("k") << QByteArray("a");
+    QTest::newRow("value ends at a bare carriage return")
+        << QByteArray("k=a\rb\r\n") << QByteArray("k") << QByteArray("a");
     QTest::newRow("zero byte is plain content")
         << QByteArray("x=\0\r\nk=v\r\n", 10) << QByteArray("k") << QByteArray("v");
     QTest::newRow("longest value")
@@ -103,13 +110,16 @@ void TestConfigFile::readFile_data()
     QTest::addColumn<QByteArray>("read");
     QTest::addColumn<QByteArray>("lastKeyValue"); // of the key "last"
 
-    const QByteArray line("last=L\r\n");
-    const QByteArray fits = Repeated('#', SETTINGS_BUFFER_SIZE - 1 - line.size()) + line;
+    const QByteArray line("last=LL\r\n");
+    const QByteArray fits = Repeated('#', SETTINGS_BUFFER_SIZE - 3 - line.size()) + "\r\n" + line;
     QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("small") << line << line << QByteArray("L");
-    QTest::newRow("exactly full") << fits << fits << QByteArray("L");
+    QTest::newRow("small") << line << line << QByteArray("LL");
+    QTest::newRow("exactly full") << fits << fits << QByteArray("LL");
+    // The value is whole up to its CR.
     QTest::newRow("one byte over")
-        << QByteArray('#' + fits) << QByteArray('#' + fits.chopped(1)) << QByteArray();
+        << QByteArray('#' + fits) << QByteArray('#' + fits.chopped(1)) << QByteArray("LL");
+    QTest::newRow("value cut") << QByteArray("###" + fits) << QByteArray("###" + fits.chopped(3))
+                               << QByteArray();
     const QByteArray large = Repeated('#', 5 * SETTINGS_BUFFER_SIZE) + line;
     QTest::newRow("far over") << large << large.left(SETTINGS_BUFFER_SIZE - 1) << QByteArray();
 }
@@ -161,9 +171,10 @@ void TestConfigFile::setValue_data()
     QTest::newRow("replace unterminated last line")
         << QByteArray("x=1\r\nsavePath=D:/b/") << QByteArray("savePath") << QByteArray("E:/c/") << 0
         << QByteArray("x=1\r\nsavePath=E:/c/\r\n");
-    QTest::newRow("replace inside a line")
-        << QByteArray("x=1 savePath=D:/b/\r\ny=2\r\n") << QByteArray("savePath")
-        << QByteArray("E:/c/") << 0 << QByteArray("x=1 savePath=E:/c/\r\ny=2\r\n");
+    QTest::newRow("key inside a value is not replaced")
+        << QByteArray("sourcePath=/data/books/savePath=old/\r\n") << QByteArray("savePath")
+        << QByteArray("/data/out/") << 0
+        << QByteArray("sourcePath=/data/books/savePath=old/\r\nsavePath=/data/out/\r\n");
     QTest::newRow("append after line without line end")
         << QByteArray("x=1") << QByteArray("savePath") << QByteArray("D:/b/") << 0
         << QByteArray("x=1\r\nsavePath=D:/b/\r\n");

@@ -167,9 +167,11 @@ void TestByteSearch::agreesWithDecodedSearch_data()
     QTest::newRow("utf16le crlf") << Utf16(QStringLiteral("a\r\nb"), true) << true
                                   << QStringLiteral("b") << P;
     QTest::newRow("utf8 cut off in last character, term before it")
-        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << xiaoYun << P;
+        << Utf8(QStringLiteral("小云吉吉")).chopped(1) << false << xiaoYun << P;
     QTest::newRow("utf8 cut off in last character, term in the lost tail")
-        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << QStringLiteral("吉") << A;
+        << Utf8(QStringLiteral("小云吉云")).chopped(1) << false << QStringLiteral("云吉云") << A;
+    QTest::newRow("gbk ending like cut-off utf8")
+        << QByteArray("ver 2: \xE5\xA5") << false << QStringLiteral("濂") << P;
     QTest::newRow("utf16 mark read as gbk without detection")
         << Utf16(xiaoYun, true) << false << xiaoYun << U;
 }

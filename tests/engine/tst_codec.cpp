@@ -84,10 +84,14 @@ void TestCodec::decideEncoding_data()
     QTest::newRow("be not asked") << be << false << TextEncoding::Gbk;
     QTest::newRow("utf16 without mark")
         << Utf16(QStringLiteral("ab"), true, false) << true << TextEncoding::Utf8;
-    // Cut off in its last character, as the UTF-8 codec reads it; these bytes are also
-    // clean GBK, so taking them as GBK would edit a UTF-8 file as GBK.
-    QTest::newRow("utf8 cut off in last character")
-        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << TextEncoding::Utf8;
+    // A cut-off last character is invalid UTF-8: GBK when the bytes are clean GBK, else the
+    // UTF-8 file that lost its tail.
+    QTest::newRow("utf8 cut off, bytes clean gbk")
+        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << TextEncoding::Gbk;
+    QTest::newRow("gbk ending like cut-off utf8")
+        << QByteArray("ver 2: \xE5\xA5") << false << TextEncoding::Gbk;
+    QTest::newRow("utf8 cut off, bytes not clean gbk")
+        << Utf8(QStringLiteral("小云吉吉")).chopped(1) << false << TextEncoding::Utf8;
     QTest::newRow("utf8 cut off after one byte")
         << Utf8(QStringLiteral("ab\U0001F600")).chopped(3) << false << TextEncoding::Utf8;
     QTest::newRow("cut-off lead byte that is never valid")
@@ -176,7 +180,7 @@ void TestCodec::lossless_data()
     QTest::newRow("utf8 cut off in last character")
         << Utf8(QStringLiteral("小云")).left(5) << false << false;
     QTest::newRow("utf8 cut off, bytes also clean gbk")
-        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << false;
+        << Utf8(QStringLiteral("小云吉")).chopped(1) << false << true;
     QTest::newRow("utf16 odd length") << Utf16(QStringLiteral("ab"), true) + 'x' << true << false;
     QTest::newRow("big5 bytes") << QByteArray("\xA4\x40\xA1\x7F") << false << false;
 }

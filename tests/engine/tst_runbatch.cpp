@@ -241,9 +241,18 @@ void TestRunBatch::editInPlace_data()
     QTest::newRow("truncated utf8 untouched")
         << R << Names({"a", "b"}) << false << Utf8(QStringLiteral("a小")).chopped(2) << QByteArray()
         << reasonNotLossless;
-    QTest::newRow("utf8 cut off, looking like clean gbk, untouched")
-        << I << Names({"前"}) << true << Utf8(QStringLiteral("小云吉")).chopped(1) << QByteArray()
+    QTest::newRow("utf8 cut off, not clean gbk, untouched")
+        << I << Names({"前"}) << true << Utf8(QStringLiteral("小云吉吉")).chopped(1) << QByteArray()
         << reasonNotLossless;
+    QTest::newRow("gbk ending like cut-off utf8 edited")
+        << R << Names({"濂", "X"}) << false << QByteArray("ver 2: \xE5\xA5")
+        << QByteArray("ver 2: X") << none;
+    QTest::newRow("utf16 without mark not edited")
+        << I << Names({"P "}) << true << Utf16(QStringLiteral("Hello\r\n"), true, false)
+        << QByteArray() << reasonNotText;
+    QTest::newRow("nul in gbk not edited")
+        << R << Names({"a", "b"}) << false << QByteArray("a\0\xD0\xA1", 4) << QByteArray()
+        << reasonNotText;
     QTest::newRow("odd utf16 untouched")
         << I << Names({"x"}) << true << Utf16(QStringLiteral("ab"), true) + 'z' << QByteArray()
         << reasonNotLossless;
