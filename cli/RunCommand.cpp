@@ -127,6 +127,9 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
 
     if (!request.quiet)
         console.printLine(result.statistics);
+    for (const auto &[path, reason] : result.unwrittenReports)
+        console.printLine(QStringLiteral("parafold-cli: cannot write the report %1: %2")
+                              .arg(QDir::toNativeSeparators(path), reason));
     if (console.stdoutError() != 0) {
         console.printLine(QStringLiteral("parafold-cli: cannot write the list to stdout: %1")
                               .arg(QString::fromLocal8Bit(std::strerror(console.stdoutError()))));
@@ -137,7 +140,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
             "parafold-cli: interrupted; the files after the one in hand were not handled"));
         return ExitInterrupted;
     }
-    if (result.failed > 0)
+    if (result.failed > 0 || !result.unwrittenReports.empty())
         return ExitFailure;
     return result.changed > 0 ? ExitFound : ExitNoneFound;
 }

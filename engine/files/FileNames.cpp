@@ -1,6 +1,7 @@
 #include "engine/files/FileNames.h"
 
 #include <QFile>
+#include <QStringView>
 #include <QTextCodec>
 
 namespace {
@@ -116,21 +117,56 @@ QString DecodeFileName(const QByteArray &bytes)
     return LocaleIsUtf8() ? DecodeUtf8Escaped(bytes) : DecodeLocaleEscaped(bytes);
 }
 
+namespace {
+
+// Runs of text go through encodeRun, each undecoded byte is written as itself.
+template <typename EncodeRun>
+bool EncodeRuns(const QString &text, QByteArray &bytes, EncodeRun encodeRun)
+{
+    int runStart = 0;
+    const int size = text.size();
+    for (int i = 0; i <= size; ++i) {
+        if (i < size && !IsEscapeAt(text, i))
+            continue;
+        if (i > runStart && !encodeRun(QStringView(text).mid(runStart, i - runStart), bytes))
+            return false;
+        if (i < size)
+            bytes += static_cast<char>(text.at(i).unicode() & 0xFF);
+        runStart = i + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 QByteArray EncodeFileName(const QString &path)
 {
     if (!HasUndecodedBytes(path))
         return QFile::encodeName(path);
     QByteArray bytes;
-    int runStart = 0;
-    const int size = path.size();
-    for (int i = 0; i <= size; ++i) {
-        if (i < size && !IsEscapeAt(path, i))
-            continue;
-        bytes += QFile::encodeName(path.mid(runStart, i - runStart));
-        if (i < size)
-            bytes += static_cast<char>(path.at(i).unicode() & 0xFF);
-        runStart = i + 1;
-    }
+    EncodeRuns(path, bytes, [](QStringView run, QByteArray &out) {
+        out += QFile::encodeName(run.toString());
+        return true;
+    });
+    return bytes;
+}
+
+std::optional<QByteArray> EncodeKeepingBytes(const QString &text, QTextCodec *codec)
+{
+    QByteArray bytes;
+    const bool whole = EncodeRuns(text, bytes, [codec](QStringView run, QByteArray &out) {
+        // The header flag keeps a UTF-8 or UTF-16 encoder from putting a mark in front.
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        const QByteArray encoded =
+            codec->fromUnicode(run.data(), static_cast<int>(run.size()), &state);
+        out += encoded;
+        // Some characters are only approximated, without being counted as invalid.
+        QTextCodec::ConverterState back(QTextCodec::IgnoreHeader);
+        return state.invalidChars == 0 && state.remainingChars == 0 &&
+               codec->toUnicode(encoded.constData(), encoded.size(), &back) == run;
+    });
+    if (!whole)
+        return std::nullopt;
     return bytes;
 }
 

@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
+
+class QTextCodec;
 
 // File names as the system stores them. On POSIX a name is bytes in no declared encoding:
 // ZIP archives from Chinese Windows unpack to GBK names. Such names are kept whole in a
@@ -15,3 +18,7 @@ QByteArray EncodeFileName(const QString &path);
 
 // True when the text holds a byte that DecodeFileName could not read as text.
 bool HasUndecodedBytes(const QString &text);
+
+// The text in codec, each byte that DecodeFileName could not read written back as itself;
+// nothing when codec cannot represent some character of the text.
+std::optional<QByteArray> EncodeKeepingBytes(const QString &text, QTextCodec *codec);

@@ -2,6 +2,7 @@
 
 #include "engine/codec/TextCodec.h"
 #include "engine/files/FileIo.h"
+#include "engine/files/FileNames.h"
 
 #include <QTextCodec>
 
@@ -22,13 +23,26 @@ QString StatisticsLine(Operation operation, const RunCounts &counts)
     return line;
 }
 
-bool WriteReport(const QString &reportPath, const QStringList &nativePaths)
+QByteArray ReportBytes(const QStringList &nativePaths)
 {
     QString text;
     for (const QString &path : nativePaths) {
         text += path;
         text += QLatin1String("\r\n");
     }
-    // GBK whatever the system's code page: the users' viewers read these lists as GBK.
-    return WriteTextFile(reportPath, GbkCodec()->fromUnicode(text));
+    // Names that are not text go in as their own bytes, so each line names its file.
+    if (std::optional<QByteArray> local = EncodeKeepingBytes(text, QTextCodec::codecForLocale()))
+        return *local;
+    const QByteArray bom("\xEF\xBB\xBF");
+    return bom + EncodeKeepingBytes(text, Utf8Codec()).value_or(text.toUtf8());
+}
+
+bool WriteReport(const QString &reportPath, const QStringList &nativePaths, QString *error)
+{
+    return WriteTextFile(reportPath, ReportBytes(nativePaths), error);
+}
+
+QString WithReportFailure(const QString &statistics)
+{
+    return statistics + QStringLiteral("报告文件无法写入!");
 }

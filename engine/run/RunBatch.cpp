@@ -159,8 +159,13 @@ private:
 
     void writeReport(const QString &path, const QStringList &entries)
     {
-        if (!entries.isEmpty() && WriteReport(path, entries))
+        if (entries.isEmpty())
+            return;
+        QString error;
+        if (WriteReport(path, entries, &error))
             Notify(observer.openReport, path);
+        else
+            result.unwrittenReports.emplace_back(path, error);
     }
 
     const Operation operation;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <utility>
+#include <vector>
 
 // What a caller learns while a run works. Every member is optional and is called on the
 // thread that called RunBatch, in scan order; the threads that read files ahead call none.
@@ -44,6 +46,8 @@ struct RunResult
     qint64 seconds = 0;
     bool stopped = false; // RunOptions::stop ended the run before the last file
     QString statistics;
+    // Reports that could not be written, each with the system's words for it.
+    std::vector<std::pair<QString, QString>> unwrittenReports;
     // Not empty when an editing run was refused before it scanned anything, as it would lose
     // data or have to guess: pair lists of different lengths, no save folder given, or a save
     // folder that is the source folder. No observer member is called then. A save folder that

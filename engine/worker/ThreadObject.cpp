@@ -1,5 +1,6 @@
 #include "engine/worker/ThreadObject.h"
 
+#include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
 #ifdef Q_OS_WIN
@@ -64,6 +65,9 @@ void ThreadObject::run(Operation operation)
     if (!result.refusal.isEmpty()) {
         emit ShowDisposingFile(result.refusal);
         emit Set_pBtn_Enable();
+    } else if (!result.unwrittenReports.empty()) {
+        // The list of failed files would be lost without a word.
+        emit ShowDisposingFile(WithReportFailure(result.statistics));
     }
     stop = false;
     emit runDone();

@@ -27,8 +27,9 @@ public:
     void requestStop();
 
 signals:
-    // Each .txt file's native path as it is handled, then the statistics line; or only the
-    // refusal of a run that RunBatch refused.
+    // Each .txt file's native path as it is handled, then the statistics line (once more,
+    // with a note, after the reports when one could not be written); or only the refusal of
+    // a run that RunBatch refused.
     void ShowDisposingFile(QString filePath);
     // After the statistics line or refusal, before the reports are written.
     void Set_pBtn_Enable();

@@ -81,13 +81,13 @@ QByteArray ReadBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A report's bytes: one native path a line, CR LF, GBK.
+// A report's bytes: one native path a line, CR LF, in the system's 8-bit code page.
 QByteArray ReportBytes(const QStringList &paths)
 {
     QString text;
     for (const QString &path : paths)
         text += QDir::toNativeSeparators(path) + QStringLiteral("\r\n");
-    return QTextCodec::codecForName("GBK")->fromUnicode(text);
+    return QTextCodec::codecForLocale()->fromUnicode(text);
 }
 
 bool SameSettings(const BatchSettings &a, const BatchSettings &b)
@@ -799,7 +799,7 @@ void TestLaunch::endWhileRunWorks()
     QVERIFY2(renewed.size() < fileCount, "the run was not stopped");
     QCOMPARE(after.size(), fileCount + 1);
     const QByteArray report = after.value(reportName);
-    QStringList listed = QTextCodec::codecForName("GBK")->toUnicode(report).split(
+    QStringList listed = QTextCodec::codecForLocale()->toUnicode(report).split(
         QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QStringList expected;
     for (const QString &path : renewed)

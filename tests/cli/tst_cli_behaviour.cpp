@@ -9,6 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 class CliBehaviour : public QObject
 {
     Q_OBJECT
@@ -28,6 +34,12 @@ private slots:
     void failedFile();
     void relativeFoldersListAbsolutePaths();
     void withoutReportStaleReportsStay();
+    void unwritableReportTold();
+#ifdef Q_OS_UNIX
+    void textNotTextRefused_data();
+    void textNotTextRefused();
+    void sourceNamedInGbk();
+#endif
 
 private:
     QStringList substituted(QStringList arguments) const;
@@ -115,6 +127,12 @@ void CliBehaviour::usageErrors_data()
         << QStringLiteral("not UTF-8");
     QTest::newRow("text file missing")
         << Words("insert @SRC --text-file @IN/none --in-place") << QStringLiteral("cannot read");
+    QTest::newRow("text file without end")
+        << Words("insert @SRC --text-file /dev/zero --in-place") << QStringLiteral("larger than");
+    QTest::newRow("pair file without end")
+        << Words(
+               "replace-pairs @SRC --find-file /dev/urandom --replace-file @IN/replace --in-place")
+        << QStringLiteral("larger than");
 }
 
 void CliBehaviour::usageErrors()
@@ -342,6 +360,93 @@ void CliBehaviour::withoutReportStaleReportsStay()
     QCOMPARE(withReport.exitCode, 1);
     QVERIFY(!QFile::exists(root->filePath(QStringLiteral("src/") + reportMatchedName)));
 }
+
+void CliBehaviour::unwritableReportTold()
+{
+    const QString report = root->filePath(QStringLiteral("src/") + reportMatchedName);
+    QVERIFY(QFile::remove(report));
+    QVERIFY(QDir().mkpath(report)); // no file can go there
+    const CliResult cli = RunCli(substituted(Words("find @SRC --terms 小云 --report")));
+    QCOMPARE(cli.exitCode, 2);
+    QVERIFY2(cli.err.contains("cannot write the report"), cli.err.constData());
+}
+
+#ifdef Q_OS_UNIX
+
+namespace {
+
+// Runs parafold-cli with the words and, last, an argument of raw bytes given as printf's
+// escapes: QProcess would pass such bytes on as "?".
+CliResult RunCliEndingInBytes(const QStringList &words, const QString &escapedBytes)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LAST"), escapedBytes);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("/bin/sh"),
+                  QStringList{QStringLiteral("-c"),
+                              QStringLiteral("exec \"$0\" \"$@\" \"$(printf \"$LAST\")\""),
+                              CliPath()} +
+                      words);
+    CliResult result;
+    if (!process.waitForFinished(120000))
+        return result;
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+} // namespace
+
+void CliBehaviour::textNotTextRefused_data()
+{
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QString>("bytes");
+    QTest::addColumn<QString>("option");
+    QTest::newRow("find cut off") << Words("replace @SRC --in-place --replace x --find")
+                                  << QStringLiteral("小\\345\\260") << QStringLiteral("--find");
+    QTest::newRow("replace in gbk") << Words("replace @SRC --in-place --find 小云 --replace")
+                                    << QStringLiteral("\\260\\241") << QStringLiteral("--replace");
+    QTest::newRow("lone byte as term")
+        << Words("find @SRC --terms") << QStringLiteral("\\303") << QStringLiteral("--terms");
+    QTest::newRow("text to insert") << Words("insert @SRC --in-place --text")
+                                    << QStringLiteral("a\\377") << QStringLiteral("--text");
+}
+
+void CliBehaviour::textNotTextRefused()
+{
+    QFETCH(QStringList, words);
+    QFETCH(QString, bytes);
+    QFETCH(QString, option);
+    const QMap<QString, QByteArray> before = Snapshot(root->path(), true);
+    const CliResult cli = RunCliEndingInBytes(substituted(words), bytes);
+    QCOMPARE(cli.exitCode, 2);
+    QVERIFY2(
+        QString::fromUtf8(cli.err).contains(option + QStringLiteral(": the value is not valid")),
+        cli.err.constData());
+    QCOMPARE(Snapshot(root->path(), true), before);
+}
+
+// Unpacked from a ZIP archive made on Chinese Windows: the folder's name is GBK bytes.
+void CliBehaviour::sourceNamedInGbk()
+{
+    const QByteArray folder = QFile::encodeName(root->path()) + "/\xB0\xA1";
+    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+    const int fd = ::open((folder + "/a.txt").constData(), O_WRONLY | O_CREAT, 0666);
+    QVERIFY(fd >= 0 && ::write(fd, "hit", 3) == 3);
+    ::close(fd);
+    const CliResult cli = RunCliEndingInBytes(Words("find --terms hit --"),
+                                              root->path() + QStringLiteral("/\\260\\241"));
+    ::unlink((folder + "/a.txt").constData());
+    ::rmdir(folder.constData());
+    QCOMPARE(cli.exitCode, 0);
+    QCOMPARE(cli.out, folder + "/a.txt\n");
+}
+
+#endif
 
 QTEST_GUILESS_MAIN(CliBehaviour)
 #include "tst_cli_behaviour.moc"

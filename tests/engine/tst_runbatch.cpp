@@ -1,6 +1,8 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
+#include "engine/files/FileNames.h"
 #include "engine/files/Paths.h"
+#include "engine/report/Reports.h"
 #include "engine/run/Failure.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
@@ -13,7 +15,9 @@
 
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace fixture;
 
@@ -57,6 +61,13 @@ private slots:
     void stopEndsCleanly();
     void reportsInsideSourceFolder();
     void pairCountMismatchRefused();
+    void reportBytes_data();
+    void reportBytes();
+    void unwritableReportTold();
+#ifdef Q_OS_UNIX
+    void namesThatAreNotTextEdited_data();
+    void namesThatAreNotTextEdited();
+#endif
 
 private:
     std::unique_ptr<QTemporaryDir> temp;
@@ -160,8 +171,9 @@ void TestRunBatch::mirroredSaveFolder()
     const QString d = QDir::toNativeSeparators(src + QStringLiteral("/quiet/d.txt"));
     const QString e = QDir::toNativeSeparators(src + QStringLiteral("/sub/deep/e.txt"));
     const QString report = src + QLatin1Char('/') + reportMatchedName;
-    QCOMPARE(ReadBytes(report), Gbk(a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n") + e +
-                                    QStringLiteral("\r\n")));
+    QCOMPARE(ReadBytes(report),
+             (a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n") + e + QStringLiteral("\r\n"))
+                 .toLocal8Bit());
     QCOMPARE(recorder.events,
              QStringList({QStringLiteral("scan 5"), QStringLiteral("show ") + a,
                           QStringLiteral("found ") + a, QStringLiteral("show ") + d,
@@ -342,7 +354,8 @@ void TestRunBatch::findOnly()
         QStringList lines;
         for (const QString &path : expected)
             lines += path + QStringLiteral("\r\n");
-        QCOMPARE(ReadBytes(src + QLatin1Char('/') + reportMatchedName), Gbk(lines.join(QString())));
+        QCOMPARE(ReadBytes(src + QLatin1Char('/') + reportMatchedName),
+                 lines.join(QString()).toLocal8Bit());
     }
     QCOMPARE(after, before);
     QCOMPARE(ReadBytes(src + QStringLiteral("/gbk.txt")), Gbk(QStringLiteral("小云\r\n小吉\r\n")));
@@ -394,7 +407,8 @@ void TestRunBatch::unreadableFile()
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.txt")));
     const QString failedReport = src + QLatin1Char('/') + reportUnreadableName;
     const QString foundReport = src + QLatin1Char('/') + reportMatchedName;
-    QCOMPARE(ReadBytes(failedReport), Gbk(QDir::toNativeSeparators(gone) + QStringLiteral("\r\n")));
+    QCOMPARE(ReadBytes(failedReport),
+             (QDir::toNativeSeparators(gone) + QStringLiteral("\r\n")).toLocal8Bit());
     QCOMPARE(recorder.opened, QStringList({failedReport, foundReport}));
 }
 
@@ -640,6 +654,111 @@ void TestRunBatch::pairCountMismatchRefused()
     QCOMPARE(result.refusal, messageCountMismatch);
     QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("a"));
 }
+
+void TestRunBatch::reportBytes_data()
+{
+    QTest::addColumn<QByteArray>("localCodec");
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QByteArray>("bytes");
+    const QStringList chinese = Names({"D:\\书\\小云.txt", "D:\\a.txt"});
+    const QByteArray chineseLines = "D:\\书\\小云.txt\r\nD:\\a.txt\r\n";
+    QTest::newRow("utf-8 system") << QByteArray("UTF-8") << chinese
+                                  << Utf8(QString::fromUtf8(chineseLines));
+    QTest::newRow("gbk system") << QByteArray("GBK") << chinese
+                                << Gbk(QString::fromUtf8(chineseLines));
+    QTest::newRow("name outside gbk") << QByteArray("GBK") << Names({"D:\\😀.txt"})
+                                      << Bom() + Utf8(QStringLiteral("D:\\😀.txt\r\n"));
+    QTest::newRow("name bytes that are not text")
+        << QByteArray("UTF-8") << QStringList{DecodeFileName("/s/\xB0\xA1.txt")}
+        << QByteArray("/s/\xB0\xA1.txt\r\n");
+}
+
+void TestRunBatch::reportBytes()
+{
+    QFETCH(QByteArray, localCodec);
+    QFETCH(QStringList, paths);
+    QFETCH(QByteArray, bytes);
+    QTextCodec *system = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName(localCodec));
+    const QByteArray written = ReportBytes(paths);
+    QTextCodec::setCodecForLocale(system);
+    QCOMPARE(written, bytes);
+}
+
+void TestRunBatch::unwritableReportTold()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), "hit"));
+    const QString report = src + QLatin1Char('/') + reportMatchedName;
+    QVERIFY(QDir().mkpath(report)); // a folder where the report goes
+    settings.searchTerms = QStringLiteral("hit");
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::FindText, settings, recorder.observer());
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(result.unwrittenReports.size(), size_t(1));
+    QCOMPARE(result.unwrittenReports.front().first, report);
+    QVERIFY(!result.unwrittenReports.front().second.isEmpty());
+    QVERIFY(recorder.opened.isEmpty());
+}
+
+#ifdef Q_OS_UNIX
+
+namespace {
+
+QByteArray RawRead(const QByteArray &path)
+{
+    QByteArray bytes(4096, '\0');
+    const int fd = ::open(path.constData(), O_RDONLY);
+    const ssize_t size = fd >= 0 ? ::read(fd, bytes.data(), static_cast<size_t>(bytes.size())) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    return size < 0 ? QByteArray("<missing>") : bytes.left(static_cast<int>(size));
+}
+
+} // namespace
+
+void TestRunBatch::namesThatAreNotTextEdited_data()
+{
+    QTest::addColumn<bool>("saveInSource");
+    QTest::newRow("into the save folder") << false;
+    QTest::newRow("in place") << true;
+}
+
+// GBK names as ZIP archives from Chinese Windows leave them: read, edited and written under
+// the same bytes.
+void TestRunBatch::namesThatAreNotTextEdited()
+{
+    QFETCH(bool, saveInSource);
+    const QByteArray source = QFile::encodeName(src);
+    const QByteArray gbkName = "/\xB0\xA1.txt";
+    const QByteArray inOddFolder = "/d\xFF/in.txt";
+    ::mkdir((source + "/d\xFF").constData(), 0777);
+    for (const auto &[name, bytes] : {std::make_pair(gbkName, Gbk(QStringLiteral("小云"))),
+                                      std::make_pair(inOddFolder, Utf8(QStringLiteral("小云")))}) {
+        const int fd = ::open((source + name).constData(), O_WRONLY | O_CREAT, 0666);
+        QVERIFY(fd >= 0 &&
+                ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size());
+        ::close(fd);
+    }
+    settings.saveInSource = saveInSource;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("大");
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, RunRecorder().observer());
+
+    const QByteArray target = QFile::encodeName(saveInSource ? src : out);
+    const QByteArray edited = RawRead(target + gbkName) + RawRead(target + inOddFolder);
+    const QByteArray report = RawRead(source + '/' + QFile::encodeName(reportMatchedName));
+    for (const QByteArray &root : {source, QFile::encodeName(out)}) {
+        ::unlink((root + gbkName).constData());
+        ::unlink((root + inOddFolder).constData());
+        ::rmdir((root + "/d\xFF").constData());
+    }
+    QCOMPARE(result.changed, 2);
+    QCOMPARE(result.failed, 0);
+    QCOMPARE(edited, Gbk(QStringLiteral("大")) + Utf8(QStringLiteral("大")));
+    QCOMPARE(report, source + gbkName + "\r\n" + source + inOddFolder + "\r\n");
+}
+
+#endif
 
 QTEST_GUILESS_MAIN(TestRunBatch)
 #include "tst_runbatch.moc"

@@ -1,7 +1,19 @@
+#include "engine/files/FileIo.h"
+#include "engine/files/FileNames.h"
 #include "engine/scan/Scan.h"
 #include "tests/engine/Fixture.h"
 
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace fixture;
 
@@ -17,6 +29,12 @@ private slots:
     void linksToFolders();
     void linkCycleEnds();
     void missingFolder();
+    void fileNamesRoundTrip_data();
+    void fileNamesRoundTrip();
+#ifdef Q_OS_UNIX
+    void namesThatAreNotText();
+    void pathsLongerThanTheSystemTakes();
+#endif
 };
 
 static QStringList Relative(const FileList &list)
@@ -45,6 +63,8 @@ void TestScan::order_data()
     QTest::newRow("hidden file listed, hidden folder skipped")
         << Names({".h.txt", ".git/config.txt", "v.txt", "d/.e.txt"})
         << Names({".h.txt", "v.txt", "d/.e.txt"});
+    QTest::newRow("undo journal never scanned")
+        << Names({".parafold-journal/a.txt", "a.txt"}) << Names({"a.txt"});
     QTest::newRow("empty folders add nothing") << Names({"e/", "e/f/"}) << QStringList();
 }
 
@@ -113,6 +133,89 @@ void TestScan::missingFolder()
     QVERIFY(CollectFiles(dir.filePath(QStringLiteral("nothing"))).files.empty());
     QVERIFY(CollectFiles(QString()).files.empty());
 }
+
+void TestScan::fileNamesRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("isText");
+    QTest::newRow("ascii") << QByteArray("a.txt") << true;
+    QTest::newRow("utf8 chinese") << Utf8(QStringLiteral("小云.txt")) << true;
+    // Its second half, DC80, lies in the range that stands for single bytes.
+    QTest::newRow("pair ending in DC80") << Utf8(QString::fromUcs4(U"\U00010080")) << true;
+    QTest::newRow("gbk") << Gbk(QStringLiteral("小云.txt")) << false;
+    QTest::newRow("lone byte FF") << QByteArray("d\xFF") << false;
+    QTest::newRow("encoded surrogate") << QByteArray("\xED\xB2\x80") << false;
+    QTest::newRow("cut-off sequence") << QByteArray("a\xE5\xB0") << false;
+    QTest::newRow("byte after pair") << Utf8(QString::fromUcs4(U"\U00010080")) + '\x80' << false;
+}
+
+void TestScan::fileNamesRoundTrip()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, isText);
+    const QString name = DecodeFileName(bytes);
+    QCOMPARE(EncodeFileName(name), bytes);
+    QCOMPARE(HasUndecodedBytes(name), !isText);
+}
+
+#ifdef Q_OS_UNIX
+
+void TestScan::namesThatAreNotText()
+{
+    QTemporaryDir dir;
+    const QByteArray root = QFile::encodeName(dir.path());
+    QVERIFY(::mkdir((root + "/d\xFF").constData(), 0777) == 0);
+    for (const QByteArray &name : {QByteArray("/\xB0\xA1.txt"), QByteArray("/d\xFF/in.txt")}) {
+        const int fd = ::open((root + name).constData(), O_WRONLY | O_CREAT, 0666);
+        QVERIFY(fd >= 0 && ::write(fd, "x", 1) == 1);
+        ::close(fd);
+    }
+    const FileList list = CollectFiles(dir.path());
+    QByteArrayList read;
+    for (const ScannedFile &file : list.files) {
+        QByteArray bytes;
+        if (ReadFileBytes(list.path(file), bytes))
+            read += EncodeFileName(list.relativePath(file));
+    }
+    // Qt cannot remove what it cannot name.
+    ::unlink((root + "/\xB0\xA1.txt").constData());
+    ::unlink((root + "/d\xFF/in.txt").constData());
+    ::rmdir((root + "/d\xFF").constData());
+    QCOMPARE(read, QByteArrayList({"\xB0\xA1.txt", "d\xFF/in.txt"}));
+}
+
+// Each folder is made and removed from the one above it: no path to the deepest ones can be
+// given.
+void TestScan::pathsLongerThanTheSystemTakes()
+{
+    QTemporaryDir dir;
+    const QByteArray longName(200, 'n');
+    const char *name = longName.constData();
+    std::vector<int> folders{
+        ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY)};
+    for (int depth = 0; depth < 22; ++depth) {
+        ::mkdirat(folders.back(), name, 0777);
+        folders.push_back(::openat(folders.back(), name, O_RDONLY | O_DIRECTORY));
+        ::close(::openat(folders.back(), "f.txt", O_WRONLY | O_CREAT, 0666));
+    }
+    const FileList list = CollectFiles(dir.path());
+    QByteArray bytes;
+    QString error;
+    const bool deepestRead = ReadFileBytes(list.path(list.files.back()), bytes, &error);
+    for (size_t i = folders.size() - 1; i > 0; --i) {
+        ::unlinkat(folders[i], "f.txt", 0);
+        ::close(folders[i]);
+        ::unlinkat(folders[i - 1], name, AT_REMOVEDIR);
+    }
+    ::close(folders.front());
+
+    QCOMPARE(list.files.size(), size_t(22));
+    QVERIFY(list.unlisted.empty());
+    QVERIFY(!deepestRead);
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENAMETOOLONG)));
+}
+
+#endif
 
 QTEST_GUILESS_MAIN(TestScan)
 #include "tst_scan.moc"

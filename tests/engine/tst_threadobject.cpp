@@ -18,6 +18,7 @@ private slots:
     void slotsRunTheirOperation();
     void runKeepsItsOwnSettings();
     void refusalReachesTheWindow();
+    void unwrittenReportReachesTheWindow();
     void runsOnWorkerThread();
 
 private:
@@ -103,6 +104,18 @@ void TestThreadObject::refusalReachesTheWindow()
              QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"));
     QCOMPARE(enabled.count(), 1);
     QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("小云"));
+}
+
+void TestThreadObject::unwrittenReportReachesTheWindow()
+{
+    batchSettings.searchTerms = QStringLiteral("小云");
+    QVERIFY(QDir().mkpath(batchSettings.reportMatchedPath)); // no file can go there
+    ThreadObject worker;
+    QSignalSpy shown(&worker, &ThreadObject::ShowDisposingFile);
+    worker.JustFindText();
+    QCOMPARE(shown.count(), 4); // two files, the statistics line, and once more with the note
+    const QString statistics = shown.at(2).at(0).toString();
+    QCOMPARE(shown.at(3).at(0).toString(), statistics + QStringLiteral("报告文件无法写入!"));
 }
 
 void TestThreadObject::runsOnWorkerThread()
