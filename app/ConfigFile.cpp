@@ -75,9 +75,10 @@ QByteArray GetConfigValue(const QByteArray &content, const QByteArray &key)
 
 int SetConfigValue(const QString &path, const QByteArray &key, const QByteArray &value)
 {
-    // A line break in either would plant a line of its own in the file.
+    // A line break in either would plant a line of its own in the file, and blanks around
+    // the key would make it another key's line.
     if (key.isEmpty() || key.contains('=') || key.contains('\r') || key.contains('\n') ||
-        value.contains('\r') || value.contains('\n'))
+        TrimBlanksAndTabs(key) != key || value.contains('\r') || value.contains('\n'))
         return -1;
 
     QFile in(path);

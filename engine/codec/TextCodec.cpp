@@ -161,7 +161,10 @@ std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding,
     case TextEncoding::Utf8: {
         if (HasLoneSurrogate(crLfText))
             return std::nullopt;
-        QByteArray bytes = withBom ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray();
+        // A text that begins with U+FEFF needs the mark in front, or reading the file back
+        // would take that character for it.
+        const bool mark = withBom || crLfText.startsWith(QChar(0xFEFF));
+        QByteArray bytes = mark ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray();
         bytes += crLfText.toUtf8();
         return bytes;
     }

@@ -45,7 +45,7 @@ void NormaliseLineEnds(QString &text);
 std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16);
 
 // The bytes of a text file: every line feed as CR LF, a byte-order mark always for UTF-16,
-// for UTF-8 only when withBom is set, never for GBK. Nothing when the encoding cannot
+// for UTF-8 when withBom is set or the text itself begins with U+FEFF, never for GBK. Nothing when the encoding cannot
 // represent some character of the text.
 std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding, bool withBom);
 

@@ -207,6 +207,9 @@ void TestConfigFile::setValue_data()
     QTest::newRow("equals sign in key refused")
         << both << QByteArray("save=Path") << QByteArray("E:/c/") << -1 << both;
     QTest::newRow("empty key refused") << both << QByteArray() << QByteArray("E:/c/") << -1 << both;
+    QTest::newRow("blank around key refused")
+        << QByteArray(" savePath=D:/b/\r\n") << QByteArray(" savePath") << QByteArray("E:/c/") << -1
+        << QByteArray(" savePath=D:/b/\r\n");
 }
 
 void TestConfigFile::setValue()

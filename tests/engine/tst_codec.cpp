@@ -125,9 +125,10 @@ void TestCodec::roundTrip_data()
         << Bom() + Utf8(zhCrLf) << false << false << zh << Utf8(zhCrLf);
     QTest::newRow("utf8 mark kept once")
         << Bom() + Utf8(zhCrLf) << false << true << zh << Bom() + Utf8(zhCrLf);
+    // Without a mark in front, reading back would take the content's U+FEFF for one.
     QTest::newRow("utf8 second mark is content")
         << Bom() + Bom() + QByteArray("a") << false << false << QStringLiteral("\uFEFFa")
-        << Bom() + QByteArray("a");
+        << Bom() + Bom() + QByteArray("a");
     QTest::newRow("gbk never gets a mark") << Gbk(zh) << false << true << zh << Gbk(zhCrLf);
     QTest::newRow("gbk euro and private use")
         << QByteArray("\x80\xA2\xA0\xFF") << false << false << QStringLiteral("€\uE585\uF8F5")
