@@ -21,9 +21,9 @@ ScannedFileSet::ScannedFileSet(const FileList &files) : files(files)
 bool ScannedFileSet::contains(const QString &path) const
 {
     const QString real = RealFilePath(path);
-    if (real.isEmpty())
-        return false; // nothing there yet, so nothing to overwrite
     const int slash = real.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return false; // nothing there yet, so nothing to overwrite
     const QString name = real.mid(slash + 1);
     // A root keeps its separator: "/", "D:/".
     const QString folderPath =

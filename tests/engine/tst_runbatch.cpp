@@ -15,9 +15,12 @@
 
 #include <memory>
 
-#include <fcntl.h>
 #include <sys/stat.h>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 using namespace fixture;
 
