@@ -45,8 +45,8 @@ void NormaliseLineEnds(QString &text);
 std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16);
 
 // The bytes of a text file: every line feed as CR LF, a byte-order mark always for UTF-16,
-// for UTF-8 when withBom is set or the text itself begins with U+FEFF, never for GBK. Nothing when the encoding cannot
-// represent some character of the text.
+// for UTF-8 when withBom is set or the text itself begins with U+FEFF, never for GBK.
+// Nothing when the encoding cannot represent some character of the text.
 std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding, bool withBom);
 
 // The text's UTF-16 code units, byte-order mark left out.
