@@ -19,6 +19,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -70,6 +71,7 @@ private slots:
 #ifdef Q_OS_UNIX
     void namesThatAreNotTextEdited_data();
     void namesThatAreNotTextEdited();
+    void unlistableFolderFailed();
 #endif
 
 private:
@@ -759,6 +761,34 @@ void TestRunBatch::namesThatAreNotTextEdited()
     QCOMPARE(result.failed, 0);
     QCOMPARE(edited, Gbk(QStringLiteral("大")) + Utf8(QStringLiteral("大")));
     QCOMPARE(report, source + gbkName + "\r\n" + source + inOddFolder + "\r\n");
+}
+
+// A folder the scan cannot list goes on the failed list; its files are unknown. Root may open
+// any folder, but running out of descriptors fails a listing for anyone.
+void TestRunBatch::unlistableFolderFailed()
+{
+    QVERIFY(WriteBytes(src + QStringLiteral("/top.txt"), "hit"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/lost.txt"), "hit"));
+    settings.searchTerms = QStringLiteral("hit");
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    ::close(lowestFree);
+    rlimit limit = {};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &limit) == 0);
+    // Enough for the top folder and its listing, none for the sub-folder's listing.
+    const rlimit tight = {static_cast<rlim_t>(lowestFree + 2), limit.rlim_max};
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &tight) == 0);
+    RunRecorder recorder;
+    RunObserver observer = recorder.observer();
+    observer.scanFinished = [&](int) { ::setrlimit(RLIMIT_NOFILE, &limit); };
+    const RunResult result = RunBatch(Operation::FindText, settings, observer);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    const FileFailure expected{FailureKind::FolderUnreadable,
+                               QString::fromLocal8Bit(std::strerror(EMFILE))};
+    QCOMPARE(recorder.found,
+             QStringList{QDir::toNativeSeparators(src + QStringLiteral("/top.txt"))});
+    QCOMPARE(recorder.failed, QStringList{QDir::toNativeSeparators(src + QStringLiteral("/sub"))});
+    QCOMPARE(recorder.described, QStringList{expected.describe()});
+    QCOMPARE(result.failed, 1);
 }
 
 #endif
