@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QSystemTrayIcon>
@@ -59,8 +60,11 @@ private slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // While a run works, asks whether to go on or to stop after the file in hand and quit.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void SetUpKeyboard();
     void LoadFolders();
     void PickFolder(QLineEdit *field);
     void Launch(Operation operation);
@@ -69,6 +73,10 @@ private:
     void RetireWorker();
     void StartWorker(Operation operation);
     void RunEnded();
+    void ShowRunControls();
+    void HideRunControls();
+    void StopRun();
+    bool MayQuit();
 
     Ui::MainWindow *ui;
     int screenWidth = 0;
@@ -81,10 +89,18 @@ private:
     std::function<void(const QString &)> reportOpener;
     // From a launch until the worker's slot has returned, reports written.
     bool runWorks = false;
+    // The user chose to stop and quit; the application ends when the run has.
+    bool quitAfterRun = false;
+    // Where the keyboard was when the launch took the focus to the stop button.
+    QPointer<QWidget> focusBeforeRun;
 };
 
 // Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
 void OpenReportInViewer(const QString &reportPath);
+
+// The window's working size: `wanted`, made smaller where the screen's free area, less room
+// for the window's frame, is smaller.
+QSize FittedWindowSize(const QSize &wanted, const QSize &available);
 
 // Top-left corner that centres a window of `window` size on a screen of `screen` size,
 // kept on the screen when the screen is the smaller.

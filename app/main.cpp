@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 
 #include "platform/ProcessList.h"
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
 #endif
 
     QApplication application(argc, argv);
+    InstallQtTranslations(application);
     // Ends like the tray menu's quit: the window, destroyed below, waits for the file in hand.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
