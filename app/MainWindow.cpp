@@ -100,8 +100,9 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     windowHeight = form.height();
     QPoint topLeft = CentredTopLeft(screenSize, QSize(windowWidth, windowHeight));
     if (!available.isEmpty()) {
-        const QPoint last = available.bottomRight() - QPoint(working.width(), working.height()) -
-                            QPoint(frameAllowance.width(), frameAllowance.height());
+        const QPoint last(
+            available.x() + available.width() - working.width() - frameAllowance.width(),
+            available.y() + available.height() - working.height() - frameAllowance.height());
         topLeft = QPoint(qBound(available.left(), topLeft.x(), last.x()),
                          qBound(available.top(), topLeft.y(), last.y()));
     }
@@ -237,8 +238,8 @@ void MainWindow::Launch(Operation operation)
     if (!CaptureSettings(operation))
         return;
     SetReportPaths(batchSettings);
-    // A launch refused for its search text deletes nothing; the folder messages come first.
-    if (operation == Operation::ReplaceText && batchSettings.findText.isEmpty()) {
+    // A launch refused for its own text deletes nothing; the folder messages come first.
+    if (LacksItsText(operation, batchSettings)) {
         ui->lb_ShowDisposingFile->setText(FolderCheckMessage(operation, batchSettings));
         return;
     }

@@ -4,6 +4,7 @@
 #include "app/TerminationSignals.h"
 #include "engine/batch/BatchSettings.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -358,6 +359,15 @@ void TestLaunch::operationEndToEnd_data()
                 {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
         << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
+    // Both boxes show the same two lines; the line feed after the last one does not count.
+    QTest::newRow("pairs, one box ends with a line feed")
+        << "pBtn_ReplaceExcelText_2"
+        << "小云\n小吉\n"
+        << "大云\n大吉" << QString() << QString() << true << false << false
+        << Tree{{QStringLiteral("a.txt"), Utf8("大云和大吉\r\n")},
+                {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
+        << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
     QTest::newRow("find-only") << "pBtn_JustFindText" << QString() << QString() << "小云||小吉"
                                << QString() << true << false << false << Tree()
                                << QStringList{QStringLiteral("a.txt")}
@@ -459,7 +469,10 @@ void TestLaunch::folderChecks_data()
     const QString sameFolder =
         QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!");
     const QString emptyFind = QStringLiteral("查找内容不能为空!");
-    // Field values: "source", "save", "missing", "" or "source without slash".
+    const QString emptyInsert = QStringLiteral("插入内容不能为空!");
+    const QString inside = QStringLiteral("保存文件夹不能位于源文件夹之内!");
+    // Field values: "source", "save", "missing", "", "source without slash" or "inside" (a
+    // folder of the source tree, reached through a link).
     const auto row = [](const char *name, const char *button, const char *sourceField,
                         const char *saveField, const char *findText, const QString &message,
                         bool reportsDeleted) {
@@ -503,6 +516,14 @@ void TestLaunch::folderChecks_data()
         false);
     row("insert: save missing", "pBtn_InsertText", "source", "missing", "小云", saveMissing, true);
     row("insert: same folder", "pBtn_InsertText", "source", "source", "小云", sameFolder, true);
+    row("insert: empty text", "pBtn_InsertText", "source", "save", "", emptyInsert, false);
+    row("insert: empty text, save missing", "pBtn_InsertText", "source", "missing", "", saveMissing,
+        false);
+    row("single: save inside source", "pBtn_ReplaceExcelText", "source", "inside", "小云", inside,
+        true);
+    row("pairs: save inside source", "pBtn_ReplaceExcelText_2", "source", "inside", "小云", inside,
+        true);
+    row("insert: save inside source", "pBtn_InsertText", "source", "inside", "小云", inside, true);
 }
 
 void TestLaunch::folderChecks()
@@ -523,8 +544,12 @@ void TestLaunch::folderChecks()
             return save();
         if (field == QLatin1String("missing"))
             return root->filePath(QStringLiteral("不存在")) + QLatin1Char('/');
+        if (field == QLatin1String("inside"))
+            return root->filePath(QStringLiteral("链接/子")) + QLatin1Char('/');
         return QString();
     };
+    QVERIFY(
+        QFile::link(root->filePath(QStringLiteral("源")), root->filePath(QStringLiteral("链接"))));
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
     // Reports lying in the folder the program runs from belong to no launch here.
@@ -610,19 +635,27 @@ void TestLaunch::countMismatch_data()
 {
     QTest::addColumn<QString>("findBox");
     QTest::addColumn<QString>("replaceBox");
+    QTest::addColumn<QStringList>("findLines");
 
+    const QStringList three{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙")};
     QTest::newRow("three against two") << "甲\n乙\n丙"
-                                       << "一\n二";
-    QTest::newRow("find box ends with a line feed") << "甲\n乙\n"
-                                                    << "一\n二";
-    QTest::newRow("empty replacement box") << "甲\n乙"
-                                           << "";
+                                       << "一\n二" << three;
+    QTest::newRow("trailing empty lines do not count") << "甲\n乙\n丙\n\n"
+                                                       << "一\n二\n"
+                                                       << three;
+    QTest::newRow("an empty line inside counts")
+        << "甲\n\n乙"
+        << "一\n二" << QStringList{QStringLiteral("甲"), QString(), QStringLiteral("乙")};
+    QTest::newRow("empty replacement box")
+        << "甲\n乙"
+        << "" << QStringList{QStringLiteral("甲"), QStringLiteral("乙")};
 }
 
 void TestLaunch::countMismatch()
 {
     QFETCH(QString, findBox);
     QFETCH(QString, replaceBox);
+    QFETCH(QStringList, findLines);
 
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
@@ -647,7 +680,7 @@ void TestLaunch::countMismatch()
     QCOMPARE(ReadTree(root->path()), before);
     // Captured up to the comparison, not beyond it.
     QCOMPARE(batchSettings.sourceDir, source());
-    QCOMPARE(batchSettings.findLines, findBox.split(QLatin1Char('\n')));
+    QCOMPARE(batchSettings.findLines, findLines);
     QCOMPARE(batchSettings.saveDir, QStringLiteral("earlier/"));
     QVERIFY(!batchSettings.withBom);
     QVERIFY(!batchSettings.saveInSource);
@@ -744,15 +777,20 @@ void TestLaunch::launchWhileRunWorks()
 void TestLaunch::endWhileRunWorks_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("window destroyed") << "destroy";
-    QTest::newRow("window closed") << "close";
-    QTest::newRow("tray quit") << "tray";
-    QTest::newRow("SIGTERM") << "sigterm";
+    QTest::addColumn<QString>("answer"); // the button pressed in the question, if one comes
+    QTest::newRow("window destroyed") << "destroy" << QString();
+    QTest::newRow("window closed, stop") << "close" << QStringLiteral("停止并退出");
+    QTest::newRow("window closed, continue") << "close" << QStringLiteral("继续处理");
+    QTest::newRow("tray quit, stop") << "tray" << QStringLiteral("停止并退出");
+    QTest::newRow("tray quit, continue") << "tray" << QStringLiteral("继续处理");
+    QTest::newRow("SIGTERM") << "sigterm" << QString();
 }
 
 void TestLaunch::endWhileRunWorks()
 {
     QFETCH(QString, how);
+    QFETCH(QString, answer);
+    const bool goesOn = answer == QStringLiteral("继续处理");
 
     // Enough files that the run is still working when the end comes.
     constexpr int fileCount = 1500;
@@ -769,6 +807,21 @@ void TestLaunch::endWhileRunWorks()
     TerminationSignals termination;
     connect(&termination, &TerminationSignals::terminationRequested, qApp, &QCoreApplication::quit);
 
+    // Answers the question as soon as it is up.
+    QString question;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        question = box->windowTitle() + box->text();
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+    answerer.start(5);
+
     click(QStringLiteral("pBtn_InsertText"));
     QTRY_VERIFY(label().endsWith(QLatin1String(".txt")));
     if (how == QLatin1String("close")) {
@@ -779,9 +832,25 @@ void TestLaunch::endWhileRunWorks()
         QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
     }
     if (how != QLatin1String("destroy")) {
-        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QCoreApplication::exec(), 0);
+        // Going on, the run ends by itself and the application stays.
+        QTimer runEnd;
+        connect(&runEnd, &QTimer::timeout, [&] {
+            if (!question.isEmpty() && !window->isRunWorking())
+                QCoreApplication::exit(2);
+        });
+        if (goesOn)
+            runEnd.start(10);
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        timeout.start(20000);
+        QCOMPARE(QCoreApplication::exec(), goesOn ? 2 : 0);
+        if (goesOn)
+            QVERIFY(window->isVisible());
     }
+    QCOMPARE(question.isEmpty(), answer.isEmpty());
+    if (!answer.isEmpty())
+        QVERIFY2(question.startsWith(QStringLiteral("注意：正在处理中")), qPrintable(question));
     window.reset();
 
     // Every file is whole, old or new, and the report, written before the window went,
@@ -795,8 +864,12 @@ void TestLaunch::endWhileRunWorks()
             renewed << source() + it.key();
     }
     QVERIFY(!renewed.isEmpty());
-    // Asked to stop, the run ended after the file in hand instead of finishing the tree.
-    QVERIFY2(renewed.size() < fileCount, "the run was not stopped");
+    if (goesOn) {
+        QCOMPARE(renewed.size(), fileCount);
+    } else {
+        // Asked to stop, the run ended after the file in hand instead of finishing the tree.
+        QVERIFY2(renewed.size() < fileCount, "the run was not stopped");
+    }
     QCOMPARE(after.size(), fileCount + 1);
     const QByteArray report = after.value(reportName);
     QStringList listed = QTextCodec::codecForName("GBK")->toUnicode(report).split(
@@ -807,6 +880,7 @@ void TestLaunch::endWhileRunWorks()
     listed.sort();
     expected.sort();
     QCOMPARE(listed, expected);
+    QCOMPARE(opened, QStringList{source() + reportName});
     qInfo("%d of %d files renewed before the end", int(renewed.size()), fileCount);
 }
 
