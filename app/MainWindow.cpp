@@ -9,11 +9,13 @@
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/worker/ThreadObject.h"
+#include "platform/RunLock.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -25,13 +27,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QtMath>
+
+const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
 
 namespace {
 
 const QString noticeTitle = QStringLiteral("注意：");
-const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
 const QString messageQuitDuringRun =
     QStringLiteral("正在处理中,现在退出吗?\n\n继续处理:处理完全部文件。\n"
                    "停止并退出:处理完当前文件后停止,写出已处理文件的目录,然后退出。");
@@ -40,6 +44,9 @@ const QString answerStopAndQuit = QStringLiteral("停止并退出");
 
 // Room for the window frame that the system draws around the window.
 const QSize frameAllowance(16, 40);
+// The shortest time between two changes of the file in hand that the window shows; faster
+// changes flood the event queue and a screen reader.
+constexpr int progressInterval = 50; // milliseconds
 // How many lines a pair box keeps when the window is short.
 constexpr int pairBoxLines = 2;
 
@@ -78,9 +85,16 @@ OperationWiring Wiring(Operation operation)
 
 MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), workerThread(nullptr), worker(nullptr),
-      settingsFilePath(settingsFilePath), reportOpener(OpenReportInViewer)
+      settingsFilePath(settingsFilePath), reportOpener(OpenReportInViewer),
+      progressGate(new QTimer(this))
 {
     ui->setupUi(this);
+    progressGate->setSingleShot(true);
+    progressGate->setInterval(progressInterval);
+    connect(progressGate, &QTimer::timeout, this, [this] {
+        if (progressPending)
+            ShowProgress();
+    });
     ui->pBar_RunProgress->hide();
     ui->pBtn_Stop->hide();
     connect(ui->pBtn_Stop, &QPushButton::clicked, this, &MainWindow::StopRun);
@@ -198,6 +212,11 @@ void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
         ShowSoftWindow();
+}
+
+void MainWindow::setRunLockPath(const std::string &path)
+{
+    runLock = std::make_unique<platform::RunLock>(path);
 }
 
 void MainWindow::setReportOpener(std::function<void(const QString &)> opener)
@@ -326,18 +345,49 @@ void MainWindow::StartWorker(Operation operation)
     connect(worker, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
             Qt::UniqueConnection);
     connect(worker, &ThreadObject::runDone, this, &MainWindow::RunEnded, Qt::UniqueConnection);
+    connect(worker, &ThreadObject::progressChanged, this, &MainWindow::ProgressChanged,
+            Qt::UniqueConnection);
     runWorks = true;
+    // A copy that cannot take the lock still runs; a newly started one may then end it.
+    if (runLock)
+        runLock->acquire();
     emit(this->*wiring.signal)();
 }
 
 void MainWindow::RunEnded()
 {
     runWorks = false;
+    if (runLock)
+        runLock->release();
     HideRunControls();
     if (quitAfterRun) {
         quitAfterRun = false;
         QCoreApplication::quit();
     }
+}
+
+void MainWindow::ProgressChanged()
+{
+    if (progressGate->isActive())
+        progressPending = true;
+    else
+        ShowProgress();
+}
+
+void MainWindow::ShowProgress()
+{
+    progressPending = false;
+    if (!worker || !runWorks)
+        return;
+    // Always the latest state; what went by in between is not shown.
+    const RunProgress progress = worker->takeProgress();
+    if (!progress.text.isEmpty())
+        ui->lb_ShowDisposingFile->setText(progress.text);
+    if (progress.total > 0) {
+        ui->pBar_RunProgress->setRange(0, progress.total);
+        ui->pBar_RunProgress->setValue(progress.done);
+    }
+    progressGate->start();
 }
 
 void MainWindow::ShowRunControls()
@@ -409,6 +459,9 @@ void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 
 void MainWindow::on_ShowDisposingFile(QString filePath)
 {
+    // The statistics line or a refusal: the run's last word, never overwritten by progress.
+    progressGate->stop();
+    progressPending = false;
     ui->lb_ShowDisposingFile->setText(filePath);
 }
 
@@ -472,6 +525,16 @@ QPoint CentredTopLeft(const QSize &screen, const QSize &window)
     // A negative corner would put the title bar out of reach.
     return QPoint(qMax(0, (screen.width() - window.width()) / 2),
                   qMax(0, (screen.height() - window.height()) / 2));
+}
+
+std::string RunLockPath()
+{
+    const QString path = QDir::temp().filePath(QString::fromStdString(platform::RunLockFileName()));
+#ifdef Q_OS_WIN
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
 }
 
 QString SettingsFilePath(const QString &applicationFolder)

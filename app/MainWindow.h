@@ -10,9 +10,16 @@
 #include <QSystemTrayIcon>
 
 #include <functional>
+#include <memory>
+#include <string>
 
 class QLineEdit;
 class QThread;
+class QTimer;
+
+namespace platform {
+class RunLock;
+}
 class ThreadObject;
 
 namespace Ui {
@@ -35,6 +42,9 @@ public:
     void setReportOpener(std::function<void(const QString &reportPath)> opener);
     // From a launch until its run has ended, reports written; a launch meanwhile is refused.
     bool isRunWorking() const { return runWorks; }
+    // While a run works, the window holds the run lock at `path` (RunLockPath()), which tells
+    // a newly started copy that this one is busy.
+    void setRunLockPath(const std::string &path);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -73,6 +83,8 @@ private:
     void RetireWorker();
     void StartWorker(Operation operation);
     void RunEnded();
+    void ProgressChanged();
+    void ShowProgress();
     void ShowRunControls();
     void HideRunControls();
     void StopRun();
@@ -91,9 +103,19 @@ private:
     bool runWorks = false;
     // The user chose to stop and quit; the application ends when the run has.
     bool quitAfterRun = false;
+    // Lets the file in hand and the progress bar change at most about 20 times a second.
+    QTimer *progressGate;
+    std::unique_ptr<platform::RunLock> runLock;
+    // A change of progress arrived while the gate was closed.
+    bool progressPending = false;
     // Where the keyboard was when the launch took the focus to the stop button.
     QPointer<QWidget> focusBeforeRun;
 };
+
+extern const QString messageRunWorks; // "正在处理中,请等待当前操作完成!"
+
+// This user's run lock file in the temporary folder, in the system's file name encoding.
+std::string RunLockPath();
 
 // Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
 void OpenReportInViewer(const QString &reportPath);

@@ -18,10 +18,13 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -122,6 +125,24 @@ Tree SourceTree()
             {QStringLiteral("子/b.txt"), Gbk("小云在山上。")}};
 }
 
+// Enough files that a run is still working when the test steps in, each the old text
+// until an insert puts newText() in front.
+constexpr int manyFiles = 1500;
+const QByteArray oldText = QByteArray("旧的内容").repeated(100);
+
+QByteArray NewText()
+{
+    return Utf8("新的开头\r\n") + oldText;
+}
+
+Tree ManyFiles()
+{
+    Tree tree;
+    for (int i = 0; i < manyFiles; ++i)
+        tree.insert(QStringLiteral("卷%1/%2.txt").arg(i / 100).arg(i), oldText);
+    return tree;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Tree)
@@ -148,6 +169,8 @@ private slots:
     void launchWhileRunWorks();
     void endWhileRunWorks_data();
     void endWhileRunWorks();
+    void progressAndStop();
+    void launchKeepsFormInPlace();
 
 private:
     template <class T> T *widget(const char *name) const
@@ -172,6 +195,9 @@ private:
     }
     void writeStaleReports(const QString &folder);
     int staleReportsLeft(const QString &folder) const;
+    // The source files that hold the new text, checking that every file is whole, and the
+    // report, which must name exactly those.
+    QStringList renewedFiles(const Tree &tree);
 
     std::unique_ptr<QTemporaryDir> root;
     std::unique_ptr<MainWindow> window;
@@ -792,13 +818,7 @@ void TestLaunch::endWhileRunWorks()
     QFETCH(QString, answer);
     const bool goesOn = answer == QStringLiteral("继续处理");
 
-    // Enough files that the run is still working when the end comes.
-    constexpr int fileCount = 1500;
-    const QByteArray oldText = QByteArray("旧的内容").repeated(100);
-    const QByteArray newText = Utf8("新的开头\r\n") + oldText;
-    Tree tree;
-    for (int i = 0; i < fileCount; ++i)
-        tree.insert(QStringLiteral("卷%1/%2.txt").arg(i / 100).arg(i), oldText);
+    const Tree tree = ManyFiles();
     WriteTree(source(), tree);
 
     widget<QLineEdit>("lEdt_SourcePath")->setText(source());
@@ -853,35 +873,104 @@ void TestLaunch::endWhileRunWorks()
         QVERIFY2(question.startsWith(QStringLiteral("注意：正在处理中")), qPrintable(question));
     window.reset();
 
-    // Every file is whole, old or new, and the report, written before the window went,
-    // names exactly the new ones.
+    // The report was written before the window went.
+    const QStringList renewed = renewedFiles(tree);
+    QVERIFY(!renewed.isEmpty());
+    if (goesOn) {
+        QCOMPARE(renewed.size(), manyFiles);
+    } else {
+        // Asked to stop, the run ended after the file in hand instead of finishing the tree.
+        QVERIFY2(renewed.size() < manyFiles, "the run was not stopped");
+    }
+    QCOMPARE(opened, QStringList{source() + reportName});
+    qInfo("%d of %d files renewed before the end", int(renewed.size()), manyFiles);
+}
+
+QStringList TestLaunch::renewedFiles(const Tree &tree)
+{
     QStringList renewed;
     const Tree after = ReadTree(source());
     for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
         const QByteArray bytes = after.value(it.key());
-        QVERIFY2(bytes == oldText || bytes == newText, qPrintable(it.key()));
-        if (bytes == newText)
-            renewed << source() + it.key();
+        if (bytes != oldText && bytes != NewText())
+            qWarning("%s is neither old nor new", qPrintable(it.key()));
+        if (bytes == NewText())
+            renewed << QDir::toNativeSeparators(source() + it.key());
     }
-    QVERIFY(!renewed.isEmpty());
-    if (goesOn) {
-        QCOMPARE(renewed.size(), fileCount);
-    } else {
-        // Asked to stop, the run ended after the file in hand instead of finishing the tree.
-        QVERIFY2(renewed.size() < fileCount, "the run was not stopped");
-    }
-    QCOMPARE(after.size(), fileCount + 1);
-    const QByteArray report = after.value(reportName);
-    QStringList listed = QTextCodec::codecForName("GBK")->toUnicode(report).split(
-        QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QStringList expected;
-    for (const QString &path : renewed)
-        expected << QDir::toNativeSeparators(path);
+    if (after.size() != tree.size() + 1)
+        qWarning("%d files where %d were expected", int(after.size()), int(tree.size() + 1));
+    QStringList listed = QTextCodec::codecForName("GBK")
+                             ->toUnicode(after.value(reportName))
+                             .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     listed.sort();
-    expected.sort();
-    QCOMPARE(listed, expected);
+    renewed.sort();
+    if (listed != renewed)
+        return {QStringLiteral("the report does not list the renewed files")};
+    return renewed;
+}
+
+void TestLaunch::progressAndStop()
+{
+    const Tree tree = ManyFiles();
+    WriteTree(source(), tree);
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("新的开头\n"));
+    auto bar = widget<QProgressBar>("pBar_RunProgress");
+    auto stop = widget<QPushButton>("pBtn_Stop");
+    QVERIFY(!bar->isVisible());
+    QVERIFY(!stop->isVisible());
+
+    click(QStringLiteral("pBtn_InsertText"));
+    QVERIFY(bar->isVisible());
+    QVERIFY(stop->isVisible());
+    // Once the scan has counted the files, the bar runs from 0 to their number.
+    QTRY_VERIFY(bar->maximum() == manyFiles && bar->value() > 0);
+    QVERIFY(label().endsWith(QLatin1String(".txt")));
+    QTest::mouseClick(stop, Qt::LeftButton);
+    const int shownWhenStopped = bar->value();
+    waitForRunEnd();
+
+    QVERIFY(!bar->isVisible());
+    QVERIFY(!stop->isVisible());
+    // Ended after the file in hand: the files done are whole, listed and counted.
+    const QStringList renewed = renewedFiles(tree);
+    QVERIFY(!renewed.isEmpty());
+    QVERIFY2(renewed.size() < manyFiles, "the run was not stopped");
+    QVERIFY(renewed.size() >= shownWhenStopped);
+    QVERIFY2(label().startsWith(QStringLiteral("扫描文件")) &&
+                 label().contains(QStringLiteral(",修改文件%1个,").arg(renewed.size())),
+             qPrintable(label()));
     QCOMPARE(opened, QStringList{source() + reportName});
-    qInfo("%d of %d files renewed before the end", int(renewed.size()), fileCount);
+}
+
+void TestLaunch::launchKeepsFormInPlace()
+{
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_JustFindText")->setText(QStringLiteral("小云"));
+    // Short enough that the form scrolls, scrolled so that the find button is the last thing
+    // in view and the controls after it are out of view.
+    window->resize(940, 300);
+    auto scroll = widget<QScrollArea>("scrollArea");
+    auto find = widget<QPushButton>("pBtn_JustFindText");
+    QTRY_VERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    const int findBottom = find->mapTo(scroll->widget(), QPoint(0, find->height())).y();
+    scroll->verticalScrollBar()->setValue(findBottom - scroll->viewport()->height());
+    const int scrolled = scroll->verticalScrollBar()->value();
+    QVERIFY(scrolled > 0);
+    const QPoint findOnScreen = find->mapToGlobal(QPoint());
+
+    find->setFocus(Qt::MouseFocusReason);
+    click(QStringLiteral("pBtn_JustFindText"));
+    QVERIFY(!find->isEnabled());
+    QCOMPARE(scroll->verticalScrollBar()->value(), scrolled);
+    QCOMPARE(find->mapToGlobal(QPoint()), findOnScreen);
+    QVERIFY(widget<QPushButton>("pBtn_Stop")->hasFocus());
+
+    waitForRunEnd();
+    QVERIFY(find->hasFocus());
+    QCOMPARE(scroll->verticalScrollBar()->value(), scrolled);
 }
 
 QTEST_MAIN(TestLaunch)
