@@ -394,7 +394,6 @@ void MainWindow::ShowRunControls()
 {
     ui->pBar_RunProgress->setRange(0, 0); // busy until the scan has counted the files
     ui->pBar_RunProgress->show();
-    ui->pBtn_Stop->setEnabled(true);
     ui->pBtn_Stop->show();
     // A disabled button hands its focus on along the form, which would scroll the form and
     // put another function's button under the mouse; the stop button stands outside it.
@@ -426,7 +425,6 @@ void MainWindow::StopRun()
     if (!worker || !runWorks)
         return;
     worker->requestStop();
-    ui->pBtn_Stop->setEnabled(false);
 }
 
 bool MainWindow::MayQuit()

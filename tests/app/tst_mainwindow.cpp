@@ -3,6 +3,7 @@
 #include "app/SystemTray.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -76,6 +77,7 @@ private slots:
     void progressSlots();
     void longPathKeepsWindowSize();
     void fileNameShownAsWritten();
+    void keyboardAndNames();
     void trayIcon();
     void trayActivation_data();
     void trayActivation();
@@ -430,6 +432,45 @@ void TestMainWindow::fileNameShownAsWritten()
     const QString path = QStringLiteral("<i></i><b></b>/a.txt");
     QVERIFY(QMetaObject::invokeMethod(window.get(), "on_ShowDisposingFile", Q_ARG(QString, path)));
     QVERIFY(status->sizeHint().width() >= status->fontMetrics().horizontalAdvance(path));
+}
+
+void TestMainWindow::keyboardAndNames()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto field = [this](const char *name) {
+        return window->findChild<QWidget *>(QString::fromLatin1(name));
+    };
+    QCOMPARE(QApplication::focusWidget(), field("lEdt_SourcePath"));
+
+    // A screen reader tells every field by a name of its own.
+    QStringList names;
+    for (QWidget *input : window->findChildren<QWidget *>()) {
+        if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QPlainTextEdit *>(input))
+            continue;
+        const QString name = QAccessible::queryAccessibleInterface(input)->text(QAccessible::Name);
+        QVERIFY2(!name.isEmpty() && !names.contains(name), qPrintable(input->objectName()));
+        names << name;
+    }
+    QCOMPARE(names.size(), 8);
+
+    // Tab leaves a multi-line box without typing into it.
+    auto findBox = qobject_cast<QPlainTextEdit *>(field("pTEdt_FindText"));
+    findBox->setFocus();
+    QTest::keyClick(findBox, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), field("pTEdt_ReplaceExcelText"));
+    QCOMPARE(findBox->toPlainText(), QString());
+
+    // Enter in a single-line field presses its function's button.
+    const QList<QPair<const char *, const char *>> presses{
+        {"lEdt_FindText", "pBtn_ReplaceExcelText"},
+        {"lEdt_ReplaceExcelText", "pBtn_ReplaceExcelText"},
+        {"lEdt_JustFindText", "pBtn_JustFindText"}};
+    for (const auto &press : presses) {
+        QSignalSpy clicked(qobject_cast<QPushButton *>(field(press.second)), &QPushButton::clicked);
+        QTest::keyClick(field(press.first), Qt::Key_Return);
+        QVERIFY2(clicked.count() == 1, press.first);
+    }
 }
 
 void TestMainWindow::trayIcon()
