@@ -16,11 +16,11 @@
 class QLineEdit;
 class QThread;
 class QTimer;
+class ThreadObject;
 
 namespace platform {
 class RunLock;
 }
-class ThreadObject;
 
 namespace Ui {
 class MainWindow;
