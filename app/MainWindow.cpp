@@ -7,25 +7,48 @@
 
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
 #include "engine/worker/ThreadObject.h"
+#include "platform/RunLock.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
+#include <QtMath>
+
+const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
 
 namespace {
 
 const QString noticeTitle = QStringLiteral("注意：");
-const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
+const QString messageQuitDuringRun =
+    QStringLiteral("正在处理中,现在退出吗?\n\n继续处理:处理完全部文件。\n"
+                   "停止并退出:处理完当前文件后停止,写出已处理文件的目录,然后退出。");
+const QString answerContinue = QStringLiteral("继续处理");
+const QString answerStopAndQuit = QStringLiteral("停止并退出");
+
+// Room for the window frame that the system draws around the window.
+const QSize frameAllowance(16, 40);
+// The shortest time between two changes of the file in hand that the window shows; faster
+// changes flood the event queue and a screen reader.
+constexpr int progressInterval = 50; // milliseconds
+// How many lines a pair box keeps when the window is short.
+constexpr int pairBoxLines = 2;
 
 // The window's run signal and the worker's slot of each operation.
 struct OperationWiring
@@ -33,6 +56,15 @@ struct OperationWiring
     void (MainWindow::*signal)();
     void (ThreadObject::*slot)();
 };
+
+// A pair box's lines; empty lines after the last text do not count, in either box.
+QStringList BoxLines(const QString &plainText)
+{
+    QStringList lines = SplitLines(plainText);
+    while (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
 
 OperationWiring Wiring(Operation operation)
 {
@@ -53,17 +85,42 @@ OperationWiring Wiring(Operation operation)
 
 MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), workerThread(nullptr), worker(nullptr),
-      settingsFilePath(settingsFilePath), reportOpener(OpenReportInViewer)
+      settingsFilePath(settingsFilePath), reportOpener(OpenReportInViewer),
+      progressGate(new QTimer(this))
 {
     ui->setupUi(this);
+    progressGate->setSingleShot(true);
+    progressGate->setInterval(progressInterval);
+    connect(progressGate, &QTimer::timeout, this, [this] {
+        if (progressPending)
+            ShowProgress();
+    });
+    ui->pBar_RunProgress->hide();
+    ui->pBtn_Stop->hide();
+    connect(ui->pBtn_Stop, &QPushButton::clicked, this, &MainWindow::StopRun);
+    SetUpKeyboard();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen ? screen->size() : QSize(0, 0);
+    const QRect available = screen ? screen->availableGeometry() : QRect();
     screenWidth = screenSize.width();
     screenHeight = screenSize.height();
-    windowHeight = height();
-    windowWidth = width();
-    move(CentredTopLeft(screenSize, QSize(windowWidth, windowHeight)));
+    const QSize form = size();
+    // Never larger than the screen leaves room for, as on a small or scaled screen.
+    const QSize working = available.isEmpty()
+                              ? QSize(form.width(), 500)
+                              : FittedWindowSize(QSize(form.width(), 500), available.size());
+    windowWidth = working.width();
+    windowHeight = form.height();
+    QPoint topLeft = CentredTopLeft(screenSize, QSize(windowWidth, windowHeight));
+    if (!available.isEmpty()) {
+        const QPoint last(
+            available.x() + available.width() - working.width() - frameAllowance.width(),
+            available.y() + available.height() - working.height() - frameAllowance.height());
+        topLeft = QPoint(qBound(available.left(), topLeft.x(), last.x()),
+                         qBound(available.top(), topLeft.y(), last.y()));
+    }
+    move(topLeft);
 
     setWindowTitle(QStringLiteral("Parafold" PARAFOLD_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/images/cvn.ico")));
@@ -71,9 +128,10 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     trayIcon = new SystemTray(this);
     connect(trayIcon, &SystemTray::showWidget, this, &MainWindow::ShowSoftWindow);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::SystemTrayActivated);
+    trayIcon->setQuitGuard([this] { return MayQuit(); });
 
-    // Centred for the form's full height, then shown shorter; the form scrolls.
-    windowHeight = 500;
+    // Centred for the form's full height, then shown shorter.
+    windowHeight = working.height();
     resize(windowWidth, windowHeight);
 
     LoadFolders();
@@ -90,17 +148,48 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+void MainWindow::SetUpKeyboard()
+{
+    // Tab leaves a multi-line box instead of typing a tab into it.
+    for (QPlainTextEdit *box : findChildren<QPlainTextEdit *>())
+        box->setTabChangesFocus(true);
+    // Enter in a single-line field presses its function's button; a disabled one ignores it.
+    const auto pressOnEnter = [this](QLineEdit *field, QPushButton *button) {
+        connect(field, &QLineEdit::returnPressed, button, &QPushButton::click);
+    };
+    pressOnEnter(ui->lEdt_FindText, ui->pBtn_ReplaceExcelText);
+    pressOnEnter(ui->lEdt_ReplaceExcelText, ui->pBtn_ReplaceExcelText);
+    pressOnEnter(ui->lEdt_JustFindText, ui->pBtn_JustFindText);
+    ui->lEdt_SourcePath->setFocus();
+}
+
 void MainWindow::showEvent(QShowEvent *event)
 {
-    // A group's fixed minimum height must not squeeze its rows where the fonts are taller
-    // than the form was drawn for; below that the form scrolls. The fonts are known once
-    // the window has its screen and style.
+    // The fonts are known once the window has its screen and style. A group's fixed minimum
+    // height must not squeeze its rows where the fonts are taller than the form was drawn
+    // for.
     for (QGroupBox *group : findChildren<QGroupBox *>()) {
         if (group->minimumHeight() > 0)
             group->setMinimumHeight(
                 qMax(group->minimumHeight(), group->minimumSizeHint().height()));
     }
+    // The pair boxes give up height first, down to a few lines, so that all three functions
+    // fit without scrolling.
+    for (QPlainTextEdit *box : {ui->pTEdt_FindText, ui->pTEdt_ReplaceExcelText}) {
+        const int frame = 2 * box->frameWidth() + 2 * qCeil(box->document()->documentMargin());
+        box->setMinimumHeight(pairBoxLines * box->fontMetrics().lineSpacing() + frame);
+    }
+    // The stop button appears in the status row during a run without moving anything.
+    ui->lb_ShowDisposingFile->setMinimumHeight(ui->pBtn_Stop->sizeHint().height());
     QMainWindow::showEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (MayQuit())
+        event->accept();
+    else
+        event->ignore();
 }
 
 void MainWindow::LoadFolders()
@@ -125,6 +214,11 @@ void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
         ShowSoftWindow();
 }
 
+void MainWindow::setRunLockPath(const std::string &path)
+{
+    runLock = std::make_unique<platform::RunLock>(path);
+}
+
 void MainWindow::setReportOpener(std::function<void(const QString &)> opener)
 {
     reportOpener = std::move(opener);
@@ -132,8 +226,10 @@ void MainWindow::setReportOpener(std::function<void(const QString &)> opener)
 
 void MainWindow::PickFolder(QLineEdit *field)
 {
+    // Starts in the folder already in the field, when there is one.
+    const QString start = FolderExists(field->text()) ? field->text() : QStringLiteral(".");
     const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("选择文件夹"), QStringLiteral("."),
+        this, QStringLiteral("选择文件夹"), start,
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (folder.isEmpty())
         return;
@@ -161,8 +257,8 @@ void MainWindow::Launch(Operation operation)
     if (!CaptureSettings(operation))
         return;
     SetReportPaths(batchSettings);
-    // A launch refused for its search text deletes nothing; the folder messages come first.
-    if (operation == Operation::ReplaceText && batchSettings.findText.isEmpty()) {
+    // A launch refused for its own text deletes nothing; the folder messages come first.
+    if (LacksItsText(operation, batchSettings)) {
         ui->lb_ShowDisposingFile->setText(FolderCheckMessage(operation, batchSettings));
         return;
     }
@@ -175,6 +271,7 @@ void MainWindow::Launch(Operation operation)
     StoreFolders(operation);
     if (operation != Operation::ReplacePairs)
         ui->lb_ShowDisposingFile->clear();
+    ShowRunControls();
     on_Set_pBtn_Disable();
     RetireWorker();
     StartWorker(operation);
@@ -190,8 +287,8 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.replaceText = ui->lEdt_ReplaceExcelText->text();
         break;
     case Operation::ReplacePairs:
-        settings.findLines = SplitLines(ui->pTEdt_FindText->document()->toPlainText());
-        settings.replaceLines = SplitLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
+        settings.findLines = BoxLines(ui->pTEdt_FindText->document()->toPlainText());
+        settings.replaceLines = BoxLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
         if (settings.findLines.size() != settings.replaceLines.size()) {
             QMessageBox::about(this, messageCountMismatchTitle, messageCountMismatch);
             return false;
@@ -248,13 +345,109 @@ void MainWindow::StartWorker(Operation operation)
     connect(worker, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
             Qt::UniqueConnection);
     connect(worker, &ThreadObject::runDone, this, &MainWindow::RunEnded, Qt::UniqueConnection);
+    connect(worker, &ThreadObject::progressChanged, this, &MainWindow::ProgressChanged,
+            Qt::UniqueConnection);
     runWorks = true;
+    // A copy that cannot take the lock still runs; a newly started one may then end it.
+    if (runLock)
+        runLock->acquire();
     emit(this->*wiring.signal)();
 }
 
 void MainWindow::RunEnded()
 {
     runWorks = false;
+    if (runLock)
+        runLock->release();
+    HideRunControls();
+    if (quitAfterRun) {
+        quitAfterRun = false;
+        QCoreApplication::quit();
+    }
+}
+
+void MainWindow::ProgressChanged()
+{
+    if (progressGate->isActive())
+        progressPending = true;
+    else
+        ShowProgress();
+}
+
+void MainWindow::ShowProgress()
+{
+    progressPending = false;
+    if (!worker || !runWorks)
+        return;
+    // Always the latest state; what went by in between is not shown.
+    const RunProgress progress = worker->takeProgress();
+    if (!progress.text.isEmpty())
+        ui->lb_ShowDisposingFile->setText(progress.text);
+    if (progress.total > 0) {
+        ui->pBar_RunProgress->setRange(0, progress.total);
+        ui->pBar_RunProgress->setValue(progress.done);
+    }
+    progressGate->start();
+}
+
+void MainWindow::ShowRunControls()
+{
+    ui->pBar_RunProgress->setRange(0, 0); // busy until the scan has counted the files
+    ui->pBar_RunProgress->show();
+    ui->pBtn_Stop->show();
+    // A disabled button hands its focus on along the form, which would scroll the form and
+    // put another function's button under the mouse; the stop button stands outside it.
+    QWidget *focus = focusWidget();
+    if (focus == ui->pBtn_ReplaceExcelText || focus == ui->pBtn_JustFindText ||
+        focus == ui->pBtn_ReplaceExcelText_2) {
+        focusBeforeRun = focus;
+        ui->pBtn_Stop->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void MainWindow::HideRunControls()
+{
+    // Back to the button that started the run, before the stop button hides and would hand
+    // the focus on along the form.
+    if (ui->pBtn_Stop->hasFocus()) {
+        if (focusBeforeRun && focusBeforeRun->isEnabled())
+            focusBeforeRun->setFocus(Qt::OtherFocusReason);
+        else
+            ui->lEdt_SourcePath->setFocus(Qt::OtherFocusReason);
+    }
+    focusBeforeRun = nullptr;
+    ui->pBtn_Stop->hide();
+    ui->pBar_RunProgress->hide();
+}
+
+void MainWindow::StopRun()
+{
+    if (!worker || !runWorks)
+        return;
+    worker->requestStop();
+}
+
+bool MainWindow::MayQuit()
+{
+    if (!runWorks)
+        return true;
+    if (quitAfterRun)
+        return false;
+    QMessageBox box(QMessageBox::Question, noticeTitle, messageQuitDuringRun, QMessageBox::NoButton,
+                    this);
+    QPushButton *goOn = box.addButton(answerContinue, QMessageBox::RejectRole);
+    box.addButton(answerStopAndQuit, QMessageBox::AcceptRole);
+    box.setDefaultButton(goOn);
+    box.setEscapeButton(goOn);
+    box.exec();
+    if (box.clickedButton() == goOn)
+        return false;
+    // The run may have ended while the question was up.
+    if (!runWorks)
+        return true;
+    quitAfterRun = true;
+    StopRun();
+    return false;
 }
 
 void MainWindow::on_pBtn_ReplaceExcelText_clicked()
@@ -264,6 +457,9 @@ void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 
 void MainWindow::on_ShowDisposingFile(QString filePath)
 {
+    // The statistics line or a refusal: the run's last word, never overwritten by progress.
+    progressGate->stop();
+    progressPending = false;
     ui->lb_ShowDisposingFile->setText(filePath);
 }
 
@@ -317,11 +513,26 @@ void OpenReportInViewer(const QString &reportPath)
         Qt::QueuedConnection);
 }
 
+QSize FittedWindowSize(const QSize &wanted, const QSize &available)
+{
+    return wanted.boundedTo(available - frameAllowance).expandedTo(QSize(1, 1));
+}
+
 QPoint CentredTopLeft(const QSize &screen, const QSize &window)
 {
     // A negative corner would put the title bar out of reach.
     return QPoint(qMax(0, (screen.width() - window.width()) / 2),
                   qMax(0, (screen.height() - window.height()) / 2));
+}
+
+std::string RunLockPath()
+{
+    const QString path = QDir::temp().filePath(QString::fromStdString(platform::RunLockFileName()));
+#ifdef Q_OS_WIN
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
 }
 
 QString SettingsFilePath(const QString &applicationFolder)

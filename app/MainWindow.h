@@ -4,15 +4,23 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QSystemTrayIcon>
 
 #include <functional>
+#include <memory>
+#include <string>
 
 class QLineEdit;
 class QThread;
+class QTimer;
 class ThreadObject;
+
+namespace platform {
+class RunLock;
+}
 
 namespace Ui {
 class MainWindow;
@@ -34,6 +42,9 @@ public:
     void setReportOpener(std::function<void(const QString &reportPath)> opener);
     // From a launch until its run has ended, reports written; a launch meanwhile is refused.
     bool isRunWorking() const { return runWorks; }
+    // While a run works, the window holds the run lock at `path` (RunLockPath()), which tells
+    // a newly started copy that this one is busy.
+    void setRunLockPath(const std::string &path);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -59,8 +70,11 @@ private slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // While a run works, asks whether to go on or to stop after the file in hand and quit.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void SetUpKeyboard();
     void LoadFolders();
     void PickFolder(QLineEdit *field);
     void Launch(Operation operation);
@@ -69,6 +83,12 @@ private:
     void RetireWorker();
     void StartWorker(Operation operation);
     void RunEnded();
+    void ProgressChanged();
+    void ShowProgress();
+    void ShowRunControls();
+    void HideRunControls();
+    void StopRun();
+    bool MayQuit();
 
     Ui::MainWindow *ui;
     int screenWidth = 0;
@@ -81,10 +101,28 @@ private:
     std::function<void(const QString &)> reportOpener;
     // From a launch until the worker's slot has returned, reports written.
     bool runWorks = false;
+    // The user chose to stop and quit; the application ends when the run has.
+    bool quitAfterRun = false;
+    // Lets the file in hand and the progress bar change at most about 20 times a second.
+    QTimer *progressGate;
+    std::unique_ptr<platform::RunLock> runLock;
+    // A change of progress arrived while the gate was closed.
+    bool progressPending = false;
+    // Where the keyboard was when the launch took the focus to the stop button.
+    QPointer<QWidget> focusBeforeRun;
 };
+
+extern const QString messageRunWorks; // "正在处理中,请等待当前操作完成!"
+
+// This user's run lock file in the temporary folder, in the system's file name encoding.
+std::string RunLockPath();
 
 // Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
 void OpenReportInViewer(const QString &reportPath);
+
+// The window's working size: `wanted`, made smaller where the screen's free area, less room
+// for the window's frame, is smaller.
+QSize FittedWindowSize(const QSize &wanted, const QSize &available);
 
 // Top-left corner that centres a window of `window` size on a screen of `screen` size,
 // kept on the screen when the screen is the smaller.

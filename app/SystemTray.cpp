@@ -30,9 +30,15 @@ SystemTray::~SystemTray()
     delete menu;
 }
 
+void SystemTray::setQuitGuard(std::function<bool()> guard)
+{
+    quitGuard = std::move(guard);
+}
+
 void SystemTray::UiQuit()
 {
-    QCoreApplication::quit();
+    if (!quitGuard || quitGuard())
+        QCoreApplication::quit();
 }
 
 void SystemTray::ShowUi()

@@ -2,6 +2,8 @@
 
 #include <QSystemTrayIcon>
 
+#include <functional>
+
 class QAction;
 class QMenu;
 
@@ -14,6 +16,9 @@ public:
     explicit SystemTray(QObject *parent);
     ~SystemTray() override;
 
+    // Asked before the quit entry ends the application; false keeps it running.
+    void setQuitGuard(std::function<bool()> guard);
+
 signals:
     void showWidget();
 
@@ -25,6 +30,7 @@ private:
     QMenu *menu;
     QAction *showAction;
     QAction *quitAction;
+    std::function<bool()> quitGuard;
 };
 
 // The one tray icon of the process, owned by the main window.

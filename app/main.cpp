@@ -1,12 +1,34 @@
 #include "app/MainWindow.h"
+#include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 
 #include "platform/ProcessList.h"
+#include "platform/RunLock.h"
 
 #include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+// Another copy is in the middle of a run: it is left alone, and this one says so and ends.
+int RefuseBusyStart(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    InstallQtTranslations(application);
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
+                     &QCoreApplication::quit);
+    QMessageBox::about(nullptr, QStringLiteral("注意："), messageRunWorks);
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    const std::string runLockPath = RunLockPath();
+    if (platform::RunLockHeld(runLockPath))
+        return RefuseBusyStart(argc, argv);
 #ifdef _WIN32
     platform::EndOtherInstance("Parafold.exe");
 #else
@@ -14,12 +36,14 @@ int main(int argc, char *argv[])
 #endif
 
     QApplication application(argc, argv);
+    InstallQtTranslations(application);
     // Ends like the tray menu's quit: the window, destroyed below, waits for the file in hand.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
                      &QCoreApplication::quit);
     // The real path of the running executable, however it was started.
     MainWindow window(SettingsFilePath(QCoreApplication::applicationDirPath()));
+    window.setRunLockPath(runLockPath);
     window.show();
     return application.exec();
 }

@@ -83,19 +83,21 @@ void Run(const Case &c, const QString &tree, const QString &scratch)
                 bytes / 1048576.0 / seconds, result.changed, result.failed, PeakKilobytes() / 1024);
 }
 
+const char usage[] = "usage: parafold-bench TREE_DIR [OPERATION]\n"
+                     "Runs each operation (or only OPERATION) over a copy of TREE_DIR and\n"
+                     "prints files/s, MB/s and peak memory. Operations:";
+
+int Usage(const QString &complaint)
+{
+    std::fprintf(stderr, "parafold-bench: %s\n", qPrintable(complaint));
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() < 2 || args.size() > 3) {
-        std::fprintf(stderr, "usage: parafold-bench TREE_DIR [OPERATION]\n");
-        return 2;
-    }
-    const QString tree = QDir(args.at(1)).absolutePath();
-    const QString only = args.size() == 3 ? args.at(2) : QString();
-    const QString scratch = QFileInfo(tree).path();
     const Case cases[] = {
         {"find", Operation::FindText, false, false},
         {"replace-dry", Operation::ReplaceText, false, true},
@@ -105,6 +107,29 @@ int main(int argc, char **argv)
         {"insert-save", Operation::InsertText, false, false},
         {"insert-inplace", Operation::InsertText, true, false},
     };
+    QStringList names;
+    for (const Case &c : cases)
+        names << QString::fromLatin1(c.name);
+
+    QStringList args = app.arguments().mid(1);
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        std::printf("%s %s\n", usage, qPrintable(names.join(QLatin1Char(' '))));
+        return 0;
+    }
+    for (const QString &argument : args) {
+        if (argument.startsWith(QLatin1Char('-')))
+            return Usage(QStringLiteral("unknown option ") + argument);
+    }
+    if (args.isEmpty() || args.size() > 2)
+        return Usage(QStringLiteral("give a tree folder and at most one operation; see --help"));
+    const QString tree = QDir(args.at(0)).absolutePath();
+    if (!QFileInfo(tree).isDir())
+        return Usage(QStringLiteral("no such folder: ") + args.at(0));
+    const QString only = args.size() == 2 ? args.at(1) : QString();
+    if (!only.isEmpty() && !names.contains(only))
+        return Usage(QStringLiteral("unknown operation ") + only + QStringLiteral("; one of ") +
+                     names.join(QLatin1Char(' ')));
+    const QString scratch = QFileInfo(tree).path();
     std::printf("peak before runs: %ld MB\n", PeakKilobytes() / 1024);
     for (const Case &c : cases) {
         if (only.isEmpty() || only == QLatin1String(c.name))

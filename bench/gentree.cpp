@@ -89,9 +89,13 @@ QByteArray Encode(const QString &text, int kind)
     }
 }
 
-int Usage()
+const char usage[] = "usage: parafold-gentree TREE_DIR [--files N] [--mb M] [--seed S]\n"
+                     "Writes N files (default 5000) of about M MB in all (default 100) into\n"
+                     "TREE_DIR; the same seed (default 1) always gives the same tree.\n";
+
+int Usage(const QString &complaint)
 {
-    std::fprintf(stderr, "usage: parafold-gentree TREE_DIR [--files N] [--mb M] [--seed S]\n");
+    std::fprintf(stderr, "parafold-gentree: %s\n%s", qPrintable(complaint), usage);
     return 2;
 }
 
@@ -101,26 +105,41 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.isEmpty())
-        return Usage();
-    const QString root = args.takeFirst();
+    QString root;
     int files = 5000;
     double megabytes = 100;
     std::uint64_t seed = 1;
-    while (args.size() >= 2) {
-        const QString option = args.takeFirst();
+    while (!args.isEmpty()) {
+        const QString argument = args.takeFirst();
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            if (!root.isEmpty())
+                return Usage(QStringLiteral("one tree folder only"));
+            root = argument;
+            continue;
+        }
+        if (args.isEmpty())
+            return Usage(argument + QStringLiteral(" needs a value"));
         const QString value = args.takeFirst();
-        if (option == QLatin1String("--files"))
-            files = value.toInt();
-        else if (option == QLatin1String("--mb"))
-            megabytes = value.toDouble();
-        else if (option == QLatin1String("--seed"))
-            seed = value.toULongLong();
+        bool ok = false;
+        if (argument == QLatin1String("--files"))
+            files = value.toInt(&ok);
+        else if (argument == QLatin1String("--mb"))
+            megabytes = value.toDouble(&ok);
+        else if (argument == QLatin1String("--seed"))
+            seed = value.toULongLong(&ok);
         else
-            return Usage();
+            return Usage(QStringLiteral("unknown option ") + argument);
+        if (!ok)
+            return Usage(QStringLiteral("not a number: ") + value);
     }
-    if (!args.isEmpty() || files <= 0 || megabytes <= 0)
-        return Usage();
+    if (root.isEmpty())
+        return Usage(QStringLiteral("no tree folder given"));
+    if (files <= 0 || megabytes <= 0)
+        return Usage(QStringLiteral("--files and --mb must be above zero"));
 
     Random random(seed);
     const qint64 averageChars = static_cast<qint64>(megabytes * 1024 * 1024 / files / 2.4);

@@ -8,7 +8,9 @@ const QString messageFolderMissing = QStringLiteral("文件夹不存在,请选�
 const QString messageSaveMissing = QStringLiteral("保存文件夹不存在,请选择正确路径!");
 const QString messageSameFolder =
     QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!");
+const QString messageSaveInsideSource = QStringLiteral("保存文件夹不能位于源文件夹之内!");
 const QString messageEmptyFind = QStringLiteral("查找内容不能为空!");
+const QString messageEmptyInsert = QStringLiteral("插入内容不能为空!");
 const QString messageCountMismatch = QStringLiteral("查找数和替换数不一致,请核对!");
 const QString messageCountMismatchTitle = QStringLiteral("注意：");
 
@@ -41,7 +43,12 @@ QString OrderedChecks(Operation operation, const BatchSettings &settings)
     case Operation::InsertText:
         if (!FolderExists(settings.sourceDir))
             return messageFolderMissing;
-        return SaveFolderMessage(settings);
+        if (QString message = SaveFolderMessage(settings); !message.isEmpty())
+            return message;
+        // Nothing to insert would still rewrite every file, line ends and all.
+        if (settings.insertText.isEmpty())
+            return messageEmptyInsert;
+        return QString();
     case Operation::FindText:
         break;
     }
@@ -55,10 +62,20 @@ QString FolderCheckMessage(Operation operation, const BatchSettings &settings)
     const QString message = OrderedChecks(operation, settings);
     if (!message.isEmpty())
         return message;
-    if (operation != Operation::FindText && !settings.saveInSource &&
-        SameFolder(settings.sourceDir, settings.saveDir))
+    if (operation == Operation::FindText || settings.saveInSource)
+        return QString();
+    if (SameFolder(settings.sourceDir, settings.saveDir))
         return messageSameFolder;
+    // The edited copies would land in the source tree, and the next run would edit them again.
+    if (FolderInside(settings.saveDir, settings.sourceDir))
+        return messageSaveInsideSource;
     return QString();
+}
+
+bool LacksItsText(Operation operation, const BatchSettings &settings)
+{
+    return (operation == Operation::ReplaceText && settings.findText.isEmpty()) ||
+           (operation == Operation::InsertText && settings.insertText.isEmpty());
 }
 
 void DeleteStaleReports(const BatchSettings &settings)

@@ -11,14 +11,21 @@ extern const QString messageFolderMissing; // "文件夹不存在,请选择正�
 extern const QString messageSaveMissing;   // "保存文件夹不存在,请选择正确路径!"
 extern const QString
     messageSameFolder; // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
+extern const QString messageSaveInsideSource;   // "保存文件夹不能位于源文件夹之内!"
 extern const QString messageEmptyFind;          // "查找内容不能为空!"
+extern const QString messageEmptyInsert;        // "插入内容不能为空!"
 extern const QString messageCountMismatch;      // "查找数和替换数不一致,请核对!"
 extern const QString messageCountMismatchTitle; // "注意："
 
-// The operation's checks in their fixed order (folders, and for the single replace an empty
-// search text), then the same-folder refusal; the first failing check's message, or an empty
-// string. Unequal pair lists are the caller's to refuse, when it splits the texts.
+// The operation's checks in their fixed order (folders, and for the single replace and the
+// insert an empty text), then the refusal of a save folder that is the source folder or lies
+// inside it; the first failing check's message, or an empty string. Unequal pair lists are the
+// caller's to refuse, when it splits the texts.
 QString FolderCheckMessage(Operation operation, const BatchSettings &settings);
+
+// True when the operation's own text is empty: the single replace's search text or the text
+// to insert. Such a launch is refused before it deletes or stores anything.
+bool LacksItsText(Operation operation, const BatchSettings &settings);
 
 // Deletes the report files of an earlier run at settings' three report paths. Does nothing
 // without a source folder, where the paths would be bare names in the working folder, and

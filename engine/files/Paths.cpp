@@ -62,10 +62,35 @@ bool FileExists(const QString &path)
 
 namespace {
 
+// The absolute path with every link resolved; the part that does not exist yet is appended
+// to the real path of the deepest folder that does.
 QString RealPath(const QString &path)
 {
-    const QString real = RealFilePath(path);
-    return real.isEmpty() ? QDir::cleanPath(QDir::current().absoluteFilePath(path)) : real;
+    const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    QString existing = absolute;
+    QStringList missing;
+    while (!EntryExists(existing)) {
+        const int cut = existing.lastIndexOf(QLatin1Char('/'));
+        if (cut <= 0 || existing.endsWith(QLatin1Char(':')))
+            break;
+        missing.prepend(existing.mid(cut + 1));
+        existing.truncate(cut);
+    }
+    QString real = RealFilePath(existing);
+    if (real.isEmpty())
+        return absolute;
+    for (const QString &name : missing)
+        real = JoinPath(real, name);
+    return real;
+}
+
+Qt::CaseSensitivity PathCase()
+{
+#ifdef Q_OS_WIN
+    return Qt::CaseInsensitive;
+#else
+    return Qt::CaseSensitive;
+#endif
 }
 
 } // namespace
@@ -74,10 +99,17 @@ bool SameFolder(const QString &a, const QString &b)
 {
     if (a.isEmpty() || b.isEmpty())
         return false;
-#ifdef Q_OS_WIN
-    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
-#endif
-    return RealPath(a).compare(RealPath(b), sensitivity) == 0;
+    return RealPath(a).compare(RealPath(b), PathCase()) == 0;
+}
+
+bool FolderInside(const QString &inner, const QString &outer)
+{
+    if (inner.isEmpty() || outer.isEmpty())
+        return false;
+    QString outerReal = RealPath(outer);
+    // A root such as "/" or "D:/" already ends in its separator.
+    if (!outerReal.endsWith(QLatin1Char('/')))
+        outerReal += QLatin1Char('/');
+    const QString innerReal = RealPath(inner);
+    return innerReal.size() > outerReal.size() && innerReal.startsWith(outerReal, PathCase());
 }

@@ -21,3 +21,6 @@ bool FolderExists(const QString &path);
 bool FileExists(const QString &path);
 // Compares two folders as real paths, so D:/a/ and D:/a are the same.
 bool SameFolder(const QString &a, const QString &b);
+// True when `inner` lies below `outer`, compared as real paths; a folder that does not exist
+// yet counts where it would be made.
+bool FolderInside(const QString &inner, const QString &outer);

@@ -28,6 +28,25 @@ void ThreadObject::requestStop()
     stop = true;
 }
 
+RunProgress ThreadObject::takeProgress()
+{
+    QMutexLocker locker(&progressLock);
+    progressSent = false;
+    return progress;
+}
+
+template <typename Change> void ThreadObject::changeProgress(Change change)
+{
+    {
+        QMutexLocker locker(&progressLock);
+        change(progress);
+        if (progressSent)
+            return;
+        progressSent = true;
+    }
+    emit progressChanged();
+}
+
 void ThreadObject::ReplaceExcelText()
 {
     run(Operation::ReplaceText);
@@ -52,9 +71,27 @@ void ThreadObject::run(Operation operation)
 {
     // The run's own copy: a later launch may rewrite the shared record while this one works.
     const BatchSettings settings = batchSettings;
+    changeProgress([](RunProgress &progress) { progress = RunProgress(); });
     RunObserver observer;
-    observer.showDisposingFile = [this](const QString &text) { emit ShowDisposingFile(text); };
-    observer.runFinished = [this] { emit Set_pBtn_Enable(); };
+    observer.scanFinished = [this](int txtFiles) {
+        changeProgress([txtFiles](RunProgress &progress) { progress.total = txtFiles; });
+    };
+    // Each file in hand, and last the statistics line.
+    observer.showDisposingFile = [this](const QString &text) {
+        changeProgress([&text](RunProgress &progress) { progress.text = text; });
+    };
+    observer.fileHandled = [this](qint64) {
+        changeProgress([](RunProgress &progress) { ++progress.done; });
+    };
+    observer.runFinished = [this] {
+        QString statistics;
+        {
+            QMutexLocker locker(&progressLock);
+            statistics = progress.text;
+        }
+        emit ShowDisposingFile(statistics);
+        emit Set_pBtn_Enable();
+    };
     observer.openReport = [opener = reportOpener](const QString &reportPath) {
         if (opener)
             opener(reportPath);

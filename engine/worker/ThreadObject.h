@@ -2,10 +2,20 @@
 
 #include "engine/batch/BatchSettings.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <atomic>
 #include <functional>
+
+// Where a run stands, for a progress display.
+struct RunProgress
+{
+    // The native path of the .txt file in hand; once the last file is done, the statistics line.
+    QString text;
+    int done = 0;   // .txt files handled
+    int total = -1; // .txt files the scan found; -1 until the scan is over
+};
 
 // The worker of one launch: made and set up on the GUI thread, then moved to a thread of
 // its own, where a slot runs the whole batch (RunBatch) and returns when the reports are
@@ -25,11 +35,17 @@ public:
     // Thread-safe: the run ends after the file in hand (one not started yet, before its first
     // file). The request is cleared when the slot returns.
     void requestStop();
+    // Thread-safe: where the run stands now. Taking it lets progressChanged come again.
+    RunProgress takeProgress();
 
 signals:
-    // Each .txt file's native path as it is handled, then the statistics line (once more,
-    // with a note, after the reports when one could not be written); or only the refusal of
-    // a run that RunBatch refused.
+    // Where the run stands has changed since it was last taken. Sent once until it is taken,
+    // so that however fast the files go by, at most one waits in the receiver's queue; the
+    // receiver decides how often to look.
+    void progressChanged();
+    // The statistics line as soon as the last file is done (once more, with a note, after the
+    // reports when one could not be written), or the refusal of a run that RunBatch refused.
+    // The files in hand come through progressChanged.
     void ShowDisposingFile(QString filePath);
     // After the statistics line or refusal, before the reports are written.
     void Set_pBtn_Enable();
@@ -44,7 +60,11 @@ public slots:
 
 private:
     void run(Operation operation);
+    template <typename Change> void changeProgress(Change change);
 
     std::function<void(const QString &)> reportOpener;
     std::atomic_bool stop{false};
+    QMutex progressLock;
+    RunProgress progress;      // guarded by progressLock
+    bool progressSent = false; // guarded by progressLock: progressChanged not taken yet
 };

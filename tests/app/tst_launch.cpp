@@ -4,6 +4,7 @@
 #include "app/TerminationSignals.h"
 #include "engine/batch/BatchSettings.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -17,10 +18,13 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -121,6 +125,24 @@ Tree SourceTree()
             {QStringLiteral("子/b.txt"), Gbk("小云在山上。")}};
 }
 
+// Enough files that a run is still working when the test steps in, each the old text
+// until an insert puts newText() in front.
+constexpr int manyFiles = 1500;
+const QByteArray oldText = QByteArray("旧的内容").repeated(100);
+
+QByteArray NewText()
+{
+    return Utf8("新的开头\r\n") + oldText;
+}
+
+Tree ManyFiles()
+{
+    Tree tree;
+    for (int i = 0; i < manyFiles; ++i)
+        tree.insert(QStringLiteral("卷%1/%2.txt").arg(i / 100).arg(i), oldText);
+    return tree;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Tree)
@@ -147,6 +169,8 @@ private slots:
     void launchWhileRunWorks();
     void endWhileRunWorks_data();
     void endWhileRunWorks();
+    void progressAndStop();
+    void launchKeepsFormInPlace();
 
 private:
     template <class T> T *widget(const char *name) const
@@ -171,6 +195,9 @@ private:
     }
     void writeStaleReports(const QString &folder);
     int staleReportsLeft(const QString &folder) const;
+    // The source files that hold the new text, checking that every file is whole, and the
+    // report, which must name exactly those.
+    QStringList renewedFiles(const Tree &tree);
 
     std::unique_ptr<QTemporaryDir> root;
     std::unique_ptr<MainWindow> window;
@@ -358,6 +385,15 @@ void TestLaunch::operationEndToEnd_data()
                 {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
         << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
+    // Both boxes show the same two lines; the line feed after the last one does not count.
+    QTest::newRow("pairs, one box ends with a line feed")
+        << "pBtn_ReplaceExcelText_2"
+        << "小云\n小吉\n"
+        << "大云\n大吉" << QString() << QString() << true << false << false
+        << Tree{{QStringLiteral("a.txt"), Utf8("大云和大吉\r\n")},
+                {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
+        << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
     QTest::newRow("find-only") << "pBtn_JustFindText" << QString() << QString() << "小云||小吉"
                                << QString() << true << false << false << Tree()
                                << QStringList{QStringLiteral("a.txt")}
@@ -459,7 +495,10 @@ void TestLaunch::folderChecks_data()
     const QString sameFolder =
         QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!");
     const QString emptyFind = QStringLiteral("查找内容不能为空!");
-    // Field values: "source", "save", "missing", "" or "source without slash".
+    const QString emptyInsert = QStringLiteral("插入内容不能为空!");
+    const QString inside = QStringLiteral("保存文件夹不能位于源文件夹之内!");
+    // Field values: "source", "save", "missing", "", "source without slash" or "inside" (a
+    // folder of the source tree, reached through a link).
     const auto row = [](const char *name, const char *button, const char *sourceField,
                         const char *saveField, const char *findText, const QString &message,
                         bool reportsDeleted) {
@@ -503,6 +542,14 @@ void TestLaunch::folderChecks_data()
         false);
     row("insert: save missing", "pBtn_InsertText", "source", "missing", "小云", saveMissing, true);
     row("insert: same folder", "pBtn_InsertText", "source", "source", "小云", sameFolder, true);
+    row("insert: empty text", "pBtn_InsertText", "source", "save", "", emptyInsert, false);
+    row("insert: empty text, save missing", "pBtn_InsertText", "source", "missing", "", saveMissing,
+        false);
+    row("single: save inside source", "pBtn_ReplaceExcelText", "source", "inside", "小云", inside,
+        true);
+    row("pairs: save inside source", "pBtn_ReplaceExcelText_2", "source", "inside", "小云", inside,
+        true);
+    row("insert: save inside source", "pBtn_InsertText", "source", "inside", "小云", inside, true);
 }
 
 void TestLaunch::folderChecks()
@@ -523,8 +570,12 @@ void TestLaunch::folderChecks()
             return save();
         if (field == QLatin1String("missing"))
             return root->filePath(QStringLiteral("不存在")) + QLatin1Char('/');
+        if (field == QLatin1String("inside"))
+            return root->filePath(QStringLiteral("链接/子")) + QLatin1Char('/');
         return QString();
     };
+    QVERIFY(
+        QFile::link(root->filePath(QStringLiteral("源")), root->filePath(QStringLiteral("链接"))));
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
     // Reports lying in the folder the program runs from belong to no launch here.
@@ -610,19 +661,27 @@ void TestLaunch::countMismatch_data()
 {
     QTest::addColumn<QString>("findBox");
     QTest::addColumn<QString>("replaceBox");
+    QTest::addColumn<QStringList>("findLines");
 
+    const QStringList three{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙")};
     QTest::newRow("three against two") << "甲\n乙\n丙"
-                                       << "一\n二";
-    QTest::newRow("find box ends with a line feed") << "甲\n乙\n"
-                                                    << "一\n二";
-    QTest::newRow("empty replacement box") << "甲\n乙"
-                                           << "";
+                                       << "一\n二" << three;
+    QTest::newRow("trailing empty lines do not count") << "甲\n乙\n丙\n\n"
+                                                       << "一\n二\n"
+                                                       << three;
+    QTest::newRow("an empty line inside counts")
+        << "甲\n\n乙"
+        << "一\n二" << QStringList{QStringLiteral("甲"), QString(), QStringLiteral("乙")};
+    QTest::newRow("empty replacement box")
+        << "甲\n乙"
+        << "" << QStringList{QStringLiteral("甲"), QStringLiteral("乙")};
 }
 
 void TestLaunch::countMismatch()
 {
     QFETCH(QString, findBox);
     QFETCH(QString, replaceBox);
+    QFETCH(QStringList, findLines);
 
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
@@ -647,7 +706,7 @@ void TestLaunch::countMismatch()
     QCOMPARE(ReadTree(root->path()), before);
     // Captured up to the comparison, not beyond it.
     QCOMPARE(batchSettings.sourceDir, source());
-    QCOMPARE(batchSettings.findLines, findBox.split(QLatin1Char('\n')));
+    QCOMPARE(batchSettings.findLines, findLines);
     QCOMPARE(batchSettings.saveDir, QStringLiteral("earlier/"));
     QVERIFY(!batchSettings.withBom);
     QVERIFY(!batchSettings.saveInSource);
@@ -744,23 +803,22 @@ void TestLaunch::launchWhileRunWorks()
 void TestLaunch::endWhileRunWorks_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("window destroyed") << "destroy";
-    QTest::newRow("window closed") << "close";
-    QTest::newRow("tray quit") << "tray";
-    QTest::newRow("SIGTERM") << "sigterm";
+    QTest::addColumn<QString>("answer"); // the button pressed in the question, if one comes
+    QTest::newRow("window destroyed") << "destroy" << QString();
+    QTest::newRow("window closed, stop") << "close" << QStringLiteral("停止并退出");
+    QTest::newRow("window closed, continue") << "close" << QStringLiteral("继续处理");
+    QTest::newRow("tray quit, stop") << "tray" << QStringLiteral("停止并退出");
+    QTest::newRow("tray quit, continue") << "tray" << QStringLiteral("继续处理");
+    QTest::newRow("SIGTERM") << "sigterm" << QString();
 }
 
 void TestLaunch::endWhileRunWorks()
 {
     QFETCH(QString, how);
+    QFETCH(QString, answer);
+    const bool goesOn = answer == QStringLiteral("继续处理");
 
-    // Enough files that the run is still working when the end comes.
-    constexpr int fileCount = 1500;
-    const QByteArray oldText = QByteArray("旧的内容").repeated(100);
-    const QByteArray newText = Utf8("新的开头\r\n") + oldText;
-    Tree tree;
-    for (int i = 0; i < fileCount; ++i)
-        tree.insert(QStringLiteral("卷%1/%2.txt").arg(i / 100).arg(i), oldText);
+    const Tree tree = ManyFiles();
     WriteTree(source(), tree);
 
     widget<QLineEdit>("lEdt_SourcePath")->setText(source());
@@ -768,6 +826,21 @@ void TestLaunch::endWhileRunWorks()
     widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("新的开头\n"));
     TerminationSignals termination;
     connect(&termination, &TerminationSignals::terminationRequested, qApp, &QCoreApplication::quit);
+
+    // Answers the question as soon as it is up.
+    QString question;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        question = box->windowTitle() + box->text();
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+    answerer.start(5);
 
     click(QStringLiteral("pBtn_InsertText"));
     QTRY_VERIFY(label().endsWith(QLatin1String(".txt")));
@@ -779,35 +852,125 @@ void TestLaunch::endWhileRunWorks()
         QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
     }
     if (how != QLatin1String("destroy")) {
-        QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QCoreApplication::exec(), 0);
+        // Going on, the run ends by itself and the application stays.
+        QTimer runEnd;
+        connect(&runEnd, &QTimer::timeout, [&] {
+            if (!question.isEmpty() && !window->isRunWorking())
+                QCoreApplication::exit(2);
+        });
+        if (goesOn)
+            runEnd.start(10);
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        timeout.start(20000);
+        QCOMPARE(QCoreApplication::exec(), goesOn ? 2 : 0);
+        if (goesOn)
+            QVERIFY(window->isVisible());
     }
+    QCOMPARE(question.isEmpty(), answer.isEmpty());
+    if (!answer.isEmpty())
+        QVERIFY2(question.startsWith(QStringLiteral("注意：正在处理中")), qPrintable(question));
     window.reset();
 
-    // Every file is whole, old or new, and the report, written before the window went,
-    // names exactly the new ones.
+    // The report was written before the window went.
+    const QStringList renewed = renewedFiles(tree);
+    QVERIFY(!renewed.isEmpty());
+    if (goesOn) {
+        QCOMPARE(renewed.size(), manyFiles);
+    } else {
+        // Asked to stop, the run ended after the file in hand instead of finishing the tree.
+        QVERIFY2(renewed.size() < manyFiles, "the run was not stopped");
+    }
+    QCOMPARE(opened, QStringList{source() + reportName});
+    qInfo("%d of %d files renewed before the end", int(renewed.size()), manyFiles);
+}
+
+QStringList TestLaunch::renewedFiles(const Tree &tree)
+{
     QStringList renewed;
     const Tree after = ReadTree(source());
     for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
         const QByteArray bytes = after.value(it.key());
-        QVERIFY2(bytes == oldText || bytes == newText, qPrintable(it.key()));
-        if (bytes == newText)
-            renewed << source() + it.key();
+        if (bytes != oldText && bytes != NewText())
+            qWarning("%s is neither old nor new", qPrintable(it.key()));
+        if (bytes == NewText())
+            renewed << QDir::toNativeSeparators(source() + it.key());
     }
-    QVERIFY(!renewed.isEmpty());
-    // Asked to stop, the run ended after the file in hand instead of finishing the tree.
-    QVERIFY2(renewed.size() < fileCount, "the run was not stopped");
-    QCOMPARE(after.size(), fileCount + 1);
-    const QByteArray report = after.value(reportName);
-    QStringList listed = QTextCodec::codecForLocale()->toUnicode(report).split(
-        QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QStringList expected;
-    for (const QString &path : renewed)
-        expected << QDir::toNativeSeparators(path);
+    if (after.size() != tree.size() + 1)
+        qWarning("%d files where %d were expected", int(after.size()), int(tree.size() + 1));
+    QStringList listed = QTextCodec::codecForLocale()
+                             ->toUnicode(after.value(reportName))
+                             .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     listed.sort();
-    expected.sort();
-    QCOMPARE(listed, expected);
-    qInfo("%d of %d files renewed before the end", int(renewed.size()), fileCount);
+    renewed.sort();
+    if (listed != renewed)
+        return {QStringLiteral("the report does not list the renewed files")};
+    return renewed;
+}
+
+void TestLaunch::progressAndStop()
+{
+    const Tree tree = ManyFiles();
+    WriteTree(source(), tree);
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("新的开头\n"));
+    auto bar = widget<QProgressBar>("pBar_RunProgress");
+    auto stop = widget<QPushButton>("pBtn_Stop");
+    QVERIFY(!bar->isVisible());
+    QVERIFY(!stop->isVisible());
+
+    click(QStringLiteral("pBtn_InsertText"));
+    QVERIFY(bar->isVisible());
+    QVERIFY(stop->isVisible());
+    // Once the scan has counted the files, the bar runs from 0 to their number.
+    QTRY_VERIFY(bar->maximum() == manyFiles && bar->value() > 0);
+    QVERIFY(label().endsWith(QLatin1String(".txt")));
+    QTest::mouseClick(stop, Qt::LeftButton);
+    const int shownWhenStopped = bar->value();
+    waitForRunEnd();
+
+    QVERIFY(!bar->isVisible());
+    QVERIFY(!stop->isVisible());
+    // Ended after the file in hand: the files done are whole, listed and counted.
+    const QStringList renewed = renewedFiles(tree);
+    QVERIFY(!renewed.isEmpty());
+    QVERIFY2(renewed.size() < manyFiles, "the run was not stopped");
+    QVERIFY(renewed.size() >= shownWhenStopped);
+    QVERIFY2(label().startsWith(QStringLiteral("扫描文件")) &&
+                 label().contains(QStringLiteral(",修改文件%1个,").arg(renewed.size())),
+             qPrintable(label()));
+    QCOMPARE(opened, QStringList{source() + reportName});
+}
+
+void TestLaunch::launchKeepsFormInPlace()
+{
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_JustFindText")->setText(QStringLiteral("小云"));
+    // Short enough that the form scrolls, scrolled so that the find button is the last thing
+    // in view and the controls after it are out of view.
+    window->resize(940, 300);
+    auto scroll = widget<QScrollArea>("scrollArea");
+    auto find = widget<QPushButton>("pBtn_JustFindText");
+    QTRY_VERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    const int findBottom = find->mapTo(scroll->widget(), QPoint(0, find->height())).y();
+    scroll->verticalScrollBar()->setValue(findBottom - scroll->viewport()->height());
+    const int scrolled = scroll->verticalScrollBar()->value();
+    QVERIFY(scrolled > 0);
+    const QPoint findOnScreen = find->mapToGlobal(QPoint());
+
+    find->setFocus(Qt::MouseFocusReason);
+    click(QStringLiteral("pBtn_JustFindText"));
+    QVERIFY(!find->isEnabled());
+    QCOMPARE(scroll->verticalScrollBar()->value(), scrolled);
+    QCOMPARE(find->mapToGlobal(QPoint()), findOnScreen);
+    QVERIFY(widget<QPushButton>("pBtn_Stop")->hasFocus());
+
+    waitForRunEnd();
+    QVERIFY(find->hasFocus());
+    QCOMPARE(scroll->verticalScrollBar()->value(), scrolled);
 }
 
 QTEST_MAIN(TestLaunch)

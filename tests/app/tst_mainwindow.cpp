@@ -3,6 +3,7 @@
 #include "app/SystemTray.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -44,6 +45,13 @@ QString ShownText(const QWidget *widget)
     return QStringLiteral("<no text>");
 }
 
+// The window's working size on this screen: 940 x 500 where that fits.
+QSize WorkingSize()
+{
+    return FittedWindowSize(QSize(940, 500),
+                            QGuiApplication::primaryScreen()->availableGeometry().size());
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -61,12 +69,15 @@ private slots:
     void signalAndSlotOrder();
     void centredTopLeft_data();
     void centredTopLeft();
+    void fittedWindowSize_data();
+    void fittedWindowSize();
     void geometryOnThisScreen();
     void foldersFromSettingsFile_data();
     void foldersFromSettingsFile();
     void progressSlots();
     void longPathKeepsWindowSize();
     void fileNameShownAsWritten();
+    void keyboardAndNames();
     void trayIcon();
     void trayActivation_data();
     void trayActivation();
@@ -204,7 +215,6 @@ void TestMainWindow::widgetProperties()
     QCOMPARE(source->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
     QCOMPARE(source->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
 
-    QCOMPARE(window->findChild<QWidget *>(QStringLiteral("groupBox_2"))->minimumHeight(), 250);
     QCOMPARE(window->findChild<QWidget *>(QStringLiteral("groupBox_3"))->minimumHeight(), 55);
     auto insert = window->findChild<QWidget *>(QStringLiteral("pTEdt_InsertText"));
     QCOMPARE(insert->minimumHeight(), 80);
@@ -270,24 +280,49 @@ void TestMainWindow::centredTopLeft()
     QCOMPARE(CentredTopLeft(screen, QSize(940, 740)), topLeft);
 }
 
+void TestMainWindow::fittedWindowSize_data()
+{
+    QTest::addColumn<QSize>("available");
+    QTest::addColumn<QSize>("fitted");
+
+    QTest::newRow("1920 x 1040") << QSize(1920, 1040) << QSize(940, 500);
+    QTest::newRow("1366 x 728") << QSize(1366, 728) << QSize(940, 500);
+    // 1366 x 768 at 1.5 times, less a task bar.
+    QTest::newRow("910 x 485") << QSize(910, 485) << QSize(894, 445);
+    QTest::newRow("just enough") << QSize(956, 540) << QSize(940, 500);
+    QTest::newRow("tiny") << QSize(10, 10) << QSize(1, 1);
+}
+
+void TestMainWindow::fittedWindowSize()
+{
+    QFETCH(QSize, available);
+    QFETCH(QSize, fitted);
+    QCOMPARE(FittedWindowSize(QSize(940, 500), available), fitted);
+}
+
 void TestMainWindow::geometryOnThisScreen()
 {
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    const QPoint expected = CentredTopLeft(screen, QSize(940, 740));
-    QCOMPARE(window->pos(), expected);
-    QCOMPARE(window->size(), QSize(940, 500));
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize working = WorkingSize();
+    const QPoint expected = window->pos();
+    // Centred as far as the screen's free area lets it be, and never larger than that area.
+    const QPoint centred = CentredTopLeft(screen->size(), QSize(working.width(), 740));
+    QVERIFY(qAbs(expected.x() - centred.x()) <= 16);
+    QVERIFY(qAbs(expected.y() - centred.y()) <= 40);
+    QVERIFY(screen->availableGeometry().contains(QRect(expected, working)));
+    QCOMPARE(window->size(), working);
 
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QCOMPARE(window->size(), QSize(940, 500));
+    QCOMPARE(window->size(), working);
     QCOMPARE(window->pos(), expected);
     // Everything stays reachable at that height.
     auto status = window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"));
     QVERIFY(status->isVisible());
     QVERIFY(status->mapTo(window.get(), QPoint(0, status->height())).y() <= 500);
     for (const QWidget *control : window->findChildren<QWidget *>()) {
-        if (qobject_cast<const QAbstractButton *>(control) ||
-            qobject_cast<const QLineEdit *>(control))
+        if (control->isVisible() && (qobject_cast<const QAbstractButton *>(control) ||
+                                     qobject_cast<const QLineEdit *>(control)))
             QVERIFY2(control->height() >= control->sizeHint().height(),
                      qPrintable(control->objectName()));
     }
@@ -399,6 +434,45 @@ void TestMainWindow::fileNameShownAsWritten()
     QVERIFY(status->sizeHint().width() >= status->fontMetrics().horizontalAdvance(path));
 }
 
+void TestMainWindow::keyboardAndNames()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto field = [this](const char *name) {
+        return window->findChild<QWidget *>(QString::fromLatin1(name));
+    };
+    QCOMPARE(QApplication::focusWidget(), field("lEdt_SourcePath"));
+
+    // A screen reader tells every field by a name of its own.
+    QStringList names;
+    for (QWidget *input : window->findChildren<QWidget *>()) {
+        if (!qobject_cast<QLineEdit *>(input) && !qobject_cast<QPlainTextEdit *>(input))
+            continue;
+        const QString name = QAccessible::queryAccessibleInterface(input)->text(QAccessible::Name);
+        QVERIFY2(!name.isEmpty() && !names.contains(name), qPrintable(input->objectName()));
+        names << name;
+    }
+    QCOMPARE(names.size(), 8);
+
+    // Tab leaves a multi-line box without typing into it.
+    auto findBox = qobject_cast<QPlainTextEdit *>(field("pTEdt_FindText"));
+    findBox->setFocus();
+    QTest::keyClick(findBox, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), field("pTEdt_ReplaceExcelText"));
+    QCOMPARE(findBox->toPlainText(), QString());
+
+    // Enter in a single-line field presses its function's button.
+    const QList<QPair<const char *, const char *>> presses{
+        {"lEdt_FindText", "pBtn_ReplaceExcelText"},
+        {"lEdt_ReplaceExcelText", "pBtn_ReplaceExcelText"},
+        {"lEdt_JustFindText", "pBtn_JustFindText"}};
+    for (const auto &press : presses) {
+        QSignalSpy clicked(qobject_cast<QPushButton *>(field(press.second)), &QPushButton::clicked);
+        QTest::keyClick(field(press.first), Qt::Key_Return);
+        QVERIFY2(clicked.count() == 1, press.first);
+    }
+}
+
 void TestMainWindow::trayIcon()
 {
     QVERIFY(::trayIcon);
@@ -435,7 +509,7 @@ void TestMainWindow::trayActivation()
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     window->resize(700, 420);
     emit ::trayIcon->activated(reason);
-    QCOMPARE(window->size(), restores ? QSize(940, 500) : QSize(700, 420));
+    QCOMPARE(window->size(), restores ? WorkingSize() : QSize(700, 420));
 }
 
 void TestMainWindow::trayShowActionRestoresWindow_data()
@@ -458,7 +532,7 @@ void TestMainWindow::trayShowActionRestoresWindow()
 
     ::trayIcon->contextMenu()->actions().at(0)->trigger();
     QTRY_COMPARE(window->windowState(), Qt::WindowNoState);
-    QTRY_COMPARE(window->size(), QSize(940, 500));
+    QTRY_COMPARE(window->size(), WorkingSize());
     QVERIFY(window->isVisible());
 }
 

@@ -1,9 +1,16 @@
+#include "app/MainWindow.h"
+#include "engine/batch/BatchSettings.h"
 #include "platform/ProcessList.h"
+#include "platform/RunLock.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -24,10 +31,16 @@ bool OtherParafoldRuns()
     return false;
 }
 
-std::unique_ptr<QProcess> StartParafold()
+// `temporaryFolder`, when given, is where the copies look for each other's run lock.
+std::unique_ptr<QProcess> StartParafold(const QString &temporaryFolder = QString())
 {
     auto process = std::make_unique<QProcess>();
     process->setProcessChannelMode(QProcess::ForwardedChannels);
+    if (!temporaryFolder.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temporaryFolder);
+        process->setProcessEnvironment(environment);
+    }
     process->start(ParafoldPath(), QStringList());
     return process;
 }
@@ -50,6 +63,7 @@ class TestParafoldStart : public QObject
 private slots:
     void settingsFileBesideExecutable();
     void secondStartEndsFirst();
+    void busySecondStartLeavesTheRunAlone();
     void terminateEndsCleanly();
 };
 
@@ -87,6 +101,66 @@ void TestParafoldStart::secondStartEndsFirst()
     QVERIFY(secondRuns);
 }
 
+void TestParafoldStart::busySecondStartLeavesTheRunAlone()
+{
+    if (OtherParafoldRuns())
+        QSKIP("a Parafold outside this test runs, and a start could end that one");
+
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    const QString lockFile =
+        QDir(temporary.path()).filePath(QString::fromStdString(platform::RunLockFileName()));
+    auto first = StartParafold(temporary.path());
+    QVERIFY(first->waitForStarted());
+    QVERIFY(!first->waitForFinished(1500));
+
+    // A window here works on a run, held in its report opener, as a busy copy would.
+    const QString source = temporary.filePath(QStringLiteral("源"));
+    QVERIFY(QDir().mkpath(source));
+    QFile text(QDir(source).filePath(QStringLiteral("a.txt")));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("小云") == 6);
+    text.close();
+    QSemaphore reached;
+    QSemaphore proceed;
+    MainWindow window(SettingsFilePath(temporary.path()));
+    window.setRunLockPath(QFile::encodeName(lockFile).toStdString());
+    window.setReportOpener([&](const QString &) {
+        reached.release();
+        proceed.tryAcquire(1, 20000);
+    });
+    window.findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(source);
+    window.findChild<QLineEdit *>(QStringLiteral("lEdt_JustFindText"))
+        ->setText(QStringLiteral("小云"));
+    window.findChild<QPushButton *>(QStringLiteral("pBtn_JustFindText"))->click();
+    QVERIFY(reached.tryAcquire(1, 20000));
+
+    auto second = StartParafold(temporary.path());
+    QVERIFY(second->waitForStarted());
+    // It tells the user and waits for the message to be read, ending nothing.
+    const bool secondWaits = !second->waitForFinished(1500);
+    const bool firstRuns = !first->waitForFinished(500);
+    second->terminate();
+    const bool secondEnded = second->waitForFinished(10000);
+    const int secondCode = second->exitCode();
+    proceed.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isRunWorking(), 20000);
+
+    // The run over, the lock is free again and a new start ends the idle copy.
+    auto third = StartParafold(temporary.path());
+    QVERIFY(third->waitForStarted());
+    const bool firstEndedByThird = first->waitForFinished(10000);
+    Stop(*first);
+    Stop(*second);
+    Stop(*third);
+
+    QVERIFY(secondWaits);
+    QVERIFY(firstRuns);
+    QVERIFY(secondEnded);
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(secondCode, 1);
+    QVERIFY(firstEndedByThird);
+}
+
 void TestParafoldStart::terminateEndsCleanly()
 {
     if (OtherParafoldRuns())
@@ -104,5 +178,5 @@ void TestParafoldStart::terminateEndsCleanly()
     QCOMPARE(parafold->exitCode(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestParafoldStart)
+QTEST_MAIN(TestParafoldStart)
 #include "tst_parafoldstart.moc"

@@ -57,6 +57,7 @@ void CliBehaviour::init()
     WriteBytes(root->path(), QStringLiteral("in/replace"), Utf8("甲\n乙\n"));
     WriteBytes(root->path(), QStringLiteral("in/three"), Utf8("a\nb\nc\n"));
     WriteBytes(root->path(), QStringLiteral("in/gbk"), Gbk(QStringLiteral("小云\n")));
+    WriteBytes(root->path(), QStringLiteral("in/empty"), QByteArray());
     WriteBytes(root->path(), QStringLiteral("src/") + reportMatchedName, Utf8("stale\r\n"));
 }
 
@@ -176,6 +177,17 @@ void CliBehaviour::refusals_data()
         << Words("insert @SRC --text x --save-dir @SRC/sub/.. --report") << messageSameFolder;
     QTest::newRow("insert, source missing")
         << Words("insert @ROOT/none --text x --in-place") << messageFolderMissing;
+    QTest::newRow("insert, empty text")
+        << (Words("insert @SRC --text") << QString() << Words("--in-place --report"))
+        << messageEmptyInsert;
+    QTest::newRow("insert, empty text file")
+        << Words("insert @SRC --text-file @IN/empty --in-place --report") << messageEmptyInsert;
+    QTest::newRow("replace, save folder inside the source")
+        << Words("replace @SRC --find 小云 --replace b --save-dir @SRC/sub --report")
+        << messageSaveInsideSource;
+    QTest::newRow("insert, save folder deep inside the source")
+        << Words("insert @SRC --text x --save-dir @SRC/sub/deeper --report")
+        << messageSaveInsideSource;
     QTest::newRow("pairs, both missing: the save folder is named")
         << Words("replace-pairs @ROOT/none --find-file @IN/find --replace-file @IN/replace "
                  "--save-dir @ROOT/gone")

@@ -37,9 +37,12 @@ private:
 void TestLaunchChecks::initTestCase()
 {
     QVERIFY(QDir().mkpath(dir("src")));
-    QVERIFY(QDir().mkpath(dir("out")));
+    QVERIFY(QDir().mkpath(dir("out/in")));
+    QVERIFY(QDir().mkpath(dir("tree/sub")));
+    QVERIFY(QDir().mkpath(dir("tree2")));
     QVERIFY(WriteBytes(dir("file.txt"), "x"));
     QVERIFY(QFile::link(dir("src"), dir("src-link")));
+    QVERIFY(QFile::link(dir("tree"), dir("tree-link")));
 }
 
 void TestLaunchChecks::folderCheckMessage_data()
@@ -48,7 +51,7 @@ void TestLaunchChecks::folderCheckMessage_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("save");
     QTest::addColumn<bool>("saveInSource");
-    QTest::addColumn<QString>("findText");
+    QTest::addColumn<QString>("text"); // the search text, or the text to insert
     QTest::addColumn<QString>("message");
     const auto R = Operation::ReplaceText;
     const auto P = Operation::ReplacePairs;
@@ -87,6 +90,31 @@ void TestLaunchChecks::folderCheckMessage_data()
                                         << "src/" << false << find << messageSameFolder;
     QTest::newRow("same folder allowed in place") << R << "src"
                                                   << "src" << true << find << ok;
+    QTest::newRow("insert empty text") << I << "src"
+                                       << "out" << false << QString() << messageEmptyInsert;
+    QTest::newRow("insert empty text in place") << I << "src"
+                                                << "" << true << QString() << messageEmptyInsert;
+    QTest::newRow("save folder missing before empty insert")
+        << I << "src"
+        << "none" << false << QString() << messageSaveMissing;
+    QTest::newRow("empty insert before same folder")
+        << I << "src"
+        << "src" << false << QString() << messageEmptyInsert;
+    QTest::newRow("replace save inside source")
+        << R << "tree/"
+        << "tree/sub" << false << find << messageSaveInsideSource;
+    QTest::newRow("pairs save inside source by link")
+        << P << "tree"
+        << "tree-link/sub/" << false << find << messageSaveInsideSource;
+    QTest::newRow("insert save inside source given by link")
+        << I << "tree-link"
+        << "tree/sub" << false << find << messageSaveInsideSource;
+    QTest::newRow("source inside save is fine") << I << "out/in"
+                                                << "out" << false << find << ok;
+    QTest::newRow("sibling with the source's name as prefix") << R << "tree"
+                                                              << "tree2" << false << find << ok;
+    QTest::newRow("inside allowed in place") << R << "tree"
+                                             << "tree/sub" << true << find << ok;
 }
 
 void TestLaunchChecks::folderCheckMessage()
@@ -95,13 +123,14 @@ void TestLaunchChecks::folderCheckMessage()
     QFETCH(QString, source);
     QFETCH(QString, save);
     QFETCH(bool, saveInSource);
-    QFETCH(QString, findText);
+    QFETCH(QString, text);
     QFETCH(QString, message);
     BatchSettings settings;
     settings.sourceDir = source.isEmpty() ? source : temp.filePath(source);
     settings.saveDir = save.isEmpty() ? save : temp.filePath(save);
     settings.saveInSource = saveInSource;
-    settings.findText = findText;
+    settings.findText = text;
+    settings.insertText = text;
     QCOMPARE(FolderCheckMessage(operation, settings), message);
 }
 
@@ -137,6 +166,7 @@ void TestLaunchChecks::sameFolder_data()
     QTest::newRow("trailing slash") << dir("src/") << dir("src") << true;
     QTest::newRow("dot dot") << dir("out/../src") << dir("src") << true;
     QTest::newRow("link") << dir("src-link") << dir("src") << true;
+    QTest::newRow("not made yet, below a link") << dir("src-link/new/") << dir("src/new") << true;
     QTest::newRow("different") << dir("src") << dir("out") << false;
     QTest::newRow("missing alike") << dir("gone/") << dir("gone") << true;
     QTest::newRow("empty") << QString() << QString() << false;
