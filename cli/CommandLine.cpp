@@ -13,8 +13,9 @@ enum CommandBit : unsigned
     OnPairs = 2,
     OnInsert = 4,
     OnFind = 8,
+    OnUndo = 16,
     OnEdits = OnReplace | OnPairs | OnInsert,
-    OnAll = OnEdits | OnFind,
+    OnRuns = OnEdits | OnFind,
 };
 
 enum class Key
@@ -37,6 +38,9 @@ enum class Key
     Quiet,
     Help,
     Version,
+    NoJournal,
+    List,
+    Run,
 };
 
 struct OptionRule
@@ -60,13 +64,16 @@ const OptionRule optionRules[] = {
     {Key::SaveDir, "save-dir", 0, true, OnEdits},
     {Key::InPlace, "in-place", 0, false, OnEdits},
     {Key::Bom, "bom", 0, false, OnEdits},
-    {Key::NoUtf16, "no-utf16", 0, false, OnAll},
-    {Key::DryRun, "dry-run", 0, false, OnAll},
-    {Key::Report, "report", 0, false, OnAll},
-    {Key::Null, "null", '0', false, OnAll},
-    {Key::Quiet, "quiet", 'q', false, OnAll},
-    {Key::Help, "help", 'h', false, OnAll},
-    {Key::Version, "version", 0, false, OnAll},
+    {Key::NoJournal, "no-journal", 0, false, OnEdits},
+    {Key::NoUtf16, "no-utf16", 0, false, OnRuns},
+    {Key::DryRun, "dry-run", 0, false, OnRuns | OnUndo},
+    {Key::Report, "report", 0, false, OnRuns},
+    {Key::Null, "null", '0', false, OnRuns | OnUndo},
+    {Key::Quiet, "quiet", 'q', false, OnRuns | OnUndo},
+    {Key::List, "list", 0, false, OnUndo},
+    {Key::Run, "run", 0, true, OnUndo},
+    {Key::Help, "help", 'h', false, OnRuns | OnUndo},
+    {Key::Version, "version", 0, false, OnRuns | OnUndo},
 };
 
 struct CommandRule
@@ -81,6 +88,7 @@ const CommandRule commandRules[] = {
     {"replace-pairs", Operation::ReplacePairs, OnPairs},
     {"insert", Operation::InsertText, OnInsert},
     {"find", Operation::FindText, OnFind},
+    {"undo", Operation::FindText, OnUndo},
 };
 
 const OptionRule *FindLong(QStringView name)
@@ -134,6 +142,7 @@ public:
         if (!command)
             return usage(QStringLiteral("unknown command '%1'").arg(first));
         commandBit = command->bit;
+        result.request.undo = command->bit == OnUndo;
         result.request.operation = command->operation;
 
         QStringList positionals;
@@ -301,6 +310,15 @@ private:
         case Key::Quiet:
             request.quiet = true;
             break;
+        case Key::NoJournal:
+            request.noJournal = true;
+            break;
+        case Key::List:
+            request.list = true;
+            break;
+        case Key::Run:
+            request.runId = value;
+            break;
         case Key::Help:
         case Key::Version:
             break;
@@ -324,6 +342,13 @@ private:
     bool checkCombination()
     {
         const CommandRequest &request = result.request;
+        if (request.undo) {
+            if (request.list && (given(Key::Run) || request.dryRun))
+                return fail(QStringLiteral("--list cannot be combined with --run or --dry-run"));
+            if (given(Key::Run) && request.runId.isEmpty())
+                return fail(QStringLiteral("--run needs the name of a run (see --list)"));
+            return true;
+        }
         switch (request.operation) {
         case Operation::ReplaceText:
             if (!require(Key::Find) || !require(Key::Replace))

@@ -8,6 +8,7 @@
 // One invocation of parafold-cli, as the user typed it.
 struct CommandRequest
 {
+    bool undo = false; // the undo command; operation is then not used
     Operation operation = Operation::FindText;
     QString source;
     QString saveDir;
@@ -29,6 +30,9 @@ struct CommandRequest
     bool report = false;
     bool nullSeparated = false;
     bool quiet = false;
+    bool noJournal = false;
+    bool list = false; // undo --list
+    QString runId;     // undo --run
 };
 
 struct ParsedCommandLine

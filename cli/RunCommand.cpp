@@ -10,9 +10,6 @@
 #include <QDir>
 #include <cstring>
 
-namespace {
-
-// Absolute and clean, with one trailing "/" as the window's folder picker gives it.
 QString AbsoluteFolder(const QString &path)
 {
     if (path.isEmpty())
@@ -23,6 +20,8 @@ QString AbsoluteFolder(const QString &path)
     return folder;
 }
 
+namespace {
+
 // Fills settings as the window's launch captures them; false with a message when the
 // run must not start.
 bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message)
@@ -32,6 +31,7 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
     if (request.operation != Operation::FindText) {
         settings.withBom = request.withBom;
         settings.saveInSource = request.inPlace;
+        settings.journal = !request.noJournal;
         settings.saveDir = request.inPlace ? QString() : AbsoluteFolder(request.saveDir);
     }
     switch (request.operation) {
@@ -130,6 +130,9 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     for (const auto &[path, reason] : result.unwrittenReports)
         console.printLine(QStringLiteral("parafold-cli: cannot write the report %1: %2")
                               .arg(QDir::toNativeSeparators(path), reason));
+    // Dropped undo history is news even to a quiet caller.
+    if (!result.journalNote.isEmpty())
+        console.printLine(QStringLiteral("parafold-cli: ") + result.journalNote);
     if (console.stdoutError() != 0) {
         console.printLine(QStringLiteral("parafold-cli: cannot write the list to stdout: %1")
                               .arg(QString::fromLocal8Bit(std::strerror(console.stdoutError()))));

@@ -2,6 +2,7 @@
 
 #include "cli/CommandLine.h"
 
+#include <QString>
 #include <atomic>
 
 class Console;
@@ -19,3 +20,6 @@ enum ExitStatus
 // whether that came from a signal.
 int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
                const std::atomic_bool &interrupted);
+
+// Absolute and clean, with one trailing "/" as the window's folder picker gives it.
+QString AbsoluteFolder(const QString &path);

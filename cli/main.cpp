@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "cli/HelpText.h"
 #include "cli/RunCommand.h"
+#include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
 
 #include <QCoreApplication>
@@ -68,5 +69,7 @@ int main(int argc, char *argv[])
         break;
     }
     InstallSignalHandlers();
+    if (parsed.request.undo)
+        return UndoCommand(parsed.request, console, stopRequested, interruptedBySignal);
     return RunCommand(parsed.request, console, stopRequested, interruptedBySignal);
 }

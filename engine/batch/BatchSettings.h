@@ -20,6 +20,7 @@ struct BatchSettings
     bool detectUtf16 = false;
     bool withBom = false;
     bool saveInSource = false;
+    bool journal = true; // keep what an in-place run replaces, so that it can be undone
     QString findText;
     QString replaceText;
     QStringList findLines;

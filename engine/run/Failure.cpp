@@ -9,6 +9,7 @@ const QString reasonWriteFailed = QStringLiteral("无法写入目标文件");
 const QString reasonTargetIsSource = QStringLiteral("目标是源文件本身,未覆盖");
 const QString reasonTargetIsOtherSource = QStringLiteral("目标是另一个源文件,未覆盖");
 const QString reasonFolderUnreadable = QStringLiteral("无法读取文件夹,其中的文件未处理");
+const QString reasonJournalFailed = QStringLiteral("无法保存原文件以供撤销,未修改");
 
 QString FileFailure::reason() const
 {
@@ -30,9 +31,11 @@ QString FileFailure::reason() const
     case FailureKind::TargetIsOtherSource:
         return reasonTargetIsOtherSource;
     case FailureKind::FolderUnreadable:
+        return reasonFolderUnreadable;
+    case FailureKind::JournalFailed:
         break;
     }
-    return reasonFolderUnreadable;
+    return reasonJournalFailed;
 }
 
 QString FileFailure::describe() const

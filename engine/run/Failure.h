@@ -16,6 +16,7 @@ enum class FailureKind
     TargetIsSource,
     TargetIsOtherSource,
     FolderUnreadable, // a folder of the source tree: its files are unknown
+    JournalFailed,
 };
 
 struct FileFailure
@@ -38,3 +39,4 @@ extern const QString reasonWriteFailed;         // "无法写入目标文件"
 extern const QString reasonTargetIsSource;      // "目标是源文件本身,未覆盖"
 extern const QString reasonTargetIsOtherSource; // "目标是另一个源文件,未覆盖"
 extern const QString reasonFolderUnreadable;    // "无法读取文件夹,其中的文件未处理"
+extern const QString reasonJournalFailed;       // "无法保存原文件以供撤销,未修改"

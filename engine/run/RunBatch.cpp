@@ -2,6 +2,7 @@
 
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
+#include "engine/journal/RunJournal.h"
 #include "engine/report/Reports.h"
 #include "engine/run/DecisionPipeline.h"
 #include "engine/run/TextFile.h"
@@ -67,6 +68,13 @@ public:
         if (operation != Operation::FindText && !settings.saveInSource)
             sourceFiles.emplace(files);
         this->sourceFiles = sourceFiles ? &*sourceFiles : nullptr;
+        std::optional<RunJournal> journal;
+        if (operation != Operation::FindText && settings.saveInSource && settings.journal &&
+            !options.dryRun)
+            journal.emplace(settings.sourceDir, operation,
+                            options.journalByCopy ? RunJournal::Keep::Copy
+                                                  : RunJournal::Keep::LinkOrCopy);
+        this->journal = journal ? &*journal : nullptr;
         // Files are read and decided ahead on worker threads; everything the caller sees, and
         // every write, happens here in scan order.
         DecisionPipeline decisions(static_cast<int>(textFiles.size()), [&](int job) {
@@ -83,6 +91,10 @@ public:
             ++result.scanned;
             if (IsTextFileName(file.name))
                 finish(files, file, decisions.take());
+        }
+        if (journal) {
+            result.journalNote = journal->finish();
+            result.journalRunId = journal->runId();
         }
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
         result.statistics =
@@ -115,6 +127,7 @@ private:
         task.writes = operation != Operation::FindText;
         task.detectUtf16 = settings.detectUtf16;
         task.withBom = settings.withBom;
+        task.journaled = journal != nullptr;
         return task;
     }
 
@@ -127,12 +140,14 @@ private:
 
         WriteTarget target;
         target.sourcePath = sourcePath;
+        target.relativePath = files.relativePath(file);
         if (operation != Operation::FindText)
-            target.targetPath = TargetPath(sourcePath, files.relativePath(file), settings.saveDir,
+            target.targetPath = TargetPath(sourcePath, target.relativePath, settings.saveDir,
                                            settings.saveInSource);
         target.saveInSource = settings.saveInSource;
         target.dryRun = options.dryRun;
         target.sourceFiles = sourceFiles;
+        target.journal = journal;
         const FileOutcome outcome = FinishTextFile(std::move(decision), target);
 
         Notify(observer.fileHandled, outcome.bytes);
@@ -174,6 +189,7 @@ private:
     const RunOptions &options;
     RunResult result;
     const ScannedFileSet *sourceFiles = nullptr;
+    RunJournal *journal = nullptr;
     QStringList failedList;
     QStringList foundList;
 };

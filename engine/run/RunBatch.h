@@ -35,6 +35,7 @@ struct RunOptions
     bool dryRun = false;                    // decide every file, write nothing at all
     bool writeReports = true;               // write the report files into the source folder
     const std::atomic_bool *stop = nullptr; // when set, the run ends after the file in hand
+    bool journalByCopy = false; // keep originals by copy, as where hard links are refused
 };
 
 struct RunResult
@@ -48,6 +49,11 @@ struct RunResult
     QString statistics;
     // Reports that could not be written, each with the system's words for it.
     std::vector<std::pair<QString, QString>> unwrittenReports;
+    // The journal that can undo an in-place run; empty when nothing was replaced or the
+    // journal was turned off.
+    QString journalRunId;
+    // Not empty when older runs were dropped from the journal to make room.
+    QString journalNote;
     // Not empty when an editing run was refused before it scanned anything, as it would lose
     // data or have to guess: pair lists of different lengths, no save folder given, or a save
     // folder that is the source folder. No observer member is called then. A save folder that

@@ -3,6 +3,7 @@
 #include "engine/codec/TextCodec.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
+#include "engine/journal/ContentHash.h"
 #include "engine/scan/ScannedFileSet.h"
 
 #include <QDir>
@@ -55,10 +56,11 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
     const bool notText = task.writes && encoding != TextEncoding::Utf16Le &&
                          encoding != TextEncoding::Utf16Be && bytes.contains('\0');
     DecodedText decoded = DecodeBytes(bytes, encoding, task.writes);
-    bytes = QByteArray();
     NormaliseLineEnds(decoded.text);
     if (!rule.apply(decoded.text))
         return Settled(FileOutcome::Unchanged, size);
+    const quint64 originalHash = task.journaled && task.writes ? ContentHash(bytes) : 0;
+    bytes = QByteArray();
     if (!task.writes)
         return Settled(FileOutcome::Changed, size);
     if (notText)
@@ -71,6 +73,9 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
     FileDecision decision = Settled(FileOutcome::Changed, size);
     decision.toWrite = true;
     decision.newBytes = std::move(*encoded);
+    if (task.journaled)
+        decision.replaced = {originalHash, decision.newBytes.size(),
+                             ContentHash(decision.newBytes)};
     return decision;
 }
 
@@ -87,6 +92,10 @@ FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
     QString error;
     if (!MakeFolderPath(FolderOf(target.targetPath), &error))
         return Failed(FailureKind::FolderFailed, outcome.bytes, error);
+    if (target.saveInSource && target.journal &&
+        !target.journal->keepOriginal(target.targetPath, target.relativePath, decision.replaced,
+                                      &error))
+        return Failed(FailureKind::JournalFailed, outcome.bytes, error);
     if (!WriteTextFile(target.targetPath, decision.newBytes, &error))
         return Failed(FailureKind::WriteFailed, outcome.bytes, error);
     return outcome;

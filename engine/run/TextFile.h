@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/journal/RunJournal.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/Failure.h"
 
@@ -12,6 +13,7 @@ struct FileTask
     bool writes = false; // changed files are written; otherwise the file is only tested
     bool detectUtf16 = false;
     bool withBom = false;
+    bool journaled = false; // hash the original and the new bytes for the run's journal
 };
 
 struct FileOutcome
@@ -34,6 +36,7 @@ struct FileDecision
     FileOutcome outcome;
     bool toWrite = false; // a changed file whose new bytes are to be written
     QByteArray newBytes;
+    ReplacedContent replaced; // for a journaled task
 };
 
 // Reads the bytes, decides the encoding, settles the file from its bytes where the rule
@@ -46,11 +49,14 @@ class ScannedFileSet;
 struct WriteTarget
 {
     QString sourcePath;
+    QString relativePath; // below the scanned folder
     QString targetPath;
     bool saveInSource = false;
     bool dryRun = false;
     // With saveInSource cleared, the files of the scan, none of which may be overwritten.
     const ScannedFileSet *sourceFiles = nullptr;
+    // With saveInSource set, keeps each original before it is replaced; may be null.
+    RunJournal *journal = nullptr;
 };
 
 // The decision's turn: writes the new bytes to the target, creating its folder.

@@ -2,6 +2,7 @@
 
 #include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
+#include "engine/journal/Journal.h"
 
 #include <QDir>
 #include <QSet>
@@ -74,7 +75,9 @@ public:
                 list.files.push_back({folderIndex, std::move(entry.name)});
         }
         for (const FolderEntry &entry : entries) {
-            if (entry.kind != FolderEntry::Folder || entry.hidden)
+            // The journal's name is not hidden on Windows; its originals are no input.
+            if (entry.kind != FolderEntry::Folder || entry.hidden ||
+                entry.name == journalFolderName)
                 continue;
             // Deeper folders are named by absolute paths.
             const QString subPath =

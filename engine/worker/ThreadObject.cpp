@@ -102,9 +102,13 @@ void ThreadObject::run(Operation operation)
     if (!result.refusal.isEmpty()) {
         emit ShowDisposingFile(result.refusal);
         emit Set_pBtn_Enable();
-    } else if (!result.unwrittenReports.empty()) {
-        // The list of failed files would be lost without a word.
-        emit ShowDisposingFile(WithReportFailure(result.statistics));
+    } else if (!result.unwrittenReports.empty() || !result.journalNote.isEmpty()) {
+        // The list of failed files would be lost without a word; so would dropped undo runs.
+        QString line = result.unwrittenReports.empty() ? result.statistics
+                                                       : WithReportFailure(result.statistics);
+        if (!result.journalNote.isEmpty())
+            line += QLatin1Char('\n') + result.journalNote;
+        emit ShowDisposingFile(line);
     }
     stop = false;
     emit runDone();

@@ -1,0 +1,89 @@
+#include "cli/UndoCommand.h"
+
+#include "cli/Console.h"
+#include "cli/RunCommand.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
+#include "engine/journal/Journal.h"
+#include "engine/journal/Undo.h"
+
+namespace {
+
+QString Megabytes(qint64 bytes)
+{
+    return QString::number(bytes / 1048576.0, 'f', 1) + QStringLiteral(" MB");
+}
+
+int ListRuns(const QString &source, Console &console)
+{
+    const std::vector<JournalRun> runs = ReadJournal(source);
+    qint64 total = 0;
+    QString text;
+    for (const JournalRun &run : runs) {
+        total += run.originalBytes;
+        QString state;
+        if (run.undone)
+            state = QStringLiteral("  undone");
+        else if (!run.finished)
+            state = QStringLiteral("  interrupted");
+        text += QStringLiteral("%1  %2  %3  %4 files  %5%6\n")
+                    .arg(run.id, JournalTimeText(run.startedMs), run.operation.leftJustified(13))
+                    .arg(run.files, 6)
+                    .arg(Megabytes(run.originalBytes), state);
+    }
+    console.printOut(text);
+    console.printLine(QStringLiteral("%1 run(s), %2 kept; the journal keeps the last %3 runs "
+                                     "while they stay within %4 MB")
+                          .arg(runs.size())
+                          .arg(Megabytes(total))
+                          .arg(journalKeptRuns)
+                          .arg(journalLimitMegabytes));
+    return runs.empty() ? ExitNoneFound : ExitFound;
+}
+
+} // namespace
+
+int UndoCommand(const CommandRequest &request, Console &console, const std::atomic_bool &stop,
+                const std::atomic_bool &interrupted)
+{
+    const QString source = AbsoluteFolder(request.source);
+    if (!FolderExists(source)) {
+        console.printLine(messageSourceMissing);
+        return ExitFailure;
+    }
+    if (request.list)
+        return ListRuns(source, console);
+
+    QString message;
+    const std::optional<JournalRun> run = FindUndoRun(source, request.runId, message);
+    if (!run) {
+        console.printLine(message);
+        return request.runId.isEmpty() ? ExitNoneFound : ExitFailure;
+    }
+    const UndoResult result = UndoRun(
+        source, *run, request.dryRun,
+        [&](const UndoFile &file) {
+            if (file.status == UndoFile::Restored)
+                console.writeFound(file.nativePath);
+            else if (file.status != UndoFile::AlreadyOriginal)
+                console.printLine(file.nativePath + QStringLiteral(": ") + file.reason);
+            console.flushFoundIfDue();
+        },
+        &stop);
+    console.flushFound();
+
+    if (!request.quiet) {
+        const QString done = request.dryRun ? QStringLiteral("将恢复") : QStringLiteral("恢复");
+        console.printLine(QStringLiteral("撤销%1的修改(%2):%3文件%4个,已是原样%5个,未恢复%6个。")
+                              .arg(JournalTimeText(run->startedMs), run->operation, done)
+                              .arg(result.restored)
+                              .arg(result.alreadyOriginal)
+                              .arg(result.notRestored));
+    }
+    if (result.stopped && interrupted) {
+        console.printLine(QStringLiteral(
+            "parafold-cli: interrupted; the files after the one in hand were not restored"));
+        return ExitInterrupted;
+    }
+    return result.notRestored > 0 ? ExitFailure : ExitFound;
+}

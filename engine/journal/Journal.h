@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+// The journal of in-place runs: the folder .parafold-journal at the top of the source
+// folder holds one folder per run, named by the run's start time. A run's folder holds the
+// entry list "entries.tsv" and, in "originals", the replaced files under their entry
+// numbers; "undone" marks a run whose files are all back. The scan never enters it.
+
+extern const QString journalFolderName; // ".parafold-journal"
+
+// Retention: the last runs are kept, fewer when their originals together pass the limit.
+constexpr int journalKeptRuns = 10;
+constexpr qint64 journalLimitMegabytes = 2048;
+
+struct JournalEntry
+{
+    int number = 0; // the original's file name in "originals"
+    qint64 originalSize = 0;
+    qint64 originalModifiedMs = 0; // milliseconds since 1970, UTC
+    quint64 originalHash = 0;
+    qint64 writtenSize = 0;
+    quint64 writtenHash = 0;
+    QString relativePath; // below the source folder, "/" separators
+};
+
+struct JournalRun
+{
+    QString id; // the folder's name
+    QString folder;
+    QString operation; // the command line's name of it: replace, replace-pairs, insert
+    qint64 startedMs = 0;
+    bool finished = false; // false while the run works, or when it was killed
+    bool undone = false;
+    int files = 0;
+    qint64 originalBytes = 0;
+    std::vector<JournalEntry> entries; // only when read with them
+
+    QString originalPath(const JournalEntry &entry) const;
+};
+
+QString JournalFolder(const QString &sourceDir);
+
+// Every run of the source folder's journal, oldest first. Without entries, a finished run
+// is summed up from its last line alone.
+std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries = false);
+// One run; false when its folder holds no readable entry list.
+bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries);
+
+// The lines of entries.tsv, each ended by a line feed.
+QByteArray JournalHeader(const QString &operation, qint64 startedMs);
+QByteArray JournalEntryLine(const JournalEntry &entry);
+QByteArray JournalFinishedLine(int files, qint64 originalBytes);
+
+// Marks a run as undone.
+bool MarkJournalRunUndone(const JournalRun &run);
+
+// "2026-12-07 10:30:12" in local time.
+QString JournalTimeText(qint64 ms);

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "engine/batch/BatchSettings.h"
+#include "engine/journal/Journal.h"
+
+#include <QFile>
+#include <QString>
+
+// What the journal needs to know of a file's new content and of the original it replaces,
+// taken while the file was decided.
+struct ReplacedContent
+{
+    quint64 originalHash = 0;
+    qint64 writtenSize = 0;
+    quint64 writtenHash = 0;
+};
+
+// The journal of one in-place run, written as the run goes. Its folder is made when the
+// first file is about to be replaced, so a run that changes nothing leaves no trace.
+class RunJournal
+{
+public:
+    enum class Keep
+    {
+        LinkOrCopy, // a hard link where the file system has them, otherwise a copy
+        Copy,       // always a copy, as where hard links are refused
+    };
+
+    RunJournal(const QString &sourceDir, Operation operation, Keep keep = Keep::LinkOrCopy);
+
+    RunJournal(const RunJournal &) = delete;
+    RunJournal &operator=(const RunJournal &) = delete;
+
+    // Call just before the file at path is replaced: keeps the original and writes its
+    // entry through to the system, so that a kill after this call leaves an entry that
+    // restores it. False, with the reason, when the original could not be kept; the file
+    // must then not be replaced.
+    bool keepOriginal(const QString &path, const QString &relativePath,
+                      const ReplacedContent &content, QString *error);
+
+    // The run is over: closes its entry list and drops the oldest runs beyond the limits.
+    // Returns a note for the user when a run was dropped, otherwise nothing.
+    QString finish();
+
+    // Empty until the run's folder has been made.
+    QString runId() const { return id; }
+
+private:
+    bool open(QString *error);
+    bool create(QString *error);
+    bool keep(const QString &path, const QString &keptPath, QString *error) const;
+    QString dropOldRuns() const;
+
+    const QString sourceDir;
+    const QString operation;
+    const Keep method;
+    const qint64 startedMs;
+    QString id;
+    QString runFolder;
+    QString openError;
+    QFile entries;
+    int files = 0;
+    qint64 originalBytes = 0;
+};
+
+// The command line's name of an operation, as the journal records it.
+QString OperationName(Operation operation);

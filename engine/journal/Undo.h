@@ -1,0 +1,52 @@
+#pragma once
+
+#include "engine/journal/Journal.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <optional>
+
+// Undo of an in-place run from its journal. Each file is put back through a new file and a
+// rename, and only when it still holds exactly what the run wrote: a later edit is never
+// overwritten. Undo deletes no file and creates none that was not there after the run.
+
+struct UndoFile
+{
+    enum Status
+    {
+        Restored,        // back as before the run (with a dry run: would be)
+        AlreadyOriginal, // holds the original already: never replaced, or restored before
+        Refused,         // changed or gone since the run, or its kept original is not whole
+        Failed,          // could not be read or written
+    };
+    QString nativePath;
+    Status status = Restored;
+    QString reason; // for Refused and Failed
+};
+
+struct UndoResult
+{
+    QString runId;
+    int restored = 0;
+    int alreadyOriginal = 0;
+    int notRestored = 0; // refused or failed
+    bool stopped = false;
+};
+
+extern const QString reasonChangedSinceRun; // "修改后又被改动过,未恢复"
+extern const QString reasonGoneSinceRun;    // "文件已不存在,未恢复"
+extern const QString reasonOriginalLost; // "撤销记录中的原文件缺失或已被改动,无法恢复"
+extern const QString messageNothingToUndo; // "没有可撤销的修改"
+
+// The run that undo takes: the one named by runId, otherwise the last one not undone yet.
+// Empty with a message when there is none.
+std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &runId,
+                                      QString &message);
+
+// Puts the run's files back, or with dryRun only tells what it would do. A run whose files
+// are all back is marked undone, so the next undo takes the run before it. fileDone is
+// called for every entry in journal order; stop ends the undo after the file in hand.
+UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
+                   const std::function<void(const UndoFile &)> &fileDone,
+                   const std::atomic_bool *stop = nullptr);

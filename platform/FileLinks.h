@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A second name for an existing file, and the size and modification time of a file. Plain
+// C++ on the operating system's own interface, like the rest of this folder.
+namespace platform {
+
+#ifdef _WIN32
+using NativePath = std::wstring; // UTF-16, as the wide Win32 calls take it
+#else
+using NativePath = std::string; // the file system's own bytes
+#endif
+
+// Makes newName a hard link to existing. False where the file system has no hard links
+// (FAT, some network shares), across file systems, or when newName exists.
+bool LinkFile(const NativePath &existing, const NativePath &newName);
+
+struct FileStamp
+{
+    std::int64_t size = 0;
+    std::int64_t modifiedMs = 0; // milliseconds since 1970-01-01 UTC
+};
+
+// The stamp of the file itself (a link is not followed). False when it cannot be read.
+bool ReadFileStamp(const NativePath &path, FileStamp &stamp);
+
+} // namespace platform

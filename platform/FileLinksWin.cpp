@@ -1,0 +1,25 @@
+#include "platform/FileLinks.h"
+
+#include <windows.h>
+
+namespace platform {
+
+bool LinkFile(const NativePath &existing, const NativePath &newName)
+{
+    return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
+}
+
+bool ReadFileStamp(const NativePath &path, FileStamp &stamp)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    stamp.size = (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // FILETIME counts 100 ns steps since 1601-01-01.
+    const std::int64_t ticks = (std::int64_t(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                               data.ftLastWriteTime.dwLowDateTime;
+    stamp.modifiedMs = ticks / 10000 - 11644473600000LL;
+    return true;
+}
+
+} // namespace platform
