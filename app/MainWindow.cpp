@@ -3,6 +3,7 @@
 #include "Version.h"
 #include "app/ConfigFile.h"
 #include "app/SystemTray.h"
+#include "app/UndoControl.h"
 #include "ui_mainwindow.h"
 
 #include "engine/batch/BatchSettings.h"
@@ -129,6 +130,9 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     connect(trayIcon, &SystemTray::showWidget, this, &MainWindow::ShowSoftWindow);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::SystemTrayActivated);
     trayIcon->setQuitGuard([this] { return MayQuit(); });
+    new UndoControl(
+        {ui->pBtn_MustRead, trayIcon, ui->lEdt_SourcePath, ui->lb_ShowDisposingFile},
+        settingsFilePath, [this] { return runWorks; }, this);
 
     // Centred for the form's full height, then shown shorter.
     windowHeight = working.height();

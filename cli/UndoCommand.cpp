@@ -72,14 +72,8 @@ int UndoCommand(const CommandRequest &request, Console &console, const std::atom
         &stop);
     console.flushFound();
 
-    if (!request.quiet) {
-        const QString done = request.dryRun ? QStringLiteral("将恢复") : QStringLiteral("恢复");
-        console.printLine(QStringLiteral("撤销%1的修改(%2):%3文件%4个,已是原样%5个,未恢复%6个。")
-                              .arg(JournalTimeText(run->startedMs), run->operation, done)
-                              .arg(result.restored)
-                              .arg(result.alreadyOriginal)
-                              .arg(result.notRestored));
-    }
+    if (!request.quiet)
+        console.printLine(UndoSummaryLine(*run, result, request.dryRun));
     if (result.stopped && interrupted) {
         console.printLine(QStringLiteral(
             "parafold-cli: interrupted; the files after the one in hand were not restored"));

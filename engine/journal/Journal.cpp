@@ -16,6 +16,7 @@ const QString entriesName = QStringLiteral("entries.tsv");
 const QString originalsName = QStringLiteral("originals");
 const QString undoneName = QStringLiteral("undone");
 const QByteArray magic = QByteArrayLiteral("parafold-journal\t1");
+const QString droppedPrefix = QStringLiteral(".dropped-");
 
 // File names may hold tabs and line breaks; the escape keeps one entry on one line.
 QByteArray EscapePath(const QString &path)
@@ -136,6 +137,8 @@ std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries)
     std::vector<JournalRun> runs;
     const QDir journal(JournalFolder(sourceDir));
     for (const QString &name : journal.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (name.startsWith(droppedPrefix))
+            continue;
         JournalRun run;
         if (ReadJournalRun(journal.filePath(name), run, withEntries))
             runs.push_back(std::move(run));
@@ -169,6 +172,25 @@ QByteArray JournalFinishedLine(int files, qint64 originalBytes)
 {
     return "finished\t" + QByteArray::number(files) + '\t' + QByteArray::number(originalBytes) +
            '\n';
+}
+
+bool DropJournalRun(const JournalRun &run)
+{
+    QDir journal = QFileInfo(run.folder).dir();
+    const QString dropped = droppedPrefix + run.id;
+    if (!journal.rename(run.id, dropped))
+        return false;
+    QDir(journal.filePath(dropped)).removeRecursively();
+    return true;
+}
+
+void RemoveDroppedRuns(const QString &sourceDir)
+{
+    const QDir journal(JournalFolder(sourceDir));
+    const QStringList dropped = journal.entryList({droppedPrefix + QLatin1Char('*')},
+                                                  QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : dropped)
+        QDir(journal.filePath(name)).removeRecursively();
 }
 
 bool MarkJournalRunUndone(const JournalRun &run)

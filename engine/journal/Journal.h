@@ -54,6 +54,12 @@ QByteArray JournalHeader(const QString &operation, qint64 startedMs);
 QByteArray JournalEntryLine(const JournalEntry &entry);
 QByteArray JournalFinishedLine(int files, qint64 originalBytes);
 
+// Takes a run out of the journal: renamed out of sight first, so that a kill while its
+// files are deleted leaves no run with originals missing. False when it stays.
+bool DropJournalRun(const JournalRun &run);
+// Finishes the deletion of runs dropped before.
+void RemoveDroppedRuns(const QString &sourceDir);
+
 // Marks a run as undone.
 bool MarkJournalRunUndone(const JournalRun &run);
 

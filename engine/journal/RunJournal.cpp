@@ -72,8 +72,9 @@ QString OperationName(Operation operation)
     return QStringLiteral("insert");
 }
 
-RunJournal::RunJournal(const QString &sourceDir, Operation operation, Keep keep)
-    : sourceDir(sourceDir), operation(OperationName(operation)), method(keep),
+RunJournal::RunJournal(const QString &sourceDir, Operation operation, Keep keep,
+                       const JournalLimits &limits)
+    : sourceDir(sourceDir), operation(OperationName(operation)), method(keep), limits(limits),
       startedMs(QDateTime::currentMSecsSinceEpoch())
 {}
 
@@ -162,6 +163,7 @@ QString RunJournal::finish()
 
 QString RunJournal::dropOldRuns() const
 {
+    RemoveDroppedRuns(sourceDir);
     std::vector<JournalRun> runs = ReadJournal(sourceDir);
     // This run is kept whatever its size: it is the one most likely to be undone.
     qint64 keptBytes = originalBytes;
@@ -174,14 +176,14 @@ QString RunJournal::dropOldRuns() const
             continue;
         keptBytes += run->originalBytes;
         ++keptRuns;
-        full = full || keptRuns > journalKeptRuns || keptBytes > (journalLimitMegabytes << 20);
-        if (full && QDir(run->folder).removeRecursively())
+        full = full || keptRuns > limits.runs || keptBytes > limits.bytes;
+        if (full && DropJournalRun(*run))
             dropped << JournalTimeText(run->startedMs);
     }
     if (dropped.isEmpty())
         return QString();
     return QStringLiteral("撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3")
-        .arg(journalKeptRuns)
-        .arg(journalLimitMegabytes)
+        .arg(limits.runs)
+        .arg(limits.bytes >> 20)
         .arg(dropped.join(QStringLiteral(", ")));
 }

@@ -15,6 +15,12 @@ struct ReplacedContent
     quint64 writtenHash = 0;
 };
 
+struct JournalLimits
+{
+    int runs = journalKeptRuns;
+    qint64 bytes = journalLimitMegabytes << 20;
+};
+
 // The journal of one in-place run, written as the run goes. Its folder is made when the
 // first file is about to be replaced, so a run that changes nothing leaves no trace.
 class RunJournal
@@ -26,7 +32,8 @@ public:
         Copy,       // always a copy, as where hard links are refused
     };
 
-    RunJournal(const QString &sourceDir, Operation operation, Keep keep = Keep::LinkOrCopy);
+    RunJournal(const QString &sourceDir, Operation operation, Keep keep = Keep::LinkOrCopy,
+               const JournalLimits &limits = JournalLimits());
 
     RunJournal(const RunJournal &) = delete;
     RunJournal &operator=(const RunJournal &) = delete;
@@ -54,6 +61,7 @@ private:
     const QString sourceDir;
     const QString operation;
     const Keep method;
+    const JournalLimits limits;
     const qint64 startedMs;
     QString id;
     QString runFolder;

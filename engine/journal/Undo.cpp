@@ -110,3 +110,13 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
         MarkJournalRunUndone(run);
     return result;
 }
+
+QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun)
+{
+    return QStringLiteral("撤销%1的修改(%2):%3文件%4个,已是原样%5个,未恢复%6个。")
+        .arg(JournalTimeText(run.startedMs), run.operation,
+             dryRun ? QStringLiteral("将恢复") : QStringLiteral("恢复"))
+        .arg(result.restored)
+        .arg(result.alreadyOriginal)
+        .arg(result.notRestored);
+}

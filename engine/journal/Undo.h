@@ -50,3 +50,6 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
 UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::function<void(const UndoFile &)> &fileDone,
                    const std::atomic_bool *stop = nullptr);
+
+// "撤销2026-12-07 10:30:12的修改(replace):恢复文件3个,已是原样0个,未恢复1个。"
+QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun);

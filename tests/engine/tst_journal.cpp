@@ -1,0 +1,264 @@
+#include "engine/batch/BatchSettings.h"
+#include "engine/journal/ContentHash.h"
+#include "engine/journal/Journal.h"
+#include "engine/journal/RunJournal.h"
+#include "engine/journal/Undo.h"
+#include "engine/run/RunBatch.h"
+#include "tests/engine/Fixture.h"
+
+#include <QDateTime>
+#include <QTest>
+
+using namespace fixture;
+
+Q_DECLARE_METATYPE(Operation)
+
+namespace {
+
+const QDateTime longAgo = QDateTime::fromSecsSinceEpoch(1500000000);
+
+// Every file below root but the journal, by relative path, with its bytes.
+QMap<QString, QByteArray> Contents(const QString &root)
+{
+    QMap<QString, QByteArray> contents;
+    for (const QString &entry : TreeListing(root)) {
+        if (!entry.startsWith(journalFolderName) && !entry.endsWith(QLatin1Char('/')))
+            contents[entry] = ReadBytes(QDir(root).filePath(entry));
+    }
+    return contents;
+}
+
+// Files in every encoding the codec writes back, each holding the search texts.
+void WriteMixedTree(const QString &root)
+{
+    const QString text = QStringLiteral("小云望着江水\n小吉没有说话\r\n");
+    const QMap<QString, QByteArray> files = {
+        {QStringLiteral("utf8.txt"), Utf8(text)},
+        {QStringLiteral("bom.txt"), Bom() + Utf8(text)},
+        {QStringLiteral("gbk.txt"), Gbk(text)},
+        {QStringLiteral("sub/le.txt"), Utf16(text, true)},
+        {QStringLiteral("sub/be.txt"), Utf16(text, false)},
+        {QStringLiteral("sub/deep/名字.TXT"), Gbk(text)},
+        {QStringLiteral("other.doc"), Utf8(text)},
+    };
+    for (auto file = files.begin(); file != files.end(); ++file) {
+        const QString path = QDir(root).filePath(file.key());
+        QVERIFY(WriteBytes(path, file.value()));
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadWrite));
+        QVERIFY(written.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void contentHash_data();
+    void contentHash();
+    void undoRestoresEveryFile_data();
+    void undoRestoresEveryFile();
+    void laterEditsAreNotOverwritten();
+    void journalIsNeverScanned();
+    void retentionDropsTheOldest_data();
+    void retentionDropsTheOldest();
+
+private:
+    RunResult run(Operation operation, bool byCopy = false);
+
+    std::unique_ptr<QTemporaryDir> temporary;
+    QString src;
+};
+
+void TestJournal::init()
+{
+    temporary = std::make_unique<QTemporaryDir>();
+    src = temporary->path() + QStringLiteral("/src/");
+    QVERIFY(QDir().mkpath(src));
+}
+
+RunResult TestJournal::run(Operation operation, bool byCopy)
+{
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.detectUtf16 = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    settings.findLines = Names({"小云", "小吉"});
+    settings.replaceLines = Names({"小吉", "阿吉"});
+    settings.insertText = QStringLiteral("【序】\n");
+    RunOptions options;
+    options.writeReports = false;
+    options.journalByCopy = byCopy;
+    return RunBatch(operation, settings, RunObserver(), options);
+}
+
+void TestJournal::contentHash_data()
+{
+    // Values from the reference implementation (xxhsum -H1).
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<quint64>("hash");
+    QTest::newRow("empty") << QByteArray() << Q_UINT64_C(0xef46db3751d8e999);
+    QTest::newRow("one byte") << QByteArray("a") << Q_UINT64_C(0xd24ec4f1a98c6e5b);
+    QTest::newRow("three bytes") << QByteArray("abc") << Q_UINT64_C(0x44bc2cf5ad770999);
+    QTest::newRow("stripes and every tail")
+        << QByteArray("0123456789abcdef0123456789abcdef0123456789abcdefXYZ12")
+        << Q_UINT64_C(0x4b0da477b3ead278);
+    QTest::newRow("1000 zeros") << QByteArray(1000, '\0') << Q_UINT64_C(0x0e2b1ef27944075a);
+}
+
+void TestJournal::contentHash()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(quint64, hash);
+    QCOMPARE(ContentHash(bytes), hash);
+}
+
+void TestJournal::undoRestoresEveryFile_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<bool>("byCopy");
+    QTest::newRow("replace, hard links") << Operation::ReplaceText << false;
+    QTest::newRow("replace, copies") << Operation::ReplaceText << true;
+    QTest::newRow("pairs, hard links") << Operation::ReplacePairs << false;
+    QTest::newRow("pairs, copies") << Operation::ReplacePairs << true;
+    QTest::newRow("insert, hard links") << Operation::InsertText << false;
+    QTest::newRow("insert, copies") << Operation::InsertText << true;
+}
+
+void TestJournal::undoRestoresEveryFile()
+{
+    QFETCH(Operation, operation);
+    QFETCH(bool, byCopy);
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+
+    const RunResult result = run(operation, byCopy);
+    QCOMPARE(result.changed, 6);
+    QVERIFY(Contents(src) != before);
+    QVERIFY(!result.journalRunId.isEmpty());
+
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    QCOMPARE(journaled->id, result.journalRunId);
+    QCOMPARE(int(journaled->entries.size()), 6);
+    for (const JournalEntry &entry : journaled->entries) {
+        QCOMPARE(ReadBytes(journaled->originalPath(entry)), before[entry.relativePath]);
+        QCOMPARE(entry.originalModifiedMs, longAgo.toMSecsSinceEpoch());
+        // A hard link is the old file itself, time and all; a copy is a new file.
+        const QDateTime keptTime = QFileInfo(journaled->originalPath(entry)).lastModified();
+        QCOMPARE(keptTime == longAgo, !byCopy);
+    }
+
+    QStringList restored;
+    const UndoResult undone = UndoRun(src, *journaled, false, [&](const UndoFile &file) {
+        QCOMPARE(file.status, UndoFile::Restored);
+        restored << file.nativePath;
+    });
+    QCOMPARE(undone.restored, 6);
+    QCOMPARE(Contents(src), before);
+    // The run is undone; there is nothing left to undo.
+    QVERIFY(!FindUndoRun(src, QString(), message));
+    QCOMPARE(message, messageNothingToUndo);
+}
+
+void TestJournal::laterEditsAreNotOverwritten()
+{
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    QCOMPARE(run(Operation::ReplaceText).changed, 6);
+    const QString edited = src + QStringLiteral("utf8.txt");
+    const QString deleted = src + QStringLiteral("gbk.txt");
+    QVERIFY(WriteBytes(edited, "edited after the run"));
+    QVERIFY(QFile::remove(deleted));
+
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    QMap<QString, QString> reasons;
+    const UndoResult undone = UndoRun(src, *journaled, false, [&](const UndoFile &file) {
+        if (file.status != UndoFile::Restored)
+            reasons[QDir::fromNativeSeparators(file.nativePath)] = file.reason;
+    });
+    QCOMPARE(undone.restored, 4);
+    QCOMPARE(undone.notRestored, 2);
+    QCOMPARE(reasons.value(edited), reasonChangedSinceRun);
+    QCOMPARE(reasons.value(deleted), reasonGoneSinceRun);
+    QCOMPARE(ReadBytes(edited), QByteArray("edited after the run"));
+    QVERIFY(!QFile::exists(deleted));
+    QCOMPARE(ReadBytes(src + QStringLiteral("sub/le.txt")), before[QStringLiteral("sub/le.txt")]);
+    // Not all back: the same run stays the one to undo.
+    QCOMPARE(FindUndoRun(src, QString(), message)->id, journaled->id);
+}
+
+void TestJournal::journalIsNeverScanned()
+{
+    WriteMixedTree(src);
+    BatchSettings find;
+    find.sourceDir = src;
+    find.searchTerms = QStringLiteral("小云");
+    RunOptions options;
+    options.writeReports = false;
+    const RunResult unjournaled = RunBatch(Operation::FindText, find, RunObserver(), options);
+    QCOMPARE(run(Operation::InsertText).changed, 6);
+    // The journal now holds the originals, and a .txt file put there by hand.
+    QVERIFY(
+        WriteBytes(JournalFolder(src) + QStringLiteral("/小云.txt"), Utf8(QStringLiteral("小云"))));
+    const RunResult after = RunBatch(Operation::FindText, find, RunObserver(), options);
+    QCOMPARE(after.scanned, unjournaled.scanned);
+    QCOMPARE(after.changed, unjournaled.changed);
+    QCOMPARE(run(Operation::InsertText).changed, 6);
+    QVERIFY(QFileInfo::exists(JournalFolder(src) + QStringLiteral("/小云.txt")));
+    QCOMPARE(ReadBytes(JournalFolder(src) + QStringLiteral("/小云.txt")),
+             Utf8(QStringLiteral("小云")));
+}
+
+void TestJournal::retentionDropsTheOldest_data()
+{
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<int>("bytesLimit");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("by count") << 5 << 1000000 << 3;
+    QTest::newRow("by size") << 5 << 25 << 2; // each run keeps 10 bytes
+    QTest::newRow("a run over the size on its own is kept") << 2 << 5 << 1;
+}
+
+void TestJournal::retentionDropsTheOldest()
+{
+    QFETCH(int, runs);
+    QFETCH(int, bytesLimit);
+    QFETCH(int, kept);
+    const QString file = src + QStringLiteral("a.txt");
+    QStringList ids;
+    QStringList notes;
+    for (int i = 0; i < runs; ++i) {
+        QVERIFY(WriteBytes(file, QByteArray::number(1000000000 + i)));
+        RunJournal journal(src, Operation::InsertText, RunJournal::Keep::LinkOrCopy,
+                           {3, bytesLimit});
+        QString error;
+        QVERIFY2(journal.keepOriginal(file, QStringLiteral("a.txt"), {}, &error),
+                 qPrintable(error));
+        notes << journal.finish();
+        ids << journal.runId();
+        // Runs are ordered by their start in milliseconds.
+        QTest::qWait(5);
+    }
+    QStringList left;
+    for (const JournalRun &run : ReadJournal(src))
+        left << run.id;
+    QCOMPARE(left, ids.mid(runs - kept));
+    QCOMPARE(notes.last().isEmpty(), kept == runs);
+    // Nothing else is left behind.
+    left.sort();
+    QCOMPARE(QDir(JournalFolder(src)).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+             left);
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
