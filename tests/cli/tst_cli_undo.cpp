@@ -1,0 +1,164 @@
+// parafold-cli undo: what it puts back, what it refuses, and a journal that survives kills.
+
+#include "engine/journal/Journal.h"
+#include "engine/journal/Undo.h"
+#include "tests/cli/CliFixture.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Every file below root by relative path, without the journal and without the temporary
+// file of a write that a kill cut short.
+QMap<QString, QByteArray> Files(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    const QMap<QString, QByteArray> all = Snapshot(root, false);
+    for (auto entry = all.begin(); entry != all.end(); ++entry) {
+        const QString name = QFileInfo(entry.key()).fileName();
+        if (!entry.key().startsWith(journalFolderName) && entry.value() != "<dir>" &&
+            !(name.startsWith(QLatin1String(".parafold-")) && name.endsWith(QLatin1String(".tmp"))))
+            files.insert(entry.key(), entry.value());
+    }
+    return files;
+}
+
+QStringList Args(const char *words, const QString &source)
+{
+    QStringList arguments = QString::fromUtf8(words).split(QLatin1Char(' '));
+    if (!source.isEmpty())
+        arguments.replaceInStrings(QStringLiteral("@SRC"), source);
+    return arguments;
+}
+
+int EntryLines(const QString &source)
+{
+    int lines = 0;
+    QDirIterator runs(JournalFolder(source), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (runs.hasNext())
+        lines += ReadBytes(runs.next() + QStringLiteral("/entries.tsv")).count("\nf\t");
+    return lines;
+}
+
+} // namespace
+
+class CliUndo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void undoListDryRunAndRefusal();
+    void killDuringRunThenUndo();
+};
+
+void CliUndo::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("list with run") << Args("undo @SRC --list --run x", QString()) << 2
+                                   << QStringLiteral("--list cannot be combined");
+    QTest::newRow("empty run") << (Args("undo @SRC --run", QString()) << QString()) << 2
+                               << QStringLiteral("--run needs");
+    QTest::newRow("no journal for find") << Args("find @SRC --terms a --no-journal", QString()) << 2
+                                         << QStringLiteral("does not apply");
+    QTest::newRow("nothing to undo") << Args("undo @SRC", QString()) << 1 << messageNothingToUndo;
+    QTest::newRow("no such run") << Args("undo @SRC --run 20000101-000000", QString()) << 2
+                                 << QStringLiteral("20000101-000000");
+}
+
+void CliUndo::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir root;
+    MakeSampleTree(root.path());
+    arguments.replaceInStrings(QStringLiteral("@SRC"), root.path());
+    const CliResult cli = RunCli(arguments);
+    QCOMPARE(cli.exitCode, exitCode);
+    QVERIFY2(QString::fromUtf8(cli.err).contains(message), cli.err.constData());
+}
+
+void CliUndo::undoListDryRunAndRefusal()
+{
+    QTemporaryDir root;
+    const QString src = root.path();
+    MakeSampleTree(src);
+    const QMap<QString, QByteArray> before = Files(src);
+
+    QCOMPARE(
+        RunCli(Args("replace @SRC --find 小吉 --replace X --in-place --no-journal", src)).exitCode,
+        0);
+    QVERIFY(!QFileInfo::exists(JournalFolder(src)));
+    QCOMPARE(RunCli(Args("undo @SRC", src)).exitCode, 1);
+    MakeSampleTree(src);
+
+    QCOMPARE(RunCli(Args("replace @SRC --find 小云 --replace 阿云 --in-place", src)).exitCode, 0);
+    const QMap<QString, QByteArray> edited = Files(src);
+    const CliResult list = RunCli(Args("undo @SRC --list", src));
+    QCOMPARE(list.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(list.out).count(QStringLiteral("replace")), 1);
+    QVERIFY(QString::fromUtf8(list.out).contains(QStringLiteral(" 3 files")));
+
+    const CliResult dry = RunCli(Args("undo @SRC --dry-run", src));
+    QCOMPARE(dry.exitCode, 0);
+    QCOMPARE(SplitList(dry.out, '\n').size(), 3);
+    QCOMPARE(Files(src), edited);
+
+    const QString later = src + QStringLiteral("/a.txt");
+    WriteBytes(src, QStringLiteral("a.txt"), "edited later");
+    const CliResult undo = RunCli(Args("undo @SRC", src));
+    QCOMPARE(undo.exitCode, 2);
+    QVERIFY(
+        QString::fromUtf8(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun));
+    QCOMPARE(SplitList(undo.out, '\n').size(), 2);
+    QMap<QString, QByteArray> expected = before;
+    expected[QStringLiteral("a.txt")] = "edited later";
+    QCOMPARE(Files(src), expected);
+}
+
+void CliUndo::killDuringRunThenUndo()
+{
+    QTemporaryDir root;
+    const QString tree = root.path() + QStringLiteral("/tree");
+    for (int i = 0; i < 800; ++i) {
+        const QString text = QStringLiteral("第%1篇 小云望着江水\r\n").arg(i).repeated(i % 7 + 1);
+        WriteBytes(tree, QStringLiteral("d%1/f%2.txt").arg(i % 9).arg(i),
+                   i % 3 == 0 ? Gbk(text) : (i % 3 == 1 ? text.toUtf8() : Utf16LeWithBom(text)));
+    }
+    const QMap<QString, QByteArray> original = Files(tree);
+
+    // Each round kills the run once the journal holds that many entries, then undoes.
+    int killedMidRun = 0;
+    for (const int entries : {1, 30, 200, 500}) {
+        const QString src = root.path() + QStringLiteral("/src%1").arg(entries);
+        for (auto file = original.begin(); file != original.end(); ++file)
+            WriteBytes(src, file.key(), file.value());
+        QProcess run;
+        run.setStandardOutputFile(QProcess::nullDevice());
+        run.start(CliPath(), Args("replace @SRC --find 小云 --replace 阿云 --in-place", src));
+        QElapsedTimer waited;
+        waited.start();
+        while (run.state() != QProcess::NotRunning && EntryLines(src) < entries &&
+               waited.elapsed() < 60000)
+            QTest::qWait(1);
+        run.kill();
+        QVERIFY(run.waitForFinished());
+        if (run.exitStatus() == QProcess::CrashExit)
+            ++killedMidRun;
+
+        const CliResult undo = RunCli(Args("undo @SRC", src));
+        QVERIFY2(undo.exitCode == 0, undo.err.constData());
+        QCOMPARE(Files(src), original);
+    }
+    QVERIFY(killedMidRun >= 3);
+}
+
+QTEST_GUILESS_MAIN(CliUndo)
+#include "tst_cli_undo.moc"
