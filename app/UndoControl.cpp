@@ -52,7 +52,8 @@ UndoControl::UndoControl(const Widgets &widgets, const QString &settingsFilePath
                          std::function<bool()> runWorks, QWidget *window)
     : QObject(window), widgets(widgets), runWorks(std::move(runWorks)), window(window),
       undoButton(new QPushButton(undoButtonText, widgets.beside->parentWidget())),
-      undoAction(new QAction(undoButtonText, this))
+      undoAction(new QAction(undoButtonText, widgets.tray ? static_cast<QObject *>(widgets.tray)
+                                                          : static_cast<QObject *>(this)))
 {
     QByteArray content;
     ReadConfigFile(content, settingsFilePath);

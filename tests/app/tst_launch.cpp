@@ -847,7 +847,7 @@ void TestLaunch::endWhileRunWorks()
     if (how == QLatin1String("close")) {
         QTimer::singleShot(0, window.get(), &QWidget::close);
     } else if (how == QLatin1String("tray")) {
-        QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().at(1)->trigger(); });
+        QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().last()->trigger(); });
     } else if (how == QLatin1String("sigterm")) {
         QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
     }

@@ -485,7 +485,8 @@ void TestMainWindow::trayIcon()
         entries << action->text();
         QCOMPARE(action->parent(), ::trayIcon);
     }
-    QCOMPARE(entries, (QStringList{QStringLiteral("软件设置"), QStringLiteral("退出程序")}));
+    QCOMPARE(entries, (QStringList{QStringLiteral("软件设置"), QStringLiteral("撤销上次修改"),
+                                   QStringLiteral("退出程序")}));
 }
 
 void TestMainWindow::trayActivation_data()
@@ -585,7 +586,7 @@ void TestMainWindow::helpBox()
 void TestMainWindow::trayQuitActionEndsApplication()
 {
     window->showMinimized();
-    QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().at(1)->trigger(); });
+    QTimer::singleShot(0, [] { ::trayIcon->contextMenu()->actions().last()->trigger(); });
     QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
     QCOMPARE(QCoreApplication::exec(), 0);
 }

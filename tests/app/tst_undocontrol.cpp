@@ -1,0 +1,175 @@
+#include "app/ConfigFile.h"
+#include "app/MainWindow.h"
+#include "app/SystemTray.h"
+#include "app/UndoControl.h"
+#include "engine/run/RunBatch.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(QMessageBox::StandardButton)
+
+namespace {
+
+QByteArray Read(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void Write(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+} // namespace
+
+class TestUndoControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void placedBesideHelpAndInTrayMenu();
+    void journalKeyTurnsItOff_data();
+    void journalKeyTurnsItOff();
+    void undoAfterConfirmation_data();
+    void undoAfterConfirmation();
+
+private:
+    void makeWindow(const QByteArray &settings);
+
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestUndoControl::init()
+{
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+}
+
+void TestUndoControl::cleanup()
+{
+    window.reset();
+    folder.reset();
+}
+
+void TestUndoControl::makeWindow(const QByteArray &settings)
+{
+    const QString settingsFile = SettingsFilePath(folder->path());
+    Write(settingsFile, settings);
+    window = std::make_unique<MainWindow>(settingsFile);
+}
+
+void TestUndoControl::placedBesideHelpAndInTrayMenu()
+{
+    makeWindow(QByteArray());
+    auto *help = window->findChild<QPushButton *>(QStringLiteral("pBtn_MustRead"));
+    auto *undo = window->findChild<QPushButton *>(QStringLiteral("pBtn_UndoLastRun"));
+    QVERIFY(help && undo);
+    QCOMPARE(undo->text(), QStringLiteral("撤销上次修改"));
+    int rows = 0;
+    for (QBoxLayout *row : window->findChildren<QBoxLayout *>()) {
+        if (row->indexOf(help) >= 0) {
+            ++rows;
+            QCOMPARE(row->indexOf(undo), row->indexOf(help) + 1);
+        }
+    }
+    QCOMPARE(rows, 1);
+    const QList<QAction *> entries = ::trayIcon->contextMenu()->actions();
+    QCOMPARE(entries.size(), 3);
+    QCOMPARE(entries.at(1)->text(), QStringLiteral("撤销上次修改"));
+    QCOMPARE(entries.last()->text(), QStringLiteral("退出程序"));
+}
+
+void TestUndoControl::journalKeyTurnsItOff_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("journal");
+    QTest::newRow("no key") << QByteArray("sourcePath=D:/a/\r\n") << true;
+    QTest::newRow("off") << QByteArray("journal=0\r\n") << false;
+    QTest::newRow("on") << QByteArray("journal=1\r\n") << true;
+}
+
+void TestUndoControl::journalKeyTurnsItOff()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, journal);
+    batchSettings.journal = !journal;
+    makeWindow(settings);
+    QCOMPARE(batchSettings.journal, journal);
+}
+
+void TestUndoControl::undoAfterConfirmation_data()
+{
+    QTest::addColumn<bool>("fromTray");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::newRow("button, yes") << false << QMessageBox::Yes;
+    QTest::newRow("tray, yes") << true << QMessageBox::Yes;
+    QTest::newRow("button, no") << false << QMessageBox::No;
+}
+
+void TestUndoControl::undoAfterConfirmation()
+{
+    QFETCH(bool, fromTray);
+    QFETCH(QMessageBox::StandardButton, answer);
+    makeWindow(QByteArray());
+    const QString src = folder->path() + QStringLiteral("/src/");
+    const QStringList names{QStringLiteral("a.txt"), QStringLiteral("sub/b.txt"),
+                            QStringLiteral("c.txt")};
+    for (const QString &name : names)
+        Write(src + name, "小云 " + name.toUtf8());
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QCOMPARE(RunBatch(Operation::ReplaceText, settings, RunObserver()).changed, 3);
+
+    window->findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(src);
+    QString question;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        question = box->text();
+        box->button(answer)->click();
+    });
+    auto *control = window->findChild<UndoControl *>();
+    QSignalSpy finished(control, &UndoControl::undoFinished);
+    if (fromTray)
+        ::trayIcon->contextMenu()->actions().at(1)->trigger();
+    else
+        QTest::mouseClick(control->button(), Qt::LeftButton);
+    QVERIFY(question.contains(QStringLiteral("将把3个文件恢复")));
+
+    if (answer == QMessageBox::Yes) {
+        QVERIFY(finished.wait());
+        for (const QString &name : names)
+            QCOMPARE(Read(src + name), "小云 " + name.toUtf8());
+        QVERIFY(window->findChild<QLabel *>(QStringLiteral("lb_ShowDisposingFile"))
+                    ->text()
+                    .contains(QStringLiteral("恢复文件3个")));
+    } else {
+        QVERIFY(!finished.wait(200));
+        QCOMPARE(Read(src + names.first()), QByteArray("阿云 a.txt"));
+    }
+}
+
+QTEST_MAIN(TestUndoControl)
+#include "tst_undocontrol.moc"
