@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <limits>
 
 namespace {
 
@@ -101,8 +102,13 @@ bool RunJournal::create(QString *error)
     entries.setFileName(JoinPath(runFolder, QStringLiteral("entries.tsv")));
     const QByteArray header = JournalHeader(operation, startedMs);
     if (entries.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered) &&
-        entries.write(header) == header.size())
+        entries.write(header) == header.size()) {
+        // The run beyond the count goes while this run works: deleting many files can take
+        // as long as the run itself where the disk discards freed blocks.
+        dropping = std::thread(
+            [this] { droppedEarly = dropOldRuns(0, std::numeric_limits<qint64>::max()); });
         return true;
+    }
     if (error)
         *error = entries.errorString();
     entries.close();
@@ -152,21 +158,35 @@ bool RunJournal::keepOriginal(const QString &path, const QString &relativePath,
     return true;
 }
 
+RunJournal::~RunJournal()
+{
+    if (dropping.joinable())
+        dropping.join();
+}
+
 QString RunJournal::finish()
 {
     if (!entries.isOpen())
         return QString();
     entries.write(JournalFinishedLine(files, originalBytes));
     entries.close();
-    return dropOldRuns();
+    dropping.join();
+    // Now that this run's size is known, the size limit may drop more.
+    const QStringList dropped = droppedEarly + dropOldRuns(originalBytes, limits.bytes);
+    if (dropped.isEmpty())
+        return QString();
+    return QStringLiteral("撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3")
+        .arg(limits.runs)
+        .arg(limits.bytes >> 20)
+        .arg(dropped.join(QStringLiteral(", ")));
 }
 
-QString RunJournal::dropOldRuns() const
+QStringList RunJournal::dropOldRuns(qint64 ownBytes, qint64 bytesLimit) const
 {
     RemoveDroppedRuns(sourceDir);
     std::vector<JournalRun> runs = ReadJournal(sourceDir);
     // This run is kept whatever its size: it is the one most likely to be undone.
-    qint64 keptBytes = originalBytes;
+    qint64 keptBytes = ownBytes;
     int keptRuns = 1;
     QStringList dropped;
     // Runs are kept newest first, so the journal can always undo the last runs in turn.
@@ -176,14 +196,9 @@ QString RunJournal::dropOldRuns() const
             continue;
         keptBytes += run->originalBytes;
         ++keptRuns;
-        full = full || keptRuns > limits.runs || keptBytes > limits.bytes;
+        full = full || keptRuns > limits.runs || keptBytes > bytesLimit;
         if (full && DropJournalRun(*run))
             dropped << JournalTimeText(run->startedMs);
     }
-    if (dropped.isEmpty())
-        return QString();
-    return QStringLiteral("撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3")
-        .arg(limits.runs)
-        .arg(limits.bytes >> 20)
-        .arg(dropped.join(QStringLiteral(", ")));
+    return dropped;
 }

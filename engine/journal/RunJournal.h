@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
+#include <thread>
 
 // What the journal needs to know of a file's new content and of the original it replaces,
 // taken while the file was decided.
@@ -35,6 +37,8 @@ public:
     RunJournal(const QString &sourceDir, Operation operation, Keep keep = Keep::LinkOrCopy,
                const JournalLimits &limits = JournalLimits());
 
+    // Waits for the dropping of old runs.
+    ~RunJournal();
     RunJournal(const RunJournal &) = delete;
     RunJournal &operator=(const RunJournal &) = delete;
 
@@ -56,7 +60,9 @@ private:
     bool open(QString *error);
     bool create(QString *error);
     bool keep(const QString &path, const QString &keptPath, QString *error) const;
-    QString dropOldRuns() const;
+    // Drops the runs beyond the count and beyond bytesLimit, counting this run with ownBytes;
+    // returns the start times of those dropped.
+    QStringList dropOldRuns(qint64 ownBytes, qint64 bytesLimit) const;
 
     const QString sourceDir;
     const QString operation;
@@ -69,6 +75,8 @@ private:
     QFile entries;
     int files = 0;
     qint64 originalBytes = 0;
+    std::thread dropping;
+    QStringList droppedEarly;
 };
 
 // The command line's name of an operation, as the journal records it.

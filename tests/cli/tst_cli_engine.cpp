@@ -246,6 +246,17 @@ void CliMatchesEngine::sameAsRunBatch()
     for (const QString &input : {QStringLiteral("in"), QStringLiteral("in/find"),
                                  QStringLiteral("in/replace"), QStringLiteral("in/text")})
         cliTree.remove(input);
+    // Both keep a journal of an in-place run; its run names and times differ.
+    const auto dropJournal = [](QMap<QString, QByteArray> &tree) {
+        bool dropped = false;
+        for (auto it = tree.begin(); it != tree.end();) {
+            const bool journal = it.key().contains(QLatin1String("/.parafold-journal"));
+            dropped = dropped || journal;
+            it = journal ? tree.erase(it) : std::next(it);
+        }
+        return dropped;
+    };
+    QCOMPARE(dropJournal(cliTree), dropJournal(engineTree));
     QCOMPARE(cliTree.keys(), engineTree.keys());
     for (auto it = cliTree.cbegin(); it != cliTree.cend(); ++it)
         QVERIFY2(it.value() == engineTree.value(it.key()), qPrintable(it.key()));
