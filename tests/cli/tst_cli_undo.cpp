@@ -53,6 +53,7 @@ private slots:
     void usage_data();
     void usage();
     void undoListDryRunAndRefusal();
+    void droppedRunIsToldOnStderr();
     void killDuringRunThenUndo();
 };
 
@@ -121,6 +122,18 @@ void CliUndo::undoListDryRunAndRefusal()
     QMap<QString, QByteArray> expected = before;
     expected[QStringLiteral("a.txt")] = "edited later";
     QCOMPARE(Files(src), expected);
+}
+
+void CliUndo::droppedRunIsToldOnStderr()
+{
+    QTemporaryDir root;
+    WriteBytes(root.path(), QStringLiteral("a.txt"), "a");
+    for (int run = 1; run <= journalKeptRuns + 1; ++run) {
+        const CliResult cli = RunCli(Args("insert @SRC --text x --in-place -q", root.path()));
+        QCOMPARE(cli.exitCode, 0);
+        QCOMPARE(cli.err.contains("已删除较早的修改记录"), run > journalKeptRuns);
+    }
+    QCOMPARE(int(ReadJournal(root.path()).size()), journalKeptRuns);
 }
 
 void CliUndo::killDuringRunThenUndo()

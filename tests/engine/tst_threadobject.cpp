@@ -1,4 +1,5 @@
 #include "engine/batch/BatchSettings.h"
+#include "engine/journal/Journal.h"
 #include "engine/worker/ThreadObject.h"
 #include "tests/engine/Fixture.h"
 
@@ -19,6 +20,7 @@ private slots:
     void runKeepsItsOwnSettings();
     void refusalReachesTheWindow();
     void unwrittenReportReachesTheWindow();
+    void droppedJournalRunReachesTheWindow();
     void runsOnWorkerThread();
 
 private:
@@ -81,6 +83,21 @@ void TestThreadObject::slotsRunTheirOperation()
     QCOMPARE(enabled.count(), 1);
     QCOMPARE(done.count(), 1);
     QCOMPARE(opened, QStringList{batchSettings.reportMatchedPath});
+}
+
+// The status line says when the journal dropped its oldest run to make room.
+void TestThreadObject::droppedJournalRunReachesTheWindow()
+{
+    batchSettings.insertText = QStringLiteral("I");
+    ThreadObject worker;
+    for (int run = 1; run <= journalKeptRuns + 1; ++run) {
+        QSignalSpy shown(&worker, &ThreadObject::ShowDisposingFile);
+        worker.InsertText();
+        const QString last = shown.last().at(0).toString();
+        QVERIFY(last.startsWith(QStringLiteral("扫描文件")));
+        QCOMPARE(last.contains(QStringLiteral("\n撤销记录最多保留10次修改")),
+                 run > journalKeptRuns);
+    }
 }
 
 // A launch that rewrites the shared record while a run works must not reach that run.
