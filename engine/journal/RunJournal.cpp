@@ -46,14 +46,13 @@ bool CopyFile(const QString &from, const QString &to, QString *error)
     if (!ReadFileBytes(from, bytes, error))
         return false;
     QFile copy(to);
-    if (copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) && copy.write(bytes) == bytes.size() &&
-        copy.flush()) {
-        copy.close();
-        return true;
-    }
-    if (error)
+    bool copied = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+                  copy.write(bytes) == bytes.size() && copy.flush();
+    copy.close();
+    copied = copied && copy.error() == QFileDevice::NoError;
+    if (!copied && error)
         *error = copy.errorString();
-    return false;
+    return copied;
 }
 
 } // namespace
