@@ -17,6 +17,10 @@ using NativePath = std::string; // the file system's own bytes
 // (FAT, some network shares), across file systems, or when newName exists.
 bool LinkFile(const NativePath &existing, const NativePath &newName);
 
+// Gives the file or folder the hidden attribute on Windows, where a leading dot does not hide
+// a name; nothing elsewhere.
+void HideFile(const NativePath &path);
+
 struct FileStamp
 {
     std::int64_t size = 0;

@@ -10,6 +10,8 @@ bool LinkFile(const NativePath &existing, const NativePath &newName)
     return ::link(existing.c_str(), newName.c_str()) == 0;
 }
 
+void HideFile(const NativePath &) {}
+
 bool ReadFileStamp(const NativePath &path, FileStamp &stamp)
 {
     struct stat info = {};

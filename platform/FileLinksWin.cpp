@@ -9,6 +9,13 @@ bool LinkFile(const NativePath &existing, const NativePath &newName)
     return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
 }
 
+void HideFile(const NativePath &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_HIDDEN))
+        SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+}
+
 bool ReadFileStamp(const NativePath &path, FileStamp &stamp)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -25,6 +25,7 @@ bool MakeRunFolder(const QString &journal, qint64 startedMs, QString &id, QStrin
 {
     if (!MakeFolderPath(journal, error))
         return false;
+    platform::HideFile(NativePath(journal));
     const QString stamp =
         QDateTime::fromMSecsSinceEpoch(startedMs).toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 1; attempt < 100; ++attempt) {
