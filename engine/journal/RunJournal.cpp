@@ -171,6 +171,13 @@ QString RunJournal::finish()
     entries.write(JournalFinishedLine(files, originalBytes));
     entries.close();
     dropping.join();
+    if (files == 0) {
+        // Nothing was kept after all: a run with nothing to undo would only hide the one before.
+        JournalRun empty;
+        if (ReadJournalRun(runFolder, empty, false))
+            DropJournalRun(empty);
+        id.clear();
+    }
     // Now that this run's size is known, the size limit may drop more.
     const QStringList dropped = droppedEarly + dropOldRuns(originalBytes, limits.bytes);
     if (dropped.isEmpty())
