@@ -3,6 +3,7 @@
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/journal/Undo.h"
+#include "engine/run/Failure.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
 
@@ -63,6 +64,7 @@ private slots:
     void undoRestoresEveryFile_data();
     void undoRestoresEveryFile();
     void laterEditsAreNotOverwritten();
+    void noFileIsReplacedWithoutItsOriginalKept();
     void journalIsNeverScanned();
     void retentionDropsTheOldest_data();
     void retentionDropsTheOldest();
@@ -195,6 +197,32 @@ void TestJournal::laterEditsAreNotOverwritten()
     QCOMPARE(ReadBytes(src + QStringLiteral("sub/le.txt")), before[QStringLiteral("sub/le.txt")]);
     // Not all back: the same run stays the one to undo.
     QCOMPARE(FindUndoRun(src, QString(), message)->id, journaled->id);
+}
+
+void TestJournal::noFileIsReplacedWithoutItsOriginalKept()
+{
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    // A file where the journal's folder should be.
+    QVERIFY(WriteBytes(JournalFolder(src), "in the way"));
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.detectUtf16 = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QStringList reasons;
+    RunObserver observer;
+    observer.fileFailed = [&](const QString &, const FileFailure &failure) {
+        reasons << failure.reason();
+    };
+    RunOptions options;
+    options.writeReports = false;
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, observer, options);
+    QCOMPARE(result.failed, 6);
+    QCOMPARE(reasons.size(), 6);
+    QCOMPARE(reasons.count(reasonJournalFailed), 6);
+    QCOMPARE(Contents(src), before);
 }
 
 void TestJournal::journalIsNeverScanned()
