@@ -1,6 +1,7 @@
 #include "engine/journal/Journal.h"
 
 #include "engine/files/FileIo.h"
+#include "engine/files/FileNames.h"
 #include "engine/files/Paths.h"
 
 #include <QDateTime>
@@ -18,11 +19,31 @@ const QString undoneName = QStringLiteral("undone");
 const QByteArray magic = QByteArrayLiteral("parafold-journal\t1");
 const QString droppedPrefix = QStringLiteral(".dropped-");
 
+// A path as the file system's bytes, which keep a name that is no text in the locale; on
+// Windows, where names are UTF-16, as UTF-8.
+QByteArray PathBytes(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path.toUtf8();
+#else
+    return EncodeFileName(path);
+#endif
+}
+
+QString PathFromBytes(const QByteArray &bytes)
+{
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(bytes);
+#else
+    return DecodeFileName(bytes);
+#endif
+}
+
 // File names may hold tabs and line breaks; the escape keeps one entry on one line.
 QByteArray EscapePath(const QString &path)
 {
     QByteArray escaped;
-    for (const char c : path.toUtf8()) {
+    for (const char c : PathBytes(path)) {
         if (c == '%' || c == '\t' || c == '\n' || c == '\r')
             escaped += '%' + QByteArray::number(static_cast<uchar>(c), 16).rightJustified(2, '0');
         else
@@ -33,7 +54,7 @@ QByteArray EscapePath(const QString &path)
 
 QString UnescapePath(const QByteArray &escaped)
 {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(escaped));
+    return PathFromBytes(QByteArray::fromPercentEncoding(escaped));
 }
 
 QByteArray Hex(quint64 value)

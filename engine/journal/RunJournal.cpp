@@ -1,6 +1,7 @@
 #include "engine/journal/RunJournal.h"
 
 #include "engine/files/FileIo.h"
+#include "engine/files/FileNames.h"
 #include "engine/files/Paths.h"
 #include "platform/FileLinks.h"
 
@@ -15,7 +16,7 @@ platform::NativePath NativePath(const QString &path)
 #ifdef Q_OS_WIN
     return QDir::toNativeSeparators(path).toStdWString();
 #else
-    return QFile::encodeName(path).toStdString();
+    return EncodeFileName(path).toStdString();
 #endif
 }
 

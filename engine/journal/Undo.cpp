@@ -6,7 +6,6 @@
 #include "engine/run/Failure.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 const QString reasonChangedSinceRun = QStringLiteral("修改后又被改动过,未恢复");
 const QString reasonGoneSinceRun = QStringLiteral("文件已不存在,未恢复");
@@ -39,12 +38,13 @@ UndoFile UndoEntry(const QString &sourceDir, const JournalRun &run, const Journa
         return file;
     };
 
-    if (!QFileInfo::exists(path))
-        return result(UndoFile::Refused, reasonGoneSinceRun);
     QByteArray current;
     QString error;
-    if (!ReadFileBytes(path, current, &error))
+    if (!ReadFileBytes(path, current, &error)) {
+        if (!FileExists(path))
+            return result(UndoFile::Refused, reasonGoneSinceRun);
         return result(UndoFile::Failed, WithSystemReason(reasonUnreadable, error));
+    }
     if (!Holds(current, entry.writtenSize, entry.writtenHash)) {
         // A run killed before its rename, or an undo done before, left the original.
         if (Holds(current, entry.originalSize, entry.originalHash))

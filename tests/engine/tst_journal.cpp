@@ -1,4 +1,6 @@
 #include "engine/batch/BatchSettings.h"
+#include "engine/files/FileIo.h"
+#include "engine/files/FileNames.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunJournal.h"
@@ -9,6 +11,12 @@
 
 #include <QDateTime>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using namespace fixture;
 
@@ -65,6 +73,9 @@ private slots:
     void undoRestoresEveryFile();
     void laterEditsAreNotOverwritten();
     void noFileIsReplacedWithoutItsOriginalKept();
+#ifdef Q_OS_UNIX
+    void namesThatAreNotTextAreRestored();
+#endif
     void journalIsNeverScanned();
     void retentionDropsTheOldest_data();
     void retentionDropsTheOldest();
@@ -224,6 +235,32 @@ void TestJournal::noFileIsReplacedWithoutItsOriginalKept()
     QCOMPARE(reasons.count(reasonJournalFailed), 6);
     QCOMPARE(Contents(src), before);
 }
+
+#ifdef Q_OS_UNIX
+// GBK names, as ZIP archives from Chinese Windows leave them, are bytes that are no text here.
+void TestJournal::namesThatAreNotTextAreRestored()
+{
+    const QByteArray folder = EncodeFileName(src) + "d\xFF";
+    const QByteArray name = folder + "/\xB0\xA1.txt";
+    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+    const QByteArray original = Gbk(QStringLiteral("小云\r\n"));
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT, 0666);
+    QVERIFY(fd >= 0 &&
+            ::write(fd, original.constData(), size_t(original.size())) == original.size());
+    ::close(fd);
+    QCOMPARE(run(Operation::ReplaceText).changed, 1);
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    QCOMPARE(UndoRun(src, *journaled, false, nullptr).restored, 1);
+    QByteArray back;
+    QVERIFY(ReadFileBytes(DecodeFileName(name), back));
+    // QTemporaryDir cannot remove what it cannot name.
+    ::unlink(name.constData());
+    ::rmdir(folder.constData());
+    QCOMPARE(back, original);
+}
+#endif
 
 void TestJournal::journalIsNeverScanned()
 {
