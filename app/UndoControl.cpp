@@ -31,6 +31,8 @@ void PlaceBeside(QPushButton *button, QWidget *beside)
         const int at = row->indexOf(beside);
         if (at >= 0) {
             row->insertWidget(at + 1, button);
+            // Tab reaches it right after its neighbour, not after the whole form.
+            QWidget::setTabOrder(beside, button);
             return;
         }
     }

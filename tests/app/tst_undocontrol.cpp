@@ -92,6 +92,7 @@ void TestUndoControl::placedBesideHelpAndInTrayMenu()
         }
     }
     QCOMPARE(rows, 1);
+    QCOMPARE(help->nextInFocusChain(), undo);
     const QList<QAction *> entries = ::trayIcon->contextMenu()->actions();
     QCOMPARE(entries.size(), 3);
     QCOMPARE(entries.at(1)->text(), QStringLiteral("撤销上次修改"));
