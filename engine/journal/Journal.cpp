@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QList>
 #include <algorithm>
 
@@ -130,15 +131,46 @@ QString JournalFolder(const QString &sourceDir)
     return JoinPath(QDir::fromNativeSeparators(sourceDir), journalFolderName);
 }
 
+namespace {
+
+// A finished run's header and last line, read without its entries: retention reads every run
+// at the start of each run, and a run over many files has a long list.
+bool ReadSummary(const QString &entriesPath, JournalRun &run)
+{
+    constexpr qint64 headerBytes = 512;
+    constexpr qint64 tailBytes = 256;
+    QFile file(entriesPath);
+    if (!file.open(QIODevice::ReadOnly) || file.size() <= headerBytes + tailBytes)
+        return false;
+    QByteArray header = file.read(headerBytes);
+    if (!file.seek(file.size() - tailBytes))
+        return false;
+    const QByteArray tail = file.read(tailBytes);
+    if (!header.startsWith(magic) || !tail.endsWith('\n') || !ApplyFinishedLine(tail, run))
+        return false;
+    header.truncate(header.lastIndexOf('\n') + 1);
+    for (const QByteArray &line : header.split('\n')) {
+        if (line.startsWith("f\t"))
+            break;
+        ApplyLine(line, run, false);
+    }
+    return true;
+}
+
+} // namespace
+
 bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
 {
     run = JournalRun();
     run.folder = runFolder;
     run.id = QFileInfo(runFolder).fileName();
-    QByteArray content;
-    if (!ReadFileBytes(JoinPath(runFolder, entriesName), content) || !content.startsWith(magic))
-        return false;
     run.undone = QFileInfo::exists(JoinPath(runFolder, undoneName));
+    const QString entriesPath = JoinPath(runFolder, entriesName);
+    if (!withEntries && ReadSummary(entriesPath, run))
+        return true;
+    QByteArray content;
+    if (!ReadFileBytes(entriesPath, content) || !content.startsWith(magic))
+        return false;
     // Only whole lines count: a kill cannot cut one short, but a power cut can.
     content.truncate(content.lastIndexOf('\n') + 1);
     const bool summed = !withEntries && ApplyFinishedLine(content, run);

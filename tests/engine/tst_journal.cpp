@@ -77,6 +77,7 @@ private slots:
     void namesThatAreNotTextAreRestored();
 #endif
     void journalIsNeverScanned();
+    void summaryMatchesEntries();
     void retentionDropsTheOldest_data();
     void retentionDropsTheOldest();
 
@@ -282,6 +283,38 @@ void TestJournal::journalIsNeverScanned()
     QVERIFY(QFileInfo::exists(JournalFolder(src) + QStringLiteral("/小云.txt")));
     QCOMPARE(ReadBytes(JournalFolder(src) + QStringLiteral("/小云.txt")),
              Utf8(QStringLiteral("小云")));
+}
+
+// A long finished run is summed up from its first and last lines alone.
+void TestJournal::summaryMatchesEntries()
+{
+    RunJournal journal(src, Operation::ReplacePairs);
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QStringLiteral("第%1个文件.txt").arg(i);
+        QVERIFY(WriteBytes(src + name, QByteArray(i + 1, 'x')));
+        QString error;
+        QVERIFY2(journal.keepOriginal(src + name, name, {}, &error), qPrintable(error));
+    }
+    QVERIFY(journal.finish().isEmpty());
+    JournalRun summed;
+    JournalRun full;
+    const QString folder = JournalFolder(src) + QLatin1Char('/') + journal.runId();
+    QVERIFY(ReadJournalRun(folder, full, true));
+    QCOMPARE(int(full.entries.size()), 40);
+    QCOMPARE(full.originalBytes, qint64(40 * 41 / 2));
+    // Spoil an entry in the middle: only a reader of every line sees it.
+    QFile entries(folder + QStringLiteral("/entries.tsv"));
+    QVERIFY(entries.open(QIODevice::ReadWrite) && entries.size() > 2000);
+    QVERIFY(entries.seek(entries.size() / 2) && entries.write("\t\t\t\t") == 4);
+    entries.close();
+    QVERIFY(ReadJournalRun(folder, summed, false));
+    QCOMPARE(summed.files, 40);
+    QCOMPARE(summed.originalBytes, full.originalBytes);
+    QVERIFY(ReadJournalRun(folder, full, true));
+    QCOMPARE(int(full.entries.size()), 39);
+    QCOMPARE(summed.operation, QStringLiteral("replace-pairs"));
+    QCOMPARE(summed.startedMs, full.startedMs);
+    QVERIFY(summed.finished && full.finished);
 }
 
 void TestJournal::retentionDropsTheOldest_data()
