@@ -1,5 +1,7 @@
 #include "engine/codec/ByteChecks.h"
 
+#include "engine/simd/Kernels.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -10,9 +12,12 @@ bool IsContinuation(unsigned char byte)
     return (byte & 0xC0) == 0x80;
 }
 
-} // namespace
+[[maybe_unused]] const unsigned char *Unsigned(const char *data)
+{
+    return reinterpret_cast<const unsigned char *>(data);
+}
 
-bool IsValidUtf8(const char *data, qsizetype size)
+bool ScalarIsValidUtf8(const char *data, qsizetype size)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
     qsizetype i = 0;
@@ -71,6 +76,8 @@ bool IsValidUtf8(const char *data, qsizetype size)
     return true;
 }
 
+} // namespace
+
 int Utf8CutOffTail(const char *data, qsizetype size)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
@@ -112,9 +119,7 @@ bool AllLeadBytes(std::uint64_t block)
     return (block & high) == high && !HasZeroByte(block ^ high) && !HasZeroByte(~block);
 }
 
-} // namespace
-
-bool IsCleanGbk(const char *data, qsizetype size)
+bool ScalarIsCleanGbk(const char *data, qsizetype size)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
     qsizetype i = 0;
@@ -138,6 +143,8 @@ bool IsCleanGbk(const char *data, qsizetype size)
     return true;
 }
 
+} // namespace
+
 GbkCharStarts::GbkCharStarts(const char *begin)
     : begin(reinterpret_cast<const unsigned char *>(begin)), known(this->begin)
 {}
@@ -156,4 +163,46 @@ bool GbkCharStarts::startsAt(const char *at)
     while (known < target)
         known += IsLead(*known) ? 2 : 1;
     return known == target;
+}
+
+bool IsValidUtf8(SimdLevel level, const char *data, qsizetype size)
+{
+    switch (level) {
+#if defined(__SSE2__)
+    case SimdLevel::Sse2:
+        return kernels::IsValidUtf8Sse2(Unsigned(data), static_cast<size_t>(size));
+#endif
+#if defined(PARAFOLD_AVX2_KERNELS)
+    case SimdLevel::Avx2:
+        return kernels::IsValidUtf8Avx2(Unsigned(data), static_cast<size_t>(size));
+#endif
+    default:
+        return ScalarIsValidUtf8(data, size);
+    }
+}
+
+bool IsValidUtf8(const char *data, qsizetype size)
+{
+    return IsValidUtf8(ActiveSimdLevel(), data, size);
+}
+
+bool IsCleanGbk(SimdLevel level, const char *data, qsizetype size)
+{
+    switch (level) {
+#if defined(__SSE2__)
+    case SimdLevel::Sse2:
+        return kernels::IsCleanGbkSse2(Unsigned(data), static_cast<size_t>(size));
+#endif
+#if defined(PARAFOLD_AVX2_KERNELS)
+    case SimdLevel::Avx2:
+        return kernels::IsCleanGbkAvx2(Unsigned(data), static_cast<size_t>(size));
+#endif
+    default:
+        return ScalarIsCleanGbk(data, size);
+    }
+}
+
+bool IsCleanGbk(const char *data, qsizetype size)
+{
+    return IsCleanGbk(ActiveSimdLevel(), data, size);
 }

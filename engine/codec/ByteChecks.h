@@ -1,10 +1,14 @@
 #pragma once
 
+#include "engine/simd/SimdLevel.h"
+
 #include <QtGlobal>
 
 // True when the bytes are well-formed UTF-8: no overlong form, no surrogate, nothing above
-// U+10FFFF, and no sequence cut off at the end.
+// U+10FFFF, and no sequence cut off at the end. Stops at the first fault.
 bool IsValidUtf8(const char *data, qsizetype size);
+// The same with the kernel of a given level, which the processor must support.
+bool IsValidUtf8(SimdLevel level, const char *data, qsizetype size);
 
 // The length of a sequence cut off at the very end (a lead byte C2-F4 followed by fewer
 // continuation bytes than it needs), or 0. Qt's UTF-8 decoder counts such a tail as missing
@@ -17,6 +21,7 @@ int Utf8CutOffTail(const char *data, qsizetype size);
 // True when every lead byte has a valid trail byte. Exactly such bytes decode and encode
 // again unchanged, and only in such bytes does a byte match tell a character match.
 bool IsCleanGbk(const char *data, qsizetype size);
+bool IsCleanGbk(SimdLevel level, const char *data, qsizetype size);
 
 // Walks a clean GBK buffer from a known character start, so that repeated questions about
 // later positions cost one pass over the buffer in all.

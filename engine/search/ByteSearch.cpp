@@ -1,17 +1,15 @@
 #include "engine/search/ByteSearch.h"
 
 #include "engine/codec/ByteChecks.h"
+#include "engine/search/FindBytes.h"
 
 #include <QTextCodec>
-
-#include <cstring>
 
 namespace {
 
 const char *Find(const char *from, const char *end, const QByteArray &term)
 {
-    return static_cast<const char *>(
-        memmem(from, static_cast<size_t>(end - from), term.constData(), term.size()));
+    return FindBytes(from, end, term.constData(), term.size());
 }
 
 } // namespace
