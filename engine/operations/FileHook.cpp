@@ -59,6 +59,7 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
         };
         check = ByteCheck::AnyPresent;
         terms = EncodeTerms(NonEmpty({settings.findText}));
+        byteEdit.emplace(QStringList{settings.findText}, QStringList{settings.replaceText});
         break;
     case Operation::ReplacePairs:
         // When no find entry occurs in the text, no pair changes it, so none occurs later.
@@ -67,11 +68,13 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
         };
         check = ByteCheck::AnyPresent;
         terms = EncodeTerms(NonEmpty(settings.findLines));
+        byteEdit.emplace(settings.findLines, settings.replaceLines);
         break;
     case Operation::InsertText:
         hook = [insert = settings.insertText, atFront = settings.insertAtFront](QString &text) {
             return InsertText(text, insert, atFront);
         };
+        byteEdit.emplace(settings.insertText, settings.insertAtFront);
         break;
     case Operation::FindText: {
         const QStringList split = SplitTerms(settings.searchTerms);
@@ -103,4 +106,12 @@ std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncod
     if (unknown)
         return std::nullopt;
     return check == ByteCheck::AllPresent;
+}
+
+ByteEdit::Outcome FileRule::editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,
+                                      QByteArray &newBytes) const
+{
+    if (!byteEdit)
+        return ByteEdit::Outcome::Unknown;
+    return byteEdit->apply(bytes, encoding, withBom, newBytes);
 }

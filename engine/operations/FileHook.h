@@ -2,6 +2,7 @@
 
 #include "engine/batch/BatchSettings.h"
 #include "engine/codec/TextCodec.h"
+#include "engine/operations/ByteEdit.h"
 #include "engine/search/ByteSearch.h"
 
 #include <QString>
@@ -36,6 +37,9 @@ public:
     // The hook's answer when the bytes already tell it; nothing when the text is needed.
     std::optional<bool> decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const;
     bool apply(QString &text) const { return hook(text); }
+    // An editing hook's new bytes from the file's own bytes, where those tell them.
+    ByteEdit::Outcome editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,
+                                QByteArray &newBytes) const;
 
 private:
     enum class ByteCheck
@@ -47,4 +51,5 @@ private:
     FileHook hook;
     ByteCheck check = ByteCheck::None;
     std::vector<EncodedTerm> terms; // the non-empty search texts
+    std::optional<ByteEdit> byteEdit;
 };

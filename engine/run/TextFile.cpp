@@ -51,6 +51,18 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
         Q_ASSERT(!*changes || !task.writes);
         return Settled(*changes ? FileOutcome::Changed : FileOutcome::Unchanged, size);
     }
+    if (task.writes) {
+        FileDecision decision = Settled(FileOutcome::Changed, size);
+        switch (rule.editBytes(bytes, encoding, task.withBom, decision.newBytes)) {
+        case ByteEdit::Outcome::Unchanged:
+            return Settled(FileOutcome::Unchanged, size);
+        case ByteEdit::Outcome::Changed:
+            decision.toWrite = true;
+            return decision;
+        case ByteEdit::Outcome::Unknown:
+            break;
+        }
+    }
 
     // UTF-16 without its mark passes for UTF-8, and an edit would break every character.
     const bool notText = task.writes && encoding != TextEncoding::Utf16Le &&

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "engine/codec/TextCodec.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
+
+// An editing operation carried out on a UTF-8 or GBK file's own bytes, without decoding it:
+// line ends made single line feeds, the operation applied to the encoded texts, every line
+// feed written as CR LF and the byte-order mark added as withBom says. This gives exactly
+// the bytes that decoding, editing the text and encoding it again would give, because
+// - the file's bytes decode character by character and encode back to the same bytes (UTF-8
+//   that is well-formed to the end, GBK that is clean), so editing the bytes is editing the
+//   text, provided a match is a whole character sequence: any match in UTF-8, a match at a
+//   character start in GBK;
+// - every text the operation puts in encodes exactly in the file's encoding, so the bytes
+//   stay such bytes after each step and later pairs see what the decoded path would see;
+// - CR and LF are single bytes in both encodings and never part of another character.
+// Anything else (UTF-16, a lossy or cut-off file, a text the encoding cannot hold) is left to
+// the decoded path.
+class ByteEdit
+{
+public:
+    // Replaces the pairs in order, each on the bytes the earlier ones left; an empty find
+    // does nothing. The single replacement is one pair.
+    ByteEdit(const QStringList &finds, const QStringList &replacements);
+    // Inserts the text in front of the content or behind it.
+    ByteEdit(const QString &insertText, bool atFront);
+
+    enum class Outcome
+    {
+        Unchanged,
+        Changed, // newBytes holds the file's new content
+        Unknown, // only the decoded text can tell
+    };
+    Outcome apply(const QByteArray &bytes, TextEncoding encoding, bool withBom,
+                  QByteArray &newBytes) const;
+
+private:
+    // The operation's texts in one encoding.
+    struct Encoded
+    {
+        bool exact = true; // every text encodes, and decodes back to itself
+        std::vector<std::pair<QByteArray, QByteArray>> pairs;
+        QByteArray insert;
+    };
+    Encoded &encodedFor(TextEncoding encoding);
+    void addPair(const QString &find, const QString &replacement);
+
+    bool inserting = false;
+    bool atFront = false;
+    Encoded utf8;
+    Encoded gbk;
+};

@@ -1,0 +1,181 @@
+#include "engine/batch/BatchSettings.h"
+#include "engine/codec/TextCodec.h"
+#include "engine/operations/FileHook.h"
+#include "engine/run/RunBatch.h"
+#include "tests/engine/Fixture.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace fixture;
+
+Q_DECLARE_METATYPE(Operation)
+
+// Editing a clean UTF-8 or GBK file as bytes must write exactly what decoding, editing the
+// text and encoding it again writes: both paths run on random files in every encoding, with
+// every kind of line end and the GBK byte pairs that straddle two characters, and a whole
+// tree edited by a run must hold the decoded path's bytes.
+class TestByteEdit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sameBytesAsDecodedPath_data();
+    void sameBytesAsDecodedPath();
+};
+
+namespace {
+
+// A1 D4 is a character of its own that 小云 (D0 A1 D4 C6) holds across its two characters.
+QString Straddle()
+{
+    return GbkCodec()->toUnicode(QByteArray("\xA1\xD4"));
+}
+
+// What the decoded path writes: nothing for an unchanged or failed file.
+std::optional<QByteArray> DecodedPath(const QByteArray &bytes, const FileRule &rule, bool withBom,
+                                      bool &changed)
+{
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
+    NormaliseLineEnds(decoded.text);
+    changed = rule.apply(decoded.text);
+    if (!changed || !decoded.lossless)
+        return std::nullopt;
+    return EncodeText(decoded.text, decoded.encoding, withBom);
+}
+
+QByteArray RandomFile(QRandomGenerator &random)
+{
+    static const QStringList pieces{
+        QStringLiteral("小"),    QStringLiteral("云"), QStringLiteral("吉"),
+        QStringLiteral("雲"),    Straddle(),           QStringLiteral("a"),
+        QStringLiteral("\r"),    QStringLiteral("\n"), QStringLiteral("\r\n"),
+        QStringLiteral("\uFEFF")};
+    QString text;
+    for (int i = random.bounded(24); i > 0; --i)
+        text += pieces.at(random.bounded(pieces.size()));
+    switch (random.bounded(8)) {
+    case 0:
+    case 1:
+        return Gbk(text);
+    case 2:
+        return Bom() + Utf8(text);
+    case 3:
+        return Utf8(text + QStringLiteral("😀"));
+    case 4:
+        return Utf16(text, random.bounded(2) == 0);
+    case 5:
+        return Gbk(text) + '\x81'; // a lead byte without its trail: not clean
+    case 6:
+        return Utf8(text + QStringLiteral("云")).chopped(1); // cut off in its last character
+    default:
+        return Utf8(text);
+    }
+}
+
+} // namespace
+
+void TestByteEdit::sameBytesAsDecodedPath_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<QStringList>("finds");
+    QTest::addColumn<QStringList>("replacements");
+    const QString xiaoYun = QStringLiteral("小云");
+    const auto replace = [](const char *name, const QString &find, const QString &replacement) {
+        QTest::newRow(name) << Operation::ReplaceText << QStringList{find}
+                            << QStringList{replacement};
+    };
+    replace("replace", xiaoYun, QStringLiteral("小雲"));
+    replace("replacement holds the find", QStringLiteral("云"), QStringLiteral("云云"));
+    replace("delete", QStringLiteral("a"), QString());
+    replace("straddling find", Straddle(), QStringLiteral("b"));
+    replace("find with a line feed", QStringLiteral("云\n"), QStringLiteral("|"));
+    replace("find with a carriage return", QStringLiteral("\r"), QStringLiteral("|"));
+    replace("line ends put in", QStringLiteral("a"), QStringLiteral("\r\n\r"));
+    replace("byte-order mark as text", QStringLiteral("\uFEFF"), QStringLiteral("a"));
+    replace("replacement GBK cannot hold", xiaoYun, QStringLiteral("😀"));
+    QTest::newRow("pairs, chained")
+        << Operation::ReplacePairs << QStringList{QStringLiteral("a"), QStringLiteral("云a")}
+        << QStringList{QStringLiteral("云"), QStringLiteral("x")};
+    QTest::newRow("pairs, swap") << Operation::ReplacePairs
+                                 << QStringList{xiaoYun, QStringLiteral("吉")}
+                                 << QStringList{QStringLiteral("吉"), xiaoYun};
+    // 吉 then 小 makes D0 A1 right behind B C, which a straddling A1 must not match.
+    QTest::newRow("pairs, straddle after replacing")
+        << Operation::ReplacePairs << QStringList{QStringLiteral("a"), Straddle()}
+        << QStringList{QStringLiteral("小"), QStringLiteral("b")};
+    QTest::newRow("pairs, empty find")
+        << Operation::ReplacePairs << QStringList{QString(), QStringLiteral("云")}
+        << QStringList{QStringLiteral("x"), QStringLiteral("y")};
+    QTest::newRow("insert in front")
+        << Operation::InsertText << QStringList{QStringLiteral("【序】\n")} << QStringList{};
+    QTest::newRow("insert behind")
+        << Operation::InsertText << QStringList{QStringLiteral("a\r")} << QStringList{QString()};
+    QTest::newRow("insert nothing")
+        << Operation::InsertText << QStringList{QString()} << QStringList{};
+}
+
+void TestByteEdit::sameBytesAsDecodedPath()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QStringList, finds);
+    QFETCH(QStringList, replacements);
+    QTemporaryDir dir;
+    BatchSettings settings;
+    settings.sourceDir = dir.filePath(QStringLiteral("src"));
+    settings.saveDir = dir.filePath(QStringLiteral("out"));
+    settings.detectUtf16 = true;
+    settings.findText = finds.value(0);
+    settings.replaceText = replacements.value(0);
+    settings.findLines = finds;
+    settings.replaceLines = replacements;
+    settings.insertText = finds.value(0);
+    settings.insertAtFront = replacements.isEmpty();
+    const FileRule rule(operation, settings);
+
+    QRandomGenerator random(13);
+    QList<QByteArray> files;
+    int byBytes = 0;
+    for (int i = 0; i < 4000; ++i) {
+        const QByteArray bytes = RandomFile(random);
+        const bool withBom = i % 2;
+        bool changed = false;
+        const std::optional<QByteArray> expected = DecodedPath(bytes, rule, withBom, changed);
+        QByteArray newBytes;
+        const ByteEdit::Outcome outcome =
+            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes);
+        if (outcome == ByteEdit::Outcome::Unknown)
+            continue;
+        ++byBytes;
+        const bool same = outcome == ByteEdit::Outcome::Changed
+                              ? changed && expected && newBytes == *expected
+                              : !changed;
+        if (!same)
+            QFAIL(qPrintable(QStringLiteral("file %1: bytes %2, decoded %3")
+                                 .arg(QString::fromLatin1(bytes.toHex(' ')),
+                                      QString::fromLatin1(newBytes.toHex(' ')),
+                                      QString::fromLatin1(expected.value_or("-").toHex(' ')))));
+        if (i < 200)
+            files += bytes;
+    }
+    // Most of the files are clean UTF-8 or GBK: the bytes must settle them.
+    QVERIFY2(byBytes > 1000, qPrintable(QString::number(byBytes)));
+
+    // The same files through a whole run, half of them with a byte-order mark to write.
+    settings.withBom = true;
+    for (int i = 0; i < files.size(); ++i)
+        QVERIFY(WriteBytes(settings.sourceDir + QStringLiteral("/d%1/f%2.txt").arg(i % 3).arg(i),
+                           files.at(i)));
+    QDir().mkpath(settings.saveDir);
+    const RunResult result = RunBatch(operation, settings, RunObserver());
+    QVERIFY(result.refusal.isEmpty());
+    for (int i = 0; i < files.size(); ++i) {
+        const QString name = QStringLiteral("/d%1/f%2.txt").arg(i % 3).arg(i);
+        bool changed = false;
+        const std::optional<QByteArray> expected = DecodedPath(files.at(i), rule, true, changed);
+        QCOMPARE(ReadBytes(settings.saveDir + name), expected.value_or("<missing>"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestByteEdit)
+#include "tst_byteedit.moc"
