@@ -9,6 +9,7 @@ SimdLevel BestLevel()
 {
 #if defined(PARAFOLD_AVX2_KERNELS)
     // The compiler's check also asks the system whether it saves the wide registers.
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
         return SimdLevel::Avx2;
 #endif
