@@ -138,22 +138,21 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
 {
     const char *begin = bytes.constData();
     const char *end = begin + bytes.size();
+    const QByteArray mark = QByteArrayLiteral("\xEF\xBB\xBF");
     const Encoded *encoded = nullptr;
-    QByteArray prefix;
     if (encoding == TextEncoding::Utf8) {
-        if (bytes.startsWith("\xEF\xBB\xBF"))
+        if (bytes.startsWith(mark))
             begin += 3;
         if (Utf8CutOffTail(begin, end - begin) != 0)
             return Outcome::Unknown;
         encoded = &utf8;
-        if (withBom)
-            prefix = QByteArrayLiteral("\xEF\xBB\xBF");
     } else if (encoding == TextEncoding::Gbk) {
         if (!IsCleanGbk(begin, end - begin))
             return Outcome::Unknown;
         encoded = &gbk;
     }
-    if (!encoded || !encoded->exact)
+    // A NUL byte makes an edited file a failure of its own, which the decoded path reports.
+    if (!encoded || !encoded->exact || std::memchr(begin, '\0', size_t(end - begin)))
         return Outcome::Unknown;
 
     QByteArray text = LineFeedsOnly(begin, end);
@@ -167,6 +166,8 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
     }
     if (!changed)
         return Outcome::Unchanged;
-    newBytes = WithCrLf(prefix, text);
+    // As EncodeText: a text that begins with U+FEFF gets the mark in front of it.
+    const bool withMark = encoding == TextEncoding::Utf8 && (withBom || text.startsWith(mark));
+    newBytes = WithCrLf(withMark ? mark : QByteArray(), text);
     return Outcome::Changed;
 }

@@ -10,7 +10,7 @@
 
 // An editing operation carried out on a UTF-8 or GBK file's own bytes, without decoding it:
 // line ends made single line feeds, the operation applied to the encoded texts, every line
-// feed written as CR LF and the byte-order mark added as withBom says. This gives exactly
+// feed written as CR LF and the byte-order mark added as EncodeText adds it. This gives exactly
 // the bytes that decoding, editing the text and encoding it again would give, because
 // - the file's bytes decode character by character and encode back to the same bytes (UTF-8
 //   that is well-formed to the end, GBK that is clean), so editing the bytes is editing the
@@ -19,8 +19,8 @@
 // - every text the operation puts in encodes exactly in the file's encoding, so the bytes
 //   stay such bytes after each step and later pairs see what the decoded path would see;
 // - CR and LF are single bytes in both encodings and never part of another character.
-// Anything else (UTF-16, a lossy or cut-off file, a text the encoding cannot hold) is left to
-// the decoded path.
+// Anything else (UTF-16, a lossy or cut-off file, a file with NUL bytes, a text the encoding
+// cannot hold) is left to the decoded path.
 class ByteEdit
 {
 public:

@@ -32,14 +32,17 @@ QString Straddle()
     return GbkCodec()->toUnicode(QByteArray("\xA1\xD4"));
 }
 
-// What the decoded path writes: nothing for an unchanged or failed file.
+// What the decoded path writes: nothing for an unchanged or failed file, such as an edited
+// file with NUL bytes that is not UTF-16.
 std::optional<QByteArray> DecodedPath(const QByteArray &bytes, const FileRule &rule, bool withBom,
                                       bool &changed)
 {
     DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
     NormaliseLineEnds(decoded.text);
     changed = rule.apply(decoded.text);
-    if (!changed || !decoded.lossless)
+    const bool utf16 =
+        decoded.encoding == TextEncoding::Utf16Le || decoded.encoding == TextEncoding::Utf16Be;
+    if (!changed || !decoded.lossless || (!utf16 && bytes.contains('\0')))
         return std::nullopt;
     return EncodeText(decoded.text, decoded.encoding, withBom);
 }
@@ -54,7 +57,7 @@ QByteArray RandomFile(QRandomGenerator &random)
     QString text;
     for (int i = random.bounded(24); i > 0; --i)
         text += pieces.at(random.bounded(pieces.size()));
-    switch (random.bounded(8)) {
+    switch (random.bounded(9)) {
     case 0:
     case 1:
         return Gbk(text);
@@ -68,6 +71,8 @@ QByteArray RandomFile(QRandomGenerator &random)
         return Gbk(text) + '\x81'; // a lead byte without its trail: not clean
     case 6:
         return Utf8(text + QStringLiteral("云")).chopped(1); // cut off in its last character
+    case 7:
+        return Gbk(text + QChar(0));
     default:
         return Utf8(text);
     }
