@@ -36,6 +36,23 @@ QString FolderOf(const QString &nativePath)
     return QFileInfo(QDir::fromNativeSeparators(nativePath)).path();
 }
 
+quint64 OriginalHash(const FileTask &task, const QByteArray &bytes)
+{
+    return task.journaled && task.writes ? ContentHash(bytes) : 0;
+}
+
+// A changed file with its new bytes, hashed for the run's journal when it keeps one.
+FileDecision ToWrite(const FileTask &task, qint64 size, quint64 originalHash, QByteArray newBytes)
+{
+    FileDecision decision = Settled(FileOutcome::Changed, size);
+    decision.toWrite = true;
+    decision.newBytes = std::move(newBytes);
+    if (task.journaled)
+        decision.replaced = {originalHash, decision.newBytes.size(),
+                             ContentHash(decision.newBytes)};
+    return decision;
+}
+
 } // namespace
 
 FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
@@ -52,13 +69,12 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
         return Settled(*changes ? FileOutcome::Changed : FileOutcome::Unchanged, size);
     }
     if (task.writes) {
-        FileDecision decision = Settled(FileOutcome::Changed, size);
-        switch (rule.editBytes(bytes, encoding, task.withBom, decision.newBytes)) {
+        QByteArray newBytes;
+        switch (rule.editBytes(bytes, encoding, task.withBom, newBytes)) {
         case ByteEdit::Outcome::Unchanged:
             return Settled(FileOutcome::Unchanged, size);
         case ByteEdit::Outcome::Changed:
-            decision.toWrite = true;
-            return decision;
+            return ToWrite(task, size, OriginalHash(task, bytes), std::move(newBytes));
         case ByteEdit::Outcome::Unknown:
             break;
         }
@@ -71,7 +87,7 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
     NormaliseLineEnds(decoded.text);
     if (!rule.apply(decoded.text))
         return Settled(FileOutcome::Unchanged, size);
-    const quint64 originalHash = task.journaled && task.writes ? ContentHash(bytes) : 0;
+    const quint64 originalHash = OriginalHash(task, bytes);
     bytes = QByteArray();
     if (!task.writes)
         return Settled(FileOutcome::Changed, size);
@@ -82,13 +98,7 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
     std::optional<QByteArray> encoded = EncodeText(decoded.text, decoded.encoding, task.withBom);
     if (!encoded)
         return SettledFailed(FailureKind::Unrepresentable, size);
-    FileDecision decision = Settled(FileOutcome::Changed, size);
-    decision.toWrite = true;
-    decision.newBytes = std::move(*encoded);
-    if (task.journaled)
-        decision.replaced = {originalHash, decision.newBytes.size(),
-                             ContentHash(decision.newBytes)};
-    return decision;
+    return ToWrite(task, size, originalHash, std::move(*encoded));
 }
 
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
