@@ -3,9 +3,11 @@
 #include "engine/files/FileNames.h"
 #include "engine/files/FileSystem.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -14,15 +16,27 @@
 #include "platform/Descriptors.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #else
 #include <QSaveFile>
 #endif
 
+bool FileIdentity::operator==(const FileIdentity &other) const
+{
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedNs == other.modifiedNs;
+}
+
 namespace {
+
+// Qt 5 keeps a byte array's header in the same block, which may not exceed the int range.
+const qint64 largestRead = std::numeric_limits<int>::max() - 128;
 
 #ifdef Q_OS_UNIX
 
@@ -31,11 +45,28 @@ QString SystemReason(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-bool Fail(QString *error, int code)
+FileIoResult Fail(QString *error, int code)
 {
     if (error)
         *error = SystemReason(code);
+    return FileIoResult::Failed;
+}
+
+bool Failed(QString *error, int code)
+{
+    Fail(error, code);
     return false;
+}
+
+FileIdentity IdentityOf(const struct stat &info)
+{
+#ifdef Q_OS_DARWIN
+    const struct timespec &modified = info.st_mtimespec;
+#else
+    const struct timespec &modified = info.st_mtim;
+#endif
+    return {qint64(info.st_dev), qint64(info.st_ino), qint64(info.st_size),
+            qint64(modified.tv_sec) * 1000000000 + modified.tv_nsec};
 }
 
 // Plain system calls: QFile costs a second read per file (it reads on until end of file)
@@ -44,8 +75,9 @@ class OpenFile
 {
 public:
     // Without O_NONBLOCK a pipe put where a file was scanned would block the run for good.
-    explicit OpenFile(const QString &path)
-        : fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
+    OpenFile(const QString &path, bool followLink)
+        : fd(::open(EncodeFileName(path).constData(),
+                    O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW)))
     {
         if (fd < 0)
             lastErrno = errno;
@@ -59,7 +91,7 @@ public:
     OpenFile &operator=(const OpenFile &) = delete;
 
     bool isOpen() const { return fd >= 0; }
-    qint64 size()
+    bool measure(FileIdentity &identity)
     {
         struct stat info = {};
         if (::fstat(fd, &info) != 0)
@@ -67,8 +99,8 @@ public:
         else if (!S_ISREG(info.st_mode))
             lastErrno = EISDIR;
         else
-            return info.st_size;
-        return -1;
+            identity = IdentityOf(info);
+        return lastErrno == 0;
     }
     qint64 read(char *data, qint64 size)
     {
@@ -91,15 +123,25 @@ private:
 
 #else
 
+FileIdentity IdentityOf(const QFileInfo &info)
+{
+    return {0, 0, info.size(), info.lastModified().toMSecsSinceEpoch() * 1000000};
+}
+
 class OpenFile
 {
 public:
-    explicit OpenFile(const QString &path) : file(path)
+    OpenFile(const QString &path, bool) : file(path)
     {
         file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     bool isOpen() const { return file.isOpen(); }
-    qint64 size() const { return file.size(); }
+    bool measure(FileIdentity &identity)
+    {
+        identity = IdentityOf(QFileInfo(file.fileName()));
+        identity.size = file.size();
+        return true;
+    }
     qint64 read(char *data, qint64 size) { return file.read(data, size); }
     QString errorString() const { return file.errorString(); }
 
@@ -109,41 +151,71 @@ private:
 
 #endif
 
+FileIoResult ReadOpenFile(OpenFile &file, const SourceRead &how, QByteArray &bytes,
+                          FileIdentity *identity, QString *error)
+{
+    bytes.clear();
+    const auto fail = [&] {
+        bytes.clear();
+        if (error)
+            *error = file.errorString();
+        return FileIoResult::Failed;
+    };
+    FileIdentity measured;
+    if (!file.isOpen() || !file.measure(measured))
+        return fail();
+    if (identity)
+        *identity = measured;
+    if (measured.size > std::min(how.sizeLimit, largestRead))
+        return FileIoResult::TooLarge;
+    if (how.beforeAllocating)
+        how.beforeAllocating(measured.size);
+    bytes.resize(static_cast<int>(measured.size));
+    // A network or FUSE file system may return less than asked at any point, and Linux gives
+    // at most about 2 GB per call: only a read of nothing ends the file.
+    qint64 total = 0;
+    while (total < measured.size) {
+        const qint64 got = file.read(bytes.data() + total, measured.size - total);
+        if (got < 0)
+            return fail();
+        if (got == 0)
+            break;
+        total += got;
+    }
+    if (total == measured.size) {
+        char beyond = 0;
+        const qint64 got = file.read(&beyond, 1);
+        if (got < 0)
+            return fail();
+        total += got;
+    }
+    if (total != measured.size) {
+        bytes.clear();
+        return FileIoResult::Changed;
+    }
+    return FileIoResult::Done;
+}
+
 } // namespace
+
+FileIoResult ReadSourceFile(const QString &path, const SourceRead &how, QByteArray &bytes,
+                            FileIdentity *identity, QString *error)
+{
+    OpenFile file(path, false);
+    return ReadOpenFile(file, how, bytes, identity, error);
+}
 
 bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error)
 {
-    bytes.clear();
-    OpenFile file(path);
-    const auto fail = [&](const QString &reason) {
-        bytes.clear();
-        if (error)
-            *error = reason;
-        return false;
-    };
-    if (!file.isOpen())
-        return fail(file.errorString());
-    const qint64 size = file.size();
-    if (size < 0)
-        return fail(file.errorString());
-    if (size > std::numeric_limits<int>::max() - 1)
-        return fail(QStringLiteral("file too large"));
-    // One byte more than the size tells a file that grew since it was measured.
-    bytes.resize(static_cast<int>(size) + 1);
-    qint64 total = 0;
-    for (;;) {
-        const qint64 got = file.read(bytes.data() + total, bytes.size() - total);
-        if (got < 0)
-            return fail(file.errorString());
-        total += got;
-        if (got == 0 || total < bytes.size())
-            break;
-        if (bytes.size() > std::numeric_limits<int>::max() / 2)
-            return fail(QStringLiteral("file too large"));
-        bytes.resize(bytes.size() * 2);
-    }
-    bytes.resize(static_cast<int>(total));
-    return true;
+    OpenFile file(path, true);
+    SourceRead how;
+    how.sizeLimit = largestRead;
+    const FileIoResult result = ReadOpenFile(file, how, bytes, nullptr, error);
+    if (result == FileIoResult::TooLarge && error)
+        *error = QStringLiteral("file too large");
+    else if (result == FileIoResult::Changed && error)
+        *error = QStringLiteral("file changed while it was read");
+    return result == FileIoResult::Done;
 }
 
 #ifdef Q_OS_UNIX
@@ -169,18 +241,171 @@ QString FinalPath(const QString &path)
     return path;
 }
 
-// A hidden name in the target's folder that no scan takes for a text file.
-int CreateTemporary(const QString &folder, QByteArray &tempPath)
+// A hidden name in the folder that no scan takes for a text file. The writer's process id in
+// it tells a later run whether the file was left behind by a writer that is gone.
+QByteArray TemporaryName(const QByteArray &folder)
 {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        tempPath = EncodeFileName(
-            folder + QStringLiteral("/.parafold-%1.tmp")
-                         .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
-        const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+    const QByteArray random =
+        QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
+    return folder + "/.parafold-" + QByteArray::number(::getpid()) + '-' + random + ".tmp";
+}
+
+// A file's new content, written beside it. On Linux it has no name (O_TMPFILE) until just
+// before the rename, so a kill leaves nothing behind unless it falls between those two
+// calls; elsewhere, or where the file system cannot do that, it has a hidden name from the
+// start.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(const QString &folder) : folder(EncodeFileName(folder)) {}
+    ~TemporaryFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!path.isEmpty())
+            ::unlink(path.constData());
     }
-    return -1;
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    // Writes bytes and gives the file mode when one is given: 0 or the errno. bytes must
+    // live until the file is named.
+    int write(const QByteArray &bytes, const mode_t *mode)
+    {
+        content = &bytes;
+        newMode = mode;
+#ifdef O_TMPFILE
+        fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fill();
+#endif
+        return writeNamed();
+    }
+
+    // Gives a file written without a name its name, as late as possible: 0 or the errno.
+    int name()
+    {
+        if (fd < 0)
+            return 0;
+#ifdef O_TMPFILE
+        if (linkUnnamed())
+            return closeFile();
+#endif
+        ::close(fd);
+        return writeNamed();
+    }
+
+    int renameOver(const QByteArray &target)
+    {
+        if (::rename(path.constData(), target.constData()) != 0)
+            return errno;
+        path.clear();
+        return 0;
+    }
+
+private:
+    int fill()
+    {
+        if (const int failure = WriteAll(fd, content->constData(), size_t(content->size())))
+            return failure;
+        return newMode && ::fchmod(fd, *newMode) != 0 ? errno : 0;
+    }
+
+    int closeFile()
+    {
+        const int result = ::close(fd);
+        fd = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+    int writeNamed()
+    {
+        fd = -1;
+        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+            path = TemporaryName(folder);
+            fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            path.clear();
+            return errno;
+        }
+        if (const int failure = fill())
+            return failure;
+        return closeFile();
+    }
+
+#ifdef O_TMPFILE
+    // Through /proc, which needs no privilege; AT_EMPTY_PATH where /proc is not mounted.
+    bool linkUnnamed()
+    {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            path = TemporaryName(folder);
+            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(),
+                         AT_SYMLINK_FOLLOW) == 0 ||
+                ::linkat(fd, "", AT_FDCWD, path.constData(), AT_EMPTY_PATH) == 0)
+                return true;
+            if (errno != EEXIST)
+                break;
+        }
+        path.clear();
+        return false;
+    }
+#endif
+
+    const QByteArray folder;
+    const QByteArray *content = nullptr;
+    const mode_t *newMode = nullptr;
+    int fd = -1;     // open while the file is written, and while it has no name
+    QByteArray path; // its name, while it has one that is not the target's
+};
+
+FileIdentity StandingIdentity(const QByteArray &target, struct stat &info)
+{
+    if (::lstat(target.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    return IdentityOf(info);
+}
+
+// Taken on the file to be replaced, from the last check to the rename. Another run of this
+// program replacing the same file at the same moment waits for it, and then finds the file
+// replaced; a change by any other program is still seen unless it falls within those
+// microseconds.
+class ReplaceLock
+{
+public:
+    explicit ReplaceLock(const QByteArray &target)
+        : fd(::open(target.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC))
+    {
+        while (fd >= 0 && ::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~ReplaceLock()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ReplaceLock(const ReplaceLock &) = delete;
+    ReplaceLock &operator=(const ReplaceLock &) = delete;
+
+    // The locked file is the one that was read, unchanged.
+    bool holds(const FileIdentity &asRead) const
+    {
+        struct stat info = {};
+        return fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+               IdentityOf(info) == asRead;
+    }
+
+private:
+    int fd;
+};
+
+// Root may write any file, so a file that grants writing to nobody counts as read-only too.
+bool IsReadOnly(const QByteArray &target, const struct stat &info)
+{
+    return (info.st_mode & 0222) == 0 || ::access(target.constData(), W_OK) != 0;
 }
 
 } // namespace
@@ -192,23 +417,57 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
     struct stat existing = {};
     const bool exists = ::stat(target.constData(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode))
-        return Fail(error, EISDIR);
-
-    QByteArray tempPath;
-    const int fd = CreateTemporary(QFileInfo(finalPath).path(), tempPath);
-    if (fd < 0)
-        return Fail(error, errno);
-    int failure = WriteAll(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
-    if (failure == 0 && exists && ::fchmod(fd, existing.st_mode & 0777) != 0)
-        failure = errno; // no set-id bits on a new owner
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && ::rename(tempPath.constData(), target.constData()) != 0)
-        failure = errno;
+        return Failed(error, EISDIR);
+    const mode_t mode = existing.st_mode & 0777; // no set-id bits on a new owner
+    TemporaryFile temporary(QFileInfo(finalPath).path());
+    int failure = temporary.write(bytes, exists ? &mode : nullptr);
     if (failure == 0)
-        return true;
-    ::unlink(tempPath.constData());
-    return Fail(error, failure);
+        failure = temporary.name();
+    if (failure == 0)
+        failure = temporary.renameOver(target);
+    return failure == 0 || Failed(error, failure);
+}
+
+FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
+                            const FileIdentity &asRead, const BeforeReplace &beforeReplace,
+                            QString *error)
+{
+    const QByteArray target = EncodeFileName(path);
+    struct stat standing = {};
+    // A link or another file put in its place is no longer the file that was read.
+    if (StandingIdentity(target, standing) != asRead)
+        return FileIoResult::Changed;
+    if (IsReadOnly(target, standing))
+        return FileIoResult::ReadOnly;
+    const mode_t mode = standing.st_mode & 0777;
+    TemporaryFile temporary(QFileInfo(path).path());
+    if (const int failure = temporary.write(bytes, &mode))
+        return Fail(error, failure);
+    // Someone may have changed the file while its new content was written.
+    const ReplaceLock lock(target);
+    if (!lock.holds(asRead) || StandingIdentity(target, standing) != asRead)
+        return FileIoResult::Changed;
+    if (beforeReplace && !beforeReplace(error))
+        return FileIoResult::Refused;
+    if (const int failure = temporary.name())
+        return Fail(error, failure);
+    if (const int failure = temporary.renameOver(target))
+        return Fail(error, failure);
+    return FileIoResult::Done;
+}
+
+bool RemoveStaleTemporary(const QString &path)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\.parafold-(\\d+)-[0-9a-f]{16}\\.tmp$"));
+    const QRegularExpressionMatch match = pattern.match(QFileInfo(path).fileName());
+    if (!match.hasMatch())
+        return false;
+    bool valid = false;
+    const pid_t writer = match.captured(1).toInt(&valid);
+    if (!valid || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH)
+        return false;
+    return ::unlink(EncodeFileName(path).constData()) == 0;
 }
 
 #else
@@ -223,6 +482,46 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
     if (!ok && error)
         *error = file.errorString();
     return ok;
+}
+
+FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
+                            const FileIdentity &asRead, const BeforeReplace &beforeReplace,
+                            QString *error)
+{
+    const auto standing = [&path] {
+        const QFileInfo info(path);
+        return info.isFile() && !info.isSymLink() ? IdentityOf(info) : FileIdentity();
+    };
+    if (standing() != asRead)
+        return FileIoResult::Changed;
+    if (!QFileInfo(path).isWritable())
+        return FileIoResult::ReadOnly;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return FileIoResult::Failed;
+    }
+    if (standing() != asRead) {
+        file.cancelWriting();
+        return FileIoResult::Changed;
+    }
+    if (beforeReplace && !beforeReplace(error)) {
+        file.cancelWriting();
+        return FileIoResult::Refused;
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return FileIoResult::Failed;
+    }
+    return FileIoResult::Done;
+}
+
+bool RemoveStaleTemporary(const QString &)
+{
+    return false; // QSaveFile names and removes its own
 }
 
 #endif

@@ -16,14 +16,8 @@ const int batchSize = 8;
 const int batchesPerWorker = 2;
 // New contents waiting for their turn; past this, workers wait even with room in the ring.
 const qint64 heldBytesBudget = 32 << 20;
-
-qint64 NewBytes(const std::vector<FileDecision> &decisions)
-{
-    qint64 bytes = 0;
-    for (const FileDecision &decision : decisions)
-        bytes += decision.newBytes.size();
-    return bytes;
-}
+// A decision holding this much is handed over on its own.
+const qint64 handOverAlone = 1 << 20;
 
 int BatchCount(int jobs)
 {
@@ -37,8 +31,13 @@ int DecisionPipeline::mostAhead()
     return batchSize * (batchesPerWorker * WorkerCount() + 1); // the ring and the batch in hand
 }
 
-DecisionPipeline::DecisionPipeline(int jobs, std::function<FileDecision(int job)> decide)
-    : jobs(jobs), decide(std::move(decide))
+qint64 DecisionPipeline::defaultMemoryBudget()
+{
+    return qint64(512) << 20;
+}
+
+DecisionPipeline::DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget)
+    : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget)
 {
     const int count = std::min(WorkerCount(), BatchCount(jobs));
     ring.resize(static_cast<size_t>(batchesPerWorker * std::max(count, 1)));
@@ -53,6 +52,7 @@ DecisionPipeline::~DecisionPipeline()
         closing = true;
     }
     claimable.notify_all();
+    memoryFreed.notify_all();
     for (std::thread &worker : workers)
         worker.join();
 }
@@ -61,17 +61,77 @@ FileDecision DecisionPipeline::take()
 {
     if (inHandNext == inHand.size()) {
         std::unique_lock<std::mutex> lock(mutex);
-        Batch &batch = ring[static_cast<size_t>(nextTake) % ring.size()];
-        decided.wait(lock, [&batch] { return batch.ready; });
+        for (;;) {
+            Batch &batch = slot(nextTake);
+            if (!batch.decisions.empty())
+                break;
+            if (batch.ready) {
+                advance();
+                continue;
+            }
+            decided.wait(lock);
+        }
+        Batch &batch = slot(nextTake);
         inHand = std::move(batch.decisions);
+        batch.decisions.clear();
         inHandNext = 0;
-        heldBytes -= batch.newBytes;
-        batch = Batch();
-        ++nextTake;
+        heldBytes -= batch.heldBytes;
+        batch.heldBytes = 0;
+        if (batch.ready)
+            advance();
         lock.unlock();
-        claimable.notify_one();
+        memoryFreed.notify_all();
     }
     return std::move(inHand[inHandNext++]);
+}
+
+// Under the lock: the batch in turn has been taken whole.
+void DecisionPipeline::advance()
+{
+    slot(nextTake) = Batch();
+    ++nextTake;
+    claimable.notify_one();
+    memoryFreed.notify_all(); // the next batch may now decide what did not fit before
+}
+
+// The caller's next batch never waits for contents already decided: the caller may be
+// waiting for this very batch before it takes them. Other decisions under way never wait
+// once they run, and the caller takes this batch's own decisions as they come.
+bool DecisionPipeline::memoryFits(int batch, qint64 bytes) const
+{
+    if (reservedBytes + heldBytes + bytes <= memoryBudget)
+        return true;
+    return batch == nextTake && reservations == 0 && slot(batch).heldBytes == 0;
+}
+
+void DecisionPipeline::reserve(int batch, qint64 bytes)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!memoryFits(batch, bytes))
+        decided.notify_all(); // the caller may be asleep on decisions this batch holds
+    memoryFreed.wait(lock, [&] { return closing || memoryFits(batch, bytes); });
+    reservedBytes += bytes;
+    ++reservations;
+}
+
+void DecisionPipeline::publish(int batch, FileDecision decision, qint64 reserved)
+{
+    const qint64 newBytes = decision.newBytes.size();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (reserved >= 0) {
+            reservedBytes -= reserved;
+            --reservations;
+        }
+        Batch &target = slot(batch);
+        target.decisions.push_back(std::move(decision));
+        target.heldBytes += newBytes;
+        heldBytes += newBytes;
+    }
+    if (reserved >= 0)
+        memoryFreed.notify_all();
+    if (std::max(reserved, newBytes) >= handOverAlone)
+        decided.notify_all();
 }
 
 void DecisionPipeline::work()
@@ -88,17 +148,18 @@ void DecisionPipeline::work()
             return;
         const int claimed = nextClaim++;
         lock.unlock();
-        std::vector<FileDecision> decisions;
         const int end = std::min(jobs, (claimed + 1) * batchSize);
         // A closing pipeline is not asked for its batches any more.
-        for (int job = claimed * batchSize; job < end && !closing; ++job)
-            decisions.push_back(decide(job));
+        for (int job = claimed * batchSize; job < end && !closing; ++job) {
+            qint64 reserved = -1;
+            FileDecision decision = decide(job, [&](qint64 bytes) {
+                reserve(claimed, bytes);
+                reserved = bytes;
+            });
+            publish(claimed, std::move(decision), reserved);
+        }
         lock.lock();
-        Batch &batch = ring[static_cast<size_t>(claimed) % ring.size()];
-        batch.newBytes = NewBytes(decisions);
-        batch.decisions = std::move(decisions);
-        batch.ready = true;
-        heldBytes += batch.newBytes;
+        slot(claimed).ready = true;
         decided.notify_all();
     }
 }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -13,10 +12,17 @@
 // Takes the decisions for jobs 0, 1, 2, ... on worker threads, a few jobs ahead of the
 // caller, who takes them back strictly in order. Deciding touches nothing on disk, so
 // decisions taken ahead and never collected cost nothing but time.
+//
+// Each decision reserves the memory it needs before it reads its file. Decisions under way
+// and decisions waiting to be taken share one budget; a file that needs more than the budget
+// is decided only when it is the caller's next, while no other decision is under way, so two
+// large files are never held at once.
 class DecisionPipeline
 {
 public:
-    DecisionPipeline(int jobs, std::function<FileDecision(int job)> decide);
+    using Decide = std::function<FileDecision(int job, const ReserveMemory &reserve)>;
+
+    DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget = defaultMemoryBudget());
     // Waits only for the decisions in hand; the rest are not started.
     ~DecisionPipeline();
 
@@ -28,30 +34,43 @@ public:
 
     // How many jobs may at most be decided or in hand ahead of the caller.
     static int mostAhead();
+    // Room for a few files of tens of megabytes to be decided side by side.
+    static qint64 defaultMemoryBudget();
 
 private:
     // Workers hand over a few jobs at a time: a hand-over that wakes a sleeping thread costs
-    // about as much as deciding a small file.
+    // about as much as deciding a small file. A decision that holds much memory is handed
+    // over at once, so that it is freed sooner.
     struct Batch
     {
-        bool ready = false;
-        qint64 newBytes = 0;
-        std::vector<FileDecision> decisions;
+        bool ready = false;                  // every decision of the batch has been added
+        std::vector<FileDecision> decisions; // decided, not yet taken
+        qint64 heldBytes = 0;                // their new contents
     };
 
     void work();
+    void advance();
+    void publish(int batch, FileDecision decision, qint64 reserved);
+    void reserve(int batch, qint64 bytes);
+    bool memoryFits(int batch, qint64 bytes) const;
+    Batch &slot(int batch) { return ring[static_cast<size_t>(batch) % ring.size()]; }
+    const Batch &slot(int batch) const { return ring[static_cast<size_t>(batch) % ring.size()]; }
 
     const int jobs;
-    const std::function<FileDecision(int)> decide;
+    const Decide decide;
+    const qint64 memoryBudget;
     std::mutex mutex;
-    std::condition_variable claimable; // a batch may be started, or the pipeline is closing
-    std::condition_variable decided;   // a batch has become ready
-    std::vector<Batch> ring;           // batch b lives in ring[b % size] while in flight
-    int nextClaim = 0;                 // batches
+    std::condition_variable claimable;   // a batch may be started, or the pipeline is closing
+    std::condition_variable decided;     // decisions are there to be taken
+    std::condition_variable memoryFreed; // a reservation ended, or decisions were taken
+    std::vector<Batch> ring;             // batch b lives in ring[b % size] while in flight
+    int nextClaim = 0;                   // batches
     int nextTake = 0;
-    qint64 heldBytes = 0; // new contents of ready batches
+    qint64 heldBytes = 0;     // new contents of all decisions not yet taken
+    qint64 reservedBytes = 0; // memory reserved by decisions under way
+    int reservations = 0;
     std::atomic_bool closing{false};
-    std::vector<FileDecision> inHand; // the batch being taken, front to back
+    std::vector<FileDecision> inHand; // decisions taken from the ring, front to back
     size_t inHandNext = 0;
     std::vector<std::thread> workers;
 };

@@ -10,6 +10,9 @@ const QString reasonTargetIsSource = QStringLiteral("目标是源文件本身,�
 const QString reasonTargetIsOtherSource = QStringLiteral("目标是另一个源文件,未覆盖");
 const QString reasonFolderUnreadable = QStringLiteral("无法读取文件夹,其中的文件未处理");
 const QString reasonJournalFailed = QStringLiteral("无法保存原文件以供撤销,未修改");
+const QString reasonTooLarge = QStringLiteral("文件过大");
+const QString reasonChangedDuringRun = QStringLiteral("文件在处理期间被修改");
+const QString reasonReadOnly = QStringLiteral("文件只读");
 
 QString FileFailure::reason() const
 {
@@ -33,9 +36,15 @@ QString FileFailure::reason() const
     case FailureKind::FolderUnreadable:
         return reasonFolderUnreadable;
     case FailureKind::JournalFailed:
+        return reasonJournalFailed;
+    case FailureKind::TooLarge:
+        return reasonTooLarge;
+    case FailureKind::ChangedDuringRun:
+        return reasonChangedDuringRun;
+    case FailureKind::ReadOnly:
         break;
     }
-    return reasonJournalFailed;
+    return reasonReadOnly;
 }
 
 QString FileFailure::describe() const

@@ -17,6 +17,9 @@ enum class FailureKind
     TargetIsOtherSource,
     FolderUnreadable, // a folder of the source tree: its files are unknown
     JournalFailed,
+    TooLarge,
+    ChangedDuringRun,
+    ReadOnly,
 };
 
 struct FileFailure
@@ -40,3 +43,6 @@ extern const QString reasonTargetIsSource;      // "目标是源文件本身,未
 extern const QString reasonTargetIsOtherSource; // "目标是另一个源文件,未覆盖"
 extern const QString reasonFolderUnreadable;    // "无法读取文件夹,其中的文件未处理"
 extern const QString reasonJournalFailed;       // "无法保存原文件以供撤销,未修改"
+extern const QString reasonTooLarge;            // "文件过大"
+extern const QString reasonChangedDuringRun;    // "文件在处理期间被修改"
+extern const QString reasonReadOnly;            // "文件只读"

@@ -1,6 +1,7 @@
 #include "engine/run/RunBatch.h"
 
 #include "engine/batch/LaunchChecks.h"
+#include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/report/Reports.h"
@@ -77,9 +78,10 @@ public:
         this->journal = journal ? &*journal : nullptr;
         // Files are read and decided ahead on worker threads; everything the caller sees, and
         // every write, happens here in scan order.
-        DecisionPipeline decisions(static_cast<int>(textFiles.size()), [&](int job) {
-            return DecideTextFile(task(files.path(files.files[textFiles[job]])), rule);
-        });
+        DecisionPipeline decisions(
+            static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
+                return DecideTextFile(task(files.path(files.files[textFiles[job]])), rule, reserve);
+            });
         for (const UnlistedFolder &folder : files.unlisted)
             fail(QDir::toNativeSeparators(folder.path),
                  {FailureKind::FolderUnreadable, folder.systemReason});
@@ -91,6 +93,8 @@ public:
             ++result.scanned;
             if (IsTextFileName(file.name))
                 finish(files, file, decisions.take());
+            else if (operation != Operation::FindText && !options.dryRun)
+                RemoveStaleTemporary(files.path(file)); // left by a run killed mid-write
         }
         if (journal) {
             result.journalNote = journal->finish();

@@ -9,6 +9,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
 namespace {
 
 FileOutcome Failed(FailureKind kind, qint64 bytes, const QString &systemReason = QString())
@@ -53,14 +58,28 @@ FileDecision ToWrite(const FileTask &task, qint64 size, quint64 originalHash, QB
     return decision;
 }
 
-} // namespace
+const qint64 editLimit = qint64(256) << 20;
+const qint64 searchLimit = qint64(512) << 20;
 
-FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
+FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
+                    FileIdentity &identity)
 {
     QByteArray bytes;
     QString error;
-    if (!ReadFileBytes(task.sourcePath, bytes, &error))
+    SourceRead how;
+    how.sizeLimit = FileSizeLimit(task.writes);
+    if (reserve)
+        how.beforeAllocating = [&](qint64 size) { reserve(DecisionMemory(size, task.writes)); };
+    switch (ReadSourceFile(task.sourcePath, how, bytes, &identity, &error)) {
+    case FileIoResult::Done:
+        break;
+    case FileIoResult::TooLarge:
+        return SettledFailed(FailureKind::TooLarge, identity.size);
+    case FileIoResult::Changed:
+        return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+    default:
         return SettledFailed(FailureKind::Unreadable, 0, error);
+    }
     const qint64 size = bytes.size();
     const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
     if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
@@ -101,6 +120,34 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule)
     return ToWrite(task, size, originalHash, std::move(*encoded));
 }
 
+} // namespace
+
+qint64 FileSizeLimit(bool writes)
+{
+    return writes ? editLimit : searchLimit;
+}
+
+qint64 DecisionMemory(qint64 size, bool writes)
+{
+    return size * (writes ? 6 : 3);
+}
+
+FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
+                            const ReserveMemory &reserve)
+{
+    FileIdentity identity;
+    try {
+        FileDecision decision = Decide(task, rule, reserve, identity);
+        if (decision.toWrite)
+            decision.source = identity;
+        return decision;
+    } catch (const std::bad_alloc &) {
+        // A replacement can grow a text past what memory or a Qt string holds.
+        return SettledFailed(FailureKind::TooLarge, std::max<qint64>(identity.size, 0),
+                             QString::fromLocal8Bit(std::strerror(ENOMEM)));
+    }
+}
+
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
 {
     const FileOutcome &outcome = decision.outcome;
@@ -112,12 +159,29 @@ FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
         target.sourceFiles->contains(target.targetPath))
         return Failed(FailureKind::TargetIsOtherSource, outcome.bytes);
     QString error;
+    if (target.saveInSource) {
+        // The original is kept for undo only once it is known to be the file that was read.
+        const auto keepOriginal = [&](QString *why) {
+            return !target.journal ||
+                   target.journal->keepOriginal(target.targetPath, target.relativePath,
+                                                decision.replaced, why);
+        };
+        switch (ReplaceInPlace(target.sourcePath, decision.newBytes, decision.source, keepOriginal,
+                               &error)) {
+        case FileIoResult::Done:
+            return outcome;
+        case FileIoResult::Changed:
+            return Failed(FailureKind::ChangedDuringRun, outcome.bytes);
+        case FileIoResult::ReadOnly:
+            return Failed(FailureKind::ReadOnly, outcome.bytes);
+        case FileIoResult::Refused:
+            return Failed(FailureKind::JournalFailed, outcome.bytes, error);
+        default:
+            return Failed(FailureKind::WriteFailed, outcome.bytes, error);
+        }
+    }
     if (!MakeFolderPath(FolderOf(target.targetPath), &error))
         return Failed(FailureKind::FolderFailed, outcome.bytes, error);
-    if (target.saveInSource && target.journal &&
-        !target.journal->keepOriginal(target.targetPath, target.relativePath, decision.replaced,
-                                      &error))
-        return Failed(FailureKind::JournalFailed, outcome.bytes, error);
     if (!WriteTextFile(target.targetPath, decision.newBytes, &error))
         return Failed(FailureKind::WriteFailed, outcome.bytes, error);
     return outcome;

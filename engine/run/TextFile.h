@@ -1,11 +1,13 @@
 #pragma once
 
+#include "engine/files/FileIo.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/Failure.h"
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 struct FileTask
 {
@@ -37,12 +39,29 @@ struct FileDecision
     bool toWrite = false; // a changed file whose new bytes are to be written
     QByteArray newBytes;
     ReplacedContent replaced; // for a journaled task
+    FileIdentity source;      // the file as it was read
 };
+
+// The largest file an operation takes. Deciding an edit holds the bytes, the text, the new
+// text and the new bytes, measured at 5.0 times the file's size for ASCII UTF-8 (less for
+// Chinese text and UTF-16), more when the replacement grows the text; a search settles most
+// files from their bytes alone (1.0 times) but may have to decode, at up to 3.0 times. So
+// one file stays below about 1.5 GB, and inside Qt 5's 2 GB per string even when every line
+// end grows to CR LF.
+qint64 FileSizeLimit(bool writes);
+// What deciding a file of that size may need, with a margin for edits that grow the text.
+qint64 DecisionMemory(qint64 size, bool writes);
+
+// Called with the memory a file's decision will need, once its size is known and before it
+// is read; may wait until that much is free.
+using ReserveMemory = std::function<void(qint64 bytes)>;
 
 // Reads the bytes, decides the encoding, settles the file from its bytes where the rule
 // allows, otherwise decodes and applies the rule, and for a changed file that is written
-// encodes the new text, provided that loses nothing.
-FileDecision DecideTextFile(const FileTask &task, const FileRule &rule);
+// encodes the new text, provided that loses nothing. Running out of memory fails only this
+// file.
+FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
+                            const ReserveMemory &reserve = {});
 
 class ScannedFileSet;
 
@@ -59,5 +78,6 @@ struct WriteTarget
     RunJournal *journal = nullptr;
 };
 
-// The decision's turn: writes the new bytes to the target, creating its folder.
+// The decision's turn: writes the new bytes to the target, creating its folder. In place, the
+// file is replaced only while it is still the one that was read, and not when it is read-only.
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target);

@@ -14,7 +14,7 @@ using namespace fixture;
 namespace {
 
 // Decides job k as "file size" k, after a pause that makes later jobs overtake earlier ones.
-FileDecision SlowDecision(int job)
+FileDecision SlowDecision(int job, const ReserveMemory & = {})
 {
     std::this_thread::sleep_for(std::chrono::microseconds((job * 37) % 5 * 200));
     FileDecision decision;
@@ -33,6 +33,8 @@ private slots:
     void decisionsComeInOrder();
     void lookAheadIsBounded();
     void leftEarlyWaitsOnlyForJobsInHand();
+    void largeFilesOneAtATime_data();
+    void largeFilesOneAtATime();
     void runKeepsOrderAndThread_data();
     void runKeepsOrderAndThread();
     void stopEndsAfterFileInHand();
@@ -61,7 +63,7 @@ void TestLookAhead::lookAheadIsBounded()
     std::atomic<int> started{0};
     int taken = 0;
     int mostAhead = 0;
-    DecisionPipeline pipeline(400, [&](int job) {
+    DecisionPipeline pipeline(400, [&](int job, const ReserveMemory &) {
         ++started;
         return SlowDecision(job);
     });
@@ -80,7 +82,7 @@ void TestLookAhead::leftEarlyWaitsOnlyForJobsInHand()
 {
     std::atomic<int> started{0};
     {
-        DecisionPipeline pipeline(1000, [&](int job) {
+        DecisionPipeline pipeline(1000, [&](int job, const ReserveMemory &) {
             ++started;
             return SlowDecision(job);
         });
@@ -88,6 +90,53 @@ void TestLookAhead::leftEarlyWaitsOnlyForJobsInHand()
     }
     QVERIFY2(started <= DecisionPipeline::mostAhead() + 1,
              qPrintable(QString::number(started.load())));
+}
+
+void TestLookAhead::largeFilesOneAtATime_data()
+{
+    QTest::addColumn<double>("need");    // memory a file's decision reserves, of the budget
+    QTest::addColumn<double>("written"); // its new contents, held until taken
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("each over half the budget") << 0.6 << 0.6 << 40;
+    QTest::newRow("each over the budget") << 3.0 << 0.1 << 40;
+    QTest::newRow("fewer jobs than workers") << 3.0 << 0.1 << 2;
+}
+
+// Two such files are never decided at the same time, and a file over the budget only once
+// the one before it has been taken by the caller, who lags behind on purpose.
+void TestLookAhead::largeFilesOneAtATime()
+{
+    QFETCH(double, need);
+    QFETCH(double, written);
+    QFETCH(int, jobs);
+    const qint64 budget = 1 << 20;
+    std::atomic<int> sequence{0};
+    std::atomic<int> underWay{0};
+    std::atomic<int> mostUnderWay{0};
+    std::vector<int> started(size_t(jobs), -1);
+    std::vector<int> takeCalled(size_t(jobs), -1);
+    const auto decide = [&](int job, const ReserveMemory &reserve) {
+        reserve(qint64(need * budget));
+        started[size_t(job)] = sequence++;
+        const int now = ++underWay;
+        mostUnderWay = std::max(mostUnderWay.load(), now);
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        FileDecision decision;
+        decision.newBytes = QByteArray(int(written * budget), 'x');
+        decision.outcome.bytes = job;
+        --underWay;
+        return decision;
+    };
+    DecisionPipeline pipeline(jobs, decide, budget);
+    for (int job = 0; job < jobs; ++job) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        takeCalled[size_t(job)] = sequence++;
+        QCOMPARE(pipeline.take().outcome.bytes, qint64(job));
+    }
+    QCOMPARE(mostUnderWay.load(), 1);
+    for (int job = 1; job < jobs && need > 1; ++job)
+        QVERIFY2(started[size_t(job)] > takeCalled[size_t(job - 1)],
+                 qPrintable(QString::number(job)));
 }
 
 void TestLookAhead::runKeepsOrderAndThread_data()

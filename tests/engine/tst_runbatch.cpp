@@ -5,6 +5,7 @@
 #include "engine/report/Reports.h"
 #include "engine/run/Failure.h"
 #include "engine/run/RunBatch.h"
+#include "engine/run/TextFile.h"
 #include "tests/engine/Fixture.h"
 #include "tests/engine/RunRecorder.h"
 
@@ -15,7 +16,10 @@
 
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -54,6 +58,12 @@ private slots:
     void unreadableFile();
     void unwritableTarget_data();
     void unwritableTarget();
+    void leftAloneInPlace_data();
+    void leftAloneInPlace();
+    void tooLarge_data();
+    void tooLarge();
+    void killedWritersTemporaryRemoved_data();
+    void killedWritersTemporaryRemoved();
     void sameFolderRefused_data();
     void sameFolderRefused();
     void linkedSaveFolderNeverOverwritesSource();
@@ -378,7 +388,7 @@ void TestRunBatch::unreadableFile_data()
     const QString findLine =
         QStringLiteral("扫描文件2个,查找符合类型文件2个,包含查找内容文件1个,修改文件0个,失败1个,"
                        "耗时%1秒。");
-    for (const char *replacedBy : {"nothing", "a pipe", "a folder"}) {
+    for (const char *replacedBy : {"nothing", "a pipe", "a folder", "a link to a file"}) {
         const QString by = QString::fromUtf8(replacedBy);
         QTest::addRow("insert, %s", replacedBy) << Operation::InsertText << insertLine << by;
         QTest::addRow("find everything, %s", replacedBy) << Operation::FindText << findLine << by;
@@ -403,6 +413,8 @@ void TestRunBatch::unreadableFile()
             QCOMPARE(::mkfifo(QFile::encodeName(gone).constData(), 0644), 0);
         else if (replacedBy == QLatin1String("a folder"))
             QVERIFY(QDir().mkdir(gone));
+        else if (replacedBy == QLatin1String("a link to a file"))
+            QVERIFY(QFile::link(kept, gone));
     };
     const RunResult result = RunBatch(operation, settings, observer);
     QCOMPARE(result.statistics, line.arg(result.seconds));
@@ -462,6 +474,137 @@ void TestRunBatch::unwritableTarget()
         QCOMPARE(ReadBytes(blocked), QByteArray("not a folder"));
     const QByteArray matched = ReadBytes(src + QLatin1Char('/') + reportMatchedName);
     QVERIFY(!matched.contains("a.txt"));
+}
+
+// What happens to a source file between its read and its turn to be written. Only the
+// file as it was read is replaced in place; a file its user may not write is not replaced.
+void TestRunBatch::leftAloneInPlace_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("inPlace");
+    QTest::addColumn<QByteArray>("after"); // at the source path; "<link>" for the outside file
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("rewritten, same size")
+        << QStringLiteral("rewritten") << true << QByteArray("hot") << reasonChangedDuringRun;
+    QTest::newRow("deleted, not brought back")
+        << QStringLiteral("deleted") << true << QByteArray("<missing>") << reasonChangedDuringRun;
+    QTest::newRow("swapped for a link")
+        << QStringLiteral("linked") << true << QByteArray("<link>") << reasonChangedDuringRun;
+    QTest::newRow("read-only") << QStringLiteral("read-only") << true << QByteArray("hit")
+                               << reasonReadOnly;
+    QTest::newRow("read-only into a save folder")
+        << QStringLiteral("read-only") << false << QByteArray("hit") << QString();
+}
+
+void TestRunBatch::leftAloneInPlace()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, inPlace);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, reason);
+    const QString file = src + QStringLiteral("/a.txt");
+    const QString outside = temp->filePath(QStringLiteral("outside.txt"));
+    QVERIFY(WriteBytes(file, "hit"));
+    QVERIFY(WriteBytes(outside, "root's own"));
+    const QByteArray path = QFile::encodeName(file);
+    // Permission bits, not access(): root, who runs CI, may write any file.
+    if (meanwhile == QLatin1String("read-only"))
+        QCOMPARE(::chmod(path.constData(), 0444), 0);
+    settings.saveInSource = inPlace;
+    settings.findText = QStringLiteral("i");
+    settings.replaceText = QStringLiteral("I");
+    RunRecorder recorder;
+    RunObserver observer = recorder.observer();
+    observer.showDisposingFile = [&](const QString &shown) { // read and decided by now
+        if (shown != QDir::toNativeSeparators(file))
+            return;
+        if (meanwhile == QLatin1String("rewritten")) {
+            QVERIFY(WriteBytes(file, "hot"));
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+        } else if (meanwhile != QLatin1String("read-only")) {
+            QVERIFY(QFile::remove(file));
+            if (meanwhile == QLatin1String("linked"))
+                QVERIFY(QFile::link(outside, file));
+        }
+    };
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, observer);
+    QCOMPARE(recorder.reasons, reason.isEmpty() ? QStringList() : QStringList{reason});
+    QCOMPARE(result.changed, reason.isEmpty() ? 1 : 0);
+    QCOMPARE(ReadBytes(outside), QByteArray("root's own"));
+    if (after == "<link>")
+        QCOMPARE(QFileInfo(file).symLinkTarget(), outside);
+    else
+        QCOMPARE(ReadBytes(file), after);
+    if (!inPlace)
+        QCOMPARE(ReadBytes(out + QStringLiteral("/a.txt")), QByteArray("hIt"));
+    const QStringList left = QDir(src).entryList(QDir::Hidden | QDir::Files | QDir::System);
+    QVERIFY2(left.filter(QStringLiteral(".tmp")).isEmpty(), qPrintable(left.join(u' ')));
+}
+
+// A file over the operation's limit fails before it is read; the run goes on.
+void TestRunBatch::tooLarge_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("edit") << Operation::InsertText << FileSizeLimit(true) + 1;
+    QTest::newRow("search") << Operation::FindText << FileSizeLimit(false) + 1;
+}
+
+void TestRunBatch::tooLarge()
+{
+    QFETCH(Operation, operation);
+    QFETCH(qint64, size);
+    const QString large = src + QStringLiteral("/a.txt");
+    QFile file(large);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size)); // sparse: no disk space
+    file.close();
+    QVERIFY(WriteBytes(src + QStringLiteral("/b.txt"), "b"));
+    settings.insertText = QStringLiteral("X");
+    settings.searchTerms = QStringLiteral("b");
+    RunRecorder recorder;
+    const RunResult result = RunBatch(operation, settings, recorder.observer());
+    QCOMPARE(recorder.failed, QStringList{QDir::toNativeSeparators(large)});
+    QCOMPARE(recorder.reasons, QStringList{reasonTooLarge});
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(QFileInfo(large).size(), size);
+}
+
+void TestRunBatch::killedWritersTemporaryRemoved_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("edit") << Operation::InsertText << true;
+    QTest::newRow("search writes nothing") << Operation::FindText << false;
+}
+
+// Only a temporary file whose writer is gone is removed; a running writer's, and names that
+// merely look alike, stay.
+void TestRunBatch::killedWritersTemporaryRemoved()
+{
+    QFETCH(Operation, operation);
+    QFETCH(bool, removed);
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    QCOMPARE(::waitpid(child, nullptr, 0), child);
+    const QString random = QStringLiteral("-0123456789abcdef.tmp");
+    const QString stale = QStringLiteral(".parafold-%1").arg(child) + random;
+    const QString running = QStringLiteral(".parafold-%1").arg(::getppid()) + random;
+    const QStringList kept = {running, QStringLiteral(".parafold-notes.tmp"),
+                              QStringLiteral("a.txt")};
+    for (const QString &name : kept + QStringList{stale})
+        QVERIFY(WriteBytes(src + QStringLiteral("/sub/") + name, "x"));
+    settings.saveInSource = true;
+    settings.insertText = QStringLiteral("X");
+    settings.searchTerms = QStringLiteral("x");
+    RunOptions options;
+    options.writeReports = false;
+    const RunResult result = RunBatch(operation, settings, RunObserver(), options);
+    QCOMPARE(result.scanned, 4);
+    QCOMPARE(QFileInfo::exists(src + QStringLiteral("/sub/") + stale), !removed);
+    for (const QString &name : kept)
+        QVERIFY2(QFileInfo::exists(src + QStringLiteral("/sub/") + name), qPrintable(name));
 }
 
 void TestRunBatch::sameFolderRefused_data()
