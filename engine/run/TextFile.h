@@ -42,12 +42,12 @@ struct FileDecision
     FileIdentity source;      // the file as it was read
 };
 
-// The largest file an operation takes. Deciding an edit holds the bytes, the text, the new
-// text and the new bytes, measured at 5.0 times the file's size for ASCII UTF-8 (less for
-// Chinese text and UTF-16), more when the replacement grows the text; a search settles most
-// files from their bytes alone (1.0 times) but may have to decode, at up to 3.0 times. So
-// one file stays below about 1.5 GB, and inside Qt 5's 2 GB per string even when every line
-// end grows to CR LF.
+// The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the
+// new bytes, measured at 3.0 times the file's size; where the text must be decoded (UTF-16,
+// for one) it also holds the text and the new text, up to 5.0 times, more when the
+// replacement grows the text. A search settles most files from their bytes alone (1.0 times)
+// but may have to decode, at up to 3.0 times. So one file stays below about 1.5 GB, and
+// inside Qt 5's 2 GB per string even when every line end grows to CR LF.
 qint64 FileSizeLimit(bool writes);
 // What deciding a file of that size may need, with a margin for edits that grow the text.
 qint64 DecisionMemory(qint64 size, bool writes);
