@@ -1,34 +1,15 @@
 #include "cli/ProgressBar.h"
 
 #include "cli/Console.h"
+#include "platform/Terminal.h"
 
 #include <QVector>
 #include <chrono>
-#include <sys/ioctl.h>
-#include <unistd.h>
-#include <wchar.h>
 
 namespace {
 
 const auto tickInterval = std::chrono::milliseconds(100);
 const int barCells = 20;
-
-int TerminalColumns()
-{
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
-}
-
-int CharColumns(uint codePoint)
-{
-    const int columns = ::wcwidth(static_cast<wchar_t>(codePoint));
-    if (columns >= 0)
-        return columns;
-    // Unknown to the locale: count wide scripts as two columns rather than overflow.
-    return codePoint >= 0x1100 ? 2 : 1;
-}
 
 // The tail of text that fits into the given columns, with "…" in front when cut: the
 // end of a path names the file, so that is the part worth keeping.
@@ -42,7 +23,7 @@ QString FitFromLeft(const QString &text, int columns)
     }
     int used = 0;
     for (uint codePoint : codePoints)
-        used += CharColumns(codePoint);
+        used += platform::CharacterColumns(codePoint);
     if (used <= columns)
         return QString::fromUcs4(codePoints.constData(), codePoints.size());
     if (columns <= 1)
@@ -50,7 +31,7 @@ QString FitFromLeft(const QString &text, int columns)
     QVector<uint> kept;
     used = 1;
     for (int i = codePoints.size() - 1; i >= 0; --i) {
-        const int width = CharColumns(codePoints.at(i));
+        const int width = platform::CharacterColumns(codePoints.at(i));
         if (used + width > columns)
             break;
         used += width;
@@ -130,7 +111,8 @@ void ProgressBar::tick()
 
 QByteArray ProgressBar::render()
 {
-    const int columns = TerminalColumns() - 1; // the last column would wrap on some terminals
+    const int columns = platform::TerminalColumns(platform::StandardStream::Error) -
+                        1; // the last column would wrap on some terminals
     QString head;
     if (total < 0) {
         head = QStringLiteral("scanning... ");

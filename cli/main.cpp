@@ -5,17 +5,17 @@
 #include "cli/RunCommand.h"
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
+#include "platform/Terminal.h"
 
 #include <QCoreApplication>
 #include <atomic>
-#include <csignal>
 
 namespace {
 
 std::atomic_bool stopRequested{false};
 std::atomic_bool interruptedBySignal{false};
 
-void OnInterrupt(int)
+void OnInterrupt()
 {
     interruptedBySignal = true;
     stopRequested = true;
@@ -23,27 +23,24 @@ void OnInterrupt(int)
 
 // The arguments after the program name, bytes that are not text kept as file names keep
 // them (FileNames.h): a folder may have such a name, a search text may not, and the parser
-// tells them apart. QCoreApplication::arguments() would also drop a leading U+FEFF as a
-// byte-order mark, turning a search for "\uFEFFa" into one for "a".
+// tells them apart. Where there is a wide command line its UTF-16 is taken as it is, so that
+// any text arrives whatever the code page. QCoreApplication::arguments() would also drop a
+// leading U+FEFF as a byte-order mark, turning a search for "\uFEFFa" into one for "a".
 QStringList Arguments(int argc, char *argv[])
 {
+    std::vector<std::u16string> wide;
+    if (platform::WideArguments(wide)) {
+        QStringList arguments;
+        // As code units: QString::fromUtf16 would take a leading U+FEFF for a byte-order mark.
+        for (const std::u16string &argument : wide)
+            arguments << QString(reinterpret_cast<const QChar *>(argument.data()),
+                                 static_cast<int>(argument.size()));
+        return arguments;
+    }
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << DecodeFileName(QByteArray(argv[i]));
     return arguments;
-}
-
-void InstallSignalHandlers()
-{
-    // A closed stdout shows up as a failed write, which the run handles.
-    std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    // A second Ctrl-C ends the process at once.
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace
@@ -68,7 +65,7 @@ int main(int argc, char *argv[])
     case ParsedCommandLine::Kind::Run:
         break;
     }
-    InstallSignalHandlers();
+    platform::OnInterrupt(OnInterrupt);
     if (parsed.request.undo)
         return UndoCommand(parsed.request, console, stopRequested, interruptedBySignal);
     return RunCommand(parsed.request, console, stopRequested, interruptedBySignal);
