@@ -3,10 +3,13 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -240,6 +243,10 @@ void TestConfigFile::setValueNeverCreatesFile()
 
 void TestConfigFile::setValueInFolderNotWritable()
 {
+#ifdef Q_OS_WIN
+    QSKIP("a folder is closed to writing through its access list, which Qt does not set; its "
+          "read-only attribute does not stop new files");
+#else
     // A settings file the user may write, in a folder they may not, as beside a program
     // that an administrator installed.
     QTemporaryDir folder;
@@ -277,6 +284,7 @@ void TestConfigFile::setValueInFolderNotWritable()
     QCOMPARE(ReadFile(path), QByteArray("x=1\r\nsourcePath=D:/b/\r\n"));
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
              QStringList{QStringLiteral("Parafold.cvn")});
+#endif
 }
 
 void TestConfigFile::chineseFolderRoundTrip()
@@ -297,6 +305,11 @@ void TestConfigFile::chineseFolderRoundTrip()
                            QStringLiteral("\r\nsavePath=") + save + QStringLiteral("\r\n")));
     QCOMPARE(FromConfigBytes(GetConfigValue(content, "sourcePath")), source);
     QCOMPARE(FromConfigBytes(GetConfigValue(content, "savePath")), save);
+#ifdef Q_OS_WIN
+    // The local 8-bit encoding of Chinese Windows (code page 936) is GBK.
+    QCOMPARE(GetConfigValue(content, "sourcePath"),
+             QTextCodec::codecForName("GBK")->fromUnicode(source));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

@@ -8,7 +8,12 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextCodec>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 QString CliPath()
 {
@@ -18,9 +23,11 @@ QString CliPath()
 CliResult RunCli(const QStringList &arguments, const QString &workingDir)
 {
     QProcess process;
+#ifndef Q_OS_WIN
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
+#endif
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
     process.start(CliPath(), arguments);
@@ -36,6 +43,15 @@ CliResult RunCli(const QStringList &arguments, const QString &workingDir)
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
+}
+
+QString CliText(const QByteArray &output)
+{
+#ifdef Q_OS_WIN
+    return QString::fromLocal8Bit(output);
+#else
+    return QString::fromUtf8(output);
+#endif
 }
 
 void WriteBytes(const QString &root, const QString &relativePath, const QByteArray &bytes)
@@ -89,6 +105,41 @@ void MakeSampleTree(const QString &root)
     WriteBytes(root, QStringLiteral("sub/latin.txt"), Utf8("plain ASCII\n"));
 }
 
+namespace {
+
+// The modification time to the system's precision and the file's identity: a rewrite
+// through rename shows even within a clock tick.
+QByteArray TimeAndIdentity(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), 0,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return QByteArray();
+    BY_HANDLE_FILE_INFORMATION info;
+    QByteArray entry;
+    if (GetFileInformationByHandle(handle, &info)) {
+        const FILETIME &time = info.ftLastWriteTime;
+        entry =
+            " @" + QByteArray::number((quint64(time.dwHighDateTime) << 32) | time.dwLowDateTime) +
+            " #" + QByteArray::number((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+    }
+    CloseHandle(handle);
+    return entry;
+#else
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return QByteArray();
+    return " @" + QByteArray::number(qint64(status.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qint64(status.st_mtim.tv_nsec)) + " #" +
+           QByteArray::number(quint64(status.st_ino));
+#endif
+}
+
+} // namespace
+
 QMap<QString, QByteArray> Snapshot(const QString &root, bool withTimes)
 {
     QMap<QString, QByteArray> entries;
@@ -99,15 +150,8 @@ QMap<QString, QByteArray> Snapshot(const QString &root, bool withTimes)
         it.next();
         const QFileInfo info = it.fileInfo();
         QByteArray entry = info.isDir() ? QByteArray("<dir>") : ReadBytes(info.filePath());
-        if (withTimes) {
-            // Nanoseconds and the inode: a rewrite through rename shows even within a tick.
-            struct stat status = {};
-            if (::lstat(QFile::encodeName(info.filePath()).constData(), &status) == 0) {
-                entry += " @" + QByteArray::number(qint64(status.st_mtim.tv_sec)) + '.' +
-                         QByteArray::number(qint64(status.st_mtim.tv_nsec)) + " #" +
-                         QByteArray::number(quint64(status.st_ino));
-            }
-        }
+        if (withTimes)
+            entry += TimeAndIdentity(info.filePath());
         entries.insert(base.relativeFilePath(info.filePath()), entry);
     }
     return entries;

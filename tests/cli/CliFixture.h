@@ -19,6 +19,10 @@ struct CliResult
 CliResult RunCli(const QStringList &arguments, const QString &workingDir = QString());
 QString CliPath();
 
+// parafold-cli's output as text: UTF-8, in which RunCli has it write on POSIX, or on Windows
+// the system's code page.
+QString CliText(const QByteArray &output);
+
 // Writes bytes to root/relativePath, creating folders on the way.
 void WriteBytes(const QString &root, const QString &relativePath, const QByteArray &bytes);
 QByteArray ReadBytes(const QString &path);

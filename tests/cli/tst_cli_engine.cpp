@@ -230,18 +230,20 @@ void CliMatchesEngine::sameAsRunBatch()
     QCOMPARE(engine.found.size(), expectedFound);
     QCOMPARE(engine.result.failed, 0);
 
+    const QString engineFolder = QDir::toNativeSeparators(engineRoot.path());
+    const QString cliFolder = QDir::toNativeSeparators(cliRoot.path());
     QStringList engineList = engine.found;
     for (QString &path : engineList)
-        path.replace(engineRoot.path(), cliRoot.path());
+        path.replace(engineFolder, cliFolder);
     const char separator = record.value(QStringLiteral("null")).toBool() ? '\0' : '\n';
     QCOMPARE(SplitList(cli.out, separator), engineList);
-    QCOMPARE(WithoutSeconds(QString::fromUtf8(cli.err)),
+    QCOMPARE(WithoutSeconds(CliText(cli.err)),
              WithoutSeconds(engine.result.statistics) + QLatin1Char('\n'));
 
     // Same bytes on disk below src and save, reports included (their paths mapped).
     QMap<QString, QByteArray> engineTree = Snapshot(engineRoot.path(), false);
     for (QByteArray &bytes : engineTree)
-        bytes.replace(engineRoot.path().toUtf8(), cliRoot.path().toUtf8());
+        bytes.replace(engineFolder.toUtf8(), cliFolder.toUtf8());
     QMap<QString, QByteArray> cliTree = Snapshot(cliRoot.path(), false);
     for (const QString &input : {QStringLiteral("in"), QStringLiteral("in/find"),
                                  QStringLiteral("in/replace"), QStringLiteral("in/text")})

@@ -103,6 +103,9 @@ void TestScan::topFolderPath()
 
 void TestScan::linksToFolders()
 {
+#ifdef Q_OS_WIN
+    QSKIP("QFile::link makes .lnk shortcuts on Windows, no links");
+#endif
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("root"));
     QVERIFY(WriteBytes(dir.filePath(QStringLiteral("elsewhere/far.txt")), "x"));
@@ -118,6 +121,9 @@ void TestScan::linksToFolders()
 
 void TestScan::linkCycleEnds()
 {
+#ifdef Q_OS_WIN
+    QSKIP("QFile::link makes .lnk shortcuts on Windows, no links");
+#endif
     QTemporaryDir dir;
     const QString root = dir.path();
     QVERIFY(WriteBytes(root + QStringLiteral("/a/in-a.txt"), "x"));

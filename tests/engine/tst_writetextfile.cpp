@@ -3,7 +3,9 @@
 
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 using namespace fixture;
 
@@ -25,11 +27,32 @@ void TestWriteTextFile::replacesWhole_data()
     QTest::newRow("file 0640") << QStringLiteral("file 0640") << true << 0640;
     QTest::newRow("file 0755") << QStringLiteral("file 0755") << true << 0755;
     QTest::newRow("set-user-id file") << QStringLiteral("file 4755") << true << 0755;
+#ifdef Q_OS_WIN
+    // The read-only attribute guards a file on Windows: the write fails instead of replacing
+    // it. QFile::link makes .lnk shortcuts there, no links.
+    QTest::newRow("read-only file") << QStringLiteral("file 0444") << false << 0444;
+#else
     QTest::newRow("read-only file") << QStringLiteral("file 0444") << true << 0444;
     QTest::newRow("link to a file") << QStringLiteral("link") << true << 0600;
+#endif
     QTest::newRow("folder") << QStringLiteral("folder") << false << 0;
     QTest::newRow("missing folder") << QStringLiteral("missing folder") << false << 0;
 }
+
+namespace {
+
+bool SetMode(const QString &path, int mode)
+{
+#ifdef Q_OS_WIN
+    // Only the owner's write bit has a counterpart there: the read-only attribute.
+    return QFile::setPermissions(path, (mode & 0200) ? QFile::ReadOwner | QFile::WriteOwner
+                                                     : QFile::ReadOwner);
+#else
+    return ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)) == 0;
+#endif
+}
+
+} // namespace
 
 // The target holds the old content or the whole new one, keeps its mode, and no temporary
 // file is left beside it either way.
@@ -45,12 +68,11 @@ void TestWriteTextFile::replacesWhole()
     QString holder = target;
     if (standing.startsWith(QLatin1String("file"))) {
         QVERIFY(WriteBytes(target, "old content"));
-        QCOMPARE(::chmod(QFile::encodeName(target).constData(), standing.mid(5).toInt(nullptr, 8)),
-                 0);
+        QVERIFY(SetMode(target, standing.mid(5).toInt(nullptr, 8)));
     } else if (standing == QLatin1String("link")) {
         holder = temp.filePath(QStringLiteral("elsewhere.txt"));
         QVERIFY(WriteBytes(holder, "old"));
-        QCOMPARE(::chmod(QFile::encodeName(holder).constData(), 0600), 0);
+        QVERIFY(SetMode(holder, 0600));
         QVERIFY(QFile::link(holder, target));
     } else if (standing == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(target));
@@ -58,15 +80,21 @@ void TestWriteTextFile::replacesWhole()
         target = dir + QStringLiteral("/none/a.txt");
     }
     const QStringList before = TreeListing(dir);
+#ifdef Q_OS_UNIX
     const mode_t oldMask = ::umask(022);
+#endif
     const bool ok = WriteTextFile(target, QByteArray("new\r\n"));
+#ifdef Q_OS_UNIX
     ::umask(oldMask);
+#endif
     QCOMPARE(ok, written);
     if (written) {
         QCOMPARE(ReadBytes(holder), QByteArray("new\r\n"));
+#ifdef Q_OS_UNIX
         struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(holder).constData(), &info), 0);
         QCOMPARE(int(info.st_mode & 07777), mode);
+#endif
         QCOMPARE(QFileInfo(target).isSymLink(), standing == QLatin1String("link"));
         QStringList after = before;
         if (!after.contains(QStringLiteral("a.txt")))
@@ -74,6 +102,10 @@ void TestWriteTextFile::replacesWhole()
         QCOMPARE(TreeListing(dir), after);
     } else {
         QCOMPARE(TreeListing(dir), before);
+        if (standing.startsWith(QLatin1String("file"))) {
+            QCOMPARE(ReadBytes(target), QByteArray("old content"));
+            QCOMPARE(QFileInfo(target).isWritable(), bool(mode & 0200));
+        }
     }
 }
 
