@@ -1,10 +1,11 @@
 #include "cli/Console.h"
 
 #include "engine/files/FileNames.h"
-#include "platform/Descriptors.h"
+#include "platform/Terminal.h"
 
 #include <cerrno>
-#include <unistd.h>
+
+using platform::StandardStream;
 
 namespace {
 
@@ -14,8 +15,8 @@ const char eraseLine[] = "\r\x1b[K";
 } // namespace
 
 Console::Console(bool nullSeparated)
-    : nullSeparated(nullSeparated), outIsTerminal(::isatty(STDOUT_FILENO) == 1),
-      errIsTerminal(::isatty(STDERR_FILENO) == 1)
+    : nullSeparated(nullSeparated), outIsTerminal(platform::IsTerminal(StandardStream::Output)),
+      errIsTerminal(platform::IsTerminal(StandardStream::Error))
 {
     sinceFlush.start();
 }
@@ -50,8 +51,8 @@ void Console::writeOut()
 {
     if (outIsTerminal && errIsTerminal)
         eraseStatusLocked();
-    const int error =
-        WriteAll(STDOUT_FILENO, pending.constData(), static_cast<size_t>(pending.size()));
+    const int error = platform::WriteStream(StandardStream::Output, pending.constData(),
+                                            static_cast<size_t>(pending.size()));
     pending.clear();
     sinceFlush.restart();
     if (error == EPIPE)
@@ -73,14 +74,16 @@ void Console::printLine(const QString &text)
     eraseStatusLocked();
     const QByteArray line = EncodeFileName(text) + '\n';
     // Nothing sensible is left to do when stderr itself cannot be written.
-    WriteAll(STDERR_FILENO, line.constData(), static_cast<size_t>(line.size()));
+    platform::WriteStream(StandardStream::Error, line.constData(),
+                          static_cast<size_t>(line.size()));
 }
 
 void Console::showStatus(const QByteArray &line)
 {
     std::lock_guard<std::mutex> guard(lock);
     const QByteArray text = '\r' + line + "\x1b[K";
-    WriteAll(STDERR_FILENO, text.constData(), static_cast<size_t>(text.size()));
+    platform::WriteStream(StandardStream::Error, text.constData(),
+                          static_cast<size_t>(text.size()));
     statusShown = true;
 }
 
@@ -94,6 +97,6 @@ void Console::eraseStatusLocked()
 {
     if (!statusShown)
         return;
-    WriteAll(STDERR_FILENO, eraseLine, sizeof eraseLine - 1);
+    platform::WriteStream(StandardStream::Error, eraseLine, sizeof eraseLine - 1);
     statusShown = false;
 }
