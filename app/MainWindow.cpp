@@ -9,6 +9,7 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
+#include "engine/report/ReportViewer.h"
 #include "engine/worker/ThreadObject.h"
 #include "platform/RunLock.h"
 
@@ -508,8 +509,7 @@ void OpenReportInViewer(const QString &reportPath)
         QCoreApplication::instance(),
         [reportPath] {
 #ifdef Q_OS_WIN
-            QProcess::startDetached(QStringLiteral("notepad.exe"),
-                                    {QDir::toNativeSeparators(reportPath)});
+            NotepadOpener()(reportPath);
 #else
             QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
 #endif

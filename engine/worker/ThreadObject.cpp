@@ -1,20 +1,13 @@
 #include "engine/worker/ThreadObject.h"
 
 #include "engine/report/Reports.h"
+#include "engine/report/ReportViewer.h"
 #include "engine/run/RunBatch.h"
-
-#ifdef Q_OS_WIN
-#include <QDir>
-#include <QProcess>
-#endif
 
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
 {
 #ifdef Q_OS_WIN
-    reportOpener = [](const QString &reportPath) {
-        QProcess::startDetached(QStringLiteral("notepad.exe"),
-                                {QDir::toNativeSeparators(reportPath)});
-    };
+    reportOpener = NotepadOpener();
 #endif
 }
 

@@ -1,5 +1,6 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/journal/Journal.h"
+#include "engine/report/ReportViewer.h"
 #include "engine/worker/ThreadObject.h"
 #include "tests/engine/Fixture.h"
 
@@ -22,6 +23,7 @@ private slots:
     void unwrittenReportReachesTheWindow();
     void droppedJournalRunReachesTheWindow();
     void runsOnWorkerThread();
+    void reportOpensInNotepad();
 
 private:
     QTemporaryDir temp;
@@ -173,6 +175,26 @@ void TestThreadObject::runsOnWorkerThread()
     QCOMPARE(opened, QStringList{batchSettings.reportMatchedPath});
     thread.quit();
     QVERIFY(thread.wait(5000));
+}
+
+// Notepad gets the written report's native path: with backslashes on Windows.
+void TestThreadObject::reportOpensInNotepad()
+{
+    batchSettings.searchTerms = QStringLiteral("小云");
+    ThreadObject worker;
+    QList<QStringList> started;
+    worker.setReportOpener(NotepadOpener([&](const QString &program, const QStringList &arguments) {
+        started += QStringList{program} + arguments;
+        return true;
+    }));
+    worker.JustFindText();
+    const QString report = QDir::toNativeSeparators(batchSettings.reportMatchedPath);
+    const QList<QStringList> expected{{QStringLiteral("notepad.exe"), report}};
+    QCOMPARE(started, expected);
+    QVERIFY(QFileInfo(report).isFile());
+#ifdef Q_OS_WIN
+    QVERIFY(!report.contains(QLatin1Char('/')));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestThreadObject)

@@ -1,0 +1,16 @@
+#include "engine/report/ReportViewer.h"
+
+#include <QDir>
+#include <QProcess>
+
+ReportOpener NotepadOpener(DetachedStart start)
+{
+    if (!start) {
+        start = [](const QString &program, const QStringList &arguments) {
+            return QProcess::startDetached(program, arguments);
+        };
+    }
+    return [start](const QString &reportPath) {
+        start(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(reportPath)});
+    };
+}
