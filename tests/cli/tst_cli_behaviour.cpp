@@ -40,6 +40,7 @@ private slots:
     void textNotTextRefused();
     void sourceNamedInGbk();
 #endif
+    void argumentsBeyondTheCodePage();
 
 private:
     QStringList substituted(QStringList arguments) const;
@@ -459,6 +460,17 @@ void CliBehaviour::sourceNamedInGbk()
 }
 
 #endif
+
+// Hangul is in no Chinese code page: on Windows it arrives only through the wide command
+// line.
+void CliBehaviour::argumentsBeyondTheCodePage()
+{
+    WriteBytes(root->path(), QStringLiteral("src/k.txt"), Utf8("한글和小云\n"));
+    const CliResult cli =
+        RunCli(substituted(Words("replace @SRC --find 한글 --replace 韩文 --in-place -q")));
+    QCOMPARE(cli.exitCode, 0);
+    QCOMPARE(ReadBytes(root->filePath(QStringLiteral("src/k.txt"))), Utf8("韩文和小云\r\n"));
+}
 
 QTEST_GUILESS_MAIN(CliBehaviour)
 #include "tst_cli_behaviour.moc"
