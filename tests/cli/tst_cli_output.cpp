@@ -231,10 +231,10 @@ void CliOutput::progressOnlyOnTerminal_data()
 
 void CliOutput::progressOnlyOnTerminal()
 {
-    QFETCH(bool, quiet);
 #ifdef Q_OS_WIN
     QSKIP("Windows has no pseudo terminal through which a test could read a console");
 #else
+    QFETCH(bool, quiet);
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
