@@ -37,10 +37,12 @@ std::vector<ProcessEntry> ListProcesses()
 
 bool EndProcess(ProcessId id)
 {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
     if (!process)
         return false;
-    const bool ended = TerminateProcess(process, 0) != 0;
+    // A process that has exited lives on while a handle to it is open, and is gone already.
+    const bool ended =
+        WaitForSingleObject(process, 0) == WAIT_TIMEOUT && TerminateProcess(process, 0) != 0;
     CloseHandle(process);
     return ended;
 }
