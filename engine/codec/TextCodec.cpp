@@ -6,11 +6,57 @@
 #include <QTextCodec>
 #include <QtEndian>
 
+#ifdef Q_OS_WIN
+#include "platform/CodePage936.h"
+#endif
+
+#ifdef Q_OS_WIN
+
+namespace {
+
+// Qt without ICU has a GBK of its own that differs from Windows' code page 936 at single
+// bytes 80 to FF (no euro sign); Windows' own tables read and write GBK as Notepad does, and
+// as ICU's windows-936 on other systems.
+class WindowsGbkCodec : public QTextCodec
+{
+public:
+    QByteArray name() const override { return QByteArrayLiteral("Parafold-Windows-936"); }
+    int mibEnum() const override { return -936; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *) const override
+    {
+        return QString::fromStdU16String(platform::DecodeCodePage936(in, length));
+    }
+    QByteArray convertFromUnicode(const QChar *in, int length, ConverterState *state) const override
+    {
+        bool unmappable = false;
+        const std::string bytes =
+            platform::EncodeCodePage936(reinterpret_cast<const char16_t *>(in), length, unmappable);
+        if (state && unmappable)
+            ++state->invalidChars;
+        return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
+    }
+};
+
+} // namespace
+
+QTextCodec *GbkCodec()
+{
+    // Qt owns every codec made and deletes it at exit.
+    static QTextCodec *const codec = new WindowsGbkCodec;
+    return codec;
+}
+
+#else
+
 QTextCodec *GbkCodec()
 {
     static QTextCodec *const codec = QTextCodec::codecForName("GBK");
     return codec;
 }
+
+#endif
 
 QTextCodec *Utf8Codec()
 {

@@ -474,6 +474,12 @@ bool RemoveStaleTemporary(const QString &path)
 
 bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
 {
+    // In the system's words, as on POSIX, rather than QSaveFile's.
+    if (QFileInfo(path).isDir()) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(EISDIR));
+        return false;
+    }
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     if (!ok)
