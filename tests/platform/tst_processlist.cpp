@@ -10,6 +10,9 @@
 
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <spawn.h>
@@ -75,6 +78,13 @@ public:
     {
         if (!QFileInfo::exists(path))
             QFile::copy(Sleeper(), path);
+#ifdef Q_OS_WIN
+        // Without a console: wine's console host outlives a stand-in that is ended, and
+        // holds the test's output open.
+        process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+            arguments->flags = (arguments->flags & ~DWORD(CREATE_NO_WINDOW)) | DETACHED_PROCESS;
+        });
+#endif
         process.start(path, {QStringLiteral("60")});
         process.waitForStarted();
     }
@@ -83,8 +93,14 @@ public:
         process.kill();
         process.waitForFinished();
     }
-    ProcessId id() const { return static_cast<ProcessId>(process.processId()); }
-    bool running() const { return process.state() == QProcess::Running; }
+    ProcessId id() const
+    {
+        return static_cast<ProcessId>(process.processId());
+    }
+    bool running() const
+    {
+        return process.state() == QProcess::Running;
+    }
     // True once the process has been ended: by a signal, or on Windows by TerminateProcess
     // with exit code 0, which the sleeper never returns.
     bool endedBySignal()
