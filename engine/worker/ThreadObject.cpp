@@ -1,7 +1,7 @@
 #include "engine/worker/ThreadObject.h"
 
-#include "engine/report/Reports.h"
 #include "engine/report/ReportViewer.h"
+#include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
