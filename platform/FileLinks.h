@@ -17,6 +17,11 @@ using NativePath = std::string; // the file system's own bytes
 // (FAT, some network shares), across file systems, or when newName exists.
 bool LinkFile(const NativePath &existing, const NativePath &newName);
 
+// Gives `from` the name `to`, replacing a file of that name in one step, as POSIX rename()
+// does (on Windows MoveFileEx). 0, or the system's error code (errno, or GetLastError on
+// Windows); a read-only file is not replaced on Windows.
+int RenameOver(const NativePath &from, const NativePath &to);
+
 // Gives the file or folder the hidden attribute on Windows, where a leading dot does not hide
 // a name; nothing elsewhere.
 void HideFile(const NativePath &path);

@@ -1,5 +1,7 @@
 #include "platform/FileLinks.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,11 @@ namespace platform {
 bool LinkFile(const NativePath &existing, const NativePath &newName)
 {
     return ::link(existing.c_str(), newName.c_str()) == 0;
+}
+
+int RenameOver(const NativePath &from, const NativePath &to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 void HideFile(const NativePath &) {}

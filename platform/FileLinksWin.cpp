@@ -9,6 +9,13 @@ bool LinkFile(const NativePath &existing, const NativePath &newName)
     return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
 }
 
+int RenameOver(const NativePath &from, const NativePath &to)
+{
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    return static_cast<int>(GetLastError());
+}
+
 void HideFile(const NativePath &path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());

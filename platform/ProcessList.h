@@ -28,6 +28,9 @@ bool EndProcess(ProcessId id);
 
 ProcessId CurrentProcessId();
 
+// True while a process of that id exists, also one that is not ours to end.
+bool ProcessRuns(ProcessId id);
+
 // The single-instance rule: when more than one listed process carries exactly
 // `executableName` (case-sensitive), ends the first of them that is not `self`. One that
 // cannot be ended is skipped in favour of the next. Returns the id it ended.

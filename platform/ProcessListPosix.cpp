@@ -110,4 +110,11 @@ ProcessId CurrentProcessId()
     return static_cast<ProcessId>(getpid());
 }
 
+bool ProcessRuns(ProcessId id)
+{
+    if (id == 0 || id > static_cast<ProcessId>(INT_MAX))
+        return false;
+    return kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+}
+
 } // namespace platform

@@ -52,4 +52,14 @@ ProcessId CurrentProcessId()
     return GetCurrentProcessId();
 }
 
+bool ProcessRuns(ProcessId id)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return runs;
+}
+
 } // namespace platform

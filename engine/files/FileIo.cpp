@@ -24,7 +24,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
-#include <QSaveFile>
+#include "platform/FileLinks.h"
+#include "platform/ProcessList.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #endif
 
 bool FileIdentity::operator==(const FileIdentity &other) const
@@ -472,22 +477,79 @@ bool RemoveStaleTemporary(const QString &path)
 
 #else
 
+// Written beside the target under a name of its own and renamed over it (MoveFileEx), as on
+// POSIX: a kill leaves the old file or the new one, and the next run removes the temporary
+// file of a writer that is gone. A read-only file is not replaced: the rename fails.
+
+namespace {
+
+// A name in the folder that no scan takes for a text file. The writer's process id in it
+// tells a later run whether the file was left behind by a writer that is gone.
+QString TemporaryName(const QString &folder)
+{
+    const QString random = QString::number(QRandomGenerator::global()->generate64(), 16)
+                               .rightJustified(16, QLatin1Char('0'));
+    return folder + QStringLiteral("/.parafold-%1-").arg(platform::CurrentProcessId()) + random +
+           QStringLiteral(".tmp");
+}
+
+// The bytes under a new temporary name in the folder; empty, with the reason in error, when
+// they could not be written there.
+QString WriteTemporary(const QString &folder, const QByteArray &bytes, QString *error)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        QFile file(TemporaryName(folder));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (file.exists())
+                continue;
+            if (error)
+                *error = file.errorString();
+            return QString();
+        }
+        if (file.write(bytes) == bytes.size() && file.flush()) {
+            file.close();
+            return file.fileName();
+        }
+        if (error)
+            *error = file.errorString();
+        file.close();
+        file.remove();
+        return QString();
+    }
+    if (error)
+        *error = QString::fromLocal8Bit(std::strerror(EEXIST));
+    return QString();
+}
+
+bool RenameOver(const QString &temporary, const QString &target, QString *error)
+{
+    const int failure = platform::RenameOver(QDir::toNativeSeparators(temporary).toStdWString(),
+                                             QDir::toNativeSeparators(target).toStdWString());
+    if (failure == 0)
+        return true;
+    QFile::remove(temporary);
+    if (error)
+        *error = qt_error_string(failure);
+    return false;
+}
+
+} // namespace
+
 bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    // In the system's words, as on POSIX, rather than QSaveFile's.
-    if (QFileInfo(path).isDir()) {
+    // In the system's words, as on POSIX. The rename would replace a read-only file where
+    // the file system does not refuse it.
+    const QFileInfo standing(path);
+    const int refusal = standing.isDir()                              ? EISDIR
+                        : standing.exists() && !standing.isWritable() ? EACCES
+                                                                      : 0;
+    if (refusal != 0) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(EISDIR));
+            *error = QString::fromLocal8Bit(std::strerror(refusal));
         return false;
     }
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    if (!ok)
-        file.cancelWriting();
-    ok = ok && file.commit();
-    if (!ok && error)
-        *error = file.errorString();
-    return ok;
+    const QString temporary = WriteTemporary(QFileInfo(path).path(), bytes, error);
+    return !temporary.isEmpty() && RenameOver(temporary, path, error);
 }
 
 FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
@@ -502,32 +564,33 @@ FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
         return FileIoResult::Changed;
     if (!QFileInfo(path).isWritable())
         return FileIoResult::ReadOnly;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
+    const QString temporary = WriteTemporary(QFileInfo(path).path(), bytes, error);
+    if (temporary.isEmpty())
         return FileIoResult::Failed;
-    }
+    // Someone may have changed the file while its new content was written.
     if (standing() != asRead) {
-        file.cancelWriting();
+        QFile::remove(temporary);
         return FileIoResult::Changed;
     }
     if (beforeReplace && !beforeReplace(error)) {
-        file.cancelWriting();
+        QFile::remove(temporary);
         return FileIoResult::Refused;
     }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return FileIoResult::Failed;
-    }
-    return FileIoResult::Done;
+    return RenameOver(temporary, path, error) ? FileIoResult::Done : FileIoResult::Failed;
 }
 
-bool RemoveStaleTemporary(const QString &)
+bool RemoveStaleTemporary(const QString &path)
 {
-    return false; // QSaveFile names and removes its own
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\.parafold-(\\d+)-[0-9a-f]{16}\\.tmp$"));
+    const QRegularExpressionMatch match = pattern.match(QFileInfo(path).fileName());
+    if (!match.hasMatch())
+        return false;
+    bool valid = false;
+    const platform::ProcessId writer = match.captured(1).toUInt(&valid);
+    if (!valid || writer == platform::CurrentProcessId() || platform::ProcessRuns(writer))
+        return false;
+    return QFile::remove(path);
 }
 
 #endif
