@@ -552,11 +552,14 @@ void TestLaunch::folderChecks_data()
     row("insert: empty text", "pBtn_InsertText", "source", "save", "", emptyInsert, false);
     row("insert: empty text, save missing", "pBtn_InsertText", "source", "missing", "", saveMissing,
         false);
+#ifndef Q_OS_WIN
+    // Given through a link, which QFile::link does not make on Windows (it makes .lnk files).
     row("single: save inside source", "pBtn_ReplaceExcelText", "source", "inside", "小云", inside,
         true);
     row("pairs: save inside source", "pBtn_ReplaceExcelText_2", "source", "inside", "小云", inside,
         true);
     row("insert: save inside source", "pBtn_InsertText", "source", "inside", "小云", inside, true);
+#endif
 }
 
 void TestLaunch::folderChecks()
@@ -581,8 +584,10 @@ void TestLaunch::folderChecks()
             return root->filePath(QStringLiteral("链接/子")) + QLatin1Char('/');
         return QString();
     };
+#ifndef Q_OS_WIN
     QVERIFY(
         QFile::link(root->filePath(QStringLiteral("源")), root->filePath(QStringLiteral("链接"))));
+#endif
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
     // Reports lying in the folder the program runs from belong to no launch here.

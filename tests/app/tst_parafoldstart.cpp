@@ -46,6 +46,10 @@ std::unique_ptr<QProcess> StartParafold(const QString &temporaryFolder = QString
     if (!temporaryFolder.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TMPDIR"), temporaryFolder);
+#ifdef Q_OS_WIN
+        environment.insert(QStringLiteral("TMP"), temporaryFolder);
+        environment.insert(QStringLiteral("TEMP"), temporaryFolder);
+#endif
         process->setProcessEnvironment(environment);
     }
     process->start(ParafoldPath(), QStringList());
@@ -147,7 +151,17 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
     // It tells the user and waits for the message to be read, ending nothing.
     const bool secondWaits = !second->waitForFinished(1500);
     const bool firstRuns = !first->waitForFinished(500);
-    second->terminate();
+#ifdef Q_OS_WIN
+    // There terminate() posts WM_CLOSE to the message's window, which the offscreen platform
+    // does not make: the copy is killed instead, and its exit code is not its own.
+    const bool closable = qEnvironmentVariable("QT_QPA_PLATFORM") != QLatin1String("offscreen");
+#else
+    const bool closable = true;
+#endif
+    if (closable)
+        second->terminate();
+    else
+        second->kill();
     const bool secondEnded = second->waitForFinished(10000);
     const int secondCode = second->exitCode();
     proceed.release();
@@ -164,8 +178,10 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
     QVERIFY(secondWaits);
     QVERIFY(firstRuns);
     QVERIFY(secondEnded);
-    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(secondCode, 1);
+    if (closable) {
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(secondCode, 1);
+    }
     QVERIFY(firstEndedByThird);
 }
 

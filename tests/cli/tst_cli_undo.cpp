@@ -83,7 +83,7 @@ void CliUndo::usage()
     arguments.replaceInStrings(QStringLiteral("@SRC"), root.path());
     const CliResult cli = RunCli(arguments);
     QCOMPARE(cli.exitCode, exitCode);
-    QVERIFY2(QString::fromUtf8(cli.err).contains(message), cli.err.constData());
+    QVERIFY2(CliText(cli.err).contains(message), cli.err.constData());
 }
 
 void CliUndo::undoListDryRunAndRefusal()
@@ -104,20 +104,19 @@ void CliUndo::undoListDryRunAndRefusal()
     const QMap<QString, QByteArray> edited = Files(src);
     const CliResult list = RunCli(Args("undo @SRC --list", src));
     QCOMPARE(list.exitCode, 0);
-    QCOMPARE(QString::fromUtf8(list.out).count(QStringLiteral("replace")), 1);
-    QVERIFY(QString::fromUtf8(list.out).contains(QStringLiteral(" 3 files")));
+    QCOMPARE(CliText(list.out).count(QStringLiteral("replace")), 1);
+    QVERIFY(CliText(list.out).contains(QStringLiteral(" 3 files")));
 
     const CliResult dry = RunCli(Args("undo @SRC --dry-run", src));
     QCOMPARE(dry.exitCode, 0);
     QCOMPARE(SplitList(dry.out, '\n').size(), 3);
     QCOMPARE(Files(src), edited);
 
-    const QString later = src + QStringLiteral("/a.txt");
+    const QString later = QDir::toNativeSeparators(src + QStringLiteral("/a.txt"));
     WriteBytes(src, QStringLiteral("a.txt"), "edited later");
     const CliResult undo = RunCli(Args("undo @SRC", src));
     QCOMPARE(undo.exitCode, 2);
-    QVERIFY(
-        QString::fromUtf8(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun));
+    QVERIFY(CliText(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun));
     QCOMPARE(SplitList(undo.out, '\n').size(), 2);
     QMap<QString, QByteArray> expected = before;
     expected[QStringLiteral("a.txt")] = "edited later";
@@ -131,7 +130,8 @@ void CliUndo::droppedRunIsToldOnStderr()
     for (int run = 1; run <= journalKeptRuns + 1; ++run) {
         const CliResult cli = RunCli(Args("insert @SRC --text x --in-place -q", root.path()));
         QCOMPARE(cli.exitCode, 0);
-        QCOMPARE(cli.err.contains("已删除较早的修改记录"), run > journalKeptRuns);
+        QCOMPARE(CliText(cli.err).contains(QStringLiteral("已删除较早的修改记录")),
+                 run > journalKeptRuns);
     }
     QCOMPARE(int(ReadJournal(root.path()).size()), journalKeptRuns);
 }

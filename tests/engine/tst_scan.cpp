@@ -157,6 +157,9 @@ void TestScan::fileNamesRoundTrip_data()
 
 void TestScan::fileNamesRoundTrip()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows names files in UTF-16: no name holds bytes outside its text");
+#endif
     QFETCH(QByteArray, bytes);
     QFETCH(bool, isText);
     const QString name = DecodeFileName(bytes);
