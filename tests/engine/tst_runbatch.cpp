@@ -6,7 +6,6 @@
 #include "engine/run/Failure.h"
 #include "engine/run/RunBatch.h"
 #include "engine/run/TextFile.h"
-#include "platform/ProcessList.h"
 #include "tests/engine/Fixture.h"
 #include "tests/engine/RunRecorder.h"
 
@@ -20,6 +19,11 @@
 
 #include <memory>
 
+#ifdef Q_OS_WIN
+// Without the common dialogs, whose macros would rename FindText and ReplaceText.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -612,18 +616,20 @@ void TestRunBatch::killedWritersTemporaryRemoved()
     QFETCH(Operation, operation);
     QFETCH(bool, removed);
 #ifdef Q_OS_WIN
-    // A process that has ended, and another that runs.
+    // A process that has ended, and another that runs: a command prompt waiting for input.
     QProcess ended;
     ended.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-functions")});
     QVERIFY(ended.waitForStarted());
     const qint64 child = ended.processId();
     QVERIFY(ended.waitForFinished());
-    qint64 other = 0;
-    for (const platform::ProcessEntry &entry : platform::ListProcesses()) {
-        if (entry.id != platform::CurrentProcessId() && entry.id != child)
-            other = entry.id;
-    }
-    QVERIFY(other != 0);
+    QProcess waiting;
+    // Without a console: wine's console host would outlive it and hold the test's output.
+    waiting.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags = (arguments->flags & ~DWORD(CREATE_NO_WINDOW)) | DETACHED_PROCESS;
+    });
+    waiting.start(QStringLiteral("cmd.exe"), {QStringLiteral("/q"), QStringLiteral("/k")});
+    QVERIFY(waiting.waitForStarted());
+    const qint64 other = waiting.processId();
 #else
     const pid_t child = ::fork();
     if (child == 0)
