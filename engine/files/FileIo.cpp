@@ -2,10 +2,13 @@
 
 #include "engine/files/FileNames.h"
 #include "engine/files/FileSystem.h"
+#include "platform/ProcessList.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,21 +18,14 @@
 #ifdef Q_OS_UNIX
 #include "platform/Descriptors.h"
 
-#include <QRandomGenerator>
-#include <QRegularExpression>
-
-#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #else
 #include "platform/FileLinks.h"
-#include "platform/ProcessList.h"
 
 #include <QDir>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #endif
 
 bool FileIdentity::operator==(const FileIdentity &other) const
@@ -461,20 +457,6 @@ FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
     return FileIoResult::Done;
 }
 
-bool RemoveStaleTemporary(const QString &path)
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^\\.parafold-(\\d+)-[0-9a-f]{16}\\.tmp$"));
-    const QRegularExpressionMatch match = pattern.match(QFileInfo(path).fileName());
-    if (!match.hasMatch())
-        return false;
-    bool valid = false;
-    const pid_t writer = match.captured(1).toInt(&valid);
-    if (!valid || writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH)
-        return false;
-    return ::unlink(EncodeFileName(path).constData()) == 0;
-}
-
 #else
 
 // Written beside the target under a name of its own and renamed over it (MoveFileEx), as on
@@ -579,6 +561,8 @@ FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
     return RenameOver(temporary, path, error) ? FileIoResult::Done : FileIoResult::Failed;
 }
 
+#endif
+
 bool RemoveStaleTemporary(const QString &path)
 {
     static const QRegularExpression pattern(
@@ -590,10 +574,12 @@ bool RemoveStaleTemporary(const QString &path)
     const platform::ProcessId writer = match.captured(1).toUInt(&valid);
     if (!valid || writer == platform::CurrentProcessId() || platform::ProcessRuns(writer))
         return false;
+#ifdef Q_OS_UNIX
+    return ::unlink(EncodeFileName(path).constData()) == 0;
+#else
     return QFile::remove(path);
-}
-
 #endif
+}
 
 namespace {
 
