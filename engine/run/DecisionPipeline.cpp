@@ -12,12 +12,16 @@ int WorkerCount()
     return std::clamp(QThread::idealThreadCount(), 1, 4);
 }
 
-const int batchSize = 8;
+const int batchSize = 32;
 const int batchesPerWorker = 2;
 // New contents waiting for their turn; past this, workers wait even with room in the ring.
 const qint64 heldBytesBudget = 32 << 20;
-// A decision holding this much is handed over on its own.
+// Decisions holding this much between them are handed over at once.
 const qint64 handOverAlone = 1 << 20;
+// A reservation under this share of the budget is not taken: with one decision under way
+// per worker, what goes uncounted stays small, and a lock per small file would cost more
+// than reading it once the workers contend for the lock.
+const qint64 uncountedShare = 2048;
 
 int BatchCount(int jobs)
 {
@@ -61,6 +65,12 @@ FileDecision DecisionPipeline::take()
 {
     if (inHandNext == inHand.size()) {
         std::unique_lock<std::mutex> lock(mutex);
+        // The caller is done with every decision in hand: their memory is free.
+        if (inHandBytes > 0) {
+            heldBytes -= inHandBytes;
+            inHandBytes = 0;
+            memoryFreed.notify_all();
+        }
         for (;;) {
             Batch &batch = slot(nextTake);
             if (!batch.decisions.empty())
@@ -75,7 +85,7 @@ FileDecision DecisionPipeline::take()
         inHand = std::move(batch.decisions);
         batch.decisions.clear();
         inHandNext = 0;
-        heldBytes -= batch.heldBytes;
+        inHandBytes = batch.heldBytes;
         batch.heldBytes = 0;
         if (batch.ready)
             advance();
@@ -101,12 +111,27 @@ bool DecisionPipeline::memoryFits(int batch, qint64 bytes) const
 {
     if (reservedBytes + heldBytes + bytes <= memoryBudget)
         return true;
-    return batch == nextTake && reservations == 0 && slot(batch).heldBytes == 0;
+    return batch == nextTake && reservations == 0 && slot(batch).heldBytes == 0 && inHandBytes == 0;
 }
 
-void DecisionPipeline::reserve(int batch, qint64 bytes)
+// Under the lock: the worker's decisions go to the batch, in order.
+void DecisionPipeline::handOver(int batch, std::vector<FileDecision> &decisions)
+{
+    Batch &target = slot(batch);
+    for (FileDecision &decision : decisions) {
+        const qint64 bytes = decision.newBytes.size();
+        target.heldBytes += bytes;
+        heldBytes += bytes;
+        target.decisions.push_back(std::move(decision));
+    }
+    decisions.clear();
+}
+
+// The decisions before it go first: the caller may need them taken to free the memory.
+void DecisionPipeline::reserve(int batch, qint64 bytes, std::vector<FileDecision> &pending)
 {
     std::unique_lock<std::mutex> lock(mutex);
+    handOver(batch, pending);
     if (!memoryFits(batch, bytes))
         decided.notify_all(); // the caller may be asleep on decisions this batch holds
     memoryFreed.wait(lock, [&] { return closing || memoryFits(batch, bytes); });
@@ -114,30 +139,53 @@ void DecisionPipeline::reserve(int batch, qint64 bytes)
     ++reservations;
 }
 
-void DecisionPipeline::publish(int batch, FileDecision decision, qint64 reserved)
+void DecisionPipeline::publish(int batch, std::vector<FileDecision> &decisions, qint64 bytes,
+                               qint64 reserved)
 {
-    const qint64 newBytes = decision.newBytes.size();
     {
         const std::lock_guard<std::mutex> lock(mutex);
         if (reserved >= 0) {
             reservedBytes -= reserved;
             --reservations;
         }
-        Batch &target = slot(batch);
-        target.decisions.push_back(std::move(decision));
-        target.heldBytes += newBytes;
-        heldBytes += newBytes;
+        handOver(batch, decisions);
     }
     if (reserved >= 0)
         memoryFreed.notify_all();
-    if (std::max(reserved, newBytes) >= handOverAlone)
+    if (std::max(reserved, bytes) >= handOverAlone)
         decided.notify_all();
+}
+
+// Small decisions are handed over together at the end of the batch, under one lock; one that
+// reserved memory, or a run of them holding much, goes at once.
+void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending)
+{
+    qint64 pendingBytes = 0;
+    const int end = std::min(jobs, (batch + 1) * batchSize);
+    // A closing pipeline is not asked for its batches any more.
+    for (int job = batch * batchSize; job < end && !closing; ++job) {
+        qint64 reserved = -1;
+        FileDecision decision = decide(job, [&](qint64 bytes) {
+            if (bytes < memoryBudget / uncountedShare)
+                return;
+            reserve(batch, bytes, pending);
+            pendingBytes = 0;
+            reserved = bytes;
+        });
+        pendingBytes += decision.newBytes.size();
+        pending.push_back(std::move(decision));
+        if (reserved >= 0 || pendingBytes >= handOverAlone) {
+            publish(batch, pending, pendingBytes, reserved);
+            pendingBytes = 0;
+        }
+    }
 }
 
 void DecisionPipeline::work()
 {
     const int batches = BatchCount(jobs);
     const int window = static_cast<int>(ring.size());
+    std::vector<FileDecision> pending;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         claimable.wait(lock, [&] {
@@ -148,17 +196,9 @@ void DecisionPipeline::work()
             return;
         const int claimed = nextClaim++;
         lock.unlock();
-        const int end = std::min(jobs, (claimed + 1) * batchSize);
-        // A closing pipeline is not asked for its batches any more.
-        for (int job = claimed * batchSize; job < end && !closing; ++job) {
-            qint64 reserved = -1;
-            FileDecision decision = decide(job, [&](qint64 bytes) {
-                reserve(claimed, bytes);
-                reserved = bytes;
-            });
-            publish(claimed, std::move(decision), reserved);
-        }
+        decideBatch(claimed, pending);
         lock.lock();
+        handOver(claimed, pending);
         slot(claimed).ready = true;
         decided.notify_all();
     }

@@ -49,9 +49,11 @@ private:
     };
 
     void work();
+    void decideBatch(int batch, std::vector<FileDecision> &pending);
     void advance();
-    void publish(int batch, FileDecision decision, qint64 reserved);
-    void reserve(int batch, qint64 bytes);
+    void handOver(int batch, std::vector<FileDecision> &decisions);
+    void publish(int batch, std::vector<FileDecision> &decisions, qint64 bytes, qint64 reserved);
+    void reserve(int batch, qint64 bytes, std::vector<FileDecision> &pending);
     bool memoryFits(int batch, qint64 bytes) const;
     Batch &slot(int batch) { return ring[static_cast<size_t>(batch) % ring.size()]; }
     const Batch &slot(int batch) const { return ring[static_cast<size_t>(batch) % ring.size()]; }
@@ -66,7 +68,8 @@ private:
     std::vector<Batch> ring;             // batch b lives in ring[b % size] while in flight
     int nextClaim = 0;                   // batches
     int nextTake = 0;
-    qint64 heldBytes = 0;     // new contents of all decisions not yet taken
+    qint64 heldBytes = 0;     // new contents of all decisions not yet taken, inHand's too
+    qint64 inHandBytes = 0;   // inHand's, until the caller comes back for more
     qint64 reservedBytes = 0; // memory reserved by decisions under way
     int reservations = 0;
     std::atomic_bool closing{false};
