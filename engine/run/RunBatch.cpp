@@ -16,9 +16,18 @@
 
 namespace {
 
+// ".txt" in any letter case; asked of every name of the tree, so without case folding.
 bool IsTextFileName(const QString &name)
 {
-    return name.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive);
+    const int size = name.size();
+    if (size < 4 || name.at(size - 4) != QLatin1Char('.'))
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        const ushort unit = name.at(size - 3 + i).unicode();
+        if ((unit | 0x20) != ushort("txt"[i]))
+            return false;
+    }
+    return true;
 }
 
 // What would make an editing run lose data or guess; the launch checks these too.

@@ -1,8 +1,7 @@
 #include "engine/scan/Scan.h"
 
-#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
-#include "engine/journal/Journal.h"
+#include "engine/scan/FolderListings.h"
 
 #include <QDir>
 #include <QSet>
@@ -32,65 +31,43 @@ QString TopFolderPath(const QString &folder)
     return path;
 }
 
-// By name with letter case ignored, character code by character code; names that differ
-// only in case keep one fixed order.
-void SortByName(std::vector<FolderEntry> &entries)
-{
-    std::vector<std::pair<QString, size_t>> keys;
-    keys.reserve(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i)
-        keys.emplace_back(entries[i].name.toLower(), i);
-    std::sort(keys.begin(), keys.end(), [&entries](const auto &a, const auto &b) {
-        const int byLower = a.first.compare(b.first);
-        return byLower != 0 ? byLower < 0 : entries[a.second].name < entries[b.second].name;
-    });
-    std::vector<FolderEntry> sorted;
-    sorted.reserve(entries.size());
-    for (const auto &key : keys)
-        sorted.push_back(std::move(entries[key.second]));
-    entries = std::move(sorted);
-}
-
 class Scanner
 {
 public:
     FileList list;
+    QString absoluteTop;
 
-    // path names the folder for the file paths of the list; reader has it open.
-    void scan(FolderReader &reader, const QString &path, const QString &relativePath)
+    // path names the folder for the file paths of the list.
+    void scan(const FolderListing &folder, const QString &path, const QString &relativePath)
     {
-        const QString identity = reader.identity();
-        if (identity.isEmpty() || visited.contains(identity))
+        if (folder.identity.isEmpty() || visited.contains(folder.identity))
             return;
-        visited.insert(identity);
+        visited.insert(folder.identity);
 
-        std::vector<FolderEntry> entries = reader.entries();
-        if (!reader.error().isEmpty())
-            list.unlisted.push_back({path, reader.error()});
-        SortByName(entries);
+        if (!folder.error.isEmpty())
+            list.unlisted.push_back({path, folder.error});
         const int folderIndex = static_cast<int>(list.folders.size());
-        list.folders.push_back({path, relativePath, identity});
-        for (FolderEntry &entry : entries) {
+        list.folders.push_back({path, relativePath, folder.identity});
+        for (const FolderEntry &entry : folder.entries) {
             if (entry.kind == FolderEntry::File)
-                list.files.push_back({folderIndex, std::move(entry.name)});
+                list.files.push_back({folderIndex, entry.name});
         }
-        for (const FolderEntry &entry : entries) {
-            // The journal's name is not hidden on Windows; its originals are no input.
-            if (entry.kind != FolderEntry::Folder || entry.hidden ||
-                entry.name == journalFolderName)
+        for (const FolderEntry &entry : folder.entries) {
+            if (!IsScannedFolder(entry))
                 continue;
             // Deeper folders are named by absolute paths.
             const QString subPath =
                 JoinPath(relativePath.isEmpty() ? absoluteTop : path, entry.name);
-            FolderReader sub(reader, entry.name);
-            if (sub.isOpen())
-                scan(sub, subPath, JoinPath(relativePath, entry.name));
+            const QString subRelativePath = JoinPath(relativePath, entry.name);
+            const FolderListing sub = listings.inside(folder, entry.name, subRelativePath);
+            if (sub.open)
+                scan(sub, subPath, subRelativePath);
             else
-                list.unlisted.push_back({subPath, sub.error()});
+                list.unlisted.push_back({subPath, sub.error});
         }
     }
 
-    QString absoluteTop;
+    FolderListings listings;
 
 private:
     QSet<QString> visited;
@@ -104,11 +81,11 @@ FileList CollectFiles(const QString &folder)
     if (folder.isEmpty())
         return std::move(scanner.list);
     const QString top = TopFolderPath(folder);
-    FolderReader reader(top);
+    const FolderListing listing = scanner.listings.top(top);
     // A missing top folder scans empty; the launch checks it.
-    if (!reader.isOpen())
+    if (!listing.open)
         return std::move(scanner.list);
     scanner.absoluteTop = QDir(top).absolutePath();
-    scanner.scan(reader, top, QString());
+    scanner.scan(listing, top, QString());
     return std::move(scanner.list);
 }
