@@ -28,6 +28,7 @@ private slots:
     void topFolderPath();
     void linksToFolders();
     void linkCycleEnds();
+    void wideTreeKeepsOrder();
     void missingFolder();
     void fileNamesRoundTrip_data();
     void fileNamesRoundTrip();
@@ -131,6 +132,32 @@ void TestScan::linkCycleEnds()
     QVERIFY(QFile::link(root, root + QStringLiteral("/a/up"))); // back to the top
     QVERIFY(QFile::link(root + QStringLiteral("/a"), root + QStringLiteral("/b/to-a"))); // twice
     QCOMPARE(Relative(CollectFiles(root)), Names({"a/in-a.txt", "b/in-b.txt"}));
+}
+
+// Folders are read on two threads from both ends of the tree; the list keeps the scan's order,
+// also for a folder that the far end reached first through a link, while the scan was busy in
+// the large first folder.
+void TestScan::wideTreeKeepsOrder()
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    QStringList expected;
+    for (int folder = 0; folder < 30; ++folder) {
+        const QString name = QStringLiteral("d%1").arg(folder, 2, 10, QLatin1Char('0'));
+        QVERIFY(WriteBytes(root + QLatin1Char('/') + name + QStringLiteral("/f.txt"), "x"));
+        expected += name + QStringLiteral("/f.txt");
+        for (int sub = 0; sub < (folder == 0 ? 200 : 3); ++sub) {
+            const QString inner =
+                name + QStringLiteral("/e%1/g.txt").arg(sub, 3, 10, QLatin1Char('0'));
+            QVERIFY(WriteBytes(root + QLatin1Char('/') + inner, "x"));
+            expected += inner;
+        }
+    }
+#ifdef Q_OS_UNIX
+    QVERIFY(QFile::link(root + QStringLiteral("/d05"), root + QStringLiteral("/zz-link")));
+#endif
+    for (int round = 0; round < 10; ++round)
+        QCOMPARE(Relative(CollectFiles(root)), expected);
 }
 
 void TestScan::missingFolder()
