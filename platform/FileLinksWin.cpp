@@ -9,11 +9,24 @@ bool LinkFile(const NativePath &existing, const NativePath &newName)
     return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
 }
 
+// A virus scanner or the search indexer opens a new file, or the one it replaces, for a
+// moment; the rename is refused meanwhile. It is tried again for about a third of a second
+// before the file counts as not written.
 int RenameOver(const NativePath &from, const NativePath &to)
 {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 0;
-    return static_cast<int>(GetLastError());
+    DWORD pause = 20; // milliseconds, doubled each time
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 0;
+        const DWORD error = GetLastError();
+        const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!held || attempt == 4)
+            return static_cast<int>(error);
+        Sleep(pause);
+        pause *= 2;
+    }
 }
 
 void HideFile(const NativePath &path)

@@ -5,6 +5,9 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#else
+#include <thread>
+#include <windows.h>
 #endif
 
 using namespace fixture;
@@ -31,6 +34,9 @@ void TestWriteTextFile::replacesWhole_data()
     // The read-only attribute guards a file on Windows: the write fails instead of replacing
     // it. QFile::link makes .lnk shortcuts there, no links.
     QTest::newRow("read-only file") << QStringLiteral("file 0444") << false << 0444;
+    // As a virus scanner holds a file: the rename is tried again until it is let go.
+    QTest::newRow("file held for a moment") << QStringLiteral("held 100") << true << 0644;
+    QTest::newRow("file held throughout") << QStringLiteral("held 1000") << false << 0644;
 #else
     QTest::newRow("read-only file") << QStringLiteral("file 0444") << true << 0444;
     QTest::newRow("link to a file") << QStringLiteral("link") << true << 0600;
@@ -79,6 +85,20 @@ void TestWriteTextFile::replacesWhole()
     } else if (standing == QLatin1String("missing folder")) {
         target = dir + QStringLiteral("/none/a.txt");
     }
+#ifdef Q_OS_WIN
+    std::thread letGo;
+    if (standing.startsWith(QLatin1String("held"))) {
+        QVERIFY(WriteBytes(target, "old content"));
+        const HANDLE held =
+            CreateFileW(reinterpret_cast<const wchar_t *>(target.utf16()), GENERIC_READ,
+                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        QVERIFY(held != INVALID_HANDLE_VALUE);
+        letGo = std::thread([held, ms = standing.mid(5).toInt()] {
+            Sleep(DWORD(ms));
+            CloseHandle(held);
+        });
+    }
+#endif
     const QStringList before = TreeListing(dir);
 #ifdef Q_OS_UNIX
     const mode_t oldMask = ::umask(022);
@@ -86,6 +106,10 @@ void TestWriteTextFile::replacesWhole()
     const bool ok = WriteTextFile(target, QByteArray("new\r\n"));
 #ifdef Q_OS_UNIX
     ::umask(oldMask);
+#endif
+#ifdef Q_OS_WIN
+    if (letGo.joinable())
+        letGo.join();
 #endif
     QCOMPARE(ok, written);
     if (written) {
@@ -102,7 +126,8 @@ void TestWriteTextFile::replacesWhole()
         QCOMPARE(TreeListing(dir), after);
     } else {
         QCOMPARE(TreeListing(dir), before);
-        if (standing.startsWith(QLatin1String("file"))) {
+        if (standing.startsWith(QLatin1String("file")) ||
+            standing.startsWith(QLatin1String("held"))) {
             QCOMPARE(ReadBytes(target), QByteArray("old content"));
             QCOMPARE(QFileInfo(target).isWritable(), bool(mode & 0200));
         }
