@@ -13,6 +13,12 @@ using NativePath = std::wstring; // UTF-16, as the wide Win32 calls take it
 using NativePath = std::string; // the file system's own bytes
 #endif
 
+#ifdef _WIN32
+// The path as the wide Win32 calls take it past 260 characters: made full, then with the
+// "\\?\" (or "\\?\UNC\") prefix once it is long; shorter paths are returned as they are.
+NativePath ExtendedLengthPath(const NativePath &path);
+#endif
+
 // Makes newName a hard link to existing. False where the file system has no hard links
 // (FAT, some network shares), across file systems, or when newName exists.
 bool LinkFile(const NativePath &existing, const NativePath &newName);

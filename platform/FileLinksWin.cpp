@@ -4,9 +4,31 @@
 
 namespace platform {
 
+NativePath ExtendedLengthPath(const NativePath &path)
+{
+    // Folders take 12 characters less than files: the room for an 8.3 name inside.
+    const std::size_t shortest = MAX_PATH - 12;
+    if (path.size() < shortest)
+        return path;
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return path;
+    NativePath full(size, L'\0');
+    const DWORD written = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (written == 0 || written >= size)
+        return path;
+    full.resize(written);
+    if (full.size() < shortest || full.compare(0, 4, L"\\\\?\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 bool LinkFile(const NativePath &existing, const NativePath &newName)
 {
-    return CreateHardLinkW(newName.c_str(), existing.c_str(), nullptr) != 0;
+    return CreateHardLinkW(ExtendedLengthPath(newName).c_str(),
+                           ExtendedLengthPath(existing).c_str(), nullptr) != 0;
 }
 
 // A virus scanner or the search indexer opens a new file, or the one it replaces, for a
@@ -16,7 +38,7 @@ int RenameOver(const NativePath &from, const NativePath &to)
 {
     DWORD pause = 20; // milliseconds, doubled each time
     for (int attempt = 0;; ++attempt) {
-        if (MoveFileExW(from.c_str(), to.c_str(),
+        if (MoveFileExW(ExtendedLengthPath(from).c_str(), ExtendedLengthPath(to).c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return 0;
         const DWORD error = GetLastError();
@@ -31,15 +53,16 @@ int RenameOver(const NativePath &from, const NativePath &to)
 
 void HideFile(const NativePath &path)
 {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const NativePath extended = ExtendedLengthPath(path);
+    const DWORD attributes = GetFileAttributesW(extended.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_HIDDEN))
-        SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+        SetFileAttributesW(extended.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
 }
 
 bool ReadFileStamp(const NativePath &path, FileStamp &stamp)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(ExtendedLengthPath(path).c_str(), GetFileExInfoStandard, &data))
         return false;
     stamp.size = (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     // FILETIME counts 100 ns steps since 1601-01-01.
