@@ -10,6 +10,16 @@
 
 namespace {
 
+// Windows laptops commonly run at 125% or 150%: without this the window keeps its size in
+// pixels while its text grows, and the form no longer fits. Scaled by the exact factor.
+void ScaleWithScreen()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
 // Another copy is in the middle of a run: it is left alone, and this one says so and ends.
 int RefuseBusyStart(int argc, char *argv[])
 {
@@ -26,6 +36,7 @@ int RefuseBusyStart(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    ScaleWithScreen();
     const std::string runLockPath = RunLockPath();
     if (platform::RunLockHeld(runLockPath))
         return RefuseBusyStart(argc, argv);
