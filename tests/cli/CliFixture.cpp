@@ -31,6 +31,11 @@ CliResult RunCli(const QStringList &arguments, const QString &workingDir)
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
     process.start(CliPath(), arguments);
+    return FinishCli(process);
+}
+
+CliResult FinishCli(QProcess &process)
+{
     CliResult result;
     if (!process.waitForFinished(120000)) {
         process.kill();

@@ -17,6 +17,8 @@ struct CliResult
 
 // Runs the built parafold-cli with the arguments, in workingDir when given.
 CliResult RunCli(const QStringList &arguments, const QString &workingDir = QString());
+// Waits for a started process, killing it after two minutes, and collects what it gave back.
+CliResult FinishCli(QProcess &process);
 QString CliPath();
 
 // parafold-cli's output as text: UTF-8, in which RunCli has it write on POSIX, or on Windows

@@ -402,14 +402,7 @@ CliResult RunCliEndingInBytes(const QStringList &words, const QString &escapedBy
                               QStringLiteral("exec \"$0\" \"$@\" \"$(printf \"$LAST\")\""),
                               CliPath()} +
                       words);
-    CliResult result;
-    if (!process.waitForFinished(120000))
-        return result;
-    result.exitCode = process.exitCode();
-    result.exitStatus = process.exitStatus();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    return FinishCli(process);
 }
 
 } // namespace

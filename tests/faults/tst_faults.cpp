@@ -33,14 +33,7 @@ CliResult Run(const QStringList &arguments, const QStringList &settings = {})
     QProcess process;
     process.setProcessEnvironment(Environment(settings));
     process.start(CliPath(), arguments);
-    CliResult result;
-    if (!process.waitForFinished(120000))
-        return result;
-    result.exitCode = process.exitCode();
-    result.exitStatus = process.exitStatus();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    return FinishCli(process);
 }
 
 // Temporary files the writes may have left anywhere below root.
