@@ -3,7 +3,7 @@
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
-#include "engine/run/Failure.h"
+#include "engine/batch/Failure.h"
 
 #include <QDir>
 

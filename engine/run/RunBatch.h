@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/batch/BatchSettings.h"
-#include "engine/run/Failure.h"
+#include "engine/batch/Failure.h"
 
 #include <QString>
 #include <atomic>

@@ -3,7 +3,7 @@
 #include "engine/files/FileIo.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/operations/FileHook.h"
-#include "engine/run/Failure.h"
+#include "engine/batch/Failure.h"
 
 #include <QByteArray>
 #include <QString>

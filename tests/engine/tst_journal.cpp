@@ -5,7 +5,7 @@
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/journal/Undo.h"
-#include "engine/run/Failure.h"
+#include "engine/batch/Failure.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
 

@@ -3,7 +3,7 @@
 #include "engine/files/FileNames.h"
 #include "engine/files/Paths.h"
 #include "engine/report/Reports.h"
-#include "engine/run/Failure.h"
+#include "engine/batch/Failure.h"
 #include "engine/run/RunBatch.h"
 #include "engine/run/TextFile.h"
 #include "tests/engine/Fixture.h"

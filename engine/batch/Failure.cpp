@@ -1,4 +1,4 @@
-#include "engine/run/Failure.h"
+#include "engine/batch/Failure.h"
 
 const QString reasonUnreadable = QStringLiteral("无法读取文件");
 const QString reasonNotLossless = QStringLiteral("文件编码有误,改写会损坏内容");
