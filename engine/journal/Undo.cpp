@@ -1,9 +1,9 @@
 #include "engine/journal/Undo.h"
 
+#include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
-#include "engine/batch/Failure.h"
 
 #include <QDir>
 

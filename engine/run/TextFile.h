@@ -1,9 +1,9 @@
 #pragma once
 
+#include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/operations/FileHook.h"
-#include "engine/batch/Failure.h"
 
 #include <QByteArray>
 #include <QString>

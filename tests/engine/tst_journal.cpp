@@ -1,11 +1,11 @@
 #include "engine/batch/BatchSettings.h"
+#include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/journal/Undo.h"
-#include "engine/batch/Failure.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
 
