@@ -1,6 +1,5 @@
 #include "engine/scan/FolderListings.h"
 
-#include "engine/files/Paths.h"
 #include "engine/journal/Journal.h"
 
 #include <algorithm>
@@ -63,46 +62,47 @@ FolderListings::~FolderListings()
 FolderListing FolderListings::top(const QString &path)
 {
     FolderListing listing = Read(std::make_shared<FolderReader>(path));
-    offer(listing, QString());
+    offer(listing);
     return listing;
 }
 
-FolderListing FolderListings::inside(const FolderListing &parent, const QString &name,
-                                     const QString &relativePath)
+FolderListing FolderListings::inside(const FolderListing &parent, size_t entry)
 {
+    const Key key(parent.serial, entry);
     std::shared_ptr<FolderReader> opened; // the parent, open
     {
         std::unique_lock<std::mutex> lock(mutex);
-        const auto found = requests.find(relativePath);
+        const auto found = parent.serial == 0 ? requests.end() : requests.find(key);
         if (found != requests.end()) {
             Request &request = found->second;
             done.wait(lock, [&] { return request.state != Request::Running; });
             // The map may have grown meanwhile: erase by name, not by the old place.
             if (request.state == Request::Done) {
                 FolderListing listing = std::move(request.listing);
-                requests.erase(relativePath);
+                requests.erase(key);
                 return listing;
             }
             // Not started: read here, without waiting.
             opened = std::move(request.parent);
-            requests.erase(relativePath);
+            requests.erase(key);
         }
     }
     // Without a request the parent's insides were requested through another path, and the
     // parent kept its reader.
     if (!opened)
         opened = parent.reader;
-    FolderListing listing = Read(std::make_shared<FolderReader>(*opened, name));
+    FolderListing listing =
+        Read(std::make_shared<FolderReader>(*opened, parent.entries[entry].name));
     opened.reset();
-    offer(listing, relativePath);
+    offer(listing);
     return listing;
 }
 
-void FolderListings::offer(FolderListing &listing, const QString &relativePath)
+void FolderListings::offer(FolderListing &listing)
 {
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        request(listing, relativePath);
+        request(listing);
     }
     queued.notify_all();
 }
@@ -110,19 +110,21 @@ void FolderListings::offer(FolderListing &listing, const QString &relativePath)
 // Under the lock: requests the folders inside a folder read for the first time, the last of
 // them on top, so that the worker starts from the far end. Their requests hold the folder
 // open from then on.
-void FolderListings::request(FolderListing &listing, const QString &relativePath)
+void FolderListings::request(FolderListing &listing)
 {
     if (closing || listing.identity.isEmpty() || offered.contains(listing.identity))
         return;
     offered.insert(listing.identity);
-    for (const FolderEntry &entry : listing.entries) {
+    listing.serial = ++lastSerial;
+    for (size_t i = 0; i < listing.entries.size(); ++i) {
+        const FolderEntry &entry = listing.entries[i];
         if (!IsScannedFolder(entry))
             continue;
-        const QString path = JoinPath(relativePath, entry.name);
-        Request &request = requests[path];
+        const Key key(listing.serial, i);
+        Request &request = requests[key];
         request.parent = listing.reader;
         request.name = entry.name;
-        stack.push_back(path);
+        stack.push_back(key);
     }
     listing.reader.reset();
 }
@@ -134,9 +136,9 @@ void FolderListings::work()
         queued.wait(lock, [&] { return closing || !stack.empty(); });
         if (closing)
             return;
-        const QString path = stack.back();
+        const Key key = stack.back();
         stack.pop_back();
-        const auto found = requests.find(path);
+        const auto found = requests.find(key);
         if (found == requests.end() || found->second.state != Request::Queued)
             continue; // read by the scan already
         // Elements of the map stay in place while others come and go.
@@ -147,7 +149,7 @@ void FolderListings::work()
         FolderListing listing = Read(std::make_shared<FolderReader>(*parent, running.name));
         parent.reset();
         lock.lock();
-        request(listing, path);
+        request(listing);
         running.listing = std::move(listing);
         running.state = Request::Done;
         done.notify_all();

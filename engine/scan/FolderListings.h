@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // One folder opened and read, its entries sorted as the scan lists them.
@@ -22,6 +23,8 @@ struct FolderListing
     std::vector<FolderEntry> entries;
     // Open for the folders inside; only while their reads have not been requested.
     std::shared_ptr<FolderReader> reader;
+    // Names the requests for the folders inside; 0 when none were made through this listing.
+    quint64 serial = 0;
 };
 
 // Reads the folders of the tree on a thread of its own from the far end, while the scan
@@ -41,9 +44,8 @@ public:
 
     // The top folder; `path` is how the scan names it.
     FolderListing top(const QString &path);
-    // The folder `name` inside `parent`, which the scan knows as `relativePath`.
-    FolderListing inside(const FolderListing &parent, const QString &name,
-                         const QString &relativePath);
+    // The folder of parent's entry `entry`.
+    FolderListing inside(const FolderListing &parent, size_t entry);
 
 private:
     struct Request
@@ -60,16 +62,28 @@ private:
         FolderListing listing;
     };
 
+    // A folder by its parent's serial and its place among the parent's entries: a key of fixed
+    // size, so deep trees cost no memory for long paths.
+    using Key = std::pair<quint64, size_t>;
+    struct KeyHash
+    {
+        size_t operator()(const Key &key) const
+        {
+            return std::hash<quint64>()(key.first * 1000003u ^ key.second);
+        }
+    };
+
     void work();
-    void offer(FolderListing &listing, const QString &relativePath);
-    void request(FolderListing &listing, const QString &relativePath);
+    void offer(FolderListing &listing);
+    void request(FolderListing &listing);
 
     std::mutex mutex;
     std::condition_variable queued; // a request, room for another listing, or closing
     std::condition_variable done;   // a listing has been read
-    std::unordered_map<QString, Request> requests; // by relative path
-    std::deque<QString> stack;                     // newest request on top
-    QSet<QString> offered;                         // identities whose folders were requested
+    std::unordered_map<Key, Request, KeyHash> requests;
+    std::deque<Key> stack; // newest request on top
+    QSet<QString> offered; // identities whose folders were requested
+    quint64 lastSerial = 0;
     bool closing = false;
     std::thread worker;
 };

@@ -5,17 +5,43 @@
 
 #include <QDir>
 #include <QSet>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <utility>
 
+QString FileList::folderPath(int folder) const
+{
+    // Deeper folders are named by absolute paths.
+    return folder == 0 ? top : JoinPath(absoluteTop, relativeFolderPath(folder));
+}
+
+QString FileList::relativeFolderPath(int folder) const
+{
+    // Collected from the bottom up, then joined once.
+    QVarLengthArray<const QString *, 16> names;
+    int size = 0;
+    for (int at = folder; at > 0; at = folders[static_cast<size_t>(at)].parent) {
+        names.push_back(&folders[static_cast<size_t>(at)].name);
+        size += names.back()->size() + 1;
+    }
+    QString path;
+    path.reserve(size);
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (!path.isEmpty())
+            path += QLatin1Char('/');
+        path += **name;
+    }
+    return path;
+}
+
 QString FileList::path(const ScannedFile &file) const
 {
-    return JoinPath(folders[file.folder].path, file.name);
+    return JoinPath(folderPath(file.folder), file.name);
 }
 
 QString FileList::relativePath(const ScannedFile &file) const
 {
-    return JoinPath(folders[file.folder].relativePath, file.name);
+    return JoinPath(relativeFolderPath(file.folder), file.name);
 }
 
 namespace {
@@ -31,45 +57,65 @@ QString TopFolderPath(const QString &folder)
     return path;
 }
 
+// Depth first on a stack of its own rather than the call stack, which a tree thousands of
+// folders deep would overflow on a worker thread.
 class Scanner
 {
 public:
     FileList list;
-    QString absoluteTop;
+    FolderListings listings;
 
-    // path names the folder for the file paths of the list.
-    void scan(const FolderListing &folder, const QString &path, const QString &relativePath)
+    void scan(FolderListing top)
     {
-        if (folder.identity.isEmpty() || visited.contains(folder.identity))
+        if (!add(top, -1, QString()))
             return;
-        visited.insert(folder.identity);
-
-        if (!folder.error.isEmpty())
-            list.unlisted.push_back({path, folder.error});
-        const int folderIndex = static_cast<int>(list.folders.size());
-        list.folders.push_back({path, relativePath, folder.identity});
-        for (const FolderEntry &entry : folder.entries) {
-            if (entry.kind == FolderEntry::File)
-                list.files.push_back({folderIndex, entry.name});
-        }
-        for (const FolderEntry &entry : folder.entries) {
-            if (!IsScannedFolder(entry))
+        while (!open.empty()) {
+            Open &folder = open.back();
+            const std::vector<FolderEntry> &entries = folder.listing.entries;
+            while (folder.next < entries.size() && !IsScannedFolder(entries[folder.next]))
+                ++folder.next;
+            if (folder.next == entries.size()) {
+                open.pop_back();
                 continue;
-            // Deeper folders are named by absolute paths.
-            const QString subPath =
-                JoinPath(relativePath.isEmpty() ? absoluteTop : path, entry.name);
-            const QString subRelativePath = JoinPath(relativePath, entry.name);
-            const FolderListing sub = listings.inside(folder, entry.name, subRelativePath);
-            if (sub.open)
-                scan(sub, subPath, subRelativePath);
+            }
+            const size_t entry = folder.next++;
+            const int parent = folder.index;
+            FolderListing sub = listings.inside(folder.listing, entry);
+            const QString name = entries[entry].name;
+            if (!sub.open)
+                list.unlisted.push_back({JoinPath(list.folderPath(parent), name), sub.error});
             else
-                list.unlisted.push_back({subPath, sub.error});
+                add(std::move(sub), parent, name); // may move the stack: `folder` is spent
         }
     }
 
-    FolderListings listings;
-
 private:
+    struct Open
+    {
+        FolderListing listing;
+        int index = 0;
+        size_t next = 0; // the entry to look at next
+    };
+
+    // Lists the folder's own files and puts it on the stack; false for a folder seen before.
+    bool add(FolderListing listing, int parent, const QString &name)
+    {
+        if (listing.identity.isEmpty() || visited.contains(listing.identity))
+            return false;
+        visited.insert(listing.identity);
+        const int index = static_cast<int>(list.folders.size());
+        list.folders.push_back({parent, name, listing.identity});
+        if (!listing.error.isEmpty())
+            list.unlisted.push_back({list.folderPath(index), listing.error});
+        for (const FolderEntry &entry : listing.entries) {
+            if (entry.kind == FolderEntry::File)
+                list.files.push_back({index, entry.name});
+        }
+        open.push_back({std::move(listing), index, 0});
+        return true;
+    }
+
+    std::vector<Open> open;
     QSet<QString> visited;
 };
 
@@ -85,7 +131,8 @@ FileList CollectFiles(const QString &folder)
     // A missing top folder scans empty; the launch checks it.
     if (!listing.open)
         return std::move(scanner.list);
-    scanner.absoluteTop = QDir(top).absolutePath();
-    scanner.scan(listing, top, QString());
+    scanner.list.top = top;
+    scanner.list.absoluteTop = QDir(top).absolutePath();
+    scanner.scan(listing);
     return std::move(scanner.list);
 }

@@ -3,12 +3,13 @@
 #include <QString>
 #include <vector>
 
-// One folder that the scan listed: the path the scan used for it, and its place below the
-// scanned top folder ("" for the top folder itself, "sub/deeper" below it).
+// One folder that the scan listed: its name in the folder above it, which FileList turns into
+// paths when asked. A folder keeps no path of its own, so a tree thousands of folders deep
+// takes memory in proportion to its folders, not to the square of its depth.
 struct ScannedFolder
 {
-    QString path;
-    QString relativePath;
+    int parent = -1;  // index into FileList::folders; -1 for the top folder
+    QString name;     // empty for the top folder
     QString identity; // the same for every path to the folder (FolderIdentity)
 };
 
@@ -32,7 +33,13 @@ struct FileList
     std::vector<ScannedFolder> folders;
     std::vector<ScannedFile> files;
     std::vector<UnlistedFolder> unlisted;
+    QString top;         // the top folder as the scan was given it
+    QString absoluteTop; // the same made absolute: deeper folders are named from it
 
+    // The path the scan used for the folder, and its place below the top folder ("" for the
+    // top folder itself, "sub/deeper" below it).
+    QString folderPath(int folder) const;
+    QString relativeFolderPath(int folder) const;
     // The folder's path, "/", the file name.
     QString path(const ScannedFile &file) const;
     // The file's path relative to the scanned top folder, with "/" separators.

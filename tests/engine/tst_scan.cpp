@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -35,6 +36,7 @@ private slots:
 #ifdef Q_OS_UNIX
     void namesThatAreNotText();
     void pathsLongerThanTheSystemTakes();
+    void deepChainInLinearMemory();
 #endif
 };
 
@@ -249,6 +251,39 @@ void TestScan::pathsLongerThanTheSystemTakes()
     QVERIFY(list.unlisted.empty());
     QVERIFY(!deepestRead);
     QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENAMETOOLONG)));
+}
+
+// Memory once grew with the square of the depth: every folder kept its whole path twice.
+void TestScan::deepChainInLinearMemory()
+{
+    constexpr int depth = 6000;
+    QTemporaryDir dir;
+    std::vector<int> folders{
+        ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY)};
+    for (int level = 0; level < depth; ++level) {
+        ::mkdirat(folders.back(), "d", 0777);
+        folders.push_back(::openat(folders.back(), "d", O_RDONLY | O_DIRECTORY));
+    }
+    ::close(::openat(folders.back(), "f.txt", O_WRONLY | O_CREAT, 0666));
+    const auto peakKb = [] {
+        struct rusage usage = {};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    const long before = peakKb();
+    const FileList list = CollectFiles(dir.path());
+    const long grownKb = peakKb() - before;
+    const QString relative = list.relativePath(list.files.back());
+    ::unlinkat(folders.back(), "f.txt", 0);
+    for (size_t i = folders.size() - 1; i > 0; --i) {
+        ::close(folders[i]);
+        ::unlinkat(folders[i - 1], "d", AT_REMOVEDIR);
+    }
+    ::close(folders.front());
+
+    QCOMPARE(list.folders.size(), size_t(depth + 1));
+    QCOMPARE(relative.size(), depth * 2 + 5);
+    QVERIFY2(grownKb < 48 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(grownKb)));
 }
 
 #endif
