@@ -3,7 +3,6 @@
 #include "engine/files/Paths.h"
 #include "engine/scan/FolderListings.h"
 
-#include <QDir>
 #include <QSet>
 #include <QVarLengthArray>
 #include <algorithm>
@@ -50,7 +49,7 @@ namespace {
 // dropped unless it is all that is left of a root such as "/" or "D:/".
 QString TopFolderPath(const QString &folder)
 {
-    QString path = QDir::fromNativeSeparators(folder);
+    QString path = FromNativeSeparators(folder);
     const bool isDriveRoot = path.size() == 3 && path.at(1) == QLatin1Char(':');
     if (path.size() > 1 && path.endsWith(QLatin1Char('/')) && !isDriveRoot)
         path.chop(1);
@@ -132,7 +131,7 @@ FileList CollectFiles(const QString &folder)
     if (!listing.open)
         return std::move(scanner.list);
     scanner.list.top = top;
-    scanner.list.absoluteTop = QDir(top).absolutePath();
+    scanner.list.absoluteTop = AbsolutePath(top);
     scanner.scan(listing);
     return std::move(scanner.list);
 }
