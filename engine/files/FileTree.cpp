@@ -293,6 +293,10 @@ bool FileTree::makeFolder(const QString &relative, Access access, QString *error
     if (relative.isEmpty() || !IsValidRelative(relative))
         return Failed(error, platform::ErrorNotBeneath);
     const std::uint32_t mode = access == Access::Private ? 0700 : 0777;
+    // Mostly the folder is there already: one call beneath the top finds it.
+    platform::Folder standing;
+    if (folder->openBeneath(ToNativePath(relative), standing) == 0)
+        return true;
     platform::Folder current;
     if (const int failure = folder->duplicate(current))
         return Failed(error, failure);
