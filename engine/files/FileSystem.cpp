@@ -79,8 +79,7 @@ FolderReader::FolderReader(const FolderReader &parent, const QString &name)
         failure = parent.failure;
         return;
     }
-    // A link to a folder is a folder to the scan, which keeps count of the folders it saw.
-    if (const int error = parent.folder->openChild(ToNativePath(name), *folder, true))
+    if (const int error = parent.folder->openChild(ToNativePath(name), *folder))
         failure = SystemErrorText(error);
 }
 
@@ -116,7 +115,7 @@ std::vector<FolderEntry> FolderReader::entries()
         } else if (entry.kind == platform::EntryKind::Link &&
                    folder->info(entry.name, target, true) == 0 &&
                    target.kind == platform::EntryKind::Folder) {
-            kind = FolderEntry::Folder;
+            kind = FolderEntry::Link;
         } else {
             continue; // a link to a file, a dangling link, a pipe or a device
         }

@@ -32,8 +32,8 @@ struct FolderEntry
     enum Kind
     {
         File,   // a plain file, not a link
-        Folder, // a folder, or a link to one (FolderReader)
-        Link,   // a link, never followed (FileTree::list)
+        Folder, // a folder, not a link
+        Link,   // a link, never followed: to a folder (FolderReader), or any (FileTree::list)
         Other,  // a pipe, device or socket (FileTree::list)
     };
     QString name;
@@ -56,8 +56,8 @@ public:
     // The system's words when the folder could not be opened or read to its end.
     QString error() const { return failure; }
     QString identity() const;
-    // Plain files and folders, links to files and every other kind of entry left out;
-    // unsorted.
+    // Plain files, folders and links to folders; links to files and every other kind of entry
+    // left out; unsorted.
     std::vector<FolderEntry> entries();
 
 private:

@@ -1,5 +1,6 @@
 #include "engine/scan/Scan.h"
 
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "engine/scan/FolderListings.h"
 
@@ -42,6 +43,8 @@ QString FileList::relativePath(const ScannedFile &file) const
 {
     return JoinPath(relativeFolderPath(file.folder), file.name);
 }
+
+const QString reasonLinkLeadsOut = QStringLiteral("链接指向所选文件夹之外,未进入");
 
 namespace {
 
@@ -109,9 +112,21 @@ private:
         for (const FolderEntry &entry : listing.entries) {
             if (entry.kind == FolderEntry::File)
                 list.files.push_back({index, entry.name});
+            else if (entry.kind == FolderEntry::Link && !entry.hidden)
+                checkLink(JoinPath(list.folderPath(index), entry.name));
         }
         open.push_back({std::move(listing), index, 0});
         return true;
+    }
+
+    // A link to a folder is never entered: no run may leave the tree it was given through
+    // one, and a folder inside the tree is scanned in its own place. One that leads out is
+    // listed, so the files it hides are not passed over in silence.
+    void checkLink(const QString &path)
+    {
+        const QString target = RealFilePath(path);
+        if (!SameFolder(target, list.absoluteTop) && !FolderInside(target, list.absoluteTop))
+            list.unlisted.push_back({path, reasonLinkLeadsOut});
     }
 
     std::vector<Open> open;

@@ -117,9 +117,14 @@ void TestScan::linksToFolders()
         QFile::link(dir.filePath(QStringLiteral("elsewhere")), root + QStringLiteral("/linked")));
     QVERIFY(QFile::link(root + QStringLiteral("/real.txt"), root + QStringLiteral("/alias.txt")));
     QVERIFY(QFile::link(root + QStringLiteral("/gone.txt"), root + QStringLiteral("/broken.txt")));
+    QVERIFY(QFile::link(root + QStringLiteral("/sub"), root + QStringLiteral("/inside")));
+    QVERIFY(WriteBytes(root + QStringLiteral("/sub/near.txt"), "x"));
     const FileList list = CollectFiles(root);
-    QCOMPARE(Relative(list), Names({"real.txt", "linked/far.txt"}));
-    QCOMPARE(list.path(list.files[1]), root + QStringLiteral("/linked/far.txt"));
+    // Never entered: the folder inside is scanned in its place, the one outside is listed.
+    QCOMPARE(Relative(list), Names({"real.txt", "sub/near.txt"}));
+    QCOMPARE(list.unlisted.size(), size_t(1));
+    QCOMPARE(list.unlisted[0].path, root + QStringLiteral("/linked"));
+    QCOMPARE(list.unlisted[0].systemReason, reasonLinkLeadsOut);
 }
 
 void TestScan::linkCycleEnds()
