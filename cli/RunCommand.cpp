@@ -5,6 +5,7 @@
 #include "cli/ProgressBar.h"
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
+#include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
 #include <QDir>
@@ -107,7 +108,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
             progress.fileHandled(bytes);
     };
     observer.fileFailed = [&](const QString &nativePath, const FileFailure &failure) {
-        console.printLine(nativePath + QStringLiteral(": ") + failure.describe());
+        console.printLine(ReportLineWithReason(nativePath, failure.describe()));
     };
     if (showProgress) {
         observer.scanFinished = [&](int txtFiles) { progress.setTotal(txtFiles); };

@@ -2,6 +2,8 @@
 #include "app/MainWindow.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
+#include "engine/journal/Undo.h"
+#include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
 #include <QAction>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
 
@@ -50,6 +53,7 @@ private slots:
     void journalKeyTurnsItOff();
     void undoAfterConfirmation_data();
     void undoAfterConfirmation();
+    void filesNotRestoredAreListed();
 
 private:
     void makeWindow(const QByteArray &settings);
@@ -170,6 +174,61 @@ void TestUndoControl::undoAfterConfirmation()
         QVERIFY(!finished.wait(200));
         QCOMPARE(Read(src + names.first()), QByteArray("阿云 a.txt"));
     }
+}
+
+// A file edited by hand after the run stays as it is; the box and the report beside the
+// other reports name it with its reason, and the window outlives the box.
+void TestUndoControl::filesNotRestoredAreListed()
+{
+    makeWindow(QByteArray());
+    const QString src = folder->path() + QStringLiteral("/src/");
+    Write(src + QStringLiteral("a.txt"), "小云 a");
+    Write(src + QStringLiteral("b.txt"), "小云 b");
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QCOMPARE(RunBatch(Operation::ReplaceText, settings, RunObserver()).changed, 2);
+    Write(src + QStringLiteral("b.txt"), "edited by hand");
+    const QString report = src + reportNotUndoneName;
+    Write(report, "stale");
+
+    window->findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(src);
+    // Yes to the question; the box at the end stays up long enough for any timer left
+    // behind to fire.
+    QString summary;
+    QString details;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->property("seen").toBool())
+            return;
+        box->setProperty("seen", true);
+        if (box->button(QMessageBox::Yes)) {
+            box->button(QMessageBox::Yes)->click();
+            return;
+        }
+        summary = box->text();
+        details = box->detailedText();
+        QTimer::singleShot(400, box, &QMessageBox::accept);
+    });
+    answerer.start(10);
+    auto *control = window->findChild<UndoControl *>();
+    QSignalSpy finished(control, &UndoControl::undoFinished);
+    QTest::mouseClick(control->button(), Qt::LeftButton);
+    QVERIFY(finished.count() == 1 || finished.wait(20000));
+    QTest::qWait(300);
+
+    QCOMPARE(Read(src + QStringLiteral("a.txt")), QByteArray("小云 a"));
+    QCOMPARE(Read(src + QStringLiteral("b.txt")), QByteArray("edited by hand"));
+    const QString line = QDir::toNativeSeparators(src + QStringLiteral("b.txt")) +
+                         QLatin1Char('\t') + reasonChangedSinceRun;
+    QVERIFY2(summary.contains(QStringLiteral("未恢复1个")), qPrintable(summary));
+    QCOMPARE(details, line);
+    QCOMPARE(QTextCodec::codecForLocale()->toUnicode(Read(report)), line + QStringLiteral("\r\n"));
+    QVERIFY(control->button()->isEnabled());
+    QVERIFY(!control->isWorking());
 }
 
 QTEST_MAIN(TestUndoControl)

@@ -225,8 +225,8 @@ void TestFaults::killedRuns()
     QVERIFY(cutShort > 0);
 }
 
-// Two runs over the same files at once: a file may lack one run's edit only when that run
-// lists it as failed.
+// Two runs over the same files at once: the run lock turns the later one away whole, or, where
+// they still meet, a file may lack one run's edit only when that run lists it as failed.
 void TestFaults::twoRunsAtOnce()
 {
     QTemporaryDir temp;
@@ -247,12 +247,22 @@ void TestFaults::twoRunsAtOnce()
     QVERIFY(replace.waitForFinished(120000) && insert.waitForFinished(120000));
     const QByteArray replaceFailed = replace.readAllStandardError();
     const QByteArray insertFailed = insert.readAllStandardError();
+    const QByteArray busy = QStringLiteral("正在处理中,请等待当前操作完成!").toUtf8();
+    const bool replaceRefused = replace.exitCode() == 2 && replaceFailed.contains(busy);
+    const bool insertRefused = insert.exitCode() == 2 && insertFailed.contains(busy);
+    QVERIFY(!(replaceRefused && insertRefused));
     for (int i = 0; i < files; ++i) {
         const QString path = src + QStringLiteral("/d%1/f%2.txt").arg(i / 100).arg(i);
         const QByteArray bytes = ReadBytes(path);
-        const QByteArray listed = path.toUtf8() + ": ";
-        QVERIFY2(!bytes.contains("小云") || replaceFailed.contains(listed), qPrintable(path));
-        QVERIFY2(bytes.startsWith("P ") || insertFailed.contains(listed), qPrintable(path));
+        const QByteArray listed = path.toUtf8() + '\t';
+        if (replaceRefused)
+            QVERIFY2(bytes.contains("小云"), qPrintable(path));
+        else
+            QVERIFY2(!bytes.contains("小云") || replaceFailed.contains(listed), qPrintable(path));
+        if (insertRefused)
+            QVERIFY2(!bytes.startsWith("P "), qPrintable(path));
+        else
+            QVERIFY2(bytes.startsWith("P ") || insertFailed.contains(listed), qPrintable(path));
     }
 }
 
