@@ -9,15 +9,15 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
+#include "engine/files/SettingsFiles.h"
 #include "engine/report/ReportViewer.h"
 #include "engine/worker/ThreadObject.h"
+#include "platform/Program.h"
 #include "platform/RunLock.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -465,7 +465,7 @@ bool MainWindow::MayInsertInPlace()
     const QString question =
         QStringLiteral("将在%1中每个txt文件的%2插入内容,并保存在原文件夹。\n"
                        "再次插入会使内容重复出现。\n\n是否继续?")
-            .arg(QDir::toNativeSeparators(batchSettings.sourceDir),
+            .arg(NativePath(batchSettings.sourceDir),
                  batchSettings.insertAtFront ? QStringLiteral("开头") : QStringLiteral("末尾"));
     return QMessageBox::question(this, QStringLiteral("插入"), question,
                                  QMessageBox::Yes | QMessageBox::No,
@@ -566,11 +566,10 @@ void OpenReportInViewer(const QString &reportPath)
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [reportPath] {
-#ifdef Q_OS_WIN
-            NotepadOpener()(reportPath);
-#else
-            QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
-#endif
+            if (platform::ReportsOpenInNotepad())
+                NotepadOpener()(reportPath);
+            else
+                QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
         },
         Qt::QueuedConnection);
 }
@@ -589,7 +588,7 @@ QPoint CentredTopLeft(const QSize &screen, const QSize &window)
 
 QString SettingsFilePath(const QString &applicationFolder)
 {
-    return QDir(applicationFolder).filePath(QStringLiteral("Parafold.cvn"));
+    return JoinPath(applicationFolder, QStringLiteral("Parafold.cvn"));
 }
 
 QString HelpText()

@@ -5,11 +5,11 @@
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
+#include "engine/files/SettingsFiles.h"
 #include "engine/report/Reports.h"
 
 #include <QAction>
 #include <QBoxLayout>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -110,11 +110,10 @@ void UndoControl::undoLastRun()
         widgets.statusLabel->setText(message);
         return;
     }
-    const QString question =
-        QStringLiteral("将把%1个文件恢复为%2(%3)修改之前的内容。\n"
-                       "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
-            .arg(run->entries.size())
-            .arg(JournalTimeText(run->startedMs), QDir::toNativeSeparators(source));
+    const QString question = QStringLiteral("将把%1个文件恢复为%2(%3)修改之前的内容。\n"
+                                            "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
+                                 .arg(run->entries.size())
+                                 .arg(JournalTimeText(run->startedMs), NativePath(source));
     if (QMessageBox::question(window, undoButtonText, question, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
         return;
@@ -189,9 +188,8 @@ void UndoControl::finish(const JournalRun &run)
         QString error;
         const QString where =
             WriteReport(reportPath, lines, &error)
-                ? QStringLiteral("目录已写入%1").arg(QDir::toNativeSeparators(reportPath))
-                : QStringLiteral("目录无法写入%1:%2")
-                      .arg(QDir::toNativeSeparators(reportPath), error);
+                ? QStringLiteral("目录已写入%1").arg(NativePath(reportPath))
+                : QStringLiteral("目录无法写入%1:%2").arg(NativePath(reportPath), error);
         QMessageBox box(QMessageBox::Warning, undoButtonText,
                         summary + QStringLiteral("\n以下文件未恢复:"), QMessageBox::Ok, window);
         box.setInformativeText(NotRestoredText(lines) + QLatin1Char('\n') + where);

@@ -3,6 +3,7 @@
 #include "app/TerminationSignals.h"
 
 #include "platform/ProcessList.h"
+#include "platform/Program.h"
 #include "platform/RunLock.h"
 
 #include <QApplication>
@@ -42,11 +43,7 @@ int main(int argc, char *argv[])
     const std::string runLockPath = platform::RunLockPath(lockRefusal);
     if (!runLockPath.empty() && platform::RunLockHeld(runLockPath))
         return RefuseBusyStart(argc, argv);
-#ifdef _WIN32
-    platform::EndOtherInstance("Parafold.exe");
-#else
-    platform::EndOtherInstance("Parafold");
-#endif
+    platform::EndOtherInstance(platform::ExecutableFileName("Parafold"));
 
     QApplication application(argc, argv);
     InstallQtTranslations(application);

@@ -125,9 +125,10 @@ public:
         if (result.stopped) {
             const QString note =
                 StoppedReportLine(static_cast<int>(files.files.size()) - result.scanned);
-            foundList.append(note);
-            if (!failedList.isEmpty())
-                failedList.append(note);
+            for (QStringList *list : {&foundList, &failedList}) {
+                if (!list->isEmpty())
+                    list->append(note);
+            }
         }
         Notify(observer.showDisposingFile, result.statistics);
         Notify(observer.runFinished);
