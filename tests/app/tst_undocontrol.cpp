@@ -54,6 +54,8 @@ private slots:
     void undoAfterConfirmation_data();
     void undoAfterConfirmation();
     void filesNotRestoredAreListed();
+    void closeDuringUndoAsks_data();
+    void closeDuringUndoAsks();
 
 private:
     void makeWindow(const QByteArray &settings);
@@ -229,6 +231,88 @@ void TestUndoControl::filesNotRestoredAreListed()
     QCOMPARE(QTextCodec::codecForLocale()->toUnicode(Read(report)), line + QStringLiteral("\r\n"));
     QVERIFY(control->button()->isEnabled());
     QVERIFY(!control->isWorking());
+}
+
+void TestUndoControl::closeDuringUndoAsks_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("go on") << QStringLiteral("继续处理");
+    QTest::newRow("stop and quit") << QStringLiteral("停止并退出");
+}
+
+// Closing the window while an undo works asks, as during a run: going on, the undo ends
+// whole; stopping, it ends after the file in hand, shows its line, and the program quits.
+void TestUndoControl::closeDuringUndoAsks()
+{
+    QFETCH(QString, answer);
+    const bool goesOn = answer == QStringLiteral("继续处理");
+    makeWindow(QByteArray());
+    window->show();
+    const QString src = folder->path() + QStringLiteral("/src/");
+    const int files = 400;
+    for (int i = 0; i < files; ++i)
+        Write(src + QStringLiteral("d%1/%2.txt").arg(i / 100).arg(i), "小云");
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QCOMPARE(RunBatch(Operation::ReplaceText, settings, RunObserver()).changed, files);
+    window->findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(src);
+
+    QString question;
+    QString summary;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->property("seen").toBool())
+            return;
+        box->setProperty("seen", true);
+        if (box->button(QMessageBox::Yes)) {
+            // The window is closed as soon as the undo works.
+            QTimer::singleShot(0, window.get(), &QWidget::close);
+            box->button(QMessageBox::Yes)->click();
+            return;
+        }
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == answer) {
+                question = box->text();
+                button->click();
+                return;
+            }
+        }
+        summary = box->text();
+        box->accept();
+    });
+    answerer.start(5);
+    auto *control = window->findChild<UndoControl *>();
+    QTimer ended;
+    connect(&ended, &QTimer::timeout, [&] {
+        if (!control->isWorking() && !question.isEmpty())
+            QCoreApplication::exit(2);
+    });
+    if (goesOn)
+        ended.start(10);
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    timeout.start(20000);
+    QTimer::singleShot(0, control->button(), &QPushButton::click);
+    QCOMPARE(QCoreApplication::exec(), goesOn ? 2 : 0);
+
+    QVERIFY2(question.startsWith(QStringLiteral("正在处理中")), qPrintable(question));
+    if (goesOn)
+        QVERIFY(window->isVisible());
+    int restored = 0;
+    for (int i = 0; i < files; ++i)
+        restored += Read(src + QStringLiteral("d%1/%2.txt").arg(i / 100).arg(i)) == "小云";
+    if (goesOn) {
+        QCOMPARE(restored, files);
+    } else {
+        QVERIFY2(restored < files, "the undo was not stopped");
+        QVERIFY2(summary.contains(QStringLiteral("恢复文件%1个").arg(restored)),
+                 qPrintable(summary));
+    }
 }
 
 QTEST_MAIN(TestUndoControl)
