@@ -1,7 +1,8 @@
 #include "app/ConfigFile.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "engine/files/SettingsFiles.h"
+
+#include <limits>
 
 namespace {
 
@@ -53,11 +54,7 @@ int LineEnd(const QByteArray &content, int from)
 
 int ReadConfigFile(QByteArray &content, const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    content = file.read(SETTINGS_BUFFER_SIZE - 1);
-    return 0;
+    return ReadFileStart(path, SETTINGS_BUFFER_SIZE - 1, content) ? 0 : -1;
 }
 
 QByteArray GetConfigValue(const QByteArray &content, const QByteArray &key)
@@ -81,13 +78,9 @@ int SetConfigValue(const QString &path, const QByteArray &key, const QByteArray 
         TrimBlanksAndTabs(key) != key || value.contains('\r') || value.contains('\n'))
         return -1;
 
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
+    QByteArray old;
+    if (!ReadFileStart(path, std::numeric_limits<int>::max(), old))
         return -1;
-    const QByteArray old = in.readAll();
-    if (in.error() != QFileDevice::NoError)
-        return -1;
-    in.close();
 
     const QByteArray line = key + '=' + value + lineEnd;
     const int found = FindKeyLine(old, key);
@@ -106,15 +99,7 @@ int SetConfigValue(const QString &path, const QByteArray &key, const QByteArray 
         content += line;
     }
 
-    // Written beside the old file and renamed over it, so a crash leaves the old one; a
-    // file that may be written in a folder that may not (installed by an administrator)
-    // is written in place.
-    QSaveFile out(path);
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly))
-        return -1;
-    out.write(content);
-    return out.commit() ? 0 : -1;
+    return ReplaceSettingsFile(path, content) ? 0 : -1;
 }
 
 QByteArray ToConfigBytes(const QString &text)

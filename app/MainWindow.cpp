@@ -9,15 +9,15 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
+#include "engine/files/SettingsFiles.h"
 #include "engine/report/ReportViewer.h"
 #include "engine/worker/ThreadObject.h"
+#include "platform/Program.h"
 #include "platform/RunLock.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -131,9 +131,24 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     connect(trayIcon, &SystemTray::showWidget, this, &MainWindow::ShowSoftWindow);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::SystemTrayActivated);
     trayIcon->setQuitGuard([this] { return MayQuit(); });
-    new UndoControl(
+    undoControl = new UndoControl(
         {ui->pBtn_MustRead, trayIcon, ui->lEdt_SourcePath, ui->lb_ShowDisposingFile},
-        settingsFilePath, [this] { return runWorks; }, this);
+        settingsFilePath,
+        [this] {
+            if (!runWorks)
+                return ClaimRunLock();
+            QMessageBox::about(this, noticeTitle, messageRunWorks);
+            return false;
+        },
+        [this] { ReleaseRunLock(); }, this);
+    // Asked to stop and quit during an undo: its summary first, then the end.
+    connect(undoControl, &UndoControl::undoFinished, this, [this] {
+        if (!quitAfterRun)
+            return;
+        quitAfterRun = false;
+        QMessageBox::about(this, undoButtonText, ui->lb_ShowDisposingFile->text());
+        QCoreApplication::quit();
+    });
 
     // Centred for the form's full height, then shown shorter.
     windowHeight = working.height();
@@ -254,11 +269,10 @@ void MainWindow::on_pBtn_SavePath_clicked()
 
 void MainWindow::Launch(Operation operation)
 {
-    // The working run reads the record and the report paths until it has returned.
-    if (runWorks) {
-        QMessageBox::about(this, noticeTitle, messageRunWorks);
+    // A click that waited in the queue while a run or an undo worked is dropped: the user
+    // pressed it for the run that has just ended.
+    if (runWorks || (undoControl && undoControl->isWorking()))
         return;
-    }
     if (!CaptureSettings(operation))
         return;
     SetReportPaths(batchSettings);
@@ -267,9 +281,17 @@ void MainWindow::Launch(Operation operation)
         ui->lb_ShowDisposingFile->setText(FolderCheckMessage(operation, batchSettings));
         return;
     }
+    QString refusal = FolderCheckMessage(operation, batchSettings);
+    // Inserting twice puts the text in twice: asked once, naming the folder.
+    if (refusal.isEmpty() && operation == Operation::InsertText && batchSettings.saveInSource &&
+        !MayInsertInPlace())
+        return;
+    if (!ClaimRunLock())
+        return;
     DeleteStaleReports(batchSettings);
-    const QString refusal = FolderCheckMessage(operation, batchSettings);
+    refusal = FolderCheckMessage(operation, batchSettings);
     if (!refusal.isEmpty()) {
+        ReleaseRunLock();
         ui->lb_ShowDisposingFile->setText(refusal);
         return;
     }
@@ -353,17 +375,15 @@ void MainWindow::StartWorker(Operation operation)
     connect(worker, &ThreadObject::progressChanged, this, &MainWindow::ProgressChanged,
             Qt::UniqueConnection);
     runWorks = true;
-    // A copy that cannot take the lock still runs; a newly started one may then end it.
-    if (runLock)
-        runLock->acquire();
     emit(this->*wiring.signal)();
 }
 
 void MainWindow::RunEnded()
 {
     runWorks = false;
-    if (runLock)
-        runLock->release();
+    ReleaseRunLock();
+    // Enabled first, so that the focus can go back to the button that started the run.
+    on_Set_pBtn_Enable();
     HideRunControls();
     if (quitAfterRun) {
         quitAfterRun = false;
@@ -404,7 +424,7 @@ void MainWindow::ShowRunControls()
     // put another function's button under the mouse; the stop button stands outside it.
     QWidget *focus = focusWidget();
     if (focus == ui->pBtn_ReplaceExcelText || focus == ui->pBtn_JustFindText ||
-        focus == ui->pBtn_ReplaceExcelText_2) {
+        focus == ui->pBtn_ReplaceExcelText_2 || focus == ui->pBtn_InsertText) {
         focusBeforeRun = focus;
         ui->pBtn_Stop->setFocus(Qt::OtherFocusReason);
     }
@@ -425,6 +445,33 @@ void MainWindow::HideRunControls()
     ui->pBar_RunProgress->hide();
 }
 
+bool MainWindow::ClaimRunLock()
+{
+    // Without a lock file (no safe folder for it) the window still runs, as it always could.
+    if (!runLock || runLock->acquire() || !runLock->heldElsewhere())
+        return true;
+    QMessageBox::about(this, noticeTitle, messageRunWorks);
+    return false;
+}
+
+void MainWindow::ReleaseRunLock()
+{
+    if (runLock)
+        runLock->release();
+}
+
+bool MainWindow::MayInsertInPlace()
+{
+    const QString question =
+        QStringLiteral("将在%1中每个txt文件的%2插入内容,并保存在原文件夹。\n"
+                       "再次插入会使内容重复出现。\n\n是否继续?")
+            .arg(NativeSeparators(batchSettings.sourceDir),
+                 batchSettings.insertAtFront ? QStringLiteral("开头") : QStringLiteral("末尾"));
+    return QMessageBox::question(this, QStringLiteral("插入"), question,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 void MainWindow::StopRun()
 {
     if (!worker || !runWorks)
@@ -434,7 +481,8 @@ void MainWindow::StopRun()
 
 bool MainWindow::MayQuit()
 {
-    if (!runWorks)
+    const bool undoWorks = undoControl && undoControl->isWorking();
+    if (!runWorks && !undoWorks)
         return true;
     if (quitAfterRun)
         return false;
@@ -447,11 +495,14 @@ bool MainWindow::MayQuit()
     box.exec();
     if (box.clickedButton() == goOn)
         return false;
-    // The run may have ended while the question was up.
-    if (!runWorks)
+    // The run or the undo may have ended while the question was up.
+    if (!runWorks && !(undoControl && undoControl->isWorking()))
         return true;
     quitAfterRun = true;
-    StopRun();
+    if (undoWorks)
+        undoControl->requestStop();
+    else
+        StopRun();
     return false;
 }
 
@@ -470,16 +521,23 @@ void MainWindow::on_ShowDisposingFile(QString filePath)
 
 void MainWindow::on_Set_pBtn_Enable()
 {
-    ui->pBtn_ReplaceExcelText->setEnabled(true);
-    ui->pBtn_JustFindText->setEnabled(true);
-    ui->pBtn_ReplaceExcelText_2->setEnabled(true);
+    // The worker says so before its reports are written; the buttons wait for the run's end.
+    if (runWorks)
+        return;
+    for (QPushButton *button : {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText,
+                                ui->pBtn_ReplaceExcelText_2, ui->pBtn_InsertText})
+        button->setEnabled(true);
+    if (undoControl)
+        undoControl->button()->setEnabled(true);
 }
 
 void MainWindow::on_Set_pBtn_Disable()
 {
-    ui->pBtn_ReplaceExcelText->setEnabled(false);
-    ui->pBtn_JustFindText->setEnabled(false);
-    ui->pBtn_ReplaceExcelText_2->setEnabled(false);
+    for (QPushButton *button : {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText,
+                                ui->pBtn_ReplaceExcelText_2, ui->pBtn_InsertText})
+        button->setEnabled(false);
+    if (undoControl)
+        undoControl->button()->setEnabled(false);
 }
 
 void MainWindow::on_pBtn_JustFindText_clicked()
@@ -508,11 +566,10 @@ void OpenReportInViewer(const QString &reportPath)
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [reportPath] {
-#ifdef Q_OS_WIN
-            NotepadOpener()(reportPath);
-#else
-            QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
-#endif
+            if (platform::ReportsOpenInNotepad())
+                NotepadOpener()(reportPath);
+            else
+                QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
         },
         Qt::QueuedConnection);
 }
@@ -529,19 +586,9 @@ QPoint CentredTopLeft(const QSize &screen, const QSize &window)
                   qMax(0, (screen.height() - window.height()) / 2));
 }
 
-std::string RunLockPath()
-{
-    const QString path = QDir::temp().filePath(QString::fromStdString(platform::RunLockFileName()));
-#ifdef Q_OS_WIN
-    return path.toStdString();
-#else
-    return QFile::encodeName(path).toStdString();
-#endif
-}
-
 QString SettingsFilePath(const QString &applicationFolder)
 {
-    return QDir(applicationFolder).filePath(QStringLiteral("Parafold.cvn"));
+    return JoinPath(applicationFolder, QStringLiteral("Parafold.cvn"));
 }
 
 QString HelpText()

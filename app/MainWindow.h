@@ -17,6 +17,7 @@ class QLineEdit;
 class QThread;
 class QTimer;
 class ThreadObject;
+class UndoControl;
 
 namespace platform {
 class RunLock;
@@ -42,8 +43,9 @@ public:
     void setReportOpener(std::function<void(const QString &reportPath)> opener);
     // From a launch until its run has ended, reports written; a launch meanwhile is refused.
     bool isRunWorking() const { return runWorks; }
-    // While a run works, the window holds the run lock at `path` (RunLockPath()), which tells
-    // a newly started copy that this one is busy.
+    // While a run or an undo works, the window holds the run lock at `path`
+    // (platform::RunLockPath()), which tells a newly started copy and the command line that
+    // this one is busy; while another process holds it, the window starts neither.
     void setRunLockPath(const std::string &path);
 
 signals:
@@ -89,6 +91,9 @@ private:
     void HideRunControls();
     void StopRun();
     bool MayQuit();
+    bool ClaimRunLock();
+    void ReleaseRunLock();
+    bool MayInsertInPlace();
 
     Ui::MainWindow *ui;
     int screenWidth = 0;
@@ -106,6 +111,7 @@ private:
     // Lets the file in hand and the progress bar change at most about 20 times a second.
     QTimer *progressGate;
     std::unique_ptr<platform::RunLock> runLock;
+    UndoControl *undoControl = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
     // Where the keyboard was when the launch took the focus to the stop button.
@@ -113,9 +119,6 @@ private:
 };
 
 extern const QString messageRunWorks; // "正在处理中,请等待当前操作完成!"
-
-// This user's run lock file in the temporary folder, in the system's file name encoding.
-std::string RunLockPath();
 
 // Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
 void OpenReportInViewer(const QString &reportPath);

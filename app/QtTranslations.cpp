@@ -1,7 +1,8 @@
 #include "app/QtTranslations.h"
 
+#include "engine/files/Paths.h"
+
 #include <QCoreApplication>
-#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -13,7 +14,7 @@ void InstallQtTranslations(QCoreApplication &application)
         return;
     const QStringList folders{
         QLibraryInfo::location(QLibraryInfo::TranslationsPath),
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("translations"))};
+        JoinPath(QCoreApplication::applicationDirPath(), QStringLiteral("translations"))};
     for (const QString &folder : folders) {
         auto *translator = new QTranslator(&application);
         if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {

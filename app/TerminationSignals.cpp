@@ -1,83 +1,29 @@
 #include "app/TerminationSignals.h"
 
+#include "platform/Program.h"
+
 #include <QSocketNotifier>
-
-#ifdef Q_OS_UNIX
-
-#include <array>
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-constexpr std::array<int, 3> handledSignals{SIGTERM, SIGINT, SIGHUP};
-
-// The self-pipe: the handler may only write to it; the GUI thread reads it.
-int pipeFds[2] = {-1, -1};
-struct sigaction previousActions[handledSignals.size()];
-
-extern "C" void WriteToPipe(int)
-{
-    const int savedErrno = errno;
-    const char byte = 1;
-    // A full pipe already holds a pending request.
-    [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &byte, 1);
-    errno = savedErrno;
-}
-
-} // namespace
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
-    if (pipeFds[0] >= 0 || ::pipe(pipeFds) != 0)
+    const int fd = platform::InstallTerminationPipe();
+    if (fd < 0)
         return;
-    for (const int fd : pipeFds) {
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    notifier = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
-
-    struct sigaction action = {};
-    action.sa_handler = WriteToPipe;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < handledSignals.size(); ++i) {
-        sigaction(handledSignals[i], nullptr, &previousActions[i]);
-        // A signal ignored by whoever started us (nohup) stays ignored.
-        if (previousActions[i].sa_handler != SIG_IGN)
-            sigaction(handledSignals[i], &action, nullptr);
-    }
 }
 
 TerminationSignals::~TerminationSignals()
 {
     if (!notifier)
         return;
-    for (std::size_t i = 0; i < handledSignals.size(); ++i)
-        sigaction(handledSignals[i], &previousActions[i], nullptr);
+    // The notifier goes before the descriptor it watches.
     delete notifier;
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    pipeFds[0] = pipeFds[1] = -1;
+    platform::RemoveTerminationPipe();
 }
 
 void TerminationSignals::readPipe()
 {
-    char bytes[16];
-    while (::read(pipeFds[0], bytes, sizeof bytes) > 0) {
-    }
+    platform::DrainTerminationPipe();
     emit terminationRequested();
 }
-
-#else
-
-TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent) {}
-
-TerminationSignals::~TerminationSignals() = default;
-
-void TerminationSignals::readPipe() {}
-
-#endif

@@ -3,11 +3,13 @@
 #include "app/ConfigFile.h"
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
+#include "engine/files/SettingsFiles.h"
+#include "engine/report/Reports.h"
 
 #include <QAction>
 #include <QBoxLayout>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,7 +23,6 @@ const QString undoButtonText = QStringLiteral("撤销上次修改");
 
 namespace {
 
-const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
 const int listedAtMost = 20;
 
 // Puts the button right after `beside` in whatever row holds it.
@@ -38,22 +39,31 @@ void PlaceBeside(QPushButton *button, QWidget *beside)
     }
 }
 
-QString NotRestoredText(const std::vector<UndoFile> &files)
+QStringList NotRestoredLines(const std::vector<UndoFile> &files)
+{
+    QStringList lines;
+    for (const UndoFile &file : files)
+        lines.append(ReportLineWithReason(file.nativePath, file.reason));
+    return lines;
+}
+
+QString NotRestoredText(const QStringList &lines)
 {
     QString text;
-    for (size_t i = 0; i < files.size() && i < listedAtMost; ++i)
-        text += files[i].nativePath + QStringLiteral(": ") + files[i].reason + QLatin1Char('\n');
-    if (files.size() > listedAtMost)
-        text += QStringLiteral("……另有%1个文件未恢复").arg(files.size() - listedAtMost);
+    for (int i = 0; i < lines.size() && i < listedAtMost; ++i)
+        text += lines[i] + QLatin1Char('\n');
+    if (lines.size() > listedAtMost)
+        text += QStringLiteral("……另有%1个文件未恢复").arg(lines.size() - listedAtMost);
     return text;
 }
 
 } // namespace
 
 UndoControl::UndoControl(const Widgets &widgets, const QString &settingsFilePath,
-                         std::function<bool()> runWorks, QWidget *window)
-    : QObject(window), widgets(widgets), runWorks(std::move(runWorks)), window(window),
-      undoButton(new QPushButton(undoButtonText, widgets.beside->parentWidget())),
+                         std::function<bool()> claim, std::function<void()> release,
+                         QWidget *window)
+    : QObject(window), widgets(widgets), claim(std::move(claim)), release(std::move(release)),
+      window(window), undoButton(new QPushButton(undoButtonText, widgets.beside->parentWidget())),
       undoAction(new QAction(undoButtonText, widgets.tray ? static_cast<QObject *>(widgets.tray)
                                                           : static_cast<QObject *>(this)))
 {
@@ -87,12 +97,8 @@ UndoControl::~UndoControl()
 
 void UndoControl::undoLastRun()
 {
-    if (thread)
+    if (working)
         return;
-    if (runWorks && runWorks()) {
-        QMessageBox::about(window, QStringLiteral("注意："), messageRunWorks);
-        return;
-    }
     const QString source = widgets.sourceField->text();
     if (!FolderExists(source)) {
         widgets.statusLabel->setText(messageSourceMissing);
@@ -104,19 +110,22 @@ void UndoControl::undoLastRun()
         widgets.statusLabel->setText(message);
         return;
     }
-    const QString question =
-        QStringLiteral("将把%1个文件恢复为%2(%3)修改之前的内容。\n"
-                       "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
-            .arg(run->entries.size())
-            .arg(JournalTimeText(run->startedMs), QDir::toNativeSeparators(source));
+    const QString question = QStringLiteral("将把%1个文件恢复为%2(%3)修改之前的内容。\n"
+                                            "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
+                                 .arg(run->entries.size())
+                                 .arg(JournalTimeText(run->startedMs), NativeSeparators(source));
     if (QMessageBox::question(window, undoButtonText, question, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
+        return;
+    // A run may have started while the question was up; claim shows why it must wait.
+    if (working || (claim && !claim()))
         return;
     start(*run);
 }
 
 void UndoControl::start(const JournalRun &run)
 {
+    working = true;
     stop = false;
     filesDone = 0;
     notRestored.clear();
@@ -125,8 +134,13 @@ void UndoControl::start(const JournalRun &run)
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(300);
     connect(progress, &QProgressDialog::canceled, this, [this] { stop = true; });
-    auto *ticker = new QTimer(progress);
-    connect(ticker, &QTimer::timeout, progress, [this] { progress->setValue(filesDone); });
+    ticker = new QTimer(progress);
+    // setValue of a modal box handles events, and the undo may end in there: the box goes
+    // only later, and the ticker is stopped first.
+    connect(ticker, &QTimer::timeout, progress, [this] {
+        if (progress)
+            progress->setValue(filesDone);
+    });
     ticker->start(100);
 
     const QString source = widgets.sourceField->text();
@@ -151,13 +165,37 @@ void UndoControl::finish(const JournalRun &run)
     thread->wait(); // finished comes just before the thread's last steps
     delete thread;
     thread = nullptr;
-    progress->deleteLater();
+    if (ticker)
+        ticker->stop();
+    if (progress) {
+        progress->hide();
+        progress->deleteLater();
+    }
     progress = nullptr;
+    if (release)
+        release();
     undoButton->setEnabled(true);
     undoAction->setEnabled(true);
-    widgets.statusLabel->setText(UndoSummaryLine(run, result, false));
-    if (!notRestored.empty())
-        QMessageBox::about(window, QStringLiteral("注意："),
-                           QStringLiteral("以下文件未恢复:\n") + NotRestoredText(notRestored));
+    const QString summary = UndoSummaryLine(run, result, false);
+    widgets.statusLabel->setText(summary);
+
+    // The list of an earlier undo would tell of files that are fine now.
+    const QString reportPath = JoinPath(widgets.sourceField->text(), reportNotUndoneName);
+    if (!IsFolder(reportPath) && FileExists(reportPath))
+        RemoveFile(reportPath);
+    if (!notRestored.empty()) {
+        const QStringList lines = NotRestoredLines(notRestored);
+        QString error;
+        const QString where =
+            WriteReport(reportPath, lines, &error)
+                ? QStringLiteral("目录已写入%1").arg(NativeSeparators(reportPath))
+                : QStringLiteral("目录无法写入%1:%2").arg(NativeSeparators(reportPath), error);
+        QMessageBox box(QMessageBox::Warning, undoButtonText,
+                        summary + QStringLiteral("\n以下文件未恢复:"), QMessageBox::Ok, window);
+        box.setInformativeText(NotRestoredText(lines) + QLatin1Char('\n') + where);
+        box.setDetailedText(lines.join(QLatin1Char('\n')));
+        box.exec();
+    }
+    working = false;
     emit undoFinished();
 }

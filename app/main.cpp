@@ -3,6 +3,7 @@
 #include "app/TerminationSignals.h"
 
 #include "platform/ProcessList.h"
+#include "platform/Program.h"
 #include "platform/RunLock.h"
 
 #include <QApplication>
@@ -37,14 +38,12 @@ int RefuseBusyStart(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     ScaleWithScreen();
-    const std::string runLockPath = RunLockPath();
-    if (platform::RunLockHeld(runLockPath))
+    // No safe folder for the lock (one planted by another user): the window runs without.
+    std::string lockRefusal;
+    const std::string runLockPath = platform::RunLockPath(lockRefusal);
+    if (!runLockPath.empty() && platform::RunLockHeld(runLockPath))
         return RefuseBusyStart(argc, argv);
-#ifdef _WIN32
-    platform::EndOtherInstance("Parafold.exe");
-#else
-    platform::EndOtherInstance("Parafold");
-#endif
+    platform::EndOtherInstance(platform::ExecutableFileName("Parafold"));
 
     QApplication application(argc, argv);
     InstallQtTranslations(application);
@@ -54,7 +53,8 @@ int main(int argc, char *argv[])
                      &QCoreApplication::quit);
     // The real path of the running executable, however it was started.
     MainWindow window(SettingsFilePath(QCoreApplication::applicationDirPath()));
-    window.setRunLockPath(runLockPath);
+    if (!runLockPath.empty())
+        window.setRunLockPath(runLockPath);
     window.show();
     return application.exec();
 }

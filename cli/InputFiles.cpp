@@ -2,22 +2,19 @@
 
 #include "engine/batch/BatchSettings.h"
 
-#include <QFile>
+#include "engine/files/SettingsFiles.h"
+
 #include <QTextCodec>
 
 namespace {
 
 bool ReadUtf8File(const QString &path, QString &text, QString &error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
     // A device such as /dev/zero never ends; one byte past the limit tells a file too large.
-    QByteArray bytes = file.read(inputFileLimit + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    QString systemError;
+    if (!ReadFileStart(path, inputFileLimit + 1, bytes, &systemError)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, systemError);
         return false;
     }
     if (bytes.size() > inputFileLimit) {

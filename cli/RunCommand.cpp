@@ -5,16 +5,18 @@
 #include "cli/ProgressBar.h"
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
+#include "engine/files/Paths.h"
+#include "engine/files/SettingsFiles.h"
+#include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
-#include <QDir>
 #include <cstring>
 
 QString AbsoluteFolder(const QString &path)
 {
     if (path.isEmpty())
         return path;
-    QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    QString folder = AbsoluteCleanPath(path);
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
@@ -107,7 +109,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
             progress.fileHandled(bytes);
     };
     observer.fileFailed = [&](const QString &nativePath, const FileFailure &failure) {
-        console.printLine(nativePath + QStringLiteral(": ") + failure.describe());
+        console.printLine(ReportLineWithReason(nativePath, failure.describe()));
     };
     if (showProgress) {
         observer.scanFinished = [&](int txtFiles) { progress.setTotal(txtFiles); };
@@ -129,7 +131,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
         console.printLine(result.statistics);
     for (const auto &[path, reason] : result.unwrittenReports)
         console.printLine(QStringLiteral("parafold-cli: cannot write the report %1: %2")
-                              .arg(QDir::toNativeSeparators(path), reason));
+                              .arg(NativeSeparators(path), reason));
     // Dropped undo history is news even to a quiet caller.
     if (!result.journalNote.isEmpty())
         console.printLine(QStringLiteral("parafold-cli: ") + result.journalNote);

@@ -5,10 +5,13 @@
 #include "cli/RunCommand.h"
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
+#include "platform/RunLock.h"
 #include "platform/Terminal.h"
 
 #include <QCoreApplication>
 #include <atomic>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -43,6 +46,15 @@ QStringList Arguments(int argc, char *argv[])
     return arguments;
 }
 
+// Runs and undos that write, here or in the window, take turns; a search or a look only
+// reads.
+bool WritesFiles(const CommandRequest &request)
+{
+    if (request.dryRun)
+        return false;
+    return request.undo ? !request.list : request.operation != Operation::FindText;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -64,6 +76,24 @@ int main(int argc, char *argv[])
         return ExitFailure;
     case ParsedCommandLine::Kind::Run:
         break;
+    }
+    std::unique_ptr<platform::RunLock> runLock;
+    if (WritesFiles(parsed.request)) {
+        std::string reason;
+        const std::string path = platform::RunLockPath(reason);
+        if (path.empty()) {
+            console.printLine(QStringLiteral("parafold-cli: no safe place for the run lock: ") +
+                              QString::fromLocal8Bit(reason.c_str()));
+            return ExitFailure;
+        }
+        runLock = std::make_unique<platform::RunLock>(path);
+        if (!runLock->acquire()) {
+            console.printLine(runLock->heldElsewhere()
+                                  ? QStringLiteral("正在处理中,请等待当前操作完成!")
+                                  : QStringLiteral("parafold-cli: cannot open the run lock ") +
+                                        QString::fromLocal8Bit(path.c_str()));
+            return ExitFailure;
+        }
     }
     platform::OnInterrupt(OnInterrupt);
     if (parsed.request.undo)

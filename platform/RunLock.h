@@ -17,12 +17,15 @@ public:
     RunLock &operator=(const RunLock &) = delete;
 
     // Takes the lock, making the file when needed. False when the file cannot be opened or
-    // another process holds the lock.
+    // another process holds the lock; heldElsewhere() tells which.
     bool acquire();
     void release();
+    // The last acquire failed because another process holds the lock.
+    bool heldElsewhere() const { return busy; }
 
 private:
     std::string path;
+    bool busy = false;
 #ifdef _WIN32
     void *handle = nullptr;
 #else
@@ -34,8 +37,17 @@ private:
 // and asking drops any lock it holds on that file: ask only from a process that holds none.
 bool RunLockHeld(const std::string &path);
 
-// The lock file's name for this user, to be put in the user's temporary folder: the folder is
-// shared between users on POSIX, so the name carries the user's id there.
+// The lock file's name for this user.
 std::string RunLockFileName();
+
+// This user's lock file, in a folder that no other user can plant or write: on POSIX
+// $XDG_RUNTIME_DIR when it is this user's with mode 0700, else the folder parafold-<uid> in
+// the temporary folder ($TMPDIR or /tmp), made 0700 and taken only when it is a real folder
+// of this user's that no one else may enter; on Windows the user's own temporary folder.
+// Empty, with the reason in `reason`, when there is no such folder.
+std::string RunLockPath(std::string &reason);
+
+// The same with `temporaryFolder` for the temporary folder and no $XDG_RUNTIME_DIR.
+std::string RunLockPathIn(const std::string &temporaryFolder, std::string &reason);
 
 } // namespace platform

@@ -1,7 +1,10 @@
 #include "platform/RunLock.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -22,9 +25,25 @@ int OpenFile(const std::string &path, int flags)
 {
     int fd;
     do
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
     while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// Empty when `folder` is a real folder of this user's that no one else may enter or write,
+// else why not.
+std::string FolderRefusal(const std::string &folder)
+{
+    struct stat status;
+    if (::lstat(folder.c_str(), &status) != 0)
+        return folder + ": " + std::strerror(errno);
+    if (!S_ISDIR(status.st_mode))
+        return folder + " is not a folder";
+    if (status.st_uid != ::getuid())
+        return folder + " belongs to another user";
+    if ((status.st_mode & 077) != 0)
+        return folder + " is open to other users";
+    return std::string();
 }
 
 } // namespace
@@ -40,11 +59,13 @@ bool RunLock::acquire()
 {
     if (fd >= 0)
         return true;
+    busy = false;
     fd = OpenFile(path, O_RDWR | O_CREAT);
     if (fd < 0)
         return false;
     struct flock lock = WholeFile(F_WRLCK);
     if (::fcntl(fd, F_SETLK, &lock) != 0) {
+        busy = errno == EACCES || errno == EAGAIN;
         release();
         return false;
     }
@@ -73,6 +94,28 @@ bool RunLockHeld(const std::string &path)
 std::string RunLockFileName()
 {
     return "Parafold-" + std::to_string(::getuid()) + ".lock";
+}
+
+std::string RunLockPathIn(const std::string &temporaryFolder, std::string &reason)
+{
+    const std::string folder = (temporaryFolder.empty() ? std::string("/tmp") : temporaryFolder) +
+                               "/parafold-" + std::to_string(::getuid());
+    // Made with no bits for others; one that is there already is taken only as checked below.
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        reason = folder + ": " + std::strerror(errno);
+        return std::string();
+    }
+    reason = FolderRefusal(folder);
+    return reason.empty() ? folder + "/" + RunLockFileName() : std::string();
+}
+
+std::string RunLockPath(std::string &reason)
+{
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime == '/' && FolderRefusal(runtime).empty())
+        return std::string(runtime) + "/" + RunLockFileName();
+    const char *temporary = std::getenv("TMPDIR");
+    return RunLockPathIn(temporary && *temporary == '/' ? temporary : "", reason);
 }
 
 } // namespace platform

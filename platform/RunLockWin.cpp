@@ -16,6 +16,18 @@ std::wstring ToWide(const std::string &text)
     return result;
 }
 
+std::string ToUtf8(const std::wstring &text)
+{
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return std::string();
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], size, nullptr, nullptr);
+    result.resize(static_cast<std::size_t>(size - 1));
+    return result;
+}
+
 HANDLE OpenFile(const std::string &path, DWORD creation)
 {
     // Shared, so that a copy can open the file to ask about the lock while another holds it.
@@ -49,10 +61,12 @@ bool RunLock::acquire()
 {
     if (handle)
         return true;
+    busy = false;
     HANDLE file = OpenFile(path, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     if (!LockFirstByte(file)) {
+        busy = GetLastError() == ERROR_LOCK_VIOLATION;
         CloseHandle(file);
         return false;
     }
@@ -84,6 +98,28 @@ bool RunLockHeld(const std::string &path)
 std::string RunLockFileName()
 {
     return "Parafold.lock";
+}
+
+std::string RunLockPathIn(const std::string &temporaryFolder, std::string &reason)
+{
+    if (temporaryFolder.empty()) {
+        reason = "no temporary folder";
+        return std::string();
+    }
+    const char last = temporaryFolder.back();
+    return temporaryFolder + (last == '\\' || last == '/' ? "" : "\\") + RunLockFileName();
+}
+
+std::string RunLockPath(std::string &reason)
+{
+    // The user's own temporary folder (under the profile), which other users cannot write.
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD size = GetTempPathW(MAX_PATH + 1, folder);
+    if (size == 0 || size > MAX_PATH) {
+        reason = "no temporary folder";
+        return std::string();
+    }
+    return RunLockPathIn(ToUtf8(std::wstring(folder, size)), reason);
 }
 
 } // namespace platform

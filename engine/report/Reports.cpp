@@ -6,6 +6,28 @@
 
 #include <QTextCodec>
 
+const QString reportNotUndoneName = QStringLiteral("未能撤销的文件目录.txt");
+
+bool IsReportName(const QString &relativePath)
+{
+    for (const QString &name :
+         {reportUnreadableName, reportMatchedName, reportUnmatchedName, reportNotUndoneName}) {
+        if (relativePath == name)
+            return true;
+    }
+    return false;
+}
+
+QString ReportLineWithReason(const QString &nativePath, const QString &reason)
+{
+    return nativePath + QLatin1Char('\t') + reason;
+}
+
+QString StoppedReportLine(int filesNotReached)
+{
+    return QStringLiteral("(已停止:另有%1个文件未处理)").arg(filesNotReached);
+}
+
 QString StatisticsLine(Operation operation, const RunCounts &counts)
 {
     const QString piece = QStringLiteral("%1%2个,");
@@ -20,6 +42,8 @@ QString StatisticsLine(Operation operation, const RunCounts &counts)
     if (counts.failed > 0)
         line += piece.arg(QStringLiteral("失败")).arg(counts.failed);
     line += QStringLiteral("耗时%1秒。").arg(counts.seconds);
+    if (counts.stopped)
+        line += QStringLiteral("(已停止)");
     return line;
 }
 

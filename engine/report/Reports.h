@@ -12,10 +12,24 @@ struct RunCounts
     int changed = 0; // matched files for the find-only operation
     int failed = 0;
     qint64 seconds = 0;
+    bool stopped = false; // ended by a stop before the last file
 };
 
+extern const QString reportNotUndoneName; // "未能撤销的文件目录.txt"
+
+// True for the name of a report that runs and undo write at the top of the source folder,
+// given relative to it: such a file is the program's own list, never a text to edit.
+bool IsReportName(const QString &relativePath);
+
+// A report line for a file that failed: the path, a tab, the reason.
+QString ReportLineWithReason(const QString &nativePath, const QString &reason);
+
+// The last line of a report of a stopped run: how many files were not reached.
+QString StoppedReportLine(int filesNotReached);
+
 // The line shown at the end of a run. The find-only operation adds its match count and
-// always shows 0 changed files; "失败" and the count appear only when some file failed.
+// always shows 0 changed files; "失败" and the count appear only when some file failed;
+// "(已停止)" ends the line of a stopped run.
 QString StatisticsLine(Operation operation, const RunCounts &counts);
 
 // A report's content: one native path per line, every line ended by CR LF, in the local

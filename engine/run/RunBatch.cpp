@@ -29,6 +29,13 @@ bool IsTextFileName(const QString &name)
     return true;
 }
 
+// A .txt file of the tree, other than the reports at its top (folder 0), which are the
+// program's own.
+bool TakenAsText(const ScannedFile &file)
+{
+    return IsTextFileName(file.name) && (file.folder != 0 || !IsReportName(file.name));
+}
+
 // What would make an editing run lose data or guess; the launch checks these too.
 QString Refusal(Operation operation, const BatchSettings &settings)
 {
@@ -110,8 +117,10 @@ public:
                 break;
             }
             ++result.scanned;
-            if (IsTextFileName(file.name))
+            if (TakenAsText(file))
                 finish(files, file, decisions.take());
+            else if (IsTextFileName(file.name))
+                continue; // a report at the top
             else if (operation != Operation::FindText && !options.dryRun)
                 RemoveStaleTemporary(files.path(file)); // left by a run killed mid-write
         }
@@ -122,7 +131,15 @@ public:
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
         result.statistics =
             StatisticsLine(operation, {result.scanned, result.txtFiles, result.changed,
-                                       result.failed, result.seconds});
+                                       result.failed, result.seconds, result.stopped});
+        if (result.stopped) {
+            const QString note =
+                StoppedReportLine(static_cast<int>(files.files.size()) - result.scanned);
+            for (QStringList *list : {&foundList, &failedList}) {
+                if (!list->isEmpty())
+                    list->append(note);
+            }
+        }
         Notify(observer.showDisposingFile, result.statistics);
         Notify(observer.runFinished);
         if (!options.dryRun && options.writeReports) {
@@ -137,7 +154,7 @@ private:
     {
         std::vector<int> indexes;
         for (size_t i = 0; i < files.files.size(); ++i) {
-            if (IsTextFileName(files.files[i].name))
+            if (TakenAsText(files.files[i]))
                 indexes.push_back(static_cast<int>(i));
         }
         return indexes;
@@ -194,7 +211,7 @@ private:
     void fail(const QString &nativePath, const FileFailure &failure)
     {
         ++result.failed;
-        failedList.append(nativePath);
+        failedList.append(ReportLineWithReason(nativePath, failure.describe()));
         Notify(observer.fileFailed, nativePath, failure);
     }
 

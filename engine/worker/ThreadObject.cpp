@@ -3,11 +3,11 @@
 #include "engine/report/ReportViewer.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
-#include "platform/Desktop.h"
+#include "platform/Program.h"
 
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
 {
-    if (platform::opensReportsInNotepad)
+    if (platform::ReportsOpenInNotepad())
         reportOpener = NotepadOpener();
 }
 

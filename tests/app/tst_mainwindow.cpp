@@ -382,11 +382,13 @@ void TestMainWindow::foldersFromSettingsFile()
 
 void TestMainWindow::progressSlots()
 {
-    const QStringList switched{QStringLiteral("pBtn_ReplaceExcelText"),
-                               QStringLiteral("pBtn_JustFindText"),
-                               QStringLiteral("pBtn_ReplaceExcelText_2")};
-    const QStringList others{QStringLiteral("pBtn_InsertText"), QStringLiteral("pBtn_SourcePath"),
-                             QStringLiteral("pBtn_SavePath"), QStringLiteral("pBtn_MustRead")};
+    // Every function's button, undo's too; the folder pickers and the help stay.
+    const QStringList switched{
+        QStringLiteral("pBtn_ReplaceExcelText"), QStringLiteral("pBtn_JustFindText"),
+        QStringLiteral("pBtn_ReplaceExcelText_2"), QStringLiteral("pBtn_InsertText"),
+        QStringLiteral("pBtn_UndoLastRun")};
+    const QStringList others{QStringLiteral("pBtn_SourcePath"), QStringLiteral("pBtn_SavePath"),
+                             QStringLiteral("pBtn_MustRead")};
     const auto enabled = [&](const QString &name) {
         return window->findChild<QPushButton *>(name)->isEnabled();
     };

@@ -46,6 +46,7 @@ std::unique_ptr<QProcess> StartParafold(const QString &temporaryFolder = QString
     if (!temporaryFolder.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TMPDIR"), temporaryFolder);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString());
 #ifdef Q_OS_WIN
         environment.insert(QStringLiteral("TMP"), temporaryFolder);
         environment.insert(QStringLiteral("TEMP"), temporaryFolder);
@@ -120,8 +121,14 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
 
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
-    const QString lockFile =
-        QDir(temporary.path()).filePath(QString::fromStdString(platform::RunLockFileName()));
+    std::string reason;
+#ifdef Q_OS_WIN
+    const std::string folder = temporary.path().toStdString();
+#else
+    const std::string folder = QFile::encodeName(temporary.path()).toStdString();
+#endif
+    const std::string lockFile = platform::RunLockPathIn(folder, reason);
+    QVERIFY2(!lockFile.empty(), reason.c_str());
     auto first = StartParafold(temporary.path());
     QVERIFY(first->waitForStarted());
     QVERIFY(!first->waitForFinished(1500));
@@ -135,7 +142,7 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
     QSemaphore reached;
     QSemaphore proceed;
     MainWindow window(SettingsFilePath(temporary.path()));
-    window.setRunLockPath(QFile::encodeName(lockFile).toStdString());
+    window.setRunLockPath(lockFile);
     window.setReportOpener([&](const QString &) {
         reached.release();
         proceed.tryAcquire(1, 20000);

@@ -2,6 +2,8 @@
 #include "app/MainWindow.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
+#include "engine/journal/Undo.h"
+#include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
 #include <QAction>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
 
@@ -50,6 +53,9 @@ private slots:
     void journalKeyTurnsItOff();
     void undoAfterConfirmation_data();
     void undoAfterConfirmation();
+    void filesNotRestoredAreListed();
+    void closeDuringUndoAsks_data();
+    void closeDuringUndoAsks();
 
 private:
     void makeWindow(const QByteArray &settings);
@@ -169,6 +175,143 @@ void TestUndoControl::undoAfterConfirmation()
     } else {
         QVERIFY(!finished.wait(200));
         QCOMPARE(Read(src + names.first()), QByteArray("阿云 a.txt"));
+    }
+}
+
+// A file edited by hand after the run stays as it is; the box and the report beside the
+// other reports name it with its reason, and the window outlives the box.
+void TestUndoControl::filesNotRestoredAreListed()
+{
+    makeWindow(QByteArray());
+    const QString src = folder->path() + QStringLiteral("/src/");
+    Write(src + QStringLiteral("a.txt"), "小云 a");
+    Write(src + QStringLiteral("b.txt"), "小云 b");
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QCOMPARE(RunBatch(Operation::ReplaceText, settings, RunObserver()).changed, 2);
+    Write(src + QStringLiteral("b.txt"), "edited by hand");
+    const QString report = src + reportNotUndoneName;
+    Write(report, "stale");
+
+    window->findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(src);
+    // Yes to the question; the box at the end stays up long enough for any timer left
+    // behind to fire.
+    QString summary;
+    QString details;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->property("seen").toBool())
+            return;
+        box->setProperty("seen", true);
+        if (box->button(QMessageBox::Yes)) {
+            box->button(QMessageBox::Yes)->click();
+            return;
+        }
+        summary = box->text();
+        details = box->detailedText();
+        QTimer::singleShot(400, box, &QMessageBox::accept);
+    });
+    answerer.start(10);
+    auto *control = window->findChild<UndoControl *>();
+    QSignalSpy finished(control, &UndoControl::undoFinished);
+    QTest::mouseClick(control->button(), Qt::LeftButton);
+    QVERIFY(finished.count() == 1 || finished.wait(20000));
+    QTest::qWait(300);
+
+    QCOMPARE(Read(src + QStringLiteral("a.txt")), QByteArray("小云 a"));
+    QCOMPARE(Read(src + QStringLiteral("b.txt")), QByteArray("edited by hand"));
+    const QString line = QDir::toNativeSeparators(src + QStringLiteral("b.txt")) +
+                         QLatin1Char('\t') + reasonChangedSinceRun;
+    QVERIFY2(summary.contains(QStringLiteral("未恢复1个")), qPrintable(summary));
+    QCOMPARE(details, line);
+    QCOMPARE(QTextCodec::codecForLocale()->toUnicode(Read(report)), line + QStringLiteral("\r\n"));
+    QVERIFY(control->button()->isEnabled());
+    QVERIFY(!control->isWorking());
+}
+
+void TestUndoControl::closeDuringUndoAsks_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("go on") << QStringLiteral("继续处理");
+    QTest::newRow("stop and quit") << QStringLiteral("停止并退出");
+}
+
+// Closing the window while an undo works asks, as during a run: going on, the undo ends
+// whole; stopping, it ends after the file in hand, shows its line, and the program quits.
+void TestUndoControl::closeDuringUndoAsks()
+{
+    QFETCH(QString, answer);
+    const bool goesOn = answer == QStringLiteral("继续处理");
+    makeWindow(QByteArray());
+    window->show();
+    const QString src = folder->path() + QStringLiteral("/src/");
+    const int files = 400;
+    for (int i = 0; i < files; ++i)
+        Write(src + QStringLiteral("d%1/%2.txt").arg(i / 100).arg(i), "小云");
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QCOMPARE(RunBatch(Operation::ReplaceText, settings, RunObserver()).changed, files);
+    window->findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(src);
+
+    QString question;
+    QString summary;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->property("seen").toBool())
+            return;
+        box->setProperty("seen", true);
+        if (box->button(QMessageBox::Yes)) {
+            // The window is closed as soon as the undo works.
+            QTimer::singleShot(0, window.get(), &QWidget::close);
+            box->button(QMessageBox::Yes)->click();
+            return;
+        }
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == answer) {
+                question = box->text();
+                button->click();
+                return;
+            }
+        }
+        summary = box->text();
+        box->accept();
+    });
+    answerer.start(5);
+    auto *control = window->findChild<UndoControl *>();
+    QTimer ended;
+    connect(&ended, &QTimer::timeout, [&] {
+        if (!control->isWorking() && !question.isEmpty())
+            QCoreApplication::exit(2);
+    });
+    if (goesOn)
+        ended.start(10);
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    timeout.start(20000);
+    QTimer::singleShot(0, control->button(), &QPushButton::click);
+    QCOMPARE(QCoreApplication::exec(), goesOn ? 2 : 0);
+
+    QVERIFY2(question.startsWith(QStringLiteral("正在处理中")), qPrintable(question));
+    if (goesOn)
+        QVERIFY(window->isVisible());
+    int restored = 0;
+    for (int i = 0; i < files; ++i)
+        restored += Read(src + QStringLiteral("d%1/%2.txt").arg(i / 100).arg(i)) == "小云";
+    if (goesOn) {
+        QCOMPARE(restored, files);
+    } else {
+        QVERIFY2(restored < files, "the undo was not stopped");
+        QVERIFY2(summary.contains(QStringLiteral("恢复文件%1个").arg(restored)),
+                 qPrintable(summary));
     }
 }
 

@@ -238,8 +238,9 @@ void CliBehaviour::dryRunWritesNothing_data()
     QTest::newRow("pairs, in place")
         << Words("replace-pairs @SRC --find-file @IN/find --replace-file @IN/replace --in-place")
         << 4;
-    QTest::newRow("insert, save folder") << Words("insert @SRC --text 序 --save-dir @SAVE") << 8;
-    QTest::newRow("insert, in place") << Words("insert @SRC --text 跋 --behind --in-place") << 8;
+    // Seven texts; the stale report at the top is the program's own list, not one of them.
+    QTest::newRow("insert, save folder") << Words("insert @SRC --text 序 --save-dir @SAVE") << 7;
+    QTest::newRow("insert, in place") << Words("insert @SRC --text 跋 --behind --in-place") << 7;
     QTest::newRow("find") << Words("find @SRC --terms 小云||小吉") << 2;
 }
 
@@ -339,7 +340,7 @@ void CliBehaviour::failedFile()
     QCOMPARE(listed.size(), 2);
     const QStringList messages = SplitList(cli.err, '\n');
     QCOMPARE(messages.size(), quiet ? 1 : 2);
-    QVERIFY2(messages.first().startsWith(failedPath + QStringLiteral(": ")),
+    QVERIFY2(messages.first().startsWith(failedPath + QLatin1Char('\t')),
              qPrintable(messages.first()));
     QVERIFY(messages.first().size() > failedPath.size() + 2);
     if (!quiet)

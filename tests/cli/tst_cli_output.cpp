@@ -168,6 +168,9 @@ void CliOutput::closedStdout()
     const ShortReaderRun run = RunIntoShortReader(arguments);
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(CliText(run.err).startsWith(QStringLiteral("扫描文件")), run.err.constData());
+    // The reader gone, a search ends and says so; an edit goes on to its end.
+    const QString statistics = CliText(run.err).section(QLatin1Char('\n'), 0, 0).trimmed();
+    QCOMPARE(statistics.endsWith(QStringLiteral("(已停止)")), !allFilesChanged);
 
     if (allFilesChanged) {
         for (int i = 0; i < files; ++i) {
@@ -204,7 +207,9 @@ void CliOutput::interruptLeavesEveryFileWhole()
     if (process.exitCode() == 0 && listed.size() == files)
         QSKIP("the run ended before the signal arrived");
     QCOMPARE(process.exitCode(), 130);
-    QVERIFY(CliText(process.readAllStandardError()).contains(QStringLiteral("interrupted")));
+    const QString messages = CliText(process.readAllStandardError());
+    QVERIFY(messages.contains(QStringLiteral("(已停止)\n")));
+    QVERIFY(messages.contains(QStringLiteral("interrupted")));
 
     // Each file is old or new, and the list names exactly the new ones.
     QStringList changed;

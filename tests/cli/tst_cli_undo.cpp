@@ -2,6 +2,7 @@
 
 #include "engine/journal/Journal.h"
 #include "engine/journal/Undo.h"
+#include "platform/RunLock.h"
 #include "tests/cli/CliFixture.h"
 
 #include <QDirIterator>
@@ -55,6 +56,8 @@ private slots:
     void undoListDryRunAndRefusal();
     void droppedRunIsToldOnStderr();
     void killDuringRunThenUndo();
+    void runLockTurnsWritersAway_data();
+    void runLockTurnsWritersAway();
 };
 
 void CliUndo::usage_data()
@@ -171,6 +174,45 @@ void CliUndo::killDuringRunThenUndo()
         QCOMPARE(Files(src), original);
     }
     QVERIFY(killedMidRun >= 3);
+}
+
+void CliUndo::runLockTurnsWritersAway_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("turnedAway");
+    QTest::newRow("undo") << "undo @SRC" << true;
+    QTest::newRow("replace in place") << "replace @SRC --find 云 --replace 雲 --in-place" << true;
+    QTest::newRow("insert in place") << "insert @SRC --text X --in-place" << true;
+    QTest::newRow("find only reads") << "find @SRC --terms 云" << false;
+    QTest::newRow("undo --list only reads") << "undo @SRC --list" << false;
+    QTest::newRow("dry run only reads") << "undo @SRC --dry-run" << false;
+}
+
+// While another process (here the test, as a window would) holds the run lock, a command
+// that writes ends at once with the window's words, touching nothing.
+void CliUndo::runLockTurnsWritersAway()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, turnedAway);
+    QTemporaryDir root;
+    const QString source = root.filePath(QStringLiteral("src"));
+    WriteBytes(source, QStringLiteral("a.txt"), Utf8("小云"));
+    QCOMPARE(RunCli(Args("replace @SRC --find 小 --replace 大 --in-place", source)).exitCode, 0);
+    const QMap<QString, QByteArray> before = Snapshot(source, false);
+
+    std::string reason;
+    platform::RunLock lock(platform::RunLockPath(reason));
+    QVERIFY2(lock.acquire(), reason.c_str());
+    const CliResult result = RunCli(Args(command.toUtf8().constData(), source));
+    lock.release();
+
+    const bool refused =
+        CliText(result.err).contains(QStringLiteral("正在处理中,请等待当前操作完成!"));
+    QCOMPARE(refused, turnedAway);
+    if (turnedAway) {
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(Snapshot(source, false), before);
+    }
 }
 
 QTEST_GUILESS_MAIN(CliUndo)

@@ -79,6 +79,8 @@ private slots:
     void dryRunWritesNothing();
     void stopEndsCleanly();
     void reportsInsideSourceFolder();
+    void reportsAtTopNotEdited_data();
+    void reportsAtTopNotEdited();
     void pairCountMismatchRefused();
     void reportBytes_data();
     void reportBytes();
@@ -438,8 +440,13 @@ void TestRunBatch::unreadableFile()
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.txt")));
     const QString failedReport = src + QLatin1Char('/') + reportUnreadableName;
     const QString foundReport = src + QLatin1Char('/') + reportMatchedName;
-    QCOMPARE(ReadBytes(failedReport),
-             (QDir::toNativeSeparators(gone) + QStringLiteral("\r\n")).toLocal8Bit());
+    // Each failed file with its reason after a tab.
+    QVERIFY2(ReadBytes(failedReport)
+                 .startsWith((QDir::toNativeSeparators(gone) + QLatin1Char('\t') + reasonUnreadable)
+                                 .toLocal8Bit()),
+             ReadBytes(failedReport).constData());
+    QVERIFY(ReadBytes(failedReport).endsWith("\r\n"));
+    QCOMPARE(ReadBytes(failedReport).count("\r\n"), 1);
     QCOMPARE(recorder.opened, QStringList({failedReport, foundReport}));
 }
 
@@ -841,7 +848,12 @@ void TestRunBatch::stopEndsCleanly()
     QCOMPARE(TreeListing(out), Names({"a.txt"}));
     QCOMPARE(recorder.opened.size(), 1);
     QCOMPARE(result.statistics,
-             Line("扫描文件1个,查找符合类型文件1个,修改文件1个,耗时%1秒。", result));
+             Line("扫描文件1个,查找符合类型文件1个,修改文件1个,耗时%1秒。(已停止)", result));
+    // The report says so, and how many files the run did not reach.
+    QCOMPARE(ReadBytes(recorder.opened.value(0)),
+             (QDir::toNativeSeparators(src + QStringLiteral("/a.txt")) +
+              QStringLiteral("\r\n(已停止:另有2个文件未处理)\r\n"))
+                 .toLocal8Bit());
 }
 
 void TestRunBatch::reportsInsideSourceFolder()
@@ -856,6 +868,35 @@ void TestRunBatch::reportsInsideSourceFolder()
     QCOMPARE(recorder.opened, QStringList{report});
     QVERIFY(QFileInfo::exists(report));
     QVERIFY(!QFileInfo::exists(src + reportMatchedName));
+}
+
+void TestRunBatch::reportsAtTopNotEdited_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("changed list") << reportMatchedName;
+    QTest::newRow("failed list") << reportUnreadableName;
+    QTest::newRow("unchanged list") << reportUnmatchedName;
+    QTest::newRow("undo list") << QStringLiteral("未能撤销的文件目录.txt");
+}
+
+// A report at the top of the source folder is counted as scanned but never edited; a file of
+// the same name deeper down is an ordinary text.
+void TestRunBatch::reportsAtTopNotEdited()
+{
+    QFETCH(QString, name);
+    QVERIFY(WriteBytes(src + QLatin1Char('/') + name, "x"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/sub/") + name, "x"));
+    settings.saveInSource = true;
+    settings.insertText = QStringLiteral("I");
+    RunOptions options;
+    options.dryRun = true;
+    RunRecorder recorder;
+    const RunResult result =
+        RunBatch(Operation::InsertText, settings, recorder.observer(), options);
+    QCOMPARE(recorder.found,
+             QStringList{QDir::toNativeSeparators(src + QStringLiteral("/sub/") + name)});
+    QCOMPARE(result.scanned, 2);
+    QCOMPARE(result.txtFiles, 1);
 }
 
 void TestRunBatch::pairCountMismatchRefused()

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The small file calls of the window and the command line: their settings file, their input
+// files, and how they name paths to the user.
+
+// Reads at most maxBytes from the start of the file at path. False, with the system's words in
+// error (when given), when it cannot be opened or read.
+bool ReadFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes,
+                   QString *error = nullptr);
+
+// Replaces the settings file at path with bytes: written beside it and renamed over it, so a
+// crash leaves the old one; where the folder may not be written but the file may (a program
+// folder set up by an administrator), the file is written in place.
+bool ReplaceSettingsFile(const QString &path, const QByteArray &bytes);
+
+// path made absolute against the working folder and cleaned of "." and "..".
+QString AbsoluteCleanPath(const QString &path);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// What differs between systems in how the programs present themselves.
+namespace platform {
+
+// The file name of a program built as `stem`: "Parafold.exe" on Windows, "Parafold" elsewhere.
+std::string ExecutableFileName(const std::string &stem);
+
+// True where reports open in Notepad (Windows), false where the desktop's viewer opens them.
+bool ReportsOpenInNotepad();
+
+// Turns a request to end the process (SIGTERM, SIGINT, SIGHUP) into a byte on a pipe whose
+// reading end it returns, non-blocking; -1 where there are no such signals or no pipe could
+// be made. One at a time; RemoveTerminationPipe puts the previous handlers back.
+int InstallTerminationPipe();
+void RemoveTerminationPipe();
+// Reads what waits on the pipe.
+void DrainTerminationPipe();
+
+} // namespace platform

@@ -1,0 +1,78 @@
+#include "platform/Program.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr std::array<int, 3> handledSignals{SIGTERM, SIGINT, SIGHUP};
+
+// The self-pipe: the handler may only write to it; the GUI thread reads it.
+int pipeFds[2] = {-1, -1};
+struct sigaction previousActions[handledSignals.size()];
+
+extern "C" void WriteToPipe(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    // A full pipe already holds a pending request.
+    [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+std::string ExecutableFileName(const std::string &stem)
+{
+    return stem;
+}
+
+bool ReportsOpenInNotepad()
+{
+    return false;
+}
+
+int InstallTerminationPipe()
+{
+    if (pipeFds[0] >= 0 || ::pipe(pipeFds) != 0)
+        return -1;
+    for (const int fd : pipeFds) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    struct sigaction action = {};
+    action.sa_handler = WriteToPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < handledSignals.size(); ++i) {
+        sigaction(handledSignals[i], nullptr, &previousActions[i]);
+        // A signal ignored by whoever started us (nohup) stays ignored.
+        if (previousActions[i].sa_handler != SIG_IGN)
+            sigaction(handledSignals[i], &action, nullptr);
+    }
+    return pipeFds[0];
+}
+
+void RemoveTerminationPipe()
+{
+    if (pipeFds[0] < 0)
+        return;
+    for (std::size_t i = 0; i < handledSignals.size(); ++i)
+        sigaction(handledSignals[i], &previousActions[i], nullptr);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    pipeFds[0] = pipeFds[1] = -1;
+}
+
+void DrainTerminationPipe()
+{
+    char bytes[16];
+    while (pipeFds[0] >= 0 && ::read(pipeFds[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+} // namespace platform

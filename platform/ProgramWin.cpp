@@ -1,0 +1,25 @@
+#include "platform/Program.h"
+
+namespace platform {
+
+std::string ExecutableFileName(const std::string &stem)
+{
+    return stem + ".exe";
+}
+
+bool ReportsOpenInNotepad()
+{
+    return true;
+}
+
+// Windows ends a program by closing its windows, which the window handles itself.
+int InstallTerminationPipe()
+{
+    return -1;
+}
+
+void RemoveTerminationPipe() {}
+
+void DrainTerminationPipe() {}
+
+} // namespace platform
