@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <vector>
 
 // The journal of in-place runs: the folder .parafold-journal at the top of the source
 // folder holds one folder per run, named by the run's start time. A run's folder holds the
 // entry list "entries.tsv" and, in "originals", the replaced files under their entry
-// numbers; "undone" marks a run whose files are all back. The scan never enters it.
+// numbers; "restored" lists the entries an undo has put back, "undone" marks a run whose
+// files are all back. The scan never enters it. Everything in it may have been planted by
+// someone else (an archive, a shared drive): nothing of it is followed through a link.
 
 extern const QString journalFolderName; // ".parafold-journal"
 
@@ -23,7 +26,8 @@ struct JournalEntry
     quint64 originalHash = 0;
     qint64 writtenSize = 0;
     quint64 writtenHash = 0;
-    QString relativePath; // below the source folder, "/" separators
+    int originalMode = -1; // permission bits; -1 in journals that did not record them
+    QString relativePath;  // below the source folder, "/" separators
 };
 
 struct JournalRun
@@ -37,6 +41,7 @@ struct JournalRun
     int files = 0;
     qint64 originalBytes = 0;
     std::vector<JournalEntry> entries; // only when read with them
+    QSet<int> restored;                // entry numbers an undo has put back; with entries
 
     QString originalPath(const JournalEntry &entry) const;
 };
@@ -49,7 +54,8 @@ std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries =
 // One run; false when its folder holds no readable entry list.
 bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries);
 
-// The lines of entries.tsv, each ended by a line feed.
+// The lines of entries.tsv, each ended by a line feed and, but for the first, framed by a
+// checksum: a line cut short by a full disk or a power cut is told from a whole one.
 QByteArray JournalHeader(const QString &operation, qint64 startedMs);
 QByteArray JournalEntryLine(const JournalEntry &entry);
 QByteArray JournalFinishedLine(int files, qint64 originalBytes);
@@ -62,6 +68,13 @@ void RemoveDroppedRuns(const QString &sourceDir);
 
 // Marks a run as undone.
 bool MarkJournalRunUndone(const JournalRun &run);
+// Records the entries an undo has put back so far.
+bool RecordRestoredEntries(const JournalRun &run, const QSet<int> &restored);
+
+// An entry's path as undo may take it: relative, no empty, "." or ".." component, no drive
+// or backslash on Windows. A journal comes with the folder, and may have been written by
+// anyone.
+bool IsValidEntryPath(const QString &relativePath);
 
 // "2026-12-07 10:30:12" in local time.
 QString JournalTimeText(qint64 ms);

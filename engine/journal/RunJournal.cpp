@@ -2,6 +2,7 @@
 
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "platform/FileLinks.h"
 
@@ -54,6 +55,9 @@ bool CopyFile(const QString &from, const QString &to, QString *error)
     copied = copied && copy.error() == QFileDevice::NoError;
     if (!copied && error)
         *error = copy.errorString();
+    // A part of a copy is no original; its number is not taken again either.
+    if (!copied)
+        RemoveFile(to);
     return copied;
 }
 
@@ -135,7 +139,8 @@ bool RunJournal::keepOriginal(const QString &path, const QString &relativePath,
         return false;
     }
     JournalEntry entry;
-    entry.number = files + 1;
+    // Numbers are never reused: a failed keep may have left something under its number.
+    entry.number = ++lastNumber;
     entry.originalSize = stamp.size;
     entry.originalModifiedMs = stamp.modifiedMs;
     entry.originalHash = content.originalHash;
@@ -147,16 +152,25 @@ bool RunJournal::keepOriginal(const QString &path, const QString &relativePath,
     if (!keep(path, keptPath, error))
         return false;
     // Unbuffered: the line is with the system when write returns, so a kill cannot lose it.
-    const QByteArray line = JournalEntryLine(entry);
-    if (entries.write(line) != line.size()) {
-        if (error)
-            *error = entries.errorString();
-        QFile::remove(keptPath);
+    if (!writeLine(JournalEntryLine(entry), error)) {
+        RemoveFile(keptPath);
         return false;
     }
     ++files;
     originalBytes += stamp.size;
     return true;
+}
+
+bool RunJournal::writeLine(const QByteArray &line, QString *error)
+{
+    // After a line cut short (a full disk), the next starts on a line of its own, so the cut
+    // one cannot take it along; the checksum tells the cut one.
+    const QByteArray bytes = torn ? '\n' + line : line;
+    const qint64 written = entries.write(bytes);
+    torn = written != bytes.size();
+    if (torn && error)
+        *error = entries.errorString();
+    return !torn;
 }
 
 RunJournal::~RunJournal()
@@ -169,7 +183,7 @@ QString RunJournal::finish()
 {
     if (!entries.isOpen())
         return QString();
-    entries.write(JournalFinishedLine(files, originalBytes));
+    writeLine(JournalFinishedLine(files, originalBytes), nullptr);
     entries.close();
     dropping.join();
     if (files == 0) {

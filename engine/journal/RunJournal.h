@@ -60,6 +60,7 @@ private:
     bool open(QString *error);
     bool create(QString *error);
     bool keep(const QString &path, const QString &keptPath, QString *error) const;
+    bool writeLine(const QByteArray &line, QString *error);
     // Drops the runs beyond the count and beyond bytesLimit, counting this run with ownBytes;
     // returns the start times of those dropped.
     QStringList dropOldRuns(qint64 ownBytes, qint64 bytesLimit) const;
@@ -74,6 +75,8 @@ private:
     QString openError;
     QFile entries;
     int files = 0;
+    int lastNumber = 0;
+    bool torn = false; // the last line written was cut short
     qint64 originalBytes = 0;
     std::thread dropping;
     QStringList droppedEarly;
