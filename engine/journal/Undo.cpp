@@ -79,6 +79,7 @@ struct UndoContext
     QString top;
     const JournalRun &run;
     bool dryRun = false;
+    const std::function<void(const QString &)> &fileInHand;
     QSet<QString> cleanedFolders;
 };
 
@@ -122,6 +123,8 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
         return result(UndoFile::Refused, reasonOriginalLost);
     if (context.dryRun)
         return result(UndoFile::Restored);
+    if (context.fileInHand)
+        context.fileInHand(file.nativePath);
     switch (ReplaceInPlace(path, original, identity, nullptr, &error)) {
     case FileIoResult::Done:
         break;
@@ -155,11 +158,12 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
 
 UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::function<void(const UndoFile &)> &fileDone,
-                   const std::atomic_bool *stop)
+                   const std::atomic_bool *stop,
+                   const std::function<void(const QString &)> &fileInHand)
 {
     UndoResult result;
     result.runId = run.id;
-    UndoContext context{QDir::fromNativeSeparators(sourceDir), run, dryRun, {}};
+    UndoContext context{QDir::fromNativeSeparators(sourceDir), run, dryRun, fileInHand, {}};
     QSet<int> done = run.restored;
     for (const JournalEntry &entry : run.entries) {
         if (done.contains(entry.number))

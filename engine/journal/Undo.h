@@ -51,10 +51,12 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
 // Puts the run's files back, or with dryRun only tells what it would do. A run whose files
 // are all back is marked undone, so the next undo takes the run before it. fileDone is
 // called for every entry still to undo, in journal order; stop ends the undo after the file
-// in hand.
+// in hand. fileInHand (when given) is called with a file's native path once it is known to
+// hold what the run wrote, before it is put back.
 UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::function<void(const UndoFile &)> &fileDone,
-                   const std::atomic_bool *stop = nullptr);
+                   const std::atomic_bool *stop = nullptr,
+                   const std::function<void(const QString &)> &fileInHand = nullptr);
 
 // "撤销2026-12-07 10:30:12的修改(replace):恢复文件3个,已是原样0个,未恢复1个。"
 QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun);

@@ -8,12 +8,17 @@
 #include "engine/journal/Undo.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
+#include "tests/engine/RunRecorder.h"
 
 #include <QDateTime>
+#include <QDirIterator>
 #include <QTest>
+#include <limits>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -59,6 +64,90 @@ void WriteMixedTree(const QString &root)
     }
 }
 
+#ifdef Q_OS_UNIX
+// Each entry below root, links as links, with its mode and bytes: what must stay as it was.
+QMap<QString, QString> Untouched(const QString &root)
+{
+    QMap<QString, QString> state;
+    QDirIterator entries(root,
+                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        struct stat info = {};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        state[path.mid(root.size())] = QString::number(info.st_mode, 8) + QLatin1Char(' ') +
+                                       QString::fromLatin1(ReadBytes(path).toHex());
+    }
+    return state;
+}
+
+// Files grow no larger than limit bytes while it lives, as on a disk that is full.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 limit) : previous(::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        struct rlimit full = saved;
+        full.rlim_cur = rlim_t(limit);
+        ::setrlimit(RLIMIT_FSIZE, &full);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    struct rlimit saved = {};
+    void (*previous)(int);
+};
+#endif
+
+// A run as a journal from elsewhere may hold it, newer than any other: one entry saying that
+// the file at relativePath holds `written`, with `original` kept.
+bool PlantRun(const QString &src, const QString &relativePath, const QByteArray &written,
+              const QByteArray &original)
+{
+    const QString folder = JournalFolder(src) + QStringLiteral("/29990101-000000");
+    JournalEntry entry;
+    entry.number = 1;
+    entry.originalSize = original.size();
+    entry.originalHash = ContentHash(original);
+    entry.writtenSize = written.size();
+    entry.writtenHash = ContentHash(written);
+    entry.relativePath = relativePath;
+    const qint64 started = QDateTime::currentMSecsSinceEpoch() + 1000000;
+    return WriteBytes(folder + QStringLiteral("/originals/1"), original) &&
+           WriteBytes(folder + QStringLiteral("/entries.tsv"),
+                      JournalHeader(QStringLiteral("replace"), started) + JournalEntryLine(entry) +
+                          JournalFinishedLine(1, original.size()));
+}
+
+// Undoes the last run; the reasons of the files it did not restore.
+QStringList UndoLast(const QString &src, UndoResult *result = nullptr,
+                     const std::function<void(const QString &)> &fileInHand = nullptr)
+{
+    QString message;
+    const std::optional<JournalRun> run = FindUndoRun(src, QString(), message);
+    if (!run)
+        return {message};
+    QStringList reasons;
+    const UndoResult undone = UndoRun(
+        src, *run, false,
+        [&](const UndoFile &file) {
+            if (file.status != UndoFile::Restored && file.status != UndoFile::AlreadyOriginal)
+                reasons << file.reason;
+        },
+        nullptr, fileInHand);
+    if (result)
+        *result = undone;
+    return reasons;
+}
+
 } // namespace
 
 class TestJournal : public QObject
@@ -80,6 +169,14 @@ private slots:
     void summaryMatchesEntries();
     void retentionDropsTheOldest_data();
     void retentionDropsTheOldest();
+#ifdef Q_OS_UNIX
+    void plantedJournalStaysInside_data();
+    void plantedJournalStaysInside();
+    void fullDiskBlocksNoLaterFile();
+#endif
+    void undoReplacesAsARunDoes_data();
+    void undoReplacesAsARunDoes();
+    void secondUndoTakesOnlyTheRest();
 
 private:
     RunResult run(Operation operation, bool byCopy = false);
@@ -356,6 +453,201 @@ void TestJournal::retentionDropsTheOldest()
     left.sort();
     QCOMPARE(QDir(JournalFolder(src)).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
              left);
+}
+
+#ifdef Q_OS_UNIX
+// Journals that an archive or a shared folder can carry. Whatever they say, nothing outside
+// the source folder changes: not a byte, not a mode, no new file.
+void TestJournal::plantedJournalStaysInside_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<QString>("reason"); // undo's reason for the file it refuses; "-": no undo
+    QTest::newRow("dropped run is a link") << QStringLiteral("dropped") << QStringLiteral("-");
+    QTest::newRow("run folder is a link") << QStringLiteral("run-link") << QStringLiteral("-");
+    QTest::newRow("entry with ..") << QStringLiteral("dotdot") << reasonEntryInvalid;
+    QTest::newRow("absolute entry") << QStringLiteral("absolute") << reasonEntryInvalid;
+    QTest::newRow("file became a link") << QStringLiteral("file-link") << reasonEntryInvalid;
+    QTest::newRow("folder became a link") << QStringLiteral("folder-link") << reasonEntryInvalid;
+    QTest::newRow("undone mark is a dangling link") << QStringLiteral("undone-link") << QString();
+}
+
+void TestJournal::plantedJournalStaysInside()
+{
+    QFETCH(QString, plant);
+    QFETCH(QString, reason);
+    const QString outside = temporary->path() + QStringLiteral("/outside/");
+    const QByteArray written = Utf8(QStringLiteral("阿云\n"));
+    QVERIFY(WriteBytes(outside + QStringLiteral("note.txt"), written));
+    QVERIFY(WriteBytes(outside + QStringLiteral("sub/a.txt"), written));
+    QVERIFY(WriteBytes(outside + QStringLiteral("sub/deep/c.txt"), "deep"));
+    QVERIFY(WriteBytes(outside + QStringLiteral("keep.txt"), "read-only"));
+    QCOMPARE(::chmod(QFile::encodeName(outside + QStringLiteral("keep.txt")).constData(), 0444), 0);
+    // What a run folder holds, for a journal led there to take it for one.
+    QVERIFY(WriteBytes(outside + QStringLiteral("entries.tsv"),
+                       JournalHeader(QStringLiteral("insert"), 1) + JournalFinishedLine(0, 0)));
+    QVERIFY(WriteBytes(src + QStringLiteral("sub/a.txt"), Utf8(QStringLiteral("小云\n"))));
+    const RunResult first = run(Operation::ReplaceText);
+    QCOMPARE(first.changed, 1);
+    const QString journal = JournalFolder(src) + QLatin1Char('/');
+    const QString runFolder = journal + first.journalRunId;
+    const QMap<QString, QString> before = Untouched(outside);
+
+    if (plant == QLatin1String("dropped")) {
+        QVERIFY(QFile::link(outside, journal + QStringLiteral(".dropped-x")));
+        QVERIFY(WriteBytes(src + QStringLiteral("b.txt"), Utf8(QStringLiteral("小云"))));
+        QCOMPARE(run(Operation::ReplaceText).changed, 1);
+        QVERIFY(!QFileInfo(journal + QStringLiteral(".dropped-x")).isSymLink());
+    } else if (plant == QLatin1String("run-link")) {
+        QVERIFY(QFile::link(outside, journal + QStringLiteral("19990101-000000")));
+        RunJournal next(src, Operation::InsertText, RunJournal::Keep::LinkOrCopy,
+                        {1, std::numeric_limits<qint64>::max()});
+        QString error;
+        QVERIFY2(next.keepOriginal(src + QStringLiteral("sub/a.txt"), QStringLiteral("sub/a.txt"),
+                                   {}, &error),
+                 qPrintable(error));
+        next.finish();
+    } else if (plant == QLatin1String("dotdot")) {
+        QVERIFY(PlantRun(src, QStringLiteral("../outside/note.txt"), written, "planted"));
+    } else if (plant == QLatin1String("absolute")) {
+        QVERIFY(PlantRun(src, outside + QStringLiteral("note.txt"), written, "planted"));
+    } else if (plant == QLatin1String("file-link")) {
+        QVERIFY(QFile::remove(src + QStringLiteral("sub/a.txt")));
+        QVERIFY(
+            QFile::link(outside + QStringLiteral("note.txt"), src + QStringLiteral("sub/a.txt")));
+    } else if (plant == QLatin1String("folder-link")) {
+        QVERIFY(QDir(src + QStringLiteral("sub")).removeRecursively());
+        QVERIFY(QFile::link(outside + QStringLiteral("sub"), src + QStringLiteral("sub")));
+    } else {
+        QVERIFY(QFile::link(outside + QStringLiteral("created.txt"),
+                            runFolder + QStringLiteral("/undone")));
+    }
+    if (reason != QLatin1String("-")) {
+        UndoResult result;
+        QCOMPARE(UndoLast(src, &result), reason.isEmpty() ? QStringList() : QStringList{reason});
+        QCOMPARE(result.notRestored, reason.isEmpty() ? 0 : 1);
+    }
+    QCOMPARE(Untouched(outside), before);
+}
+
+// A disk full at the wrong byte: an entry line cut short takes no later entry along, and a
+// copy cut short blocks no later file.
+void TestJournal::fullDiskBlocksNoLaterFile()
+{
+    RunJournal journal(src, Operation::ReplaceText);
+    QString error;
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        QVERIFY(WriteBytes(src + QLatin1String(name), "x"));
+    QVERIFY(
+        journal.keepOriginal(src + QStringLiteral("a.txt"), QStringLiteral("a.txt"), {}, &error));
+    const QString folder = JournalFolder(src) + QLatin1Char('/') + journal.runId();
+    {
+        const FileSizeLimit full(QFileInfo(folder + QStringLiteral("/entries.tsv")).size() + 20);
+        QVERIFY(!journal.keepOriginal(src + QStringLiteral("b.txt"), QStringLiteral("b.txt"), {},
+                                      &error));
+        QVERIFY(!journal.keepOriginal(src + QStringLiteral("c.txt"), QStringLiteral("c.txt"), {},
+                                      &error));
+    }
+    QVERIFY(
+        journal.keepOriginal(src + QStringLiteral("d.txt"), QStringLiteral("d.txt"), {}, &error));
+    journal.finish();
+    JournalRun kept;
+    QVERIFY(ReadJournalRun(folder, kept, true));
+    QStringList paths;
+    for (const JournalEntry &entry : kept.entries)
+        paths << entry.relativePath;
+    QCOMPARE(paths, QStringList({QStringLiteral("a.txt"), QStringLiteral("d.txt")}));
+
+    // By copy: the first file's original is too large for what is left.
+    QVERIFY(QDir(JournalFolder(src)).removeRecursively());
+    QVERIFY(QDir(src).removeRecursively() && QDir().mkpath(src));
+    const QByteArray match(1000, 'a');
+    QVERIFY(WriteBytes(src + QStringLiteral("a.txt"), match.repeated(60)));
+    for (const char *name : {"b.txt", "c.txt", "d.txt"})
+        QVERIFY(WriteBytes(src + QLatin1String(name), match + '\n'));
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QString::fromLatin1(match);
+    settings.replaceText = QStringLiteral("b");
+    RunOptions options;
+    options.writeReports = false;
+    options.journalByCopy = true;
+    RunRecorder recorder;
+    RunResult result;
+    {
+        const FileSizeLimit full(30000);
+        result = RunBatch(Operation::ReplaceText, settings, recorder.observer(), options);
+    }
+    QCOMPARE(recorder.reasons, QStringList{reasonJournalFailed});
+    QCOMPARE(result.changed, 3);
+    UndoResult undone;
+    QCOMPARE(UndoLast(src, &undone), QStringList());
+    QCOMPARE(undone.restored, 3);
+    QCOMPARE(ReadBytes(src + QStringLiteral("b.txt")), match + '\n');
+}
+#endif
+
+// Undo replaces a file only as a run would: an edit that lands meanwhile is kept, a file
+// its owner made read-only is refused, a dead writer's temporary file goes.
+void TestJournal::undoReplacesAsARunDoes_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("edited while undo works")
+        << QStringLiteral("edited") << reasonChangedDuringRun << QByteArray("hot");
+    QTest::newRow("made read-only")
+        << QStringLiteral("read-only") << reasonReadOnly << QByteArray("<written>");
+    QTest::newRow("dead writer's temporary file")
+        << QStringLiteral("temporary") << QString() << Utf8(QStringLiteral("小云\n"));
+}
+
+void TestJournal::undoReplacesAsARunDoes()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, reason);
+    QFETCH(QByteArray, after);
+    const QString file = src + QStringLiteral("sub/a.txt");
+    const QString temporaryFile =
+        src + QStringLiteral("sub/.parafold-2147483646-0123456789abcdef.tmp");
+    QVERIFY(WriteBytes(file, Utf8(QStringLiteral("小云\n"))));
+    QCOMPARE(run(Operation::ReplaceText).changed, 1);
+    if (after == "<written>")
+        after = ReadBytes(file);
+    if (meanwhile == QLatin1String("read-only"))
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
+    if (meanwhile == QLatin1String("temporary"))
+        QVERIFY(WriteBytes(temporaryFile, "left by a kill"));
+    const auto edit = [&](const QString &) {
+        if (meanwhile == QLatin1String("edited"))
+            QVERIFY(WriteBytes(file, "hot"));
+    };
+    QCOMPARE(UndoLast(src, nullptr, edit), reason.isEmpty() ? QStringList() : QStringList{reason});
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(ReadBytes(file), after);
+    QVERIFY(!QFileInfo::exists(temporaryFile));
+}
+
+// An undo that could not put back every file is taken up again for the rest alone.
+void TestJournal::secondUndoTakesOnlyTheRest()
+{
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    QCOMPARE(run(Operation::ReplaceText).changed, 6);
+    const QString edited = src + QStringLiteral("utf8.txt");
+    const QByteArray written = ReadBytes(edited);
+    QVERIFY(WriteBytes(edited, "edited after the run"));
+    UndoResult first;
+    QCOMPARE(UndoLast(src, &first), QStringList{reasonChangedSinceRun});
+    QCOMPARE(first.restored, 5);
+    QVERIFY(WriteBytes(edited, written));
+    UndoResult second;
+    QCOMPARE(UndoLast(src, &second), QStringList());
+    QCOMPARE(second.restored, 1);
+    QCOMPARE(second.alreadyOriginal, 0);
+    QCOMPARE(Contents(src), before);
+    QString message;
+    QVERIFY(!FindUndoRun(src, QString(), message));
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
