@@ -1,17 +1,12 @@
 #pragma once
 
+#include "platform/NativePath.h"
+
 #include <cstdint>
-#include <string>
 
 // A second name for an existing file, and the size and modification time of a file. Plain
 // C++ on the operating system's own interface, like the rest of this folder.
 namespace platform {
-
-#ifdef _WIN32
-using NativePath = std::wstring; // UTF-16, as the wide Win32 calls take it
-#else
-using NativePath = std::string; // the file system's own bytes
-#endif
 
 #ifdef _WIN32
 // The path as the wide Win32 calls take it past 260 characters: made full, then with the

@@ -22,11 +22,12 @@ struct FileIdentity
 enum class FileIoResult
 {
     Done,
-    Failed,   // a system call failed; error holds its words
-    TooLarge, // more bytes than the reader allowed
-    Changed,  // the file is not, or no longer, the one that was measured or read
-    ReadOnly, // its user may not write it
-    Refused,  // the caller's last step before the rename said no; error holds its reason
+    Failed,     // a system call failed; error holds its words
+    TooLarge,   // more bytes than the reader allowed
+    Changed,    // the file is not, or no longer, the one that was measured or read
+    ReadOnly,   // its user may not write it
+    Refused,    // the caller's last step before the rename said no; error holds its reason
+    HardLinked, // the file has more names than one; replacing it would split them
 };
 
 struct SourceRead

@@ -1,6 +1,8 @@
 #include "engine/files/FileNames.h"
 
-#include <QFile>
+#include "platform/Folder.h"
+
+#include <QDir>
 #include <QStringView>
 #include <QTextCodec>
 
@@ -98,8 +100,8 @@ QString DecodeUtf8Escaped(const QByteArray &bytes)
 // ASCII kept as it is.
 QString DecodeLocaleEscaped(const QByteArray &bytes)
 {
-    const QString text = QFile::decodeName(bytes);
-    if (!HasUndecodedBytes(text) && QFile::encodeName(text) == bytes)
+    const QString text = QString::fromLocal8Bit(bytes);
+    if (!HasUndecodedBytes(text) && text.toLocal8Bit() == bytes)
         return text;
     QString escaped;
     escaped.reserve(bytes.size());
@@ -142,10 +144,10 @@ bool EncodeRuns(const QString &text, QByteArray &bytes, EncodeRun encodeRun)
 QByteArray EncodeFileName(const QString &path)
 {
     if (!HasUndecodedBytes(path))
-        return QFile::encodeName(path);
+        return path.toLocal8Bit();
     QByteArray bytes;
     EncodeRuns(path, bytes, [](QStringView run, QByteArray &out) {
-        out += QFile::encodeName(run.toString());
+        out += run.toString().toLocal8Bit();
         return true;
     });
     return bytes;
@@ -177,4 +179,50 @@ bool HasUndecodedBytes(const QString &text)
             return true;
     }
     return false;
+}
+
+namespace {
+
+// Overloads on the system's path type, so neither half needs a branch on the system.
+[[maybe_unused]] void Convert(const QString &path, std::string &native)
+{
+    const QByteArray bytes = EncodeFileName(path);
+    native.assign(bytes.constData(), std::size_t(bytes.size()));
+}
+
+[[maybe_unused]] void Convert(const QString &path, std::wstring &native)
+{
+    native = QDir::toNativeSeparators(path).toStdWString();
+}
+
+[[maybe_unused]] QString Back(const std::string &native)
+{
+    return DecodeFileName(QByteArray(native.data(), int(native.size())));
+}
+
+[[maybe_unused]] QString Back(const std::wstring &native)
+{
+    return QDir::fromNativeSeparators(QString::fromStdWString(native));
+}
+
+} // namespace
+
+platform::NativePath ToNativePath(const QString &path)
+{
+    platform::NativePath native;
+    Convert(path, native);
+    return native;
+}
+
+QString FromNativePath(const platform::NativePath &path)
+{
+    return Back(path);
+}
+
+QString SystemErrorText(int code)
+{
+    // Error words are text, not names: no byte of them is kept as a name's would be.
+    const platform::NativePath text = platform::ErrorText(code);
+    return HasUndecodedBytes(FromNativePath(text)) ? QString::fromLocal8Bit(text.c_str())
+                                                   : FromNativePath(text);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NativePath.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -22,3 +24,11 @@ bool HasUndecodedBytes(const QString &text);
 // The text in codec, each byte that DecodeFileName could not read written back as itself;
 // nothing when codec cannot represent some character of the text.
 std::optional<QByteArray> EncodeKeepingBytes(const QString &text, QTextCodec *codec);
+
+// The one place a path becomes what the system takes: EncodeFileName's bytes on POSIX, UTF-16
+// with native separators on Windows; and back.
+platform::NativePath ToNativePath(const QString &path);
+QString FromNativePath(const platform::NativePath &path);
+
+// The system's words for an error code of platform/ (errno, GetLastError, or its refusals).
+QString SystemErrorText(int code);

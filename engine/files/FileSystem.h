@@ -26,7 +26,9 @@ struct FolderEntry
     enum Kind
     {
         File,   // a plain file, not a link
-        Folder, // a folder, or a link to one
+        Folder, // a folder, or a link to one (FolderReader)
+        Link,   // a link, never followed (FileTree::list)
+        Other,  // a pipe, device or socket (FileTree::list)
     };
     QString name;
     Kind kind = File;

@@ -1,0 +1,444 @@
+#include "engine/files/FileTree.h"
+
+#include "engine/files/FileNames.h"
+#include "engine/files/FolderCalls.h"
+#include "platform/Folder.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// Qt 5 keeps a byte array's header in the same block, which may not exceed the int range.
+const qint64 largestRead = std::numeric_limits<int>::max() - 128;
+
+FileIdentity IdentityOf(const platform::EntryInfo &info)
+{
+    return {qint64(info.device), qint64(info.inode), info.size, info.modifiedNs};
+}
+
+FileTree::Kind KindOf(platform::EntryKind kind)
+{
+    switch (kind) {
+    case platform::EntryKind::File:
+        return FileTree::Kind::File;
+    case platform::EntryKind::Folder:
+        return FileTree::Kind::Folder;
+    case platform::EntryKind::Link:
+        return FileTree::Kind::Link;
+    case platform::EntryKind::Other:
+        return FileTree::Kind::Other;
+    case platform::EntryKind::Missing:
+        break;
+    }
+    return FileTree::Kind::Missing;
+}
+
+// The folder part and the last name of a relative path.
+struct Split
+{
+    QString folder;
+    QString name;
+};
+
+Split SplitRelative(const QString &relative)
+{
+    const int slash = relative.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {QString(), relative};
+    return {relative.left(slash), relative.mid(slash + 1)};
+}
+
+const QString &NotBeneath()
+{
+    static const QString text = QStringLiteral("路径不在所给的文件夹内");
+    return text;
+}
+
+bool Failed(QString *error, int code)
+{
+    if (error)
+        *error = code == platform::ErrorNotBeneath ? NotBeneath() : SystemErrorText(code);
+    return false;
+}
+
+} // namespace
+
+FileIoResult ReadOpenFile(platform::File &file, const SourceRead &how, QByteArray &bytes,
+                          FileIdentity *identity, QString *error)
+{
+    bytes.clear();
+    const auto fail = [&](int code) {
+        bytes.clear();
+        Failed(error, code);
+        return FileIoResult::Failed;
+    };
+    platform::EntryInfo info;
+    if (const int failure = file.info(info))
+        return fail(failure);
+    const FileIdentity measured = IdentityOf(info);
+    if (identity)
+        *identity = measured;
+    if (measured.size > std::min(how.sizeLimit, largestRead))
+        return FileIoResult::TooLarge;
+    if (how.beforeAllocating)
+        how.beforeAllocating(measured.size);
+    bytes.resize(static_cast<int>(measured.size));
+    // A network or FUSE file system may return less than asked at any point, and Linux gives
+    // at most about 2 GB per call: only a read of nothing ends the file.
+    qint64 total = 0;
+    while (total < measured.size) {
+        std::size_t got = 0;
+        if (const int failure =
+                file.read(bytes.data() + total, std::size_t(measured.size - total), got))
+            return fail(failure);
+        if (got == 0)
+            break;
+        total += qint64(got);
+    }
+    if (total == measured.size) {
+        char beyond = 0;
+        std::size_t got = 0;
+        if (const int failure = file.read(&beyond, 1, got))
+            return fail(failure);
+        total += qint64(got);
+    }
+    if (total != measured.size) {
+        bytes.clear();
+        return FileIoResult::Changed;
+    }
+    return FileIoResult::Done;
+}
+
+FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePath &name,
+                             const QByteArray &bytes, const FileIdentity &asRead,
+                             const BeforeReplace &beforeReplace, QString *error)
+{
+    platform::ReplaceCheck check;
+    check.checkIdentity = true;
+    check.expected.device = std::uint64_t(asRead.device);
+    check.expected.inode = std::uint64_t(asRead.inode);
+    check.expected.size = asRead.size;
+    check.expected.modifiedNs = asRead.modifiedNs;
+    check.refuseReadOnly = true;
+    check.refuseHardLinked = true;
+    QString refusal;
+    if (beforeReplace)
+        check.beforeRename = [&] { return beforeReplace(&refusal); };
+    const int failure =
+        parent.replaceFile(name, bytes.constData(), std::size_t(bytes.size()), check);
+    switch (failure) {
+    case 0:
+        return FileIoResult::Done;
+    case platform::ErrorChanged:
+        return FileIoResult::Changed;
+    case platform::ErrorReadOnly:
+        return FileIoResult::ReadOnly;
+    case platform::ErrorHardLinked:
+        return FileIoResult::HardLinked;
+    case platform::ErrorRefused:
+        if (error)
+            *error = refusal;
+        return FileIoResult::Refused;
+    default:
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+}
+
+FileTree::FileTree(const QString &topPath) : top(topPath), folder(new platform::Folder)
+{
+    if (const int failure = platform::Folder::Open(ToNativePath(topPath), *folder))
+        this->failure = SystemErrorText(failure);
+}
+
+FileTree::~FileTree() = default;
+FileTree::FileTree(FileTree &&) noexcept = default;
+FileTree &FileTree::operator=(FileTree &&) noexcept = default;
+
+bool FileTree::isOpen() const
+{
+    return folder && folder->isOpen();
+}
+
+QString FileTree::error() const
+{
+    return failure;
+}
+
+QString FileTree::pathOf(const QString &relative) const
+{
+    if (relative.isEmpty())
+        return top;
+    if (top.endsWith(QLatin1Char('/')) || top.endsWith(QLatin1Char('\\')))
+        return top + relative;
+    return top + QLatin1Char('/') + relative;
+}
+
+bool FileTree::IsValidRelative(const QString &relative)
+{
+    if (relative.isEmpty())
+        return true;
+    const QStringList names = relative.split(QLatin1Char('/'));
+    for (const QString &name : names) {
+        if (!platform::IsPlainName(ToNativePath(name)))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The folder holding relative's last name, opened beneath the top; 0 or the failure.
+int OpenParent(const platform::Folder &top, const QString &relative, platform::Folder &parent,
+               QString &name)
+{
+    if (relative.isEmpty() || !FileTree::IsValidRelative(relative))
+        return platform::ErrorNotBeneath;
+    const Split split = SplitRelative(relative);
+    name = split.name;
+    return top.openBeneath(ToNativePath(split.folder), parent);
+}
+
+} // namespace
+
+FileTree::Kind FileTree::kind(const QString &relative) const
+{
+    if (!isOpen())
+        return Kind::Missing;
+    platform::EntryInfo info;
+    if (relative.isEmpty())
+        return folder->info(platform::NativePath(), info) == 0 ? KindOf(info.kind) : Kind::Missing;
+    platform::Folder parent;
+    QString name;
+    if (OpenParent(*folder, relative, parent, name) != 0 ||
+        parent.info(ToNativePath(name), info) != 0)
+        return Kind::Missing;
+    return KindOf(info.kind);
+}
+
+FileIoResult FileTree::readFile(const QString &relative, QByteArray &bytes, FileIdentity *identity,
+                                QString *error) const
+{
+    SourceRead how;
+    how.sizeLimit = largestRead;
+    return readFile(relative, how, bytes, identity, error);
+}
+
+FileIoResult FileTree::readFile(const QString &relative, const SourceRead &how, QByteArray &bytes,
+                                FileIdentity *identity, QString *error) const
+{
+    bytes.clear();
+    platform::Folder parent;
+    QString name;
+    platform::File file;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = parent.openFile(ToNativePath(name), file);
+    if (failure != 0) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    return ReadOpenFile(file, how, bytes, identity, error);
+}
+
+std::vector<FolderEntry> FileTree::list(const QString &relative, QString *error) const
+{
+    std::vector<FolderEntry> entries;
+    if (!isOpen()) {
+        Failed(error, platform::ErrorNotOpen);
+        return entries;
+    }
+    if (!IsValidRelative(relative)) {
+        Failed(error, platform::ErrorNotBeneath);
+        return entries;
+    }
+    platform::Folder listed;
+    std::vector<platform::ListedEntry> names;
+    int failure = folder->openBeneath(ToNativePath(relative), listed);
+    if (failure == 0)
+        failure = listed.list(names);
+    if (failure != 0) {
+        Failed(error, failure);
+        return entries;
+    }
+    entries.reserve(names.size());
+    for (const platform::ListedEntry &entry : names) {
+        FolderEntry::Kind kind = FolderEntry::Other;
+        switch (entry.kind) {
+        case platform::EntryKind::File:
+            kind = FolderEntry::File;
+            break;
+        case platform::EntryKind::Folder:
+            kind = FolderEntry::Folder;
+            break;
+        case platform::EntryKind::Link:
+            kind = FolderEntry::Link;
+            break;
+        default:
+            break;
+        }
+        const QString name = FromNativePath(entry.name);
+        entries.push_back({name, kind, name.startsWith(QLatin1Char('.'))});
+    }
+    return entries;
+}
+
+bool FileTree::makeFolder(const QString &relative, Access access, QString *error)
+{
+    if (!isOpen())
+        return Failed(error, platform::ErrorNotOpen);
+    if (relative.isEmpty() || !IsValidRelative(relative))
+        return Failed(error, platform::ErrorNotBeneath);
+    const std::uint32_t mode = access == Access::Private ? 0700 : 0777;
+    platform::Folder current;
+    if (const int failure = folder->duplicate(current))
+        return Failed(error, failure);
+    // Name by name from the top, each one opened without following a link.
+    for (const QString &name : relative.split(QLatin1Char('/'))) {
+        const platform::NativePath native = ToNativePath(name);
+        platform::Folder next;
+        int failure = current.openChild(native, next);
+        if (platform::IsMissing(failure)) {
+            failure = current.makeFolder(native, mode);
+            if (failure == 0 || platform::IsExisting(failure))
+                failure = current.openChild(native, next);
+        }
+        if (failure != 0)
+            return Failed(error, failure);
+        current = std::move(next);
+    }
+    return true;
+}
+
+bool FileTree::writeNewFile(const QString &relative, const QByteArray &bytes, Access access,
+                            QString *error, bool durable)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure =
+            parent.writeNewFile(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                access == Access::Private ? 0600 : 0666, durable);
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = parent.replaceFile(ToNativePath(name), bytes.constData(),
+                                     std::size_t(bytes.size()), platform::ReplaceCheck());
+    return failure == 0 || Failed(error, failure);
+}
+
+FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray &bytes,
+                                      const FileIdentity &asRead,
+                                      const BeforeReplace &beforeReplace, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure != 0) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error);
+}
+
+bool FileTree::linkFile(const QString &from, const QString &to, QString *error)
+{
+    platform::Folder fromParent, toParent;
+    QString fromName, toName;
+    int failure =
+        isOpen() ? OpenParent(*folder, from, fromParent, fromName) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = OpenParent(*folder, to, toParent, toName);
+    if (failure == 0)
+        failure = fromParent.link(ToNativePath(fromName), toParent, ToNativePath(toName));
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::copyFile(const QString &from, const QString &to, QString *error)
+{
+    platform::Folder fromParent, toParent;
+    QString fromName, toName;
+    int failure =
+        isOpen() ? OpenParent(*folder, from, fromParent, fromName) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = OpenParent(*folder, to, toParent, toName);
+    if (failure == 0)
+        failure = fromParent.copyFile(ToNativePath(fromName), toParent, ToNativePath(toName));
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::rename(const QString &from, const QString &to, QString *error)
+{
+    platform::Folder fromParent, toParent;
+    QString fromName, toName;
+    int failure =
+        isOpen() ? OpenParent(*folder, from, fromParent, fromName) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = OpenParent(*folder, to, toParent, toName);
+    if (failure == 0)
+        failure = fromParent.rename(ToNativePath(fromName), toParent, ToNativePath(toName));
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::removeFile(const QString &relative, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = parent.removeFile(ToNativePath(name));
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::removeTree(const QString &relative, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = parent.removeTree(ToNativePath(name));
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::setStamp(const QString &relative, const FileStamp &stamp, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = parent.setStamp(ToNativePath(name), stamp.modifiedNs, stamp.mode);
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::readStamp(const QString &relative, FileStamp &stamp) const
+{
+    platform::EntryInfo info;
+    if (!isOpen())
+        return false;
+    if (relative.isEmpty()) {
+        if (folder->info(platform::NativePath(), info) != 0)
+            return false;
+    } else {
+        platform::Folder parent;
+        QString name;
+        if (OpenParent(*folder, relative, parent, name) != 0 ||
+            parent.info(ToNativePath(name), info) != 0)
+            return false;
+    }
+    if (info.kind != platform::EntryKind::File && info.kind != platform::EntryKind::Folder)
+        return false;
+    stamp.size = info.size;
+    stamp.modifiedNs = info.modifiedNs;
+    stamp.mode = info.mode;
+    return true;
+}

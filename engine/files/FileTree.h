@@ -1,0 +1,131 @@
+#pragma once
+
+#include "engine/files/FileIo.h"
+#include "engine/files/FileSystem.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace platform {
+class Folder;
+}
+
+// What a file's entry says about it: its size, modification time and permission bits.
+struct FileStamp
+{
+    qint64 size = -1;
+    qint64 modifiedNs = 0; // nanoseconds since 1970-01-01 UTC
+    uint mode = 0;         // permission bits; 0444 or 0666 on Windows
+};
+
+// A folder the program was given (source, save folder, journal), held open by handle. Every
+// path below it is relative and '/'-separated; it is resolved beneath the held folder and
+// never follows a link or ".." out of it: an absolute path, an empty, "." or ".." component,
+// or a link on the way is refused, with the system's words (ELOOP for a link) or a fixed
+// text for a path that leaves the folder. An empty relative path names the top itself where
+// a call reads; calls that make or remove an entry need a name.
+//
+// Everything under such a folder may have been planted by someone else, so nothing here
+// writes through a link, descends through one, or leaves the tree by one.
+class FileTree
+{
+public:
+    // The top itself is where the user pointed: links on the way to it are followed.
+    explicit FileTree(const QString &topPath);
+    ~FileTree();
+    FileTree(FileTree &&) noexcept;
+    FileTree &operator=(FileTree &&) noexcept;
+    FileTree(const FileTree &) = delete;
+    FileTree &operator=(const FileTree &) = delete;
+
+    bool isOpen() const;
+    // The system's words when the top could not be opened.
+    QString error() const;
+    QString topPath() const { return top; }
+
+    enum class Kind
+    {
+        Missing,
+        File,
+        Folder,
+        Link,
+        Other, // a pipe, device or socket
+    };
+    // What stands at relative; a link is reported as a link, never followed. Missing also
+    // when the path is not valid or its folders cannot be reached.
+    Kind kind(const QString &relative) const;
+
+    // A lexical check only: not absolute, no empty, "." or ".." component, no '\\' or ':' on
+    // Windows. The empty path (the top) is valid.
+    static bool IsValidRelative(const QString &relative);
+
+    // Reads a whole file; a link in its place is refused. identity (when given) receives what
+    // the file was when it was opened.
+    FileIoResult readFile(const QString &relative, QByteArray &bytes, FileIdentity *identity,
+                          QString *error) const;
+    // The same with a size limit and a hook before allocating, as ReadSourceFile.
+    FileIoResult readFile(const QString &relative, const SourceRead &how, QByteArray &bytes,
+                          FileIdentity *identity, QString *error) const;
+
+    // The folder's entries, unsorted; links reported as FolderEntry::Link, never entered.
+    // Empty, with the reason in error, when the folder cannot be opened or read.
+    std::vector<FolderEntry> list(const QString &relative, QString *error) const;
+
+    // Private: folders 0700, files 0600 on POSIX; Shared: as the umask allows.
+    enum class Access
+    {
+        Shared,
+        Private,
+    };
+
+    // Makes the folder and its missing ancestors. True when a folder (not a link) stands
+    // there afterwards.
+    bool makeFolder(const QString &relative, Access access, QString *error);
+    // A new file, exclusively: an existing name, or a link in its place, is refused. It
+    // appears whole or not at all; durable: its bytes reach the disk before it is named.
+    bool writeNewFile(const QString &relative, const QByteArray &bytes, Access access,
+                      QString *error, bool durable = false);
+    // Replaces the file, or makes it, through a temporary file in its folder and a rename. A
+    // link at the target is refused, never written through. The new file keeps the replaced
+    // one's mode, owner and group (where the writer may set them), ACLs and extended
+    // attributes.
+    bool replaceFile(const QString &relative, const QByteArray &bytes, QString *error);
+    // Replaces a source file in place as ReplaceInPlace does: Changed when the entry is no
+    // longer the file as read, ReadOnly when its user may not write it, HardLinked when it has
+    // more than one name, Refused when beforeReplace says no. Keeps the file's metadata as
+    // replaceFile does.
+    FileIoResult replaceInPlace(const QString &relative, const QByteArray &bytes,
+                                const FileIdentity &asRead, const BeforeReplace &beforeReplace,
+                                QString *error);
+
+    // A hard link `to` to the file `from`, exclusively; a link at from is refused. False
+    // where the file system has no hard links.
+    bool linkFile(const QString &from, const QString &to, QString *error);
+    // A copy of the file `from` under the new name `to`, exclusively, with from's mode; a
+    // partial copy is removed.
+    bool copyFile(const QString &from, const QString &to, QString *error);
+    // Renames within the tree; an entry at `to` is replaced as rename() does, a link there as
+    // a link. No link on either way is followed.
+    bool rename(const QString &from, const QString &to, QString *error);
+    // Removes a file, or a link as a link.
+    bool removeFile(const QString &relative, QString *error);
+    // Removes a folder and everything below it without descending through a link; a link
+    // at relative itself is removed as a link.
+    bool removeTree(const QString &relative, QString *error);
+    // Sets the modification time and the permission bits back, no link followed.
+    bool setStamp(const QString &relative, const FileStamp &stamp, QString *error);
+    // The size, modification time and mode of the entry itself, no link followed; false
+    // when nothing (or no file or folder) stands there.
+    bool readStamp(const QString &relative, FileStamp &stamp) const;
+
+    // The same tree, by the path it was opened at, joined with relative (native separators
+    // not applied); for messages.
+    QString pathOf(const QString &relative) const;
+
+private:
+    QString top;
+    QString failure;
+    std::unique_ptr<platform::Folder> folder;
+};

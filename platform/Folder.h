@@ -1,0 +1,170 @@
+#pragma once
+
+#include "platform/NativePath.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A folder held open by handle, and single-name operations relative to it. A name is one
+// path component: not empty, not "." or "..", no separator. A relative path is names joined
+// by '/'. Nothing here follows a link: a link met on the way or in the final place is refused
+// (ELOOP on POSIX, ERROR_CANT_ACCESS_FILE on Windows), or handled as the link itself where a
+// call says so. Every call returns 0 or the system's error code (errno, GetLastError), or one
+// of the refusals below.
+namespace platform {
+
+// Refusals that are no system error.
+enum : int
+{
+    ErrorChanged = -1,    // the entry is no longer the one measured
+    ErrorReadOnly = -2,   // its user may not write it
+    ErrorRefused = -3,    // the caller's check before the rename said no
+    ErrorHardLinked = -4, // the file has more than one name; a replacement would split them
+    ErrorNotBeneath = -5, // an absolute path, or a "." or ".." component
+    ErrorNotOpen = -6,    // the folder is not open
+};
+
+// The entry is not there (ENOENT, ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND).
+bool IsMissing(int code);
+// An entry of that name is there already (EEXIST, ERROR_ALREADY_EXISTS, ERROR_FILE_EXISTS).
+bool IsExisting(int code);
+
+// The system's words for an error code, as the system gives them (locale bytes on POSIX,
+// UTF-16 on Windows); fixed English words for the refusals above.
+NativePath ErrorText(int code);
+
+// True for a name that stays in its folder: not empty, ".", "..", and holding no separator
+// ('/', and on Windows also '\\' and ':').
+bool IsPlainName(const NativePath &name);
+
+enum class EntryKind
+{
+    Missing,
+    File,
+    Folder,
+    Link, // a symbolic link, or on Windows any reparse point
+    Other,
+};
+
+struct EntryInfo
+{
+    EntryKind kind = EntryKind::Missing;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0; // nanoseconds since 1970-01-01 UTC
+    std::uint32_t mode = 0;      // permission bits (POSIX); 0444 or 0666 on Windows
+    std::uint64_t links = 1;     // hard links
+};
+
+struct ListedEntry
+{
+    NativePath name;
+    EntryKind kind = EntryKind::Missing;
+};
+
+class Folder;
+
+// An open file for reading, never a link.
+class File
+{
+public:
+    File() = default;
+    ~File();
+    File(File &&other) noexcept;
+    File &operator=(File &&other) noexcept;
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+
+    bool isOpen() const;
+    int info(EntryInfo &info) const;
+    // Reads up to size bytes; got is 0 at the end of the file.
+    int read(char *data, std::size_t size, std::size_t &got);
+
+private:
+    friend class Folder;
+#ifdef _WIN32
+    void *handle = nullptr;
+#else
+    int fd = -1;
+#endif
+};
+
+// How a file that replaces another keeps what the other was.
+struct ReplaceCheck
+{
+    bool checkIdentity = false; // the entry must still be `expected` (device, inode, size, time)
+    EntryInfo expected;
+    bool refuseReadOnly = false;   // ErrorReadOnly for a file its user may not write
+    bool refuseHardLinked = false; // ErrorHardLinked for a file with more than one name
+    // The last step before the rename, under a lock on the file; false refuses it.
+    std::function<bool()> beforeRename;
+};
+
+class Folder
+{
+public:
+    Folder() = default;
+    ~Folder();
+    Folder(Folder &&other) noexcept;
+    Folder &operator=(Folder &&other) noexcept;
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+
+    // The folder at path, where the user pointed: links on the way to it are followed.
+    static int Open(const NativePath &path, Folder &folder);
+
+    bool isOpen() const;
+    // A second handle on the same folder.
+    int duplicate(Folder &copy) const;
+
+    // The folder at a relative path beneath this one, no link followed. An empty path is this
+    // folder itself.
+    int openBeneath(const NativePath &relative, Folder &folder) const;
+    // One sub-folder by name, no link followed.
+    int openChild(const NativePath &name, Folder &folder) const;
+
+    // The entry itself, a link not followed; an empty name is this folder. Missing is 0 with
+    // kind Missing.
+    int info(const NativePath &name, EntryInfo &info) const;
+    // Every entry but "." and "..", links as links, unsorted.
+    int list(std::vector<ListedEntry> &entries) const;
+
+    int openFile(const NativePath &name, File &file) const;
+
+    int makeFolder(const NativePath &name, std::uint32_t mode);
+    // A new file holding data, under a name that must not exist yet (a link there counts);
+    // it appears whole or not at all. durable: its data reaches the disk before it is named.
+    int writeNewFile(const NativePath &name, const char *data, std::size_t size, std::uint32_t mode,
+                     bool durable);
+    // A copy of the file `from` in this folder, under the new name `to` in `target`.
+    int copyFile(const NativePath &from, Folder &target, const NativePath &to);
+    // Replaces the file name, or creates it, through a temporary file in this folder and a
+    // rename. A link or folder at name is refused. The new file keeps the replaced file's
+    // mode, owner and group where the writer may set them, ACLs and extended attributes; a
+    // failure to carry those refuses the write.
+    int replaceFile(const NativePath &name, const char *data, std::size_t size,
+                    const ReplaceCheck &check);
+
+    int link(const NativePath &from, Folder &target, const NativePath &to);
+    // Replaces an entry named to as rename() does (a link there is replaced, not followed).
+    int rename(const NativePath &from, Folder &target, const NativePath &to);
+    int removeFile(const NativePath &name);
+    // Removes the folder name and all below it; a link inside is removed as a link.
+    int removeTree(const NativePath &name);
+    // Modification time and permission bits, no link followed.
+    int setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint32_t mode);
+
+private:
+#ifdef _WIN32
+    void *handle = nullptr;
+    NativePath path; // the full path it was opened at, for the calls that take names
+#else
+    int fd = -1;
+#endif
+};
+
+} // namespace platform

@@ -1,0 +1,753 @@
+#include "platform/Folder.h"
+
+#include "platform/Descriptors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+int Errno()
+{
+    return errno ? errno : EIO;
+}
+
+void Close(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+EntryKind KindOf(mode_t mode)
+{
+    return S_ISREG(mode)   ? EntryKind::File
+           : S_ISDIR(mode) ? EntryKind::Folder
+           : S_ISLNK(mode) ? EntryKind::Link
+                           : EntryKind::Other;
+}
+
+EntryInfo InfoOf(const struct stat &st)
+{
+#ifdef __APPLE__
+    const struct timespec &modified = st.st_mtimespec;
+#else
+    const struct timespec &modified = st.st_mtim;
+#endif
+    EntryInfo info;
+    info.kind = KindOf(st.st_mode);
+    info.device = std::uint64_t(st.st_dev);
+    info.inode = std::uint64_t(st.st_ino);
+    info.size = std::int64_t(st.st_size);
+    info.modifiedNs = std::int64_t(modified.tv_sec) * 1000000000 + modified.tv_nsec;
+    info.mode = std::uint32_t(st.st_mode & 07777);
+    info.links = std::uint64_t(st.st_nlink);
+    return info;
+}
+
+const char *NameOrSelf(const NativePath &name)
+{
+    return name.empty() ? "." : name.c_str();
+}
+
+// A link where a folder was expected opens as ENOTDIR under O_NOFOLLOW|O_DIRECTORY on some
+// systems; it is a link all the same.
+int FolderOpenError(int dirFd, const char *name, int error)
+{
+    struct stat st = {};
+    if (error == ENOTDIR && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+        return ELOOP;
+    return error;
+}
+
+int OpenChildFd(int dirFd, const char *name)
+{
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd >= 0 ? fd : -FolderOpenError(dirFd, name, errno);
+}
+
+// One openat2 call resolves a whole path beneath the folder where the kernel has it; each
+// name opened by itself otherwise.
+int OpenBeneathFd(int dirFd, const NativePath &relative)
+{
+#if defined(__linux__) && defined(SYS_openat2)
+    static bool noOpenat2 = false;
+    if (!noOpenat2) {
+        struct open_how how = {};
+        how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        for (;;) {
+            const long fd = ::syscall(SYS_openat2, dirFd, relative.c_str(), &how, sizeof how);
+            if (fd >= 0)
+                return int(fd);
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            if (errno == ENOSYS || errno == EPERM) { // EPERM: a seccomp filter that forbids it
+                noOpenat2 = true;
+                break;
+            }
+            if (errno == ENOTDIR) {
+                // Which component was a link rather than a file is not said; walk to see.
+                break;
+            }
+            return -errno;
+        }
+    }
+#endif
+    int current = -1;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = relative.find('/', start);
+        const std::string name = relative.substr(start, slash - start);
+        const int next = OpenChildFd(current >= 0 ? current : dirFd, name.c_str());
+        Close(current);
+        if (next < 0)
+            return next;
+        current = next;
+        if (slash == std::string::npos)
+            return current;
+        start = slash + 1;
+    }
+}
+
+bool ValidRelative(const NativePath &relative)
+{
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = relative.find('/', start);
+        if (!IsPlainName(relative.substr(start, slash - start)))
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+std::string TemporaryName()
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string hex(16, '0');
+    std::uint64_t value = random();
+    for (int i = 15; i >= 0; --i, value >>= 4)
+        hex[std::size_t(i)] = digits[value & 15];
+    return ".parafold-" + std::to_string(::getpid()) + '-' + hex + ".tmp";
+}
+
+// A new file under a hidden temporary name, removed again unless kept.
+class Temporary
+{
+public:
+    explicit Temporary(int dirFd) : dirFd(dirFd) {}
+    ~Temporary()
+    {
+        Close(fd);
+        if (!name.empty())
+            ::unlinkat(dirFd, name.c_str(), 0);
+    }
+    Temporary(const Temporary &) = delete;
+    Temporary &operator=(const Temporary &) = delete;
+
+    int create(mode_t mode)
+    {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            name = TemporaryName();
+            fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          mode);
+            if (fd >= 0)
+                return 0;
+            if (errno != EEXIST)
+                break;
+        }
+        const int error = Errno();
+        name.clear();
+        return error;
+    }
+    int write(const char *data, std::size_t size) { return WriteAll(fd, data, size); }
+    int finish(bool durable)
+    {
+        if (durable && ::fsync(fd) != 0)
+            return Errno();
+        const int result = ::close(fd);
+        fd = -1;
+        return result == 0 ? 0 : Errno();
+    }
+    // The temporary becomes `to` in target, which must not exist.
+    int linkAs(int targetFd, const char *to)
+    {
+        if (::linkat(dirFd, name.c_str(), targetFd, to, 0) != 0)
+            return Errno();
+        return 0;
+    }
+    int renameOver(const char *to)
+    {
+        if (::renameat(dirFd, name.c_str(), dirFd, to) != 0)
+            return Errno();
+        name.clear();
+        return 0;
+    }
+
+    int dirFd;
+    int fd = -1;
+    std::string name;
+};
+
+#ifdef __linux__
+// Every extended attribute the system lets this process read (user.*, the POSIX ACLs in
+// system.posix_acl_access, security.* where it may), onto the new file.
+int CopyAttributes(int fromFd, int toFd)
+{
+    std::vector<char> names(256);
+    ssize_t length;
+    for (;;) {
+        length = ::flistxattr(fromFd, names.data(), names.size());
+        if (length >= 0)
+            break;
+        if (errno == ENOTSUP)
+            return 0;
+        if (errno != ERANGE)
+            return Errno();
+        names.resize(names.size() * 4);
+    }
+    std::vector<char> value(256);
+    for (ssize_t at = 0; at < length;) {
+        const char *name = names.data() + at;
+        at += ssize_t(std::strlen(name)) + 1;
+        ssize_t size;
+        for (;;) {
+            size = ::fgetxattr(fromFd, name, value.data(), value.size());
+            if (size >= 0 || errno != ERANGE)
+                break;
+            value.resize(value.size() * 4);
+        }
+        if (size < 0) {
+            if (errno == ENODATA)
+                continue; // removed meanwhile
+            return Errno();
+        }
+        if (::fsetxattr(toFd, name, value.data(), std::size_t(size), 0) != 0)
+            return Errno();
+    }
+    return 0;
+}
+#else
+int CopyAttributes(int, int)
+{
+    return 0;
+}
+#endif
+
+// Owner, group, mode and attributes of the replaced file onto its replacement. A writer that
+// may not give the file away (not root) leaves the owner alone: the file was its own, or it
+// could not have been written.
+int CopyMetadata(int fromFd, const struct stat &from, int toFd)
+{
+    struct stat to = {};
+    if (::fstat(toFd, &to) != 0)
+        return Errno();
+    if ((to.st_uid != from.st_uid || to.st_gid != from.st_gid) &&
+        ::fchown(toFd, from.st_uid, from.st_gid) != 0) {
+        if (to.st_uid != from.st_uid || ::fchown(toFd, (uid_t)-1, from.st_gid) != 0) {
+            // Only the group could not be kept by a writer that owns the file: it gets the
+            // writer's group, and the mode below loses set-group-id.
+            if (errno != EPERM || to.st_uid != from.st_uid)
+                return Errno();
+        }
+    }
+    // After chown, which drops set-id bits.
+    if (::fchmod(toFd, from.st_mode & 07777) != 0)
+        return Errno();
+    return CopyAttributes(fromFd, toFd);
+}
+
+// Root may write any file, so one that grants writing to nobody counts as read-only too.
+bool ReadOnly(int dirFd, const char *name, const struct stat &st)
+{
+    return (st.st_mode & 0222) == 0 || ::faccessat(dirFd, name, W_OK, AT_EACCESS) != 0;
+}
+
+bool SameEntry(const EntryInfo &a, const EntryInfo &b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modifiedNs == b.modifiedNs;
+}
+
+int RemoveTreeAt(int dirFd, const char *name, int depth)
+{
+    if (depth > 4096)
+        return ELOOP;
+    if (::unlinkat(dirFd, name, AT_REMOVEDIR) == 0)
+        return 0;
+    if (errno != ENOTEMPTY && errno != EEXIST)
+        return Errno();
+    const int fd = OpenChildFd(dirFd, name);
+    if (fd < 0)
+        return -fd;
+    DIR *stream = ::fdopendir(fd);
+    if (!stream) {
+        const int error = Errno();
+        ::close(fd);
+        return error;
+    }
+    int failure = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(stream);
+        if (!entry) {
+            if (errno != 0 && failure == 0)
+                failure = errno;
+            break;
+        }
+        const char *child = entry->d_name;
+        if (std::strcmp(child, ".") == 0 || std::strcmp(child, "..") == 0)
+            continue;
+        struct stat st = {};
+        if (::fstatat(fd, child, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const int result = S_ISDIR(st.st_mode) ? RemoveTreeAt(fd, child, depth + 1)
+                                               : (::unlinkat(fd, child, 0) == 0 ? 0 : Errno());
+        if (result != 0 && failure == 0)
+            failure = result;
+    }
+    ::closedir(stream);
+    if (failure != 0)
+        return failure;
+    return ::unlinkat(dirFd, name, AT_REMOVEDIR) == 0 ? 0 : Errno();
+}
+
+} // namespace
+
+NativePath ErrorText(int code)
+{
+    switch (code) {
+    case ErrorChanged:
+        return "the file changed";
+    case ErrorReadOnly:
+        return std::strerror(EACCES);
+    case ErrorRefused:
+        return "refused";
+    case ErrorHardLinked:
+        return std::strerror(EMLINK);
+    case ErrorNotBeneath:
+        return std::strerror(EXDEV);
+    case ErrorNotOpen:
+        return std::strerror(EBADF);
+    default:
+        return std::strerror(code);
+    }
+}
+
+bool IsMissing(int code)
+{
+    return code == ENOENT;
+}
+
+bool IsExisting(int code)
+{
+    return code == EEXIST;
+}
+
+bool IsPlainName(const NativePath &name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+File::~File()
+{
+    Close(fd);
+}
+
+File::File(File &&other) noexcept : fd(other.fd)
+{
+    other.fd = -1;
+}
+
+File &File::operator=(File &&other) noexcept
+{
+    if (this != &other) {
+        Close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+bool File::isOpen() const
+{
+    return fd >= 0;
+}
+
+int File::info(EntryInfo &info) const
+{
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0)
+        return Errno();
+    info = InfoOf(st);
+    return 0;
+}
+
+int File::read(char *data, std::size_t size, std::size_t &got)
+{
+    for (;;) {
+        const ssize_t result = ::read(fd, data, size);
+        if (result >= 0) {
+            got = std::size_t(result);
+            return 0;
+        }
+        if (errno != EINTR)
+            return Errno();
+    }
+}
+
+Folder::~Folder()
+{
+    Close(fd);
+}
+
+Folder::Folder(Folder &&other) noexcept : fd(other.fd)
+{
+    other.fd = -1;
+}
+
+Folder &Folder::operator=(Folder &&other) noexcept
+{
+    if (this != &other) {
+        Close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+int Folder::Open(const NativePath &path, Folder &folder)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return Errno();
+    folder = Folder();
+    folder.fd = fd;
+    return 0;
+}
+
+bool Folder::isOpen() const
+{
+    return fd >= 0;
+}
+
+int Folder::duplicate(Folder &copy) const
+{
+    const int newFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (newFd < 0)
+        return Errno();
+    copy = Folder();
+    copy.fd = newFd;
+    return 0;
+}
+
+int Folder::openBeneath(const NativePath &relative, Folder &folder) const
+{
+    if (relative.empty())
+        return duplicate(folder);
+    if (!ValidRelative(relative))
+        return ErrorNotBeneath;
+    const int newFd = OpenBeneathFd(fd, relative);
+    if (newFd < 0)
+        return -newFd;
+    folder = Folder();
+    folder.fd = newFd;
+    return 0;
+}
+
+int Folder::openChild(const NativePath &name, Folder &folder) const
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const int newFd = OpenChildFd(fd, name.c_str());
+    if (newFd < 0)
+        return -newFd;
+    folder = Folder();
+    folder.fd = newFd;
+    return 0;
+}
+
+int Folder::info(const NativePath &name, EntryInfo &info) const
+{
+    if (!name.empty() && !IsPlainName(name))
+        return ErrorNotBeneath;
+    struct stat st = {};
+    if (::fstatat(fd, NameOrSelf(name), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            info = EntryInfo();
+            return 0;
+        }
+        return Errno();
+    }
+    info = InfoOf(st);
+    return 0;
+}
+
+int Folder::list(std::vector<ListedEntry> &entries) const
+{
+    entries.clear();
+    // The stream takes over a descriptor of its own; ours stays for the calls by name.
+    const int streamFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *stream = streamFd >= 0 ? ::fdopendir(streamFd) : nullptr;
+    if (!stream) {
+        const int error = Errno();
+        if (streamFd >= 0)
+            ::close(streamFd);
+        return error;
+    }
+    int failure = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(stream);
+        if (!entry) {
+            failure = errno;
+            break;
+        }
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        EntryKind kind;
+        switch (entry->d_type) {
+        case DT_REG:
+            kind = EntryKind::File;
+            break;
+        case DT_DIR:
+            kind = EntryKind::Folder;
+            break;
+        case DT_LNK:
+            kind = EntryKind::Link;
+            break;
+        case DT_UNKNOWN: {
+            struct stat st = {};
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone since it was listed
+            kind = KindOf(st.st_mode);
+            break;
+        }
+        default:
+            kind = EntryKind::Other;
+        }
+        entries.push_back({name, kind});
+    }
+    ::closedir(stream);
+    return failure;
+}
+
+int Folder::openFile(const NativePath &name, File &file) const
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    // Without O_NONBLOCK a pipe put where a file was would block for good.
+    const int newFd = ::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (newFd < 0)
+        return Errno();
+    struct stat st = {};
+    if (::fstat(newFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : Errno();
+        ::close(newFd);
+        return error == 0 ? EINVAL : error;
+    }
+    file = File();
+    file.fd = newFd;
+    return 0;
+}
+
+int Folder::makeFolder(const NativePath &name, std::uint32_t mode)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    return ::mkdirat(fd, name.c_str(), mode_t(mode)) == 0 ? 0 : Errno();
+}
+
+int Folder::writeNewFile(const NativePath &name, const char *data, std::size_t size,
+                         std::uint32_t mode, bool durable)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    Temporary temporary(fd);
+    int failure = temporary.create(mode_t(mode));
+    if (failure == 0)
+        failure = temporary.write(data, size);
+    if (failure == 0)
+        failure = temporary.finish(durable);
+    // A link never follows nor replaces what stands at the name: exclusive by the system.
+    if (failure == 0)
+        failure = temporary.linkAs(fd, name.c_str());
+    if (failure == 0 && durable && ::fsync(fd) != 0)
+        failure = Errno();
+    return failure;
+}
+
+int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to)
+{
+    if (!IsPlainName(to))
+        return ErrorNotBeneath;
+    File source;
+    if (const int failure = openFile(from, source))
+        return failure;
+    EntryInfo info;
+    if (const int failure = source.info(info))
+        return failure;
+    Temporary temporary(target.fd);
+    int failure = temporary.create(0600);
+    std::vector<char> buffer(1 << 20);
+    while (failure == 0) {
+        std::size_t got = 0;
+        failure = source.read(buffer.data(), buffer.size(), got);
+        if (failure != 0 || got == 0)
+            break;
+        failure = temporary.write(buffer.data(), got);
+    }
+    if (failure == 0 && ::fchmod(temporary.fd, mode_t(info.mode & 0777)) != 0)
+        failure = Errno();
+    if (failure == 0)
+        failure = temporary.finish(false);
+    if (failure == 0)
+        failure = temporary.linkAs(target.fd, to.c_str());
+    return failure;
+}
+
+int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
+                        const ReplaceCheck &check)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    // The file as it stands, opened without following a link: its metadata go onto the new
+    // file, and its lock keeps another run of this program from replacing it meanwhile.
+    int standingFd = ::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat standing = {};
+    if (standingFd < 0) {
+        if (errno == ELOOP || errno == EMLINK)
+            return ELOOP;
+        if (errno != ENOENT || check.checkIdentity)
+            return check.checkIdentity && (errno == ENOENT) ? ErrorChanged : Errno();
+    } else if (::fstat(standingFd, &standing) != 0 || !S_ISREG(standing.st_mode)) {
+        const int error = S_ISDIR(standing.st_mode) ? EISDIR : EINVAL;
+        Close(standingFd);
+        return check.checkIdentity ? ErrorChanged : error;
+    }
+    struct Closer
+    {
+        int &fd;
+        ~Closer() { Close(fd); }
+    } closer{standingFd};
+    if (check.checkIdentity && !SameEntry(InfoOf(standing), check.expected))
+        return ErrorChanged;
+    if (standingFd >= 0) {
+        if (check.refuseReadOnly && ReadOnly(fd, name.c_str(), standing))
+            return ErrorReadOnly;
+        if (check.refuseHardLinked && standing.st_nlink > 1)
+            return ErrorHardLinked;
+    }
+    Temporary temporary(fd);
+    int failure = temporary.create(standingFd >= 0 ? 0600 : 0666);
+    if (failure == 0)
+        failure = temporary.write(data, size);
+    if (failure == 0 && standingFd >= 0)
+        failure = CopyMetadata(standingFd, standing, temporary.fd);
+    if (failure == 0)
+        failure = temporary.finish(false);
+    if (failure != 0)
+        return failure;
+    if (standingFd >= 0) {
+        while (::flock(standingFd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        // Someone may have changed or replaced the file while its new content was written.
+        struct stat now = {};
+        struct stat entry = {};
+        if (::fstat(standingFd, &now) != 0 ||
+            ::fstatat(fd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !SameEntry(InfoOf(now), InfoOf(standing)) ||
+            !SameEntry(InfoOf(entry), InfoOf(standing)))
+            return check.checkIdentity ? ErrorChanged : EAGAIN;
+    }
+    if (check.beforeRename && !check.beforeRename())
+        return ErrorRefused;
+    return temporary.renameOver(name.c_str());
+}
+
+int Folder::link(const NativePath &from, Folder &target, const NativePath &to)
+{
+    if (!IsPlainName(from) || !IsPlainName(to))
+        return ErrorNotBeneath;
+    struct stat st = {};
+    if (::fstatat(fd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Errno();
+    if (S_ISLNK(st.st_mode))
+        return ELOOP;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    return ::linkat(fd, from.c_str(), target.fd, to.c_str(), 0) == 0 ? 0 : Errno();
+}
+
+int Folder::rename(const NativePath &from, Folder &target, const NativePath &to)
+{
+    if (!IsPlainName(from) || !IsPlainName(to))
+        return ErrorNotBeneath;
+    return ::renameat(fd, from.c_str(), target.fd, to.c_str()) == 0 ? 0 : Errno();
+}
+
+int Folder::removeFile(const NativePath &name)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    return ::unlinkat(fd, name.c_str(), 0) == 0 ? 0 : Errno();
+}
+
+int Folder::removeTree(const NativePath &name)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    struct stat st = {};
+    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Errno();
+    if (!S_ISDIR(st.st_mode))
+        return ::unlinkat(fd, name.c_str(), 0) == 0 ? 0 : Errno();
+    return RemoveTreeAt(fd, name.c_str(), 0);
+}
+
+int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint32_t mode)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    struct stat st = {};
+    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return Errno();
+    if (S_ISLNK(st.st_mode))
+        return ELOOP;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(modifiedNs / 1000000000);
+    times[1].tv_nsec = long(modifiedNs % 1000000000);
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_nsec += 1000000000;
+        times[1].tv_sec -= 1;
+    }
+    if (::utimensat(fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return Errno();
+    // glibc changes the mode of the entry itself, refusing a link that was swapped in.
+    return ::fchmodat(fd, name.c_str(), mode_t(mode & 0777), AT_SYMLINK_NOFOLLOW) == 0 ? 0
+                                                                                       : Errno();
+}
+
+} // namespace platform
