@@ -3,22 +3,24 @@
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
 #include "engine/files/FileSystem.h"
+#include "engine/files/FileTree.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QList>
 #include <QOperatingSystemVersion>
 #include <algorithm>
 
 const QString journalFolderName = QStringLiteral(".parafold-journal");
+const QString journalOriginalsName = QStringLiteral("originals");
+const QString journalPendingName = QStringLiteral("pending");
+const QString journalEntriesName = QStringLiteral("entries.tsv");
 
 namespace {
 
-const QString entriesName = QStringLiteral("entries.tsv");
-const QString originalsName = QStringLiteral("originals");
+const QString &entriesName = journalEntriesName;
+const QString &originalsName = journalOriginalsName;
 const QString undoneName = QStringLiteral("undone");
 const QString restoredName = QStringLiteral("restored");
 // Version 1 wrote bare lines; version 2 ends each line after the first with its checksum and
@@ -32,24 +34,21 @@ bool KnownVersion(const QByteArray &content)
 }
 const QString droppedPrefix = QStringLiteral(".dropped-");
 
-// A path as the file system's bytes, which keep a name that is no text in the locale; on
-// Windows, where names are UTF-16, as UTF-8.
+// Windows names files in UTF-16, kept as UTF-8 here.
+bool NamesAreUtf16()
+{
+    return QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows;
+}
+
+// A path as the file system's bytes, which keep a name that is no text in the locale.
 QByteArray PathBytes(const QString &path)
 {
-#ifdef Q_OS_WIN
-    return path.toUtf8();
-#else
-    return EncodeFileName(path);
-#endif
+    return NamesAreUtf16() ? path.toUtf8() : EncodeFileName(path);
 }
 
 QString PathFromBytes(const QByteArray &bytes)
 {
-#ifdef Q_OS_WIN
-    return QString::fromUtf8(bytes);
-#else
-    return DecodeFileName(bytes);
-#endif
+    return NamesAreUtf16() ? QString::fromUtf8(bytes) : DecodeFileName(bytes);
 }
 
 // File names may hold tabs and line breaks; the escape keeps one entry on one line.
@@ -165,52 +164,47 @@ bool ApplyFinishedLine(const QByteArray &content, bool framed, JournalRun &run)
 
 } // namespace
 
+namespace {
+
+// A relative path below another; the empty path is the top itself.
+QString Below(const QString &folder, const QString &name)
+{
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+} // namespace
+
 QString JournalRun::originalPath(const JournalEntry &entry) const
 {
     return JoinPath(JoinPath(folder, originalsName), QString::number(entry.number));
 }
 
+QString JournalRun::originalRelative(const JournalEntry &entry) const
+{
+    return Below(Below(relativeFolder, originalsName), QString::number(entry.number));
+}
+
 QString JournalFolder(const QString &sourceDir)
 {
-    return JoinPath(QDir::fromNativeSeparators(sourceDir), journalFolderName);
+    return JoinPath(sourceDir, journalFolderName);
+}
+
+QString JournalRelative(const QString &name)
+{
+    return Below(journalFolderName, name);
 }
 
 namespace {
 
-// A finished run's header and last line, read without its entries: retention reads every run
-// at the start of each run, and a run over many files has a long list.
-bool ReadSummary(const QString &entriesPath, JournalRun &run)
+bool ReadSmallFile(const FileTree &tree, const QString &relative, QByteArray &content)
 {
-    constexpr qint64 headerBytes = 512;
-    constexpr qint64 tailBytes = 256;
-    QFile file(entriesPath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() <= headerBytes + tailBytes)
-        return false;
-    QByteArray header = file.read(headerBytes);
-    if (!file.seek(file.size() - tailBytes))
-        return false;
-    const QByteArray tail = file.read(tailBytes);
-    const bool framed = header.startsWith(magicFramed);
-    if (!KnownVersion(header) || !tail.endsWith('\n') || !ApplyFinishedLine(tail, framed, run))
-        return false;
-    header.truncate(header.lastIndexOf('\n') + 1);
-    for (const QByteArray &line : header.split('\n')) {
-        if (line.startsWith("f\t"))
-            break;
-        ApplyLine(line, framed, run, false);
-    }
-    return true;
+    return tree.readFile(relative, content, nullptr, nullptr) == FileIoResult::Done;
 }
 
-} // namespace
-
-namespace {
-
-void ReadRestored(const QString &runFolder, JournalRun &run)
+void ReadRestored(const FileTree &tree, const QString &runRelative, JournalRun &run)
 {
-    const QString path = JoinPath(runFolder, restoredName);
     QByteArray content;
-    if (!SymLinkTarget(path).isEmpty() || !ReadFileBytes(path, content))
+    if (!ReadSmallFile(tree, Below(runRelative, restoredName), content))
         return;
     // Written whole by a rename, but read as untrusted all the same.
     content.truncate(content.lastIndexOf('\n') + 1);
@@ -222,21 +216,40 @@ void ReadRestored(const QString &runFolder, JournalRun &run)
     }
 }
 
-} // namespace
-
-bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
+// The entries of a run that did not finish, each made whole in a file of its own.
+void ReadPending(const FileTree &tree, const QString &runRelative, JournalRun &run,
+                 bool withEntries)
 {
+    const QString pending = Below(runRelative, journalPendingName);
+    if (tree.kind(pending) != FileTree::Kind::Folder)
+        return;
+    for (const FolderEntry &file : tree.list(pending, nullptr)) {
+        QByteArray line;
+        if (file.kind == FolderEntry::File &&
+            ReadSmallFile(tree, Below(pending, file.name), line) && line.endsWith('\n') &&
+            line.count('\n') == 1) {
+            line.chop(1);
+            ApplyLine(line, true, run, withEntries);
+        }
+    }
+    std::sort(run.entries.begin(), run.entries.end(),
+              [](const JournalEntry &a, const JournalEntry &b) { return a.number < b.number; });
+}
+
+// The run whose folder is runRelative in tree.
+bool ReadRun(const FileTree &tree, const QString &runRelative, JournalRun &run, bool withEntries)
+{
+    const QString id = run.id;
+    const QString relativeFolder = run.relativeFolder;
+    const QString folder = run.folder;
     run = JournalRun();
-    run.folder = runFolder;
-    run.id = QFileInfo(runFolder).fileName();
+    run.id = id;
+    run.relativeFolder = relativeFolder;
+    run.folder = folder;
     // A link planted as the mark counts as none, and is never followed.
-    const QString undonePath = JoinPath(runFolder, undoneName);
-    run.undone = EntryExists(undonePath) && SymLinkTarget(undonePath).isEmpty();
-    const QString entriesPath = JoinPath(runFolder, entriesName);
-    if (!withEntries && ReadSummary(entriesPath, run))
-        return true;
+    run.undone = tree.kind(Below(runRelative, undoneName)) == FileTree::Kind::File;
     QByteArray content;
-    if (!ReadFileBytes(entriesPath, content) || !KnownVersion(content))
+    if (!ReadSmallFile(tree, Below(runRelative, entriesName), content) || !KnownVersion(content))
         return false;
     // Only whole lines count: a kill cannot cut one short, but a power cut can.
     content.truncate(content.lastIndexOf('\n') + 1);
@@ -250,25 +263,54 @@ bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
             break; // the header is read
         ApplyLine(line, framed, run, withEntries);
     }
+    if (!run.finished)
+        ReadPending(tree, runRelative, run, withEntries);
     if (withEntries)
-        ReadRestored(runFolder, run);
+        ReadRestored(tree, runRelative, run);
     return true;
+}
+
+} // namespace
+
+bool ReadJournalRun(const FileTree &source, const QString &id, JournalRun &run, bool withEntries)
+{
+    run.id = id;
+    run.relativeFolder = JournalRelative(id);
+    run.folder = source.pathOf(run.relativeFolder);
+    return FileTree::IsValidRelative(id) && !id.contains(QLatin1Char('/')) &&
+           source.kind(run.relativeFolder) == FileTree::Kind::Folder &&
+           ReadRun(source, run.relativeFolder, run, withEntries);
+}
+
+bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
+{
+    const FileTree tree(runFolder);
+    run.folder = tree.topPath();
+    while (run.folder.endsWith(QLatin1Char('/')))
+        run.folder.chop(1);
+    run.id = run.folder.mid(run.folder.lastIndexOf(QLatin1Char('/')) + 1);
+    run.relativeFolder = JournalRelative(run.id);
+    return tree.isOpen() && ReadRun(tree, QString(), run, withEntries);
 }
 
 std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries)
 {
+    return ReadJournal(FileTree(sourceDir), withEntries);
+}
+
+std::vector<JournalRun> ReadJournal(const FileTree &source, bool withEntries)
+{
     std::vector<JournalRun> runs;
-    const QDir journal(JournalFolder(sourceDir));
-    for (const QString &name : journal.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        // A run folder that is a link leads out of the journal: it is never read.
-        if (name.startsWith(droppedPrefix) || !SymLinkTarget(journal.filePath(name)).isEmpty())
+    // Links are listed as links, and a run folder that is one is never read.
+    for (const FolderEntry &entry : source.list(journalFolderName, nullptr)) {
+        if (entry.kind != FolderEntry::Folder || entry.name.startsWith(droppedPrefix))
             continue;
         JournalRun run;
-        if (ReadJournalRun(journal.filePath(name), run, withEntries))
+        if (ReadJournalRun(source, entry.name, run, withEntries))
             runs.push_back(std::move(run));
     }
-    std::stable_sort(runs.begin(), runs.end(), [](const JournalRun &a, const JournalRun &b) {
-        return a.startedMs < b.startedMs;
+    std::sort(runs.begin(), runs.end(), [](const JournalRun &a, const JournalRun &b) {
+        return a.startedMs != b.startedMs ? a.startedMs < b.startedMs : a.id < b.id;
     });
     return runs;
 }
@@ -302,78 +344,62 @@ QByteArray JournalFinishedLine(int files, qint64 originalBytes)
 
 namespace {
 
-// A folder of the journal and what it holds, without entering a link: a link, at the top or
-// anywhere below, goes as a link, and what it points at stays as it was.
-void RemoveJournalTree(const QString &path)
+// Writes a small file of the run's folder whole: made new, or replaced by a rename. A link
+// planted in its place goes as a link, never written through.
+bool WriteRunFile(FileTree &source, const JournalRun &run, const QString &name,
+                  const QByteArray &bytes)
 {
-    if (!SymLinkTarget(path).isEmpty()) {
-        RemoveFile(path);
-        return;
+    const QString relative = Below(run.relativeFolder, name);
+    switch (source.kind(relative)) {
+    case FileTree::Kind::Missing:
+        break;
+    case FileTree::Kind::File:
+        return source.replaceFile(relative, bytes, nullptr);
+    default:
+        if (!source.removeFile(relative, nullptr))
+            return false;
     }
-    QDir(path).removeRecursively();
-}
-
-// Writes a small file of the run's folder whole, by a rename; a link planted in its place is
-// replaced as a link, never written through.
-bool WriteRunFile(const JournalRun &run, const QString &name, const QByteArray &bytes)
-{
-    const QString path = JoinPath(run.folder, name);
-    if (!SymLinkTarget(path).isEmpty() && !RemoveFile(path))
-        return false;
-    return WriteTextFile(path, bytes);
+    return source.writeNewFile(relative, bytes, FileTree::Access::Private, nullptr);
 }
 
 } // namespace
 
-bool DropJournalRun(const JournalRun &run)
+bool DropJournalRun(FileTree &source, const JournalRun &run)
 {
-    QDir journal = QFileInfo(run.folder).dir();
-    const QString dropped = droppedPrefix + run.id;
-    if (!journal.rename(run.id, dropped))
+    const QString dropped = JournalRelative(droppedPrefix + run.id);
+    if (!source.rename(run.relativeFolder, dropped, nullptr))
         return false;
-    RemoveJournalTree(journal.filePath(dropped));
+    source.removeTree(dropped, nullptr);
     return true;
 }
 
-void RemoveDroppedRuns(const QString &sourceDir)
+void RemoveDroppedRuns(FileTree &source)
 {
-    const QDir journal(JournalFolder(sourceDir));
-    const QStringList dropped =
-        journal.entryList({droppedPrefix + QLatin1Char('*')},
-                          QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
-    for (const QString &name : dropped)
-        RemoveJournalTree(journal.filePath(name));
+    for (const FolderEntry &entry : source.list(journalFolderName, nullptr)) {
+        if (entry.name.startsWith(droppedPrefix))
+            source.removeTree(JournalRelative(entry.name), nullptr);
+    }
 }
 
-bool MarkJournalRunUndone(const JournalRun &run)
+bool MarkJournalRunUndone(FileTree &source, const JournalRun &run)
 {
     const QByteArray when = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
-    return WriteRunFile(run, undoneName, when);
+    return WriteRunFile(source, run, undoneName, when);
 }
 
-bool RecordRestoredEntries(const JournalRun &run, const QSet<int> &restored)
+bool RecordRestoredEntries(FileTree &source, const JournalRun &run, const QSet<int> &restored)
 {
     QList<int> numbers = restored.values();
     std::sort(numbers.begin(), numbers.end());
     QByteArray list;
     for (const int number : numbers)
         list += QByteArray::number(number) + '\n';
-    return WriteRunFile(run, restoredName, list);
+    return WriteRunFile(source, run, restoredName, list);
 }
 
 bool IsValidEntryPath(const QString &relativePath)
 {
-    const bool windows = QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows;
-    if (relativePath.isEmpty() || relativePath.startsWith(QLatin1Char('/')))
-        return false;
-    if (windows &&
-        (relativePath.contains(QLatin1Char('\\')) || relativePath.contains(QLatin1Char(':'))))
-        return false;
-    for (const QString &part : relativePath.split(QLatin1Char('/'))) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return false;
-    }
-    return true;
+    return !relativePath.isEmpty() && FileTree::IsValidRelative(relativePath);
 }
 
 QString JournalTimeText(qint64 ms)

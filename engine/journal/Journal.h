@@ -5,12 +5,16 @@
 #include <QString>
 #include <vector>
 
+class FileTree;
+
 // The journal of in-place runs: the folder .parafold-journal at the top of the source
 // folder holds one folder per run, named by the run's start time. A run's folder holds the
 // entry list "entries.tsv" and, in "originals", the replaced files under their entry
-// numbers; "restored" lists the entries an undo has put back, "undone" marks a run whose
-// files are all back. The scan never enters it. Everything in it may have been planted by
-// someone else (an archive, a shared drive): nothing of it is followed through a link.
+// numbers; while the run works, each entry is a file of its own in "pending", made whole
+// before its file is replaced, and the list is written once at the end; "restored" lists the
+// entries an undo has put back, "undone" marks a run whose files are all back. The scan never
+// enters it. Everything in it may have been planted by someone else (an archive, a shared drive):
+// nothing of it is followed through a link.
 
 extern const QString journalFolderName; // ".parafold-journal"
 
@@ -32,9 +36,10 @@ struct JournalEntry
 
 struct JournalRun
 {
-    QString id; // the folder's name
-    QString folder;
-    QString operation; // the command line's name of it: replace, replace-pairs, insert
+    QString id;             // the folder's name
+    QString folder;         // its path, for messages
+    QString relativeFolder; // below the source folder
+    QString operation;      // the command line's name of it: replace, replace-pairs, insert
     qint64 startedMs = 0;
     bool finished = false; // false while the run works, or when it was killed
     bool undone = false;
@@ -44,14 +49,20 @@ struct JournalRun
     QSet<int> restored;                // entry numbers an undo has put back; with entries
 
     QString originalPath(const JournalEntry &entry) const;
+    QString originalRelative(const JournalEntry &entry) const; // below the source folder
 };
 
+// The journal's path, for messages; everything else reaches it through the source folder's
+// FileTree, by journalFolderName.
 QString JournalFolder(const QString &sourceDir);
 
 // Every run of the source folder's journal, oldest first. Without entries, a finished run
-// is summed up from its last line alone.
+// is summed up from its last line alone. A run folder that is a link is never read.
 std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries = false);
+std::vector<JournalRun> ReadJournal(const FileTree &source, bool withEntries = false);
 // One run; false when its folder holds no readable entry list.
+bool ReadJournalRun(const FileTree &source, const QString &id, JournalRun &run, bool withEntries);
+// The run folder at a path, read on its own.
 bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries);
 
 // The lines of entries.tsv, each ended by a line feed and, but for the first, framed by a
@@ -61,15 +72,22 @@ QByteArray JournalEntryLine(const JournalEntry &entry);
 QByteArray JournalFinishedLine(int files, qint64 originalBytes);
 
 // Takes a run out of the journal: renamed out of sight first, so that a kill while its
-// files are deleted leaves no run with originals missing. False when it stays.
-bool DropJournalRun(const JournalRun &run);
+// files are deleted leaves no run with originals missing. False when it stays. Nothing is
+// deleted through a link: a link is removed as a link.
+bool DropJournalRun(FileTree &source, const JournalRun &run);
 // Finishes the deletion of runs dropped before.
-void RemoveDroppedRuns(const QString &sourceDir);
+void RemoveDroppedRuns(FileTree &source);
 
 // Marks a run as undone.
-bool MarkJournalRunUndone(const JournalRun &run);
+bool MarkJournalRunUndone(FileTree &source, const JournalRun &run);
 // Records the entries an undo has put back so far.
-bool RecordRestoredEntries(const JournalRun &run, const QSet<int> &restored);
+bool RecordRestoredEntries(FileTree &source, const JournalRun &run, const QSet<int> &restored);
+
+// The folder names of the journal, below the source folder.
+QString JournalRelative(const QString &name = QString());
+extern const QString journalOriginalsName; // "originals"
+extern const QString journalPendingName;   // "pending"
+extern const QString journalEntriesName;   // "entries.tsv"
 
 // An entry's path as undo may take it: relative, no empty, "." or ".." component, no drive
 // or backslash on Windows. A journal comes with the folder, and may have been written by

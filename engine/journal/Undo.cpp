@@ -2,12 +2,11 @@
 
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
-#include "engine/files/FileSystem.h"
-#include "engine/files/Paths.h"
+#include "engine/files/FileTree.h"
 #include "engine/journal/ContentHash.h"
 
-#include <QDir>
-#include <limits>
+#include <QOperatingSystemVersion>
+#include <algorithm>
 
 const QString reasonChangedSinceRun = QStringLiteral("修改后又被改动过,未恢复");
 const QString reasonGoneSinceRun = QStringLiteral("文件已不存在,未恢复");
@@ -29,54 +28,47 @@ QString WithSystemReason(const QString &reason, const QString &systemReason)
     return reason + QStringLiteral(" (") + systemReason + QLatin1Char(')');
 }
 
-QString FolderOf(const QString &path)
+// The path as the user's system writes it, for the list of files.
+QString NativeSeparators(QString path)
 {
-    return path.left(path.lastIndexOf(QLatin1Char('/')));
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+        path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return path;
 }
 
-bool IsLink(const QString &path)
+QString FolderOf(const QString &relative)
 {
-    return !SymLinkTarget(path).isEmpty();
+    return relative.left(std::max(0, int(relative.lastIndexOf(QLatin1Char('/')))));
 }
 
 // True when a folder on the way from the top to the entry is a link: it may lead anywhere.
-bool LeadsThroughLink(const QString &top, const QString &relativePath)
+bool LeadsThroughLink(const FileTree &tree, const QString &relativePath)
 {
-    const QStringList parts = relativePath.split(QLatin1Char('/'));
-    QString path = top;
-    for (int i = 0; i + 1 < parts.size(); ++i) {
-        path = JoinPath(path, parts[i]);
-        if (IsLink(path))
+    for (int slash = relativePath.indexOf(QLatin1Char('/')); slash > 0;
+         slash = relativePath.indexOf(QLatin1Char('/'), slash + 1)) {
+        if (tree.kind(relativePath.left(slash)) == FileTree::Kind::Link)
             return true;
     }
     return false;
 }
 
-FileIoResult ReadWhole(const QString &path, QByteArray &bytes, FileIdentity *identity,
-                       QString *error)
-{
-    SourceRead how;
-    how.sizeLimit = std::numeric_limits<qint64>::max();
-    return ReadSourceFile(path, how, bytes, identity, error);
-}
-
 // Temporary files of writers that are gone, in a folder a file was restored to, go as a run
 // lets them go; each folder is looked at once.
-void RemoveStaleTemporaries(const QString &folder, QSet<QString> &cleaned)
+void RemoveStaleTemporaries(const FileTree &tree, const QString &folder, QSet<QString> &cleaned)
 {
     if (cleaned.contains(folder))
         return;
     cleaned.insert(folder);
-    FolderReader reader(folder);
-    for (const FolderEntry &entry : reader.entries()) {
+    for (const FolderEntry &entry : tree.list(folder, nullptr)) {
         if (entry.kind == FolderEntry::File && entry.name.startsWith(QLatin1String(".parafold-")))
-            RemoveStaleTemporary(JoinPath(folder, entry.name));
+            RemoveStaleTemporary(tree.pathOf(
+                folder.isEmpty() ? entry.name : folder + QLatin1Char('/') + entry.name));
     }
 }
 
 struct UndoContext
 {
-    QString top;
+    FileTree &tree;
     const JournalRun &run;
     bool dryRun = false;
     const std::function<void(const QString &)> &fileInHand;
@@ -85,28 +77,33 @@ struct UndoContext
 
 UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
 {
+    FileTree &tree = context.tree;
+    const QString &relative = entry.relativePath;
     UndoFile file;
-    const QString path = JoinPath(context.top, entry.relativePath);
-    file.nativePath = QDir::toNativeSeparators(path);
+    file.nativePath = NativeSeparators(tree.pathOf(relative));
     const auto result = [&file](UndoFile::Status status, const QString &reason = QString()) {
         file.status = status;
         file.reason = reason;
         return file;
     };
 
-    // The journal came with the folder: an entry that leaves it is nobody's to restore.
-    if (!IsValidEntryPath(entry.relativePath) || LeadsThroughLink(context.top, entry.relativePath))
+    // The journal came with the folder: an entry that leaves it, or leads through a link that
+    // may, is nobody's to restore.
+    if (!IsValidEntryPath(relative) || LeadsThroughLink(tree, relative))
         return result(UndoFile::Refused, reasonEntryInvalid);
+    switch (tree.kind(relative)) {
+    case FileTree::Kind::Missing:
+        return result(UndoFile::Refused, reasonGoneSinceRun);
+    case FileTree::Kind::Link:
+        return result(UndoFile::Refused, reasonEntryInvalid);
+    default:
+        break;
+    }
     QByteArray current;
     FileIdentity identity;
     QString error;
-    if (ReadWhole(path, current, &identity, &error) != FileIoResult::Done) {
-        if (IsLink(path))
-            return result(UndoFile::Refused, reasonEntryInvalid);
-        if (!FileExists(path))
-            return result(UndoFile::Refused, reasonGoneSinceRun);
+    if (tree.readFile(relative, current, &identity, &error) != FileIoResult::Done)
         return result(UndoFile::Failed, WithSystemReason(reasonUnreadable, error));
-    }
     if (!Holds(current, entry.writtenSize, entry.writtenHash)) {
         // A run killed before its rename, or an undo done before, left the original.
         if (Holds(current, entry.originalSize, entry.originalHash))
@@ -115,27 +112,38 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
     }
     // A hard-linked original shares its bytes with any other name of the old file, which
     // someone may have edited since; the hash tells. A link in its place is not followed.
-    const QString originalPath = context.run.originalPath(entry);
     QByteArray original;
-    if (IsLink(FolderOf(originalPath)) ||
-        ReadWhole(originalPath, original, nullptr, nullptr) != FileIoResult::Done ||
+    if (tree.readFile(context.run.originalRelative(entry), original, nullptr, nullptr) !=
+            FileIoResult::Done ||
         !Holds(original, entry.originalSize, entry.originalHash))
         return result(UndoFile::Refused, reasonOriginalLost);
     if (context.dryRun)
         return result(UndoFile::Restored);
     if (context.fileInHand)
         context.fileInHand(file.nativePath);
-    switch (ReplaceInPlace(path, original, identity, nullptr, &error)) {
+    // As a run replaces it: only the file as read, never one edited meanwhile or read-only.
+    switch (tree.replaceInPlace(relative, original, identity, nullptr, &error)) {
     case FileIoResult::Done:
         break;
     case FileIoResult::Changed:
         return result(UndoFile::Refused, reasonChangedDuringRun);
     case FileIoResult::ReadOnly:
         return result(UndoFile::Refused, reasonReadOnly);
+    case FileIoResult::HardLinked:
+        return result(UndoFile::Refused, reasonChangedSinceRun);
     default:
         return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed, error));
     }
-    RemoveStaleTemporaries(FolderOf(path), context.cleanedFolders);
+    // The original's time, and its mode where the journal kept it.
+    FileStamp stamp;
+    if (tree.readStamp(relative, stamp)) {
+        stamp.modifiedNs = entry.originalModifiedMs * 1000000;
+        if (entry.originalMode >= 0)
+            stamp.mode = uint(entry.originalMode);
+        if (!tree.setStamp(relative, stamp, &error))
+            return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed, error));
+    }
+    RemoveStaleTemporaries(tree, FolderOf(relative), context.cleanedFolders);
     return result(UndoFile::Restored);
 }
 
@@ -144,11 +152,12 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
 std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &runId,
                                       QString &message)
 {
-    std::vector<JournalRun> runs = ReadJournal(sourceDir);
+    const FileTree source(sourceDir);
+    std::vector<JournalRun> runs = ReadJournal(source);
     for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
         const bool wanted = runId.isEmpty() ? !run->undone : run->id == runId;
         JournalRun withEntries;
-        if (wanted && ReadJournalRun(run->folder, withEntries, true))
+        if (wanted && ReadJournalRun(source, run->id, withEntries, true))
             return withEntries;
     }
     message = runId.isEmpty() ? messageNothingToUndo
@@ -163,7 +172,8 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
 {
     UndoResult result;
     result.runId = run.id;
-    UndoContext context{QDir::fromNativeSeparators(sourceDir), run, dryRun, fileInHand, {}};
+    FileTree source(sourceDir);
+    UndoContext context{source, run, dryRun, fileInHand, {}};
     QSet<int> done = run.restored;
     for (const JournalEntry &entry : run.entries) {
         if (done.contains(entry.number))
@@ -191,9 +201,9 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
             fileDone(file);
     }
     if (!dryRun && done != run.restored)
-        RecordRestoredEntries(run, done);
+        RecordRestoredEntries(source, run, done);
     if (!dryRun && !result.stopped && result.notRestored == 0)
-        MarkJournalRunUndone(run);
+        MarkJournalRunUndone(source, run);
     return result;
 }
 

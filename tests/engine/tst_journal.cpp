@@ -12,7 +12,9 @@
 
 #include <QDateTime>
 #include <QDirIterator>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTextCodec>
 #include <limits>
 
 #ifdef Q_OS_UNIX
@@ -163,7 +165,9 @@ private slots:
     void laterEditsAreNotOverwritten();
     void noFileIsReplacedWithoutItsOriginalKept();
 #ifdef Q_OS_UNIX
+    void namesThatAreNotTextAreRestored_data();
     void namesThatAreNotTextAreRestored();
+    void journalIsPrivate();
 #endif
     void journalIsNeverScanned();
     void summaryMatchesEntries();
@@ -335,27 +339,52 @@ void TestJournal::noFileIsReplacedWithoutItsOriginalKept()
 }
 
 #ifdef Q_OS_UNIX
-// GBK names, as ZIP archives from Chinese Windows leave them, are bytes that are no text here.
+// GBK names, as ZIP archives from Chinese Windows leave them, are bytes that are no text here:
+// a file's name, or the source folder's own.
+void TestJournal::namesThatAreNotTextAreRestored_data()
+{
+    QTest::addColumn<bool>("sourceFolder");
+    QTest::newRow("file in a folder") << false;
+    QTest::newRow("source folder") << true;
+}
+
 void TestJournal::namesThatAreNotTextAreRestored()
 {
-    const QByteArray folder = EncodeFileName(src) + "d\xFF";
-    const QByteArray name = folder + "/\xB0\xA1.txt";
-    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+    QFETCH(bool, sourceFolder);
+    QTextCodec *system = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8")); // as under C.UTF-8
+    const auto restoreCodec = qScopeGuard([system] { QTextCodec::setCodecForLocale(system); });
+    const QByteArray top = EncodeFileName(temporary->path()) + "/src\xD6\xD0";
+    if (sourceFolder) {
+        QVERIFY(::mkdir(top.constData(), 0777) == 0);
+        src = DecodeFileName(top) + QLatin1Char('/');
+    }
+    const QByteArray folder = sourceFolder ? top : EncodeFileName(src) + "d\xFF";
+    const QByteArray name = folder + (sourceFolder ? "/a.txt" : "/\xB0\xA1.txt");
+    if (!sourceFolder)
+        QVERIFY(::mkdir(folder.constData(), 0777) == 0);
     const QByteArray original = Gbk(QStringLiteral("小云\r\n"));
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT, 0666);
     QVERIFY(fd >= 0 &&
             ::write(fd, original.constData(), size_t(original.size())) == original.size());
     ::close(fd);
-    QCOMPARE(run(Operation::ReplaceText).changed, 1);
+    // QTemporaryDir cannot remove what it cannot name.
+    const auto removable = qScopeGuard([&] {
+        const QByteArray named = EncodeFileName(temporary->path()) + "/named";
+        if (!sourceFolder)
+            ::unlink(name.constData());
+        ::rename(folder.constData(), named.constData());
+    });
+    const RunResult result = run(Operation::ReplaceText);
+    QCOMPARE(result.failed, 0);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(int(ReadJournal(src).size()), 1);
     QString message;
     const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
     QVERIFY(journaled);
     QCOMPARE(UndoRun(src, *journaled, false, nullptr).restored, 1);
     QByteArray back;
     QVERIFY(ReadFileBytes(DecodeFileName(name), back));
-    // QTemporaryDir cannot remove what it cannot name.
-    ::unlink(name.constData());
-    ::rmdir(folder.constData());
     QCOMPARE(back, original);
 }
 #endif
@@ -535,27 +564,27 @@ void TestJournal::fullDiskBlocksNoLaterFile()
 {
     RunJournal journal(src, Operation::ReplaceText);
     QString error;
-    for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
-        QVERIFY(WriteBytes(src + QLatin1String(name), "x"));
-    QVERIFY(
-        journal.keepOriginal(src + QStringLiteral("a.txt"), QStringLiteral("a.txt"), {}, &error));
+    // Long names, so that an entry line is longer than what the disk has left.
+    const QString tail = QStringLiteral("-a-name-long-enough-to-fill-a-disk.txt");
+    const QStringList names = {QStringLiteral("a") + tail, QStringLiteral("b") + tail,
+                               QStringLiteral("c") + tail, QStringLiteral("d") + tail};
+    for (const QString &name : names)
+        QVERIFY(WriteBytes(src + name, "x"));
+    QVERIFY(journal.keepOriginal(src + names[0], names[0], {}, &error));
     const QString folder = JournalFolder(src) + QLatin1Char('/') + journal.runId();
     {
         const FileSizeLimit full(QFileInfo(folder + QStringLiteral("/entries.tsv")).size() + 20);
-        QVERIFY(!journal.keepOriginal(src + QStringLiteral("b.txt"), QStringLiteral("b.txt"), {},
-                                      &error));
-        QVERIFY(!journal.keepOriginal(src + QStringLiteral("c.txt"), QStringLiteral("c.txt"), {},
-                                      &error));
+        QVERIFY(!journal.keepOriginal(src + names[1], names[1], {}, &error));
+        QVERIFY(!journal.keepOriginal(src + names[2], names[2], {}, &error));
     }
-    QVERIFY(
-        journal.keepOriginal(src + QStringLiteral("d.txt"), QStringLiteral("d.txt"), {}, &error));
+    QVERIFY(journal.keepOriginal(src + names[3], names[3], {}, &error));
     journal.finish();
     JournalRun kept;
     QVERIFY(ReadJournalRun(folder, kept, true));
     QStringList paths;
     for (const JournalEntry &entry : kept.entries)
         paths << entry.relativePath;
-    QCOMPARE(paths, QStringList({QStringLiteral("a.txt"), QStringLiteral("d.txt")}));
+    QCOMPARE(paths, QStringList({names[0], names[3]}));
 
     // By copy: the first file's original is too large for what is left.
     QVERIFY(QDir(JournalFolder(src)).removeRecursively());
@@ -587,6 +616,32 @@ void TestJournal::fullDiskBlocksNoLaterFile()
 }
 #endif
 
+#ifdef Q_OS_UNIX
+// The journal keeps others' eyes out of what it keeps: its folders are its owner's alone,
+// its files too, and a copied original keeps its own mode inside them.
+void TestJournal::journalIsPrivate()
+{
+    const QString file = src + QStringLiteral("a.txt");
+    QVERIFY(WriteBytes(file, Utf8(QStringLiteral("小云\n"))));
+    QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+    const RunResult result = run(Operation::ReplaceText, true);
+    QCOMPARE(result.changed, 1);
+    QVERIFY(UndoLast(src).isEmpty());
+    const QString journal = JournalFolder(src);
+    const QString runFolder = journal + QLatin1Char('/') + result.journalRunId;
+    const auto mode = [](const QString &path) {
+        struct stat info = {};
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 01;
+    };
+    QCOMPARE(mode(journal), 0700U);
+    QCOMPARE(mode(runFolder), 0700U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/originals")), 0700U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/entries.tsv")), 0600U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/undone")), 0600U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/originals/1")), 0640U);
+}
+#endif
+
 // Undo replaces a file only as a run would: an edit that lands meanwhile is kept, a file
 // its owner made read-only is refused, a dead writer's temporary file goes.
 void TestJournal::undoReplacesAsARunDoes_data()
@@ -598,6 +653,8 @@ void TestJournal::undoReplacesAsARunDoes_data()
         << QStringLiteral("edited") << reasonChangedDuringRun << QByteArray("hot");
     QTest::newRow("made read-only")
         << QStringLiteral("read-only") << reasonReadOnly << QByteArray("<written>");
+    QTest::newRow("time and mode come back")
+        << QStringLiteral("time-and-mode") << QString() << Utf8(QStringLiteral("小云\n"));
     QTest::newRow("dead writer's temporary file")
         << QStringLiteral("temporary") << QString() << Utf8(QStringLiteral("小云\n"));
 }
@@ -611,7 +668,16 @@ void TestJournal::undoReplacesAsARunDoes()
     const QString temporaryFile =
         src + QStringLiteral("sub/.parafold-2147483646-0123456789abcdef.tmp");
     QVERIFY(WriteBytes(file, Utf8(QStringLiteral("小云\n"))));
+    const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
+    if (meanwhile == QLatin1String("time-and-mode")) {
+        QVERIFY(QFile::setPermissions(file, permissions));
+        QFile stamped(file);
+        QVERIFY(stamped.open(QIODevice::ReadWrite) &&
+                stamped.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
     QCOMPARE(run(Operation::ReplaceText).changed, 1);
+    if (meanwhile == QLatin1String("time-and-mode"))
+        QVERIFY(QFile::setPermissions(file, permissions | QFile::WriteOther));
     if (after == "<written>")
         after = ReadBytes(file);
     if (meanwhile == QLatin1String("read-only"))
@@ -623,6 +689,10 @@ void TestJournal::undoReplacesAsARunDoes()
             QVERIFY(WriteBytes(file, "hot"));
     };
     QCOMPARE(UndoLast(src, nullptr, edit), reason.isEmpty() ? QStringList() : QStringList{reason});
+    if (meanwhile == QLatin1String("time-and-mode")) {
+        QCOMPARE(QFileInfo(file).lastModified(), longAgo);
+        QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), permissions);
+    }
     QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(ReadBytes(file), after);
     QVERIFY(!QFileInfo::exists(temporaryFile));
