@@ -373,11 +373,31 @@ bool DropJournalRun(FileTree &source, const JournalRun &run)
     return true;
 }
 
+namespace {
+
+// The temporary files that writers killed mid-write left in a folder of the journal, which
+// no scan enters to remove them as it does elsewhere.
+void RemoveStaleTemporaries(const FileTree &source, const QString &folder)
+{
+    for (const FolderEntry &entry : source.list(folder, nullptr)) {
+        if (entry.kind == FolderEntry::File && entry.name.startsWith(QLatin1String(".parafold-")))
+            RemoveStaleTemporary(source.pathOf(Below(folder, entry.name)));
+    }
+}
+
+} // namespace
+
 void RemoveDroppedRuns(FileTree &source)
 {
     for (const FolderEntry &entry : source.list(journalFolderName, nullptr)) {
-        if (entry.name.startsWith(droppedPrefix))
-            source.removeTree(JournalRelative(entry.name), nullptr);
+        const QString folder = JournalRelative(entry.name);
+        if (entry.name.startsWith(droppedPrefix)) {
+            source.removeTree(folder, nullptr);
+        } else if (entry.kind == FolderEntry::Folder) {
+            RemoveStaleTemporaries(source, folder);
+            RemoveStaleTemporaries(source, Below(folder, originalsName));
+            RemoveStaleTemporaries(source, Below(folder, journalPendingName));
+        }
     }
 }
 

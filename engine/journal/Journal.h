@@ -75,7 +75,8 @@ QByteArray JournalFinishedLine(int files, qint64 originalBytes);
 // files are deleted leaves no run with originals missing. False when it stays. Nothing is
 // deleted through a link: a link is removed as a link.
 bool DropJournalRun(FileTree &source, const JournalRun &run);
-// Finishes the deletion of runs dropped before.
+// Finishes the deletion of runs dropped before, and removes the temporary files that
+// writers killed mid-write left in the others.
 void RemoveDroppedRuns(FileTree &source);
 
 // Marks a run as undone.
