@@ -171,6 +171,8 @@ private slots:
 #endif
     void journalIsNeverScanned();
     void summaryMatchesEntries();
+    void entryListRead_data();
+    void entryListRead();
     void retentionDropsTheOldest_data();
     void retentionDropsTheOldest();
 #ifdef Q_OS_UNIX
@@ -441,6 +443,48 @@ void TestJournal::summaryMatchesEntries()
     QCOMPARE(summed.operation, QStringLiteral("replace-pairs"));
     QCOMPARE(summed.startedMs, full.startedMs);
     QVERIFY(summed.finished && full.finished);
+}
+
+// What a reader takes from an entry list: old lists without a frame, and lines that a full
+// disk or a power cut left short.
+void TestJournal::entryListRead_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("paths");
+    JournalEntry a;
+    a.number = 1;
+    a.relativePath = QStringLiteral("sub/a.txt");
+    JournalEntry b = a;
+    b.number = 2;
+    b.relativePath = QStringLiteral("b.txt");
+    const QByteArray header = JournalHeader(QStringLiteral("replace"), 1);
+    const QByteArray lineA = JournalEntryLine(a);
+    const QByteArray cutInPath = lineA.left(lineA.indexOf("a.txt") + 1);
+    QTest::newRow("version 1, no frame")
+        << QByteArray("parafold-journal\t1\noperation\treplace\nstarted\t1\n"
+                      "f\t1\t5\t1000\t00000000000000ab\t6\t00000000000000cd\tsub/a.txt\n"
+                      "finished\t1\t5\n")
+        << QStringList{a.relativePath};
+    QTest::newRow("whole lines") << header + lineA + JournalEntryLine(b)
+                                 << QStringList{a.relativePath, b.relativePath};
+    QTest::newRow("line cut in its path, then a whole one")
+        << header + cutInPath + '\n' + JournalEntryLine(b) << QStringList{b.relativePath};
+    QTest::newRow("line cut and run on into the next")
+        << header + cutInPath + JournalEntryLine(b) << QStringList();
+}
+
+void TestJournal::entryListRead()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, paths);
+    const QString folder = JournalFolder(src) + QStringLiteral("/20260101-000000");
+    QVERIFY(WriteBytes(folder + QStringLiteral("/entries.tsv"), content));
+    JournalRun run;
+    QVERIFY(ReadJournalRun(folder, run, true));
+    QStringList read;
+    for (const JournalEntry &entry : run.entries)
+        read << entry.relativePath;
+    QCOMPARE(read, paths);
 }
 
 void TestJournal::retentionDropsTheOldest_data()
