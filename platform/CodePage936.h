@@ -3,8 +3,12 @@
 #include <string>
 
 // Windows' own conversions for code page 936, GBK as Notepad reads and writes it: the euro
-// sign at 80, the user-defined areas in the private use area. Windows only.
+// sign at 80, the user-defined areas in the private use area.
 namespace platform {
+
+// True on Windows, where the calls below convert; elsewhere they give nothing, and GBK is
+// Qt's (ICU's windows-936).
+bool HasCodePage936();
 
 // Bytes the code page does not define become a default character, so only a round trip
 // tells whether the text is whole.

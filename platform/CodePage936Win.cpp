@@ -4,6 +4,11 @@
 
 namespace platform {
 
+bool HasCodePage936()
+{
+    return true;
+}
+
 namespace {
 
 const UINT codePage = 936;

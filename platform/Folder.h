@@ -25,6 +25,7 @@ enum : int
     ErrorHardLinked = -4, // the file has more than one name; a replacement would split them
     ErrorNotBeneath = -5, // an absolute path, or a "." or ".." component
     ErrorNotOpen = -6,    // the folder is not open
+    ErrorNotFolder = -7,  // a file or link holds a folder's name
 };
 
 // The entry is not there (ENOENT, ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND).
@@ -79,6 +80,10 @@ public:
     File(const File &) = delete;
     File &operator=(const File &) = delete;
 
+    // The file at path, where the user pointed: links on the way are followed, the last
+    // name only when followLast. A pipe or device there is refused without blocking.
+    static int Open(const NativePath &path, bool followLast, File &file);
+
     bool isOpen() const;
     int info(EntryInfo &info) const;
     // Reads up to size bytes; got is 0 at the end of the file.
@@ -124,12 +129,12 @@ public:
     // The folder at a relative path beneath this one, no link followed. An empty path is this
     // folder itself.
     int openBeneath(const NativePath &relative, Folder &folder) const;
-    // One sub-folder by name, no link followed.
-    int openChild(const NativePath &name, Folder &folder) const;
+    // One sub-folder by name, no link followed unless followLink.
+    int openChild(const NativePath &name, Folder &folder, bool followLink = false) const;
 
-    // The entry itself, a link not followed; an empty name is this folder. Missing is 0 with
-    // kind Missing.
-    int info(const NativePath &name, EntryInfo &info) const;
+    // The entry itself, a link not followed unless followLink; an empty name is this folder.
+    // Missing is 0 with kind Missing.
+    int info(const NativePath &name, EntryInfo &info, bool followLink = false) const;
     // Every entry but "." and "..", links as links, unsorted.
     int list(std::vector<ListedEntry> &entries) const;
 
@@ -166,5 +171,25 @@ private:
     int fd = -1;
 #endif
 };
+
+// Calls on a path the user gave: links on the way are followed, the last name's only where
+// followLast says so.
+int PathInfo(const NativePath &path, bool followLast, EntryInfo &info);
+// The path with every link resolved and "." and ".." removed.
+int RealPath(const NativePath &path, NativePath &real);
+// What a symbolic link holds, as it is written in it.
+int LinkTarget(const NativePath &path, NativePath &target);
+// Removes a file, or a link as a link.
+int RemoveEntry(const NativePath &path);
+// Makes one folder in an existing parent.
+int MakeOneFolder(const NativePath &path, std::uint32_t mode);
+
+// The folder part and the last name of a path (either separator on Windows).
+void SplitPath(const NativePath &path, NativePath &folder, NativePath &name);
+
+// Whether c separates path names here ('/', and '\\' on Windows), and whether paths compare
+// without case.
+bool IsSeparator(char32_t c);
+bool PathsIgnoreCase();
 
 } // namespace platform

@@ -2,7 +2,9 @@
 
 #include "platform/Descriptors.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -86,7 +88,7 @@ int OpenChildFd(int dirFd, const char *name)
 int OpenBeneathFd(int dirFd, const NativePath &relative)
 {
 #if defined(__linux__) && defined(SYS_openat2)
-    static bool noOpenat2 = false;
+    static std::atomic<bool> noOpenat2{false};
     if (!noOpenat2) {
         struct open_how how = {};
         how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -253,24 +255,18 @@ int CopyAttributes(int, int)
 #endif
 
 // Owner, group, mode and attributes of the replaced file onto its replacement. A writer that
-// may not give the file away (not root) leaves the owner alone: the file was its own, or it
-// could not have been written.
+// may not give the file away (not root) keeps what it may.
 int CopyMetadata(int fromFd, const struct stat &from, int toFd)
 {
-    struct stat to = {};
-    if (::fstat(toFd, &to) != 0)
-        return Errno();
-    if ((to.st_uid != from.st_uid || to.st_gid != from.st_gid) &&
-        ::fchown(toFd, from.st_uid, from.st_gid) != 0) {
-        if (to.st_uid != from.st_uid || ::fchown(toFd, (uid_t)-1, from.st_gid) != 0) {
-            // Only the group could not be kept by a writer that owns the file: it gets the
-            // writer's group, and the mode below loses set-group-id.
-            if (errno != EPERM || to.st_uid != from.st_uid)
-                return Errno();
-        }
+    if (::fchown(toFd, from.st_uid, from.st_gid) != 0) {
+        if (errno != EPERM)
+            return Errno();
+        if (::fchown(toFd, (uid_t)-1, from.st_gid) != 0 && errno != EPERM)
+            return Errno();
     }
-    // After chown, which drops set-id bits.
-    if (::fchmod(toFd, from.st_mode & 07777) != 0)
+    // No set-id bits on new content: the kernel drops them on any write by another user too.
+    const mode_t mode = from.st_mode & 0777;
+    if (::fchmod(toFd, mode) != 0)
         return Errno();
     return CopyAttributes(fromFd, toFd);
 }
@@ -347,6 +343,8 @@ NativePath ErrorText(int code)
         return std::strerror(EXDEV);
     case ErrorNotOpen:
         return std::strerror(EBADF);
+    case ErrorNotFolder:
+        return std::strerror(ENOTDIR);
     default:
         return std::strerror(code);
     }
@@ -386,6 +384,24 @@ File &File::operator=(File &&other) noexcept
         other.fd = -1;
     }
     return *this;
+}
+
+int File::Open(const NativePath &path, bool followLast, File &file)
+{
+    // Without O_NONBLOCK a pipe put where a file was would block for good.
+    const int newFd =
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLast ? 0 : O_NOFOLLOW));
+    if (newFd < 0)
+        return Errno();
+    struct stat st = {};
+    if (::fstat(newFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(newFd);
+        return error;
+    }
+    file = File();
+    file.fd = newFd;
+    return 0;
 }
 
 bool File::isOpen() const
@@ -474,11 +490,14 @@ int Folder::openBeneath(const NativePath &relative, Folder &folder) const
     return 0;
 }
 
-int Folder::openChild(const NativePath &name, Folder &folder) const
+int Folder::openChild(const NativePath &name, Folder &folder, bool followLink) const
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const int newFd = OpenChildFd(fd, name.c_str());
+    const int newFd = followLink ? ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                 : OpenChildFd(fd, name.c_str());
+    if (followLink && newFd < 0)
+        return Errno();
     if (newFd < 0)
         return -newFd;
     folder = Folder();
@@ -486,12 +505,12 @@ int Folder::openChild(const NativePath &name, Folder &folder) const
     return 0;
 }
 
-int Folder::info(const NativePath &name, EntryInfo &info) const
+int Folder::info(const NativePath &name, EntryInfo &info, bool followLink) const
 {
     if (!name.empty() && !IsPlainName(name))
         return ErrorNotBeneath;
     struct stat st = {};
-    if (::fstatat(fd, NameOrSelf(name), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(fd, NameOrSelf(name), &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) {
             info = EntryInfo();
             return 0;
@@ -636,10 +655,14 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
     int standingFd = ::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat standing = {};
     if (standingFd < 0) {
-        if (errno == ELOOP || errno == EMLINK)
+        // A link or nothing where the file was read is no longer that file.
+        const bool gone = errno == ELOOP || errno == EMLINK || errno == ENOENT;
+        if (check.checkIdentity && gone)
+            return ErrorChanged;
+        if (errno == EMLINK)
             return ELOOP;
-        if (errno != ENOENT || check.checkIdentity)
-            return check.checkIdentity && (errno == ENOENT) ? ErrorChanged : Errno();
+        if (errno != ENOENT)
+            return Errno();
     } else if (::fstat(standingFd, &standing) != 0 || !S_ISREG(standing.st_mode)) {
         const int error = S_ISDIR(standing.st_mode) ? EISDIR : EINVAL;
         Close(standingFd);
@@ -748,6 +771,75 @@ int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint3
     // glibc changes the mode of the entry itself, refusing a link that was swapped in.
     return ::fchmodat(fd, name.c_str(), mode_t(mode & 0777), AT_SYMLINK_NOFOLLOW) == 0 ? 0
                                                                                        : Errno();
+}
+
+int PathInfo(const NativePath &path, bool followLast, EntryInfo &info)
+{
+    struct stat st = {};
+    if ((followLast ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+        info = EntryInfo();
+        return Errno();
+    }
+    info = InfoOf(st);
+    return 0;
+}
+
+int RealPath(const NativePath &path, NativePath &real)
+{
+    char *resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return Errno();
+    real = resolved;
+    std::free(resolved);
+    return 0;
+}
+
+int LinkTarget(const NativePath &path, NativePath &target)
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink(path.c_str(), &buffer[0], buffer.size());
+        if (length < 0)
+            return Errno();
+        if (std::size_t(length) < buffer.size()) {
+            buffer.resize(std::size_t(length));
+            target = buffer;
+            return 0;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+int RemoveEntry(const NativePath &path)
+{
+    return ::unlink(path.c_str()) == 0 ? 0 : Errno();
+}
+
+int MakeOneFolder(const NativePath &path, std::uint32_t mode)
+{
+    return ::mkdir(path.c_str(), mode_t(mode)) == 0 ? 0 : Errno();
+}
+
+void SplitPath(const NativePath &path, NativePath &folder, NativePath &name)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+bool IsSeparator(char32_t c)
+{
+    return c == U'/';
+}
+
+bool PathsIgnoreCase()
+{
+    return false;
 }
 
 } // namespace platform

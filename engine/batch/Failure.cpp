@@ -13,6 +13,7 @@ const QString reasonJournalFailed = QStringLiteral("无法保存原文件以供�
 const QString reasonTooLarge = QStringLiteral("文件过大");
 const QString reasonChangedDuringRun = QStringLiteral("文件在处理期间被修改");
 const QString reasonReadOnly = QStringLiteral("文件只读");
+const QString reasonHardLinked = QStringLiteral("文件有多个硬链接,未修改");
 
 QString FileFailure::reason() const
 {
@@ -41,6 +42,8 @@ QString FileFailure::reason() const
         return reasonTooLarge;
     case FailureKind::ChangedDuringRun:
         return reasonChangedDuringRun;
+    case FailureKind::HardLinked:
+        return reasonHardLinked;
     case FailureKind::ReadOnly:
         break;
     }

@@ -20,6 +20,7 @@ enum class FailureKind
     TooLarge,
     ChangedDuringRun,
     ReadOnly,
+    HardLinked, // in place: more names than one, which a replacement would split
 };
 
 struct FileFailure
@@ -46,3 +47,4 @@ extern const QString reasonJournalFailed;       // "无法保存原文件以供�
 extern const QString reasonTooLarge;            // "文件过大"
 extern const QString reasonChangedDuringRun;    // "文件在处理期间被修改"
 extern const QString reasonReadOnly;            // "文件只读"
+extern const QString reasonHardLinked;          // "文件有多个硬链接,未修改"

@@ -2,15 +2,10 @@
 
 #include "engine/codec/ByteChecks.h"
 #include "engine/files/FileIo.h"
+#include "platform/CodePage936.h"
 
 #include <QTextCodec>
 #include <QtEndian>
-
-#ifdef Q_OS_WIN
-#include "platform/CodePage936.h"
-#endif
-
-#ifdef Q_OS_WIN
 
 namespace {
 
@@ -44,19 +39,11 @@ protected:
 QTextCodec *GbkCodec()
 {
     // Qt owns every codec made and deletes it at exit.
-    static QTextCodec *const codec = new WindowsGbkCodec;
+    static QTextCodec *const codec = platform::HasCodePage936()
+                                         ? static_cast<QTextCodec *>(new WindowsGbkCodec)
+                                         : QTextCodec::codecForName("GBK");
     return codec;
 }
-
-#else
-
-QTextCodec *GbkCodec()
-{
-    static QTextCodec *const codec = QTextCodec::codecForName("GBK");
-    return codec;
-}
-
-#endif
 
 QTextCodec *Utf8Codec()
 {

@@ -50,9 +50,10 @@ FileIoResult ReadSourceFile(const QString &path, const SourceRead &how, QByteArr
 bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error = nullptr);
 
 // Replaces the file at path with bytes in one step: a temporary file in the same folder is
-// written and renamed over the target, which keeps its permissions. A target that is a
-// symbolic link is written through (the link stays). False when any step fails; the old
-// file, or none, is then left as it was, and no temporary file remains.
+// written and renamed over the target, which keeps its permissions, owner, ACLs and extended
+// attributes. A target that is a symbolic link is refused, never written through. False when
+// any step fails; the old file, or none, is then left as it was, and no temporary file
+// remains.
 bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 // The last step before a file is replaced in place, once it is known to be the file as read;
@@ -61,7 +62,8 @@ using BeforeReplace = std::function<bool(QString *error)>;
 
 // Replaces a source file in place, like WriteTextFile, but renames over the very entry that
 // was read and never writes through a link. Changed, and nothing written, when that entry is
-// no longer the file as read (asRead); ReadOnly when its user may not write it.
+// no longer the file as read (asRead); ReadOnly when its user may not write it; HardLinked
+// when it has more than one name, which a replacement would split.
 FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
                             const FileIdentity &asRead, const BeforeReplace &beforeReplace,
                             QString *error = nullptr);

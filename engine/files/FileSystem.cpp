@@ -2,93 +2,55 @@
 
 #include "engine/files/FileNames.h"
 #include "engine/files/Paths.h"
-
-#include <cerrno>
-#include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#else
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#endif
+#include "platform/Folder.h"
 
 namespace {
 
-QString SystemReason(int code)
+QString Identity(const platform::EntryInfo &info)
 {
-    return QString::fromLocal8Bit(std::strerror(code));
+    return QString::number(static_cast<qulonglong>(info.device)) + QLatin1Char(':') +
+           QString::number(static_cast<qulonglong>(info.inode));
 }
 
-} // namespace
-
-#ifdef Q_OS_UNIX
-
-namespace {
-
-QString Identity(const struct stat &info)
+platform::EntryInfo Info(const QString &path, bool followLink)
 {
-    return QString::number(static_cast<qulonglong>(info.st_dev)) + QLatin1Char(':') +
-           QString::number(static_cast<qulonglong>(info.st_ino));
-}
-
-bool Stat(const QString &path, struct stat &info)
-{
-    return ::stat(EncodeFileName(path).constData(), &info) == 0;
+    platform::EntryInfo info;
+    platform::PathInfo(ToNativePath(path), followLink, info);
+    return info;
 }
 
 } // namespace
 
 bool IsFolder(const QString &path)
 {
-    struct stat info = {};
-    return Stat(path, info) && S_ISDIR(info.st_mode);
+    return Info(path, true).kind == platform::EntryKind::Folder;
 }
 
 bool EntryExists(const QString &path)
 {
-    struct stat info = {};
-    return ::lstat(EncodeFileName(path).constData(), &info) == 0;
+    return Info(path, false).kind != platform::EntryKind::Missing;
 }
 
 QString RealFilePath(const QString &path)
 {
-    char *real = ::realpath(EncodeFileName(path).constData(), nullptr);
-    if (!real)
-        return QString();
-    const QString decoded = DecodeFileName(QByteArray(real));
-    std::free(real);
-    return decoded;
+    platform::NativePath real;
+    return platform::RealPath(ToNativePath(path), real) == 0 ? FromNativePath(real) : QString();
 }
 
 QString FolderIdentity(const QString &path)
 {
-    struct stat info = {};
-    return Stat(path, info) && S_ISDIR(info.st_mode) ? Identity(info) : QString();
+    const platform::EntryInfo info = Info(path, true);
+    return info.kind == platform::EntryKind::Folder ? Identity(info) : QString();
 }
 
 QString SymLinkTarget(const QString &path)
 {
-    const QByteArray name = EncodeFileName(path);
-    QByteArray target(256, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t length = ::readlink(name.constData(), target.data(), target.size());
-        if (length < 0)
-            return QString();
-        if (length < target.size()) {
-            target.truncate(static_cast<int>(length));
-            break;
-        }
-        target.resize(target.size() * 2);
-    }
-    const QString decoded = DecodeFileName(target);
-    if (decoded.startsWith(QLatin1Char('/')))
+    platform::NativePath target;
+    if (platform::LinkTarget(ToNativePath(path), target) != 0)
+        return QString();
+    const QString decoded = FromNativePath(target);
+    if (decoded.startsWith(QLatin1Char('/')) ||
+        (decoded.size() > 1 && decoded.at(1) == QLatin1Char(':')))
         return decoded;
     const int slash = path.lastIndexOf(QLatin1Char('/'));
     return JoinPath(slash < 0 ? QStringLiteral(".") : path.left(slash + 1), decoded);
@@ -96,174 +58,70 @@ QString SymLinkTarget(const QString &path)
 
 bool RemoveFile(const QString &path)
 {
-    return ::unlink(EncodeFileName(path).constData()) == 0;
+    return platform::RemoveEntry(ToNativePath(path)) == 0;
 }
 
 int MakeFolder(const QString &path)
 {
-    return ::mkdir(EncodeFileName(path).constData(), 0777) == 0 ? 0 : errno;
+    return platform::MakeOneFolder(ToNativePath(path), 0777);
 }
 
-FolderReader::FolderReader(const QString &path)
-    : path(path), fd(::open(EncodeFileName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+FolderReader::FolderReader(const QString &path) : path(path), folder(new platform::Folder)
 {
-    if (fd < 0)
-        failure = SystemReason(errno);
+    if (const int failure = platform::Folder::Open(ToNativePath(path), *folder))
+        this->failure = SystemErrorText(failure);
 }
 
 FolderReader::FolderReader(const FolderReader &parent, const QString &name)
-    : path(JoinPath(parent.path, name))
+    : path(JoinPath(parent.path, name)), folder(new platform::Folder)
 {
-    if (parent.fd < 0) {
+    if (!parent.isOpen()) {
         failure = parent.failure;
         return;
     }
-    fd = ::openat(parent.fd, EncodeFileName(name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        failure = SystemReason(errno);
+    // A link to a folder is a folder to the scan, which keeps count of the folders it saw.
+    if (const int error = parent.folder->openChild(ToNativePath(name), *folder, true))
+        failure = SystemErrorText(error);
 }
-
-FolderReader::~FolderReader()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
-
-bool FolderReader::isOpen() const
-{
-    return fd >= 0;
-}
-
-QString FolderReader::identity() const
-{
-    struct stat info = {};
-    return fd >= 0 && ::fstat(fd, &info) == 0 ? Identity(info) : QString();
-}
-
-std::vector<FolderEntry> FolderReader::entries()
-{
-    std::vector<FolderEntry> list;
-    // The stream takes over a descriptor of its own; ours stays for opening sub-folders.
-    const int streamFd = fd >= 0 ? ::dup(fd) : -1;
-    DIR *stream = streamFd >= 0 ? ::fdopendir(streamFd) : nullptr;
-    if (!stream) {
-        if (streamFd >= 0)
-            ::close(streamFd);
-        failure = SystemReason(errno);
-        return list;
-    }
-    ::rewinddir(stream);
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(stream);
-        if (!entry) {
-            if (errno != 0)
-                failure = SystemReason(errno);
-            break;
-        }
-        const char *name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        unsigned char type = entry->d_type;
-        struct stat info = {};
-        if (type == DT_UNKNOWN) {
-            if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                continue; // gone since it was listed
-            type = S_ISREG(info.st_mode)   ? DT_REG
-                   : S_ISDIR(info.st_mode) ? DT_DIR
-                   : S_ISLNK(info.st_mode) ? DT_LNK
-                                           : DT_UNKNOWN;
-        }
-        FolderEntry::Kind kind;
-        if (type == DT_REG) {
-            kind = FolderEntry::File;
-        } else if (type == DT_DIR) {
-            kind = FolderEntry::Folder;
-        } else if (type == DT_LNK && ::fstatat(fd, name, &info, 0) == 0 && S_ISDIR(info.st_mode)) {
-            kind = FolderEntry::Folder;
-        } else {
-            continue; // a link to a file, a dangling link, a pipe or a device
-        }
-        list.push_back({DecodeFileName(QByteArray(name)), kind, name[0] == '.'});
-    }
-    ::closedir(stream);
-    return list;
-}
-
-#else
-
-bool IsFolder(const QString &path)
-{
-    return QFileInfo(path).isDir();
-}
-
-bool EntryExists(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
-}
-
-QString RealFilePath(const QString &path)
-{
-    return QFileInfo(path).canonicalFilePath();
-}
-
-QString FolderIdentity(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isDir() ? info.canonicalFilePath() : QString();
-}
-
-QString SymLinkTarget(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isSymLink() ? info.symLinkTarget() : QString();
-}
-
-bool RemoveFile(const QString &path)
-{
-    return QFile::remove(path);
-}
-
-int MakeFolder(const QString &path)
-{
-    return QDir().mkdir(path) ? 0 : (IsFolder(path) ? EEXIST : EACCES);
-}
-
-FolderReader::FolderReader(const QString &path) : path(path)
-{
-    if (!IsFolder(path))
-        failure = SystemReason(ENOENT);
-}
-
-FolderReader::FolderReader(const FolderReader &parent, const QString &name)
-    : FolderReader(JoinPath(parent.path, name))
-{}
 
 FolderReader::~FolderReader() = default;
 
 bool FolderReader::isOpen() const
 {
-    return failure.isEmpty();
+    return folder->isOpen();
 }
 
 QString FolderReader::identity() const
 {
-    return FolderIdentity(path);
+    platform::EntryInfo info;
+    return isOpen() && folder->info(platform::NativePath(), info) == 0 ? Identity(info) : QString();
 }
 
 std::vector<FolderEntry> FolderReader::entries()
 {
     std::vector<FolderEntry> list;
-    const QFileInfoList infos =
-        QDir(path).entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo &info : infos) {
-        if (info.isDir())
-            list.push_back({info.fileName(), FolderEntry::Folder, info.isHidden()});
-        else if (info.isFile() && !info.isSymLink())
-            list.push_back({info.fileName(), FolderEntry::File, info.isHidden()});
+    std::vector<platform::ListedEntry> names;
+    if (!isOpen())
+        return list;
+    if (const int error = folder->list(names))
+        failure = SystemErrorText(error);
+    list.reserve(names.size());
+    for (const platform::ListedEntry &entry : names) {
+        FolderEntry::Kind kind;
+        platform::EntryInfo target;
+        if (entry.kind == platform::EntryKind::File) {
+            kind = FolderEntry::File;
+        } else if (entry.kind == platform::EntryKind::Folder) {
+            kind = FolderEntry::Folder;
+        } else if (entry.kind == platform::EntryKind::Link &&
+                   folder->info(entry.name, target, true) == 0 &&
+                   target.kind == platform::EntryKind::Folder) {
+            kind = FolderEntry::Folder;
+        } else {
+            continue; // a link to a file, a dangling link, a pipe or a device
+        }
+        const QString name = FromNativePath(entry.name);
+        list.push_back({name, kind, name.startsWith(QLatin1Char('.'))});
     }
     return list;
 }
-
-#endif

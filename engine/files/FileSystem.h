@@ -1,11 +1,16 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <vector>
 
+namespace platform {
+class Folder;
+}
+
 // The questions the engine asks the file system about a path, and the listing of a folder.
-// On POSIX they go to the system with the path's bytes (FileNames.h), so names that are not
-// text are found like any other; elsewhere Qt answers them.
+// They go to the system with the path's own bytes (FileNames.h), so names that are not text
+// are found like any other.
 
 // A directory stands there, links followed.
 bool IsFolder(const QString &path);
@@ -18,7 +23,8 @@ QString FolderIdentity(const QString &path);
 // Where a symbolic link points, made absolute; empty when path is no link.
 QString SymLinkTarget(const QString &path);
 bool RemoveFile(const QString &path);
-// Creates one folder in an existing parent. 0, or the errno of the failure.
+// Creates one folder in an existing parent. 0, or the platform's code of the failure
+// (platform/Folder.h).
 int MakeFolder(const QString &path);
 
 struct FolderEntry
@@ -35,8 +41,8 @@ struct FolderEntry
     bool hidden = false;
 };
 
-// An open folder. On POSIX it holds the folder open, so a sub-folder is opened from it by
-// name, however long the path from the top has grown.
+// An open folder, held open, so a sub-folder is opened from it by name, however long the path
+// from the top has grown.
 class FolderReader
 {
 public:
@@ -57,7 +63,5 @@ public:
 private:
     QString path;
     QString failure;
-#ifdef Q_OS_UNIX
-    int fd = -1;
-#endif
+    std::unique_ptr<platform::Folder> folder;
 };

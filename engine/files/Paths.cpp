@@ -1,16 +1,28 @@
 #include "engine/files/Paths.h"
 
 #include "engine/files/FileSystem.h"
+#include "platform/Folder.h"
 
 #include <QDir>
 
 static bool IsSeparator(QChar c)
 {
-#ifdef Q_OS_WIN
-    return c == QLatin1Char('/') || c == QLatin1Char('\\');
-#else
-    return c == QLatin1Char('/');
-#endif
+    return platform::IsSeparator(c.unicode());
+}
+
+QString NativeSeparators(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString FromNativeSeparators(const QString &path)
+{
+    return QDir::fromNativeSeparators(path);
+}
+
+QString AbsolutePath(const QString &path)
+{
+    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
 QString JoinPath(const QString &folder, const QString &name)
@@ -86,11 +98,7 @@ QString RealPath(const QString &path)
 
 Qt::CaseSensitivity PathCase()
 {
-#ifdef Q_OS_WIN
-    return Qt::CaseInsensitive;
-#else
-    return Qt::CaseSensitive;
-#endif
+    return platform::PathsIgnoreCase() ? Qt::CaseInsensitive : Qt::CaseSensitive;
 }
 
 } // namespace

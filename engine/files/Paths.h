@@ -4,6 +4,12 @@
 
 // Path arithmetic and the questions the engine asks of paths on disk.
 
+// The path with the system's own separators ('\\' on Windows), and back with '/'.
+QString NativeSeparators(const QString &path);
+QString FromNativeSeparators(const QString &path);
+// The path made absolute against the working folder, "." and ".." removed; no link resolved.
+QString AbsolutePath(const QString &path);
+
 // Joins a folder and a file name with exactly one separator.
 QString JoinPath(const QString &folder, const QString &name);
 

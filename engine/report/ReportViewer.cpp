@@ -1,6 +1,7 @@
 #include "engine/report/ReportViewer.h"
 
-#include <QDir>
+#include "engine/files/Paths.h"
+
 #include <QProcess>
 
 ReportOpener NotepadOpener(DetachedStart start)
@@ -11,6 +12,6 @@ ReportOpener NotepadOpener(DetachedStart start)
         };
     }
     return [start](const QString &reportPath) {
-        start(QStringLiteral("notepad.exe"), {QDir::toNativeSeparators(reportPath)});
+        start(QStringLiteral("notepad.exe"), {NativeSeparators(reportPath)});
     };
 }

@@ -11,7 +11,6 @@
 #include "engine/scan/ScannedFileSet.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <optional>
 
 namespace {
@@ -85,14 +84,25 @@ public:
                             options.journalByCopy ? RunJournal::Keep::Copy
                                                   : RunJournal::Keep::LinkOrCopy);
         this->journal = journal ? &*journal : nullptr;
+        // Files are read and written through the folders held open, so a link planted in
+        // the tree during the run leads nowhere outside it.
+        FileTree source(settings.sourceDir);
+        std::optional<FileTree> save;
+        if (operation != Operation::FindText && !settings.saveInSource && !options.dryRun &&
+            MakeFolderPath(FromNativeSeparators(settings.saveDir)))
+            save.emplace(settings.saveDir);
+        sourceTree = source.isOpen() ? &source : nullptr;
+        saveTree = save && save->isOpen() ? &*save : nullptr;
         // Files are read and decided ahead on worker threads; everything the caller sees, and
         // every write, happens here in scan order.
         DecisionPipeline decisions(
             static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
-                return DecideTextFile(task(files.path(files.files[textFiles[job]])), rule, reserve);
+                const ScannedFile &file = files.files[textFiles[job]];
+                return DecideTextFile(task(files.path(file), files.relativePath(file)), rule,
+                                      reserve);
             });
         for (const UnlistedFolder &folder : files.unlisted)
-            fail(QDir::toNativeSeparators(folder.path),
+            fail(NativeSeparators(folder.path),
                  {FailureKind::FolderUnreadable, folder.systemReason});
         for (const ScannedFile &file : files.files) {
             if (options.stop && options.stop->load()) {
@@ -133,10 +143,12 @@ private:
         return indexes;
     }
 
-    FileTask task(const QString &sourcePath) const
+    FileTask task(const QString &sourcePath, const QString &relativePath) const
     {
         FileTask task;
         task.sourcePath = sourcePath;
+        task.sourceTree = sourceTree;
+        task.relativePath = relativePath;
         task.writes = operation != Operation::FindText;
         task.detectUtf16 = settings.detectUtf16;
         task.withBom = settings.withBom;
@@ -147,7 +159,7 @@ private:
     void finish(const FileList &files, const ScannedFile &file, FileDecision decision)
     {
         const QString sourcePath = files.path(file);
-        const QString nativePath = QDir::toNativeSeparators(sourcePath);
+        const QString nativePath = NativeSeparators(sourcePath);
         ++result.txtFiles;
         Notify(observer.showDisposingFile, nativePath);
 
@@ -161,6 +173,7 @@ private:
         target.dryRun = options.dryRun;
         target.sourceFiles = sourceFiles;
         target.journal = journal;
+        target.tree = settings.saveInSource ? sourceTree : saveTree;
         const FileOutcome outcome = FinishTextFile(std::move(decision), target);
 
         Notify(observer.fileHandled, outcome.bytes);
@@ -203,6 +216,8 @@ private:
     RunResult result;
     const ScannedFileSet *sourceFiles = nullptr;
     RunJournal *journal = nullptr;
+    FileTree *sourceTree = nullptr;
+    FileTree *saveTree = nullptr;
     QStringList failedList;
     QStringList foundList;
 };

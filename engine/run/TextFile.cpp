@@ -6,9 +6,6 @@
 #include "engine/journal/ContentHash.h"
 #include "engine/scan/ScannedFileSet.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -38,7 +35,9 @@ FileDecision SettledFailed(FailureKind kind, qint64 bytes, const QString &system
 
 QString FolderOf(const QString &nativePath)
 {
-    return QFileInfo(QDir::fromNativeSeparators(nativePath)).path();
+    const QString path = FromNativeSeparators(nativePath);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QStringLiteral(".") : path.left(slash == 0 ? 1 : slash);
 }
 
 quint64 OriginalHash(const FileTask &task, const QByteArray &bytes)
@@ -70,7 +69,11 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     how.sizeLimit = FileSizeLimit(task.writes);
     if (reserve)
         how.beforeAllocating = [&](qint64 size) { reserve(DecisionMemory(size, task.writes)); };
-    switch (ReadSourceFile(task.sourcePath, how, bytes, &identity, &error)) {
+    const FileIoResult read =
+        task.sourceTree
+            ? task.sourceTree->readFile(task.relativePath, how, bytes, &identity, &error)
+            : ReadSourceFile(task.sourcePath, how, bytes, &identity, &error);
+    switch (read) {
     case FileIoResult::Done:
         break;
     case FileIoResult::TooLarge:
@@ -166,19 +169,34 @@ FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
                    target.journal->keepOriginal(target.targetPath, target.relativePath,
                                                 decision.replaced, why);
         };
-        switch (ReplaceInPlace(target.sourcePath, decision.newBytes, decision.source, keepOriginal,
-                               &error)) {
+        const FileIoResult replaced =
+            target.tree ? target.tree->replaceInPlace(target.relativePath, decision.newBytes,
+                                                      decision.source, keepOriginal, &error)
+                        : ReplaceInPlace(target.sourcePath, decision.newBytes, decision.source,
+                                         keepOriginal, &error);
+        switch (replaced) {
         case FileIoResult::Done:
             return outcome;
         case FileIoResult::Changed:
             return Failed(FailureKind::ChangedDuringRun, outcome.bytes);
         case FileIoResult::ReadOnly:
             return Failed(FailureKind::ReadOnly, outcome.bytes);
+        case FileIoResult::HardLinked:
+            return Failed(FailureKind::HardLinked, outcome.bytes);
         case FileIoResult::Refused:
             return Failed(FailureKind::JournalFailed, outcome.bytes, error);
         default:
             return Failed(FailureKind::WriteFailed, outcome.bytes, error);
         }
+    }
+    if (target.tree) {
+        const int slash = target.relativePath.lastIndexOf(QLatin1Char('/'));
+        if (slash > 0 && !target.tree->makeFolder(target.relativePath.left(slash),
+                                                  FileTree::Access::Shared, &error))
+            return Failed(FailureKind::FolderFailed, outcome.bytes, error);
+        if (!target.tree->replaceFile(target.relativePath, decision.newBytes, &error))
+            return Failed(FailureKind::WriteFailed, outcome.bytes, error);
+        return outcome;
     }
     if (!MakeFolderPath(FolderOf(target.targetPath), &error))
         return Failed(FailureKind::FolderFailed, outcome.bytes, error);

@@ -2,6 +2,7 @@
 
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
+#include "engine/files/FileTree.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/operations/FileHook.h"
 
@@ -12,6 +13,10 @@
 struct FileTask
 {
     QString sourcePath;
+    // The scanned folder, held open, and the file's path below it; the file is read through
+    // it when given, so no link planted on the way is followed.
+    const FileTree *sourceTree = nullptr;
+    QString relativePath;
     bool writes = false; // changed files are written; otherwise the file is only tested
     bool detectUtf16 = false;
     bool withBom = false;
@@ -76,6 +81,9 @@ struct WriteTarget
     const ScannedFileSet *sourceFiles = nullptr;
     // With saveInSource set, keeps each original before it is replaced; may be null.
     RunJournal *journal = nullptr;
+    // The scanned folder (in place) or the save folder, held open; the file is written through
+    // it at relativePath when given, never through a link.
+    FileTree *tree = nullptr;
 };
 
 // The decision's turn: writes the new bytes to the target, creating its folder. In place, the

@@ -3,7 +3,6 @@
 #include "engine/files/Paths.h"
 #include "engine/scan/FolderListings.h"
 
-#include <QDir>
 #include <QSet>
 #include <algorithm>
 #include <utility>
@@ -24,7 +23,7 @@ namespace {
 // dropped unless it is all that is left of a root such as "/" or "D:/".
 QString TopFolderPath(const QString &folder)
 {
-    QString path = QDir::fromNativeSeparators(folder);
+    QString path = FromNativeSeparators(folder);
     const bool isDriveRoot = path.size() == 3 && path.at(1) == QLatin1Char(':');
     if (path.size() > 1 && path.endsWith(QLatin1Char('/')) && !isDriveRoot)
         path.chop(1);
@@ -85,7 +84,7 @@ FileList CollectFiles(const QString &folder)
     // A missing top folder scans empty; the launch checks it.
     if (!listing.open)
         return std::move(scanner.list);
-    scanner.absoluteTop = QDir(top).absolutePath();
+    scanner.absoluteTop = AbsolutePath(top);
     scanner.scan(listing, top, QString());
     return std::move(scanner.list);
 }

@@ -3,12 +3,12 @@
 #include "engine/report/ReportViewer.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
+#include "platform/Desktop.h"
 
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
 {
-#ifdef Q_OS_WIN
-    reportOpener = NotepadOpener();
-#endif
+    if (platform::opensReportsInNotepad)
+        reportOpener = NotepadOpener();
 }
 
 void ThreadObject::setReportOpener(std::function<void(const QString &)> opener)

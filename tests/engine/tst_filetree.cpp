@@ -1,14 +1,25 @@
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/Failure.h"
+#include "engine/files/FileNames.h"
 #include "engine/files/FileTree.h"
+#include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
+#include "tests/engine/RunRecorder.h"
 
 #include <QDirIterator>
 #include <QMap>
 #include <QTest>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <functional>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -48,7 +59,26 @@ class TestFileTree : public QObject
 private slots:
     void staysInside_data();
     void staysInside();
+    void reportLinkRefused_data();
+    void reportLinkRefused();
+    void inPlaceKeepsWhatTheFileWas_data();
+    void inPlaceKeepsWhatTheFileWas();
+    void sourceFolderNameNotText();
 };
+
+namespace {
+
+BatchSettings InPlace(const QString &source)
+{
+    BatchSettings settings;
+    settings.sourceDir = source;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("hit");
+    settings.replaceText = QStringLiteral("X");
+    return settings;
+}
+
+} // namespace
 
 // What a tar or zip can carry into a tree: paths that climb out, and links in the middle or
 // at the end of a path pointing outside. Each call either fails with a reason or acts on the
@@ -81,7 +111,10 @@ void TestFileTree::staysInside_data()
         FileIdentity asRead;
         QByteArray bytes;
         tree.readFile(QStringLiteral("inside.txt"), bytes, &asRead, nullptr);
-        return tree.replaceInPlace(path, "planted", asRead, nullptr, error) == FileIoResult::Done;
+        const FileIoResult result = tree.replaceInPlace(path, "planted", asRead, nullptr, error);
+        if (result == FileIoResult::Changed)
+            *error = QStringLiteral("changed"); // a kind of its own, with no system words
+        return result == FileIoResult::Done;
     };
     const Attack makeFolder = [](FileTree &tree, const QString &path, QString *error) {
         return tree.makeFolder(path + QStringLiteral("/new"), FileTree::Access::Shared, error);
@@ -189,6 +222,155 @@ void TestFileTree::staysInside()
         QVERIFY(!error.isEmpty());
     QCOMPARE(Snapshot(outside), before);
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/parafold-absolute")));
+#endif
+}
+
+// A report's name in the source folder that is a link to a file outside, planted before the
+// run or while it runs: the report fails with the system's words, the outside file stays.
+void TestFileTree::reportLinkRefused_data()
+{
+    QTest::addColumn<bool>("midRun");
+    QTest::newRow("planted before the run") << false;
+    QTest::newRow("planted during the run") << true;
+}
+
+void TestFileTree::reportLinkRefused()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("planting a symbolic link needs administrator rights on Windows");
+#else
+    QFETCH(bool, midRun);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("src"));
+    const QString outside = dir.filePath(QStringLiteral("outside.txt"));
+    QVERIFY(WriteBytes(source + QStringLiteral("/a.txt"), "hit"));
+    QVERIFY(WriteBytes(outside, "precious"));
+    QVERIFY(::chmod(QFile::encodeName(outside).constData(), 0640) == 0);
+    BatchSettings settings = InPlace(source);
+    settings.journal = false;
+    SetReportPaths(settings);
+    const QString report = settings.reportMatchedPath;
+    const auto plant = [&] { QFile::link(outside, report); };
+    if (!midRun)
+        plant();
+    RunRecorder recorder;
+    RunObserver observer = recorder.observer();
+    if (midRun)
+        observer.fileHandled = [&](qint64) { plant(); };
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, observer);
+    QCOMPARE(ReadBytes(source + QStringLiteral("/a.txt")), QByteArray("X"));
+    QVERIFY(QFileInfo(report).isSymLink());
+    QCOMPARE(ReadBytes(outside), QByteArray("precious"));
+    struct stat info = {};
+    QVERIFY(::stat(QFile::encodeName(outside).constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 07777), 0640);
+    QCOMPARE(result.unwrittenReports.size(), size_t(1));
+    QCOMPARE(result.unwrittenReports.front().second, QString::fromLocal8Bit(std::strerror(ELOOP)));
+#endif
+}
+
+// An in-place rewrite keeps the file's mode, owner, extended attributes, and leaves a file of
+// several hard links whole.
+void TestFileTree::inPlaceKeepsWhatTheFileWas_data()
+{
+    QTest::addColumn<QString>("standing");
+    QTest::addColumn<QString>("reason"); // empty: edited
+    QTest::newRow("mode 0604") << QStringLiteral("mode") << QString();
+    QTest::newRow("extended attribute") << QStringLiteral("xattr") << QString();
+    QTest::newRow("another user's file") << QStringLiteral("owner") << QString();
+    QTest::newRow("two hard links") << QStringLiteral("hardlink") << reasonHardLinked;
+}
+
+void TestFileTree::inPlaceKeepsWhatTheFileWas()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("POSIX owners, modes and extended attributes; Windows keeps its own by ReplaceFileW");
+#else
+    QFETCH(QString, standing);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("src"));
+    const QString file = source + QStringLiteral("/a.txt");
+    const QByteArray native = QFile::encodeName(file);
+    QVERIFY(WriteBytes(file, "hit"));
+    QVERIFY(::chmod(native.constData(), 0604) == 0);
+    if (standing == QLatin1String("xattr") &&
+        ::setxattr(native.constData(), "user.x", "kept", 4, 0) != 0)
+        QSKIP("the file system of the temporary folder has no user attributes");
+    if (standing == QLatin1String("owner") && ::geteuid() != 0)
+        QSKIP("giving a file to another user needs root");
+    if (standing == QLatin1String("owner"))
+        QVERIFY(::chown(native.constData(), 1234, 1234) == 0);
+    if (standing == QLatin1String("hardlink"))
+        QVERIFY(::link(native.constData(),
+                       QFile::encodeName(dir.filePath(QStringLiteral("other"))).constData()) == 0);
+    RunRecorder recorder;
+    RunBatch(Operation::ReplaceText, InPlace(source), recorder.observer());
+    QCOMPARE(recorder.reasons, reason.isEmpty() ? QStringList() : QStringList{reason});
+    QCOMPARE(ReadBytes(file), QByteArray(reason.isEmpty() ? "X" : "hit"));
+    struct stat info = {};
+    QVERIFY(::stat(native.constData(), &info) == 0);
+    QCOMPARE(int(info.st_mode & 07777), 0604);
+    if (standing == QLatin1String("owner")) {
+        QCOMPARE(int(info.st_uid), 1234);
+        QCOMPARE(int(info.st_gid), 1234);
+    }
+    if (standing == QLatin1String("xattr")) {
+        char value[16] = {};
+        QCOMPARE(int(::getxattr(native.constData(), "user.x", value, sizeof value)), 4);
+        QCOMPARE(QByteArray(value), QByteArray("kept"));
+    }
+#endif
+}
+
+// A source folder whose name holds bytes that are not text in the locale (GBK from a zip)
+// is edited like any other.
+void TestFileTree::sourceFolderNameNotText()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Windows names are UTF-16, every one of them text");
+#else
+    if (QTextCodec::codecForLocale()->mibEnum() != 106)
+        QSKIP("needs a UTF-8 locale");
+    QTemporaryDir dir;
+    const QString source = dir.filePath(DecodeFileName(QByteArray("src\xD6\xD0")));
+    QVERIFY(HasUndecodedBytes(source));
+    const QByteArray native = EncodeFileName(source);
+    QVERIFY(::mkdir(native.constData(), 0755) == 0);
+    for (const char *name : {"/a.txt", "/b.txt"}) {
+        FILE *file = ::fopen((native + name).constData(), "wb");
+        QVERIFY(file);
+        std::fputs("hit", file);
+        std::fclose(file);
+    }
+    // Qt's own calls cannot remove such a folder at the end.
+    struct Cleanup
+    {
+        QByteArray folder;
+        ~Cleanup()
+        {
+            for (const char *name : {"/a.txt", "/b.txt"})
+                ::unlink((folder + name).constData());
+            ::rmdir(folder.constData());
+        }
+    } cleanup{native};
+    // The journal keeps its own folder there; it is another room's concern.
+    BatchSettings settings = InPlace(source);
+    settings.journal = false;
+    RunRecorder recorder;
+    RunOptions options;
+    options.writeReports = false;
+    const RunResult result =
+        RunBatch(Operation::ReplaceText, settings, recorder.observer(), options);
+    const QString described = recorder.described.join(QLatin1Char('\n'));
+    QVERIFY2(recorder.described.isEmpty(), qPrintable(described));
+    QCOMPARE(result.changed, 2);
+    FILE *file = ::fopen((native + "/a.txt").constData(), "rb");
+    QVERIFY(file);
+    char bytes[8] = {};
+    std::fread(bytes, 1, sizeof bytes - 1, file);
+    std::fclose(file);
+    QCOMPARE(QByteArray(bytes), QByteArray("X"));
 #endif
 }
 

@@ -1,0 +1,838 @@
+#include "platform/Folder.h"
+
+#include "platform/FileLinks.h"
+
+#include <random>
+#include <vector>
+// windows.h first: sddl.h builds on it.
+#include <windows.h>
+
+#include <sddl.h>
+
+// Windows has no calls relative to a folder handle in its documented interface: each call
+// takes the folder's full path joined with one name, checked first for a reparse point
+// (symbolic link, junction, mount point), which is refused. The folder's own handle is held
+// open without FILE_SHARE_DELETE, so the folder cannot be renamed or replaced meanwhile.
+namespace platform {
+
+namespace {
+
+const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A link met where none may be.
+const int linkRefused = ERROR_CANT_RESOLVE_FILENAME;
+
+int LastError()
+{
+    const DWORD error = GetLastError();
+    return error ? int(error) : int(ERROR_GEN_FAILURE);
+}
+
+HANDLE OpenEntry(const NativePath &path, DWORD access, bool followLink)
+{
+    return CreateFileW(ExtendedLengthPath(path).c_str(), access, shareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                       nullptr);
+}
+
+EntryInfo InfoOf(const BY_HANDLE_FILE_INFORMATION &data)
+{
+    EntryInfo info;
+    const DWORD attributes = data.dwFileAttributes;
+    info.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
+                                                            : EntryKind::File;
+    info.device = data.dwVolumeSerialNumber;
+    info.inode = (std::uint64_t(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+    info.size = (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // FILETIME counts 100 ns steps since 1601-01-01.
+    const std::int64_t ticks = (std::int64_t(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                               data.ftLastWriteTime.dwLowDateTime;
+    info.modifiedNs = (ticks - 116444736000000000LL) * 100;
+    info.mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    info.links = data.nNumberOfLinks;
+    return info;
+}
+
+int HandleInfo(HANDLE handle, EntryInfo &info)
+{
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(handle, &data))
+        return LastError();
+    info = InfoOf(data);
+    return 0;
+}
+
+bool IsMissingCode(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// The entry at path; kind Missing, and 0, when nothing is there.
+int EntryAt(const NativePath &path, bool followLink, EntryInfo &info)
+{
+    const HANDLE handle = OpenEntry(path, FILE_READ_ATTRIBUTES, followLink);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        info = EntryInfo();
+        return IsMissingCode(error) ? 0 : int(error);
+    }
+    const int failure = HandleInfo(handle, info);
+    CloseHandle(handle);
+    return failure;
+}
+
+bool ValidRelative(const NativePath &relative)
+{
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = relative.find(L'/', start);
+        if (!IsPlainName(relative.substr(start, slash - start)))
+            return false;
+        if (slash == NativePath::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+NativePath TemporaryName()
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    static const wchar_t digits[] = L"0123456789abcdef";
+    NativePath hex(16, L'0');
+    std::uint64_t value = random();
+    for (int i = 15; i >= 0; --i, value >>= 4)
+        hex[std::size_t(i)] = digits[value & 15];
+    return L".parafold-" + std::to_wstring(GetCurrentProcessId()) + L'-' + hex + L".tmp";
+}
+
+int WriteHandle(HANDLE handle, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000u ? 0x40000000u : DWORD(size);
+        DWORD written = 0;
+        if (!WriteFile(handle, data, chunk, &written, nullptr))
+            return LastError();
+        if (written == 0)
+            return ERROR_WRITE_FAULT;
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+// A new file under a hidden temporary name in folder, removed again unless renamed.
+class Temporary
+{
+public:
+    explicit Temporary(const NativePath &folder) : folder(folder) {}
+    ~Temporary()
+    {
+        close();
+        if (!path.empty())
+            DeleteFileW(ExtendedLengthPath(path).c_str());
+    }
+    Temporary(const Temporary &) = delete;
+    Temporary &operator=(const Temporary &) = delete;
+
+    int create(SECURITY_ATTRIBUTES *security)
+    {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            path = folder + L'\\' + TemporaryName();
+            handle = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_WRITE, 0, security,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle != INVALID_HANDLE_VALUE)
+                return 0;
+            if (GetLastError() != ERROR_FILE_EXISTS)
+                break;
+        }
+        const int error = LastError();
+        path.clear();
+        return error;
+    }
+    int write(const char *data, std::size_t size) { return WriteHandle(handle, data, size); }
+    int finish(bool durable)
+    {
+        if (durable && !FlushFileBuffers(handle))
+            return LastError();
+        close();
+        return 0;
+    }
+    // Named `to`, which must not exist yet.
+    int moveTo(const NativePath &to)
+    {
+        if (!MoveFileExW(ExtendedLengthPath(path).c_str(), ExtendedLengthPath(to).c_str(),
+                         MOVEFILE_WRITE_THROUGH))
+            return LastError();
+        path.clear();
+        return 0;
+    }
+    // Over the file `to`, which keeps its ACLs, attributes and streams. A virus scanner or
+    // the search indexer holds a file for a moment: tried again for about a third of a second.
+    int replace(const NativePath &to)
+    {
+        DWORD pause = 20;
+        for (int attempt = 0;; ++attempt) {
+            if (ReplaceFileW(ExtendedLengthPath(to).c_str(), ExtendedLengthPath(path).c_str(),
+                             nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+                path.clear();
+                return 0;
+            }
+            const DWORD error = GetLastError();
+            const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                              error == ERROR_LOCK_VIOLATION ||
+                              error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+            if (!held || attempt == 4)
+                return int(error);
+            Sleep(pause);
+            pause *= 2;
+        }
+    }
+
+    NativePath path;
+
+private:
+    void close()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+
+    NativePath folder;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+// Owner-only access for the modes that grant nothing to group and others.
+class Security
+{
+public:
+    explicit Security(std::uint32_t mode)
+    {
+        if ((mode & 077) != 0)
+            return;
+        // Full control for the owner and the system, inherited below; nothing else.
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+            attributes.nLength = sizeof attributes;
+            attributes.lpSecurityDescriptor = descriptor;
+            attributes.bInheritHandle = FALSE;
+        }
+    }
+    ~Security()
+    {
+        if (descriptor)
+            LocalFree(descriptor);
+    }
+    Security(const Security &) = delete;
+    Security &operator=(const Security &) = delete;
+    SECURITY_ATTRIBUTES *get() { return descriptor ? &attributes : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes = {};
+};
+
+bool SameEntry(const EntryInfo &a, const EntryInfo &b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modifiedNs == b.modifiedNs;
+}
+
+int RemoveTreeAt(const NativePath &path, int depth)
+{
+    if (depth > 4096)
+        return linkRefused;
+    WIN32_FIND_DATAW found;
+    const HANDLE search =
+        FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
+                         FindExSearchNameMatch, nullptr, 0);
+    int failure = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const NativePath name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const NativePath child = path + L'\\' + name;
+            const DWORD attributes = found.dwFileAttributes;
+            int result = 0;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                result = RemoveTreeAt(child, depth + 1);
+            else if (attributes & FILE_ATTRIBUTE_DIRECTORY) // a folder link, as a link
+                result = RemoveDirectoryW(ExtendedLengthPath(child).c_str()) ? 0 : LastError();
+            else
+                result = DeleteFileW(ExtendedLengthPath(child).c_str()) ? 0 : LastError();
+            if (result != 0 && failure == 0)
+                failure = result;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (failure != 0)
+        return failure;
+    return RemoveDirectoryW(ExtendedLengthPath(path).c_str()) ? 0 : LastError();
+}
+
+} // namespace
+
+NativePath ErrorText(int code)
+{
+    switch (code) {
+    case ErrorChanged:
+        return L"the file changed";
+    case ErrorReadOnly:
+        return ErrorText(ERROR_ACCESS_DENIED);
+    case ErrorRefused:
+        return L"refused";
+    case ErrorHardLinked:
+        return ErrorText(ERROR_TOO_MANY_LINKS);
+    case ErrorNotBeneath:
+        return ErrorText(ERROR_BAD_PATHNAME);
+    case ErrorNotOpen:
+        return ErrorText(ERROR_INVALID_HANDLE);
+    case ErrorNotFolder:
+        return ErrorText(ERROR_DIRECTORY);
+    default:
+        break;
+    }
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(code), 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    NativePath text = length ? NativePath(buffer, length) : L"error " + std::to_wstring(code);
+    if (buffer)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
+        text.pop_back();
+    return text;
+}
+
+bool IsMissing(int code)
+{
+    return IsMissingCode(DWORD(code));
+}
+
+bool IsExisting(int code)
+{
+    return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+}
+
+bool IsPlainName(const NativePath &name)
+{
+    return !name.empty() && name != L"." && name != L".." &&
+           name.find_first_of(L"/\\:", 0, 4) == NativePath::npos;
+}
+
+File::~File()
+{
+    if (handle)
+        CloseHandle(handle);
+}
+
+File::File(File &&other) noexcept : handle(other.handle)
+{
+    other.handle = nullptr;
+}
+
+File &File::operator=(File &&other) noexcept
+{
+    if (this != &other) {
+        if (handle)
+            CloseHandle(handle);
+        handle = other.handle;
+        other.handle = nullptr;
+    }
+    return *this;
+}
+
+int File::Open(const NativePath &path, bool followLast, File &file)
+{
+    const HANDLE handle =
+        CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, shareAll, nullptr,
+                    OPEN_EXISTING, followLast ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastError();
+    EntryInfo info;
+    int failure = HandleInfo(handle, info);
+    if (failure == 0 && info.kind == EntryKind::Link)
+        failure = linkRefused;
+    else if (failure == 0 && info.kind != EntryKind::File)
+        failure = ERROR_ACCESS_DENIED;
+    if (failure != 0) {
+        CloseHandle(handle);
+        return failure;
+    }
+    file = File();
+    file.handle = handle;
+    return 0;
+}
+
+bool File::isOpen() const
+{
+    return handle != nullptr;
+}
+
+int File::info(EntryInfo &info) const
+{
+    return HandleInfo(handle, info);
+}
+
+int File::read(char *data, std::size_t size, std::size_t &got)
+{
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : DWORD(size);
+    DWORD read = 0;
+    if (!ReadFile(handle, data, chunk, &read, nullptr))
+        return LastError();
+    got = read;
+    return 0;
+}
+
+Folder::~Folder()
+{
+    if (handle)
+        CloseHandle(handle);
+}
+
+Folder::Folder(Folder &&other) noexcept : handle(other.handle), path(std::move(other.path))
+{
+    other.handle = nullptr;
+}
+
+Folder &Folder::operator=(Folder &&other) noexcept
+{
+    if (this != &other) {
+        if (handle)
+            CloseHandle(handle);
+        handle = other.handle;
+        path = std::move(other.path);
+        other.handle = nullptr;
+    }
+    return *this;
+}
+
+namespace {
+
+// Opens path as a folder, a link refused unless followLink.
+int OpenFolder(const NativePath &path, bool followLink, HANDLE &handle)
+{
+    handle = CreateFileW(
+        ExtendedLengthPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        handle = nullptr;
+        return LastError();
+    }
+    EntryInfo info;
+    int failure = HandleInfo(handle, info);
+    if (failure == 0 && info.kind == EntryKind::Link)
+        failure = linkRefused;
+    else if (failure == 0 && info.kind != EntryKind::Folder)
+        failure = ERROR_DIRECTORY;
+    if (failure != 0) {
+        CloseHandle(handle);
+        handle = nullptr;
+    }
+    return failure;
+}
+
+} // namespace
+
+int Folder::Open(const NativePath &path, Folder &folder)
+{
+    NativePath full = path;
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size != 0) {
+        full.assign(size, L'\0');
+        const DWORD written = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+        full.resize(written < size ? written : 0);
+        if (full.empty())
+            full = path;
+    }
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/'))
+        full.pop_back();
+    HANDLE handle = nullptr;
+    if (const int failure = OpenFolder(full, true, handle))
+        return failure;
+    folder = Folder();
+    folder.handle = handle;
+    folder.path = full;
+    return 0;
+}
+
+bool Folder::isOpen() const
+{
+    return handle != nullptr;
+}
+
+int Folder::duplicate(Folder &copy) const
+{
+    HANDLE duplicated = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &duplicated, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return LastError();
+    copy = Folder();
+    copy.handle = duplicated;
+    copy.path = path;
+    return 0;
+}
+
+int Folder::openBeneath(const NativePath &relative, Folder &folder) const
+{
+    if (relative.empty())
+        return duplicate(folder);
+    if (!ValidRelative(relative))
+        return ErrorNotBeneath;
+    Folder current;
+    if (const int failure = duplicate(current))
+        return failure;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = relative.find(L'/', start);
+        Folder next;
+        if (const int failure = current.openChild(relative.substr(start, slash - start), next))
+            return failure;
+        current = std::move(next);
+        if (slash == NativePath::npos)
+            break;
+        start = slash + 1;
+    }
+    folder = std::move(current);
+    return 0;
+}
+
+int Folder::openChild(const NativePath &name, Folder &folder, bool followLink) const
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const NativePath child = path + L'\\' + name;
+    HANDLE childHandle = nullptr;
+    if (const int failure = OpenFolder(child, followLink, childHandle))
+        return failure;
+    folder = Folder();
+    folder.handle = childHandle;
+    folder.path = child;
+    return 0;
+}
+
+int Folder::info(const NativePath &name, EntryInfo &info, bool followLink) const
+{
+    if (name.empty())
+        return HandleInfo(handle, info);
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    return EntryAt(path + L'\\' + name, followLink, info);
+}
+
+int Folder::list(std::vector<ListedEntry> &entries) const
+{
+    entries.clear();
+    WIN32_FIND_DATAW found;
+    const HANDLE search =
+        FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
+                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
+    do {
+        const NativePath name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const DWORD attributes = found.dwFileAttributes;
+        const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
+                               : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
+                               : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EntryKind::Other
+                                                                           : EntryKind::File;
+        entries.push_back({name, kind});
+    } while (FindNextFileW(search, &found));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    return error == ERROR_NO_MORE_FILES ? 0 : int(error);
+}
+
+int Folder::openFile(const NativePath &name, File &file) const
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    return File::Open(path + L'\\' + name, false, file);
+}
+
+int Folder::makeFolder(const NativePath &name, std::uint32_t mode)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    Security security(mode);
+    return CreateDirectoryW(ExtendedLengthPath(path + L'\\' + name).c_str(), security.get())
+               ? 0
+               : LastError();
+}
+
+int Folder::writeNewFile(const NativePath &name, const char *data, std::size_t size,
+                         std::uint32_t mode, bool durable)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    Security security(mode);
+    Temporary temporary(path);
+    int failure = temporary.create(security.get());
+    if (failure == 0)
+        failure = temporary.write(data, size);
+    if (failure == 0)
+        failure = temporary.finish(durable);
+    // Without MOVEFILE_REPLACE_EXISTING an entry of that name, a link too, makes it fail.
+    if (failure == 0)
+        failure = temporary.moveTo(path + L'\\' + name);
+    return failure;
+}
+
+int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to)
+{
+    if (!IsPlainName(from) || !IsPlainName(to))
+        return ErrorNotBeneath;
+    File source;
+    if (const int failure = openFile(from, source))
+        return failure;
+    Temporary temporary(target.path);
+    int failure = temporary.create(nullptr);
+    std::vector<char> buffer(1 << 20);
+    while (failure == 0) {
+        std::size_t got = 0;
+        failure = source.read(buffer.data(), buffer.size(), got);
+        if (failure != 0 || got == 0)
+            break;
+        failure = temporary.write(buffer.data(), got);
+    }
+    if (failure == 0)
+        failure = temporary.finish(false);
+    EntryInfo info;
+    if (failure == 0 && source.info(info) == 0 && info.mode == 0444)
+        SetFileAttributesW(ExtendedLengthPath(temporary.path).c_str(), FILE_ATTRIBUTE_READONLY);
+    if (failure == 0)
+        failure = temporary.moveTo(target.path + L'\\' + to);
+    return failure;
+}
+
+int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
+                        const ReplaceCheck &check)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const NativePath target = path + L'\\' + name;
+    EntryInfo standing;
+    if (const int failure = EntryAt(target, false, standing))
+        return failure;
+    const bool exists = standing.kind != EntryKind::Missing;
+    if (check.checkIdentity &&
+        (standing.kind != EntryKind::File || !SameEntry(standing, check.expected)))
+        return ErrorChanged;
+    if (standing.kind == EntryKind::Link)
+        return linkRefused;
+    if (standing.kind == EntryKind::Folder)
+        return ERROR_DIRECTORY;
+    // The read-only attribute guards a file on Windows; a replacement would drop it.
+    if (exists && standing.mode == 0444)
+        return check.refuseReadOnly ? int(ErrorReadOnly) : int(ERROR_ACCESS_DENIED);
+    if (check.refuseHardLinked && standing.links > 1)
+        return ErrorHardLinked;
+    Temporary temporary(path);
+    int failure = temporary.create(nullptr);
+    if (failure == 0)
+        failure = temporary.write(data, size);
+    if (failure == 0)
+        failure = temporary.finish(false);
+    if (failure != 0)
+        return failure;
+    // Someone may have changed or replaced the file while its new content was written.
+    EntryInfo now;
+    if (EntryAt(target, false, now) != 0 || now.kind != standing.kind ||
+        (exists && !SameEntry(now, standing)))
+        return check.checkIdentity ? int(ErrorChanged) : int(ERROR_SHARING_VIOLATION);
+    if (check.beforeRename && !check.beforeRename())
+        return ErrorRefused;
+    return exists ? temporary.replace(target) : temporary.moveTo(target);
+}
+
+int Folder::link(const NativePath &from, Folder &target, const NativePath &to)
+{
+    if (!IsPlainName(from) || !IsPlainName(to))
+        return ErrorNotBeneath;
+    EntryInfo info;
+    if (const int failure = EntryAt(path + L'\\' + from, false, info))
+        return failure;
+    if (info.kind == EntryKind::Link)
+        return linkRefused;
+    if (info.kind != EntryKind::File)
+        return info.kind == EntryKind::Missing ? int(ERROR_FILE_NOT_FOUND)
+                                               : int(ERROR_ACCESS_DENIED);
+    return CreateHardLinkW(ExtendedLengthPath(target.path + L'\\' + to).c_str(),
+                           ExtendedLengthPath(path + L'\\' + from).c_str(), nullptr)
+               ? 0
+               : LastError();
+}
+
+int Folder::rename(const NativePath &from, Folder &target, const NativePath &to)
+{
+    if (!IsPlainName(from) || !IsPlainName(to))
+        return ErrorNotBeneath;
+    return RenameOver(path + L'\\' + from, target.path + L'\\' + to);
+}
+
+int Folder::removeFile(const NativePath &name)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const NativePath entry = ExtendedLengthPath(path + L'\\' + name);
+    const DWORD attributes = GetFileAttributesW(entry.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveDirectoryW(entry.c_str()) ? 0 : LastError();
+    return DeleteFileW(entry.c_str()) ? 0 : LastError();
+}
+
+int Folder::removeTree(const NativePath &name)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const NativePath entry = path + L'\\' + name;
+    EntryInfo info;
+    if (const int failure = EntryAt(entry, false, info))
+        return failure;
+    if (info.kind == EntryKind::Missing)
+        return ERROR_FILE_NOT_FOUND;
+    if (info.kind != EntryKind::Folder)
+        return removeFile(name);
+    return RemoveTreeAt(entry, 0);
+}
+
+int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint32_t mode)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const HANDLE handle =
+        OpenEntry(path + L'\\' + name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastError();
+    BY_HANDLE_FILE_INFORMATION data;
+    int failure = GetFileInformationByHandle(handle, &data) ? 0 : LastError();
+    if (failure == 0 && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        failure = linkRefused;
+    if (failure == 0) {
+        const std::int64_t ticks = modifiedNs / 100 + 116444736000000000LL;
+        FILETIME modified;
+        modified.dwLowDateTime = DWORD(ticks & 0xFFFFFFFF);
+        modified.dwHighDateTime = DWORD(std::uint64_t(ticks) >> 32);
+        if (!SetFileTime(handle, nullptr, nullptr, &modified))
+            failure = LastError();
+    }
+    if (failure == 0) {
+        FILE_BASIC_INFO basic = {};
+        if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+            failure = LastError();
+        } else {
+            DWORD attributes = basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+            if ((mode & 0222) == 0)
+                attributes |= FILE_ATTRIBUTE_READONLY;
+            basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+            basic.LastWriteTime.QuadPart = 0; // left as just set
+            basic.CreationTime.QuadPart = 0;
+            basic.LastAccessTime.QuadPart = 0;
+            basic.ChangeTime.QuadPart = 0;
+            if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic))
+                failure = LastError();
+        }
+    }
+    CloseHandle(handle);
+    return failure;
+}
+
+int PathInfo(const NativePath &path, bool followLast, EntryInfo &info)
+{
+    if (const int failure = EntryAt(path, followLast, info))
+        return failure;
+    return info.kind == EntryKind::Missing ? int(ERROR_FILE_NOT_FOUND) : 0;
+}
+
+namespace {
+
+// The path of an open handle as the system names it, without the "\\?\" prefix.
+int FinalPath(HANDLE handle, NativePath &path)
+{
+    DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (size == 0)
+        return LastError();
+    NativePath buffer(size, L'\0');
+    size = GetFinalPathNameByHandleW(handle, &buffer[0], size, FILE_NAME_NORMALIZED);
+    if (size == 0 || size >= buffer.size())
+        return LastError();
+    buffer.resize(size);
+    if (buffer.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        buffer = L"\\\\" + buffer.substr(8);
+    else if (buffer.compare(0, 4, L"\\\\?\\") == 0)
+        buffer = buffer.substr(4);
+    path = buffer;
+    return 0;
+}
+
+} // namespace
+
+int RealPath(const NativePath &path, NativePath &real)
+{
+    const HANDLE handle = OpenEntry(path, FILE_READ_ATTRIBUTES, true);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastError();
+    const int failure = FinalPath(handle, real);
+    CloseHandle(handle);
+    return failure;
+}
+
+int LinkTarget(const NativePath &path, NativePath &target)
+{
+    EntryInfo info;
+    if (const int failure = EntryAt(path, false, info))
+        return failure;
+    if (info.kind != EntryKind::Link)
+        return ERROR_NOT_A_REPARSE_POINT;
+    // Where the link leads, resolved: enough for the questions asked of it.
+    return RealPath(path, target);
+}
+
+int RemoveEntry(const NativePath &path)
+{
+    const NativePath entry = ExtendedLengthPath(path);
+    const DWORD attributes = GetFileAttributesW(entry.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveDirectoryW(entry.c_str()) ? 0 : LastError();
+    return DeleteFileW(entry.c_str()) ? 0 : LastError();
+}
+
+int MakeOneFolder(const NativePath &path, std::uint32_t mode)
+{
+    Security security(mode);
+    return CreateDirectoryW(ExtendedLengthPath(path).c_str(), security.get()) ? 0 : LastError();
+}
+
+void SplitPath(const NativePath &path, NativePath &folder, NativePath &name)
+{
+    const std::size_t slash = path.find_last_of(L"/\\");
+    if (slash == NativePath::npos) {
+        folder = L".";
+        name = path;
+        return;
+    }
+    folder = path.substr(0, slash);
+    name = path.substr(slash + 1);
+    // "C:\a" lies in "C:\", "\a" in "\".
+    if (folder.empty() || (folder.size() == 2 && folder[1] == L':'))
+        folder += L'\\';
+}
+
+bool IsSeparator(char32_t c)
+{
+    return c == U'/' || c == U'\\';
+}
+
+bool PathsIgnoreCase()
+{
+    return true;
+}
+
+} // namespace platform
