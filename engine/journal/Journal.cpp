@@ -401,6 +401,65 @@ void RemoveDroppedRuns(FileTree &source)
     }
 }
 
+namespace {
+
+bool SameFile(const FileIdentity &a, const FileIdentity &b)
+{
+    return a.device == b.device && a.inode == b.inode;
+}
+
+QSet<int> Numbered(const FileTree &source, const QString &folder)
+{
+    QSet<int> numbers;
+    for (const FolderEntry &entry : source.list(folder, nullptr)) {
+        bool ok = false;
+        const int number = entry.name.toInt(&ok);
+        if (ok && entry.kind == FolderEntry::File && QString::number(number) == entry.name)
+            numbers.insert(number);
+    }
+    return numbers;
+}
+
+} // namespace
+
+void ReleaseInterruptedOriginals(FileTree &source)
+{
+    for (const FolderEntry &run : source.list(journalFolderName, nullptr)) {
+        const QString folder = JournalRelative(run.name);
+        const QString pending = Below(folder, journalPendingName);
+        const QString originals = Below(folder, originalsName);
+        if (run.kind != FolderEntry::Folder || run.name.startsWith(droppedPrefix) ||
+            source.kind(pending) != FileTree::Kind::Folder)
+            continue;
+        const QSet<int> entries = Numbered(source, pending);
+        // An original without its entry was kept for a file that was never replaced.
+        for (const int number : Numbered(source, originals)) {
+            if (!entries.contains(number))
+                source.removeFile(Below(originals, QString::number(number)), nullptr);
+        }
+        if (entries.isEmpty())
+            continue;
+        // Only the last entry can have been cut off before its file was replaced.
+        const QString last = QString::number(*std::max_element(entries.begin(), entries.end()));
+        QByteArray line;
+        JournalRun lastRun;
+        if (!ReadSmallFile(source, Below(pending, last), line) || !line.endsWith('\n'))
+            continue;
+        line.chop(1);
+        ApplyLine(line, true, lastRun, true);
+        if (lastRun.entries.empty() || !IsValidEntryPath(lastRun.entries.front().relativePath))
+            continue;
+        QByteArray bytes;
+        FileIdentity file;
+        FileIdentity kept;
+        if (source.readFile(lastRun.entries.front().relativePath, bytes, &file, nullptr) ==
+                FileIoResult::Done &&
+            source.readFile(Below(originals, last), bytes, &kept, nullptr) == FileIoResult::Done &&
+            SameFile(file, kept))
+            source.removeFile(Below(originals, last), nullptr);
+    }
+}
+
 bool MarkJournalRunUndone(FileTree &source, const JournalRun &run)
 {
     const QByteArray when = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';

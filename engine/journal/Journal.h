@@ -79,6 +79,12 @@ bool DropJournalRun(FileTree &source, const JournalRun &run);
 // writers killed mid-write left in the others.
 void RemoveDroppedRuns(FileTree &source);
 
+// A run killed between keeping an original by a hard link and replacing its file leaves the
+// file with a second name in the journal, which would keep every later run from replacing
+// it; such names are removed: the file is still the original itself. Call before a run
+// replaces anything.
+void ReleaseInterruptedOriginals(FileTree &source);
+
 // Marks a run as undone.
 bool MarkJournalRunUndone(FileTree &source, const JournalRun &run);
 // Records the entries an undo has put back so far.

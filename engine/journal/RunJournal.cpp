@@ -54,7 +54,9 @@ RunJournal::RunJournal(const QString &sourceDir, Operation operation, Keep keep,
                        const JournalLimits &limits)
     : source(sourceDir), droppingTree(sourceDir), operation(OperationName(operation)), method(keep),
       limits(limits), startedMs(QDateTime::currentMSecsSinceEpoch())
-{}
+{
+    ReleaseInterruptedOriginals(source);
+}
 
 QString RunJournal::inRun(const QString &name) const
 {

@@ -183,6 +183,7 @@ private slots:
     void undoReplacesAsARunDoes_data();
     void undoReplacesAsARunDoes();
     void secondUndoTakesOnlyTheRest();
+    void runCutOffAfterKeepingBlocksNoLaterRun();
 
 private:
     RunResult run(Operation operation, bool byCopy = false);
@@ -762,6 +763,25 @@ void TestJournal::secondUndoTakesOnlyTheRest()
     QCOMPARE(Contents(src), before);
     QString message;
     QVERIFY(!FindUndoRun(src, QString(), message));
+}
+
+// A kill between keeping an original by a hard link and replacing its file leaves the file
+// with a second name in the journal; the next run still replaces it.
+void TestJournal::runCutOffAfterKeepingBlocksNoLaterRun()
+{
+    const QString file = src + QStringLiteral("a.txt");
+    const QByteArray original = Utf8(QStringLiteral("小云\n"));
+    QVERIFY(WriteBytes(file, original));
+    {
+        RunJournal cutOff(src, Operation::ReplaceText);
+        QString error;
+        QVERIFY2(cutOff.keepOriginal(file, QStringLiteral("a.txt"), {}, &error), qPrintable(error));
+    } // never finished, as when killed
+    const RunResult result = run(Operation::ReplaceText);
+    QCOMPARE(result.failed, 0);
+    QCOMPARE(result.changed, 1);
+    QVERIFY(UndoLast(src).isEmpty());
+    QCOMPARE(ReadBytes(file), original);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
