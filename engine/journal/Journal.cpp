@@ -2,42 +2,53 @@
 
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileSystem.h"
+#include "engine/files/FileTree.h"
 #include "engine/files/Paths.h"
+#include "engine/journal/ContentHash.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QList>
+#include <QOperatingSystemVersion>
 #include <algorithm>
 
 const QString journalFolderName = QStringLiteral(".parafold-journal");
+const QString journalOriginalsName = QStringLiteral("originals");
+const QString journalPendingName = QStringLiteral("pending");
+const QString journalEntriesName = QStringLiteral("entries.tsv");
 
 namespace {
 
-const QString entriesName = QStringLiteral("entries.tsv");
-const QString originalsName = QStringLiteral("originals");
+const QString &entriesName = journalEntriesName;
+const QString &originalsName = journalOriginalsName;
 const QString undoneName = QStringLiteral("undone");
-const QByteArray magic = QByteArrayLiteral("parafold-journal\t1");
+const QString restoredName = QStringLiteral("restored");
+// Version 1 wrote bare lines; version 2 ends each line after the first with its checksum and
+// adds the original's mode to entries.
+const QByteArray magicBare = QByteArrayLiteral("parafold-journal\t1\n");
+const QByteArray magicFramed = QByteArrayLiteral("parafold-journal\t2\n");
+
+bool KnownVersion(const QByteArray &content)
+{
+    return content.startsWith(magicBare) || content.startsWith(magicFramed);
+}
 const QString droppedPrefix = QStringLiteral(".dropped-");
 
-// A path as the file system's bytes, which keep a name that is no text in the locale; on
-// Windows, where names are UTF-16, as UTF-8.
+// Windows names files in UTF-16, kept as UTF-8 here.
+bool NamesAreUtf16()
+{
+    return QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows;
+}
+
+// A path as the file system's bytes, which keep a name that is no text in the locale.
 QByteArray PathBytes(const QString &path)
 {
-#ifdef Q_OS_WIN
-    return path.toUtf8();
-#else
-    return EncodeFileName(path);
-#endif
+    return NamesAreUtf16() ? path.toUtf8() : EncodeFileName(path);
 }
 
 QString PathFromBytes(const QByteArray &bytes)
 {
-#ifdef Q_OS_WIN
-    return QString::fromUtf8(bytes);
-#else
-    return DecodeFileName(bytes);
-#endif
+    return NamesAreUtf16() ? QString::fromUtf8(bytes) : DecodeFileName(bytes);
 }
 
 // File names may hold tabs and line breaks; the escape keeps one entry on one line.
@@ -63,10 +74,37 @@ QByteArray Hex(quint64 value)
     return QByteArray::number(value, 16).rightJustified(16, '0');
 }
 
+QByteArray Checksum(const QByteArray &payload)
+{
+    return QByteArray::number(ContentHash(payload) & 0xffffffffU, 16).rightJustified(8, '0');
+}
+
+QByteArray Framed(const QByteArray &payload)
+{
+    return payload + '\t' + Checksum(payload) + '\n';
+}
+
+// A framed line without its checksum; false when the checksum does not match, as for a line
+// cut short and continued by the next one.
+bool Unframe(QByteArray &line)
+{
+    const int tab = line.lastIndexOf('\t');
+    if (tab < 0 || line.size() - tab - 1 != 8 || line.mid(tab + 1) != Checksum(line.left(tab)))
+        return false;
+    line.truncate(tab);
+    return true;
+}
+
 bool ParseEntry(const QList<QByteArray> &fields, JournalEntry &entry)
 {
-    if (fields.size() != 8)
+    if (fields.size() != 8 && fields.size() != 9)
         return false;
+    if (fields.size() == 9) {
+        bool modeOk = false;
+        entry.originalMode = fields[8].toInt(&modeOk, 8);
+        if (!modeOk || entry.originalMode < 0 || entry.originalMode > 07777)
+            return false;
+    }
     bool ok[6] = {};
     entry.number = fields[1].toInt(&ok[0]);
     entry.originalSize = fields[2].toLongLong(&ok[1]);
@@ -79,9 +117,12 @@ bool ParseEntry(const QList<QByteArray> &fields, JournalEntry &entry)
            !entry.relativePath.isEmpty();
 }
 
-// Applies one complete line; a line cut short by a crash was dropped before.
-void ApplyLine(const QByteArray &line, JournalRun &run, bool withEntries)
+// Applies one complete line; a line cut short by a crash was dropped before, and in a framed
+// journal a line whose checksum fails is passed over.
+void ApplyLine(QByteArray line, bool framed, JournalRun &run, bool withEntries)
 {
+    if (framed && !Unframe(line))
+        return;
     const QList<QByteArray> fields = line.split('\t');
     const QByteArray &kind = fields.first();
     if (kind == "f") {
@@ -102,13 +143,15 @@ void ApplyLine(const QByteArray &line, JournalRun &run, bool withEntries)
 }
 
 // The counts of a finished run's last line, which spares reading all its entries.
-bool ApplyFinishedLine(const QByteArray &content, JournalRun &run)
+bool ApplyFinishedLine(const QByteArray &content, bool framed, JournalRun &run)
 {
     if (content.size() < 2)
         return false;
     const int lastLine = content.lastIndexOf('\n', content.size() - 2) + 1;
-    const QList<QByteArray> fields =
-        content.mid(lastLine, content.size() - 1 - lastLine).split('\t');
+    QByteArray line = content.mid(lastLine, content.size() - 1 - lastLine);
+    if (framed && !Unframe(line))
+        return false;
+    const QList<QByteArray> fields = line.split('\t');
     if (fields.size() != 3 || fields[0] != "finished")
         return false;
     bool filesOk = false;
@@ -121,91 +164,161 @@ bool ApplyFinishedLine(const QByteArray &content, JournalRun &run)
 
 } // namespace
 
+namespace {
+
+// A relative path below another; the empty path is the top itself.
+QString Below(const QString &folder, const QString &name)
+{
+    return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+} // namespace
+
 QString JournalRun::originalPath(const JournalEntry &entry) const
 {
     return JoinPath(JoinPath(folder, originalsName), QString::number(entry.number));
 }
 
+QString JournalRun::originalRelative(const JournalEntry &entry) const
+{
+    return Below(Below(relativeFolder, originalsName), QString::number(entry.number));
+}
+
 QString JournalFolder(const QString &sourceDir)
 {
-    return JoinPath(QDir::fromNativeSeparators(sourceDir), journalFolderName);
+    return JoinPath(sourceDir, journalFolderName);
+}
+
+QString JournalRelative(const QString &name)
+{
+    return Below(journalFolderName, name);
 }
 
 namespace {
 
-// A finished run's header and last line, read without its entries: retention reads every run
-// at the start of each run, and a run over many files has a long list.
-bool ReadSummary(const QString &entriesPath, JournalRun &run)
+bool ReadSmallFile(const FileTree &tree, const QString &relative, QByteArray &content)
 {
-    constexpr qint64 headerBytes = 512;
-    constexpr qint64 tailBytes = 256;
-    QFile file(entriesPath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() <= headerBytes + tailBytes)
-        return false;
-    QByteArray header = file.read(headerBytes);
-    if (!file.seek(file.size() - tailBytes))
-        return false;
-    const QByteArray tail = file.read(tailBytes);
-    if (!header.startsWith(magic) || !tail.endsWith('\n') || !ApplyFinishedLine(tail, run))
-        return false;
-    header.truncate(header.lastIndexOf('\n') + 1);
-    for (const QByteArray &line : header.split('\n')) {
-        if (line.startsWith("f\t"))
-            break;
-        ApplyLine(line, run, false);
-    }
-    return true;
+    return tree.readFile(relative, content, nullptr, nullptr) == FileIoResult::Done;
 }
 
-} // namespace
-
-bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
+void ReadRestored(const FileTree &tree, const QString &runRelative, JournalRun &run)
 {
-    run = JournalRun();
-    run.folder = runFolder;
-    run.id = QFileInfo(runFolder).fileName();
-    run.undone = QFileInfo::exists(JoinPath(runFolder, undoneName));
-    const QString entriesPath = JoinPath(runFolder, entriesName);
-    if (!withEntries && ReadSummary(entriesPath, run))
-        return true;
     QByteArray content;
-    if (!ReadFileBytes(entriesPath, content) || !content.startsWith(magic))
+    if (!ReadSmallFile(tree, Below(runRelative, restoredName), content))
+        return;
+    // Written whole by a rename, but read as untrusted all the same.
+    content.truncate(content.lastIndexOf('\n') + 1);
+    for (const QByteArray &line : content.split('\n')) {
+        bool ok = false;
+        const int number = line.toInt(&ok);
+        if (ok)
+            run.restored.insert(number);
+    }
+}
+
+// The entries of a run that did not finish, each made whole in a file of its own.
+void ReadPending(const FileTree &tree, const QString &runRelative, JournalRun &run,
+                 bool withEntries)
+{
+    const QString pending = Below(runRelative, journalPendingName);
+    if (tree.kind(pending) != FileTree::Kind::Folder)
+        return;
+    for (const FolderEntry &file : tree.list(pending, nullptr)) {
+        QByteArray line;
+        if (file.kind == FolderEntry::File &&
+            ReadSmallFile(tree, Below(pending, file.name), line) && line.endsWith('\n') &&
+            line.count('\n') == 1) {
+            line.chop(1);
+            ApplyLine(line, true, run, withEntries);
+        }
+    }
+    std::sort(run.entries.begin(), run.entries.end(),
+              [](const JournalEntry &a, const JournalEntry &b) { return a.number < b.number; });
+}
+
+// The run whose folder is runRelative in tree.
+bool ReadRun(const FileTree &tree, const QString &runRelative, JournalRun &run, bool withEntries)
+{
+    const QString id = run.id;
+    const QString relativeFolder = run.relativeFolder;
+    const QString folder = run.folder;
+    run = JournalRun();
+    run.id = id;
+    run.relativeFolder = relativeFolder;
+    run.folder = folder;
+    // A link planted as the mark counts as none, and is never followed.
+    run.undone = tree.kind(Below(runRelative, undoneName)) == FileTree::Kind::File;
+    QByteArray content;
+    if (!ReadSmallFile(tree, Below(runRelative, entriesName), content) || !KnownVersion(content))
         return false;
     // Only whole lines count: a kill cannot cut one short, but a power cut can.
     content.truncate(content.lastIndexOf('\n') + 1);
-    const bool summed = !withEntries && ApplyFinishedLine(content, run);
+    const bool framed = content.startsWith(magicFramed);
+    const bool summed = !withEntries && ApplyFinishedLine(content, framed, run);
     for (int start = 0; start < content.size();) {
         const int end = content.indexOf('\n', start);
         const QByteArray line = content.mid(start, end - start);
         start = end + 1;
         if (summed && line.startsWith("f\t"))
             break; // the header is read
-        ApplyLine(line, run, withEntries);
+        ApplyLine(line, framed, run, withEntries);
     }
+    if (!run.finished)
+        ReadPending(tree, runRelative, run, withEntries);
+    if (withEntries)
+        ReadRestored(tree, runRelative, run);
     return true;
+}
+
+} // namespace
+
+bool ReadJournalRun(const FileTree &source, const QString &id, JournalRun &run, bool withEntries)
+{
+    run.id = id;
+    run.relativeFolder = JournalRelative(id);
+    run.folder = source.pathOf(run.relativeFolder);
+    return FileTree::IsValidRelative(id) && !id.contains(QLatin1Char('/')) &&
+           source.kind(run.relativeFolder) == FileTree::Kind::Folder &&
+           ReadRun(source, run.relativeFolder, run, withEntries);
+}
+
+bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
+{
+    const FileTree tree(runFolder);
+    run.folder = tree.topPath();
+    while (run.folder.endsWith(QLatin1Char('/')))
+        run.folder.chop(1);
+    run.id = run.folder.mid(run.folder.lastIndexOf(QLatin1Char('/')) + 1);
+    run.relativeFolder = JournalRelative(run.id);
+    return tree.isOpen() && ReadRun(tree, QString(), run, withEntries);
 }
 
 std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries)
 {
+    return ReadJournal(FileTree(sourceDir), withEntries);
+}
+
+std::vector<JournalRun> ReadJournal(const FileTree &source, bool withEntries)
+{
     std::vector<JournalRun> runs;
-    const QDir journal(JournalFolder(sourceDir));
-    for (const QString &name : journal.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (name.startsWith(droppedPrefix))
+    // Links are listed as links, and a run folder that is one is never read.
+    for (const FolderEntry &entry : source.list(journalFolderName, nullptr)) {
+        if (entry.kind != FolderEntry::Folder || entry.name.startsWith(droppedPrefix))
             continue;
         JournalRun run;
-        if (ReadJournalRun(journal.filePath(name), run, withEntries))
+        if (ReadJournalRun(source, entry.name, run, withEntries))
             runs.push_back(std::move(run));
     }
-    std::stable_sort(runs.begin(), runs.end(), [](const JournalRun &a, const JournalRun &b) {
-        return a.startedMs < b.startedMs;
+    std::sort(runs.begin(), runs.end(), [](const JournalRun &a, const JournalRun &b) {
+        return a.startedMs != b.startedMs ? a.startedMs < b.startedMs : a.id < b.id;
     });
     return runs;
 }
 
 QByteArray JournalHeader(const QString &operation, qint64 startedMs)
 {
-    return magic + "\noperation\t" + operation.toUtf8() + "\nstarted\t" +
-           QByteArray::number(startedMs) + '\n';
+    return magicFramed + Framed("operation\t" + operation.toUtf8()) +
+           Framed("started\t" + QByteArray::number(startedMs));
 }
 
 QByteArray JournalEntryLine(const JournalEntry &entry)
@@ -217,39 +330,155 @@ QByteArray JournalEntryLine(const JournalEntry &entry)
     line += Hex(entry.originalHash) + '\t';
     line += QByteArray::number(entry.writtenSize) + '\t';
     line += Hex(entry.writtenHash) + '\t';
-    line += EscapePath(entry.relativePath) + '\n';
-    return line;
+    line += EscapePath(entry.relativePath);
+    if (entry.originalMode >= 0)
+        line += '\t' + QByteArray::number(entry.originalMode, 8);
+    return Framed(line);
 }
 
 QByteArray JournalFinishedLine(int files, qint64 originalBytes)
 {
-    return "finished\t" + QByteArray::number(files) + '\t' + QByteArray::number(originalBytes) +
-           '\n';
+    return Framed("finished\t" + QByteArray::number(files) + '\t' +
+                  QByteArray::number(originalBytes));
 }
 
-bool DropJournalRun(const JournalRun &run)
+namespace {
+
+// Writes a small file of the run's folder whole: made new, or replaced by a rename. A link
+// planted in its place goes as a link, never written through.
+bool WriteRunFile(FileTree &source, const JournalRun &run, const QString &name,
+                  const QByteArray &bytes)
 {
-    QDir journal = QFileInfo(run.folder).dir();
-    const QString dropped = droppedPrefix + run.id;
-    if (!journal.rename(run.id, dropped))
+    const QString relative = Below(run.relativeFolder, name);
+    switch (source.kind(relative)) {
+    case FileTree::Kind::Missing:
+        break;
+    case FileTree::Kind::File:
+        return source.replaceFile(relative, bytes, nullptr);
+    default:
+        if (!source.removeFile(relative, nullptr))
+            return false;
+    }
+    return source.writeNewFile(relative, bytes, FileTree::Access::Private, nullptr);
+}
+
+} // namespace
+
+bool DropJournalRun(FileTree &source, const JournalRun &run)
+{
+    const QString dropped = JournalRelative(droppedPrefix + run.id);
+    if (!source.rename(run.relativeFolder, dropped, nullptr))
         return false;
-    QDir(journal.filePath(dropped)).removeRecursively();
+    source.removeTree(dropped, nullptr);
     return true;
 }
 
-void RemoveDroppedRuns(const QString &sourceDir)
+namespace {
+
+// The temporary files that writers killed mid-write left in a folder of the journal, which
+// no scan enters to remove them as it does elsewhere.
+void RemoveStaleTemporaries(const FileTree &source, const QString &folder)
 {
-    const QDir journal(JournalFolder(sourceDir));
-    const QStringList dropped = journal.entryList({droppedPrefix + QLatin1Char('*')},
-                                                  QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString &name : dropped)
-        QDir(journal.filePath(name)).removeRecursively();
+    for (const FolderEntry &entry : source.list(folder, nullptr)) {
+        if (entry.kind == FolderEntry::File && entry.name.startsWith(QLatin1String(".parafold-")))
+            RemoveStaleTemporary(source.pathOf(Below(folder, entry.name)));
+    }
 }
 
-bool MarkJournalRunUndone(const JournalRun &run)
+} // namespace
+
+void RemoveDroppedRuns(FileTree &source)
+{
+    for (const FolderEntry &entry : source.list(journalFolderName, nullptr)) {
+        const QString folder = JournalRelative(entry.name);
+        if (entry.name.startsWith(droppedPrefix)) {
+            source.removeTree(folder, nullptr);
+        } else if (entry.kind == FolderEntry::Folder) {
+            RemoveStaleTemporaries(source, folder);
+            RemoveStaleTemporaries(source, Below(folder, originalsName));
+            RemoveStaleTemporaries(source, Below(folder, journalPendingName));
+        }
+    }
+}
+
+namespace {
+
+bool SameFile(const FileIdentity &a, const FileIdentity &b)
+{
+    return a.device == b.device && a.inode == b.inode;
+}
+
+QSet<int> Numbered(const FileTree &source, const QString &folder)
+{
+    QSet<int> numbers;
+    for (const FolderEntry &entry : source.list(folder, nullptr)) {
+        bool ok = false;
+        const int number = entry.name.toInt(&ok);
+        if (ok && entry.kind == FolderEntry::File && QString::number(number) == entry.name)
+            numbers.insert(number);
+    }
+    return numbers;
+}
+
+} // namespace
+
+void ReleaseInterruptedOriginals(FileTree &source)
+{
+    for (const FolderEntry &run : source.list(journalFolderName, nullptr)) {
+        const QString folder = JournalRelative(run.name);
+        const QString pending = Below(folder, journalPendingName);
+        const QString originals = Below(folder, originalsName);
+        if (run.kind != FolderEntry::Folder || run.name.startsWith(droppedPrefix) ||
+            source.kind(pending) != FileTree::Kind::Folder)
+            continue;
+        const QSet<int> entries = Numbered(source, pending);
+        // An original without its entry was kept for a file that was never replaced.
+        for (const int number : Numbered(source, originals)) {
+            if (!entries.contains(number))
+                source.removeFile(Below(originals, QString::number(number)), nullptr);
+        }
+        if (entries.isEmpty())
+            continue;
+        // Only the last entry can have been cut off before its file was replaced.
+        const QString last = QString::number(*std::max_element(entries.begin(), entries.end()));
+        QByteArray line;
+        JournalRun lastRun;
+        if (!ReadSmallFile(source, Below(pending, last), line) || !line.endsWith('\n'))
+            continue;
+        line.chop(1);
+        ApplyLine(line, true, lastRun, true);
+        if (lastRun.entries.empty() || !IsValidEntryPath(lastRun.entries.front().relativePath))
+            continue;
+        QByteArray bytes;
+        FileIdentity file;
+        FileIdentity kept;
+        if (source.readFile(lastRun.entries.front().relativePath, bytes, &file, nullptr) ==
+                FileIoResult::Done &&
+            source.readFile(Below(originals, last), bytes, &kept, nullptr) == FileIoResult::Done &&
+            SameFile(file, kept))
+            source.removeFile(Below(originals, last), nullptr);
+    }
+}
+
+bool MarkJournalRunUndone(FileTree &source, const JournalRun &run)
 {
     const QByteArray when = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + '\n';
-    return WriteTextFile(JoinPath(run.folder, undoneName), when);
+    return WriteRunFile(source, run, undoneName, when);
+}
+
+bool RecordRestoredEntries(FileTree &source, const JournalRun &run, const QSet<int> &restored)
+{
+    QList<int> numbers = restored.values();
+    std::sort(numbers.begin(), numbers.end());
+    QByteArray list;
+    for (const int number : numbers)
+        list += QByteArray::number(number) + '\n';
+    return WriteRunFile(source, run, restoredName, list);
+}
+
+bool IsValidEntryPath(const QString &relativePath)
+{
+    return !relativePath.isEmpty() && FileTree::IsValidRelative(relativePath);
 }
 
 QString JournalTimeText(qint64 ms)

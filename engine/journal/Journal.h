@@ -1,13 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <vector>
+
+class FileTree;
 
 // The journal of in-place runs: the folder .parafold-journal at the top of the source
 // folder holds one folder per run, named by the run's start time. A run's folder holds the
 // entry list "entries.tsv" and, in "originals", the replaced files under their entry
-// numbers; "undone" marks a run whose files are all back. The scan never enters it.
+// numbers; while the run works, each entry is a file of its own in "pending", made whole
+// before its file is replaced, and the list is written once at the end; "restored" lists the
+// entries an undo has put back, "undone" marks a run whose files are all back. The scan never
+// enters it. Everything in it may have been planted by someone else (an archive, a shared drive):
+// nothing of it is followed through a link.
 
 extern const QString journalFolderName; // ".parafold-journal"
 
@@ -23,45 +30,76 @@ struct JournalEntry
     quint64 originalHash = 0;
     qint64 writtenSize = 0;
     quint64 writtenHash = 0;
-    QString relativePath; // below the source folder, "/" separators
+    int originalMode = -1; // permission bits; -1 in journals that did not record them
+    QString relativePath;  // below the source folder, "/" separators
 };
 
 struct JournalRun
 {
-    QString id; // the folder's name
-    QString folder;
-    QString operation; // the command line's name of it: replace, replace-pairs, insert
+    QString id;             // the folder's name
+    QString folder;         // its path, for messages
+    QString relativeFolder; // below the source folder
+    QString operation;      // the command line's name of it: replace, replace-pairs, insert
     qint64 startedMs = 0;
     bool finished = false; // false while the run works, or when it was killed
     bool undone = false;
     int files = 0;
     qint64 originalBytes = 0;
     std::vector<JournalEntry> entries; // only when read with them
+    QSet<int> restored;                // entry numbers an undo has put back; with entries
 
     QString originalPath(const JournalEntry &entry) const;
+    QString originalRelative(const JournalEntry &entry) const; // below the source folder
 };
 
+// The journal's path, for messages; everything else reaches it through the source folder's
+// FileTree, by journalFolderName.
 QString JournalFolder(const QString &sourceDir);
 
 // Every run of the source folder's journal, oldest first. Without entries, a finished run
-// is summed up from its last line alone.
+// is summed up from its last line alone. A run folder that is a link is never read.
 std::vector<JournalRun> ReadJournal(const QString &sourceDir, bool withEntries = false);
+std::vector<JournalRun> ReadJournal(const FileTree &source, bool withEntries = false);
 // One run; false when its folder holds no readable entry list.
+bool ReadJournalRun(const FileTree &source, const QString &id, JournalRun &run, bool withEntries);
+// The run folder at a path, read on its own.
 bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries);
 
-// The lines of entries.tsv, each ended by a line feed.
+// The lines of entries.tsv, each ended by a line feed and, but for the first, framed by a
+// checksum: a line cut short by a full disk or a power cut is told from a whole one.
 QByteArray JournalHeader(const QString &operation, qint64 startedMs);
 QByteArray JournalEntryLine(const JournalEntry &entry);
 QByteArray JournalFinishedLine(int files, qint64 originalBytes);
 
 // Takes a run out of the journal: renamed out of sight first, so that a kill while its
-// files are deleted leaves no run with originals missing. False when it stays.
-bool DropJournalRun(const JournalRun &run);
-// Finishes the deletion of runs dropped before.
-void RemoveDroppedRuns(const QString &sourceDir);
+// files are deleted leaves no run with originals missing. False when it stays. Nothing is
+// deleted through a link: a link is removed as a link.
+bool DropJournalRun(FileTree &source, const JournalRun &run);
+// Finishes the deletion of runs dropped before, and removes the temporary files that
+// writers killed mid-write left in the others.
+void RemoveDroppedRuns(FileTree &source);
+
+// A run killed between keeping an original by a hard link and replacing its file leaves the
+// file with a second name in the journal, which would keep every later run from replacing
+// it; such names are removed: the file is still the original itself. Call before a run
+// replaces anything.
+void ReleaseInterruptedOriginals(FileTree &source);
 
 // Marks a run as undone.
-bool MarkJournalRunUndone(const JournalRun &run);
+bool MarkJournalRunUndone(FileTree &source, const JournalRun &run);
+// Records the entries an undo has put back so far.
+bool RecordRestoredEntries(FileTree &source, const JournalRun &run, const QSet<int> &restored);
+
+// The folder names of the journal, below the source folder.
+QString JournalRelative(const QString &name = QString());
+extern const QString journalOriginalsName; // "originals"
+extern const QString journalPendingName;   // "pending"
+extern const QString journalEntriesName;   // "entries.tsv"
+
+// An entry's path as undo may take it: relative, no empty, "." or ".." component, no drive
+// or backslash on Windows. A journal comes with the folder, and may have been written by
+// anyone.
+bool IsValidEntryPath(const QString &relativePath);
 
 // "2026-12-07 10:30:12" in local time.
 QString JournalTimeText(qint64 ms);

@@ -1,60 +1,36 @@
 #include "engine/journal/RunJournal.h"
 
-#include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
-#include "engine/files/Paths.h"
 #include "platform/FileLinks.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <limits>
 
 namespace {
 
-platform::NativePath NativePath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return QDir::toNativeSeparators(path).toStdWString();
-#else
-    return EncodeFileName(path).toStdString();
-#endif
-}
-
 // A folder named by the start time, made here; a second run in the same second gets a
 // number behind it.
-bool MakeRunFolder(const QString &journal, qint64 startedMs, QString &id, QString *error)
+bool MakeRunFolder(FileTree &source, qint64 startedMs, QString &id, QString *error)
 {
-    if (!MakeFolderPath(journal, error))
+    if (!source.makeFolder(journalFolderName, FileTree::Access::Private, error))
         return false;
-    platform::HideFile(NativePath(journal));
+    platform::HideFile(ToNativePath(source.pathOf(journalFolderName)));
     const QString stamp =
         QDateTime::fromMSecsSinceEpoch(startedMs).toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 1; attempt < 100; ++attempt) {
         id = attempt == 1 ? stamp : stamp + QStringLiteral("-%1").arg(attempt);
-        if (QDir(journal).mkdir(id))
-            return true;
-        if (!QFileInfo::exists(JoinPath(journal, id)))
-            break;
+        const QString folder = JournalRelative(id);
+        if (source.kind(folder) != FileTree::Kind::Missing)
+            continue;
+        return source.makeFolder(folder, FileTree::Access::Private, error) &&
+               source.makeFolder(folder + QLatin1Char('/') + journalOriginalsName,
+                                 FileTree::Access::Private, error) &&
+               source.makeFolder(folder + QLatin1Char('/') + journalPendingName,
+                                 FileTree::Access::Private, error);
     }
     if (error)
-        *error =
-            QStringLiteral("cannot make a folder in %1").arg(QDir::toNativeSeparators(journal));
+        *error = QStringLiteral("cannot make a folder in %1").arg(source.pathOf(journalFolderName));
     return false;
-}
-
-bool CopyFile(const QString &from, const QString &to, QString *error)
-{
-    QByteArray bytes;
-    if (!ReadFileBytes(from, bytes, error))
-        return false;
-    QFile copy(to);
-    bool copied = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
-                  copy.write(bytes) == bytes.size() && copy.flush();
-    copy.close();
-    copied = copied && copy.error() == QFileDevice::NoError;
-    if (!copied && error)
-        *error = copy.errorString();
-    return copied;
 }
 
 } // namespace
@@ -76,16 +52,23 @@ QString OperationName(Operation operation)
 
 RunJournal::RunJournal(const QString &sourceDir, Operation operation, Keep keep,
                        const JournalLimits &limits)
-    : sourceDir(sourceDir), operation(OperationName(operation)), method(keep), limits(limits),
-      startedMs(QDateTime::currentMSecsSinceEpoch())
-{}
+    : source(sourceDir), droppingTree(sourceDir), operation(OperationName(operation)), method(keep),
+      limits(limits), startedMs(QDateTime::currentMSecsSinceEpoch())
+{
+    ReleaseInterruptedOriginals(source);
+}
 
-bool RunJournal::open(QString *error)
+QString RunJournal::inRun(const QString &name) const
+{
+    return JournalRelative(id) + QLatin1Char('/') + name;
+}
+
+bool RunJournal::ensureOpen(QString *error)
 {
     // A journal that cannot be made now will not be made for the next file either.
-    if (!entries.isOpen() && openError.isEmpty() && !create(&openError) && openError.isEmpty())
+    if (!opened && openError.isEmpty() && !create(&openError) && openError.isEmpty())
         openError = QStringLiteral("cannot make the journal");
-    if (entries.isOpen())
+    if (opened)
         return true;
     if (error)
         *error = openError;
@@ -94,66 +77,67 @@ bool RunJournal::open(QString *error)
 
 bool RunJournal::create(QString *error)
 {
-    const QString journal = JournalFolder(sourceDir);
-    if (!MakeRunFolder(journal, startedMs, id, error))
+    if (!source.isOpen()) {
+        if (error)
+            *error = source.error();
         return false;
-    runFolder = JoinPath(journal, id);
-    if (!MakeFolderPath(JoinPath(runFolder, QStringLiteral("originals")), error))
-        return false;
-    entries.setFileName(JoinPath(runFolder, QStringLiteral("entries.tsv")));
-    const QByteArray header = JournalHeader(operation, startedMs);
-    if (entries.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered) &&
-        entries.write(header) == header.size()) {
-        // The run beyond the count goes while this run works: deleting many files can take
-        // as long as the run itself where the disk discards freed blocks.
-        dropping = std::thread(
-            [this] { droppedEarly = dropOldRuns(0, std::numeric_limits<qint64>::max()); });
-        return true;
     }
-    if (error)
-        *error = entries.errorString();
-    entries.close();
-    return false;
+    if (!MakeRunFolder(source, startedMs, id, error))
+        return false;
+    header = JournalHeader(operation, startedMs);
+    if (!source.writeNewFile(inRun(journalEntriesName), header, FileTree::Access::Private, error))
+        return false;
+    opened = true;
+    // The run beyond the count goes while this run works: deleting many files can take
+    // as long as the run itself where the disk discards freed blocks.
+    dropping = std::thread([this] {
+        droppedEarly = dropOldRuns(droppingTree, 0, std::numeric_limits<qint64>::max());
+    });
+    return true;
 }
 
-bool RunJournal::keep(const QString &path, const QString &keptPath, QString *error) const
+bool RunJournal::keep(const QString &relativePath, const QString &keptRelative, QString *error)
 {
-    if (method == Keep::LinkOrCopy && platform::LinkFile(NativePath(path), NativePath(keptPath)))
+    if (method == Keep::LinkOrCopy && source.linkFile(relativePath, keptRelative, nullptr))
         return true;
-    return CopyFile(path, keptPath, error);
+    // A copy keeps its original's mode; the journal's private folder keeps others out.
+    return source.copyFile(relativePath, keptRelative, error);
 }
 
-bool RunJournal::keepOriginal(const QString &path, const QString &relativePath,
+bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
                               const ReplacedContent &content, QString *error)
 {
-    if (!open(error))
+    if (!ensureOpen(error))
         return false;
-    platform::FileStamp stamp;
-    if (!platform::ReadFileStamp(NativePath(path), stamp)) {
+    FileStamp stamp;
+    if (!source.readStamp(relativePath, stamp)) {
         if (error)
             *error = QStringLiteral("cannot read the file's size and time");
         return false;
     }
     JournalEntry entry;
-    entry.number = files + 1;
+    // Numbers are never reused: a failed keep may have left something under its number.
+    entry.number = ++lastNumber;
     entry.originalSize = stamp.size;
-    entry.originalModifiedMs = stamp.modifiedMs;
+    entry.originalModifiedMs = stamp.modifiedNs / 1000000;
+    entry.originalMode = int(stamp.mode & 07777);
     entry.originalHash = content.originalHash;
     entry.writtenSize = content.writtenSize;
     entry.writtenHash = content.writtenHash;
     entry.relativePath = relativePath;
-    const QString keptPath =
-        JoinPath(JoinPath(runFolder, QStringLiteral("originals")), QString::number(entry.number));
-    if (!keep(path, keptPath, error))
+    const QString number = QString::number(entry.number);
+    const QString keptRelative = inRun(journalOriginalsName + QLatin1Char('/') + number);
+    if (!keep(relativePath, keptRelative, error))
         return false;
-    // Unbuffered: the line is with the system when write returns, so a kill cannot lose it.
+    // The entry is whole on its own before the file is replaced: a kill or a full disk
+    // leaves it or nothing, never half a line.
     const QByteArray line = JournalEntryLine(entry);
-    if (entries.write(line) != line.size()) {
-        if (error)
-            *error = entries.errorString();
-        QFile::remove(keptPath);
+    if (!source.writeNewFile(inRun(journalPendingName + QLatin1Char('/') + number), line,
+                             FileTree::Access::Private, error)) {
+        source.removeFile(keptRelative, nullptr);
         return false;
     }
+    lines += line;
     ++files;
     originalBytes += stamp.size;
     return true;
@@ -167,20 +151,24 @@ RunJournal::~RunJournal()
 
 QString RunJournal::finish()
 {
-    if (!entries.isOpen())
+    if (!opened)
         return QString();
-    entries.write(JournalFinishedLine(files, originalBytes));
-    entries.close();
+    opened = false;
     dropping.join();
+    // The list whole, then the entries it holds go; a kill between leaves both, and the
+    // finished list is read.
+    if (source.replaceFile(inRun(journalEntriesName),
+                           header + lines + JournalFinishedLine(files, originalBytes), nullptr))
+        source.removeTree(inRun(journalPendingName), nullptr);
     if (files == 0) {
         // Nothing was kept after all: a run with nothing to undo would only hide the one before.
         JournalRun empty;
-        if (ReadJournalRun(runFolder, empty, false))
-            DropJournalRun(empty);
+        if (ReadJournalRun(source, id, empty, false))
+            DropJournalRun(source, empty);
         id.clear();
     }
     // Now that this run's size is known, the size limit may drop more.
-    const QStringList dropped = droppedEarly + dropOldRuns(originalBytes, limits.bytes);
+    const QStringList dropped = droppedEarly + dropOldRuns(source, originalBytes, limits.bytes);
     if (dropped.isEmpty())
         return QString();
     return QStringLiteral("撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3")
@@ -189,10 +177,10 @@ QString RunJournal::finish()
         .arg(dropped.join(QStringLiteral(", ")));
 }
 
-QStringList RunJournal::dropOldRuns(qint64 ownBytes, qint64 bytesLimit) const
+QStringList RunJournal::dropOldRuns(FileTree &tree, qint64 ownBytes, qint64 bytesLimit) const
 {
-    RemoveDroppedRuns(sourceDir);
-    std::vector<JournalRun> runs = ReadJournal(sourceDir);
+    RemoveDroppedRuns(tree);
+    std::vector<JournalRun> runs = ReadJournal(tree);
     // This run is kept whatever its size: it is the one most likely to be undone.
     qint64 keptBytes = ownBytes;
     int keptRuns = 1;
@@ -205,7 +193,7 @@ QStringList RunJournal::dropOldRuns(qint64 ownBytes, qint64 bytesLimit) const
         keptBytes += run->originalBytes;
         ++keptRuns;
         full = full || keptRuns > limits.runs || keptBytes > bytesLimit;
-        if (full && DropJournalRun(*run))
+        if (full && DropJournalRun(tree, *run))
             dropped << JournalTimeText(run->startedMs);
     }
     return dropped;

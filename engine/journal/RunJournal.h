@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/files/FileTree.h"
 #include "engine/journal/Journal.h"
 
-#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <thread>
@@ -24,7 +24,10 @@ struct JournalLimits
 };
 
 // The journal of one in-place run, written as the run goes. Its folder is made when the
-// first file is about to be replaced, so a run that changes nothing leaves no trace.
+// first file is about to be replaced, so a run that changes nothing leaves no trace. All of it
+// goes through the source folder's FileTree: it is private to its owner (folders 0700, files
+// 0600; kept originals keep their own mode inside them), and nothing in it is followed
+// through a link.
 class RunJournal
 {
 public:
@@ -42,38 +45,42 @@ public:
     RunJournal(const RunJournal &) = delete;
     RunJournal &operator=(const RunJournal &) = delete;
 
-    // Call just before the file at path is replaced: keeps the original and writes its
-    // entry through to the system, so that a kill after this call leaves an entry that
+    // Call just before the file at relativePath (below the source folder) is replaced: keeps
+    // the original and makes its entry, so that a kill after this call leaves an entry that
     // restores it. False, with the reason, when the original could not be kept; the file
-    // must then not be replaced.
+    // must then not be replaced. path is the file's path, for messages.
     bool keepOriginal(const QString &path, const QString &relativePath,
                       const ReplacedContent &content, QString *error);
 
-    // The run is over: closes its entry list and drops the oldest runs beyond the limits.
-    // Returns a note for the user when a run was dropped, otherwise nothing.
+    // The run is over: writes its entry list whole and drops the oldest runs beyond the
+    // limits. Returns a note for the user when a run was dropped, otherwise nothing.
     QString finish();
 
     // Empty until the run's folder has been made.
     QString runId() const { return id; }
 
 private:
-    bool open(QString *error);
+    bool ensureOpen(QString *error);
     bool create(QString *error);
-    bool keep(const QString &path, const QString &keptPath, QString *error) const;
+    bool keep(const QString &relativePath, const QString &keptRelative, QString *error);
     // Drops the runs beyond the count and beyond bytesLimit, counting this run with ownBytes;
     // returns the start times of those dropped.
-    QStringList dropOldRuns(qint64 ownBytes, qint64 bytesLimit) const;
+    QStringList dropOldRuns(FileTree &tree, qint64 ownBytes, qint64 bytesLimit) const;
+    QString inRun(const QString &name) const;
 
-    const QString sourceDir;
+    FileTree source;
+    FileTree droppingTree; // the same folder, for the thread that drops old runs
     const QString operation;
     const Keep method;
     const JournalLimits limits;
     const qint64 startedMs;
     QString id;
-    QString runFolder;
     QString openError;
-    QFile entries;
+    bool opened = false;
+    QByteArray header;
+    QByteArray lines; // every entry's line, for the list written at the end
     int files = 0;
+    int lastNumber = 0;
     qint64 originalBytes = 0;
     std::thread dropping;
     QStringList droppedEarly;

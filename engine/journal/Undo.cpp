@@ -2,14 +2,16 @@
 
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
-#include "engine/files/Paths.h"
+#include "engine/files/FileTree.h"
 #include "engine/journal/ContentHash.h"
 
-#include <QDir>
+#include <QOperatingSystemVersion>
+#include <algorithm>
 
 const QString reasonChangedSinceRun = QStringLiteral("修改后又被改动过,未恢复");
 const QString reasonGoneSinceRun = QStringLiteral("文件已不存在,未恢复");
 const QString reasonOriginalLost = QStringLiteral("撤销记录中的原文件缺失或已被改动,无法恢复");
+const QString reasonEntryInvalid = QStringLiteral("撤销记录无效,未恢复");
 const QString messageNothingToUndo = QStringLiteral("没有可撤销的修改");
 
 namespace {
@@ -26,25 +28,82 @@ QString WithSystemReason(const QString &reason, const QString &systemReason)
     return reason + QStringLiteral(" (") + systemReason + QLatin1Char(')');
 }
 
-UndoFile UndoEntry(const QString &sourceDir, const JournalRun &run, const JournalEntry &entry,
-                   bool dryRun)
+// The path as the user's system writes it, for the list of files.
+QString NativeSeparators(QString path)
 {
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+        path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return path;
+}
+
+QString FolderOf(const QString &relative)
+{
+    return relative.left(std::max(0, int(relative.lastIndexOf(QLatin1Char('/')))));
+}
+
+// True when a folder on the way from the top to the entry is a link: it may lead anywhere.
+bool LeadsThroughLink(const FileTree &tree, const QString &relativePath)
+{
+    for (int slash = relativePath.indexOf(QLatin1Char('/')); slash > 0;
+         slash = relativePath.indexOf(QLatin1Char('/'), slash + 1)) {
+        if (tree.kind(relativePath.left(slash)) == FileTree::Kind::Link)
+            return true;
+    }
+    return false;
+}
+
+// Temporary files of writers that are gone, in a folder a file was restored to, go as a run
+// lets them go; each folder is looked at once.
+void RemoveStaleTemporaries(const FileTree &tree, const QString &folder, QSet<QString> &cleaned)
+{
+    if (cleaned.contains(folder))
+        return;
+    cleaned.insert(folder);
+    for (const FolderEntry &entry : tree.list(folder, nullptr)) {
+        if (entry.kind == FolderEntry::File && entry.name.startsWith(QLatin1String(".parafold-")))
+            RemoveStaleTemporary(tree.pathOf(
+                folder.isEmpty() ? entry.name : folder + QLatin1Char('/') + entry.name));
+    }
+}
+
+struct UndoContext
+{
+    FileTree &tree;
+    const JournalRun &run;
+    bool dryRun = false;
+    const std::function<void(const QString &)> &fileInHand;
+    QSet<QString> cleanedFolders;
+};
+
+UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
+{
+    FileTree &tree = context.tree;
+    const QString &relative = entry.relativePath;
     UndoFile file;
-    const QString path = JoinPath(QDir::fromNativeSeparators(sourceDir), entry.relativePath);
-    file.nativePath = QDir::toNativeSeparators(path);
+    file.nativePath = NativeSeparators(tree.pathOf(relative));
     const auto result = [&file](UndoFile::Status status, const QString &reason = QString()) {
         file.status = status;
         file.reason = reason;
         return file;
     };
 
-    QByteArray current;
-    QString error;
-    if (!ReadFileBytes(path, current, &error)) {
-        if (!FileExists(path))
-            return result(UndoFile::Refused, reasonGoneSinceRun);
-        return result(UndoFile::Failed, WithSystemReason(reasonUnreadable, error));
+    // The journal came with the folder: an entry that leaves it, or leads through a link that
+    // may, is nobody's to restore.
+    if (!IsValidEntryPath(relative) || LeadsThroughLink(tree, relative))
+        return result(UndoFile::Refused, reasonEntryInvalid);
+    switch (tree.kind(relative)) {
+    case FileTree::Kind::Missing:
+        return result(UndoFile::Refused, reasonGoneSinceRun);
+    case FileTree::Kind::Link:
+        return result(UndoFile::Refused, reasonEntryInvalid);
+    default:
+        break;
     }
+    QByteArray current;
+    FileIdentity identity;
+    QString error;
+    if (tree.readFile(relative, current, &identity, &error) != FileIoResult::Done)
+        return result(UndoFile::Failed, WithSystemReason(reasonUnreadable, error));
     if (!Holds(current, entry.writtenSize, entry.writtenHash)) {
         // A run killed before its rename, or an undo done before, left the original.
         if (Holds(current, entry.originalSize, entry.originalHash))
@@ -52,13 +111,39 @@ UndoFile UndoEntry(const QString &sourceDir, const JournalRun &run, const Journa
         return result(UndoFile::Refused, reasonChangedSinceRun);
     }
     // A hard-linked original shares its bytes with any other name of the old file, which
-    // someone may have edited since; the hash tells.
+    // someone may have edited since; the hash tells. A link in its place is not followed.
     QByteArray original;
-    if (!ReadFileBytes(run.originalPath(entry), original) ||
+    if (tree.readFile(context.run.originalRelative(entry), original, nullptr, nullptr) !=
+            FileIoResult::Done ||
         !Holds(original, entry.originalSize, entry.originalHash))
         return result(UndoFile::Refused, reasonOriginalLost);
-    if (!dryRun && !WriteTextFile(path, original, &error))
+    if (context.dryRun)
+        return result(UndoFile::Restored);
+    if (context.fileInHand)
+        context.fileInHand(file.nativePath);
+    // As a run replaces it: only the file as read, never one edited meanwhile or read-only.
+    switch (tree.replaceInPlace(relative, original, identity, nullptr, &error)) {
+    case FileIoResult::Done:
+        break;
+    case FileIoResult::Changed:
+        return result(UndoFile::Refused, reasonChangedDuringRun);
+    case FileIoResult::ReadOnly:
+        return result(UndoFile::Refused, reasonReadOnly);
+    case FileIoResult::HardLinked:
+        return result(UndoFile::Refused, reasonChangedSinceRun);
+    default:
         return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed, error));
+    }
+    // The original's time, and its mode where the journal kept it.
+    FileStamp stamp;
+    if (tree.readStamp(relative, stamp)) {
+        stamp.modifiedNs = entry.originalModifiedMs * 1000000;
+        if (entry.originalMode >= 0)
+            stamp.mode = uint(entry.originalMode);
+        if (!tree.setStamp(relative, stamp, &error))
+            return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed, error));
+    }
+    RemoveStaleTemporaries(tree, FolderOf(relative), context.cleanedFolders);
     return result(UndoFile::Restored);
 }
 
@@ -67,11 +152,12 @@ UndoFile UndoEntry(const QString &sourceDir, const JournalRun &run, const Journa
 std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &runId,
                                       QString &message)
 {
-    std::vector<JournalRun> runs = ReadJournal(sourceDir);
+    const FileTree source(sourceDir);
+    std::vector<JournalRun> runs = ReadJournal(source);
     for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
         const bool wanted = runId.isEmpty() ? !run->undone : run->id == runId;
         JournalRun withEntries;
-        if (wanted && ReadJournalRun(run->folder, withEntries, true))
+        if (wanted && ReadJournalRun(source, run->id, withEntries, true))
             return withEntries;
     }
     message = runId.isEmpty() ? messageNothingToUndo
@@ -81,22 +167,30 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
 
 UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::function<void(const UndoFile &)> &fileDone,
-                   const std::atomic_bool *stop)
+                   const std::atomic_bool *stop,
+                   const std::function<void(const QString &)> &fileInHand)
 {
     UndoResult result;
     result.runId = run.id;
+    FileTree source(sourceDir);
+    UndoContext context{source, run, dryRun, fileInHand, {}};
+    QSet<int> done = run.restored;
     for (const JournalEntry &entry : run.entries) {
+        if (done.contains(entry.number))
+            continue; // put back by an undo before
         if (stop && stop->load()) {
             result.stopped = true;
             break;
         }
-        const UndoFile file = UndoEntry(sourceDir, run, entry, dryRun);
+        const UndoFile file = UndoEntry(context, entry);
         switch (file.status) {
         case UndoFile::Restored:
             ++result.restored;
+            done.insert(entry.number);
             break;
         case UndoFile::AlreadyOriginal:
             ++result.alreadyOriginal;
+            done.insert(entry.number);
             break;
         case UndoFile::Refused:
         case UndoFile::Failed:
@@ -106,8 +200,10 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
         if (fileDone)
             fileDone(file);
     }
+    if (!dryRun && done != run.restored)
+        RecordRestoredEntries(source, run, done);
     if (!dryRun && !result.stopped && result.notRestored == 0)
-        MarkJournalRunUndone(run);
+        MarkJournalRunUndone(source, run);
     return result;
 }
 

@@ -9,7 +9,10 @@
 
 // Undo of an in-place run from its journal. Each file is put back through a new file and a
 // rename, and only when it still holds exactly what the run wrote: a later edit is never
-// overwritten. Undo deletes no file and creates none that was not there after the run.
+// overwritten, also one that lands while undo works. Undo deletes no file and creates none
+// that was not there after the run, and writes nothing outside the source folder whatever
+// the journal says. Entries put back are recorded, so a later undo of the same run takes only
+// the rest.
 
 struct UndoFile
 {
@@ -37,6 +40,7 @@ struct UndoResult
 extern const QString reasonChangedSinceRun; // "修改后又被改动过,未恢复"
 extern const QString reasonGoneSinceRun;    // "文件已不存在,未恢复"
 extern const QString reasonOriginalLost; // "撤销记录中的原文件缺失或已被改动,无法恢复"
+extern const QString reasonEntryInvalid;   // "撤销记录无效,未恢复"
 extern const QString messageNothingToUndo; // "没有可撤销的修改"
 
 // The run that undo takes: the one named by runId, otherwise the last one not undone yet.
@@ -46,10 +50,13 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
 
 // Puts the run's files back, or with dryRun only tells what it would do. A run whose files
 // are all back is marked undone, so the next undo takes the run before it. fileDone is
-// called for every entry in journal order; stop ends the undo after the file in hand.
+// called for every entry still to undo, in journal order; stop ends the undo after the file
+// in hand. fileInHand (when given) is called with a file's native path once it is known to
+// hold what the run wrote, before it is put back.
 UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::function<void(const UndoFile &)> &fileDone,
-                   const std::atomic_bool *stop = nullptr);
+                   const std::atomic_bool *stop = nullptr,
+                   const std::function<void(const QString &)> &fileInHand = nullptr);
 
 // "撤销2026-12-07 10:30:12的修改(replace):恢复文件3个,已是原样0个,未恢复1个。"
 QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun);

@@ -39,8 +39,12 @@ int EntryLines(const QString &source)
 {
     int lines = 0;
     QDirIterator runs(JournalFolder(source), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (runs.hasNext())
-        lines += ReadBytes(runs.next() + QStringLiteral("/entries.tsv")).count("\nf\t");
+    while (runs.hasNext()) {
+        const QString run = runs.next();
+        // A run that works keeps each entry in a file of its own until it is over.
+        lines += ReadBytes(run + QStringLiteral("/entries.tsv")).count("\nf\t") +
+                 int(QDir(run + QStringLiteral("/pending")).entryList(QDir::Files).size());
+    }
     return lines;
 }
 

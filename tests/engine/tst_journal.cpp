@@ -8,12 +8,19 @@
 #include "engine/journal/Undo.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
+#include "tests/engine/RunRecorder.h"
 
 #include <QDateTime>
+#include <QDirIterator>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTextCodec>
+#include <limits>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -59,6 +66,90 @@ void WriteMixedTree(const QString &root)
     }
 }
 
+#ifdef Q_OS_UNIX
+// Each entry below root, links as links, with its mode and bytes: what must stay as it was.
+QMap<QString, QString> Untouched(const QString &root)
+{
+    QMap<QString, QString> state;
+    QDirIterator entries(root,
+                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString path = entries.next();
+        struct stat info = {};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        state[path.mid(root.size())] = QString::number(info.st_mode, 8) + QLatin1Char(' ') +
+                                       QString::fromLatin1(ReadBytes(path).toHex());
+    }
+    return state;
+}
+
+// Files grow no larger than limit bytes while it lives, as on a disk that is full.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 limit) : previous(::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        struct rlimit full = saved;
+        full.rlim_cur = rlim_t(limit);
+        ::setrlimit(RLIMIT_FSIZE, &full);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    struct rlimit saved = {};
+    void (*previous)(int);
+};
+#endif
+
+// A run as a journal from elsewhere may hold it, newer than any other: one entry saying that
+// the file at relativePath holds `written`, with `original` kept.
+bool PlantRun(const QString &src, const QString &relativePath, const QByteArray &written,
+              const QByteArray &original)
+{
+    const QString folder = JournalFolder(src) + QStringLiteral("/29990101-000000");
+    JournalEntry entry;
+    entry.number = 1;
+    entry.originalSize = original.size();
+    entry.originalHash = ContentHash(original);
+    entry.writtenSize = written.size();
+    entry.writtenHash = ContentHash(written);
+    entry.relativePath = relativePath;
+    const qint64 started = QDateTime::currentMSecsSinceEpoch() + 1000000;
+    return WriteBytes(folder + QStringLiteral("/originals/1"), original) &&
+           WriteBytes(folder + QStringLiteral("/entries.tsv"),
+                      JournalHeader(QStringLiteral("replace"), started) + JournalEntryLine(entry) +
+                          JournalFinishedLine(1, original.size()));
+}
+
+// Undoes the last run; the reasons of the files it did not restore.
+QStringList UndoLast(const QString &src, UndoResult *result = nullptr,
+                     const std::function<void(const QString &)> &fileInHand = nullptr)
+{
+    QString message;
+    const std::optional<JournalRun> run = FindUndoRun(src, QString(), message);
+    if (!run)
+        return {message};
+    QStringList reasons;
+    const UndoResult undone = UndoRun(
+        src, *run, false,
+        [&](const UndoFile &file) {
+            if (file.status != UndoFile::Restored && file.status != UndoFile::AlreadyOriginal)
+                reasons << file.reason;
+        },
+        nullptr, fileInHand);
+    if (result)
+        *result = undone;
+    return reasons;
+}
+
 } // namespace
 
 class TestJournal : public QObject
@@ -74,12 +165,25 @@ private slots:
     void laterEditsAreNotOverwritten();
     void noFileIsReplacedWithoutItsOriginalKept();
 #ifdef Q_OS_UNIX
+    void namesThatAreNotTextAreRestored_data();
     void namesThatAreNotTextAreRestored();
+    void journalIsPrivate();
 #endif
     void journalIsNeverScanned();
     void summaryMatchesEntries();
+    void entryListRead_data();
+    void entryListRead();
     void retentionDropsTheOldest_data();
     void retentionDropsTheOldest();
+#ifdef Q_OS_UNIX
+    void plantedJournalStaysInside_data();
+    void plantedJournalStaysInside();
+    void fullDiskBlocksNoLaterFile();
+#endif
+    void undoReplacesAsARunDoes_data();
+    void undoReplacesAsARunDoes();
+    void secondUndoTakesOnlyTheRest();
+    void runCutOffAfterKeepingBlocksNoLaterRun();
 
 private:
     RunResult run(Operation operation, bool byCopy = false);
@@ -238,27 +342,52 @@ void TestJournal::noFileIsReplacedWithoutItsOriginalKept()
 }
 
 #ifdef Q_OS_UNIX
-// GBK names, as ZIP archives from Chinese Windows leave them, are bytes that are no text here.
+// GBK names, as ZIP archives from Chinese Windows leave them, are bytes that are no text here:
+// a file's name, or the source folder's own.
+void TestJournal::namesThatAreNotTextAreRestored_data()
+{
+    QTest::addColumn<bool>("sourceFolder");
+    QTest::newRow("file in a folder") << false;
+    QTest::newRow("source folder") << true;
+}
+
 void TestJournal::namesThatAreNotTextAreRestored()
 {
-    const QByteArray folder = EncodeFileName(src) + "d\xFF";
-    const QByteArray name = folder + "/\xB0\xA1.txt";
-    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+    QFETCH(bool, sourceFolder);
+    QTextCodec *system = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8")); // as under C.UTF-8
+    const auto restoreCodec = qScopeGuard([system] { QTextCodec::setCodecForLocale(system); });
+    const QByteArray top = EncodeFileName(temporary->path()) + "/src\xD6\xD0";
+    if (sourceFolder) {
+        QVERIFY(::mkdir(top.constData(), 0777) == 0);
+        src = DecodeFileName(top) + QLatin1Char('/');
+    }
+    const QByteArray folder = sourceFolder ? top : EncodeFileName(src) + "d\xFF";
+    const QByteArray name = folder + (sourceFolder ? "/a.txt" : "/\xB0\xA1.txt");
+    if (!sourceFolder)
+        QVERIFY(::mkdir(folder.constData(), 0777) == 0);
     const QByteArray original = Gbk(QStringLiteral("小云\r\n"));
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT, 0666);
     QVERIFY(fd >= 0 &&
             ::write(fd, original.constData(), size_t(original.size())) == original.size());
     ::close(fd);
-    QCOMPARE(run(Operation::ReplaceText).changed, 1);
+    // QTemporaryDir cannot remove what it cannot name.
+    const auto removable = qScopeGuard([&] {
+        const QByteArray named = EncodeFileName(temporary->path()) + "/named";
+        if (!sourceFolder)
+            ::unlink(name.constData());
+        ::rename(folder.constData(), named.constData());
+    });
+    const RunResult result = run(Operation::ReplaceText);
+    QCOMPARE(result.failed, 0);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(int(ReadJournal(src).size()), 1);
     QString message;
     const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
     QVERIFY(journaled);
     QCOMPARE(UndoRun(src, *journaled, false, nullptr).restored, 1);
     QByteArray back;
     QVERIFY(ReadFileBytes(DecodeFileName(name), back));
-    // QTemporaryDir cannot remove what it cannot name.
-    ::unlink(name.constData());
-    ::rmdir(folder.constData());
     QCOMPARE(back, original);
 }
 #endif
@@ -317,6 +446,48 @@ void TestJournal::summaryMatchesEntries()
     QVERIFY(summed.finished && full.finished);
 }
 
+// What a reader takes from an entry list: old lists without a frame, and lines that a full
+// disk or a power cut left short.
+void TestJournal::entryListRead_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("paths");
+    JournalEntry a;
+    a.number = 1;
+    a.relativePath = QStringLiteral("sub/a.txt");
+    JournalEntry b = a;
+    b.number = 2;
+    b.relativePath = QStringLiteral("b.txt");
+    const QByteArray header = JournalHeader(QStringLiteral("replace"), 1);
+    const QByteArray lineA = JournalEntryLine(a);
+    const QByteArray cutInPath = lineA.left(lineA.indexOf("a.txt") + 1);
+    QTest::newRow("version 1, no frame")
+        << QByteArray("parafold-journal\t1\noperation\treplace\nstarted\t1\n"
+                      "f\t1\t5\t1000\t00000000000000ab\t6\t00000000000000cd\tsub/a.txt\n"
+                      "finished\t1\t5\n")
+        << QStringList{a.relativePath};
+    QTest::newRow("whole lines") << header + lineA + JournalEntryLine(b)
+                                 << QStringList{a.relativePath, b.relativePath};
+    QTest::newRow("line cut in its path, then a whole one")
+        << header + cutInPath + '\n' + JournalEntryLine(b) << QStringList{b.relativePath};
+    QTest::newRow("line cut and run on into the next")
+        << header + cutInPath + JournalEntryLine(b) << QStringList();
+}
+
+void TestJournal::entryListRead()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, paths);
+    const QString folder = JournalFolder(src) + QStringLiteral("/20260101-000000");
+    QVERIFY(WriteBytes(folder + QStringLiteral("/entries.tsv"), content));
+    JournalRun run;
+    QVERIFY(ReadJournalRun(folder, run, true));
+    QStringList read;
+    for (const JournalEntry &entry : run.entries)
+        read << entry.relativePath;
+    QCOMPARE(read, paths);
+}
+
 void TestJournal::retentionDropsTheOldest_data()
 {
     QTest::addColumn<int>("runs");
@@ -356,6 +527,261 @@ void TestJournal::retentionDropsTheOldest()
     left.sort();
     QCOMPARE(QDir(JournalFolder(src)).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
              left);
+}
+
+#ifdef Q_OS_UNIX
+// Journals that an archive or a shared folder can carry. Whatever they say, nothing outside
+// the source folder changes: not a byte, not a mode, no new file.
+void TestJournal::plantedJournalStaysInside_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<QString>("reason"); // undo's reason for the file it refuses; "-": no undo
+    QTest::newRow("dropped run is a link") << QStringLiteral("dropped") << QStringLiteral("-");
+    QTest::newRow("run folder is a link") << QStringLiteral("run-link") << QStringLiteral("-");
+    QTest::newRow("entry with ..") << QStringLiteral("dotdot") << reasonEntryInvalid;
+    QTest::newRow("absolute entry") << QStringLiteral("absolute") << reasonEntryInvalid;
+    QTest::newRow("file became a link") << QStringLiteral("file-link") << reasonEntryInvalid;
+    QTest::newRow("folder became a link") << QStringLiteral("folder-link") << reasonEntryInvalid;
+    QTest::newRow("undone mark is a dangling link") << QStringLiteral("undone-link") << QString();
+}
+
+void TestJournal::plantedJournalStaysInside()
+{
+    QFETCH(QString, plant);
+    QFETCH(QString, reason);
+    const QString outside = temporary->path() + QStringLiteral("/outside/");
+    const QByteArray written = Utf8(QStringLiteral("阿云\n"));
+    QVERIFY(WriteBytes(outside + QStringLiteral("note.txt"), written));
+    QVERIFY(WriteBytes(outside + QStringLiteral("sub/a.txt"), written));
+    QVERIFY(WriteBytes(outside + QStringLiteral("sub/deep/c.txt"), "deep"));
+    QVERIFY(WriteBytes(outside + QStringLiteral("keep.txt"), "read-only"));
+    QCOMPARE(::chmod(QFile::encodeName(outside + QStringLiteral("keep.txt")).constData(), 0444), 0);
+    // What a run folder holds, for a journal led there to take it for one.
+    QVERIFY(WriteBytes(outside + QStringLiteral("entries.tsv"),
+                       JournalHeader(QStringLiteral("insert"), 1) + JournalFinishedLine(0, 0)));
+    QVERIFY(WriteBytes(src + QStringLiteral("sub/a.txt"), Utf8(QStringLiteral("小云\n"))));
+    const RunResult first = run(Operation::ReplaceText);
+    QCOMPARE(first.changed, 1);
+    const QString journal = JournalFolder(src) + QLatin1Char('/');
+    const QString runFolder = journal + first.journalRunId;
+    const QMap<QString, QString> before = Untouched(outside);
+
+    if (plant == QLatin1String("dropped")) {
+        QVERIFY(QFile::link(outside, journal + QStringLiteral(".dropped-x")));
+        QVERIFY(WriteBytes(src + QStringLiteral("b.txt"), Utf8(QStringLiteral("小云"))));
+        QCOMPARE(run(Operation::ReplaceText).changed, 1);
+        QVERIFY(!QFileInfo(journal + QStringLiteral(".dropped-x")).isSymLink());
+    } else if (plant == QLatin1String("run-link")) {
+        QVERIFY(QFile::link(outside, journal + QStringLiteral("19990101-000000")));
+        RunJournal next(src, Operation::InsertText, RunJournal::Keep::LinkOrCopy,
+                        {1, std::numeric_limits<qint64>::max()});
+        QString error;
+        QVERIFY2(next.keepOriginal(src + QStringLiteral("sub/a.txt"), QStringLiteral("sub/a.txt"),
+                                   {}, &error),
+                 qPrintable(error));
+        next.finish();
+    } else if (plant == QLatin1String("dotdot")) {
+        QVERIFY(PlantRun(src, QStringLiteral("../outside/note.txt"), written, "planted"));
+    } else if (plant == QLatin1String("absolute")) {
+        QVERIFY(PlantRun(src, outside + QStringLiteral("note.txt"), written, "planted"));
+    } else if (plant == QLatin1String("file-link")) {
+        QVERIFY(QFile::remove(src + QStringLiteral("sub/a.txt")));
+        QVERIFY(
+            QFile::link(outside + QStringLiteral("note.txt"), src + QStringLiteral("sub/a.txt")));
+    } else if (plant == QLatin1String("folder-link")) {
+        QVERIFY(QDir(src + QStringLiteral("sub")).removeRecursively());
+        QVERIFY(QFile::link(outside + QStringLiteral("sub"), src + QStringLiteral("sub")));
+    } else {
+        QVERIFY(QFile::link(outside + QStringLiteral("created.txt"),
+                            runFolder + QStringLiteral("/undone")));
+    }
+    if (reason != QLatin1String("-")) {
+        UndoResult result;
+        QCOMPARE(UndoLast(src, &result), reason.isEmpty() ? QStringList() : QStringList{reason});
+        QCOMPARE(result.notRestored, reason.isEmpty() ? 0 : 1);
+    }
+    QCOMPARE(Untouched(outside), before);
+}
+
+// A disk full at the wrong byte: an entry line cut short takes no later entry along, and a
+// copy cut short blocks no later file.
+void TestJournal::fullDiskBlocksNoLaterFile()
+{
+    RunJournal journal(src, Operation::ReplaceText);
+    QString error;
+    // Long names, so that an entry line is longer than what the disk has left.
+    const QString tail = QStringLiteral("-a-name-long-enough-to-fill-a-disk.txt");
+    const QStringList names = {QStringLiteral("a") + tail, QStringLiteral("b") + tail,
+                               QStringLiteral("c") + tail, QStringLiteral("d") + tail};
+    for (const QString &name : names)
+        QVERIFY(WriteBytes(src + name, "x"));
+    QVERIFY(journal.keepOriginal(src + names[0], names[0], {}, &error));
+    const QString folder = JournalFolder(src) + QLatin1Char('/') + journal.runId();
+    {
+        const FileSizeLimit full(QFileInfo(folder + QStringLiteral("/entries.tsv")).size() + 20);
+        QVERIFY(!journal.keepOriginal(src + names[1], names[1], {}, &error));
+        QVERIFY(!journal.keepOriginal(src + names[2], names[2], {}, &error));
+    }
+    QVERIFY(journal.keepOriginal(src + names[3], names[3], {}, &error));
+    journal.finish();
+    JournalRun kept;
+    QVERIFY(ReadJournalRun(folder, kept, true));
+    QStringList paths;
+    for (const JournalEntry &entry : kept.entries)
+        paths << entry.relativePath;
+    QCOMPARE(paths, QStringList({names[0], names[3]}));
+
+    // By copy: the first file's original is too large for what is left.
+    QVERIFY(QDir(JournalFolder(src)).removeRecursively());
+    QVERIFY(QDir(src).removeRecursively() && QDir().mkpath(src));
+    const QByteArray match(1000, 'a');
+    QVERIFY(WriteBytes(src + QStringLiteral("a.txt"), match.repeated(60)));
+    for (const char *name : {"b.txt", "c.txt", "d.txt"})
+        QVERIFY(WriteBytes(src + QLatin1String(name), match + '\n'));
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QString::fromLatin1(match);
+    settings.replaceText = QStringLiteral("b");
+    RunOptions options;
+    options.writeReports = false;
+    options.journalByCopy = true;
+    RunRecorder recorder;
+    RunResult result;
+    {
+        const FileSizeLimit full(30000);
+        result = RunBatch(Operation::ReplaceText, settings, recorder.observer(), options);
+    }
+    QCOMPARE(recorder.reasons, QStringList{reasonJournalFailed});
+    QCOMPARE(result.changed, 3);
+    UndoResult undone;
+    QCOMPARE(UndoLast(src, &undone), QStringList());
+    QCOMPARE(undone.restored, 3);
+    QCOMPARE(ReadBytes(src + QStringLiteral("b.txt")), match + '\n');
+}
+#endif
+
+#ifdef Q_OS_UNIX
+// The journal keeps others' eyes out of what it keeps: its folders are its owner's alone,
+// its files too, and a copied original keeps its own mode inside them.
+void TestJournal::journalIsPrivate()
+{
+    const QString file = src + QStringLiteral("a.txt");
+    QVERIFY(WriteBytes(file, Utf8(QStringLiteral("小云\n"))));
+    QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+    const RunResult result = run(Operation::ReplaceText, true);
+    QCOMPARE(result.changed, 1);
+    QVERIFY(UndoLast(src).isEmpty());
+    const QString journal = JournalFolder(src);
+    const QString runFolder = journal + QLatin1Char('/') + result.journalRunId;
+    const auto mode = [](const QString &path) {
+        struct stat info = {};
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 01;
+    };
+    QCOMPARE(mode(journal), 0700U);
+    QCOMPARE(mode(runFolder), 0700U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/originals")), 0700U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/entries.tsv")), 0600U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/undone")), 0600U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/originals/1")), 0640U);
+}
+#endif
+
+// Undo replaces a file only as a run would: an edit that lands meanwhile is kept, a file
+// its owner made read-only is refused, a dead writer's temporary file goes.
+void TestJournal::undoReplacesAsARunDoes_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("edited while undo works")
+        << QStringLiteral("edited") << reasonChangedDuringRun << QByteArray("hot");
+    QTest::newRow("made read-only")
+        << QStringLiteral("read-only") << reasonReadOnly << QByteArray("<written>");
+    QTest::newRow("time and mode come back")
+        << QStringLiteral("time-and-mode") << QString() << Utf8(QStringLiteral("小云\n"));
+    QTest::newRow("dead writer's temporary file")
+        << QStringLiteral("temporary") << QString() << Utf8(QStringLiteral("小云\n"));
+}
+
+void TestJournal::undoReplacesAsARunDoes()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, reason);
+    QFETCH(QByteArray, after);
+    const QString file = src + QStringLiteral("sub/a.txt");
+    const QString temporaryFile =
+        src + QStringLiteral("sub/.parafold-2147483646-0123456789abcdef.tmp");
+    QVERIFY(WriteBytes(file, Utf8(QStringLiteral("小云\n"))));
+    const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
+    if (meanwhile == QLatin1String("time-and-mode")) {
+        QVERIFY(QFile::setPermissions(file, permissions));
+        QFile stamped(file);
+        QVERIFY(stamped.open(QIODevice::ReadWrite) &&
+                stamped.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(run(Operation::ReplaceText).changed, 1);
+    if (meanwhile == QLatin1String("time-and-mode"))
+        QVERIFY(QFile::setPermissions(file, permissions | QFile::WriteOther));
+    if (after == "<written>")
+        after = ReadBytes(file);
+    if (meanwhile == QLatin1String("read-only"))
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
+    if (meanwhile == QLatin1String("temporary"))
+        QVERIFY(WriteBytes(temporaryFile, "left by a kill"));
+    const auto edit = [&](const QString &) {
+        if (meanwhile == QLatin1String("edited"))
+            QVERIFY(WriteBytes(file, "hot"));
+    };
+    QCOMPARE(UndoLast(src, nullptr, edit), reason.isEmpty() ? QStringList() : QStringList{reason});
+    if (meanwhile == QLatin1String("time-and-mode")) {
+        QCOMPARE(QFileInfo(file).lastModified(), longAgo);
+        QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), permissions);
+    }
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(ReadBytes(file), after);
+    QVERIFY(!QFileInfo::exists(temporaryFile));
+}
+
+// An undo that could not put back every file is taken up again for the rest alone.
+void TestJournal::secondUndoTakesOnlyTheRest()
+{
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    QCOMPARE(run(Operation::ReplaceText).changed, 6);
+    const QString edited = src + QStringLiteral("utf8.txt");
+    const QByteArray written = ReadBytes(edited);
+    QVERIFY(WriteBytes(edited, "edited after the run"));
+    UndoResult first;
+    QCOMPARE(UndoLast(src, &first), QStringList{reasonChangedSinceRun});
+    QCOMPARE(first.restored, 5);
+    QVERIFY(WriteBytes(edited, written));
+    UndoResult second;
+    QCOMPARE(UndoLast(src, &second), QStringList());
+    QCOMPARE(second.restored, 1);
+    QCOMPARE(second.alreadyOriginal, 0);
+    QCOMPARE(Contents(src), before);
+    QString message;
+    QVERIFY(!FindUndoRun(src, QString(), message));
+}
+
+// A kill between keeping an original by a hard link and replacing its file leaves the file
+// with a second name in the journal; the next run still replaces it.
+void TestJournal::runCutOffAfterKeepingBlocksNoLaterRun()
+{
+    const QString file = src + QStringLiteral("a.txt");
+    const QByteArray original = Utf8(QStringLiteral("小云\n"));
+    QVERIFY(WriteBytes(file, original));
+    {
+        RunJournal cutOff(src, Operation::ReplaceText);
+        QString error;
+        QVERIFY2(cutOff.keepOriginal(file, QStringLiteral("a.txt"), {}, &error), qPrintable(error));
+    } // never finished, as when killed
+    const RunResult result = run(Operation::ReplaceText);
+    QCOMPARE(result.failed, 0);
+    QCOMPARE(result.changed, 1);
+    QVERIFY(UndoLast(src).isEmpty());
+    QCOMPARE(ReadBytes(file), original);
 }
 
 QTEST_GUILESS_MAIN(TestJournal)
