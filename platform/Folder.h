@@ -85,6 +85,7 @@ public:
     static int Open(const NativePath &path, bool followLast, File &file);
 
     bool isOpen() const;
+    // What the file was when it was opened.
     int info(EntryInfo &info) const;
     // Reads up to size bytes; got is 0 at the end of the file.
     int read(char *data, std::size_t size, std::size_t &got);
@@ -94,7 +95,10 @@ private:
 #ifdef _WIN32
     void *handle = nullptr;
 #else
+    // Takes an open descriptor: refuses anything but a plain file, and measures it once.
+    int adopt(int newFd);
     int fd = -1;
+    EntryInfo opened; // the file when it was opened
 #endif
 };
 
@@ -139,6 +143,9 @@ public:
     int list(std::vector<ListedEntry> &entries) const;
 
     int openFile(const NativePath &name, File &file) const;
+    // The file at a relative path beneath this folder, no link followed on the way or at the
+    // end: one call where the system resolves a whole path beneath a folder.
+    int openFileBeneath(const NativePath &relative, File &file) const;
 
     int makeFolder(const NativePath &name, std::uint32_t mode);
     // A new file holding data, under a name that must not exist yet (a link there counts);

@@ -371,7 +371,7 @@ File::~File()
     Close(fd);
 }
 
-File::File(File &&other) noexcept : fd(other.fd)
+File::File(File &&other) noexcept : fd(other.fd), opened(other.opened)
 {
     other.fd = -1;
 }
@@ -381,6 +381,7 @@ File &File::operator=(File &&other) noexcept
     if (this != &other) {
         Close(fd);
         fd = other.fd;
+        opened = other.opened;
         other.fd = -1;
     }
     return *this;
@@ -393,15 +394,7 @@ int File::Open(const NativePath &path, bool followLast, File &file)
         ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLast ? 0 : O_NOFOLLOW));
     if (newFd < 0)
         return Errno();
-    struct stat st = {};
-    if (::fstat(newFd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(newFd);
-        return error;
-    }
-    file = File();
-    file.fd = newFd;
-    return 0;
+    return file.adopt(newFd);
 }
 
 bool File::isOpen() const
@@ -411,10 +404,9 @@ bool File::isOpen() const
 
 int File::info(EntryInfo &info) const
 {
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0)
-        return Errno();
-    info = InfoOf(st);
+    if (fd < 0)
+        return EBADF;
+    info = opened;
     return 0;
 }
 
@@ -571,6 +563,37 @@ int Folder::list(std::vector<ListedEntry> &entries) const
     return failure;
 }
 
+int Folder::openFileBeneath(const NativePath &relative, File &file) const
+{
+    if (relative.empty() || !ValidRelative(relative))
+        return ErrorNotBeneath;
+    const std::size_t slash = relative.rfind('/');
+#if defined(__linux__) && defined(SYS_openat2)
+    // A folder opened for each file would double the calls of a read.
+    static std::atomic<bool> noOpenat2{false};
+    if (slash != std::string::npos && !noOpenat2) {
+        struct open_how how = {};
+        how.flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        long newFd;
+        do {
+            newFd = ::syscall(SYS_openat2, fd, relative.c_str(), &how, sizeof how);
+        } while (newFd < 0 && (errno == EAGAIN || errno == EINTR));
+        if (newFd >= 0)
+            return file.adopt(int(newFd));
+        if (errno != ENOSYS && errno != EPERM)
+            return Errno();
+        noOpenat2 = true;
+    }
+#endif
+    if (slash == std::string::npos)
+        return openFile(relative, file);
+    Folder parent;
+    if (const int failure = openBeneath(relative.substr(0, slash), parent))
+        return failure;
+    return parent.openFile(relative.substr(slash + 1), file);
+}
+
 int Folder::openFile(const NativePath &name, File &file) const
 {
     if (!IsPlainName(name))
@@ -579,14 +602,20 @@ int Folder::openFile(const NativePath &name, File &file) const
     const int newFd = ::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (newFd < 0)
         return Errno();
+    return file.adopt(newFd);
+}
+
+int File::adopt(int newFd)
+{
     struct stat st = {};
     if (::fstat(newFd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = S_ISDIR(st.st_mode) ? EISDIR : Errno();
         ::close(newFd);
         return error == 0 ? EINVAL : error;
     }
-    file = File();
-    file.fd = newFd;
+    *this = File();
+    fd = newFd;
+    opened = InfoOf(st);
     return 0;
 }
 

@@ -555,6 +555,17 @@ int Folder::openFile(const NativePath &name, File &file) const
     return File::Open(path + L'\\' + name, false, file);
 }
 
+int Folder::openFileBeneath(const NativePath &relative, File &file) const
+{
+    const std::size_t slash = relative.rfind(L'/');
+    if (slash == NativePath::npos)
+        return openFile(relative, file);
+    Folder parent;
+    if (const int failure = openBeneath(relative.substr(0, slash), parent))
+        return failure;
+    return parent.openFile(relative.substr(slash + 1), file);
+}
+
 int Folder::makeFolder(const NativePath &name, std::uint32_t mode)
 {
     if (!IsPlainName(name))

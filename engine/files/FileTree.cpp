@@ -231,12 +231,12 @@ FileIoResult FileTree::readFile(const QString &relative, const SourceRead &how, 
                                 FileIdentity *identity, QString *error) const
 {
     bytes.clear();
-    platform::Folder parent;
-    QString name;
     platform::File file;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
-    if (failure == 0)
-        failure = parent.openFile(ToNativePath(name), file);
+    int failure = platform::ErrorNotOpen;
+    if (isOpen())
+        failure = relative.isEmpty() || !IsValidRelative(relative)
+                      ? platform::ErrorNotBeneath
+                      : folder->openFileBeneath(ToNativePath(relative), file);
     if (failure != 0) {
         Failed(error, failure);
         return FileIoResult::Failed;
