@@ -102,6 +102,30 @@ private:
 #endif
 };
 
+// A file made by this program that only grows, such as a list written a line at a time.
+class AppendFile
+{
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(AppendFile &&other) noexcept;
+    AppendFile &operator=(AppendFile &&other) noexcept;
+    AppendFile(const AppendFile &) = delete;
+    AppendFile &operator=(const AppendFile &) = delete;
+
+    bool isOpen() const;
+    // Writes all of data at the end; a failure may leave part of it there.
+    int append(const char *data, std::size_t size);
+
+private:
+    friend class Folder;
+#ifdef _WIN32
+    void *handle = nullptr;
+#else
+    int fd = -1;
+#endif
+};
+
 // How a file that replaces another keeps what the other was.
 struct ReplaceCheck
 {
@@ -152,6 +176,9 @@ public:
     // it appears whole or not at all. durable: its data reaches the disk before it is named.
     int writeNewFile(const NativePath &name, const char *data, std::size_t size, std::uint32_t mode,
                      bool durable);
+    // A new, empty file to append to, under a name that must not exist yet (a link there
+    // counts).
+    int createAppendFile(const NativePath &name, std::uint32_t mode, AppendFile &file);
     // A copy of the file `from` in this folder, under the new name `to` in `target`.
     int copyFile(const NativePath &from, Folder &target, const NativePath &to);
     // Replaces the file name, or creates it, through a temporary file in this folder and a

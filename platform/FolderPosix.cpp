@@ -645,6 +645,50 @@ int Folder::writeNewFile(const NativePath &name, const char *data, std::size_t s
     return failure;
 }
 
+AppendFile::~AppendFile()
+{
+    Close(fd);
+}
+
+AppendFile::AppendFile(AppendFile &&other) noexcept : fd(other.fd)
+{
+    other.fd = -1;
+}
+
+AppendFile &AppendFile::operator=(AppendFile &&other) noexcept
+{
+    if (this != &other) {
+        Close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+bool AppendFile::isOpen() const
+{
+    return fd >= 0;
+}
+
+int AppendFile::append(const char *data, std::size_t size)
+{
+    return fd < 0 ? EBADF : WriteAll(fd, data, size);
+}
+
+int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendFile &file)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    const int newFd =
+        ::openat(fd, name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                 mode_t(mode));
+    if (newFd < 0)
+        return Errno();
+    file = AppendFile();
+    file.fd = newFd;
+    return 0;
+}
+
 int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to)
 {
     if (!IsPlainName(to))

@@ -594,6 +594,54 @@ int Folder::writeNewFile(const NativePath &name, const char *data, std::size_t s
     return failure;
 }
 
+AppendFile::~AppendFile()
+{
+    if (handle)
+        CloseHandle(handle);
+}
+
+AppendFile::AppendFile(AppendFile &&other) noexcept : handle(other.handle)
+{
+    other.handle = nullptr;
+}
+
+AppendFile &AppendFile::operator=(AppendFile &&other) noexcept
+{
+    if (this != &other) {
+        if (handle)
+            CloseHandle(handle);
+        handle = other.handle;
+        other.handle = nullptr;
+    }
+    return *this;
+}
+
+bool AppendFile::isOpen() const
+{
+    return handle != nullptr;
+}
+
+int AppendFile::append(const char *data, std::size_t size)
+{
+    return handle ? WriteHandle(handle, data, size) : ERROR_INVALID_HANDLE;
+}
+
+int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendFile &file)
+{
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    Security security(mode);
+    // Appending only: every write lands at the end, whoever else has the file open.
+    HANDLE opened =
+        CreateFileW(ExtendedLengthPath(path + L'\\' + name).c_str(), FILE_APPEND_DATA,
+                    FILE_SHARE_READ, security.get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return LastError();
+    file = AppendFile();
+    file.handle = opened;
+    return 0;
+}
+
 int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to)
 {
     if (!IsPlainName(from) || !IsPlainName(to))

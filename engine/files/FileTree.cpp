@@ -330,6 +330,39 @@ bool FileTree::writeNewFile(const QString &relative, const QByteArray &bytes, Ac
     return failure == 0 || Failed(error, failure);
 }
 
+AppendedFile::AppendedFile() = default;
+AppendedFile::~AppendedFile() = default;
+AppendedFile::AppendedFile(AppendedFile &&) noexcept = default;
+AppendedFile &AppendedFile::operator=(AppendedFile &&) noexcept = default;
+
+bool AppendedFile::isOpen() const
+{
+    return file && file->isOpen();
+}
+
+bool AppendedFile::append(const QByteArray &bytes, QString *error)
+{
+    const int failure =
+        file ? file->append(bytes.constData(), std::size_t(bytes.size())) : platform::ErrorNotOpen;
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::createAppendedFile(const QString &relative, Access access, AppendedFile &file,
+                                  QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    auto created = std::make_unique<platform::AppendFile>();
+    if (failure == 0)
+        failure = parent.createAppendFile(ToNativePath(name),
+                                          access == Access::Private ? 0600 : 0666, *created);
+    if (failure != 0)
+        return Failed(error, failure);
+    file.file = std::move(created);
+    return true;
+}
+
 bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error)
 {
     platform::Folder parent;

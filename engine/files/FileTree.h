@@ -9,8 +9,27 @@
 #include <vector>
 
 namespace platform {
+class AppendFile;
 class Folder;
-}
+} // namespace platform
+
+// A file made to grow at its end only, such as a list written a line at a time.
+class AppendedFile
+{
+public:
+    AppendedFile();
+    ~AppendedFile();
+    AppendedFile(AppendedFile &&) noexcept;
+    AppendedFile &operator=(AppendedFile &&) noexcept;
+
+    bool isOpen() const;
+    // All of bytes at the end; a failure may leave part of them there.
+    bool append(const QByteArray &bytes, QString *error);
+
+private:
+    friend class FileTree;
+    std::unique_ptr<platform::AppendFile> file;
+};
 
 // What a file's entry says about it: its size, modification time and permission bits.
 struct FileStamp
@@ -87,6 +106,10 @@ public:
     // appears whole or not at all; durable: its bytes reach the disk before it is named.
     bool writeNewFile(const QString &relative, const QByteArray &bytes, Access access,
                       QString *error, bool durable = false);
+    // A new, empty file to append to, exclusively: an existing name, or a link in its place,
+    // is refused.
+    bool createAppendedFile(const QString &relative, Access access, AppendedFile &file,
+                            QString *error);
     // Replaces the file, or makes it, through a temporary file in its folder and a rename. A
     // link at the target is refused, never written through. The new file keeps the replaced
     // one's mode, owner and group (where the writer may set them), ACLs and extended

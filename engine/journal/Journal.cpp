@@ -14,7 +14,6 @@
 
 const QString journalFolderName = QStringLiteral(".parafold-journal");
 const QString journalOriginalsName = QStringLiteral("originals");
-const QString journalPendingName = QStringLiteral("pending");
 const QString journalEntriesName = QStringLiteral("entries.tsv");
 
 namespace {
@@ -216,26 +215,6 @@ void ReadRestored(const FileTree &tree, const QString &runRelative, JournalRun &
     }
 }
 
-// The entries of a run that did not finish, each made whole in a file of its own.
-void ReadPending(const FileTree &tree, const QString &runRelative, JournalRun &run,
-                 bool withEntries)
-{
-    const QString pending = Below(runRelative, journalPendingName);
-    if (tree.kind(pending) != FileTree::Kind::Folder)
-        return;
-    for (const FolderEntry &file : tree.list(pending, nullptr)) {
-        QByteArray line;
-        if (file.kind == FolderEntry::File &&
-            ReadSmallFile(tree, Below(pending, file.name), line) && line.endsWith('\n') &&
-            line.count('\n') == 1) {
-            line.chop(1);
-            ApplyLine(line, true, run, withEntries);
-        }
-    }
-    std::sort(run.entries.begin(), run.entries.end(),
-              [](const JournalEntry &a, const JournalEntry &b) { return a.number < b.number; });
-}
-
 // The run whose folder is runRelative in tree.
 bool ReadRun(const FileTree &tree, const QString &runRelative, JournalRun &run, bool withEntries)
 {
@@ -263,8 +242,6 @@ bool ReadRun(const FileTree &tree, const QString &runRelative, JournalRun &run, 
             break; // the header is read
         ApplyLine(line, framed, run, withEntries);
     }
-    if (!run.finished)
-        ReadPending(tree, runRelative, run, withEntries);
     if (withEntries)
         ReadRestored(tree, runRelative, run);
     return true;
@@ -396,7 +373,6 @@ void RemoveDroppedRuns(FileTree &source)
         } else if (entry.kind == FolderEntry::Folder) {
             RemoveStaleTemporaries(source, folder);
             RemoveStaleTemporaries(source, Below(folder, originalsName));
-            RemoveStaleTemporaries(source, Below(folder, journalPendingName));
         }
     }
 }
@@ -424,39 +400,34 @@ QSet<int> Numbered(const FileTree &source, const QString &folder)
 
 void ReleaseInterruptedOriginals(FileTree &source)
 {
-    for (const FolderEntry &run : source.list(journalFolderName, nullptr)) {
-        const QString folder = JournalRelative(run.name);
-        const QString pending = Below(folder, journalPendingName);
-        const QString originals = Below(folder, originalsName);
-        if (run.kind != FolderEntry::Folder || run.name.startsWith(droppedPrefix) ||
-            source.kind(pending) != FileTree::Kind::Folder)
+    for (const FolderEntry &folder : source.list(journalFolderName, nullptr)) {
+        // A finished run is told from its list's last line; only an unfinished one is read whole.
+        JournalRun run;
+        if (folder.kind != FolderEntry::Folder || folder.name.startsWith(droppedPrefix) ||
+            !ReadJournalRun(source, folder.name, run, false) || run.finished ||
+            !ReadJournalRun(source, folder.name, run, true))
             continue;
-        const QSet<int> entries = Numbered(source, pending);
+        const QString originals = Below(JournalRelative(folder.name), originalsName);
+        QSet<int> entries;
+        for (const JournalEntry &entry : run.entries)
+            entries.insert(entry.number);
         // An original without its entry was kept for a file that was never replaced.
         for (const int number : Numbered(source, originals)) {
             if (!entries.contains(number))
                 source.removeFile(Below(originals, QString::number(number)), nullptr);
         }
-        if (entries.isEmpty())
-            continue;
         // Only the last entry can have been cut off before its file was replaced.
-        const QString last = QString::number(*std::max_element(entries.begin(), entries.end()));
-        QByteArray line;
-        JournalRun lastRun;
-        if (!ReadSmallFile(source, Below(pending, last), line) || !line.endsWith('\n'))
+        if (run.entries.empty() || !IsValidEntryPath(run.entries.back().relativePath))
             continue;
-        line.chop(1);
-        ApplyLine(line, true, lastRun, true);
-        if (lastRun.entries.empty() || !IsValidEntryPath(lastRun.entries.front().relativePath))
-            continue;
+        const JournalEntry &last = run.entries.back();
         QByteArray bytes;
         FileIdentity file;
         FileIdentity kept;
-        if (source.readFile(lastRun.entries.front().relativePath, bytes, &file, nullptr) ==
-                FileIoResult::Done &&
-            source.readFile(Below(originals, last), bytes, &kept, nullptr) == FileIoResult::Done &&
+        const QString keptPath = Below(originals, QString::number(last.number));
+        if (source.readFile(last.relativePath, bytes, &file, nullptr) == FileIoResult::Done &&
+            source.readFile(keptPath, bytes, &kept, nullptr) == FileIoResult::Done &&
             SameFile(file, kept))
-            source.removeFile(Below(originals, last), nullptr);
+            source.removeFile(keptPath, nullptr);
     }
 }
 

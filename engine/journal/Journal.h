@@ -9,9 +9,9 @@ class FileTree;
 
 // The journal of in-place runs: the folder .parafold-journal at the top of the source
 // folder holds one folder per run, named by the run's start time. A run's folder holds the
-// entry list "entries.tsv" and, in "originals", the replaced files under their entry
-// numbers; while the run works, each entry is a file of its own in "pending", made whole
-// before its file is replaced, and the list is written once at the end; "restored" lists the
+// entry list "entries.tsv", each line with a check of its own and each entry written before
+// its file is replaced, and, in "originals", the replaced files under their entry numbers;
+// "restored" lists the
 // entries an undo has put back, "undone" marks a run whose files are all back. The scan never
 // enters it. Everything in it may have been planted by someone else (an archive, a shared drive):
 // nothing of it is followed through a link.
@@ -93,7 +93,6 @@ bool RecordRestoredEntries(FileTree &source, const JournalRun &run, const QSet<i
 // The folder names of the journal, below the source folder.
 QString JournalRelative(const QString &name = QString());
 extern const QString journalOriginalsName; // "originals"
-extern const QString journalPendingName;   // "pending"
 extern const QString journalEntriesName;   // "entries.tsv"
 
 // An entry's path as undo may take it: relative, no empty, "." or ".." component, no drive

@@ -24,8 +24,6 @@ bool MakeRunFolder(FileTree &source, qint64 startedMs, QString &id, QString *err
             continue;
         return source.makeFolder(folder, FileTree::Access::Private, error) &&
                source.makeFolder(folder + QLatin1Char('/') + journalOriginalsName,
-                                 FileTree::Access::Private, error) &&
-               source.makeFolder(folder + QLatin1Char('/') + journalPendingName,
                                  FileTree::Access::Private, error);
     }
     if (error)
@@ -84,8 +82,9 @@ bool RunJournal::create(QString *error)
     }
     if (!MakeRunFolder(source, startedMs, id, error))
         return false;
-    header = JournalHeader(operation, startedMs);
-    if (!source.writeNewFile(inRun(journalEntriesName), header, FileTree::Access::Private, error))
+    if (!source.createAppendedFile(inRun(journalEntriesName), FileTree::Access::Private, entries,
+                                   error) ||
+        !entries.append(JournalHeader(operation, startedMs), error))
         return false;
     opened = true;
     // The run beyond the count goes while this run works: deleting many files can take
@@ -129,18 +128,23 @@ bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
     const QString keptRelative = inRun(journalOriginalsName + QLatin1Char('/') + number);
     if (!keep(relativePath, keptRelative, error))
         return false;
-    // The entry is whole on its own before the file is replaced: a kill or a full disk
-    // leaves it or nothing, never half a line.
-    const QByteArray line = JournalEntryLine(entry);
-    if (!source.writeNewFile(inRun(journalPendingName + QLatin1Char('/') + number), line,
-                             FileTree::Access::Private, error)) {
+    if (!appendLine(JournalEntryLine(entry), error)) {
         source.removeFile(keptRelative, nullptr);
         return false;
     }
-    lines += line;
     ++files;
     originalBytes += stamp.size;
     return true;
+}
+
+// Each line carries its own check, so one cut short by a full disk is told on reading; the
+// next line starts after a line break of its own, so it never joins the cut one.
+bool RunJournal::appendLine(const QByteArray &line, QString *error)
+{
+    if (cutLine && !entries.append(QByteArrayLiteral("\n"), error))
+        return false;
+    cutLine = !entries.append(line, error);
+    return !cutLine;
 }
 
 RunJournal::~RunJournal()
@@ -155,11 +159,8 @@ QString RunJournal::finish()
         return QString();
     opened = false;
     dropping.join();
-    // The list whole, then the entries it holds go; a kill between leaves both, and the
-    // finished list is read.
-    if (source.replaceFile(inRun(journalEntriesName),
-                           header + lines + JournalFinishedLine(files, originalBytes), nullptr))
-        source.removeTree(inRun(journalPendingName), nullptr);
+    appendLine(JournalFinishedLine(files, originalBytes), nullptr);
+    entries = AppendedFile();
     if (files == 0) {
         // Nothing was kept after all: a run with nothing to undo would only hide the one before.
         JournalRun empty;

@@ -63,6 +63,7 @@ private:
     bool ensureOpen(QString *error);
     bool create(QString *error);
     bool keep(const QString &relativePath, const QString &keptRelative, QString *error);
+    bool appendLine(const QByteArray &line, QString *error);
     // Drops the runs beyond the count and beyond bytesLimit, counting this run with ownBytes;
     // returns the start times of those dropped.
     QStringList dropOldRuns(FileTree &tree, qint64 ownBytes, qint64 bytesLimit) const;
@@ -77,8 +78,8 @@ private:
     QString id;
     QString openError;
     bool opened = false;
-    QByteArray header;
-    QByteArray lines; // every entry's line, for the list written at the end
+    AppendedFile entries; // the entry list, open while the run works
+    bool cutLine = false; // the last line could not be written whole
     int files = 0;
     int lastNumber = 0;
     qint64 originalBytes = 0;

@@ -41,9 +41,7 @@ int EntryLines(const QString &source)
     QDirIterator runs(JournalFolder(source), QDir::Dirs | QDir::NoDotAndDotDot);
     while (runs.hasNext()) {
         const QString run = runs.next();
-        // A run that works keeps each entry in a file of its own until it is over.
-        lines += ReadBytes(run + QStringLiteral("/entries.tsv")).count("\nf\t") +
-                 int(QDir(run + QStringLiteral("/pending")).entryList(QDir::Files).size());
+        lines += ReadBytes(run + QStringLiteral("/entries.tsv")).count("\nf\t");
     }
     return lines;
 }
