@@ -388,42 +388,47 @@ FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray 
     return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error);
 }
 
-bool FileTree::linkFile(const QString &from, const QString &to, QString *error)
+namespace {
+
+// A call on two names, each in its own folder opened beneath the top.
+using TwoFolderCall = int (platform::Folder::*)(const platform::NativePath &, platform::Folder &,
+                                                const platform::NativePath &);
+
+int BetweenFolders(const platform::Folder *top, const QString &from, const QString &to,
+                   TwoFolderCall call)
 {
+    if (!top)
+        return platform::ErrorNotOpen;
     platform::Folder fromParent, toParent;
     QString fromName, toName;
-    int failure =
-        isOpen() ? OpenParent(*folder, from, fromParent, fromName) : platform::ErrorNotOpen;
+    int failure = OpenParent(*top, from, fromParent, fromName);
     if (failure == 0)
-        failure = OpenParent(*folder, to, toParent, toName);
+        failure = OpenParent(*top, to, toParent, toName);
     if (failure == 0)
-        failure = fromParent.link(ToNativePath(fromName), toParent, ToNativePath(toName));
+        failure = (fromParent.*call)(ToNativePath(fromName), toParent, ToNativePath(toName));
+    return failure;
+}
+
+} // namespace
+
+bool FileTree::linkFile(const QString &from, const QString &to, QString *error)
+{
+    const int failure =
+        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to, &platform::Folder::link);
     return failure == 0 || Failed(error, failure);
 }
 
 bool FileTree::copyFile(const QString &from, const QString &to, QString *error)
 {
-    platform::Folder fromParent, toParent;
-    QString fromName, toName;
-    int failure =
-        isOpen() ? OpenParent(*folder, from, fromParent, fromName) : platform::ErrorNotOpen;
-    if (failure == 0)
-        failure = OpenParent(*folder, to, toParent, toName);
-    if (failure == 0)
-        failure = fromParent.copyFile(ToNativePath(fromName), toParent, ToNativePath(toName));
+    const int failure =
+        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to, &platform::Folder::copyFile);
     return failure == 0 || Failed(error, failure);
 }
 
 bool FileTree::rename(const QString &from, const QString &to, QString *error)
 {
-    platform::Folder fromParent, toParent;
-    QString fromName, toName;
-    int failure =
-        isOpen() ? OpenParent(*folder, from, fromParent, fromName) : platform::ErrorNotOpen;
-    if (failure == 0)
-        failure = OpenParent(*folder, to, toParent, toName);
-    if (failure == 0)
-        failure = fromParent.rename(ToNativePath(fromName), toParent, ToNativePath(toName));
+    const int failure =
+        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to, &platform::Folder::rename);
     return failure == 0 || Failed(error, failure);
 }
 
