@@ -261,6 +261,9 @@ void TestScan::pathsLongerThanTheSystemTakes()
 // Memory once grew with the square of the depth: every folder kept its whole path twice.
 void TestScan::deepChainInLinearMemory()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer holds freed memory back, so the peak says nothing of the scan");
+#endif
     constexpr int depth = 6000;
     QTemporaryDir dir;
     std::vector<int> folders{
