@@ -112,9 +112,9 @@ FileIoResult ReadOpenFile(platform::File &file, const SourceRead &how, QByteArra
     return FileIoResult::Done;
 }
 
-FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePath &name,
-                             const QByteArray &bytes, const FileIdentity &asRead,
-                             const BeforeReplace &beforeReplace, QString *error)
+namespace {
+
+platform::ReplaceCheck InPlaceCheck(const FileIdentity &asRead)
 {
     platform::ReplaceCheck check;
     check.checkIdentity = true;
@@ -124,11 +124,11 @@ FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePat
     check.expected.modifiedNs = asRead.modifiedNs;
     check.refuseReadOnly = true;
     check.refuseHardLinked = true;
-    QString refusal;
-    if (beforeReplace)
-        check.beforeRename = [&] { return beforeReplace(&refusal); };
-    const int failure =
-        parent.replaceFile(name, bytes.constData(), std::size_t(bytes.size()), check);
+    return check;
+}
+
+FileIoResult ResultOf(int failure, const QString &refusal, QString *error)
+{
     switch (failure) {
     case 0:
         return FileIoResult::Done;
@@ -146,6 +146,59 @@ FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePat
         Failed(error, failure);
         return FileIoResult::Failed;
     }
+}
+
+} // namespace
+
+FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePath &name,
+                             const QByteArray &bytes, const FileIdentity &asRead,
+                             const BeforeReplace &beforeReplace, QString *error, bool durable)
+{
+    platform::ReplaceCheck check = InPlaceCheck(asRead);
+    QString refusal;
+    if (beforeReplace)
+        check.beforeRename = [&] { return beforeReplace(&refusal); };
+    const int failure =
+        parent.replaceFile(name, bytes.constData(), std::size_t(bytes.size()), check, durable);
+    return ResultOf(failure, refusal, error);
+}
+
+PendingWrite::PendingWrite() = default;
+PendingWrite::~PendingWrite() = default;
+PendingWrite::PendingWrite(PendingWrite &&) noexcept = default;
+PendingWrite &PendingWrite::operator=(PendingWrite &&) noexcept = default;
+
+bool PendingWrite::isPending() const
+{
+    return pending && pending->isPending();
+}
+
+FileIoResult PendingWrite::confirm(const BeforeReplace &beforeReplace, QString *error)
+{
+    if (!pending)
+        return ResultOf(platform::ErrorNotOpen, QString(), error);
+    QString refusal;
+    std::function<bool()> last;
+    if (beforeReplace)
+        last = [&] { return beforeReplace(&refusal); };
+    const FileIoResult result = ResultOf(pending->confirm(last), refusal, error);
+    if (result != FileIoResult::Done)
+        drop();
+    return result;
+}
+
+FileIoResult PendingWrite::commit(QString *error)
+{
+    if (!pending)
+        return ResultOf(platform::ErrorNotOpen, QString(), error);
+    const FileIoResult result = ResultOf(pending->commit(), QString(), error);
+    drop();
+    return result;
+}
+
+void PendingWrite::drop()
+{
+    pending.reset();
 }
 
 FileTree::FileTree(const QString &topPath) : top(topPath), folder(new platform::Folder)
@@ -330,20 +383,22 @@ bool FileTree::writeNewFile(const QString &relative, const QByteArray &bytes, Ac
     return failure == 0 || Failed(error, failure);
 }
 
-bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error)
+bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error,
+                           bool durable)
 {
     platform::Folder parent;
     QString name;
     int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
         failure = parent.replaceFile(ToNativePath(name), bytes.constData(),
-                                     std::size_t(bytes.size()), platform::ReplaceCheck());
+                                     std::size_t(bytes.size()), platform::ReplaceCheck(), durable);
     return failure == 0 || Failed(error, failure);
 }
 
 FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray &bytes,
                                       const FileIdentity &asRead,
-                                      const BeforeReplace &beforeReplace, QString *error)
+                                      const BeforeReplace &beforeReplace, QString *error,
+                                      bool durable)
 {
     platform::Folder parent;
     QString name;
@@ -352,7 +407,53 @@ FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray 
         Failed(error, failure);
         return FileIoResult::Failed;
     }
-    return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error);
+    return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error,
+                           durable);
+}
+
+FileIoResult FileTree::prepareInPlace(const QString &relative, const QByteArray &bytes,
+                                      const FileIdentity &asRead, PendingWrite &pending,
+                                      QString *error)
+{
+    pending.drop();
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    if (failure == 0)
+        failure = parent.prepareReplace(ToNativePath(name), bytes.constData(),
+                                        std::size_t(bytes.size()), InPlaceCheck(asRead), *prepared);
+    if (failure == 0)
+        pending.pending = std::move(prepared);
+    return ResultOf(failure, QString(), error);
+}
+
+bool FileTree::prepareFile(const QString &relative, const QByteArray &bytes, PendingWrite &pending,
+                           QString *error)
+{
+    pending.drop();
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    if (failure == 0)
+        failure =
+            parent.prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                  platform::ReplaceCheck(), *prepared);
+    if (failure == 0)
+        pending.pending = std::move(prepared);
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::flushWrites(QString *error)
+{
+    const int failure = isOpen() ? platform::FlushWrites(*folder) : platform::ErrorNotOpen;
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::flushCoversFiles()
+{
+    return platform::FlushCoversFiles();
 }
 
 bool FileTree::linkFile(const QString &from, const QString &to, QString *error)
@@ -368,7 +469,7 @@ bool FileTree::linkFile(const QString &from, const QString &to, QString *error)
     return failure == 0 || Failed(error, failure);
 }
 
-bool FileTree::copyFile(const QString &from, const QString &to, QString *error)
+bool FileTree::copyFile(const QString &from, const QString &to, QString *error, bool durable)
 {
     platform::Folder fromParent, toParent;
     QString fromName, toName;
@@ -377,7 +478,8 @@ bool FileTree::copyFile(const QString &from, const QString &to, QString *error)
     if (failure == 0)
         failure = OpenParent(*folder, to, toParent, toName);
     if (failure == 0)
-        failure = fromParent.copyFile(ToNativePath(fromName), toParent, ToNativePath(toName));
+        failure =
+            fromParent.copyFile(ToNativePath(fromName), toParent, ToNativePath(toName), durable);
     return failure == 0 || Failed(error, failure);
 }
 

@@ -420,6 +420,28 @@ QSet<int> Numbered(const FileTree &source, const QString &folder)
     return numbers;
 }
 
+// The kept original of an entry whose file is still the original itself goes.
+void ReleaseIfUnreplaced(FileTree &source, const QString &pending, const QString &originals,
+                         const QString &number)
+{
+    QByteArray line;
+    JournalRun lastRun;
+    if (!ReadSmallFile(source, Below(pending, number), line) || !line.endsWith('\n'))
+        return;
+    line.chop(1);
+    ApplyLine(line, true, lastRun, true);
+    if (lastRun.entries.empty() || !IsValidEntryPath(lastRun.entries.front().relativePath))
+        return;
+    QByteArray bytes;
+    FileIdentity file;
+    FileIdentity kept;
+    if (source.readFile(lastRun.entries.front().relativePath, bytes, &file, nullptr) ==
+            FileIoResult::Done &&
+        source.readFile(Below(originals, number), bytes, &kept, nullptr) == FileIoResult::Done &&
+        SameFile(file, kept))
+        source.removeFile(Below(originals, number), nullptr);
+}
+
 } // namespace
 
 void ReleaseInterruptedOriginals(FileTree &source)
@@ -439,24 +461,12 @@ void ReleaseInterruptedOriginals(FileTree &source)
         }
         if (entries.isEmpty())
             continue;
-        // Only the last entry can have been cut off before its file was replaced.
-        const QString last = QString::number(*std::max_element(entries.begin(), entries.end()));
-        QByteArray line;
-        JournalRun lastRun;
-        if (!ReadSmallFile(source, Below(pending, last), line) || !line.endsWith('\n'))
-            continue;
-        line.chop(1);
-        ApplyLine(line, true, lastRun, true);
-        if (lastRun.entries.empty() || !IsValidEntryPath(lastRun.entries.front().relativePath))
-            continue;
-        QByteArray bytes;
-        FileIdentity file;
-        FileIdentity kept;
-        if (source.readFile(lastRun.entries.front().relativePath, bytes, &file, nullptr) ==
-                FileIoResult::Done &&
-            source.readFile(Below(originals, last), bytes, &kept, nullptr) == FileIoResult::Done &&
-            SameFile(file, kept))
-            source.removeFile(Below(originals, last), nullptr);
+        // Only the last group's entries can have been cut off before their files were
+        // replaced.
+        QList<int> numbers = entries.values();
+        std::sort(numbers.begin(), numbers.end());
+        for (int at = std::max(0, numbers.size() - journalKeptAhead); at < numbers.size(); ++at)
+            ReleaseIfUnreplaced(source, pending, originals, QString::number(numbers.at(at)));
     }
 }
 

@@ -21,6 +21,9 @@ extern const QString journalFolderName; // ".parafold-journal"
 // Retention: the last runs are kept, fewer when their originals together pass the limit.
 constexpr int journalKeptRuns = 10;
 constexpr qint64 journalLimitMegabytes = 2048;
+// A run keeps at most this many originals ahead of replacing their files, so that one flush
+// takes a group of them to the disk.
+constexpr int journalKeptAhead = 64;
 
 struct JournalEntry
 {

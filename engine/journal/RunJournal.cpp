@@ -101,11 +101,11 @@ bool RunJournal::keep(const QString &relativePath, const QString &keptRelative, 
     if (method == Keep::LinkOrCopy && source.linkFile(relativePath, keptRelative, nullptr))
         return true;
     // A copy keeps its original's mode; the journal's private folder keeps others out.
-    return source.copyFile(relativePath, keptRelative, error);
+    return source.copyFile(relativePath, keptRelative, error, !FileTree::flushCoversFiles());
 }
 
 bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
-                              const ReplacedContent &content, QString *error)
+                              const ReplacedContent &content, QString *error, int *number)
 {
     if (!ensureOpen(error))
         return false;
@@ -125,22 +125,41 @@ bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
     entry.writtenSize = content.writtenSize;
     entry.writtenHash = content.writtenHash;
     entry.relativePath = relativePath;
-    const QString number = QString::number(entry.number);
-    const QString keptRelative = inRun(journalOriginalsName + QLatin1Char('/') + number);
+    const QString keptRelative = keptPath(entry.number);
     if (!keep(relativePath, keptRelative, error))
         return false;
     // The entry is whole on its own before the file is replaced: a kill or a full disk
-    // leaves it or nothing, never half a line.
+    // leaves it or nothing, never half a line. Where one flush cannot take every file of the
+    // group to the disk, it is flushed by itself.
     const QByteArray line = JournalEntryLine(entry);
-    if (!source.writeNewFile(inRun(journalPendingName + QLatin1Char('/') + number), line,
-                             FileTree::Access::Private, error)) {
+    if (!source.writeNewFile(pendingPath(entry.number), line, FileTree::Access::Private, error,
+                             !FileTree::flushCoversFiles())) {
         source.removeFile(keptRelative, nullptr);
         return false;
     }
-    lines += line;
-    ++files;
-    originalBytes += stamp.size;
+    kept[entry.number] = {line, stamp.size};
+    if (number)
+        *number = entry.number;
     return true;
+}
+
+void RunJournal::dropEntry(int number)
+{
+    if (kept.erase(number) == 0)
+        return;
+    // The entry first: an original without its entry is dropped by the next run.
+    source.removeFile(pendingPath(number), nullptr);
+    source.removeFile(keptPath(number), nullptr);
+}
+
+QString RunJournal::keptPath(int number) const
+{
+    return inRun(journalOriginalsName + QLatin1Char('/') + QString::number(number));
+}
+
+QString RunJournal::pendingPath(int number) const
+{
+    return inRun(journalPendingName + QLatin1Char('/') + QString::number(number));
 }
 
 RunJournal::~RunJournal()
@@ -155,10 +174,18 @@ QString RunJournal::finish()
         return QString();
     opened = false;
     dropping.join();
-    // The list whole, then the entries it holds go; a kill between leaves both, and the
-    // finished list is read.
+    QByteArray lines;
+    qint64 originalBytes = 0;
+    for (const auto &entry : kept) {
+        lines += entry.second.line;
+        originalBytes += entry.second.size;
+    }
+    const int files = int(kept.size());
+    // The list whole and on the disk, then the entries it holds go; a kill between leaves
+    // both, and the finished list is read.
     if (source.replaceFile(inRun(journalEntriesName),
-                           header + lines + JournalFinishedLine(files, originalBytes), nullptr))
+                           header + lines + JournalFinishedLine(files, originalBytes), nullptr,
+                           true))
         source.removeTree(inRun(journalPendingName), nullptr);
     if (files == 0) {
         // Nothing was kept after all: a run with nothing to undo would only hide the one before.

@@ -108,6 +108,12 @@ public:
                 return DecideTextFile(task(files.path(file), files.relativePath(file)), rule,
                                       reserve);
             });
+        // Written in groups, each flushed to the disk once before its renames; what is pending
+        // when the run stops is still flushed and put in place.
+        TextFileWriter writer([this](const QString &nativePath, const FileOutcome &outcome) {
+            handled(nativePath, outcome);
+        });
+        this->writer = &writer;
         for (const UnlistedFolder &folder : files.unlisted)
             fail(NativeSeparators(folder.path),
                  {FailureKind::FolderUnreadable, folder.systemReason});
@@ -124,6 +130,8 @@ public:
             else if (operation != Operation::FindText && !options.dryRun)
                 RemoveStaleTemporary(files.path(file)); // left by a run killed mid-write
         }
+        writer.flush();
+        this->writer = nullptr;
         if (journal) {
             result.journalNote = journal->finish();
             result.journalRunId = journal->runId();
@@ -191,8 +199,11 @@ private:
         target.sourceFiles = sourceFiles;
         target.journal = journal;
         target.tree = settings.saveInSource ? sourceTree : saveTree;
-        const FileOutcome outcome = FinishTextFile(std::move(decision), target);
+        writer->add(nativePath, std::move(decision), target);
+    }
 
+    void handled(const QString &nativePath, const FileOutcome &outcome)
+    {
         Notify(observer.fileHandled, outcome.bytes);
         switch (outcome.kind) {
         case FileOutcome::Unchanged:
@@ -235,6 +246,7 @@ private:
     RunJournal *journal = nullptr;
     FileTree *sourceTree = nullptr;
     FileTree *saveTree = nullptr;
+    TextFileWriter *writer = nullptr;
     QStringList failedList;
     QStringList foundList;
 };

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <vector>
 
 struct FileTask
 {
@@ -88,4 +89,38 @@ struct WriteTarget
 
 // The decision's turn: writes the new bytes to the target, creating its folder. In place, the
 // file is replaced only while it is still the one that was read, and not when it is read-only.
+// A group of one: see TextFileWriter.
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target);
+
+// Writes the changed files of a run in groups. Each file's new bytes go to a temporary file
+// beside it; then the journal keeps the group's originals; then one flush per file system
+// takes all of it to the disk; only then are the files renamed into place. So after a power
+// cut every file is old or new, and each new one can be restored from the journal, at about
+// the cost of one flush per group rather than one per file. Outcomes reach `done` in the
+// order the files were added, once their group is in place.
+class TextFileWriter
+{
+public:
+    using Done = std::function<void(const QString &nativePath, const FileOutcome &outcome)>;
+    static constexpr int groupFiles = journalKeptAhead;
+    static constexpr qint64 groupBytes = qint64(32) << 20;
+
+    explicit TextFileWriter(Done done);
+    // Flushes and commits what is pending.
+    ~TextFileWriter();
+    TextFileWriter(const TextFileWriter &) = delete;
+    TextFileWriter &operator=(const TextFileWriter &) = delete;
+
+    // The decision's turn, as FinishTextFile; the target's journal and tree must outlive the
+    // next flush().
+    void add(const QString &nativePath, FileDecision decision, const WriteTarget &target);
+    // Confirms, flushes and commits the pending group, and reports every outcome held.
+    void flush();
+
+private:
+    struct Held;
+    std::vector<Held> held;
+    Done done;
+    int pendingFiles = 0;
+    qint64 pendingBytes = 0;
+};
