@@ -188,7 +188,9 @@ struct TextFileWriter::Held
     int entry = 0; // the journal's entry, once kept
 };
 
-TextFileWriter::TextFileWriter(Done done) : done(std::move(done)) {}
+TextFileWriter::TextFileWriter(Done done, std::function<void()> dropped)
+    : done(std::move(done)), dropped(std::move(dropped))
+{}
 
 TextFileWriter::~TextFileWriter()
 {
@@ -241,8 +243,8 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
         file.outcome = Failed(FailureKind::WriteFailed, bytes, error);
     }
     if (!file.pending.isPending() && held.empty()) {
-        if (done)
-            done(file.nativePath, file.outcome);
+        if (done && !done(file.nativePath, file.outcome) && dropped)
+            dropped();
         return;
     }
     if (file.pending.isPending()) {
@@ -294,31 +296,40 @@ void TextFileWriter::flush()
             file.outcome = Failed(FailureKind::WriteFailed, file.outcome.bytes, tree->second);
         }
     }
-    for (Held &file : held) {
-        if (file.pending.isPending()) {
+    std::vector<Held> group;
+    group.swap(held);
+    pendingFiles = 0;
+    pendingBytes = 0;
+    bool stopped = false;
+    for (Held &file : group) {
+        if (!stopped && file.pending.isPending()) {
             QString error;
             const FileIoResult committed = file.pending.commit(&error);
             if (committed != FileIoResult::Done)
                 file.outcome = WriteOutcome(committed, file.outcome.bytes, error);
         }
         // A file left as it was must not keep a second name in the journal.
-        if (file.outcome.kind == FileOutcome::Failed && file.journal && file.entry != 0)
+        if ((stopped || file.outcome.kind == FileOutcome::Failed) && file.journal &&
+            file.entry != 0)
             file.journal->dropEntry(file.entry);
-    }
-    std::vector<Held> finished;
-    finished.swap(held);
-    pendingFiles = 0;
-    pendingBytes = 0;
-    for (const Held &file : finished) {
-        if (done)
-            done(file.nativePath, file.outcome);
+        file.pending.drop();
+        if (stopped)
+            continue;
+        if (done && !done(file.nativePath, file.outcome)) {
+            stopped = true;
+            if (dropped && &file != &group.back())
+                dropped();
+        }
     }
 }
 
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
 {
     FileOutcome outcome;
-    TextFileWriter writer([&](const QString &, const FileOutcome &result) { outcome = result; });
+    TextFileWriter writer([&](const QString &, const FileOutcome &result) {
+        outcome = result;
+        return true;
+    });
     writer.add(QString(), std::move(decision), target);
     writer.flush();
     return outcome;

@@ -97,15 +97,17 @@ FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target);
 // takes all of it to the disk; only then are the files renamed into place. So after a power
 // cut every file is old or new, and each new one can be restored from the journal, at about
 // the cost of one flush per group rather than one per file. Outcomes reach `done` in the
-// order the files were added, once their group is in place.
+// order the files were added, once their group is in place; each file is renamed just before
+// its outcome is given. When `done` returns false (a stop) the files after it are not
+// renamed: their temporaries and journal entries go, and `dropped` is called once.
 class TextFileWriter
 {
 public:
-    using Done = std::function<void(const QString &nativePath, const FileOutcome &outcome)>;
+    using Done = std::function<bool(const QString &nativePath, const FileOutcome &outcome)>;
     static constexpr int groupFiles = journalKeptAhead;
     static constexpr qint64 groupBytes = qint64(32) << 20;
 
-    explicit TextFileWriter(Done done);
+    explicit TextFileWriter(Done done, std::function<void()> dropped = {});
     // Flushes and commits what is pending.
     ~TextFileWriter();
     TextFileWriter(const TextFileWriter &) = delete;
@@ -121,6 +123,7 @@ private:
     struct Held;
     std::vector<Held> held;
     Done done;
+    std::function<void()> dropped;
     int pendingFiles = 0;
     qint64 pendingBytes = 0;
 };
