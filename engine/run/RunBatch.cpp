@@ -116,6 +116,8 @@ public:
                 return handled(nativePath, outcome);
             },
             [this] { droppedAfterStop(); });
+        if (!options.sync)
+            writer.skipFlushes();
         this->writer = &writer;
         for (const UnlistedFolder &folder : files.unlisted)
             fail(NativeSeparators(folder.path),

@@ -279,7 +279,7 @@ void TextFileWriter::flush()
     // One flush for each file system written: temporaries, kept originals and entries.
     std::vector<std::pair<FileTree *, QString>> flushed;
     for (Held &file : held) {
-        if (!file.pending.isPending())
+        if (!flushes || !file.pending.isPending())
             continue;
         auto tree = std::find_if(flushed.begin(), flushed.end(),
                                  [&](const auto &entry) { return entry.first == file.tree; });

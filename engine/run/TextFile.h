@@ -118,12 +118,15 @@ public:
     void add(const QString &nativePath, FileDecision decision, const WriteTarget &target);
     // Confirms, flushes and commits the pending group, and reports every outcome held.
     void flush();
+    // Groups are put in place without waiting for the disk.
+    void skipFlushes() { flushes = false; }
 
 private:
     struct Held;
     std::vector<Held> held;
     Done done;
     std::function<void()> dropped;
+    bool flushes = true;
     int pendingFiles = 0;
     qint64 pendingBytes = 0;
 };
