@@ -39,6 +39,7 @@ enum class Key
     Help,
     Version,
     NoJournal,
+    NoSync,
     List,
     Run,
 };
@@ -65,6 +66,7 @@ const OptionRule optionRules[] = {
     {Key::InPlace, "in-place", 0, false, OnEdits},
     {Key::Bom, "bom", 0, false, OnEdits},
     {Key::NoJournal, "no-journal", 0, false, OnEdits},
+    {Key::NoSync, "no-sync", 0, false, OnEdits},
     {Key::NoUtf16, "no-utf16", 0, false, OnRuns},
     {Key::DryRun, "dry-run", 0, false, OnRuns | OnUndo},
     {Key::Report, "report", 0, false, OnRuns},
@@ -312,6 +314,9 @@ private:
             break;
         case Key::NoJournal:
             request.noJournal = true;
+            break;
+        case Key::NoSync:
+            request.noSync = true;
             break;
         case Key::List:
             request.list = true;

@@ -31,6 +31,7 @@ struct CommandRequest
     bool nullSeparated = false;
     bool quiet = false;
     bool noJournal = false;
+    bool noSync = false;
     bool list = false; // undo --list
     QString runId;     // undo --run
 };

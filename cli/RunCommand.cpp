@@ -88,6 +88,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     options.dryRun = request.dryRun;
     options.writeReports = request.report;
     options.stop = &stop;
+    options.sync = !request.noSync;
     if (request.report)
         DeleteStaleReports(settings);
 

@@ -68,6 +68,7 @@ struct ListedEntry
 };
 
 class Folder;
+class PendingReplace;
 
 // An open file for reading, never a link.
 class File
@@ -116,6 +117,8 @@ public:
     bool isOpen() const;
     // Writes all of data at the end; a failure may leave part of it there.
     int append(const char *data, std::size_t size);
+    // What was appended reaches the disk.
+    int flush();
 
 private:
     friend class Folder;
@@ -135,6 +138,35 @@ struct ReplaceCheck
     bool refuseHardLinked = false; // ErrorHardLinked for a file with more than one name
     // The last step before the rename, under a lock on the file; false refuses it.
     std::function<bool()> beforeRename;
+};
+
+// A replacement written to its temporary file but not yet named: prepared, then confirmed,
+// then (after the writes it depends on have reached the disk) committed. Dropped, its
+// temporary removed, unless committed.
+class PendingReplace
+{
+public:
+    PendingReplace();
+    ~PendingReplace();
+    PendingReplace(PendingReplace &&other) noexcept;
+    PendingReplace &operator=(PendingReplace &&other) noexcept;
+    PendingReplace(const PendingReplace &) = delete;
+    PendingReplace &operator=(const PendingReplace &) = delete;
+
+    bool isPending() const;
+    // Locks the file, checks that it is still the one measured, then calls beforeRename, or
+    // the check's where none is given; ErrorRefused when that says no.
+    int confirm(const std::function<bool()> &beforeRename = nullptr);
+    // Checks the file again and renames the temporary over it.
+    int commit();
+    // Removes the temporary; the file stays as it is.
+    void drop();
+
+    struct State;
+
+private:
+    friend class Folder;
+    State *state = nullptr;
 };
 
 class Folder
@@ -180,13 +212,22 @@ public:
     // counts).
     int createAppendFile(const NativePath &name, std::uint32_t mode, AppendFile &file);
     // A copy of the file `from` in this folder, under the new name `to` in `target`.
-    int copyFile(const NativePath &from, Folder &target, const NativePath &to);
+    // durable: its data reaches the disk before it is named.
+    int copyFile(const NativePath &from, Folder &target, const NativePath &to,
+                 bool durable = false);
     // Replaces the file name, or creates it, through a temporary file in this folder and a
     // rename. A link or folder at name is refused. The new file keeps the replaced file's
     // mode, owner and group where the writer may set them, ACLs and extended attributes; a
     // failure to carry those refuses the write.
+    // durable: the new data reach the disk before the rename.
     int replaceFile(const NativePath &name, const char *data, std::size_t size,
-                    const ReplaceCheck &check);
+                    const ReplaceCheck &check, bool durable = false);
+    // The first half of replaceFile: the checks and the temporary, written and given the
+    // replaced file's metadata; the standing file is held open. Where FlushWrites does not
+    // reach every file of the folder's file system (see FlushCoversFiles), the temporary's
+    // data are flushed here.
+    int prepareReplace(const NativePath &name, const char *data, std::size_t size,
+                       const ReplaceCheck &check, PendingReplace &pending);
 
     int link(const NativePath &from, Folder &target, const NativePath &to);
     // Replaces an entry named to as rename() does (a link there is replaced, not followed).
@@ -198,6 +239,7 @@ public:
     int setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint32_t mode);
 
 private:
+    friend int FlushWrites(const Folder &folder);
 #ifdef _WIN32
     void *handle = nullptr;
     NativePath path; // the full path it was opened at, for the calls that take names
@@ -205,6 +247,12 @@ private:
     int fd = -1;
 #endif
 };
+
+// Takes to the disk what was written in the folder's file system: every file, name and link
+// where FlushCoversFiles (Linux's syncfs), otherwise the names alone, each file that must
+// survive a power cut being flushed by itself when it is written.
+int FlushWrites(const Folder &folder);
+bool FlushCoversFiles();
 
 // Calls on a path the user gave: links on the way are followed, the last name's only where
 // followLast says so.

@@ -675,6 +675,11 @@ int AppendFile::append(const char *data, std::size_t size)
     return fd < 0 ? EBADF : WriteAll(fd, data, size);
 }
 
+int AppendFile::flush()
+{
+    return fd < 0 ? EBADF : ::fsync(fd) == 0 ? 0 : Errno();
+}
+
 int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendFile &file)
 {
     if (!IsPlainName(name))
@@ -689,7 +694,7 @@ int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendF
     return 0;
 }
 
-int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to)
+int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to, bool durable)
 {
     if (!IsPlainName(to))
         return ErrorNotBeneath;
@@ -712,22 +717,126 @@ int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &t
     if (failure == 0 && ::fchmod(temporary.fd, mode_t(info.mode & 0777)) != 0)
         failure = Errno();
     if (failure == 0)
-        failure = temporary.finish(false);
+        failure = temporary.finish(durable);
     if (failure == 0)
         failure = temporary.linkAs(target.fd, to.c_str());
+    if (failure == 0 && durable && ::fsync(target.fd) != 0)
+        failure = Errno();
     return failure;
 }
 
-int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
-                        const ReplaceCheck &check)
+struct PendingReplace::State
+{
+    ~State()
+    {
+        if (!temporary.empty())
+            ::unlinkat(dirFd, temporary.c_str(), 0);
+        Close(standingFd);
+        Close(dirFd);
+    }
+
+    // The standing file is still the one measured, under its name.
+    int recheck() const
+    {
+        if (standingFd < 0)
+            return 0;
+        struct stat now = {};
+        struct stat entry = {};
+        if (::fstat(standingFd, &now) != 0 ||
+            ::fstatat(dirFd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !SameEntry(InfoOf(now), InfoOf(standing)) ||
+            !SameEntry(InfoOf(entry), InfoOf(standing)))
+            return checkIdentity ? ErrorChanged : EAGAIN;
+        return 0;
+    }
+
+    int dirFd = -1;
+    std::string name;
+    std::string temporary;
+    int standingFd = -1;
+    struct stat standing = {};
+    bool checkIdentity = false;
+    std::function<bool()> beforeRename;
+};
+
+PendingReplace::PendingReplace() = default;
+
+PendingReplace::~PendingReplace()
+{
+    drop();
+}
+
+PendingReplace::PendingReplace(PendingReplace &&other) noexcept : state(other.state)
+{
+    other.state = nullptr;
+}
+
+PendingReplace &PendingReplace::operator=(PendingReplace &&other) noexcept
+{
+    if (this != &other) {
+        drop();
+        state = other.state;
+        other.state = nullptr;
+    }
+    return *this;
+}
+
+bool PendingReplace::isPending() const
+{
+    return state != nullptr;
+}
+
+void PendingReplace::drop()
+{
+    delete state;
+    state = nullptr;
+}
+
+int PendingReplace::confirm(const std::function<bool()> &beforeRename)
+{
+    if (!state)
+        return ErrorNotOpen;
+    if (state->standingFd >= 0) {
+        while (::flock(state->standingFd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    // Someone may have changed or replaced the file while its new content was written.
+    if (const int failure = state->recheck())
+        return failure;
+    const std::function<bool()> &last = beforeRename ? beforeRename : state->beforeRename;
+    if (last && !last())
+        return ErrorRefused;
+    return 0;
+}
+
+int PendingReplace::commit()
+{
+    if (!state)
+        return ErrorNotOpen;
+    if (const int failure = state->recheck())
+        return failure;
+    if (::renameat(state->dirFd, state->temporary.c_str(), state->dirFd, state->name.c_str()) != 0)
+        return Errno();
+    state->temporary.clear();
+    drop();
+    return 0;
+}
+
+namespace {
+
+int Prepare(int fd, const NativePath &name, const char *data, std::size_t size,
+            const ReplaceCheck &check, bool flushData, PendingReplace::State &state)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
+    state.name = name;
+    state.checkIdentity = check.checkIdentity;
+    state.beforeRename = check.beforeRename;
     // The file as it stands, opened without following a link: its metadata go onto the new
     // file, and its lock keeps another run of this program from replacing it meanwhile.
-    int standingFd = ::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat standing = {};
-    if (standingFd < 0) {
+    state.standingFd = ::openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat &standing = state.standing;
+    if (state.standingFd < 0) {
         // A link or nothing where the file was read is no longer that file.
         const bool gone = errno == ELOOP || errno == EMLINK || errno == ENOENT;
         if (check.checkIdentity && gone)
@@ -736,49 +845,87 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
             return ELOOP;
         if (errno != ENOENT)
             return Errno();
-    } else if (::fstat(standingFd, &standing) != 0 || !S_ISREG(standing.st_mode)) {
+    } else if (::fstat(state.standingFd, &standing) != 0 || !S_ISREG(standing.st_mode)) {
         const int error = S_ISDIR(standing.st_mode) ? EISDIR : EINVAL;
-        Close(standingFd);
         return check.checkIdentity ? ErrorChanged : error;
     }
-    struct Closer
-    {
-        int &fd;
-        ~Closer() { Close(fd); }
-    } closer{standingFd};
     if (check.checkIdentity && !SameEntry(InfoOf(standing), check.expected))
         return ErrorChanged;
-    if (standingFd >= 0) {
+    if (state.standingFd >= 0) {
         if (check.refuseReadOnly && ReadOnly(fd, name.c_str(), standing))
             return ErrorReadOnly;
         if (check.refuseHardLinked && standing.st_nlink > 1)
             return ErrorHardLinked;
     }
+    // The pending rename outlives the caller's handle on the folder.
+    state.dirFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (state.dirFd < 0)
+        return Errno();
     Temporary temporary(fd);
-    int failure = temporary.create(standingFd >= 0 ? 0600 : 0666);
+    int failure = temporary.create(state.standingFd >= 0 ? 0600 : 0666);
     if (failure == 0)
         failure = temporary.write(data, size);
-    if (failure == 0 && standingFd >= 0)
-        failure = CopyMetadata(standingFd, standing, temporary.fd);
+    if (failure == 0 && state.standingFd >= 0)
+        failure = CopyMetadata(state.standingFd, standing, temporary.fd);
     if (failure == 0)
-        failure = temporary.finish(false);
-    if (failure != 0)
+        failure = temporary.finish(flushData);
+    if (failure == 0)
+        state.temporary.swap(temporary.name);
+    return failure;
+}
+
+} // namespace
+
+int Folder::prepareReplace(const NativePath &name, const char *data, std::size_t size,
+                           const ReplaceCheck &check, PendingReplace &pending)
+{
+    pending.drop();
+    auto *state = new PendingReplace::State;
+    const int failure = Prepare(fd, name, data, size, check, !FlushCoversFiles(), *state);
+    if (failure != 0) {
+        delete state;
         return failure;
-    if (standingFd >= 0) {
-        while (::flock(standingFd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-        // Someone may have changed or replaced the file while its new content was written.
-        struct stat now = {};
-        struct stat entry = {};
-        if (::fstat(standingFd, &now) != 0 ||
-            ::fstatat(fd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !SameEntry(InfoOf(now), InfoOf(standing)) ||
-            !SameEntry(InfoOf(entry), InfoOf(standing)))
-            return check.checkIdentity ? ErrorChanged : EAGAIN;
     }
-    if (check.beforeRename && !check.beforeRename())
-        return ErrorRefused;
-    return temporary.renameOver(name.c_str());
+    pending.state = state;
+    return 0;
+}
+
+int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
+                        const ReplaceCheck &check, bool durable)
+{
+    PendingReplace pending;
+    pending.state = new PendingReplace::State;
+    int failure =
+        Prepare(fd, name, data, size, check, durable && !FlushCoversFiles(), *pending.state);
+    if (failure == 0)
+        failure = pending.confirm();
+    if (failure == 0 && durable && FlushCoversFiles())
+        failure = FlushWrites(*this);
+    if (failure == 0)
+        failure = pending.commit();
+    return failure;
+}
+
+int FlushWrites(const Folder &folder)
+{
+    if (!folder.isOpen())
+        return ErrorNotOpen;
+#ifdef __linux__
+    return ::syncfs(folder.fd) == 0 ? 0 : Errno();
+#else
+    // Each file was flushed by itself; this takes the names there as well as it can.
+    ::sync();
+    return 0;
+#endif
+}
+
+bool FlushCoversFiles()
+{
+#ifdef __linux__
+    return true;
+#else
+    return false;
+#endif
 }
 
 int Folder::link(const NativePath &from, Folder &target, const NativePath &to)

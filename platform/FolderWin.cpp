@@ -626,6 +626,11 @@ int AppendFile::append(const char *data, std::size_t size)
     return handle ? WriteHandle(handle, data, size) : ERROR_INVALID_HANDLE;
 }
 
+int AppendFile::flush()
+{
+    return !handle ? ERROR_INVALID_HANDLE : FlushFileBuffers(handle) ? 0 : LastError();
+}
+
 int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendFile &file)
 {
     if (!IsPlainName(name))
@@ -642,7 +647,7 @@ int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendF
     return 0;
 }
 
-int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to)
+int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &to, bool durable)
 {
     if (!IsPlainName(from) || !IsPlainName(to))
         return ErrorNotBeneath;
@@ -660,7 +665,7 @@ int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &t
         failure = temporary.write(buffer.data(), got);
     }
     if (failure == 0)
-        failure = temporary.finish(false);
+        failure = temporary.finish(durable);
     EntryInfo info;
     if (failure == 0 && source.info(info) == 0 && info.mode == 0444)
         SetFileAttributesW(ExtendedLengthPath(temporary.path).c_str(), FILE_ATTRIBUTE_READONLY);
@@ -669,16 +674,103 @@ int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &t
     return failure;
 }
 
-int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
-                        const ReplaceCheck &check)
+struct PendingReplace::State
+{
+    explicit State(const NativePath &folder) : temporary(folder) {}
+
+    // The entry is still the one measured.
+    int recheck() const
+    {
+        EntryInfo now;
+        if (EntryAt(target, false, now) != 0 || now.kind != standing.kind ||
+            (exists && !SameEntry(now, standing)))
+            return checkIdentity ? int(ErrorChanged) : int(ERROR_SHARING_VIOLATION);
+        return 0;
+    }
+
+    Temporary temporary;
+    NativePath target;
+    EntryInfo standing;
+    bool exists = false;
+    bool checkIdentity = false;
+    std::function<bool()> beforeRename;
+};
+
+PendingReplace::PendingReplace() = default;
+
+PendingReplace::~PendingReplace()
+{
+    drop();
+}
+
+PendingReplace::PendingReplace(PendingReplace &&other) noexcept : state(other.state)
+{
+    other.state = nullptr;
+}
+
+PendingReplace &PendingReplace::operator=(PendingReplace &&other) noexcept
+{
+    if (this != &other) {
+        drop();
+        state = other.state;
+        other.state = nullptr;
+    }
+    return *this;
+}
+
+bool PendingReplace::isPending() const
+{
+    return state != nullptr;
+}
+
+void PendingReplace::drop()
+{
+    delete state;
+    state = nullptr;
+}
+
+int PendingReplace::confirm(const std::function<bool()> &beforeRename)
+{
+    if (!state)
+        return ErrorNotOpen;
+    // Someone may have changed or replaced the file while its new content was written.
+    if (const int failure = state->recheck())
+        return failure;
+    const std::function<bool()> &last = beforeRename ? beforeRename : state->beforeRename;
+    if (last && !last())
+        return ErrorRefused;
+    return 0;
+}
+
+int PendingReplace::commit()
+{
+    if (!state)
+        return ErrorNotOpen;
+    if (const int failure = state->recheck())
+        return failure;
+    const int failure = state->exists ? state->temporary.replace(state->target)
+                                      : state->temporary.moveTo(state->target);
+    if (failure == 0)
+        drop();
+    return failure;
+}
+
+namespace {
+
+// NTFS logs its names itself; a file's data reach the disk only by FlushFileBuffers, here
+// before the temporary is closed.
+int Prepare(const NativePath &folder, const NativePath &name, const char *data, std::size_t size,
+            const ReplaceCheck &check, bool flushData, PendingReplace::State &state)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath target = path + L'\\' + name;
-    EntryInfo standing;
-    if (const int failure = EntryAt(target, false, standing))
+    state.target = folder + L'\\' + name;
+    state.checkIdentity = check.checkIdentity;
+    state.beforeRename = check.beforeRename;
+    EntryInfo &standing = state.standing;
+    if (const int failure = EntryAt(state.target, false, standing))
         return failure;
-    const bool exists = standing.kind != EntryKind::Missing;
+    state.exists = standing.kind != EntryKind::Missing;
     if (check.checkIdentity &&
         (standing.kind != EntryKind::File || !SameEntry(standing, check.expected)))
         return ErrorChanged;
@@ -687,26 +779,56 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
     if (standing.kind == EntryKind::Folder)
         return ERROR_DIRECTORY;
     // The read-only attribute guards a file on Windows; a replacement would drop it.
-    if (exists && standing.mode == 0444)
+    if (state.exists && standing.mode == 0444)
         return check.refuseReadOnly ? int(ErrorReadOnly) : int(ERROR_ACCESS_DENIED);
     if (check.refuseHardLinked && standing.links > 1)
         return ErrorHardLinked;
-    Temporary temporary(path);
-    int failure = temporary.create(nullptr);
+    int failure = state.temporary.create(nullptr);
     if (failure == 0)
-        failure = temporary.write(data, size);
+        failure = state.temporary.write(data, size);
     if (failure == 0)
-        failure = temporary.finish(false);
-    if (failure != 0)
+        failure = state.temporary.finish(flushData);
+    return failure;
+}
+
+} // namespace
+
+int Folder::prepareReplace(const NativePath &name, const char *data, std::size_t size,
+                           const ReplaceCheck &check, PendingReplace &pending)
+{
+    pending.drop();
+    auto *state = new PendingReplace::State(path);
+    const int failure = Prepare(path, name, data, size, check, true, *state);
+    if (failure != 0) {
+        delete state;
         return failure;
-    // Someone may have changed or replaced the file while its new content was written.
-    EntryInfo now;
-    if (EntryAt(target, false, now) != 0 || now.kind != standing.kind ||
-        (exists && !SameEntry(now, standing)))
-        return check.checkIdentity ? int(ErrorChanged) : int(ERROR_SHARING_VIOLATION);
-    if (check.beforeRename && !check.beforeRename())
-        return ErrorRefused;
-    return exists ? temporary.replace(target) : temporary.moveTo(target);
+    }
+    pending.state = state;
+    return 0;
+}
+
+int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
+                        const ReplaceCheck &check, bool durable)
+{
+    PendingReplace pending;
+    pending.state = new PendingReplace::State(path);
+    int failure = Prepare(path, name, data, size, check, durable, *pending.state);
+    if (failure == 0)
+        failure = pending.confirm();
+    if (failure == 0)
+        failure = pending.commit();
+    return failure;
+}
+
+int FlushWrites(const Folder &folder)
+{
+    // Each file was flushed by itself, and NTFS logs its names.
+    return folder.isOpen() ? 0 : int(ErrorNotOpen);
+}
+
+bool FlushCoversFiles()
+{
+    return false;
 }
 
 int Folder::link(const NativePath &from, Folder &target, const NativePath &to)

@@ -112,9 +112,9 @@ FileIoResult ReadOpenFile(platform::File &file, const SourceRead &how, QByteArra
     return FileIoResult::Done;
 }
 
-FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePath &name,
-                             const QByteArray &bytes, const FileIdentity &asRead,
-                             const BeforeReplace &beforeReplace, QString *error)
+namespace {
+
+platform::ReplaceCheck InPlaceCheck(const FileIdentity &asRead)
 {
     platform::ReplaceCheck check;
     check.checkIdentity = true;
@@ -124,11 +124,11 @@ FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePat
     check.expected.modifiedNs = asRead.modifiedNs;
     check.refuseReadOnly = true;
     check.refuseHardLinked = true;
-    QString refusal;
-    if (beforeReplace)
-        check.beforeRename = [&] { return beforeReplace(&refusal); };
-    const int failure =
-        parent.replaceFile(name, bytes.constData(), std::size_t(bytes.size()), check);
+    return check;
+}
+
+FileIoResult ResultOf(int failure, const QString &refusal, QString *error)
+{
     switch (failure) {
     case 0:
         return FileIoResult::Done;
@@ -146,6 +146,59 @@ FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePat
         Failed(error, failure);
         return FileIoResult::Failed;
     }
+}
+
+} // namespace
+
+FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePath &name,
+                             const QByteArray &bytes, const FileIdentity &asRead,
+                             const BeforeReplace &beforeReplace, QString *error, bool durable)
+{
+    platform::ReplaceCheck check = InPlaceCheck(asRead);
+    QString refusal;
+    if (beforeReplace)
+        check.beforeRename = [&] { return beforeReplace(&refusal); };
+    const int failure =
+        parent.replaceFile(name, bytes.constData(), std::size_t(bytes.size()), check, durable);
+    return ResultOf(failure, refusal, error);
+}
+
+PendingWrite::PendingWrite() = default;
+PendingWrite::~PendingWrite() = default;
+PendingWrite::PendingWrite(PendingWrite &&) noexcept = default;
+PendingWrite &PendingWrite::operator=(PendingWrite &&) noexcept = default;
+
+bool PendingWrite::isPending() const
+{
+    return pending && pending->isPending();
+}
+
+FileIoResult PendingWrite::confirm(const BeforeReplace &beforeReplace, QString *error)
+{
+    if (!pending)
+        return ResultOf(platform::ErrorNotOpen, QString(), error);
+    QString refusal;
+    std::function<bool()> last;
+    if (beforeReplace)
+        last = [&] { return beforeReplace(&refusal); };
+    const FileIoResult result = ResultOf(pending->confirm(last), refusal, error);
+    if (result != FileIoResult::Done)
+        drop();
+    return result;
+}
+
+FileIoResult PendingWrite::commit(QString *error)
+{
+    if (!pending)
+        return ResultOf(platform::ErrorNotOpen, QString(), error);
+    const FileIoResult result = ResultOf(pending->commit(), QString(), error);
+    drop();
+    return result;
+}
+
+void PendingWrite::drop()
+{
+    pending.reset();
 }
 
 FileTree::FileTree(const QString &topPath) : top(topPath), folder(new platform::Folder)
@@ -347,6 +400,12 @@ bool AppendedFile::append(const QByteArray &bytes, QString *error)
     return failure == 0 || Failed(error, failure);
 }
 
+bool AppendedFile::flush(QString *error)
+{
+    const int failure = file ? file->flush() : platform::ErrorNotOpen;
+    return failure == 0 || Failed(error, failure);
+}
+
 bool FileTree::createAppendedFile(const QString &relative, Access access, AppendedFile &file,
                                   QString *error)
 {
@@ -363,20 +422,22 @@ bool FileTree::createAppendedFile(const QString &relative, Access access, Append
     return true;
 }
 
-bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error)
+bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error,
+                           bool durable)
 {
     platform::Folder parent;
     QString name;
     int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
         failure = parent.replaceFile(ToNativePath(name), bytes.constData(),
-                                     std::size_t(bytes.size()), platform::ReplaceCheck());
+                                     std::size_t(bytes.size()), platform::ReplaceCheck(), durable);
     return failure == 0 || Failed(error, failure);
 }
 
 FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray &bytes,
                                       const FileIdentity &asRead,
-                                      const BeforeReplace &beforeReplace, QString *error)
+                                      const BeforeReplace &beforeReplace, QString *error,
+                                      bool durable)
 {
     platform::Folder parent;
     QString name;
@@ -385,17 +446,60 @@ FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray 
         Failed(error, failure);
         return FileIoResult::Failed;
     }
-    return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error);
+    return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error,
+                           durable);
+}
+
+FileIoResult FileTree::prepareInPlace(const QString &relative, const QByteArray &bytes,
+                                      const FileIdentity &asRead, PendingWrite &pending,
+                                      QString *error)
+{
+    pending.drop();
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    if (failure == 0)
+        failure = parent.prepareReplace(ToNativePath(name), bytes.constData(),
+                                        std::size_t(bytes.size()), InPlaceCheck(asRead), *prepared);
+    if (failure == 0)
+        pending.pending = std::move(prepared);
+    return ResultOf(failure, QString(), error);
+}
+
+bool FileTree::prepareFile(const QString &relative, const QByteArray &bytes, PendingWrite &pending,
+                           QString *error)
+{
+    pending.drop();
+    platform::Folder parent;
+    QString name;
+    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    if (failure == 0)
+        failure =
+            parent.prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                  platform::ReplaceCheck(), *prepared);
+    if (failure == 0)
+        pending.pending = std::move(prepared);
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::flushWrites(QString *error)
+{
+    const int failure = isOpen() ? platform::FlushWrites(*folder) : platform::ErrorNotOpen;
+    return failure == 0 || Failed(error, failure);
+}
+
+bool FileTree::flushCoversFiles()
+{
+    return platform::FlushCoversFiles();
 }
 
 namespace {
 
 // A call on two names, each in its own folder opened beneath the top.
-using TwoFolderCall = int (platform::Folder::*)(const platform::NativePath &, platform::Folder &,
-                                                const platform::NativePath &);
-
-int BetweenFolders(const platform::Folder *top, const QString &from, const QString &to,
-                   TwoFolderCall call)
+template <typename Call>
+int BetweenFolders(const platform::Folder *top, const QString &from, const QString &to, Call call)
 {
     if (!top)
         return platform::ErrorNotOpen;
@@ -405,7 +509,7 @@ int BetweenFolders(const platform::Folder *top, const QString &from, const QStri
     if (failure == 0)
         failure = OpenParent(*top, to, toParent, toName);
     if (failure == 0)
-        failure = (fromParent.*call)(ToNativePath(fromName), toParent, ToNativePath(toName));
+        failure = call(fromParent, ToNativePath(fromName), toParent, ToNativePath(toName));
     return failure;
 }
 
@@ -414,21 +518,33 @@ int BetweenFolders(const platform::Folder *top, const QString &from, const QStri
 bool FileTree::linkFile(const QString &from, const QString &to, QString *error)
 {
     const int failure =
-        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to, &platform::Folder::link);
+        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to,
+                       [](platform::Folder &fromParent, const platform::NativePath &fromName,
+                          platform::Folder &toParent, const platform::NativePath &toName) {
+                           return fromParent.link(fromName, toParent, toName);
+                       });
     return failure == 0 || Failed(error, failure);
 }
 
-bool FileTree::copyFile(const QString &from, const QString &to, QString *error)
+bool FileTree::copyFile(const QString &from, const QString &to, QString *error, bool durable)
 {
     const int failure =
-        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to, &platform::Folder::copyFile);
+        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to,
+                       [durable](platform::Folder &fromParent, const platform::NativePath &fromName,
+                                 platform::Folder &toParent, const platform::NativePath &toName) {
+                           return fromParent.copyFile(fromName, toParent, toName, durable);
+                       });
     return failure == 0 || Failed(error, failure);
 }
 
 bool FileTree::rename(const QString &from, const QString &to, QString *error)
 {
     const int failure =
-        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to, &platform::Folder::rename);
+        BetweenFolders(isOpen() ? folder.get() : nullptr, from, to,
+                       [](platform::Folder &fromParent, const platform::NativePath &fromName,
+                          platform::Folder &toParent, const platform::NativePath &toName) {
+                           return fromParent.rename(fromName, toParent, toName);
+                       });
     return failure == 0 || Failed(error, failure);
 }
 

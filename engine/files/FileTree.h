@@ -11,6 +11,7 @@
 namespace platform {
 class AppendFile;
 class Folder;
+class PendingReplace;
 } // namespace platform
 
 // A file made to grow at its end only, such as a list written a line at a time.
@@ -25,10 +26,38 @@ public:
     bool isOpen() const;
     // All of bytes at the end; a failure may leave part of them there.
     bool append(const QByteArray &bytes, QString *error);
+    // What was appended reaches the disk.
+    bool flush(QString *error);
 
 private:
     friend class FileTree;
     std::unique_ptr<platform::AppendFile> file;
+};
+
+// A replacement whose new bytes wait in a temporary file beside the file it replaces
+// (FileTree::prepareInPlace, prepareFile). confirm() once nothing stands in its way, which
+// calls the last step before it (the journal's keeping of the original); commit() once
+// FileTree::flushWrites has taken it and what it depends on to the disk. Dropped, its
+// temporary removed, unless committed.
+class PendingWrite
+{
+public:
+    PendingWrite();
+    ~PendingWrite();
+    PendingWrite(PendingWrite &&) noexcept;
+    PendingWrite &operator=(PendingWrite &&) noexcept;
+    PendingWrite(const PendingWrite &) = delete;
+    PendingWrite &operator=(const PendingWrite &) = delete;
+
+    bool isPending() const;
+    // Results as FileTree::replaceInPlace gives them.
+    FileIoResult confirm(const BeforeReplace &beforeReplace, QString *error);
+    FileIoResult commit(QString *error);
+    void drop();
+
+private:
+    friend class FileTree;
+    std::unique_ptr<platform::PendingReplace> pending;
 };
 
 // What a file's entry says about it: its size, modification time and permission bits.
@@ -114,21 +143,36 @@ public:
     // link at the target is refused, never written through. The new file keeps the replaced
     // one's mode, owner and group (where the writer may set them), ACLs and extended
     // attributes.
-    bool replaceFile(const QString &relative, const QByteArray &bytes, QString *error);
+    // durable: the new bytes reach the disk before the rename.
+    bool replaceFile(const QString &relative, const QByteArray &bytes, QString *error,
+                     bool durable = false);
     // Replaces a source file in place as ReplaceInPlace does: Changed when the entry is no
     // longer the file as read, ReadOnly when its user may not write it, HardLinked when it has
     // more than one name, Refused when beforeReplace says no. Keeps the file's metadata as
     // replaceFile does.
     FileIoResult replaceInPlace(const QString &relative, const QByteArray &bytes,
                                 const FileIdentity &asRead, const BeforeReplace &beforeReplace,
-                                QString *error);
+                                QString *error, bool durable = false);
+
+    // The first halves of replaceInPlace and replaceFile: the checks, and the new bytes in a
+    // temporary file beside the file, to be confirmed and committed later. Many are flushed
+    // to the disk at once by flushWrites.
+    FileIoResult prepareInPlace(const QString &relative, const QByteArray &bytes,
+                                const FileIdentity &asRead, PendingWrite &pending, QString *error);
+    bool prepareFile(const QString &relative, const QByteArray &bytes, PendingWrite &pending,
+                     QString *error);
+    // Takes what was written in this tree's file system to the disk. Where that cannot be
+    // done for a whole file system at once (flushCoversFiles false), each prepared write
+    // flushed its own bytes, and a file written for a group should be written durable.
+    bool flushWrites(QString *error);
+    static bool flushCoversFiles();
 
     // A hard link `to` to the file `from`, exclusively; a link at from is refused. False
     // where the file system has no hard links.
     bool linkFile(const QString &from, const QString &to, QString *error);
     // A copy of the file `from` under the new name `to`, exclusively, with from's mode; a
-    // partial copy is removed.
-    bool copyFile(const QString &from, const QString &to, QString *error);
+    // partial copy is removed. durable: its bytes reach the disk before it is named.
+    bool copyFile(const QString &from, const QString &to, QString *error, bool durable = false);
     // Renames within the tree; an entry at `to` is replaced as rename() does, a link there as
     // a link. No link on either way is followed.
     bool rename(const QString &from, const QString &to, QString *error);

@@ -15,4 +15,5 @@ FileIoResult ReadOpenFile(platform::File &file, const SourceRead &how, QByteArra
 // Replaces name in parent in place, as ReplaceInPlace describes.
 FileIoResult ReplaceInFolder(platform::Folder &parent, const platform::NativePath &name,
                              const QByteArray &bytes, const FileIdentity &asRead,
-                             const BeforeReplace &beforeReplace, QString *error);
+                             const BeforeReplace &beforeReplace, QString *error,
+                             bool durable = false);

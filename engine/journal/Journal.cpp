@@ -132,6 +132,17 @@ void ApplyLine(QByteArray line, bool framed, JournalRun &run, bool withEntries)
         run.originalBytes += entry.originalSize;
         if (withEntries)
             run.entries.push_back(std::move(entry));
+    } else if (kind == "dropped" && fields.size() == 3) {
+        // An entry whose file was not replaced after all.
+        const int number = fields[1].toInt();
+        --run.files;
+        run.originalBytes -= fields[2].toLongLong();
+        if (withEntries)
+            run.entries.erase(std::remove_if(run.entries.begin(), run.entries.end(),
+                                             [number](const JournalEntry &entry) {
+                                                 return entry.number == number;
+                                             }),
+                              run.entries.end());
     } else if (kind == "operation" && fields.size() == 2) {
         run.operation = QString::fromUtf8(fields[1]);
     } else if (kind == "started" && fields.size() == 2) {
@@ -313,6 +324,12 @@ QByteArray JournalEntryLine(const JournalEntry &entry)
     return Framed(line);
 }
 
+QByteArray JournalDroppedLine(int number, qint64 originalSize)
+{
+    return Framed("dropped\t" + QByteArray::number(number) + '\t' +
+                  QByteArray::number(originalSize));
+}
+
 QByteArray JournalFinishedLine(int files, qint64 originalBytes)
 {
     return Framed("finished\t" + QByteArray::number(files) + '\t' +
@@ -396,6 +413,21 @@ QSet<int> Numbered(const FileTree &source, const QString &folder)
     return numbers;
 }
 
+// The kept original of an entry whose file is still the original itself goes.
+void ReleaseIfUnreplaced(FileTree &source, const QString &originals, const JournalEntry &entry)
+{
+    if (!IsValidEntryPath(entry.relativePath))
+        return;
+    QByteArray bytes;
+    FileIdentity file;
+    FileIdentity kept;
+    const QString keptPath = Below(originals, QString::number(entry.number));
+    if (source.readFile(entry.relativePath, bytes, &file, nullptr) == FileIoResult::Done &&
+        source.readFile(keptPath, bytes, &kept, nullptr) == FileIoResult::Done &&
+        SameFile(file, kept))
+        source.removeFile(keptPath, nullptr);
+}
+
 } // namespace
 
 void ReleaseInterruptedOriginals(FileTree &source)
@@ -416,18 +448,13 @@ void ReleaseInterruptedOriginals(FileTree &source)
             if (!entries.contains(number))
                 source.removeFile(Below(originals, QString::number(number)), nullptr);
         }
-        // Only the last entry can have been cut off before its file was replaced.
-        if (run.entries.empty() || !IsValidEntryPath(run.entries.back().relativePath))
-            continue;
-        const JournalEntry &last = run.entries.back();
-        QByteArray bytes;
-        FileIdentity file;
-        FileIdentity kept;
-        const QString keptPath = Below(originals, QString::number(last.number));
-        if (source.readFile(last.relativePath, bytes, &file, nullptr) == FileIoResult::Done &&
-            source.readFile(keptPath, bytes, &kept, nullptr) == FileIoResult::Done &&
-            SameFile(file, kept))
-            source.removeFile(keptPath, nullptr);
+        // Only the last group's entries can have been cut off before their files were
+        // replaced.
+        const size_t first = run.entries.size() > size_t(journalKeptAhead)
+                                 ? run.entries.size() - size_t(journalKeptAhead)
+                                 : 0;
+        for (size_t at = first; at < run.entries.size(); ++at)
+            ReleaseIfUnreplaced(source, originals, run.entries[at]);
     }
 }
 

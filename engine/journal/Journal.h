@@ -21,6 +21,9 @@ extern const QString journalFolderName; // ".parafold-journal"
 // Retention: the last runs are kept, fewer when their originals together pass the limit.
 constexpr int journalKeptRuns = 10;
 constexpr qint64 journalLimitMegabytes = 2048;
+// A run keeps at most this many originals ahead of replacing their files, so that one flush
+// takes a group of them to the disk.
+constexpr int journalKeptAhead = 64;
 
 struct JournalEntry
 {
@@ -69,6 +72,8 @@ bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
 // checksum: a line cut short by a full disk or a power cut is told from a whole one.
 QByteArray JournalHeader(const QString &operation, qint64 startedMs);
 QByteArray JournalEntryLine(const JournalEntry &entry);
+// An entry taken back: its file was not replaced after all.
+QByteArray JournalDroppedLine(int number, qint64 originalSize);
 QByteArray JournalFinishedLine(int files, qint64 originalBytes);
 
 // Takes a run out of the journal: renamed out of sight first, so that a kill while its

@@ -100,11 +100,11 @@ bool RunJournal::keep(const QString &relativePath, const QString &keptRelative, 
     if (method == Keep::LinkOrCopy && source.linkFile(relativePath, keptRelative, nullptr))
         return true;
     // A copy keeps its original's mode; the journal's private folder keeps others out.
-    return source.copyFile(relativePath, keptRelative, error);
+    return source.copyFile(relativePath, keptRelative, error, !FileTree::flushCoversFiles());
 }
 
 bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
-                              const ReplacedContent &content, QString *error)
+                              const ReplacedContent &content, QString *error, int *number)
 {
     if (!ensureOpen(error))
         return false;
@@ -124,27 +124,52 @@ bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
     entry.writtenSize = content.writtenSize;
     entry.writtenHash = content.writtenHash;
     entry.relativePath = relativePath;
-    const QString number = QString::number(entry.number);
-    const QString keptRelative = inRun(journalOriginalsName + QLatin1Char('/') + number);
+    const QString keptRelative = keptPath(entry.number);
     if (!keep(relativePath, keptRelative, error))
         return false;
-    if (!appendLine(JournalEntryLine(entry), error)) {
+    if (!appendLine(JournalEntryLine(entry), error, !FileTree::flushCoversFiles())) {
         source.removeFile(keptRelative, nullptr);
         return false;
     }
     ++files;
     originalBytes += stamp.size;
+    keptSizes[entry.number] = stamp.size;
+    if (keptSizes.size() > size_t(2 * journalKeptAhead))
+        keptSizes.erase(keptSizes.begin());
+    if (number)
+        *number = entry.number;
     return true;
 }
 
 // Each line carries its own check, so one cut short by a full disk is told on reading; the
-// next line starts after a line break of its own, so it never joins the cut one.
-bool RunJournal::appendLine(const QByteArray &line, QString *error)
+// next line starts after a line break of its own, so it never joins the cut one. Where one
+// flush cannot take every file of a group to the disk, a line is flushed by itself.
+bool RunJournal::appendLine(const QByteArray &line, QString *error, bool durable)
 {
     if (cutLine && !entries.append(QByteArrayLiteral("\n"), error))
         return false;
     cutLine = !entries.append(line, error);
-    return !cutLine;
+    return !cutLine && (!durable || entries.flush(error));
+}
+
+void RunJournal::dropEntry(int number)
+{
+    const auto found = keptSizes.find(number);
+    if (found == keptSizes.end())
+        return;
+    // The entry first: an original without its entry is dropped by the next run.
+    if (appendLine(JournalDroppedLine(number, found->second), nullptr,
+                   !FileTree::flushCoversFiles())) {
+        --files;
+        originalBytes -= found->second;
+        source.removeFile(keptPath(number), nullptr);
+    }
+    keptSizes.erase(found);
+}
+
+QString RunJournal::keptPath(int number) const
+{
+    return inRun(journalOriginalsName + QLatin1Char('/') + QString::number(number));
 }
 
 RunJournal::~RunJournal()
@@ -159,7 +184,7 @@ QString RunJournal::finish()
         return QString();
     opened = false;
     dropping.join();
-    appendLine(JournalFinishedLine(files, originalBytes), nullptr);
+    appendLine(JournalFinishedLine(files, originalBytes), nullptr, true);
     entries = AppendedFile();
     if (files == 0) {
         // Nothing was kept after all: a run with nothing to undo would only hide the one before.

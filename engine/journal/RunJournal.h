@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <thread>
 
 // What the journal needs to know of a file's new content and of the original it replaces,
@@ -48,9 +49,14 @@ public:
     // Call just before the file at relativePath (below the source folder) is replaced: keeps
     // the original and makes its entry, so that a kill after this call leaves an entry that
     // restores it. False, with the reason, when the original could not be kept; the file
-    // must then not be replaced. path is the file's path, for messages.
+    // must then not be replaced. path is the file's path, for messages. The original and
+    // its entry reach the disk with the next flush of the source folder's file system, which
+    // must come before the file is replaced. number receives the entry's number.
     bool keepOriginal(const QString &path, const QString &relativePath,
-                      const ReplacedContent &content, QString *error);
+                      const ReplacedContent &content, QString *error, int *number = nullptr);
+    // The file of that entry was not replaced after all: its kept original (a second name
+    // for the file, where it was kept by a hard link) and its entry go again.
+    void dropEntry(int number);
 
     // The run is over: writes its entry list whole and drops the oldest runs beyond the
     // limits. Returns a note for the user when a run was dropped, otherwise nothing.
@@ -63,11 +69,12 @@ private:
     bool ensureOpen(QString *error);
     bool create(QString *error);
     bool keep(const QString &relativePath, const QString &keptRelative, QString *error);
-    bool appendLine(const QByteArray &line, QString *error);
+    bool appendLine(const QByteArray &line, QString *error, bool durable);
     // Drops the runs beyond the count and beyond bytesLimit, counting this run with ownBytes;
     // returns the start times of those dropped.
     QStringList dropOldRuns(FileTree &tree, qint64 ownBytes, qint64 bytesLimit) const;
     QString inRun(const QString &name) const;
+    QString keptPath(int number) const;
 
     FileTree source;
     FileTree droppingTree; // the same folder, for the thread that drops old runs
@@ -81,8 +88,10 @@ private:
     AppendedFile entries; // the entry list, open while the run works
     bool cutLine = false; // the last line could not be written whole
     int files = 0;
-    int lastNumber = 0;
     qint64 originalBytes = 0;
+    // The originals' sizes of the last entries, which the writer may still take back.
+    std::map<int, qint64> keptSizes;
+    int lastNumber = 0;
     std::thread dropping;
     QStringList droppedEarly;
 };

@@ -122,7 +122,8 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
     if (context.fileInHand)
         context.fileInHand(file.nativePath);
     // As a run replaces it: only the file as read, never one edited meanwhile or read-only.
-    switch (tree.replaceInPlace(relative, original, identity, nullptr, &error)) {
+    // Undo is rare: each file reaches the disk before it is renamed.
+    switch (tree.replaceInPlace(relative, original, identity, nullptr, &error, true)) {
     case FileIoResult::Done:
         break;
     case FileIoResult::Changed:

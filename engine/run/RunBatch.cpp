@@ -11,6 +11,7 @@
 #include "engine/scan/ScannedFileSet.h"
 
 #include <QDateTime>
+#include <deque>
 #include <optional>
 
 namespace {
@@ -108,11 +109,21 @@ public:
                 return DecideTextFile(task(files.path(file), files.relativePath(file)), rule,
                                       reserve);
             });
+        // Written in groups, each flushed to the disk once before its renames. A stop met
+        // while a group's files are put in place leaves the rest of that group unwritten.
+        TextFileWriter writer(
+            [this](const QString &nativePath, const FileOutcome &outcome) {
+                return handled(nativePath, outcome);
+            },
+            [this] { droppedAfterStop(); });
+        if (!options.sync)
+            writer.skipFlushes();
+        this->writer = &writer;
         for (const UnlistedFolder &folder : files.unlisted)
             fail(NativeSeparators(folder.path),
                  {FailureKind::FolderUnreadable, folder.systemReason});
         for (const ScannedFile &file : files.files) {
-            if (options.stop && options.stop->load()) {
+            if (result.stopped || (options.stop && options.stop->load())) {
                 result.stopped = true;
                 break;
             }
@@ -124,6 +135,11 @@ public:
             else if (operation != Operation::FindText && !options.dryRun)
                 RemoveStaleTemporary(files.path(file)); // left by a run killed mid-write
         }
+        // What is pending when the run ends or is stopped is put in place, unless a stop
+        // comes while it is.
+        stoppedBefore = options.stop && options.stop->load();
+        writer.flush();
+        this->writer = nullptr;
         if (journal) {
             result.journalNote = journal->finish();
             result.journalRunId = journal->runId();
@@ -177,6 +193,7 @@ private:
     {
         const QString sourcePath = files.path(file);
         const QString nativePath = NativeSeparators(sourcePath);
+        marks.push_back({result.scanned - 1, result.txtFiles});
         ++result.txtFiles;
         Notify(observer.showDisposingFile, nativePath);
 
@@ -191,8 +208,13 @@ private:
         target.sourceFiles = sourceFiles;
         target.journal = journal;
         target.tree = settings.saveInSource ? sourceTree : saveTree;
-        const FileOutcome outcome = FinishTextFile(std::move(decision), target);
+        writer->add(nativePath, std::move(decision), target);
+    }
 
+    // A file's outcome, once it is in place; false when a stop came meanwhile.
+    bool handled(const QString &nativePath, const FileOutcome &outcome)
+    {
+        marks.pop_front();
         Notify(observer.fileHandled, outcome.bytes);
         switch (outcome.kind) {
         case FileOutcome::Unchanged:
@@ -206,6 +228,18 @@ private:
             fail(nativePath, outcome.failure);
             break;
         }
+        return stoppedBefore || !options.stop || !options.stop->load();
+    }
+
+    // The files after a stop were not written: the run ends before the first of them.
+    void droppedAfterStop()
+    {
+        result.stopped = true;
+        if (!marks.empty()) {
+            result.scanned = marks.front().first;
+            result.txtFiles = marks.front().second;
+        }
+        marks.clear();
     }
 
     void fail(const QString &nativePath, const FileFailure &failure)
@@ -235,6 +269,10 @@ private:
     RunJournal *journal = nullptr;
     FileTree *sourceTree = nullptr;
     FileTree *saveTree = nullptr;
+    TextFileWriter *writer = nullptr;
+    bool stoppedBefore = false; // a stop the last group is put in place despite
+    // The counts before each file whose outcome is still held.
+    std::deque<std::pair<int, int>> marks;
     QStringList failedList;
     QStringList foundList;
 };

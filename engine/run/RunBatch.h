@@ -36,6 +36,9 @@ struct RunOptions
     bool writeReports = true;               // write the report files into the source folder
     const std::atomic_bool *stop = nullptr; // when set, the run ends after the file in hand
     bool journalByCopy = false; // keep originals by copy, as where hard links are refused
+    // Each group of writes reaches the disk before its files are renamed into place; without
+    // it a power cut may leave a replaced file empty or zeroed, for speed.
+    bool sync = true;
 };
 
 struct RunResult

@@ -151,56 +151,186 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
     }
 }
 
-FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
+namespace {
+
+FileOutcome WriteOutcome(FileIoResult result, qint64 bytes, const QString &error)
 {
-    const FileOutcome &outcome = decision.outcome;
-    if (!decision.toWrite || target.dryRun)
-        return outcome;
-    if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath))
-        return Failed(FailureKind::TargetIsSource, outcome.bytes);
-    if (!target.saveInSource && target.sourceFiles &&
-        target.sourceFiles->contains(target.targetPath))
-        return Failed(FailureKind::TargetIsOtherSource, outcome.bytes);
+    switch (result) {
+    case FileIoResult::Done:
+        return {FileOutcome::Changed, {}, bytes};
+    case FileIoResult::Changed:
+        return Failed(FailureKind::ChangedDuringRun, bytes);
+    case FileIoResult::ReadOnly:
+        return Failed(FailureKind::ReadOnly, bytes);
+    case FileIoResult::HardLinked:
+        return Failed(FailureKind::HardLinked, bytes);
+    case FileIoResult::Refused:
+        return Failed(FailureKind::JournalFailed, bytes, error);
+    default:
+        return Failed(FailureKind::WriteFailed, bytes, error);
+    }
+}
+
+} // namespace
+
+struct TextFileWriter::Held
+{
+    QString nativePath;
+    FileOutcome outcome;
+    PendingWrite pending;
+    // For a pending write in place: the original is kept just before the rename.
+    RunJournal *journal = nullptr;
+    FileTree *tree = nullptr;
+    QString targetPath;
+    QString relativePath;
+    ReplacedContent replaced;
+    bool inPlace = false;
+    int entry = 0; // the journal's entry, once kept
+};
+
+TextFileWriter::TextFileWriter(Done done, std::function<void()> dropped)
+    : done(std::move(done)), dropped(std::move(dropped))
+{}
+
+TextFileWriter::~TextFileWriter()
+{
+    flush();
+}
+
+void TextFileWriter::add(const QString &nativePath, FileDecision decision,
+                         const WriteTarget &target)
+{
+    Held file;
+    file.nativePath = nativePath;
+    file.outcome = decision.outcome;
+    const qint64 bytes = file.outcome.bytes;
     QString error;
-    if (target.saveInSource) {
-        // The original is kept for undo only once it is known to be the file that was read.
+    if (!decision.toWrite || target.dryRun) {
+        // settled
+    } else if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath)) {
+        file.outcome = Failed(FailureKind::TargetIsSource, bytes);
+    } else if (!target.saveInSource && target.sourceFiles &&
+               target.sourceFiles->contains(target.targetPath)) {
+        file.outcome = Failed(FailureKind::TargetIsOtherSource, bytes);
+    } else if (target.saveInSource && target.tree) {
+        const FileIoResult prepared = target.tree->prepareInPlace(
+            target.relativePath, decision.newBytes, decision.source, file.pending, &error);
+        if (prepared != FileIoResult::Done)
+            file.outcome = WriteOutcome(prepared, bytes, error);
+        file.journal = target.journal;
+        file.inPlace = true;
+    } else if (target.saveInSource) {
         const auto keepOriginal = [&](QString *why) {
             return !target.journal ||
                    target.journal->keepOriginal(target.targetPath, target.relativePath,
                                                 decision.replaced, why);
         };
-        const FileIoResult replaced =
-            target.tree ? target.tree->replaceInPlace(target.relativePath, decision.newBytes,
-                                                      decision.source, keepOriginal, &error)
-                        : ReplaceInPlace(target.sourcePath, decision.newBytes, decision.source,
-                                         keepOriginal, &error);
-        switch (replaced) {
-        case FileIoResult::Done:
-            return outcome;
-        case FileIoResult::Changed:
-            return Failed(FailureKind::ChangedDuringRun, outcome.bytes);
-        case FileIoResult::ReadOnly:
-            return Failed(FailureKind::ReadOnly, outcome.bytes);
-        case FileIoResult::HardLinked:
-            return Failed(FailureKind::HardLinked, outcome.bytes);
-        case FileIoResult::Refused:
-            return Failed(FailureKind::JournalFailed, outcome.bytes, error);
-        default:
-            return Failed(FailureKind::WriteFailed, outcome.bytes, error);
-        }
-    }
-    if (target.tree) {
+        const FileIoResult replaced = ReplaceInPlace(target.sourcePath, decision.newBytes,
+                                                     decision.source, keepOriginal, &error);
+        if (replaced != FileIoResult::Done)
+            file.outcome = WriteOutcome(replaced, bytes, error);
+    } else if (target.tree) {
         const int slash = target.relativePath.lastIndexOf(QLatin1Char('/'));
         if (slash > 0 && !target.tree->makeFolder(target.relativePath.left(slash),
                                                   FileTree::Access::Shared, &error))
-            return Failed(FailureKind::FolderFailed, outcome.bytes, error);
-        if (!target.tree->replaceFile(target.relativePath, decision.newBytes, &error))
-            return Failed(FailureKind::WriteFailed, outcome.bytes, error);
-        return outcome;
+            file.outcome = Failed(FailureKind::FolderFailed, bytes, error);
+        else if (!target.tree->prepareFile(target.relativePath, decision.newBytes, file.pending,
+                                           &error))
+            file.outcome = Failed(FailureKind::WriteFailed, bytes, error);
+    } else if (!MakeFolderPath(FolderOf(target.targetPath), &error)) {
+        file.outcome = Failed(FailureKind::FolderFailed, bytes, error);
+    } else if (!WriteTextFile(target.targetPath, decision.newBytes, &error)) {
+        file.outcome = Failed(FailureKind::WriteFailed, bytes, error);
     }
-    if (!MakeFolderPath(FolderOf(target.targetPath), &error))
-        return Failed(FailureKind::FolderFailed, outcome.bytes, error);
-    if (!WriteTextFile(target.targetPath, decision.newBytes, &error))
-        return Failed(FailureKind::WriteFailed, outcome.bytes, error);
+    if (!file.pending.isPending() && held.empty()) {
+        if (done && !done(file.nativePath, file.outcome) && dropped)
+            dropped();
+        return;
+    }
+    if (file.pending.isPending()) {
+        file.tree = target.tree;
+        file.targetPath = target.targetPath;
+        file.relativePath = target.relativePath;
+        file.replaced = decision.replaced;
+        ++pendingFiles;
+        pendingBytes += decision.newBytes.size();
+    }
+    held.push_back(std::move(file));
+    if (pendingFiles >= groupFiles || pendingBytes >= groupBytes)
+        flush();
+}
+
+void TextFileWriter::flush()
+{
+    // The originals are kept, and their entries written, once every temporary is.
+    for (Held &file : held) {
+        if (!file.pending.isPending())
+            continue;
+        QString error;
+        const auto keepOriginal = [&](QString *why) {
+            return !file.journal || file.journal->keepOriginal(file.targetPath, file.relativePath,
+                                                               file.replaced, why, &file.entry);
+        };
+        const FileIoResult confirmed = file.pending.confirm(
+            file.inPlace ? BeforeReplace(keepOriginal) : BeforeReplace(), &error);
+        if (confirmed != FileIoResult::Done)
+            file.outcome = WriteOutcome(confirmed, file.outcome.bytes, error);
+    }
+    // One flush for each file system written: temporaries, kept originals and entries.
+    std::vector<std::pair<FileTree *, QString>> flushed;
+    for (Held &file : held) {
+        if (!flushes || !file.pending.isPending())
+            continue;
+        auto tree = std::find_if(flushed.begin(), flushed.end(),
+                                 [&](const auto &entry) { return entry.first == file.tree; });
+        if (tree == flushed.end()) {
+            QString error;
+            if (!file.tree->flushWrites(&error) && error.isEmpty())
+                error = QStringLiteral("flush failed");
+            flushed.emplace_back(file.tree, error);
+            tree = flushed.end() - 1;
+        }
+        // Nothing is renamed over a file before its new bytes are known to be on the disk.
+        if (!tree->second.isEmpty()) {
+            file.pending.drop();
+            file.outcome = Failed(FailureKind::WriteFailed, file.outcome.bytes, tree->second);
+        }
+    }
+    std::vector<Held> group;
+    group.swap(held);
+    pendingFiles = 0;
+    pendingBytes = 0;
+    bool stopped = false;
+    for (Held &file : group) {
+        if (!stopped && file.pending.isPending()) {
+            QString error;
+            const FileIoResult committed = file.pending.commit(&error);
+            if (committed != FileIoResult::Done)
+                file.outcome = WriteOutcome(committed, file.outcome.bytes, error);
+        }
+        // A file left as it was must not keep a second name in the journal.
+        if ((stopped || file.outcome.kind == FileOutcome::Failed) && file.journal &&
+            file.entry != 0)
+            file.journal->dropEntry(file.entry);
+        file.pending.drop();
+        if (stopped)
+            continue;
+        if (done && !done(file.nativePath, file.outcome)) {
+            stopped = true;
+            if (dropped && &file != &group.back())
+                dropped();
+        }
+    }
+}
+
+FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)
+{
+    FileOutcome outcome;
+    TextFileWriter writer([&](const QString &, const FileOutcome &result) {
+        outcome = result;
+        return true;
+    });
+    writer.add(QString(), std::move(decision), target);
+    writer.flush();
     return outcome;
 }

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <vector>
 
 struct FileTask
 {
@@ -88,4 +89,44 @@ struct WriteTarget
 
 // The decision's turn: writes the new bytes to the target, creating its folder. In place, the
 // file is replaced only while it is still the one that was read, and not when it is read-only.
+// A group of one: see TextFileWriter.
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target);
+
+// Writes the changed files of a run in groups. Each file's new bytes go to a temporary file
+// beside it; then the journal keeps the group's originals; then one flush per file system
+// takes all of it to the disk; only then are the files renamed into place. So after a power
+// cut every file is old or new, and each new one can be restored from the journal, at about
+// the cost of one flush per group rather than one per file. Outcomes reach `done` in the
+// order the files were added, once their group is in place; each file is renamed just before
+// its outcome is given. When `done` returns false (a stop) the files after it are not
+// renamed: their temporaries and journal entries go, and `dropped` is called once.
+class TextFileWriter
+{
+public:
+    using Done = std::function<bool(const QString &nativePath, const FileOutcome &outcome)>;
+    static constexpr int groupFiles = journalKeptAhead;
+    static constexpr qint64 groupBytes = qint64(32) << 20;
+
+    explicit TextFileWriter(Done done, std::function<void()> dropped = {});
+    // Flushes and commits what is pending.
+    ~TextFileWriter();
+    TextFileWriter(const TextFileWriter &) = delete;
+    TextFileWriter &operator=(const TextFileWriter &) = delete;
+
+    // The decision's turn, as FinishTextFile; the target's journal and tree must outlive the
+    // next flush().
+    void add(const QString &nativePath, FileDecision decision, const WriteTarget &target);
+    // Confirms, flushes and commits the pending group, and reports every outcome held.
+    void flush();
+    // Groups are put in place without waiting for the disk.
+    void skipFlushes() { flushes = false; }
+
+private:
+    struct Held;
+    std::vector<Held> held;
+    Done done;
+    std::function<void()> dropped;
+    bool flushes = true;
+    int pendingFiles = 0;
+    qint64 pendingBytes = 0;
+};
