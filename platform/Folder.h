@@ -10,10 +10,10 @@
 
 // A folder held open by handle, and single-name operations relative to it. A name is one
 // path component: not empty, not "." or "..", no separator. A relative path is names joined
-// by '/'. Nothing here follows a link: a link met on the way or in the final place is refused
-// (ELOOP on POSIX, ERROR_CANT_RESOLVE_FILENAME on Windows), or handled as the link itself where a
-// call says so. Every call returns 0 or the system's error code (errno, GetLastError), or one
-// of the refusals below.
+// by '/' (or '\\' on Windows). Nothing here follows a link: a link met on the way or in the final
+// place is refused (ELOOP on POSIX, ERROR_CANT_RESOLVE_FILENAME on Windows), or handled as the link
+// itself where a call says so. Every call returns 0 or the system's error code (errno,
+// GetLastError), or one of the refusals below.
 namespace platform {
 
 // Refusals that are no system error.

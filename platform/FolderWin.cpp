@@ -85,7 +85,7 @@ bool ValidRelative(const NativePath &relative)
 {
     std::size_t start = 0;
     for (;;) {
-        const std::size_t slash = relative.find(L'/', start);
+        const std::size_t slash = relative.find_first_of(L"/\\", start);
         if (!IsPlainName(relative.substr(start, slash - start)))
             return false;
         if (slash == NativePath::npos)
@@ -319,10 +319,17 @@ int DeleteEntry(const NativePath &path)
     return failure;
 }
 
+int OpenFolder(const NativePath &path, bool followLink, HANDLE &handle);
+
+// The folder is held open, a link refused, while what is in it goes: it cannot be swapped
+// for a junction that would lead the removal out of the tree.
 int RemoveTreeAt(const NativePath &path, int depth)
 {
     if (depth > 4096)
         return linkRefused;
+    HANDLE held = nullptr;
+    if (const int failure = OpenFolder(path, false, held))
+        return failure;
     WIN32_FIND_DATAW found;
     const HANDLE search =
         FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
@@ -348,8 +355,10 @@ int RemoveTreeAt(const NativePath &path, int depth)
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
+    CloseHandle(held);
     if (failure != 0)
         return failure;
+    // Swapped for a link only now, the link itself goes.
     return RemoveDirectoryW(ExtendedLengthPath(path).c_str()) ? 0 : LastError();
 }
 
@@ -568,7 +577,7 @@ int Folder::openBeneath(const NativePath &relative, Folder &folder) const
         return failure;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t slash = relative.find(L'/', start);
+        const std::size_t slash = relative.find_first_of(L"/\\", start);
         Folder next;
         if (const int failure = current.openChild(relative.substr(start, slash - start), next))
             return failure;
