@@ -21,6 +21,14 @@ const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A link met where none may be.
 const int linkRefused = ERROR_CANT_RESOLVE_FILENAME;
 
+// One name beneath a folder's full path; a drive's root ("C:\\") ends in its separator.
+NativePath Join(const NativePath &folder, const NativePath &name)
+{
+    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
 int LastError()
 {
     const DWORD error = GetLastError();
@@ -137,7 +145,7 @@ public:
     int create(SECURITY_ATTRIBUTES *security)
     {
         for (int attempt = 0; attempt < 16; ++attempt) {
-            path = folder + L'\\' + TemporaryName();
+            path = Join(folder, TemporaryName());
             handle = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_WRITE, 0, security,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (handle != INVALID_HANDLE_VALUE)
@@ -332,7 +340,7 @@ int RemoveTreeAt(const NativePath &path, int depth)
         return failure;
     WIN32_FIND_DATAW found;
     const HANDLE search =
-        FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
+        FindFirstFileExW(ExtendedLengthPath(Join(path, L"*")).c_str(), FindExInfoBasic, &found,
                          FindExSearchNameMatch, nullptr, 0);
     int failure = 0;
     if (search != INVALID_HANDLE_VALUE) {
@@ -340,7 +348,7 @@ int RemoveTreeAt(const NativePath &path, int depth)
             const NativePath name = found.cFileName;
             if (name == L"." || name == L"..")
                 continue;
-            const NativePath child = path + L'\\' + name;
+            const NativePath child = Join(path, name);
             const DWORD attributes = found.dwFileAttributes;
             int result = 0;
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -594,7 +602,7 @@ int Folder::openChild(const NativePath &name, Folder &folder, bool followLink) c
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath child = path + L'\\' + name;
+    const NativePath child = Join(path, name);
     HANDLE childHandle = nullptr;
     if (const int failure = OpenFolder(child, followLink, childHandle))
         return failure;
@@ -610,7 +618,7 @@ int Folder::info(const NativePath &name, EntryInfo &info, bool followLink) const
         return HandleInfo(handle, info);
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    return EntryAt(path + L'\\' + name, followLink, info);
+    return EntryAt(Join(path, name), followLink, info);
 }
 
 int Folder::list(std::vector<ListedEntry> &entries) const
@@ -618,7 +626,7 @@ int Folder::list(std::vector<ListedEntry> &entries) const
     entries.clear();
     WIN32_FIND_DATAW found;
     const HANDLE search =
-        FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
+        FindFirstFileExW(ExtendedLengthPath(Join(path, L"*")).c_str(), FindExInfoBasic, &found,
                          FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
@@ -642,7 +650,7 @@ int Folder::openFile(const NativePath &name, File &file) const
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    return File::Open(path + L'\\' + name, false, file);
+    return File::Open(Join(path, name), false, file);
 }
 
 int Folder::makeFolder(const NativePath &name, std::uint32_t mode)
@@ -652,7 +660,7 @@ int Folder::makeFolder(const NativePath &name, std::uint32_t mode)
     Security security(mode);
     if (const int failure = security.failure())
         return failure;
-    return CreateDirectoryW(ExtendedLengthPath(path + L'\\' + name).c_str(), security.get())
+    return CreateDirectoryW(ExtendedLengthPath(Join(path, name)).c_str(), security.get())
                ? 0
                : LastError();
 }
@@ -673,7 +681,7 @@ int Folder::writeNewFile(const NativePath &name, const char *data, std::size_t s
         failure = temporary.finish(durable);
     // Without MOVEFILE_REPLACE_EXISTING an entry of that name, a link too, makes it fail.
     if (failure == 0)
-        failure = temporary.moveTo(path + L'\\' + name);
+        failure = temporary.moveTo(Join(path, name));
     return failure;
 }
 
@@ -700,7 +708,7 @@ int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &t
     if (failure == 0 && source.info(info) == 0 && info.mode == 0444)
         SetFileAttributesW(ExtendedLengthPath(temporary.path).c_str(), FILE_ATTRIBUTE_READONLY);
     if (failure == 0)
-        failure = temporary.moveTo(target.path + L'\\' + to);
+        failure = temporary.moveTo(Join(target.path, to));
     return failure;
 }
 
@@ -709,7 +717,7 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath target = path + L'\\' + name;
+    const NativePath target = Join(path, name);
     EntryInfo standing;
     if (const int failure = EntryAt(target, false, standing))
         return failure;
@@ -749,15 +757,15 @@ int Folder::link(const NativePath &from, Folder &target, const NativePath &to)
     if (!IsPlainName(from) || !IsPlainName(to))
         return ErrorNotBeneath;
     EntryInfo info;
-    if (const int failure = EntryAt(path + L'\\' + from, false, info))
+    if (const int failure = EntryAt(Join(path, from), false, info))
         return failure;
     if (info.kind == EntryKind::Link)
         return linkRefused;
     if (info.kind != EntryKind::File)
         return info.kind == EntryKind::Missing ? int(ERROR_FILE_NOT_FOUND)
                                                : int(ERROR_ACCESS_DENIED);
-    return CreateHardLinkW(ExtendedLengthPath(target.path + L'\\' + to).c_str(),
-                           ExtendedLengthPath(path + L'\\' + from).c_str(), nullptr)
+    return CreateHardLinkW(ExtendedLengthPath(Join(target.path, to)).c_str(),
+                           ExtendedLengthPath(Join(path, from)).c_str(), nullptr)
                ? 0
                : LastError();
 }
@@ -766,26 +774,26 @@ int Folder::rename(const NativePath &from, Folder &target, const NativePath &to)
 {
     if (!IsPlainName(from) || !IsPlainName(to))
         return ErrorNotBeneath;
-    return RenameOver(path + L'\\' + from, target.path + L'\\' + to);
+    return RenameOver(Join(path, from), Join(target.path, to));
 }
 
 int Folder::removeFile(const NativePath &name)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath entry = ExtendedLengthPath(path + L'\\' + name);
+    const NativePath entry = ExtendedLengthPath(Join(path, name));
     const DWORD attributes = GetFileAttributesW(entry.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return RemoveDirectoryW(entry.c_str()) ? 0 : LastError();
-    return DeleteEntry(path + L'\\' + name);
+    return DeleteEntry(Join(path, name));
 }
 
 int Folder::removeTree(const NativePath &name)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath entry = path + L'\\' + name;
+    const NativePath entry = Join(path, name);
     EntryInfo info;
     if (const int failure = EntryAt(entry, false, info))
         return failure;
@@ -801,7 +809,7 @@ int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint3
     if (!IsPlainName(name))
         return ErrorNotBeneath;
     const HANDLE handle =
-        OpenEntry(path + L'\\' + name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
+        OpenEntry(Join(path, name), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
     if (handle == INVALID_HANDLE_VALUE)
         return LastError();
     BY_HANDLE_FILE_INFORMATION data;
