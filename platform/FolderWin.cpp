@@ -20,6 +20,9 @@ namespace {
 const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A link met where none may be.
 const int linkRefused = ERROR_CANT_RESOLVE_FILENAME;
+// A folder where a file is to be written: ERROR_DIRECTORY_NOT_SUPPORTED, which mingw-w64's
+// headers lack.
+const int folderRefused = 336;
 
 // One name beneath a folder's full path; a drive's root ("C:\\") ends in its separator.
 NativePath Join(const NativePath &folder, const NativePath &name)
@@ -399,7 +402,9 @@ NativePath ErrorText(int code)
     NativePath text = length ? NativePath(buffer, length) : L"error " + std::to_wstring(code);
     if (buffer)
         LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
+    // Messages end in a line break and a full stop, an ideographic one in Chinese.
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.' ||
+                             text.back() == L'\x3002'))
         text.pop_back();
     return text;
 }
@@ -728,7 +733,7 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
     if (standing.kind == EntryKind::Link)
         return linkRefused;
     if (standing.kind == EntryKind::Folder)
-        return ERROR_DIRECTORY;
+        return folderRefused;
     // The read-only attribute guards a file on Windows; a replacement would drop it.
     if (exists && standing.mode == 0444)
         return check.refuseReadOnly ? int(ErrorReadOnly) : int(ERROR_ACCESS_DENIED);
