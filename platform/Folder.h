@@ -46,7 +46,7 @@ enum class EntryKind
     Missing,
     File,
     Folder,
-    Link, // a symbolic link, or on Windows any reparse point
+    Link, // a symbolic link; on Windows also a junction or mount point
     Other,
 };
 

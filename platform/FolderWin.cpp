@@ -45,13 +45,21 @@ HANDLE OpenEntry(const NativePath &path, DWORD access, bool followLink)
                        nullptr);
 }
 
-EntryInfo InfoOf(const BY_HANDLE_FILE_INFORMATION &data)
+// Symbolic links, junctions and mount points stand for another name and count as links.
+// Other reparse points (OneDrive's placeholders, deduplicated files) are the file or folder
+// itself, and are read as such.
+bool LeadsElsewhere(DWORD attributes, DWORD tag)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag);
+}
+
+EntryInfo InfoOf(const BY_HANDLE_FILE_INFORMATION &data, DWORD tag)
 {
     EntryInfo info;
     const DWORD attributes = data.dwFileAttributes;
-    info.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
-                : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
-                                                            : EntryKind::File;
+    info.kind = LeadsElsewhere(attributes, tag)           ? EntryKind::Link
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
+                                                          : EntryKind::File;
     info.device = data.dwVolumeSerialNumber;
     info.inode = (std::uint64_t(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
     info.size = (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -69,7 +77,13 @@ int HandleInfo(HANDLE handle, EntryInfo &info)
     BY_HANDLE_FILE_INFORMATION data;
     if (!GetFileInformationByHandle(handle, &data))
         return LastError();
-    info = InfoOf(data);
+    // A reparse point whose tag cannot be read counts as a link.
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    info = InfoOf(data, tag.ReparseTag);
     return 0;
 }
 
@@ -355,7 +369,7 @@ int RemoveTreeAt(const NativePath &path, int depth)
             const DWORD attributes = found.dwFileAttributes;
             int result = 0;
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                !LeadsElsewhere(attributes, found.dwReserved0))
                 result = RemoveTreeAt(child, depth + 1);
             else if (attributes & FILE_ATTRIBUTE_DIRECTORY) // a folder link, as a link
                 result = RemoveDirectoryW(ExtendedLengthPath(child).c_str()) ? 0 : LastError();
@@ -449,13 +463,33 @@ File &File::operator=(File &&other) noexcept
 
 int File::Open(const NativePath &path, bool followLast, File &file)
 {
-    const HANDLE handle =
-        CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, shareAll, nullptr,
-                    OPEN_EXISTING, followLast ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const NativePath extended = ExtendedLengthPath(path);
+    HANDLE handle = CreateFileW(extended.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                                followLast ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return LastError();
     EntryInfo info;
     int failure = HandleInfo(handle, info);
+    BY_HANDLE_FILE_INFORMATION data;
+    if (failure == 0 && !followLast && info.kind == EntryKind::File &&
+        GetFileInformationByHandle(handle, &data) &&
+        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A file that is its own reparse point gives its content only to a handle that lets
+        // its filter in: opened again so, and kept only if it is the same file.
+        const HANDLE plain = CreateFileW(extended.c_str(), GENERIC_READ, shareAll, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+        EntryInfo again;
+        if (plain == INVALID_HANDLE_VALUE) {
+            failure = LastError();
+        } else if (HandleInfo(plain, again) != 0 || again.device != info.device ||
+                   again.inode != info.inode) {
+            CloseHandle(plain);
+            failure = ErrorChanged;
+        } else {
+            CloseHandle(handle);
+            handle = plain;
+        }
+    }
     if (failure == 0 && info.kind == EntryKind::Link)
         failure = linkRefused;
     else if (failure == 0 && info.kind != EntryKind::File)
@@ -640,10 +674,10 @@ int Folder::list(std::vector<ListedEntry> &entries) const
         if (name == L"." || name == L"..")
             continue;
         const DWORD attributes = found.dwFileAttributes;
-        const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
-                               : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
-                               : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EntryKind::Other
-                                                                           : EntryKind::File;
+        const EntryKind kind = LeadsElsewhere(attributes, found.dwReserved0) ? EntryKind::Link
+                               : (attributes & FILE_ATTRIBUTE_DIRECTORY)     ? EntryKind::Folder
+                               : (attributes & FILE_ATTRIBUTE_DEVICE)        ? EntryKind::Other
+                                                                             : EntryKind::File;
         entries.push_back({name, kind});
     } while (FindNextFileW(search, &found));
     const DWORD error = GetLastError();
@@ -817,9 +851,9 @@ int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint3
         OpenEntry(Join(path, name), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
     if (handle == INVALID_HANDLE_VALUE)
         return LastError();
-    BY_HANDLE_FILE_INFORMATION data;
-    int failure = GetFileInformationByHandle(handle, &data) ? 0 : LastError();
-    if (failure == 0 && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    EntryInfo info;
+    int failure = HandleInfo(handle, info);
+    if (failure == 0 && info.kind == EntryKind::Link)
         failure = linkRefused;
     if (failure == 0) {
         const std::int64_t ticks = modifiedNs / 100 + 116444736000000000LL;
