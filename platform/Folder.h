@@ -10,10 +10,10 @@
 
 // A folder held open by handle, and single-name operations relative to it. A name is one
 // path component: not empty, not "." or "..", no separator. A relative path is names joined
-// by '/'. Nothing here follows a link: a link met on the way or in the final place is refused
-// (ELOOP on POSIX, ERROR_CANT_ACCESS_FILE on Windows), or handled as the link itself where a
-// call says so. Every call returns 0 or the system's error code (errno, GetLastError), or one
-// of the refusals below.
+// by '/' (or '\\' on Windows). Nothing here follows a link: a link met on the way or in the final
+// place is refused (ELOOP on POSIX, ERROR_CANT_RESOLVE_FILENAME on Windows), or handled as the link
+// itself where a call says so. Every call returns 0 or the system's error code (errno,
+// GetLastError), or one of the refusals below.
 namespace platform {
 
 // Refusals that are no system error.
@@ -46,7 +46,7 @@ enum class EntryKind
     Missing,
     File,
     Folder,
-    Link, // a symbolic link, or on Windows any reparse point
+    Link, // a symbolic link; on Windows also a junction or mount point
     Other,
 };
 

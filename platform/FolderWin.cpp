@@ -20,6 +20,17 @@ namespace {
 const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A link met where none may be.
 const int linkRefused = ERROR_CANT_RESOLVE_FILENAME;
+// A folder where a file is to be written: ERROR_DIRECTORY_NOT_SUPPORTED, which mingw-w64's
+// headers lack.
+const int folderRefused = 336;
+
+// One name beneath a folder's full path; a drive's root ("C:\\") ends in its separator.
+NativePath Join(const NativePath &folder, const NativePath &name)
+{
+    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
+        return folder + name;
+    return folder + L'\\' + name;
+}
 
 int LastError()
 {
@@ -34,13 +45,21 @@ HANDLE OpenEntry(const NativePath &path, DWORD access, bool followLink)
                        nullptr);
 }
 
-EntryInfo InfoOf(const BY_HANDLE_FILE_INFORMATION &data)
+// Symbolic links, junctions and mount points stand for another name and count as links.
+// Other reparse points (OneDrive's placeholders, deduplicated files) are the file or folder
+// itself, and are read as such.
+bool LeadsElsewhere(DWORD attributes, DWORD tag)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag);
+}
+
+EntryInfo InfoOf(const BY_HANDLE_FILE_INFORMATION &data, DWORD tag)
 {
     EntryInfo info;
     const DWORD attributes = data.dwFileAttributes;
-    info.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
-                : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
-                                                            : EntryKind::File;
+    info.kind = LeadsElsewhere(attributes, tag)           ? EntryKind::Link
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
+                                                          : EntryKind::File;
     info.device = data.dwVolumeSerialNumber;
     info.inode = (std::uint64_t(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
     info.size = (std::int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -58,7 +77,13 @@ int HandleInfo(HANDLE handle, EntryInfo &info)
     BY_HANDLE_FILE_INFORMATION data;
     if (!GetFileInformationByHandle(handle, &data))
         return LastError();
-    info = InfoOf(data);
+    // A reparse point whose tag cannot be read counts as a link.
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    info = InfoOf(data, tag.ReparseTag);
     return 0;
 }
 
@@ -85,7 +110,7 @@ bool ValidRelative(const NativePath &relative)
 {
     std::size_t start = 0;
     for (;;) {
-        const std::size_t slash = relative.find(L'/', start);
+        const std::size_t slash = relative.find_first_of(L"/\\", start);
         if (!IsPlainName(relative.substr(start, slash - start)))
             return false;
         if (slash == NativePath::npos)
@@ -137,7 +162,7 @@ public:
     int create(SECURITY_ATTRIBUTES *security)
     {
         for (int attempt = 0; attempt < 16; ++attempt) {
-            path = folder + L'\\' + TemporaryName();
+            path = Join(folder, TemporaryName());
             handle = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_WRITE, 0, security,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (handle != INVALID_HANDLE_VALUE)
@@ -208,11 +233,18 @@ class Security
 public:
     explicit Security(std::uint32_t mode)
     {
-        if ((mode & 077) != 0)
+        wanted = (mode & 077) == 0;
+        if (!wanted)
             return;
-        // Full control for the owner and the system, inherited below; nothing else.
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        // Full control for this user and the system, inherited below; nothing else. The
+        // user by name: an ACE for OWNER RIGHTS would leave the owner nothing where the
+        // owner is the Administrators group, and wine maps it to no access at all.
+        const NativePath user = UserSid();
+        if (user.empty())
+            return;
+        const NativePath sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)";
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                 &descriptor, nullptr)) {
             attributes.nLength = sizeof attributes;
             attributes.lpSecurityDescriptor = descriptor;
             attributes.bInheritHandle = FALSE;
@@ -225,9 +257,34 @@ public:
     }
     Security(const Security &) = delete;
     Security &operator=(const Security &) = delete;
+    // A private file or folder made without its owner-only ACL would be readable by all:
+    // the caller refuses rather than make it.
+    int failure() const { return wanted && !descriptor ? int(ERROR_INVALID_SECURITY_DESCR) : 0; }
     SECURITY_ATTRIBUTES *get() { return descriptor ? &attributes : nullptr; }
 
 private:
+    // The process's user as an SDDL SID string ("S-1-5-21-..."); empty when unknown.
+    static NativePath UserSid()
+    {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return NativePath();
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<unsigned char> buffer(size ? size : 1);
+        NativePath result;
+        wchar_t *text = nullptr;
+        if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid,
+                                   &text)) {
+            result = text;
+            LocalFree(text);
+        }
+        CloseHandle(token);
+        return result;
+    }
+
+    bool wanted = false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_ATTRIBUTES attributes = {};
 };
@@ -238,13 +295,69 @@ bool SameEntry(const EntryInfo &a, const EntryInfo &b)
            a.modifiedNs == b.modifiedNs;
 }
 
+// Removes a file, or a link as a link. A read-only file goes too, as unlink() takes one on
+// POSIX; its attribute is only cleared where that name is its only one, since attributes
+// belong to the file and a second name may be the user's.
+int DeleteEntry(const NativePath &path)
+{
+    const NativePath entry = ExtendedLengthPath(path);
+    if (DeleteFileW(entry.c_str()))
+        return 0;
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(entry.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY))
+        return int(error);
+    const HANDLE handle =
+        CreateFileW(entry.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return int(error);
+    // FileDispositionInfoEx with DELETE, POSIX_SEMANTICS and IGNORE_READONLY_ATTRIBUTE, spelt
+    // out: mingw-w64's headers hide them behind a version test that no _WIN32_WINNT passes.
+    const auto dispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    DWORD disposeFlags = 0x1 | 0x2 | 0x10;
+    int failure = 0;
+    if (!SetFileInformationByHandle(handle, dispositionInfoEx, &disposeFlags,
+                                    sizeof disposeFlags)) {
+        // Before Windows 10 1809: clear the attribute where the file has no other name.
+        BY_HANDLE_FILE_INFORMATION data;
+        FILE_BASIC_INFO basic = {};
+        FILE_DISPOSITION_INFO remove = {};
+        remove.DeleteFile = TRUE;
+        if (!GetFileInformationByHandle(handle, &data) || data.nNumberOfLinks != 1 ||
+            !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+            failure = int(error);
+        } else {
+            const DWORD kept = basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+            basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+            basic.CreationTime.QuadPart = 0;
+            basic.LastAccessTime.QuadPart = 0;
+            basic.LastWriteTime.QuadPart = 0;
+            basic.ChangeTime.QuadPart = 0;
+            if (!SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) ||
+                !SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove))
+                failure = LastError();
+        }
+    }
+    CloseHandle(handle);
+    return failure;
+}
+
+int OpenFolder(const NativePath &path, bool followLink, HANDLE &handle);
+
+// The folder is held open, a link refused, while what is in it goes: it cannot be swapped
+// for a junction that would lead the removal out of the tree.
 int RemoveTreeAt(const NativePath &path, int depth)
 {
     if (depth > 4096)
         return linkRefused;
+    HANDLE held = nullptr;
+    if (const int failure = OpenFolder(path, false, held))
+        return failure;
     WIN32_FIND_DATAW found;
     const HANDLE search =
-        FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
+        FindFirstFileExW(ExtendedLengthPath(Join(path, L"*")).c_str(), FindExInfoBasic, &found,
                          FindExSearchNameMatch, nullptr, 0);
     int failure = 0;
     if (search != INVALID_HANDLE_VALUE) {
@@ -252,23 +365,25 @@ int RemoveTreeAt(const NativePath &path, int depth)
             const NativePath name = found.cFileName;
             if (name == L"." || name == L"..")
                 continue;
-            const NativePath child = path + L'\\' + name;
+            const NativePath child = Join(path, name);
             const DWORD attributes = found.dwFileAttributes;
             int result = 0;
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                !LeadsElsewhere(attributes, found.dwReserved0))
                 result = RemoveTreeAt(child, depth + 1);
             else if (attributes & FILE_ATTRIBUTE_DIRECTORY) // a folder link, as a link
                 result = RemoveDirectoryW(ExtendedLengthPath(child).c_str()) ? 0 : LastError();
             else
-                result = DeleteFileW(ExtendedLengthPath(child).c_str()) ? 0 : LastError();
+                result = DeleteEntry(child);
             if (result != 0 && failure == 0)
                 failure = result;
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
+    CloseHandle(held);
     if (failure != 0)
         return failure;
+    // Swapped for a link only now, the link itself goes.
     return RemoveDirectoryW(ExtendedLengthPath(path).c_str()) ? 0 : LastError();
 }
 
@@ -301,7 +416,9 @@ NativePath ErrorText(int code)
     NativePath text = length ? NativePath(buffer, length) : L"error " + std::to_wstring(code);
     if (buffer)
         LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
+    // Messages end in a line break and a full stop, an ideographic one in Chinese.
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.' ||
+                             text.back() == L'\x3002'))
         text.pop_back();
     return text;
 }
@@ -346,13 +463,33 @@ File &File::operator=(File &&other) noexcept
 
 int File::Open(const NativePath &path, bool followLast, File &file)
 {
-    const HANDLE handle =
-        CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, shareAll, nullptr,
-                    OPEN_EXISTING, followLast ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const NativePath extended = ExtendedLengthPath(path);
+    HANDLE handle = CreateFileW(extended.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                                followLast ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return LastError();
     EntryInfo info;
     int failure = HandleInfo(handle, info);
+    BY_HANDLE_FILE_INFORMATION data;
+    if (failure == 0 && !followLast && info.kind == EntryKind::File &&
+        GetFileInformationByHandle(handle, &data) &&
+        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A file that is its own reparse point gives its content only to a handle that lets
+        // its filter in: opened again so, and kept only if it is the same file.
+        const HANDLE plain = CreateFileW(extended.c_str(), GENERIC_READ, shareAll, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+        EntryInfo again;
+        if (plain == INVALID_HANDLE_VALUE) {
+            failure = LastError();
+        } else if (HandleInfo(plain, again) != 0 || again.device != info.device ||
+                   again.inode != info.inode) {
+            CloseHandle(plain);
+            failure = ErrorChanged;
+        } else {
+            CloseHandle(handle);
+            handle = plain;
+        }
+    }
     if (failure == 0 && info.kind == EntryKind::Link)
         failure = linkRefused;
     else if (failure == 0 && info.kind != EntryKind::File)
@@ -487,7 +624,7 @@ int Folder::openBeneath(const NativePath &relative, Folder &folder) const
         return failure;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t slash = relative.find(L'/', start);
+        const std::size_t slash = relative.find_first_of(L"/\\", start);
         Folder next;
         if (const int failure = current.openChild(relative.substr(start, slash - start), next))
             return failure;
@@ -504,7 +641,7 @@ int Folder::openChild(const NativePath &name, Folder &folder, bool followLink) c
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath child = path + L'\\' + name;
+    const NativePath child = Join(path, name);
     HANDLE childHandle = nullptr;
     if (const int failure = OpenFolder(child, followLink, childHandle))
         return failure;
@@ -520,7 +657,7 @@ int Folder::info(const NativePath &name, EntryInfo &info, bool followLink) const
         return HandleInfo(handle, info);
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    return EntryAt(path + L'\\' + name, followLink, info);
+    return EntryAt(Join(path, name), followLink, info);
 }
 
 int Folder::list(std::vector<ListedEntry> &entries) const
@@ -528,7 +665,7 @@ int Folder::list(std::vector<ListedEntry> &entries) const
     entries.clear();
     WIN32_FIND_DATAW found;
     const HANDLE search =
-        FindFirstFileExW(ExtendedLengthPath(path + L"\\*").c_str(), FindExInfoBasic, &found,
+        FindFirstFileExW(ExtendedLengthPath(Join(path, L"*")).c_str(), FindExInfoBasic, &found,
                          FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
@@ -537,10 +674,10 @@ int Folder::list(std::vector<ListedEntry> &entries) const
         if (name == L"." || name == L"..")
             continue;
         const DWORD attributes = found.dwFileAttributes;
-        const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
-                               : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? EntryKind::Folder
-                               : (attributes & FILE_ATTRIBUTE_DEVICE)      ? EntryKind::Other
-                                                                           : EntryKind::File;
+        const EntryKind kind = LeadsElsewhere(attributes, found.dwReserved0) ? EntryKind::Link
+                               : (attributes & FILE_ATTRIBUTE_DIRECTORY)     ? EntryKind::Folder
+                               : (attributes & FILE_ATTRIBUTE_DEVICE)        ? EntryKind::Other
+                                                                             : EntryKind::File;
         entries.push_back({name, kind});
     } while (FindNextFileW(search, &found));
     const DWORD error = GetLastError();
@@ -552,7 +689,7 @@ int Folder::openFile(const NativePath &name, File &file) const
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    return File::Open(path + L'\\' + name, false, file);
+    return File::Open(Join(path, name), false, file);
 }
 
 int Folder::openFileBeneath(const NativePath &relative, File &file) const
@@ -571,7 +708,9 @@ int Folder::makeFolder(const NativePath &name, std::uint32_t mode)
     if (!IsPlainName(name))
         return ErrorNotBeneath;
     Security security(mode);
-    return CreateDirectoryW(ExtendedLengthPath(path + L'\\' + name).c_str(), security.get())
+    if (const int failure = security.failure())
+        return failure;
+    return CreateDirectoryW(ExtendedLengthPath(Join(path, name)).c_str(), security.get())
                ? 0
                : LastError();
 }
@@ -583,14 +722,16 @@ int Folder::writeNewFile(const NativePath &name, const char *data, std::size_t s
         return ErrorNotBeneath;
     Security security(mode);
     Temporary temporary(path);
-    int failure = temporary.create(security.get());
+    int failure = security.failure();
+    if (failure == 0)
+        failure = temporary.create(security.get());
     if (failure == 0)
         failure = temporary.write(data, size);
     if (failure == 0)
         failure = temporary.finish(durable);
     // Without MOVEFILE_REPLACE_EXISTING an entry of that name, a link too, makes it fail.
     if (failure == 0)
-        failure = temporary.moveTo(path + L'\\' + name);
+        failure = temporary.moveTo(Join(path, name));
     return failure;
 }
 
@@ -638,8 +779,8 @@ int Folder::createAppendFile(const NativePath &name, std::uint32_t mode, AppendF
     Security security(mode);
     // Appending only: every write lands at the end, whoever else has the file open.
     HANDLE opened =
-        CreateFileW(ExtendedLengthPath(path + L'\\' + name).c_str(), FILE_APPEND_DATA,
-                    FILE_SHARE_READ, security.get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(ExtendedLengthPath(Join(path, name)).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                    security.get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return LastError();
     file = AppendFile();
@@ -670,7 +811,7 @@ int Folder::copyFile(const NativePath &from, Folder &target, const NativePath &t
     if (failure == 0 && source.info(info) == 0 && info.mode == 0444)
         SetFileAttributesW(ExtendedLengthPath(temporary.path).c_str(), FILE_ATTRIBUTE_READONLY);
     if (failure == 0)
-        failure = temporary.moveTo(target.path + L'\\' + to);
+        failure = temporary.moveTo(Join(target.path, to));
     return failure;
 }
 
@@ -764,7 +905,7 @@ int Prepare(const NativePath &folder, const NativePath &name, const char *data, 
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    state.target = folder + L'\\' + name;
+    state.target = Join(folder, name);
     state.checkIdentity = check.checkIdentity;
     state.beforeRename = check.beforeRename;
     EntryInfo &standing = state.standing;
@@ -777,7 +918,7 @@ int Prepare(const NativePath &folder, const NativePath &name, const char *data, 
     if (standing.kind == EntryKind::Link)
         return linkRefused;
     if (standing.kind == EntryKind::Folder)
-        return ERROR_DIRECTORY;
+        return folderRefused;
     // The read-only attribute guards a file on Windows; a replacement would drop it.
     if (state.exists && standing.mode == 0444)
         return check.refuseReadOnly ? int(ErrorReadOnly) : int(ERROR_ACCESS_DENIED);
@@ -836,15 +977,15 @@ int Folder::link(const NativePath &from, Folder &target, const NativePath &to)
     if (!IsPlainName(from) || !IsPlainName(to))
         return ErrorNotBeneath;
     EntryInfo info;
-    if (const int failure = EntryAt(path + L'\\' + from, false, info))
+    if (const int failure = EntryAt(Join(path, from), false, info))
         return failure;
     if (info.kind == EntryKind::Link)
         return linkRefused;
     if (info.kind != EntryKind::File)
         return info.kind == EntryKind::Missing ? int(ERROR_FILE_NOT_FOUND)
                                                : int(ERROR_ACCESS_DENIED);
-    return CreateHardLinkW(ExtendedLengthPath(target.path + L'\\' + to).c_str(),
-                           ExtendedLengthPath(path + L'\\' + from).c_str(), nullptr)
+    return CreateHardLinkW(ExtendedLengthPath(Join(target.path, to)).c_str(),
+                           ExtendedLengthPath(Join(path, from)).c_str(), nullptr)
                ? 0
                : LastError();
 }
@@ -853,26 +994,26 @@ int Folder::rename(const NativePath &from, Folder &target, const NativePath &to)
 {
     if (!IsPlainName(from) || !IsPlainName(to))
         return ErrorNotBeneath;
-    return RenameOver(path + L'\\' + from, target.path + L'\\' + to);
+    return RenameOver(Join(path, from), Join(target.path, to));
 }
 
 int Folder::removeFile(const NativePath &name)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath entry = ExtendedLengthPath(path + L'\\' + name);
+    const NativePath entry = ExtendedLengthPath(Join(path, name));
     const DWORD attributes = GetFileAttributesW(entry.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return RemoveDirectoryW(entry.c_str()) ? 0 : LastError();
-    return DeleteFileW(entry.c_str()) ? 0 : LastError();
+    return DeleteEntry(Join(path, name));
 }
 
 int Folder::removeTree(const NativePath &name)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
-    const NativePath entry = path + L'\\' + name;
+    const NativePath entry = Join(path, name);
     EntryInfo info;
     if (const int failure = EntryAt(entry, false, info))
         return failure;
@@ -888,12 +1029,12 @@ int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint3
     if (!IsPlainName(name))
         return ErrorNotBeneath;
     const HANDLE handle =
-        OpenEntry(path + L'\\' + name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
+        OpenEntry(Join(path, name), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, false);
     if (handle == INVALID_HANDLE_VALUE)
         return LastError();
-    BY_HANDLE_FILE_INFORMATION data;
-    int failure = GetFileInformationByHandle(handle, &data) ? 0 : LastError();
-    if (failure == 0 && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    EntryInfo info;
+    int failure = HandleInfo(handle, info);
+    if (failure == 0 && info.kind == EntryKind::Link)
         failure = linkRefused;
     if (failure == 0) {
         const std::int64_t ticks = modifiedNs / 100 + 116444736000000000LL;
@@ -988,6 +1129,8 @@ int RemoveEntry(const NativePath &path)
 int MakeOneFolder(const NativePath &path, std::uint32_t mode)
 {
     Security security(mode);
+    if (const int failure = security.failure())
+        return failure;
     return CreateDirectoryW(ExtendedLengthPath(path).c_str(), security.get()) ? 0 : LastError();
 }
 

@@ -219,10 +219,24 @@ QString FromNativePath(const platform::NativePath &path)
     return Back(path);
 }
 
+namespace {
+
+// Error words are text, not names: no byte of them is kept as a name's would be, and a
+// backslash in them is no separator.
+[[maybe_unused]] QString ErrorWords(const std::string &text)
+{
+    const QString decoded = Back(text);
+    return HasUndecodedBytes(decoded) ? QString::fromLocal8Bit(text.c_str()) : decoded;
+}
+
+[[maybe_unused]] QString ErrorWords(const std::wstring &text)
+{
+    return QString::fromStdWString(text);
+}
+
+} // namespace
+
 QString SystemErrorText(int code)
 {
-    // Error words are text, not names: no byte of them is kept as a name's would be.
-    const platform::NativePath text = platform::ErrorText(code);
-    return HasUndecodedBytes(FromNativePath(text)) ? QString::fromLocal8Bit(text.c_str())
-                                                   : FromNativePath(text);
+    return ErrorWords(platform::ErrorText(code));
 }

@@ -107,7 +107,6 @@ private:
     struct rlimit saved = {};
     void (*previous)(int);
 };
-#endif
 
 // A run as a journal from elsewhere may hold it, newer than any other: one entry saying that
 // the file at relativePath holds `written`, with `original` kept.
@@ -128,6 +127,7 @@ bool PlantRun(const QString &src, const QString &relativePath, const QByteArray 
                       JournalHeader(QStringLiteral("replace"), started) + JournalEntryLine(entry) +
                           JournalFinishedLine(1, original.size()));
 }
+#endif
 
 // Undoes the last run; the reasons of the files it did not restore.
 QStringList UndoLast(const QString &src, UndoResult *result = nullptr,

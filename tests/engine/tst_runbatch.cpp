@@ -457,12 +457,18 @@ void TestRunBatch::unwritableTarget_data()
     QTest::addColumn<bool>("obstacleIsFolder");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("systemReason"); // tells the two obstacles apart
+#ifdef Q_OS_WIN
+    // ERROR_DIRECTORY and ERROR_DIRECTORY_NOT_SUPPORTED, Windows' words for the two
+    const QString notFolder = SystemErrorText(ERROR_DIRECTORY);
+    const QString isFolder = SystemErrorText(336);
+#else
+    const QString notFolder = QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    const QString isFolder = QString::fromLocal8Bit(std::strerror(EISDIR));
+#endif
     QTest::newRow("file where a folder must be")
-        << QStringLiteral("sub") << false << reasonFolderFailed
-        << QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        << QStringLiteral("sub") << false << reasonFolderFailed << notFolder;
     QTest::newRow("folder where the file must be")
-        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed
-        << QString::fromLocal8Bit(std::strerror(EISDIR));
+        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed << isFolder;
 }
 
 void TestRunBatch::unwritableTarget()
