@@ -196,11 +196,19 @@ public:
     int replace(const NativePath &to)
     {
         DWORD pause = 20;
+        const NativePath target = ExtendedLengthPath(to);
         for (int attempt = 0;; ++attempt) {
-            if (ReplaceFileW(ExtendedLengthPath(to).c_str(), ExtendedLengthPath(path).c_str(),
-                             nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-                path.clear();
-                return 0;
+            // Whether another program holds the file is asked first: a failed ReplaceFileW
+            // may leave a temporary file of its own beside it (wine's does).
+            const HANDLE probe = CreateFileW(target.c_str(), DELETE, shareAll, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (probe != INVALID_HANDLE_VALUE) {
+                CloseHandle(probe);
+                if (ReplaceFileW(target.c_str(), ExtendedLengthPath(path).c_str(), nullptr,
+                                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+                    path.clear();
+                    return 0;
+                }
             }
             const DWORD error = GetLastError();
             const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||

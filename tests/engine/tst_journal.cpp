@@ -736,7 +736,12 @@ void TestJournal::undoReplacesAsARunDoes()
     QCOMPARE(UndoLast(src, nullptr, edit), reason.isEmpty() ? QStringList() : QStringList{reason});
     if (meanwhile == QLatin1String("time-and-mode")) {
         QCOMPARE(QFileInfo(file).lastModified(), longAgo);
+#ifdef Q_OS_WIN
+        // Of a mode Windows keeps the read-only attribute alone: the file stays writable.
+        QVERIFY(QFileInfo(file).isWritable());
+#else
         QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), permissions);
+#endif
     }
     QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
     QCOMPARE(ReadBytes(file), after);
