@@ -702,7 +702,7 @@ int Folder::openFile(const NativePath &name, File &file) const
 
 int Folder::openFileBeneath(const NativePath &relative, File &file) const
 {
-    const std::size_t slash = relative.rfind(L'/');
+    const std::size_t slash = relative.find_last_of(L"/\\");
     if (slash == NativePath::npos)
         return openFile(relative, file);
     Folder parent;
