@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "app/ConfigFile.h"
+#include "app/FolderDrops.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
 #include "ui_mainwindow.h"
@@ -180,7 +181,16 @@ void MainWindow::SetUpKeyboard()
     pressOnEnter(ui->lEdt_FindText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_ReplaceExcelText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_JustFindText, ui->pBtn_JustFindText);
+    // A folder dropped anywhere else on the window is the one to work on.
+    FolderDrops::Fill(ui->lEdt_SourcePath, ui->lEdt_SourcePath);
+    FolderDrops::Fill(ui->lEdt_SavePath, ui->lEdt_SavePath);
+    FolderDrops::Fill(this, ui->lEdt_SourcePath);
     ui->lEdt_SourcePath->setFocus();
+}
+
+void MainWindow::setSourceFolder(const QString &folder)
+{
+    ui->lEdt_SourcePath->setText(FolderHandedOver(folder));
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -307,6 +317,9 @@ void MainWindow::Launch(Operation operation)
 bool MainWindow::CaptureSettings(Operation operation)
 {
     BatchSettings &settings = batchSettings;
+    // Shown as taken, so that the field and the remembered folder agree.
+    ui->lEdt_SourcePath->setText(PathHandedOver(ui->lEdt_SourcePath->text()));
+    ui->lEdt_SavePath->setText(PathHandedOver(ui->lEdt_SavePath->text()));
     settings.sourceDir = ui->lEdt_SourcePath->text();
     switch (operation) {
     case Operation::ReplaceText:

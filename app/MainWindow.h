@@ -47,6 +47,8 @@ public:
     // (platform::RunLockPath()), which tells a newly started copy and the command line that
     // this one is busy; while another process holds it, the window starts neither.
     void setRunLockPath(const std::string &path);
+    // Fills the source field, as `Parafold FOLDER` does (a file stands for its folder).
+    void setSourceFolder(const QString &folder);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();

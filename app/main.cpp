@@ -2,12 +2,14 @@
 #include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
 
+#include "engine/files/SettingsFiles.h"
 #include "platform/ProcessList.h"
 #include "platform/Program.h"
 #include "platform/RunLock.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 namespace {
 
@@ -51,10 +53,18 @@ int main(int argc, char *argv[])
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
                      &QCoreApplication::quit);
-    // The real path of the running executable, however it was started.
-    MainWindow window(SettingsFilePath(QCoreApplication::applicationDirPath()));
+    // A portable copy keeps its settings beside the real path of its executable, however it
+    // was started; an installed one in the user's own folder.
+    QCoreApplication::setApplicationName(QStringLiteral("Parafold"));
+    MainWindow window(
+        ChooseSettingsFile(SettingsFilePath(QCoreApplication::applicationDirPath()),
+                           QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
     if (!runLockPath.empty())
         window.setRunLockPath(runLockPath);
+    // `Parafold FOLDER`: the file manager's "open with", or a shortcut on a folder.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1)
+        window.setSourceFolder(arguments.at(1));
     window.show();
     return application.exec();
 }

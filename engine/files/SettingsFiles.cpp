@@ -1,8 +1,13 @@
 #include "engine/files/SettingsFiles.h"
 
+#include "engine/files/FileIo.h"
+#include "engine/files/Paths.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QUrl>
 
 bool ReadFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes, QString *error)
 {
@@ -29,6 +34,41 @@ bool ReplaceSettingsFile(const QString &path, const QByteArray &bytes)
         return false;
     out.write(bytes);
     return out.commit();
+}
+
+QString ChooseSettingsFile(const QString &besideProgram, const QString &userFolder)
+{
+    if (QFileInfo::exists(besideProgram))
+        return besideProgram;
+    const QString path = JoinPath(userFolder, QStringLiteral("Parafold.cvn"));
+    // Without the file the folders are not remembered; the window still works.
+    if (!QFileInfo::exists(path) && MakeFolderPath(userFolder))
+        ReplaceSettingsFile(path, QByteArray());
+    return path;
+}
+
+QString PathHandedOver(const QString &given)
+{
+    QString path = given.trimmed();
+    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+        path = path.mid(1, path.size() - 2).trimmed();
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(path);
+        if (url.isLocalFile())
+            path = QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return path;
+}
+
+QString FolderHandedOver(const QString &given)
+{
+    const QString path = PathHandedOver(given);
+    if (path.isEmpty())
+        return path;
+    const QFileInfo info(path);
+    if (info.isFile())
+        return QDir::toNativeSeparators(info.absolutePath());
+    return path;
 }
 
 QString AbsoluteCleanPath(const QString &path)

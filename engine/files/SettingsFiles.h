@@ -16,5 +16,16 @@ bool ReadFileStart(const QString &path, qint64 maxBytes, QByteArray &bytes,
 // folder set up by an administrator), the file is written in place.
 bool ReplaceSettingsFile(const QString &path, const QByteArray &bytes);
 
+// The settings file a copy of the window uses: `besideProgram` where that file is there (the
+// zip and a build carry one: such a copy is portable), otherwise Parafold.cvn in `userFolder`,
+// made empty the first time, since an installed copy may not write beside its executable.
+QString ChooseSettingsFile(const QString &besideProgram, const QString &userFolder);
+
+// A path as a user hands it over, made the path meant: blanks and a pair of quotes around it
+// (Explorer's "copy as path" adds them) taken off, a file:// URL made a local path.
+QString PathHandedOver(const QString &given);
+// The same for a folder field, with a file's own folder in place of the file.
+QString FolderHandedOver(const QString &given);
+
 // path made absolute against the working folder and cleaned of "." and "..".
 QString AbsoluteCleanPath(const QString &path);

@@ -6,6 +6,8 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaMethod>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -74,6 +77,8 @@ private slots:
     void geometryOnThisScreen();
     void foldersFromSettingsFile_data();
     void foldersFromSettingsFile();
+    void foldersHandedOver_data();
+    void foldersHandedOver();
     void progressSlots();
     void longPathKeepsWindowSize();
     void fileNameShownAsWritten();
@@ -378,6 +383,61 @@ void TestMainWindow::foldersFromSettingsFile()
     QCOMPARE(loaded.findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->text(), source);
     QCOMPARE(loaded.findChild<QLineEdit *>(QStringLiteral("lEdt_SavePath"))->text(), save);
     QCOMPARE(QFile::exists(path), exists);
+}
+
+void TestMainWindow::foldersHandedOver_data()
+{
+    QTest::addColumn<QString>("how");   // drop:<object name>, or argument
+    QTest::addColumn<QString>("given"); // below the test folder; %1 is the test folder
+    QTest::addColumn<QString>("field"); // the field that takes it
+    QTest::addColumn<QString>("shown"); // what it shows, below the test folder
+
+    const QString source = QStringLiteral("lEdt_SourcePath");
+    const QString save = QStringLiteral("lEdt_SavePath");
+    const QString novels = QStringLiteral("小说 集");
+    const QString file = QStringLiteral("小说 集/第一章.txt");
+    QTest::newRow("folder on source")
+        << QStringLiteral("drop:lEdt_SourcePath") << novels << source << novels;
+    QTest::newRow("file on save") << QStringLiteral("drop:lEdt_SavePath") << file << save << novels;
+    QTest::newRow("folder on window")
+        << QStringLiteral("drop:MainWindow") << novels << source << novels;
+    QTest::newRow("argument") << QStringLiteral("argument") << novels << source << novels;
+    QTest::newRow("quoted argument with blanks")
+        << QStringLiteral("argument") << QStringLiteral(" \"%1/小说 集\" ") << source << novels;
+}
+
+void TestMainWindow::foldersHandedOver()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, given);
+    QFETCH(QString, field);
+    QFETCH(QString, shown);
+
+    QVERIFY(QDir(folder->path()).mkpath(QStringLiteral("小说 集")));
+    QFile txt(folder->filePath(QStringLiteral("小说 集/第一章.txt")));
+    QVERIFY(txt.open(QIODevice::WriteOnly));
+    txt.close();
+    const QString path =
+        given.contains(QLatin1String("%1")) ? given.arg(folder->path()) : folder->filePath(given);
+    if (how == QLatin1String("argument")) {
+        window->setSourceFolder(path);
+    } else {
+        const QString target = how.mid(5);
+        QWidget *widget = target == window->objectName() ? static_cast<QWidget *>(window.get())
+                                                         : window->findChild<QWidget *>(target);
+        QVERIFY(widget);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        // The drop goes where the drag entered, as it does from a file manager.
+        QDragEnterEvent enter(QPoint(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(1, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &drop);
+        QVERIFY(drop.isAccepted());
+    }
+    QCOMPARE(QDir::fromNativeSeparators(window->findChild<QLineEdit *>(field)->text()),
+             folder->filePath(shown));
 }
 
 void TestMainWindow::progressSlots()
