@@ -6,6 +6,7 @@
 #include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
+#include "engine/journal/RunDescription.h"
 #include "engine/report/Reports.h"
 
 #include <QAction>
@@ -110,10 +111,11 @@ void UndoControl::undoLastRun()
         widgets.statusLabel->setText(message);
         return;
     }
-    const QString question = QStringLiteral("将把%1个文件恢复为%2(%3)修改之前的内容。\n"
-                                            "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
-                                 .arg(run->entries.size())
-                                 .arg(JournalTimeText(run->startedMs), NativeSeparators(source));
+    const QString question =
+        QStringLiteral("将撤销%1在%2中的%3,恢复%4个文件。\n"
+                       "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
+            .arg(RunTimeText(*run), NativeSeparators(source), RunDescription(*run))
+            .arg(run->entries.size());
     if (QMessageBox::question(window, undoButtonText, question, QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
         return;

@@ -5,7 +5,10 @@
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/Journal.h"
+#include "engine/journal/RunDescription.h"
 #include "engine/journal/Undo.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -17,6 +20,9 @@ QString Megabytes(qint64 bytes)
 int ListRuns(const QString &source, Console &console)
 {
     const std::vector<JournalRun> runs = ReadJournal(source);
+    int idWidth = 0;
+    for (const JournalRun &run : runs)
+        idWidth = std::max(idWidth, int(run.id.size()));
     qint64 total = 0;
     QString text;
     for (const JournalRun &run : runs) {
@@ -26,10 +32,12 @@ int ListRuns(const QString &source, Console &console)
             state = QStringLiteral("  undone");
         else if (!run.finished)
             state = QStringLiteral("  interrupted");
-        text += QStringLiteral("%1  %2  %3  %4 files  %5%6\n")
-                    .arg(run.id, JournalTimeText(run.startedMs), run.operation.leftJustified(13))
+        // The description comes last: its width on a terminal is not its length.
+        text += QStringLiteral("%1  %2  %3 files  %4%5  %6\n")
+                    .arg(run.id.leftJustified(idWidth), JournalTimeText(run.startedMs))
                     .arg(run.files, 6)
-                    .arg(Megabytes(run.originalBytes), state);
+                    .arg(Megabytes(run.originalBytes).rightJustified(10), state.leftJustified(13),
+                         RunDescription(run));
     }
     console.printOut(text);
     console.printLine(QStringLiteral("%1 run(s), %2 kept; the journal keeps the last %3 runs "

@@ -145,6 +145,8 @@ void ApplyLine(QByteArray line, bool framed, JournalRun &run, bool withEntries)
                               run.entries.end());
     } else if (kind == "operation" && fields.size() == 2) {
         run.operation = QString::fromUtf8(fields[1]);
+    } else if (kind == "terms" && fields.size() == 2) {
+        run.terms = QString::fromUtf8(fields[1]);
     } else if (kind == "started" && fields.size() == 2) {
         run.startedMs = fields[1].toLongLong();
     } else if (kind == "finished" && fields.size() == 3) {
@@ -303,10 +305,14 @@ std::vector<JournalRun> ReadJournal(const FileTree &source, bool withEntries)
     return runs;
 }
 
-QByteArray JournalHeader(const QString &operation, qint64 startedMs)
+QByteArray JournalHeader(const QString &operation, qint64 startedMs, const QString &terms)
 {
-    return magicFramed + Framed("operation\t" + operation.toUtf8()) +
-           Framed("started\t" + QByteArray::number(startedMs));
+    // The terms are one line without tabs (RunTerms), or they would split the entry.
+    QByteArray header = magicFramed + Framed("operation\t" + operation.toUtf8());
+    if (!terms.isEmpty())
+        header += Framed("terms\t" +
+                         terms.toUtf8().replace('\t', ' ').replace('\n', ' ').replace('\r', ' '));
+    return header + Framed("started\t" + QByteArray::number(startedMs));
 }
 
 QByteArray JournalEntryLine(const JournalEntry &entry)

@@ -43,6 +43,7 @@ struct JournalRun
     QString folder;         // its path, for messages
     QString relativeFolder; // below the source folder
     QString operation;      // the command line's name of it: replace, replace-pairs, insert
+    QString terms;          // its texts, shortened (RunTerms); empty in older journals
     qint64 startedMs = 0;
     bool finished = false; // false while the run works, or when it was killed
     bool undone = false;
@@ -70,7 +71,8 @@ bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
 
 // The lines of entries.tsv, each ended by a line feed and, but for the first, framed by a
 // checksum: a line cut short by a full disk or a power cut is told from a whole one.
-QByteArray JournalHeader(const QString &operation, qint64 startedMs);
+QByteArray JournalHeader(const QString &operation, qint64 startedMs,
+                         const QString &terms = QString());
 QByteArray JournalEntryLine(const JournalEntry &entry);
 // An entry taken back: its file was not replaced after all.
 QByteArray JournalDroppedLine(int number, qint64 originalSize);

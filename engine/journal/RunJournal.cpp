@@ -84,7 +84,7 @@ bool RunJournal::create(QString *error)
         return false;
     if (!source.createAppendedFile(inRun(journalEntriesName), FileTree::Access::Private, entries,
                                    error) ||
-        !entries.append(JournalHeader(operation, startedMs), error))
+        !entries.append(JournalHeader(operation, startedMs, terms), error))
         return false;
     opened = true;
     // The run beyond the count goes while this run works: deleting many files can take

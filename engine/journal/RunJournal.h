@@ -40,6 +40,8 @@ public:
 
     RunJournal(const QString &sourceDir, Operation operation, Keep keep = Keep::LinkOrCopy,
                const JournalLimits &limits = JournalLimits());
+    // The run's texts (RunTerms), written with the journal's header.
+    void setTerms(const QString &text) { terms = text; }
 
     // Waits for the dropping of old runs.
     ~RunJournal();
@@ -79,6 +81,7 @@ private:
     FileTree source;
     FileTree droppingTree; // the same folder, for the thread that drops old runs
     const QString operation;
+    QString terms;
     const Keep method;
     const JournalLimits limits;
     const qint64 startedMs;

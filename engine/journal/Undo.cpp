@@ -3,9 +3,10 @@
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileTree.h"
+#include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
+#include "engine/journal/RunDescription.h"
 
-#include <QOperatingSystemVersion>
 #include <algorithm>
 
 const QString reasonChangedSinceRun = QStringLiteral("修改后又被改动过,未恢复");
@@ -26,14 +27,6 @@ QString WithSystemReason(const QString &reason, const QString &systemReason)
     if (systemReason.isEmpty())
         return reason;
     return reason + QStringLiteral(" (") + systemReason + QLatin1Char(')');
-}
-
-// The path as the user's system writes it, for the list of files.
-QString NativeSeparators(QString path)
-{
-    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
-        path.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    return path;
 }
 
 QString FolderOf(const QString &relative)
@@ -161,8 +154,12 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
         if (wanted && ReadJournalRun(source, run->id, withEntries, true))
             return withEntries;
     }
-    message = runId.isEmpty() ? messageNothingToUndo
-                              : QStringLiteral("撤销记录中没有修改记录 %1").arg(runId);
+    message = runId.isEmpty()
+                  ? messageNothingToUndo +
+                        QStringLiteral(":%1 中没有“保存在原文件夹”的修改记录。保存到其他文件夹的"
+                                       "修改不改动原文件,无需撤销。")
+                            .arg(NativeSeparators(sourceDir))
+                  : QStringLiteral("撤销记录中没有修改记录 %1").arg(runId);
     return std::nullopt;
 }
 
@@ -210,8 +207,8 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
 
 QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun)
 {
-    return QStringLiteral("撤销%1的修改(%2):%3文件%4个,已是原样%5个,未恢复%6个。")
-        .arg(JournalTimeText(run.startedMs), run.operation,
+    return QStringLiteral("撤销%1的%2:%3文件%4个,已是原样%5个,未恢复%6个。")
+        .arg(RunTimeText(run), RunDescription(run),
              dryRun ? QStringLiteral("将恢复") : QStringLiteral("恢复"))
         .arg(result.restored)
         .arg(result.alreadyOriginal)

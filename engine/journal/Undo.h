@@ -41,7 +41,7 @@ extern const QString reasonChangedSinceRun; // "修改后又被改动过,未恢�
 extern const QString reasonGoneSinceRun;    // "文件已不存在,未恢复"
 extern const QString reasonOriginalLost; // "撤销记录中的原文件缺失或已被改动,无法恢复"
 extern const QString reasonEntryInvalid;   // "撤销记录无效,未恢复"
-extern const QString messageNothingToUndo; // "没有可撤销的修改"
+extern const QString messageNothingToUndo; // "没有可撤销的修改", then which folder and why
 
 // The run that undo takes: the one named by runId, otherwise the last one not undone yet.
 // Empty with a message when there is none.
@@ -58,5 +58,5 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::atomic_bool *stop = nullptr,
                    const std::function<void(const QString &)> &fileInHand = nullptr);
 
-// "撤销2026-12-07 10:30:12的修改(replace):恢复文件3个,已是原样0个,未恢复1个。"
+// "撤销2026-12-07 10:30:12的“查找替换”(小云→小雲):恢复文件3个,已是原样0个,未恢复1个。"
 QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun);

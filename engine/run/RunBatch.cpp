@@ -3,6 +3,7 @@
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
+#include "engine/journal/RunDescription.h"
 #include "engine/journal/RunJournal.h"
 #include "engine/report/Reports.h"
 #include "engine/run/DecisionPipeline.h"
@@ -91,6 +92,8 @@ public:
             journal.emplace(settings.sourceDir, operation,
                             options.journalByCopy ? RunJournal::Keep::Copy
                                                   : RunJournal::Keep::LinkOrCopy);
+        if (journal)
+            journal->setTerms(RunTerms(operation, settings));
         this->journal = journal ? &*journal : nullptr;
         // Files are read and written through the folders held open, so a link planted in
         // the tree during the run leads nowhere outside it.

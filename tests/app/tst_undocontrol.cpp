@@ -163,7 +163,8 @@ void TestUndoControl::undoAfterConfirmation()
         ::trayIcon->contextMenu()->actions().at(1)->trigger();
     else
         QTest::mouseClick(control->button(), Qt::LeftButton);
-    QVERIFY(question.contains(QStringLiteral("将把3个文件恢复")));
+    QVERIFY2(question.contains(QStringLiteral("中的“查找替换”(小云→阿云),恢复3个文件。")),
+             qPrintable(question));
 
     if (answer == QMessageBox::Yes) {
         QVERIFY(finished.wait());

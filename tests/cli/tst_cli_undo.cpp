@@ -56,6 +56,7 @@ private slots:
     void usage_data();
     void usage();
     void undoListDryRunAndRefusal();
+    void listColumnsLineUp();
     void droppedRunIsToldOnStderr();
     void killDuringRunThenUndo();
     void runLockTurnsWritersAway_data();
@@ -109,7 +110,7 @@ void CliUndo::undoListDryRunAndRefusal()
     const QMap<QString, QByteArray> edited = Files(src);
     const CliResult list = RunCli(Args("undo @SRC --list", src));
     QCOMPARE(list.exitCode, 0);
-    QCOMPARE(CliText(list.out).count(QStringLiteral("replace")), 1);
+    QCOMPARE(CliText(list.out).count(QStringLiteral("“查找替换”(小云→阿云)")), 1);
     QVERIFY(CliText(list.out).contains(QStringLiteral(" 3 files")));
 
     const CliResult dry = RunCli(Args("undo @SRC --dry-run", src));
@@ -126,6 +127,29 @@ void CliUndo::undoListDryRunAndRefusal()
     QMap<QString, QByteArray> expected = before;
     expected[QStringLiteral("a.txt")] = "edited later";
     QCOMPARE(Files(src), expected);
+}
+
+// A second run in the same second has a longer id; the columns after it stay in place.
+void CliUndo::listColumnsLineUp()
+{
+    QTemporaryDir root;
+    const QString src = root.path();
+    MakeSampleTree(src);
+    QCOMPARE(RunCli(Args("replace @SRC --find 小云 --replace 阿云 --in-place", src)).exitCode, 0);
+    QCOMPARE(RunCli(Args("insert @SRC --text X --in-place", src)).exitCode, 0);
+    const std::vector<JournalRun> runs = ReadJournal(src);
+    QCOMPARE(runs.size(), size_t(2));
+    const QString secondId = runs[0].id + QStringLiteral("-2");
+    if (runs[1].id != secondId)
+        QVERIFY(QDir(JournalFolder(src)).rename(runs[1].id, secondId));
+
+    const QStringList lines =
+        CliText(RunCli(Args("undo @SRC --list", src)).out).split(QLatin1Char('\n'));
+    QVERIFY(lines.size() > 2);
+    QVERIFY(lines[1].startsWith(secondId));
+    QCOMPARE(lines[0].indexOf(QStringLiteral(" files")),
+             lines[1].indexOf(QStringLiteral(" files")));
+    QVERIFY(lines[1].contains(QStringLiteral("“插入内容”(开头插入“X”)")));
 }
 
 void CliUndo::droppedRunIsToldOnStderr()

@@ -283,7 +283,8 @@ void TestJournal::undoRestoresEveryFile()
     QCOMPARE(Contents(src), before);
     // The run is undone; there is nothing left to undo.
     QVERIFY(!FindUndoRun(src, QString(), message));
-    QCOMPARE(message, messageNothingToUndo);
+    QVERIFY(message.startsWith(messageNothingToUndo));
+    QVERIFY(message.contains(QDir::toNativeSeparators(src)));
 }
 
 void TestJournal::laterEditsAreNotOverwritten()

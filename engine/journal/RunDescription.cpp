@@ -1,0 +1,77 @@
+#include "engine/journal/RunDescription.h"
+
+namespace {
+
+const int shownCharacters = 16;
+
+// One line of at most shownCharacters, line breaks shown as "↵": the journal's lines are
+// tab-separated, and a long text would bury the rest of the message.
+QString Shortened(const QString &text)
+{
+    QString line = text;
+    line.replace(QLatin1String("\r\n"), QStringLiteral("↵"));
+    for (QChar &c : line) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            c = QChar(0x21B5);
+        else if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    if (line.size() > shownCharacters)
+        line = line.left(shownCharacters) + QStringLiteral("…");
+    return line;
+}
+
+QString Pair(const QString &find, const QString &replacement)
+{
+    return Shortened(find) + QStringLiteral("→") + Shortened(replacement);
+}
+
+} // namespace
+
+QString RunTerms(Operation operation, const BatchSettings &settings)
+{
+    switch (operation) {
+    case Operation::ReplaceText:
+        return Pair(settings.findText, settings.replaceText);
+    case Operation::ReplacePairs: {
+        const int count = std::min(settings.findLines.size(), settings.replaceLines.size());
+        QString text = QStringLiteral("%1组").arg(count);
+        for (int i = 0; i < count && i < 2; ++i)
+            text += (i == 0 ? QStringLiteral(":") : QStringLiteral(";")) +
+                    Pair(settings.findLines.at(i), settings.replaceLines.at(i));
+        return count > 2 ? text + QStringLiteral("…") : text;
+    }
+    case Operation::InsertText:
+        return (settings.insertAtFront ? QStringLiteral("开头插入“")
+                                       : QStringLiteral("末尾插入“")) +
+               Shortened(settings.insertText) + QStringLiteral("”");
+    case Operation::FindText:
+        break;
+    }
+    return QString();
+}
+
+QString RunDescription(const JournalRun &run)
+{
+    QString name = run.operation;
+    if (run.operation == QLatin1String("replace"))
+        name = QStringLiteral("查找替换");
+    else if (run.operation == QLatin1String("replace-pairs"))
+        name = QStringLiteral("多个内容同时查找替换");
+    else if (run.operation == QLatin1String("insert"))
+        name = QStringLiteral("插入内容");
+    QString text = QStringLiteral("“") + name + QStringLiteral("”");
+    if (!run.terms.isEmpty())
+        text += QStringLiteral("(") + run.terms + QStringLiteral(")");
+    return text;
+}
+
+QString RunTimeText(const JournalRun &run)
+{
+    QString text = JournalTimeText(run.startedMs);
+    // A run folder named "20261207-103012-2" is the second of its second.
+    const int dash = run.id.lastIndexOf(QLatin1Char('-'));
+    if (dash > 0 && run.id.indexOf(QLatin1Char('-')) < dash)
+        text += QStringLiteral("(该秒第%1次)").arg(run.id.mid(dash + 1));
+    return text;
+}
