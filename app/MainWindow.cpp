@@ -23,6 +23,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -33,6 +34,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtMath>
+
+#include <algorithm>
 
 const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
 
@@ -52,6 +55,19 @@ const QSize frameAllowance(16, 40);
 constexpr int progressInterval = 50; // milliseconds
 // How many lines a pair box keeps when the window is short.
 constexpr int pairBoxLines = 2;
+constexpr int refusalFlashMs = 600;
+
+// The window asks for something to find where the command line, for scripts, takes an empty
+// search as matching everything.
+bool LacksSearchText(Operation operation, const BatchSettings &settings)
+{
+    if (operation == Operation::FindText)
+        return settings.searchTerms.isEmpty();
+    if (operation == Operation::ReplacePairs)
+        return std::all_of(settings.findLines.cbegin(), settings.findLines.cend(),
+                           [](const QString &line) { return line.isEmpty(); });
+    return false;
+}
 
 // The window's run signal and the worker's slot of each operation.
 struct OperationWiring
@@ -88,9 +104,9 @@ OperationWiring Wiring(Operation operation)
 
 MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), workerThread(nullptr), worker(nullptr),
-      settingsFilePath(settingsFilePath), reportOpener(OpenReportInViewer),
-      progressGate(new QTimer(this))
+      settingsFilePath(settingsFilePath), progressGate(new QTimer(this))
 {
+    reportViewer = OpenReportInViewer;
     ui->setupUi(this);
     progressGate->setSingleShot(true);
     progressGate->setInterval(progressInterval);
@@ -249,9 +265,9 @@ void MainWindow::setRunLockPath(const std::string &path)
     runLock = std::make_unique<platform::RunLock>(path);
 }
 
-void MainWindow::setReportOpener(std::function<void(const QString &)> opener)
+void MainWindow::setReportOpener(ReportViewer viewer)
 {
-    reportOpener = std::move(opener);
+    reportViewer = std::move(viewer);
 }
 
 void MainWindow::PickFolder(QLineEdit *field)
@@ -287,8 +303,9 @@ void MainWindow::Launch(Operation operation)
         return;
     SetReportPaths(batchSettings);
     // A launch refused for its own text deletes nothing; the folder messages come first.
-    if (LacksItsText(operation, batchSettings)) {
-        ui->lb_ShowDisposingFile->setText(FolderCheckMessage(operation, batchSettings));
+    if (LacksItsText(operation, batchSettings) || LacksSearchText(operation, batchSettings)) {
+        const QString refusal = FolderCheckMessage(operation, batchSettings);
+        ShowRefusal(operation, refusal.isEmpty() ? messageEmptyFind : refusal);
         return;
     }
     QString refusal = FolderCheckMessage(operation, batchSettings);
@@ -302,7 +319,7 @@ void MainWindow::Launch(Operation operation)
     refusal = FolderCheckMessage(operation, batchSettings);
     if (!refusal.isEmpty()) {
         ReleaseRunLock();
-        ui->lb_ShowDisposingFile->setText(refusal);
+        ShowRefusal(operation, refusal);
         return;
     }
     StoreFolders(operation);
@@ -330,12 +347,18 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.findLines = BoxLines(ui->pTEdt_FindText->document()->toPlainText());
         settings.replaceLines = BoxLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
         if (settings.findLines.size() != settings.replaceLines.size()) {
-            QMessageBox::about(this, messageCountMismatchTitle, messageCountMismatch);
+            QMessageBox::about(this, messageCountMismatchTitle,
+                               messageCountMismatch +
+                                   QStringLiteral("\n查找内容%1行,替换内容%2行。")
+                                       .arg(settings.findLines.size())
+                                       .arg(settings.replaceLines.size()));
             return false;
         }
         break;
     case Operation::FindText:
-        settings.searchTerms = ui->lEdt_JustFindText->text();
+        // An input method's full-width bars are the separator as the user meant it.
+        settings.searchTerms =
+            ui->lEdt_JustFindText->text().replace(QStringLiteral("｜｜"), QStringLiteral("||"));
         settings.detectUtf16 = ui->cBox_UTF16->isChecked();
         return true;
     case Operation::InsertText:
@@ -350,11 +373,60 @@ bool MainWindow::CaptureSettings(Operation operation)
     return true;
 }
 
+// The field a refusal is about, where the user goes next.
+QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) const
+{
+    if (refusal == messageSourceMissing || refusal == messageFolderMissing)
+        return ui->lEdt_SourcePath;
+    if (refusal == messageSaveMissing || refusal == messageSameFolder ||
+        refusal == messageSaveInsideSource)
+        return ui->lEdt_SavePath;
+    if (refusal == messageEmptyInsert)
+        return ui->pTEdt_InsertText;
+    if (refusal != messageEmptyFind)
+        return nullptr;
+    switch (operation) {
+    case Operation::ReplaceText:
+        return ui->lEdt_FindText;
+    case Operation::ReplacePairs:
+        return ui->pTEdt_FindText;
+    case Operation::FindText:
+        return ui->lEdt_JustFindText;
+    case Operation::InsertText:
+        break;
+    }
+    return ui->pTEdt_InsertText;
+}
+
+// A refusal in the status line, visibly new even when its words are the ones already there:
+// the line lights up for a moment, and the focus goes to the field at fault.
+void MainWindow::ShowRefusal(Operation operation, const QString &refusal)
+{
+    QString text = refusal;
+    if (refusal == messageSaveMissing)
+        text += QStringLiteral("如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。");
+    QLabel *label = ui->lb_ShowDisposingFile;
+    label->setText(text);
+    if (!refusalFlash) {
+        refusalFlash = new QTimer(this);
+        refusalFlash->setSingleShot(true);
+        refusalFlash->setInterval(refusalFlashMs);
+        const QString normal = label->styleSheet();
+        connect(refusalFlash, &QTimer::timeout, label,
+                [label, normal] { label->setStyleSheet(normal); });
+        flashStyle = normal + QStringLiteral("background-color: rgb(255, 225, 225);");
+    }
+    label->setStyleSheet(flashStyle);
+    refusalFlash->start();
+    if (QWidget *field = FieldAtFault(operation, refusal))
+        field->setFocus(Qt::OtherFocusReason);
+}
+
 void MainWindow::StoreFolders(Operation operation)
 {
     // An unwritable settings file only means the folders are not remembered.
     SetConfigValue(settingsFilePath, "sourcePath", ToConfigBytes(batchSettings.sourceDir));
-    if (operation == Operation::ReplaceText)
+    if (operation != Operation::FindText)
         SetConfigValue(settingsFilePath, "savePath", ToConfigBytes(batchSettings.saveDir));
 }
 
@@ -374,7 +446,15 @@ void MainWindow::StartWorker(Operation operation)
 {
     workerThread = new QThread;
     worker = new ThreadObject;
-    worker->setReportOpener(reportOpener);
+    // A report no viewer took is named in the status line, on the window's own thread.
+    worker->setReportOpener(
+        [viewer = reportViewer, window = QPointer<MainWindow>(this)](const QString &reportPath) {
+            viewer(reportPath, [window, reportPath] {
+                QMetaObject::invokeMethod(
+                    window, [window, reportPath] { window->ShowReportLocation(reportPath); },
+                    Qt::QueuedConnection);
+            });
+        });
     worker->moveToThread(workerThread);
     workerThread->start();
 
@@ -391,9 +471,28 @@ void MainWindow::StartWorker(Operation operation)
     emit(this->*wiring.signal)();
 }
 
+// Without a viewer the report would seem never written: the status line says where it is.
+void MainWindow::ShowReportLocation(const QString &reportPath)
+{
+    reportNotOpened = reportPath;
+    if (!runWorks)
+        ShowReportNotOpened();
+}
+
+void MainWindow::ShowReportNotOpened()
+{
+    if (reportNotOpened.isEmpty())
+        return;
+    ui->lb_ShowDisposingFile->setText(
+        ui->lb_ShowDisposingFile->text() +
+        QStringLiteral("\n无法打开目录,请自行查看:%1").arg(NativeSeparators(reportNotOpened)));
+    reportNotOpened.clear();
+}
+
 void MainWindow::RunEnded()
 {
     runWorks = false;
+    ShowReportNotOpened();
     ReleaseRunLock();
     // Enabled first, so that the focus can go back to the button that started the run.
     on_Set_pBtn_Enable();
@@ -573,16 +672,17 @@ void MainWindow::on_pBtn_MustRead_clicked()
     QMessageBox::about(nullptr, QStringLiteral("注意"), HelpText());
 }
 
-void OpenReportInViewer(const QString &reportPath)
+void OpenReportInViewer(const QString &reportPath, const std::function<void()> &notOpened)
 {
     // The desktop is asked from the GUI thread.
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [reportPath] {
-            if (platform::ReportsOpenInNotepad())
-                NotepadOpener()(reportPath);
-            else
-                QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
+        [reportPath, notOpened] {
+            const bool opened = platform::ReportsOpenInNotepad()
+                                    ? OpenInNotepad(reportPath)
+                                    : QDesktopServices::openUrl(QUrl::fromLocalFile(reportPath));
+            if (!opened && notOpened)
+                notOpened();
         },
         Qt::QueuedConnection);
 }

@@ -39,8 +39,11 @@ public:
     ~MainWindow() override;
 
     // Shows a report that a run has written. Called on the worker thread, before the run
-    // ends; the default asks the desktop's viewer to open it.
-    void setReportOpener(std::function<void(const QString &reportPath)> opener);
+    // ends; the default asks the desktop's viewer to open it. A viewer calls notOpened (from
+    // any thread) when it could not show the report.
+    using ReportViewer =
+        std::function<void(const QString &reportPath, const std::function<void()> &notOpened)>;
+    void setReportOpener(ReportViewer viewer);
     // From a launch until its run has ended, reports written; a launch meanwhile is refused.
     bool isRunWorking() const { return runWorks; }
     // While a run or an undo works, the window holds the run lock at `path`
@@ -84,6 +87,10 @@ private:
     void Launch(Operation operation);
     bool CaptureSettings(Operation operation);
     void StoreFolders(Operation operation);
+    QWidget *FieldAtFault(Operation operation, const QString &refusal) const;
+    void ShowRefusal(Operation operation, const QString &refusal);
+    void ShowReportLocation(const QString &reportPath);
+    void ShowReportNotOpened();
     void RetireWorker();
     void StartWorker(Operation operation);
     void RunEnded();
@@ -105,7 +112,7 @@ private:
     QThread *workerThread;
     ThreadObject *worker;
     const QString settingsFilePath;
-    std::function<void(const QString &)> reportOpener;
+    ReportViewer reportViewer;
     // From a launch until the worker's slot has returned, reports written.
     bool runWorks = false;
     // The user chose to stop and quit; the application ends when the run has.
@@ -116,6 +123,11 @@ private:
     UndoControl *undoControl = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
+    // Lights the status line up for a moment when a launch is refused.
+    QTimer *refusalFlash = nullptr;
+    QString flashStyle;
+    // A report no viewer opened, to be named once the run's statistics line is up.
+    QString reportNotOpened;
     // Where the keyboard was when the launch took the focus to the stop button.
     QPointer<QWidget> focusBeforeRun;
 };
@@ -123,7 +135,8 @@ private:
 extern const QString messageRunWorks; // "正在处理中,请等待当前操作完成!"
 
 // Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
-void OpenReportInViewer(const QString &reportPath);
+// notOpened is called on the GUI thread when no viewer took it.
+void OpenReportInViewer(const QString &reportPath, const std::function<void()> &notOpened);
 
 // The window's working size: `wanted`, made smaller where the screen's free area, less room
 // for the window's frame, is smaller.

@@ -4,14 +4,14 @@
 
 #include <QProcess>
 
+bool OpenInNotepad(const QString &reportPath, const DetachedStart &start)
+{
+    const QString program = QStringLiteral("notepad.exe");
+    const QStringList arguments{NativeSeparators(reportPath)};
+    return start ? start(program, arguments) : QProcess::startDetached(program, arguments);
+}
+
 ReportOpener NotepadOpener(DetachedStart start)
 {
-    if (!start) {
-        start = [](const QString &program, const QStringList &arguments) {
-            return QProcess::startDetached(program, arguments);
-        };
-    }
-    return [start](const QString &reportPath) {
-        start(QStringLiteral("notepad.exe"), {NativeSeparators(reportPath)});
-    };
+    return [start](const QString &reportPath) { OpenInNotepad(reportPath, start); };
 }

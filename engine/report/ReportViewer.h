@@ -12,3 +12,5 @@ using DetachedStart = std::function<bool(const QString &program, const QStringLi
 // Notepad, started detached with the report's native path: the viewer of Windows users.
 // `start` starts it, QProcess::startDetached when none is given (a test records instead).
 ReportOpener NotepadOpener(DetachedStart start = DetachedStart());
+// The same, once; false when Notepad could not be started.
+bool OpenInNotepad(const QString &reportPath, const DetachedStart &start = DetachedStart());

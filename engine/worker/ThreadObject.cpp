@@ -1,5 +1,6 @@
 #include "engine/worker/ThreadObject.h"
 
+#include "engine/operations/FileHook.h"
 #include "engine/report/ReportViewer.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
@@ -60,6 +61,21 @@ void ThreadObject::InsertText()
     run(Operation::InsertText);
 }
 
+namespace {
+
+// A term typed with a blank at an end ("小云 || 小吉") is searched with it, and a search
+// that then finds nothing should say why it may have.
+QString BlankEdgesHint(const QStringList &terms)
+{
+    for (const QString &term : terms) {
+        if (!term.isEmpty() && (term.front().isSpace() || term.back().isSpace()))
+            return QStringLiteral("注意:查找内容“%1”的开头或末尾有空格,空格也会被查找。").arg(term);
+    }
+    return QString();
+}
+
+} // namespace
+
 void ThreadObject::run(Operation operation)
 {
     // The run's own copy: a later launch may rewrite the shared record while this one works.
@@ -92,7 +108,13 @@ void ThreadObject::run(Operation operation)
     RunOptions options;
     options.stop = &stop;
     const RunResult result = RunBatch(operation, settings, observer, options);
-    if (!result.refusal.isEmpty()) {
+    const QString blanks = operation == Operation::FindText && result.changed == 0 &&
+                                   result.refusal.isEmpty() && !result.stopped
+                               ? BlankEdgesHint(SplitTerms(settings.searchTerms))
+                               : QString();
+    if (!blanks.isEmpty()) {
+        emit ShowDisposingFile(result.statistics + QLatin1Char('\n') + blanks);
+    } else if (!result.refusal.isEmpty()) {
         emit ShowDisposingFile(result.refusal);
         emit Set_pBtn_Enable();
     } else if (!result.unwrittenReports.empty() || !result.journalNote.isEmpty()) {

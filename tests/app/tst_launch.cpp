@@ -47,6 +47,8 @@ const QString reportName = QStringLiteral("包含内容并成功修改的文件�
 const QStringList reportNames{QStringLiteral("无法打开修改的文件目录(文件格式有误).txt"),
                               reportName, QStringLiteral("不包含内容无修改的文件目录.txt")};
 const QString busyText = QStringLiteral("正在处理中,请等待当前操作完成!");
+const QString emptyFindMessage = QStringLiteral("查找内容不能为空!");
+const QString emptyInsertMessage = QStringLiteral("插入内容不能为空!");
 
 QByteArray Utf8(const char *text)
 {
@@ -178,6 +180,7 @@ private slots:
     void endWhileRunWorks();
     void progressAndStop();
     void launchKeepsFormInPlace();
+    void reportWithoutViewerIsNamed();
 
 private:
     template <class T> T *widget(const char *name) const
@@ -210,6 +213,7 @@ private:
     std::unique_ptr<MainWindow> window;
     QMutex openedMutex;
     QStringList opened;
+    bool reportNotOpened = false; // the opener finds no viewer
     // The report opener waits here when a test holds a run after its files.
     QSemaphore openerEntered;
     QSemaphore openerProceed;
@@ -233,12 +237,15 @@ void TestLaunch::init()
 
     batchSettings = BatchSettings();
     opened.clear();
+    reportNotOpened = false;
     openerEntered.acquire(openerEntered.available());
     openerProceed.acquire(openerProceed.available());
     openerProceed.release(1000); // runs pass the opener unless a test holds them
 
     window = std::make_unique<MainWindow>(settingsPath());
-    window->setReportOpener([this](const QString &path) {
+    window->setReportOpener([this](const QString &path, const std::function<void()> &notOpened) {
+        if (reportNotOpened)
+            notOpened();
         {
             QMutexLocker lock(&openedMutex);
             opened << path;
@@ -406,7 +413,7 @@ void TestLaunch::operationEndToEnd_data()
         << Tree{{QStringLiteral("a.txt"), Utf8("\xEF\xBB\xBF大云和大吉\r\n")},
                 {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
-        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
+        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << true;
     // Both boxes show the same two lines; the line feed after the last one does not count.
     QTest::newRow("pairs, one box ends with a line feed")
         << "pBtn_ReplaceExcelText_2"
@@ -415,12 +422,21 @@ void TestLaunch::operationEndToEnd_data()
         << Tree{{QStringLiteral("a.txt"), Utf8("大云和大吉\r\n")},
                 {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("子/b.txt")}
-        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << false;
+        << "扫描文件4个,查找符合类型文件3个,修改文件2个," << true;
     QTest::newRow("find-only") << "pBtn_JustFindText" << QString() << QString() << "小云||小吉"
                                << QString() << true << false << false << Tree()
                                << QStringList{QStringLiteral("a.txt")}
                                << "扫描文件4个,查找符合类型文件3个,包含查找内容文件1个,修改文件0个,"
                                << false;
+    // An input method's full-width bars; blanks around the bars are searched, and said so.
+    QTest::newRow("find-only, full-width bars")
+        << "pBtn_JustFindText" << QString() << QString() << "小云｜｜小吉" << QString() << true
+        << false << false << Tree() << QStringList{QStringLiteral("a.txt")}
+        << "扫描文件4个,查找符合类型文件3个,包含查找内容文件1个,修改文件0个," << false;
+    QTest::newRow("find-only, blanks around the bars")
+        << "pBtn_JustFindText" << QString() << QString() << "小云 || 小吉" << QString() << true
+        << false << false << Tree() << QStringList()
+        << "扫描文件4个,查找符合类型文件3个,包含查找内容文件0个,修改文件0个," << false;
     QTest::newRow("insert in front, in place")
         << "pBtn_InsertText" << QString() << QString() << QString() << "序言\n"
         << true << true << false
@@ -428,7 +444,7 @@ void TestLaunch::operationEndToEnd_data()
                 {QStringLiteral("c.TXT"), Utf8("序言\r\n没有关系")},
                 {QStringLiteral("子/b.txt"), Gbk("序言\r\n小云在山上。")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("c.TXT"), QStringLiteral("子/b.txt")}
-        << "扫描文件4个,查找符合类型文件3个,修改文件3个," << false;
+        << "扫描文件4个,查找符合类型文件3个,修改文件3个," << true;
     QTest::newRow("insert behind, into the save folder")
         << "pBtn_InsertText" << QString() << QString() << QString() << "完" << false << false
         << false
@@ -436,7 +452,7 @@ void TestLaunch::operationEndToEnd_data()
                 {QStringLiteral("c.TXT"), Utf8("没有关系完")},
                 {QStringLiteral("子/b.txt"), Gbk("小云在山上。完")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("c.TXT"), QStringLiteral("子/b.txt")}
-        << "扫描文件4个,查找符合类型文件3个,修改文件3个," << false;
+        << "扫描文件4个,查找符合类型文件3个,修改文件3个," << true;
 }
 
 void TestLaunch::operationEndToEnd()
@@ -481,6 +497,8 @@ void TestLaunch::operationEndToEnd()
     const QRegularExpression line(QRegularExpression::escape(statistics) +
                                   QStringLiteral("耗时[01]秒。"));
     QVERIFY2(line.match(label()).hasMatch(), qPrintable(label()));
+    QCOMPARE(label().contains(QStringLiteral("开头或末尾有空格")),
+             searchTerms.contains(QLatin1Char(' ')));
     for (const char *name : {"pBtn_ReplaceExcelText", "pBtn_JustFindText",
                              "pBtn_ReplaceExcelText_2", "pBtn_InsertText"})
         QVERIFY2(widget<QPushButton>(name)->isEnabled(), name);
@@ -493,11 +511,13 @@ void TestLaunch::operationEndToEnd()
     QStringList reportedPaths;
     for (const QString &relative : reported)
         reportedPaths << source() + relative;
-    expectedSource.insert(reportName, ReportBytes(reportedPaths));
+    // A list with nothing to list is not written.
+    if (!reported.isEmpty())
+        expectedSource.insert(reportName, ReportBytes(reportedPaths));
     QCOMPARE(ReadTree(source()), expectedSource);
     QCOMPARE(ReadTree(save()), expectedSave);
 
-    QCOMPARE(opened, QStringList{source() + reportName});
+    QCOMPARE(opened, reported.isEmpty() ? QStringList() : QStringList{source() + reportName});
     // An insert in place, and only that, asks first, naming the folder.
     QCOMPARE(insertQuestions.size(), button == QLatin1String("pBtn_InsertText") && saveInSource);
     if (!insertQuestions.isEmpty())
@@ -517,7 +537,8 @@ void TestLaunch::folderChecks_data()
 
     const QString sourceMissing = QStringLiteral("源文件夹不存在,请选择正确路径!");
     const QString folderMissing = QStringLiteral("文件夹不存在,请选择正确路径!");
-    const QString saveMissing = QStringLiteral("保存文件夹不存在,请选择正确路径!");
+    const QString saveMissing = QStringLiteral(
+        "保存文件夹不存在,请选择正确路径!如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。");
     const QString sameFolder =
         QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!");
     const QString emptyFind = QStringLiteral("查找内容不能为空!");
@@ -560,6 +581,10 @@ void TestLaunch::folderChecks_data()
     row("find-only: source missing", "pBtn_JustFindText", "missing", "save", "小云", folderMissing,
         false);
     row("find-only: source empty", "pBtn_JustFindText", "", "save", "小云", folderMissing, false);
+    row("find-only: empty terms", "pBtn_JustFindText", "source", "save", "", emptyFind, false);
+    row("find-only: empty terms, source missing", "pBtn_JustFindText", "missing", "save", "",
+        folderMissing, false);
+    row("pairs: empty find box", "pBtn_ReplaceExcelText_2", "source", "save", "", emptyFind, false);
     row("pairs: source empty", "pBtn_ReplaceExcelText_2", "", "save", "小云", folderMissing, false);
     row("insert: source empty", "pBtn_InsertText", "", "save", "小云", folderMissing, false);
     row("insert: source missing", "pBtn_InsertText", "missing", "save", "小云", folderMissing,
@@ -629,6 +654,23 @@ void TestLaunch::folderChecks()
     click(button);
 
     QCOMPARE(label(), message);
+    // The refusal is seen as new, and the keyboard is where the fault is.
+    QVERIFY(widget<QLabel>("lb_ShowDisposingFile")
+                ->styleSheet()
+                .contains(QStringLiteral("background")));
+    QString atFault = message.startsWith(QStringLiteral("保存"))
+                          ? QStringLiteral("lEdt_SavePath")
+                          : QStringLiteral("lEdt_SourcePath");
+    if (message == emptyFindMessage)
+        atFault =
+            QHash<QString, QString>{
+                {QStringLiteral("pBtn_ReplaceExcelText"), QStringLiteral("lEdt_FindText")},
+                {QStringLiteral("pBtn_ReplaceExcelText_2"), QStringLiteral("pTEdt_FindText")},
+                {QStringLiteral("pBtn_JustFindText"), QStringLiteral("lEdt_JustFindText")}}
+                .value(button);
+    else if (message == emptyInsertMessage)
+        atFault = QStringLiteral("pTEdt_InsertText");
+    QCOMPARE(window->focusWidget() ? window->focusWidget()->objectName() : QString(), atFault);
     QVERIFY(!window->isRunWorking());
     QVERIFY(widget<QPushButton>("pBtn_ReplaceExcelText")->isEnabled());
     // The launch's fields are captured even when it is refused.
@@ -697,19 +739,20 @@ void TestLaunch::countMismatch_data()
     QTest::addColumn<QString>("findBox");
     QTest::addColumn<QString>("replaceBox");
     QTest::addColumn<QStringList>("findLines");
+    QTest::addColumn<int>("replaceLines");
 
     const QStringList three{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙")};
     QTest::newRow("three against two") << "甲\n乙\n丙"
-                                       << "一\n二" << three;
+                                       << "一\n二" << three << 2;
     QTest::newRow("trailing empty lines do not count") << "甲\n乙\n丙\n\n"
                                                        << "一\n二\n"
-                                                       << three;
+                                                       << three << 2;
     QTest::newRow("an empty line inside counts")
         << "甲\n\n乙"
-        << "一\n二" << QStringList{QStringLiteral("甲"), QString(), QStringLiteral("乙")};
+        << "一\n二" << QStringList{QStringLiteral("甲"), QString(), QStringLiteral("乙")} << 2;
     QTest::newRow("empty replacement box")
         << "甲\n乙"
-        << "" << QStringList{QStringLiteral("甲"), QStringLiteral("乙")};
+        << "" << QStringList{QStringLiteral("甲"), QStringLiteral("乙")} << 1;
 }
 
 void TestLaunch::countMismatch()
@@ -717,6 +760,7 @@ void TestLaunch::countMismatch()
     QFETCH(QString, findBox);
     QFETCH(QString, replaceBox);
     QFETCH(QStringList, findLines);
+    QFETCH(int, replaceLines);
 
     WriteTree(source(), SourceTree());
     writeStaleReports(source());
@@ -734,7 +778,9 @@ void TestLaunch::countMismatch()
 
     QVERIFY(box.shown);
     QCOMPARE(box.title, QStringLiteral("注意："));
-    QCOMPARE(box.text, QStringLiteral("查找数和替换数不一致,请核对!"));
+    QCOMPARE(box.text, QStringLiteral("查找数和替换数不一致,请核对!\n查找内容%1行,替换内容%2行。")
+                           .arg(findLines.size())
+                           .arg(replaceLines));
     QCOMPARE(box.parent, window.get());
     QVERIFY(!window->isRunWorking());
     QCOMPARE(label(), QStringLiteral("上次的消息"));
@@ -1020,6 +1066,21 @@ void TestLaunch::launchKeepsFormInPlace()
     waitForRunEnd();
     QVERIFY(find->hasFocus());
     QCOMPARE(scroll->verticalScrollBar()->value(), scrolled);
+}
+
+// Without a viewer the report would seem never written: the status line names it.
+void TestLaunch::reportWithoutViewerIsNamed()
+{
+    reportNotOpened = true;
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_JustFindText")->setText(QStringLiteral("小云"));
+    click(QStringLiteral("pBtn_JustFindText"));
+    waitForRunEnd();
+    QTRY_VERIFY2(label().endsWith(QStringLiteral("\n无法打开目录,请自行查看:") +
+                                  QDir::toNativeSeparators(source() + reportName)),
+                 qPrintable(label()));
+    QVERIFY(label().startsWith(QStringLiteral("扫描文件4个")));
 }
 
 QTEST_MAIN(TestLaunch)

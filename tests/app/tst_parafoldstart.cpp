@@ -143,7 +143,7 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
     QSemaphore proceed;
     MainWindow window(SettingsFilePath(temporary.path()));
     window.setRunLockPath(lockFile);
-    window.setReportOpener([&](const QString &) {
+    window.setReportOpener([&](const QString &, const std::function<void()> &) {
         reached.release();
         proceed.tryAcquire(1, 20000);
     });
