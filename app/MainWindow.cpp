@@ -16,6 +16,7 @@
 #include "platform/Program.h"
 #include "platform/RunLock.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -30,6 +31,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QTabBar>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -154,12 +158,13 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
         [this] {
             if (!runWorks)
                 return ClaimRunLock();
-            QMessageBox::about(this, noticeTitle, messageRunWorks);
+            ShowBusyBox();
             return false;
         },
         [this] { ReleaseRunLock(); }, this);
     // Asked to stop and quit during an undo: its summary first, then the end.
     connect(undoControl, &UndoControl::undoFinished, this, [this] {
+        CloseBusyBox();
         if (!quitAfterRun)
             return;
         quitAfterRun = false;
@@ -197,6 +202,22 @@ void MainWindow::SetUpKeyboard()
     pressOnEnter(ui->lEdt_FindText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_ReplaceExcelText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_JustFindText, ui->pBtn_JustFindText);
+    // Return and Enter press the focused button, as Windows users expect of every button.
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(true);
+    // Esc stops a run after the file in hand, as the stop button does.
+    auto *stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stopKey, &QShortcut::activated, this, &MainWindow::StopRun);
+    // The scroll area only holds the form; Tab goes straight to its fields.
+    ui->scrollArea->setFocusPolicy(Qt::NoFocus);
+    // Each function by its short name; the long title, with its warning, as its description.
+    const auto nameGroup = [](QGroupBox *group, const QString &name) {
+        group->setAccessibleName(name);
+        group->setAccessibleDescription(group->title());
+    };
+    nameGroup(ui->groupBox_2, QStringLiteral("功能一、查找替换"));
+    nameGroup(ui->groupBox_3, QStringLiteral("功能二、只查找"));
+    nameGroup(ui->groupBox, QStringLiteral("功能三、插入内容"));
     // A folder dropped anywhere else on the window is the one to work on.
     FolderDrops::Fill(ui->lEdt_SourcePath, ui->lEdt_SourcePath);
     FolderDrops::Fill(ui->lEdt_SavePath, ui->lEdt_SavePath);
@@ -211,6 +232,9 @@ void MainWindow::setSourceFolder(const QString &folder)
 
 void MainWindow::showEvent(QShowEvent *event)
 {
+    // A tab bar with one tab is a Tab stop that leads nowhere.
+    ui->tabWidget->tabBar()->setFocusPolicy(ui->tabWidget->count() > 1 ? Qt::TabFocus
+                                                                       : Qt::NoFocus);
     // The fonts are known once the window has its screen and style. A group's fixed minimum
     // height must not squeeze its rows where the fonts are taller than the form was drawn
     // for.
@@ -493,6 +517,10 @@ void MainWindow::RunEnded()
 {
     runWorks = false;
     ShowReportNotOpened();
+    CloseBusyBox();
+    // Read out by a screen reader: the line changed while the user looked elsewhere.
+    QAccessibleEvent announced(ui->lb_ShowDisposingFile, QAccessible::Alert);
+    QAccessible::updateAccessibility(&announced);
     ReleaseRunLock();
     // Enabled first, so that the focus can go back to the button that started the run.
     on_Set_pBtn_Enable();
@@ -562,8 +590,23 @@ bool MainWindow::ClaimRunLock()
     // Without a lock file (no safe folder for it) the window still runs, as it always could.
     if (!runLock || runLock->acquire() || !runLock->heldElsewhere())
         return true;
-    QMessageBox::about(this, noticeTitle, messageRunWorks);
+    ShowBusyBox();
     return false;
+}
+
+// The busy notice goes away by itself when the run it warned about ends in this window.
+void MainWindow::ShowBusyBox()
+{
+    QMessageBox box(QMessageBox::NoIcon, noticeTitle, messageRunWorks, QMessageBox::Ok, this);
+    box.setIconPixmap(windowIcon().pixmap(box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize)));
+    busyBox = &box;
+    box.exec();
+}
+
+void MainWindow::CloseBusyBox()
+{
+    if (busyBox)
+        busyBox->accept();
 }
 
 void MainWindow::ReleaseRunLock()

@@ -14,6 +14,7 @@
 #include <string>
 
 class QLineEdit;
+class QMessageBox;
 class QThread;
 class QTimer;
 class ThreadObject;
@@ -101,6 +102,8 @@ private:
     void StopRun();
     bool MayQuit();
     bool ClaimRunLock();
+    void ShowBusyBox();
+    void CloseBusyBox();
     void ReleaseRunLock();
     bool MayInsertInPlace();
 
@@ -126,6 +129,8 @@ private:
     // Lights the status line up for a moment when a launch is refused.
     QTimer *refusalFlash = nullptr;
     QString flashStyle;
+    // The busy notice while it is up.
+    QPointer<QMessageBox> busyBox;
     // A report no viewer opened, to be named once the run's statistics line is up.
     QString reportNotOpened;
     // Where the keyboard was when the launch took the focus to the stop button.

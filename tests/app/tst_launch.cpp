@@ -178,6 +178,7 @@ private slots:
     void launchWhileRunWorks();
     void endWhileRunWorks_data();
     void endWhileRunWorks();
+    void progressAndStop_data();
     void progressAndStop();
     void launchKeepsFormInPlace();
     void reportWithoutViewerIsNamed();
@@ -1001,8 +1002,16 @@ QStringList TestLaunch::renewedFiles(const Tree &tree)
     return renewed;
 }
 
+void TestLaunch::progressAndStop_data()
+{
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("stop button") << false;
+    QTest::newRow("Esc") << true;
+}
+
 void TestLaunch::progressAndStop()
 {
+    QFETCH(bool, byEscape);
     const Tree tree = ManyFiles();
     WriteTree(source(), tree);
     widget<QLineEdit>("lEdt_SourcePath")->setText(source());
@@ -1019,7 +1028,14 @@ void TestLaunch::progressAndStop()
     // Once the scan has counted the files, the bar runs from 0 to their number.
     QTRY_VERIFY(bar->maximum() == manyFiles && bar->value() > 0);
     QVERIFY(label().endsWith(QLatin1String(".txt")));
-    QTest::mouseClick(stop, Qt::LeftButton);
+    if (byEscape) {
+        // A key of the window's own: it works while the window is the active one.
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+    } else {
+        QTest::mouseClick(stop, Qt::LeftButton);
+    }
     const int shownWhenStopped = bar->value();
     waitForRunEnd();
 

@@ -3,6 +3,7 @@
 #include "app/SystemTray.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -533,6 +535,35 @@ void TestMainWindow::keyboardAndNames()
         QTest::keyClick(field(press.first), Qt::Key_Return);
         QVERIFY2(clicked.count() == 1, press.first);
     }
+    // Return and the keypad's Enter press a focused button.
+    const QList<QPair<const char *, Qt::Key>> keys{{"pBtn_JustFindText", Qt::Key_Return},
+                                                   {"pBtn_InsertText", Qt::Key_Enter}};
+    for (const auto &press : keys) {
+        auto *button = qobject_cast<QPushButton *>(field(press.first));
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        button->setFocus();
+        QTest::keyClick(button, press.second);
+        QVERIFY2(clicked.count() == 1, press.first);
+    }
+
+    // Tab goes from field to field, never to a holder that does nothing with the keys.
+    field("lEdt_SourcePath")->setFocus();
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focused = QApplication::focusWidget();
+        QVERIFY2(!qobject_cast<QAbstractScrollArea *>(focused) ||
+                     qobject_cast<QPlainTextEdit *>(focused),
+                 qPrintable(focused->objectName()));
+        QVERIFY2(!qobject_cast<QTabBar *>(focused), "the tab bar of a single tab");
+    }
+
+    // The three functions by short names of their own.
+    QStringList groups;
+    for (const char *name : {"groupBox_2", "groupBox_3", "groupBox"})
+        groups << QAccessible::queryAccessibleInterface(field(name))->text(QAccessible::Name);
+    QCOMPARE(groups,
+             (QStringList{QStringLiteral("功能一、查找替换"), QStringLiteral("功能二、只查找"),
+                          QStringLiteral("功能三、插入内容")}));
 }
 
 void TestMainWindow::trayIcon()
