@@ -3,6 +3,7 @@
 #include "engine/codec/ByteChecks.h"
 #include "engine/files/FileIo.h"
 #include "platform/CodePage936.h"
+#include "platform/CodePages.h"
 
 #include <QTextCodec>
 #include <QtEndian>
@@ -34,6 +35,37 @@ protected:
     }
 };
 
+// The same for GB18030 (code page 54936) and Big5 (code page 950).
+class WindowsCodePageCodec : public QTextCodec
+{
+public:
+    WindowsCodePageCodec(platform::CodePage codePage, QByteArray name, int mib)
+        : codePage(codePage), codecName(std::move(name)), mib(mib)
+    {}
+    QByteArray name() const override { return codecName; }
+    int mibEnum() const override { return mib; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *) const override
+    {
+        return QString::fromStdU16String(platform::DecodeCodePage(codePage, in, length));
+    }
+    QByteArray convertFromUnicode(const QChar *in, int length, ConverterState *state) const override
+    {
+        bool unmappable = false;
+        const std::string bytes = platform::EncodeCodePage(
+            codePage, reinterpret_cast<const char16_t *>(in), length, unmappable);
+        if (state && unmappable)
+            ++state->invalidChars;
+        return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
+    }
+
+private:
+    const platform::CodePage codePage;
+    const QByteArray codecName;
+    const int mib;
+};
+
 } // namespace
 
 QTextCodec *GbkCodec()
@@ -48,6 +80,26 @@ QTextCodec *GbkCodec()
 QTextCodec *Utf8Codec()
 {
     static QTextCodec *const codec = QTextCodec::codecForMib(106);
+    return codec;
+}
+
+QTextCodec *Gb18030Codec()
+{
+    static QTextCodec *const codec =
+        platform::HasCodePages()
+            ? static_cast<QTextCodec *>(new WindowsCodePageCodec(
+                  platform::CodePage::Gb18030, QByteArrayLiteral("Parafold-Windows-54936"), -54936))
+            : QTextCodec::codecForName("GB18030");
+    return codec;
+}
+
+QTextCodec *Big5Codec()
+{
+    static QTextCodec *const codec =
+        platform::HasCodePages()
+            ? static_cast<QTextCodec *>(new WindowsCodePageCodec(
+                  platform::CodePage::Big5, QByteArrayLiteral("Parafold-Windows-950"), -950))
+            : QTextCodec::codecForName("windows-950");
     return codec;
 }
 
@@ -72,13 +124,26 @@ DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
     return {std::move(text), encoding, lossless};
 }
 
-DecodedText DecodeGbk(const QByteArray &bytes, bool proveLossless)
+DecodedText DecodeMultiByte(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
 {
-    // The GBK decoder never reports bad input, so only a round trip proves the text whole.
-    QTextCodec *codec = GbkCodec();
+    // These decoders never report bad input, so only a round trip proves the text whole.
+    QTextCodec *codec = encoding == TextEncoding::Gb18030 ? Gb18030Codec() : GbkCodec();
     QString text = codec->toUnicode(bytes);
     const bool lossless = !proveLossless || codec->fromUnicode(text) == bytes;
-    return {std::move(text), TextEncoding::Gbk, lossless};
+    return {std::move(text), encoding, lossless};
+}
+
+} // namespace
+
+namespace {
+
+// GBK as before, unless only GB18030's four-byte sequences can make sense of the bytes.
+TextEncoding NotUtf8Encoding(const QByteArray &bytes)
+{
+    if (!IsCleanGbk(bytes.constData(), bytes.size()) &&
+        IsWellFormedGb18030(bytes.constData(), bytes.size()))
+        return TextEncoding::Gb18030;
+    return TextEncoding::Gbk;
 }
 
 } // namespace
@@ -91,7 +156,7 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
         return TextEncoding::Utf16Be;
     const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
     if (!IsValidUtf8(bytes.constData(), bytes.size() - cutOff))
-        return TextEncoding::Gbk;
+        return NotUtf8Encoding(bytes);
     // A cut-off last character is no valid UTF-8 either: "ver 2: 濂" in GBK ends in E5 A5.
     // Bytes that are clean GBK are read as GBK; others stay a UTF-8 file that lost its tail,
     // searched as far as it goes and unfit for writing back.
@@ -116,9 +181,10 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
         return {std::move(text), encoding, lossless};
     }
     case TextEncoding::Gbk:
+    case TextEncoding::Gb18030:
         break;
     }
-    return DecodeGbk(bytes, proveLossless);
+    return DecodeMultiByte(bytes, encoding, proveLossless);
 }
 
 void NormaliseLineEnds(QString &text)
@@ -202,11 +268,13 @@ std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding,
         return bytes;
     }
     case TextEncoding::Gbk:
+    case TextEncoding::Gb18030:
         break;
     }
+    QTextCodec *codec = encoding == TextEncoding::Gb18030 ? Gb18030Codec() : GbkCodec();
     QTextCodec::ConverterState state;
-    QByteArray bytes = GbkCodec()->fromUnicode(crLfText.constData(), crLfText.size(), &state);
-    if (state.invalidChars > 0)
+    QByteArray bytes = codec->fromUnicode(crLfText.constData(), crLfText.size(), &state);
+    if (state.invalidChars > 0 || (encoding == TextEncoding::Gb18030 && HasLoneSurrogate(crLfText)))
         return std::nullopt;
     return bytes;
 }
