@@ -66,6 +66,11 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
     case Operation::FindText:
         settings.searchTerms = request.terms;
         break;
+    case Operation::ConvertEncoding:
+        settings.convertTo = request.convertTo;
+        settings.convertFrom = request.convertFrom;
+        settings.convertLineEnds = request.lineEnds;
+        break;
     }
     SetReportPaths(settings);
     message = FolderCheckMessage(request.operation, settings);

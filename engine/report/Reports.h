@@ -12,7 +12,8 @@ struct RunCounts
     int changed = 0; // matched files for the find-only operation
     int failed = 0;
     qint64 seconds = 0;
-    bool stopped = false; // ended by a stop before the last file
+    bool stopped = false;    // ended by a stop before the last file
+    int alreadyInTarget = 0; // a conversion's files that were in the target encoding already
 };
 
 extern const QString reportNotUndoneName; // "未能撤销的文件目录.txt"

@@ -145,9 +145,9 @@ public:
             result.journalRunId = journal->runId();
         }
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        result.statistics =
-            StatisticsLine(operation, {result.scanned, result.txtFiles, result.changed,
-                                       result.failed, result.seconds, result.stopped});
+        result.statistics = StatisticsLine(
+            operation, {result.scanned, result.txtFiles, result.changed, result.failed,
+                        result.seconds, result.stopped, result.alreadyInTarget});
         if (result.stopped) {
             const QString note =
                 StoppedReportLine(static_cast<int>(files.files.size()) - result.scanned);
@@ -218,6 +218,8 @@ private:
         Notify(observer.fileHandled, outcome.bytes);
         switch (outcome.kind) {
         case FileOutcome::Unchanged:
+            if (operation == Operation::ConvertEncoding)
+                ++result.alreadyInTarget;
             break;
         case FileOutcome::Changed:
             ++result.changed;

@@ -43,10 +43,11 @@ struct RunOptions
 
 struct RunResult
 {
-    int scanned = 0;  // files of the scan reached before the run ended
-    int txtFiles = 0; // .txt files
-    int changed = 0;  // files changed, or matched for the find-only operation
-    int failed = 0;   // files on the unreadable list
+    int scanned = 0;         // files of the scan reached before the run ended
+    int txtFiles = 0;        // .txt files
+    int changed = 0;         // files changed, or matched for the find-only operation
+    int failed = 0;          // files on the unreadable list
+    int alreadyInTarget = 0; // a conversion's files left alone, already in the target encoding
     qint64 seconds = 0;
     bool stopped = false; // RunOptions::stop ended the run before the last file
     QString statistics;

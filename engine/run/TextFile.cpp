@@ -57,6 +57,20 @@ FileDecision ToWrite(const FileTask &task, qint64 size, quint64 originalHash, QB
     return decision;
 }
 
+FileDecision Converted(const FileTask &task, qint64 size, const QByteArray &bytes,
+                       ConvertedFile converted)
+{
+    switch (converted.kind) {
+    case ConvertedFile::AlreadyInTarget:
+        return Settled(FileOutcome::Unchanged, size);
+    case ConvertedFile::Failed:
+        return SettledFailed(converted.failure, size);
+    case ConvertedFile::Converted:
+        break;
+    }
+    return ToWrite(task, size, OriginalHash(task, bytes), std::move(converted.bytes));
+}
+
 const qint64 editLimit = qint64(256) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
@@ -84,6 +98,8 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         return SettledFailed(FailureKind::Unreadable, 0, error);
     }
     const qint64 size = bytes.size();
+    if (const Conversion *conversion = rule.conversion())
+        return Converted(task, size, bytes, conversion->convert(bytes));
     const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
     if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
         // Only a search can be settled as a match from bytes; an edit needs its text.

@@ -60,6 +60,11 @@ void ThreadObject::InsertText()
     run(Operation::InsertText);
 }
 
+void ThreadObject::ConvertEncoding()
+{
+    run(Operation::ConvertEncoding);
+}
+
 void ThreadObject::run(Operation operation)
 {
     // The run's own copy: a later launch may rewrite the shared record while this one works.
