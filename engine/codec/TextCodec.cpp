@@ -165,6 +165,23 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
     return TextEncoding::Utf8;
 }
 
+const char *EncodingName(TextEncoding encoding, const QByteArray &bytes)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+        return "UTF-16LE";
+    case TextEncoding::Utf16Be:
+        return "UTF-16BE";
+    case TextEncoding::Utf8:
+        return bytes.startsWith("\xEF\xBB\xBF") ? "UTF-8 BOM" : "UTF-8";
+    case TextEncoding::Gb18030:
+        return "GB18030";
+    case TextEncoding::Gbk:
+        break;
+    }
+    return "GBK";
+}
+
 DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
 {
     switch (encoding) {

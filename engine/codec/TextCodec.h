@@ -38,6 +38,10 @@ struct DecodedText
 // UTF-8 unless the bytes are clean GBK.
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
 
+// "UTF-8", "UTF-8 BOM" (when the bytes begin with the mark), "GBK", "GB18030", "UTF-16LE" or
+// "UTF-16BE": what a user is shown of a file's encoding.
+const char *EncodingName(TextEncoding encoding, const QByteArray &bytes);
+
 // Decodes bytes in the given encoding, without the byte-order mark, line ends as they are.
 // Proving a GBK text lossless costs an encoding pass; a caller that only searches the text
 // may skip it, and lossless then stays true.

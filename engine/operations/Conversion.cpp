@@ -71,21 +71,25 @@ Conversion::Conversion(const BatchSettings &settings)
 
 ConvertedFile Conversion::convert(const QByteArray &bytes) const
 {
-    const auto failed = [](FailureKind kind) {
+    const char *sourceEncoding = nullptr;
+    const auto failed = [&](FailureKind kind) {
         ConvertedFile file;
         file.kind = ConvertedFile::Failed;
         file.failure = kind;
+        file.sourceEncoding = sourceEncoding;
         return file;
     };
     // A conversion reads every mark: a UTF-16 file taken for GBK would be converted to garbage.
     DecodedText decoded;
     if (source == ConvertSource::Detect || StartsWithMark(bytes)) {
         const TextEncoding encoding = DecideEncoding(bytes, true);
+        sourceEncoding = EncodingName(encoding, bytes);
         if (encoding != TextEncoding::Utf16Le && encoding != TextEncoding::Utf16Be &&
             bytes.contains('\0'))
             return failed(FailureKind::NotText);
         decoded = DecodeBytes(bytes, encoding);
     } else {
+        sourceEncoding = source == ConvertSource::Big5 ? "Big5" : "GB18030";
         if (bytes.contains('\0'))
             return failed(FailureKind::NotText);
         decoded = DecodeAs(source == ConvertSource::Big5 ? Big5Codec() : Gb18030Codec(), bytes);
@@ -96,8 +100,11 @@ ConvertedFile Conversion::convert(const QByteArray &bytes) const
     std::optional<QByteArray> converted = EncodeFor(target, text);
     if (!converted)
         return failed(FailureKind::TargetUnrepresentable);
-    if (*converted == bytes)
-        return {};
+    if (*converted == bytes) {
+        ConvertedFile file;
+        file.sourceEncoding = sourceEncoding;
+        return file;
+    }
     // What the next run will make of the file: a text that begins with U+FEFF would lose it
     // as a mark, and GB18030 bytes that happen to be clean GBK would read as GBK.
     const DecodedText readBack = DecodeBytes(*converted, DecideEncoding(*converted, true));
@@ -106,5 +113,6 @@ ConvertedFile Conversion::convert(const QByteArray &bytes) const
     ConvertedFile file;
     file.kind = ConvertedFile::Converted;
     file.bytes = std::move(*converted);
+    file.sourceEncoding = sourceEncoding;
     return file;
 }

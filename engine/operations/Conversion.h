@@ -18,8 +18,9 @@ struct ConvertedFile
         Failed,
     };
     Kind kind = AlreadyInTarget;
-    QByteArray bytes;      // for Converted
-    FailureKind failure{}; // for Failed
+    QByteArray bytes;                     // for Converted
+    FailureKind failure{};                // for Failed
+    const char *sourceEncoding = nullptr; // as EncodingName, or "Big5"; once it is known
 };
 
 class Conversion

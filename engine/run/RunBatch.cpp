@@ -225,6 +225,7 @@ private:
             ++result.changed;
             foundList.append(nativePath);
             Notify(observer.fileFound, nativePath);
+            Notify(observer.fileFoundEncoding, nativePath, QString::fromLatin1(outcome.encoding));
             break;
         case FileOutcome::Failed:
             fail(nativePath, outcome.failure);

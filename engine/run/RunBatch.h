@@ -21,6 +21,8 @@ struct RunObserver
     std::function<void(qint64 bytes)> fileHandled;
     // A file changed (or, for the find-only operation, matched), by native source path.
     std::function<void(const QString &nativePath)> fileFound;
+    // The same, with the encoding the file was read in ("GBK", "UTF-8", ...).
+    std::function<void(const QString &nativePath, const QString &encoding)> fileFoundEncoding;
     // A file could not be read, decoded losslessly or written; nothing was written for it.
     std::function<void(const QString &nativePath, const FileFailure &failure)> fileFailed;
     // The last file is done (or the run was stopped) and the statistics line is out; the

@@ -75,7 +75,7 @@ const qint64 editLimit = qint64(256) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
-                    FileIdentity &identity)
+                    FileIdentity &identity, const char *&encodingName)
 {
     QByteArray bytes;
     QString error;
@@ -98,9 +98,13 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         return SettledFailed(FailureKind::Unreadable, 0, error);
     }
     const qint64 size = bytes.size();
-    if (const Conversion *conversion = rule.conversion())
-        return Converted(task, size, bytes, conversion->convert(bytes));
+    if (const Conversion *conversion = rule.conversion()) {
+        ConvertedFile converted = conversion->convert(bytes);
+        encodingName = converted.sourceEncoding;
+        return Converted(task, size, bytes, std::move(converted));
+    }
     const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
+    encodingName = EncodingName(encoding, bytes);
     if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
         // Only a search can be settled as a match from bytes; an edit needs its text.
         Q_ASSERT(!*changes || !task.writes);
@@ -155,10 +159,12 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
                             const ReserveMemory &reserve)
 {
     FileIdentity identity;
+    const char *encodingName = nullptr;
     try {
-        FileDecision decision = Decide(task, rule, reserve, identity);
+        FileDecision decision = Decide(task, rule, reserve, identity, encodingName);
         if (decision.toWrite)
             decision.source = identity;
+        decision.outcome.encoding = encodingName;
         return decision;
     } catch (const std::bad_alloc &) {
         // A replacement can grow a text past what memory or a Qt string holds.
