@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "app/ConfigFile.h"
+#include "app/ConvertTab.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
 #include "ui_mainwindow.h"
@@ -77,6 +78,8 @@ OperationWiring Wiring(Operation operation)
         return {&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2};
     case Operation::FindText:
         return {&MainWindow::pBtn_JustFindText_HasClicked, &ThreadObject::JustFindText};
+    case Operation::ConvertEncoding:
+        return {&MainWindow::pBtn_ConvertEncoding_HasClicked, &ThreadObject::ConvertEncoding};
     case Operation::InsertText:
         break;
     }
@@ -100,6 +103,12 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     ui->pBar_RunProgress->hide();
     ui->pBtn_Stop->hide();
     connect(ui->pBtn_Stop, &QPushButton::clicked, this, &MainWindow::StopRun);
+    // The conversion has a tab of its own, so the first keeps its form as it is.
+    convertTab = new ConvertTab(ui->lEdt_SourcePath, ui->lEdt_SavePath, ui->cBox_SaveInSrc);
+    ui->tabWidget->addTab(convertTab, QStringLiteral("编码转换"));
+    connect(convertTab->convertButton(), &QPushButton::clicked, this,
+            [this] { Launch(Operation::ConvertEncoding); });
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::PlaceStatusRow);
     SetUpKeyboard();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -329,6 +338,9 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.insertAtFront = ui->rBtn_InsertFront->isChecked();
         settings.insertText = ui->pTEdt_InsertText->document()->toPlainText();
         break;
+    case Operation::ConvertEncoding:
+        convertTab->capture(settings);
+        break;
     }
     settings.withBom = ui->cBox_WithBom->isChecked();
     settings.detectUtf16 = ui->cBox_UTF16->isChecked();
@@ -341,7 +353,7 @@ void MainWindow::StoreFolders(Operation operation)
 {
     // An unwritable settings file only means the folders are not remembered.
     SetConfigValue(settingsFilePath, "sourcePath", ToConfigBytes(batchSettings.sourceDir));
-    if (operation == Operation::ReplaceText)
+    if (operation == Operation::ReplaceText || operation == Operation::ConvertEncoding)
         SetConfigValue(settingsFilePath, "savePath", ToConfigBytes(batchSettings.saveDir));
 }
 
@@ -424,7 +436,8 @@ void MainWindow::ShowRunControls()
     // put another function's button under the mouse; the stop button stands outside it.
     QWidget *focus = focusWidget();
     if (focus == ui->pBtn_ReplaceExcelText || focus == ui->pBtn_JustFindText ||
-        focus == ui->pBtn_ReplaceExcelText_2 || focus == ui->pBtn_InsertText) {
+        focus == ui->pBtn_ReplaceExcelText_2 || focus == ui->pBtn_InsertText ||
+        focus == convertTab->convertButton()) {
         focusBeforeRun = focus;
         ui->pBtn_Stop->setFocus(Qt::OtherFocusReason);
     }
@@ -506,6 +519,19 @@ bool MainWindow::MayQuit()
     return false;
 }
 
+void MainWindow::PlaceStatusRow(int tab)
+{
+    // One status line, progress bar and stop button, at the bottom of whichever tab is shown.
+    QHBoxLayout *from = tab == 0 ? convertTab->statusRow() : ui->horizontalLayout_status;
+    QHBoxLayout *to = tab == 0 ? ui->horizontalLayout_status : convertTab->statusRow();
+    for (QWidget *widget :
+         {static_cast<QWidget *>(ui->lb_ShowDisposingFile),
+          static_cast<QWidget *>(ui->pBar_RunProgress), static_cast<QWidget *>(ui->pBtn_Stop)}) {
+        from->removeWidget(widget);
+        to->addWidget(widget);
+    }
+}
+
 void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 {
     Launch(Operation::ReplaceText);
@@ -524,8 +550,9 @@ void MainWindow::on_Set_pBtn_Enable()
     // The worker says so before its reports are written; the buttons wait for the run's end.
     if (runWorks)
         return;
-    for (QPushButton *button : {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText,
-                                ui->pBtn_ReplaceExcelText_2, ui->pBtn_InsertText})
+    for (QPushButton *button :
+         {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText, ui->pBtn_ReplaceExcelText_2,
+          ui->pBtn_InsertText, convertTab->convertButton()})
         button->setEnabled(true);
     if (undoControl)
         undoControl->button()->setEnabled(true);
@@ -533,8 +560,9 @@ void MainWindow::on_Set_pBtn_Enable()
 
 void MainWindow::on_Set_pBtn_Disable()
 {
-    for (QPushButton *button : {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText,
-                                ui->pBtn_ReplaceExcelText_2, ui->pBtn_InsertText})
+    for (QPushButton *button :
+         {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText, ui->pBtn_ReplaceExcelText_2,
+          ui->pBtn_InsertText, convertTab->convertButton()})
         button->setEnabled(false);
     if (undoControl)
         undoControl->button()->setEnabled(false);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class ConvertTab;
 class QLineEdit;
 class QThread;
 class QTimer;
@@ -53,6 +54,7 @@ signals:
     void pBtn_ReplaceExcelText_2_HasClicked();
     void pBtn_JustFindText_HasClicked();
     void pBtn_InsertText_HasClicked();
+    void pBtn_ConvertEncoding_HasClicked();
 
 public slots:
     void ShowSoftWindow();
@@ -94,6 +96,7 @@ private:
     bool ClaimRunLock();
     void ReleaseRunLock();
     bool MayInsertInPlace();
+    void PlaceStatusRow(int tab);
 
     Ui::MainWindow *ui;
     int screenWidth = 0;
@@ -112,6 +115,7 @@ private:
     QTimer *progressGate;
     std::unique_ptr<platform::RunLock> runLock;
     UndoControl *undoControl = nullptr;
+    ConvertTab *convertTab = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
     // Where the keyboard was when the launch took the focus to the stop button.
