@@ -18,6 +18,8 @@ private slots:
     void convert_data();
     void convert();
     void roundTripAndUndo();
+    void pythonSamples_data();
+    void pythonSamples();
 };
 
 namespace {
@@ -175,6 +177,54 @@ void TestConversion::roundTripAndUndo()
                                }),
                 after.end());
     QCOMPARE(after, listing);
+}
+
+// CPython's codec test texts, each in its encoding and in UTF-8 (Debian's
+// libpython3.11-testsuite, which scripts/setup installs): converting one gives the other.
+const QString samples = QStringLiteral("/usr/lib/python3.11/test/cjkencodings/");
+
+void TestConversion::pythonSamples_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<ConvertSource>("source");
+    QTest::addColumn<ConvertTarget>("target");
+    QTest::addColumn<QString>("to");
+    for (const char *name : {"gbk", "gb2312", "gb18030"}) {
+        const QString file = QString::fromLatin1(name);
+        QTest::newRow(name) << file + QStringLiteral(".txt") << ConvertSource::Detect
+                            << ConvertTarget::Utf8 << file + QStringLiteral("-utf8.txt");
+        QTest::newRow(qPrintable(file + QStringLiteral(" back")))
+            << file + QStringLiteral("-utf8.txt") << ConvertSource::Detect
+            << (file == QLatin1String("gb18030") ? ConvertTarget::Gb18030 : ConvertTarget::Gbk)
+            << file + QStringLiteral(".txt");
+    }
+    QTest::newRow("big5") << QStringLiteral("big5.txt") << ConvertSource::Big5
+                          << ConvertTarget::Utf8 << QStringLiteral("big5-utf8.txt");
+}
+
+void TestConversion::pythonSamples()
+{
+    QFETCH(QString, from);
+    QFETCH(ConvertSource, source);
+    QFETCH(ConvertTarget, target);
+    QFETCH(QString, to);
+    if (!QFileInfo::exists(samples + from))
+        QSKIP("CPython's cjkencodings samples are not installed (libpython3.11-testsuite)");
+    QTemporaryDir temp;
+    const QString src = temp.filePath(QStringLiteral("src"));
+    const QString out = temp.filePath(QStringLiteral("out"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/f.txt"), ReadBytes(samples + from)));
+    QVERIFY(QDir().mkpath(out));
+    BatchSettings settings;
+    settings.sourceDir = src + QLatin1Char('/');
+    settings.saveDir = out + QLatin1Char('/');
+    settings.convertTo = target;
+    settings.convertFrom = source;
+    RunOptions options;
+    options.writeReports = false;
+    const RunResult result = RunBatch(Operation::ConvertEncoding, settings, {}, options);
+    QCOMPARE(result.changed, 1);
+    QCOMPARE(ReadBytes(out + QStringLiteral("/f.txt")), ReadBytes(samples + to));
 }
 
 QTEST_GUILESS_MAIN(TestConversion)
