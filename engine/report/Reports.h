@@ -29,7 +29,8 @@ QString ReportLineWithReason(const QString &nativePath, const QString &reason);
 QString StoppedReportLine(int filesNotReached);
 
 // The line shown at the end of a run. The find-only operation adds its match count and
-// always shows 0 changed files; "失败" and the count appear only when some file failed;
+// always shows 0 changed files; the conversion adds "已是目标编码" and the files already in the
+// target; "失败" and the count appear only when some file failed;
 // "(已停止)" ends the line of a stopped run.
 QString StatisticsLine(Operation operation, const RunCounts &counts);
 
