@@ -12,8 +12,8 @@ enum class CodePage
     Big5,    // 950
 };
 
-// True on Windows, where the calls below convert; elsewhere they give nothing, and the codecs
-// are ICU's gb18030 and windows-950.
+// True on Windows (with both code pages installed), where the calls below convert; elsewhere
+// they give nothing, and the codecs are ICU's gb18030 and windows-950.
 bool HasCodePages();
 
 // Bytes the code page does not define become a default character, so only a round trip

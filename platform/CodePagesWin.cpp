@@ -15,7 +15,9 @@ UINT Number(CodePage codePage)
 
 bool HasCodePages()
 {
-    return true;
+    // Both ship with every Windows since Vista; a system without them falls back to Qt's.
+    static const bool installed = IsValidCodePage(54936) && IsValidCodePage(950);
+    return installed;
 }
 
 std::u16string DecodeCodePage(CodePage codePage, const char *data, int size)

@@ -95,11 +95,14 @@ QTextCodec *Gb18030Codec()
 
 QTextCodec *Big5Codec()
 {
-    static QTextCodec *const codec =
-        platform::HasCodePages()
-            ? static_cast<QTextCodec *>(new WindowsCodePageCodec(
-                  platform::CodePage::Big5, QByteArrayLiteral("Parafold-Windows-950"), -950))
-            : QTextCodec::codecForName("windows-950");
+    static QTextCodec *const codec = [] {
+        if (platform::HasCodePages())
+            return static_cast<QTextCodec *>(new WindowsCodePageCodec(
+                platform::CodePage::Big5, QByteArrayLiteral("Parafold-Windows-950"), -950));
+        // ICU knows Windows' table by this name; Qt without ICU has only its own Big5.
+        QTextCodec *windows = QTextCodec::codecForName("windows-950");
+        return windows ? windows : QTextCodec::codecForName("Big5");
+    }();
     return codec;
 }
 
