@@ -66,6 +66,42 @@ private:
     const int mib;
 };
 
+// GB18030 as its 2005 edition reads it, from a codec of the 2000 edition (Qt's own, and
+// Windows' code page 54936 on some systems): the two differ only in that A8 BC and
+// 81 35 F4 37 trade U+E7C7 and U+1E3F. So a file reads the same on every system.
+class Gb18030From2000 : public QTextCodec
+{
+public:
+    explicit Gb18030From2000(QTextCodec *base) : base(base) {}
+    QByteArray name() const override { return QByteArrayLiteral("Parafold-GB18030-2005"); }
+    int mibEnum() const override { return -18030; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *state) const override
+    {
+        return Swapped(base->toUnicode(in, length, state));
+    }
+    QByteArray convertFromUnicode(const QChar *in, int length, ConverterState *state) const override
+    {
+        const QString text = Swapped(QString(in, length));
+        return base->fromUnicode(text.constData(), text.size(), state);
+    }
+
+private:
+    static QString Swapped(QString text)
+    {
+        for (QChar &c : text) {
+            if (c.unicode() == 0xE7C7)
+                c = QChar(0x1E3F);
+            else if (c.unicode() == 0x1E3F)
+                c = QChar(0xE7C7);
+        }
+        return text;
+    }
+
+    QTextCodec *const base;
+};
+
 } // namespace
 
 QTextCodec *GbkCodec()
@@ -85,11 +121,16 @@ QTextCodec *Utf8Codec()
 
 QTextCodec *Gb18030Codec()
 {
-    static QTextCodec *const codec =
-        platform::HasCodePages()
-            ? static_cast<QTextCodec *>(new WindowsCodePageCodec(
-                  platform::CodePage::Gb18030, QByteArrayLiteral("Parafold-Windows-54936"), -54936))
-            : QTextCodec::codecForName("GB18030");
+    static QTextCodec *const codec = [] {
+        QTextCodec *base =
+            platform::HasCodePages()
+                ? new WindowsCodePageCodec(platform::CodePage::Gb18030,
+                                           QByteArrayLiteral("Parafold-Windows-54936"), -54936)
+                : QTextCodec::codecForName("GB18030");
+        if (base->toUnicode(QByteArrayLiteral("\xA8\xBC")) == QString(QChar(0xE7C7)))
+            return static_cast<QTextCodec *>(new Gb18030From2000(base));
+        return base;
+    }();
     return codec;
 }
 
