@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "app/ConfigFile.h"
+#include "app/ConvertTab.h"
 #include "app/FolderDrops.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
@@ -98,6 +99,8 @@ OperationWiring Wiring(Operation operation)
         return {&MainWindow::pBtn_ReplaceExcelText_2_HasClicked, &ThreadObject::ReplaceExcelText_2};
     case Operation::FindText:
         return {&MainWindow::pBtn_JustFindText_HasClicked, &ThreadObject::JustFindText};
+    case Operation::ConvertEncoding:
+        return {&MainWindow::pBtn_ConvertEncoding_HasClicked, &ThreadObject::ConvertEncoding};
     case Operation::InsertText:
         break;
     }
@@ -121,6 +124,12 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     ui->pBar_RunProgress->hide();
     ui->pBtn_Stop->hide();
     connect(ui->pBtn_Stop, &QPushButton::clicked, this, &MainWindow::StopRun);
+    // The conversion has a tab of its own, so the first keeps its form as it is.
+    convertTab = new ConvertTab(ui->lEdt_SourcePath, ui->lEdt_SavePath, ui->cBox_SaveInSrc);
+    ui->tabWidget->addTab(convertTab, QStringLiteral("编码转换"));
+    connect(convertTab->convertButton(), &QPushButton::clicked, this,
+            [this] { Launch(Operation::ConvertEncoding); });
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::PlaceStatusRow);
     SetUpKeyboard();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -389,6 +398,9 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.insertAtFront = ui->rBtn_InsertFront->isChecked();
         settings.insertText = ui->pTEdt_InsertText->document()->toPlainText();
         break;
+    case Operation::ConvertEncoding:
+        convertTab->capture(settings);
+        break;
     }
     settings.withBom = ui->cBox_WithBom->isChecked();
     settings.detectUtf16 = ui->cBox_UTF16->isChecked();
@@ -417,6 +429,7 @@ QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) c
     case Operation::FindText:
         return ui->lEdt_JustFindText;
     case Operation::InsertText:
+    case Operation::ConvertEncoding:
         break;
     }
     return ui->pTEdt_InsertText;
@@ -564,7 +577,8 @@ void MainWindow::ShowRunControls()
     // put another function's button under the mouse; the stop button stands outside it.
     QWidget *focus = focusWidget();
     if (focus == ui->pBtn_ReplaceExcelText || focus == ui->pBtn_JustFindText ||
-        focus == ui->pBtn_ReplaceExcelText_2 || focus == ui->pBtn_InsertText) {
+        focus == ui->pBtn_ReplaceExcelText_2 || focus == ui->pBtn_InsertText ||
+        focus == convertTab->convertButton()) {
         focusBeforeRun = focus;
         ui->pBtn_Stop->setFocus(Qt::OtherFocusReason);
     }
@@ -661,6 +675,19 @@ bool MainWindow::MayQuit()
     return false;
 }
 
+void MainWindow::PlaceStatusRow(int tab)
+{
+    // One status line, progress bar and stop button, at the bottom of whichever tab is shown.
+    QHBoxLayout *from = tab == 0 ? convertTab->statusRow() : ui->horizontalLayout_status;
+    QHBoxLayout *to = tab == 0 ? ui->horizontalLayout_status : convertTab->statusRow();
+    for (QWidget *widget :
+         {static_cast<QWidget *>(ui->lb_ShowDisposingFile),
+          static_cast<QWidget *>(ui->pBar_RunProgress), static_cast<QWidget *>(ui->pBtn_Stop)}) {
+        from->removeWidget(widget);
+        to->addWidget(widget);
+    }
+}
+
 void MainWindow::on_pBtn_ReplaceExcelText_clicked()
 {
     Launch(Operation::ReplaceText);
@@ -679,8 +706,9 @@ void MainWindow::on_Set_pBtn_Enable()
     // The worker says so before its reports are written; the buttons wait for the run's end.
     if (runWorks)
         return;
-    for (QPushButton *button : {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText,
-                                ui->pBtn_ReplaceExcelText_2, ui->pBtn_InsertText})
+    for (QPushButton *button :
+         {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText, ui->pBtn_ReplaceExcelText_2,
+          ui->pBtn_InsertText, convertTab->convertButton()})
         button->setEnabled(true);
     if (undoControl)
         undoControl->button()->setEnabled(true);
@@ -688,8 +716,9 @@ void MainWindow::on_Set_pBtn_Enable()
 
 void MainWindow::on_Set_pBtn_Disable()
 {
-    for (QPushButton *button : {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText,
-                                ui->pBtn_ReplaceExcelText_2, ui->pBtn_InsertText})
+    for (QPushButton *button :
+         {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText, ui->pBtn_ReplaceExcelText_2,
+          ui->pBtn_InsertText, convertTab->convertButton()})
         button->setEnabled(false);
     if (undoControl)
         undoControl->button()->setEnabled(false);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class ConvertTab;
 class QLineEdit;
 class QMessageBox;
 class QThread;
@@ -59,6 +60,7 @@ signals:
     void pBtn_ReplaceExcelText_2_HasClicked();
     void pBtn_JustFindText_HasClicked();
     void pBtn_InsertText_HasClicked();
+    void pBtn_ConvertEncoding_HasClicked();
 
 public slots:
     void ShowSoftWindow();
@@ -106,6 +108,7 @@ private:
     void CloseBusyBox();
     void ReleaseRunLock();
     bool MayInsertInPlace();
+    void PlaceStatusRow(int tab);
 
     Ui::MainWindow *ui;
     int screenWidth = 0;
@@ -124,6 +127,7 @@ private:
     QTimer *progressGate;
     std::unique_ptr<platform::RunLock> runLock;
     UndoControl *undoControl = nullptr;
+    ConvertTab *convertTab = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
     // Lights the status line up for a moment when a launch is refused.

@@ -14,7 +14,9 @@ enum CommandBit : unsigned
     OnInsert = 4,
     OnFind = 8,
     OnUndo = 16,
+    OnConvert = 32,
     OnEdits = OnReplace | OnPairs | OnInsert,
+    OnWrites = OnEdits | OnConvert,
     OnRuns = OnEdits | OnFind,
 };
 
@@ -42,6 +44,10 @@ enum class Key
     NoSync,
     List,
     Run,
+    To,
+    From,
+    Eol,
+    ShowEncoding,
 };
 
 struct OptionRule
@@ -62,20 +68,24 @@ const OptionRule optionRules[] = {
     {Key::TextFile, "text-file", 0, true, OnInsert},
     {Key::Behind, "behind", 0, false, OnInsert},
     {Key::Terms, "terms", 0, true, OnFind},
-    {Key::SaveDir, "save-dir", 0, true, OnEdits},
-    {Key::InPlace, "in-place", 0, false, OnEdits},
+    {Key::SaveDir, "save-dir", 0, true, OnWrites},
+    {Key::InPlace, "in-place", 0, false, OnWrites},
     {Key::Bom, "bom", 0, false, OnEdits},
-    {Key::NoJournal, "no-journal", 0, false, OnEdits},
-    {Key::NoSync, "no-sync", 0, false, OnEdits},
+    {Key::NoJournal, "no-journal", 0, false, OnWrites},
+    {Key::NoSync, "no-sync", 0, false, OnWrites},
     {Key::NoUtf16, "no-utf16", 0, false, OnRuns},
-    {Key::DryRun, "dry-run", 0, false, OnRuns | OnUndo},
-    {Key::Report, "report", 0, false, OnRuns},
-    {Key::Null, "null", '0', false, OnRuns | OnUndo},
-    {Key::Quiet, "quiet", 'q', false, OnRuns | OnUndo},
+    {Key::DryRun, "dry-run", 0, false, OnRuns | OnConvert | OnUndo},
+    {Key::Report, "report", 0, false, OnRuns | OnConvert},
+    {Key::Null, "null", '0', false, OnRuns | OnConvert | OnUndo},
+    {Key::Quiet, "quiet", 'q', false, OnRuns | OnConvert | OnUndo},
     {Key::List, "list", 0, false, OnUndo},
     {Key::Run, "run", 0, true, OnUndo},
-    {Key::Help, "help", 'h', false, OnRuns | OnUndo},
-    {Key::Version, "version", 0, false, OnRuns | OnUndo},
+    {Key::To, "to", 0, true, OnConvert},
+    {Key::From, "from", 0, true, OnConvert},
+    {Key::Eol, "eol", 0, true, OnConvert},
+    {Key::ShowEncoding, "show-encoding", 0, false, OnRuns | OnConvert},
+    {Key::Help, "help", 'h', false, OnRuns | OnConvert | OnUndo},
+    {Key::Version, "version", 0, false, OnRuns | OnConvert | OnUndo},
 };
 
 struct CommandRule
@@ -90,6 +100,7 @@ const CommandRule commandRules[] = {
     {"replace-pairs", Operation::ReplacePairs, OnPairs},
     {"insert", Operation::InsertText, OnInsert},
     {"find", Operation::FindText, OnFind},
+    {"convert", Operation::ConvertEncoding, OnConvert},
     {"undo", Operation::FindText, OnUndo},
 };
 
@@ -115,6 +126,30 @@ QString Spelling(const OptionRule &rule)
 {
     return QStringLiteral("--") + QLatin1String(rule.longName);
 }
+
+template <typename Value> struct Choice
+{
+    const char *name;
+    Value value;
+};
+
+const Choice<ConvertTarget> targetChoices[] = {
+    {"utf-8", ConvertTarget::Utf8},
+    {"utf-8-bom", ConvertTarget::Utf8WithBom},
+    {"gbk", ConvertTarget::Gbk},
+    {"gb18030", ConvertTarget::Gb18030},
+    {"utf-16le", ConvertTarget::Utf16LeWithBom},
+};
+const Choice<ConvertSource> sourceChoices[] = {
+    {"auto", ConvertSource::Detect},
+    {"big5", ConvertSource::Big5},
+    {"gb18030", ConvertSource::Gb18030},
+};
+const Choice<LineEnds> lineEndChoices[] = {
+    {"keep", LineEnds::Keep},
+    {"crlf", LineEnds::CrLf},
+    {"lf", LineEnds::Lf},
+};
 
 // Options whose value is text to search or write, not a path.
 bool TakesText(Key key)
@@ -324,11 +359,36 @@ private:
         case Key::Run:
             request.runId = value;
             break;
+        case Key::To:
+            return choose(rule, value, targetChoices, request.convertTo);
+        case Key::From:
+            return choose(rule, value, sourceChoices, request.convertFrom);
+        case Key::Eol:
+            return choose(rule, value, lineEndChoices, request.lineEnds);
+        case Key::ShowEncoding:
+            request.showEncoding = true;
+            break;
         case Key::Help:
         case Key::Version:
             break;
         }
         return true;
+    }
+
+    template <typename Value, size_t count>
+    bool choose(const OptionRule &rule, const QString &text, const Choice<Value> (&choices)[count],
+                Value &value)
+    {
+        QStringList names;
+        for (const Choice<Value> &choice : choices) {
+            if (text == QLatin1String(choice.name)) {
+                value = choice.value;
+                return true;
+            }
+            names << QLatin1String(choice.name);
+        }
+        return fail(QStringLiteral("%1: '%2' is none of %3")
+                        .arg(Spelling(rule), text, names.join(QLatin1String(", "))));
     }
 
     bool given(Key key) const { return seen & (1u << static_cast<unsigned>(key)); }
@@ -369,6 +429,10 @@ private:
             break;
         case Operation::FindText:
             if (!require(Key::Terms))
+                return false;
+            break;
+        case Operation::ConvertEncoding:
+            if (!require(Key::To))
                 return false;
             break;
         }

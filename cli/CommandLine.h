@@ -34,6 +34,10 @@ struct CommandRequest
     bool noSync = false;
     bool list = false; // undo --list
     QString runId;     // undo --run
+    ConvertTarget convertTo = ConvertTarget::Utf8;
+    ConvertSource convertFrom = ConvertSource::Detect;
+    LineEnds lineEnds = LineEnds::Keep;
+    bool showEncoding = false;
 };
 
 struct ParsedCommandLine

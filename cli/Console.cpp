@@ -21,13 +21,15 @@ Console::Console(bool nullSeparated)
     sinceFlush.start();
 }
 
-void Console::writeFound(const QString &nativePath)
+void Console::writeFound(const QString &nativePath, const QString &note)
 {
     std::lock_guard<std::mutex> guard(lock);
     if (outClosed || outErrno != 0)
         return;
     // The name's own bytes, so that the path can be handed on to other programs.
     pending += EncodeFileName(nativePath);
+    if (!note.isEmpty())
+        pending += '\t' + note.toLocal8Bit();
     pending += nullSeparated ? '\0' : '\n';
     if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
         writeOut();

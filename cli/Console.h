@@ -17,7 +17,8 @@ public:
 
     // Appends one path to the found list. Output is flushed at once on a terminal and at
     // least every few milliseconds otherwise, so a reader sees paths as they are found.
-    void writeFound(const QString &nativePath);
+    // A note (such as the encoding) follows the path after a tab when given.
+    void writeFound(const QString &nativePath, const QString &note = QString());
     void flushFoundIfDue();
     void flushFound();
     // The reader of stdout has gone away (a closed pipe).

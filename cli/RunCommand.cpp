@@ -66,6 +66,11 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
     case Operation::FindText:
         settings.searchTerms = request.terms;
         break;
+    case Operation::ConvertEncoding:
+        settings.convertTo = request.convertTo;
+        settings.convertFrom = request.convertFrom;
+        settings.convertLineEnds = request.lineEnds;
+        break;
     }
     SetReportPaths(settings);
     message = FolderCheckMessage(request.operation, settings);
@@ -97,13 +102,17 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     const bool stopWhenUnread = request.operation == Operation::FindText;
 
     RunObserver observer;
-    observer.fileFound = [&](const QString &nativePath) {
-        console.writeFound(nativePath);
+    const auto found = [&](const QString &nativePath, const QString &encoding) {
+        console.writeFound(nativePath, encoding);
         // Nobody reads the list any more: a search has nothing else to give, but an
         // edit goes on, since stopping would leave the tree half edited.
         if (stopWhenUnread && console.stdoutClosed())
             stop = true;
     };
+    if (request.showEncoding)
+        observer.fileFoundEncoding = found;
+    else
+        observer.fileFound = [found](const QString &nativePath) { found(nativePath, QString()); };
     observer.fileHandled = [&](qint64 bytes) {
         console.flushFoundIfDue();
         if (showProgress)

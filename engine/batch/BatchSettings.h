@@ -5,10 +5,37 @@
 
 enum class Operation
 {
-    ReplaceText,  // single find-and-replace
-    ReplacePairs, // ordered find/replace pairs
-    FindText,     // find-only, all "||" terms
-    InsertText,   // insert in front of or behind the text
+    ReplaceText,     // single find-and-replace
+    ReplacePairs,    // ordered find/replace pairs
+    FindText,        // find-only, all "||" terms
+    InsertText,      // insert in front of or behind the text
+    ConvertEncoding, // rewrite each file in another encoding, the text unchanged
+};
+
+// What the conversion writes.
+enum class ConvertTarget
+{
+    Utf8,
+    Utf8WithBom,
+    Gbk,
+    Gb18030, // GBK where the whole file fits in it, GB18030 otherwise
+    Utf16LeWithBom,
+};
+
+// How the conversion reads: as every operation decides, or in an encoding the user names for
+// trees the detection cannot tell. A byte-order mark decides either way.
+enum class ConvertSource
+{
+    Detect,
+    Big5,
+    Gb18030,
+};
+
+enum class LineEnds
+{
+    Keep,
+    CrLf,
+    Lf,
 };
 
 // The options of one run, as a launch from the window or the command line captures them;
@@ -28,6 +55,9 @@ struct BatchSettings
     QString searchTerms;
     QString insertText;
     bool insertAtFront = true;
+    ConvertTarget convertTo = ConvertTarget::Utf8;
+    ConvertSource convertFrom = ConvertSource::Detect;
+    LineEnds convertLineEnds = LineEnds::Keep;
     QString reportUnreadablePath;
     QString reportMatchedPath;
     QString reportUnmatchedPath;

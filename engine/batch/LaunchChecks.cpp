@@ -49,6 +49,10 @@ QString OrderedChecks(Operation operation, const BatchSettings &settings)
         if (settings.insertText.isEmpty())
             return messageEmptyInsert;
         return QString();
+    case Operation::ConvertEncoding:
+        if (!FolderExists(settings.sourceDir))
+            return messageFolderMissing;
+        return SaveFolderMessage(settings);
     case Operation::FindText:
         break;
     }

@@ -145,6 +145,30 @@ bool ScalarIsCleanGbk(const char *data, qsizetype size)
 
 } // namespace
 
+bool IsWellFormedGb18030(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    const auto digit = [](unsigned char byte) { return byte >= 0x30 && byte <= 0x39; };
+    qsizetype i = 0;
+    while (i < size) {
+        const unsigned char byte = bytes[i];
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        }
+        if (!IsLead(byte) || i + 1 == size)
+            return false;
+        if (IsTrail(bytes[i + 1])) {
+            i += 2;
+            continue;
+        }
+        if (size - i < 4 || !digit(bytes[i + 1]) || !IsLead(bytes[i + 2]) || !digit(bytes[i + 3]))
+            return false;
+        i += 4;
+    }
+    return true;
+}
+
 GbkCharStarts::GbkCharStarts(const char *begin)
     : begin(reinterpret_cast<const unsigned char *>(begin)), known(this->begin)
 {}

@@ -23,6 +23,11 @@ int Utf8CutOffTail(const char *data, qsizetype size);
 bool IsCleanGbk(const char *data, qsizetype size);
 bool IsCleanGbk(SimdLevel level, const char *data, qsizetype size);
 
+// True when the bytes split into GB18030's sequences: single bytes 00-7F, GBK's two-byte
+// characters, and four-byte sequences 81-FE 30-39 81-FE 30-39. Whether each sequence is
+// assigned only decoding tells.
+bool IsWellFormedGb18030(const char *data, qsizetype size);
+
 // Walks a clean GBK buffer from a known character start, so that repeated questions about
 // later positions cost one pass over the buffer in all.
 class GbkCharStarts

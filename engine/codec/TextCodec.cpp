@@ -3,6 +3,7 @@
 #include "engine/codec/ByteChecks.h"
 #include "engine/files/FileIo.h"
 #include "platform/CodePage936.h"
+#include "platform/CodePages.h"
 
 #include <QTextCodec>
 #include <QtEndian>
@@ -34,6 +35,73 @@ protected:
     }
 };
 
+// The same for GB18030 (code page 54936) and Big5 (code page 950).
+class WindowsCodePageCodec : public QTextCodec
+{
+public:
+    WindowsCodePageCodec(platform::CodePage codePage, QByteArray name, int mib)
+        : codePage(codePage), codecName(std::move(name)), mib(mib)
+    {}
+    QByteArray name() const override { return codecName; }
+    int mibEnum() const override { return mib; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *) const override
+    {
+        return QString::fromStdU16String(platform::DecodeCodePage(codePage, in, length));
+    }
+    QByteArray convertFromUnicode(const QChar *in, int length, ConverterState *state) const override
+    {
+        bool unmappable = false;
+        const std::string bytes = platform::EncodeCodePage(
+            codePage, reinterpret_cast<const char16_t *>(in), length, unmappable);
+        if (state && unmappable)
+            ++state->invalidChars;
+        return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
+    }
+
+private:
+    const platform::CodePage codePage;
+    const QByteArray codecName;
+    const int mib;
+};
+
+// GB18030 as its 2005 edition reads it, from a codec of the 2000 edition (Qt's own, and
+// Windows' code page 54936 on some systems): the two differ only in that A8 BC and
+// 81 35 F4 37 trade U+E7C7 and U+1E3F. So a file reads the same on every system.
+class Gb18030From2000 : public QTextCodec
+{
+public:
+    explicit Gb18030From2000(QTextCodec *base) : base(base) {}
+    QByteArray name() const override { return QByteArrayLiteral("Parafold-GB18030-2005"); }
+    int mibEnum() const override { return -18030; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *state) const override
+    {
+        return Swapped(base->toUnicode(in, length, state));
+    }
+    QByteArray convertFromUnicode(const QChar *in, int length, ConverterState *state) const override
+    {
+        const QString text = Swapped(QString(in, length));
+        return base->fromUnicode(text.constData(), text.size(), state);
+    }
+
+private:
+    static QString Swapped(QString text)
+    {
+        for (QChar &c : text) {
+            if (c.unicode() == 0xE7C7)
+                c = QChar(0x1E3F);
+            else if (c.unicode() == 0x1E3F)
+                c = QChar(0xE7C7);
+        }
+        return text;
+    }
+
+    QTextCodec *const base;
+};
+
 } // namespace
 
 QTextCodec *GbkCodec()
@@ -48,6 +116,34 @@ QTextCodec *GbkCodec()
 QTextCodec *Utf8Codec()
 {
     static QTextCodec *const codec = QTextCodec::codecForMib(106);
+    return codec;
+}
+
+QTextCodec *Gb18030Codec()
+{
+    static QTextCodec *const codec = [] {
+        QTextCodec *base =
+            platform::HasCodePages()
+                ? new WindowsCodePageCodec(platform::CodePage::Gb18030,
+                                           QByteArrayLiteral("Parafold-Windows-54936"), -54936)
+                : QTextCodec::codecForName("GB18030");
+        if (base->toUnicode(QByteArrayLiteral("\xA8\xBC")) == QString(QChar(0xE7C7)))
+            return static_cast<QTextCodec *>(new Gb18030From2000(base));
+        return base;
+    }();
+    return codec;
+}
+
+QTextCodec *Big5Codec()
+{
+    static QTextCodec *const codec = [] {
+        if (platform::HasCodePages())
+            return static_cast<QTextCodec *>(new WindowsCodePageCodec(
+                platform::CodePage::Big5, QByteArrayLiteral("Parafold-Windows-950"), -950));
+        // ICU knows Windows' table by this name; Qt without ICU has only its own Big5.
+        QTextCodec *windows = QTextCodec::codecForName("windows-950");
+        return windows ? windows : QTextCodec::codecForName("Big5");
+    }();
     return codec;
 }
 
@@ -72,13 +168,26 @@ DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
     return {std::move(text), encoding, lossless};
 }
 
-DecodedText DecodeGbk(const QByteArray &bytes, bool proveLossless)
+DecodedText DecodeMultiByte(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
 {
-    // The GBK decoder never reports bad input, so only a round trip proves the text whole.
-    QTextCodec *codec = GbkCodec();
+    // These decoders never report bad input, so only a round trip proves the text whole.
+    QTextCodec *codec = encoding == TextEncoding::Gb18030 ? Gb18030Codec() : GbkCodec();
     QString text = codec->toUnicode(bytes);
     const bool lossless = !proveLossless || codec->fromUnicode(text) == bytes;
-    return {std::move(text), TextEncoding::Gbk, lossless};
+    return {std::move(text), encoding, lossless};
+}
+
+} // namespace
+
+namespace {
+
+// GBK as before, unless only GB18030's four-byte sequences can make sense of the bytes.
+TextEncoding NotUtf8Encoding(const QByteArray &bytes)
+{
+    if (!IsCleanGbk(bytes.constData(), bytes.size()) &&
+        IsWellFormedGb18030(bytes.constData(), bytes.size()))
+        return TextEncoding::Gb18030;
+    return TextEncoding::Gbk;
 }
 
 } // namespace
@@ -91,13 +200,30 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
         return TextEncoding::Utf16Be;
     const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
     if (!IsValidUtf8(bytes.constData(), bytes.size() - cutOff))
-        return TextEncoding::Gbk;
+        return NotUtf8Encoding(bytes);
     // A cut-off last character is no valid UTF-8 either: "ver 2: 濂" in GBK ends in E5 A5.
     // Bytes that are clean GBK are read as GBK; others stay a UTF-8 file that lost its tail,
     // searched as far as it goes and unfit for writing back.
     if (cutOff > 0 && IsCleanGbk(bytes.constData(), bytes.size()))
         return TextEncoding::Gbk;
     return TextEncoding::Utf8;
+}
+
+const char *EncodingName(TextEncoding encoding, const QByteArray &bytes)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+        return "UTF-16LE";
+    case TextEncoding::Utf16Be:
+        return "UTF-16BE";
+    case TextEncoding::Utf8:
+        return bytes.startsWith("\xEF\xBB\xBF") ? "UTF-8 BOM" : "UTF-8";
+    case TextEncoding::Gb18030:
+        return "GB18030";
+    case TextEncoding::Gbk:
+        break;
+    }
+    return "GBK";
 }
 
 DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
@@ -116,9 +242,10 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
         return {std::move(text), encoding, lossless};
     }
     case TextEncoding::Gbk:
+    case TextEncoding::Gb18030:
         break;
     }
-    return DecodeGbk(bytes, proveLossless);
+    return DecodeMultiByte(bytes, encoding, proveLossless);
 }
 
 void NormaliseLineEnds(QString &text)
@@ -202,11 +329,13 @@ std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding,
         return bytes;
     }
     case TextEncoding::Gbk:
+    case TextEncoding::Gb18030:
         break;
     }
+    QTextCodec *codec = encoding == TextEncoding::Gb18030 ? Gb18030Codec() : GbkCodec();
     QTextCodec::ConverterState state;
-    QByteArray bytes = GbkCodec()->fromUnicode(crLfText.constData(), crLfText.size(), &state);
-    if (state.invalidChars > 0)
+    QByteArray bytes = codec->fromUnicode(crLfText.constData(), crLfText.size(), &state);
+    if (state.invalidChars > 0 || (encoding == TextEncoding::Gb18030 && HasLoneSurrogate(crLfText)))
         return std::nullopt;
     return bytes;
 }

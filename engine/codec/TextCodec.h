@@ -12,12 +12,16 @@ enum class TextEncoding
     Utf16Be,
     Utf8,
     Gbk,
+    Gb18030, // not clean GBK, but every sequence well-formed GB18030
 };
 
 // The codecs the engine uses, looked up once: worker threads ask for them for every file,
 // and Qt's own lookup takes a global lock.
 QTextCodec *GbkCodec();
 QTextCodec *Utf8Codec();
+QTextCodec *Gb18030Codec();
+// Big5 as Windows' code page 950 reads it; only ever chosen by the user, never detected.
+QTextCodec *Big5Codec();
 
 struct DecodedText
 {
@@ -29,9 +33,14 @@ struct DecodedText
 };
 
 // UTF-16 only by its byte-order mark and only when asked for; otherwise UTF-8 when the bytes
-// are well-formed UTF-8, and GBK for everything else, except that well-formed UTF-8 cut off
-// in its last character stays UTF-8 unless the bytes are clean GBK.
+// are well-formed UTF-8, GB18030 when they are not clean GBK but well-formed GB18030, and GBK
+// for everything else, except that well-formed UTF-8 cut off in its last character stays
+// UTF-8 unless the bytes are clean GBK.
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
+
+// "UTF-8", "UTF-8 BOM" (when the bytes begin with the mark), "GBK", "GB18030", "UTF-16LE" or
+// "UTF-16BE": what a user is shown of a file's encoding.
+const char *EncodingName(TextEncoding encoding, const QByteArray &bytes);
 
 // Decodes bytes in the given encoding, without the byte-order mark, line ends as they are.
 // Proving a GBK text lossless costs an encoding pass; a caller that only searches the text
@@ -45,7 +54,8 @@ void NormaliseLineEnds(QString &text);
 std::optional<DecodedText> DecodeTextFile(const QString &path, bool detectUtf16);
 
 // The bytes of a text file: every line feed as CR LF, a byte-order mark always for UTF-16,
-// for UTF-8 when withBom is set or the text itself begins with U+FEFF, never for GBK.
+// for UTF-8 when withBom is set or the text itself begins with U+FEFF, never for GBK or
+// GB18030.
 // Nothing when the encoding cannot represent some character of the text.
 std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding, bool withBom);
 

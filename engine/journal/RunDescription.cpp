@@ -26,6 +26,37 @@ QString Pair(const QString &find, const QString &replacement)
     return Shortened(find) + QStringLiteral("→") + Shortened(replacement);
 }
 
+QString ConversionTerms(const BatchSettings &settings)
+{
+    QString target;
+    switch (settings.convertTo) {
+    case ConvertTarget::Utf8:
+        target = QStringLiteral("UTF-8");
+        break;
+    case ConvertTarget::Utf8WithBom:
+        target = QStringLiteral("带BOM的UTF-8");
+        break;
+    case ConvertTarget::Gbk:
+        target = QStringLiteral("GBK");
+        break;
+    case ConvertTarget::Gb18030:
+        target = QStringLiteral("GBK/GB18030");
+        break;
+    case ConvertTarget::Utf16LeWithBom:
+        target = QStringLiteral("UTF-16LE");
+        break;
+    }
+    switch (settings.convertLineEnds) {
+    case LineEnds::Keep:
+        break;
+    case LineEnds::CrLf:
+        return QStringLiteral("转为%1,换行CR LF").arg(target);
+    case LineEnds::Lf:
+        return QStringLiteral("转为%1,换行LF").arg(target);
+    }
+    return QStringLiteral("转为%1").arg(target);
+}
+
 } // namespace
 
 QString RunTerms(Operation operation, const BatchSettings &settings)
@@ -45,6 +76,8 @@ QString RunTerms(Operation operation, const BatchSettings &settings)
         return (settings.insertAtFront ? QStringLiteral("开头插入“")
                                        : QStringLiteral("末尾插入“")) +
                Shortened(settings.insertText) + QStringLiteral("”");
+    case Operation::ConvertEncoding:
+        return ConversionTerms(settings);
     case Operation::FindText:
         break;
     }
@@ -60,6 +93,8 @@ QString RunDescription(const JournalRun &run)
         name = QStringLiteral("多个内容同时查找替换");
     else if (run.operation == QLatin1String("insert"))
         name = QStringLiteral("插入内容");
+    else if (run.operation == QLatin1String("convert"))
+        name = QStringLiteral("转换编码");
     QString text = QStringLiteral("“") + name + QStringLiteral("”");
     if (!run.terms.isEmpty())
         text += QStringLiteral("(") + run.terms + QStringLiteral(")");

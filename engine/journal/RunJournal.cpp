@@ -42,6 +42,8 @@ QString OperationName(Operation operation)
         return QStringLiteral("replace-pairs");
     case Operation::FindText:
         return QStringLiteral("find");
+    case Operation::ConvertEncoding:
+        return QStringLiteral("convert");
     case Operation::InsertText:
         break;
     }

@@ -83,6 +83,10 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
         terms = EncodeTerms(NonEmpty(split));
         break;
     }
+    case Operation::ConvertEncoding:
+        hook = [](QString &) { return false; };
+        converting.emplace(settings);
+        break;
     }
 }
 

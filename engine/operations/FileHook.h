@@ -3,6 +3,7 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/operations/ByteEdit.h"
+#include "engine/operations/Conversion.h"
 #include "engine/search/ByteSearch.h"
 
 #include <QString>
@@ -40,6 +41,8 @@ public:
     // An editing hook's new bytes from the file's own bytes, where those tell them.
     ByteEdit::Outcome editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,
                                 QByteArray &newBytes) const;
+    // The conversion that takes the place of the hook, which then never runs.
+    const Conversion *conversion() const { return converting ? &*converting : nullptr; }
 
 private:
     enum class ByteCheck
@@ -52,4 +55,5 @@ private:
     ByteCheck check = ByteCheck::None;
     std::vector<EncodedTerm> terms; // the non-empty search texts
     std::optional<ByteEdit> byteEdit;
+    std::optional<Conversion> converting;
 };

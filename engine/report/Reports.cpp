@@ -39,6 +39,8 @@ QString StatisticsLine(Operation operation, const RunCounts &counts)
     } else {
         line += piece.arg(QStringLiteral("修改文件")).arg(counts.changed);
     }
+    if (operation == Operation::ConvertEncoding)
+        line += piece.arg(QStringLiteral("已是目标编码")).arg(counts.alreadyInTarget);
     if (counts.failed > 0)
         line += piece.arg(QStringLiteral("失败")).arg(counts.failed);
     line += QStringLiteral("耗时%1秒。").arg(counts.seconds);

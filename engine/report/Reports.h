@@ -12,7 +12,8 @@ struct RunCounts
     int changed = 0; // matched files for the find-only operation
     int failed = 0;
     qint64 seconds = 0;
-    bool stopped = false; // ended by a stop before the last file
+    bool stopped = false;    // ended by a stop before the last file
+    int alreadyInTarget = 0; // a conversion's files that were in the target encoding already
 };
 
 extern const QString reportNotUndoneName; // "未能撤销的文件目录.txt"
@@ -28,7 +29,8 @@ QString ReportLineWithReason(const QString &nativePath, const QString &reason);
 QString StoppedReportLine(int filesNotReached);
 
 // The line shown at the end of a run. The find-only operation adds its match count and
-// always shows 0 changed files; "失败" and the count appear only when some file failed;
+// always shows 0 changed files; the conversion adds "已是目标编码" and the files already in the
+// target; "失败" and the count appear only when some file failed;
 // "(已停止)" ends the line of a stopped run.
 QString StatisticsLine(Operation operation, const RunCounts &counts);
 

@@ -148,9 +148,9 @@ public:
             result.journalRunId = journal->runId();
         }
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        result.statistics =
-            StatisticsLine(operation, {result.scanned, result.txtFiles, result.changed,
-                                       result.failed, result.seconds, result.stopped});
+        result.statistics = StatisticsLine(
+            operation, {result.scanned, result.txtFiles, result.changed, result.failed,
+                        result.seconds, result.stopped, result.alreadyInTarget});
         if (result.stopped) {
             const QString note =
                 StoppedReportLine(static_cast<int>(files.files.size()) - result.scanned);
@@ -221,11 +221,14 @@ private:
         Notify(observer.fileHandled, outcome.bytes);
         switch (outcome.kind) {
         case FileOutcome::Unchanged:
+            if (operation == Operation::ConvertEncoding)
+                ++result.alreadyInTarget;
             break;
         case FileOutcome::Changed:
             ++result.changed;
             foundList.append(nativePath);
             Notify(observer.fileFound, nativePath);
+            Notify(observer.fileFoundEncoding, nativePath, QString::fromLatin1(outcome.encoding));
             break;
         case FileOutcome::Failed:
             fail(nativePath, outcome.failure);

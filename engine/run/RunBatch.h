@@ -21,6 +21,8 @@ struct RunObserver
     std::function<void(qint64 bytes)> fileHandled;
     // A file changed (or, for the find-only operation, matched), by native source path.
     std::function<void(const QString &nativePath)> fileFound;
+    // The same, with the encoding the file was read in ("GBK", "UTF-8", ...).
+    std::function<void(const QString &nativePath, const QString &encoding)> fileFoundEncoding;
     // A file could not be read, decoded losslessly or written; nothing was written for it.
     std::function<void(const QString &nativePath, const FileFailure &failure)> fileFailed;
     // The last file is done (or the run was stopped) and the statistics line is out; the
@@ -43,10 +45,11 @@ struct RunOptions
 
 struct RunResult
 {
-    int scanned = 0;  // files of the scan reached before the run ended
-    int txtFiles = 0; // .txt files
-    int changed = 0;  // files changed, or matched for the find-only operation
-    int failed = 0;   // files on the unreadable list
+    int scanned = 0;         // files of the scan reached before the run ended
+    int txtFiles = 0;        // .txt files
+    int changed = 0;         // files changed, or matched for the find-only operation
+    int failed = 0;          // files on the unreadable list
+    int alreadyInTarget = 0; // a conversion's files left alone, already in the target encoding
     qint64 seconds = 0;
     bool stopped = false; // RunOptions::stop ended the run before the last file
     QString statistics;

@@ -57,11 +57,25 @@ FileDecision ToWrite(const FileTask &task, qint64 size, quint64 originalHash, QB
     return decision;
 }
 
+FileDecision Converted(const FileTask &task, qint64 size, const QByteArray &bytes,
+                       ConvertedFile converted)
+{
+    switch (converted.kind) {
+    case ConvertedFile::AlreadyInTarget:
+        return Settled(FileOutcome::Unchanged, size);
+    case ConvertedFile::Failed:
+        return SettledFailed(converted.failure, size);
+    case ConvertedFile::Converted:
+        break;
+    }
+    return ToWrite(task, size, OriginalHash(task, bytes), std::move(converted.bytes));
+}
+
 const qint64 editLimit = qint64(256) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
-                    FileIdentity &identity)
+                    FileIdentity &identity, const char *&encodingName)
 {
     QByteArray bytes;
     QString error;
@@ -84,7 +98,13 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         return SettledFailed(FailureKind::Unreadable, 0, error);
     }
     const qint64 size = bytes.size();
+    if (const Conversion *conversion = rule.conversion()) {
+        ConvertedFile converted = conversion->convert(bytes);
+        encodingName = converted.sourceEncoding;
+        return Converted(task, size, bytes, std::move(converted));
+    }
     const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
+    encodingName = EncodingName(encoding, bytes);
     if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
         // Only a search can be settled as a match from bytes; an edit needs its text.
         Q_ASSERT(!*changes || !task.writes);
@@ -139,10 +159,12 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
                             const ReserveMemory &reserve)
 {
     FileIdentity identity;
+    const char *encodingName = nullptr;
     try {
-        FileDecision decision = Decide(task, rule, reserve, identity);
+        FileDecision decision = Decide(task, rule, reserve, identity, encodingName);
         if (decision.toWrite)
             decision.source = identity;
+        decision.outcome.encoding = encodingName;
         return decision;
     } catch (const std::bad_alloc &) {
         // A replacement can grow a text past what memory or a Qt string holds.

@@ -35,6 +35,7 @@ struct FileOutcome
     Kind kind = Unchanged;
     FileFailure failure; // for Failed
     qint64 bytes = 0;
+    const char *encoding = nullptr; // the file's encoding as read (EncodingName), once known
 };
 
 // One file's decision, taken without touching anything on disk, so that it can be taken

@@ -60,6 +60,8 @@ ByteText::ByteText(const QByteArray &bytes, TextEncoding encoding)
     case TextEncoding::Gbk:
         cleanGbk = IsCleanGbk(begin, end - begin);
         break;
+    case TextEncoding::Gb18030:
+        break; // an ASCII digit may be part of a four-byte character: decoded
     }
 }
 
@@ -84,6 +86,8 @@ Presence ByteText::contains(const EncodedTerm &term) const
     }
     case TextEncoding::Gbk:
         break;
+    case TextEncoding::Gb18030:
+        return Presence::Unknown;
     }
     if (!cleanGbk || !term.inGbk)
         return Presence::Unknown;

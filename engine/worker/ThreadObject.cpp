@@ -61,6 +61,11 @@ void ThreadObject::InsertText()
     run(Operation::InsertText);
 }
 
+void ThreadObject::ConvertEncoding()
+{
+    run(Operation::ConvertEncoding);
+}
+
 namespace {
 
 // A term typed with a blank at an end ("小云 || 小吉") is searched with it, and a search

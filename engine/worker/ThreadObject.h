@@ -57,6 +57,7 @@ public slots:
     void JustFindText();
     void ReplaceExcelText_2();
     void InsertText();
+    void ConvertEncoding();
 
 private:
     void run(Operation operation);

@@ -26,6 +26,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSemaphore>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTimer>
@@ -454,6 +455,11 @@ void TestLaunch::operationEndToEnd_data()
                 {QStringLiteral("子/b.txt"), Gbk("小云在山上。完")}}
         << QStringList{QStringLiteral("a.txt"), QStringLiteral("c.TXT"), QStringLiteral("子/b.txt")}
         << "扫描文件4个,查找符合类型文件3个,修改文件3个," << true;
+    QTest::newRow("convert to utf-8 from the second tab")
+        << "pBtn_ConvertEncoding" << QString() << QString() << QString() << QString() << true
+        << false << false << Tree{{QStringLiteral("子/b.txt"), Utf8("小云在山上。")}}
+        << QStringList{QStringLiteral("子/b.txt")}
+        << "扫描文件4个,查找符合类型文件3个,修改文件1个,已是目标编码2个," << true;
 }
 
 void TestLaunch::operationEndToEnd()
@@ -485,6 +491,8 @@ void TestLaunch::operationEndToEnd()
     widget<QCheckBox>("cBox_SaveInSrc")->setChecked(saveInSource);
     widget<QCheckBox>("cBox_WithBom")->setChecked(withBom);
     widget<QLabel>("lb_ShowDisposingFile")->setText(QStringLiteral("上次的消息"));
+    if (button == QLatin1String("pBtn_ConvertEncoding"))
+        widget<QTabWidget>("tabWidget")->setCurrentIndex(1);
 
     click(button);
     // A launch keeps the previous label only for the pairs.
@@ -501,7 +509,7 @@ void TestLaunch::operationEndToEnd()
     QCOMPARE(label().contains(QStringLiteral("开头或末尾有空格")),
              searchTerms.contains(QLatin1Char(' ')));
     for (const char *name : {"pBtn_ReplaceExcelText", "pBtn_JustFindText",
-                             "pBtn_ReplaceExcelText_2", "pBtn_InsertText"})
+                             "pBtn_ReplaceExcelText_2", "pBtn_InsertText", "pBtn_ConvertEncoding"})
         QVERIFY2(widget<QPushButton>(name)->isEnabled(), name);
 
     // Every file of both folders: the edits where they belong, nothing else touched.

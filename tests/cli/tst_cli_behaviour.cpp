@@ -28,6 +28,8 @@ private slots:
     void refusals();
     void dryRunWritesNothing_data();
     void dryRunWritesNothing();
+    void showEncoding_data();
+    void showEncoding();
     void pairFileLines_data();
     void pairFileLines();
     void failedFile_data();
@@ -121,6 +123,17 @@ void CliBehaviour::usageErrors_data()
                                   << QStringLiteral("given twice");
     QTest::newRow("dry run with report")
         << Words("find @SRC --terms a --dry-run --report") << QStringLiteral("--dry-run");
+    QTest::newRow("convert without target")
+        << Words("convert @SRC --in-place") << QStringLiteral("--to is missing");
+    QTest::newRow("convert to an unknown encoding")
+        << Words("convert @SRC --to latin1 --in-place") << QStringLiteral("is none of");
+    QTest::newRow("convert with an unknown line end")
+        << Words("convert @SRC --to gbk --eol cr --in-place") << QStringLiteral("is none of");
+    QTest::newRow("bom for convert")
+        << Words("convert @SRC --to gbk --bom --in-place") << QStringLiteral("does not apply");
+    QTest::newRow("line ends for replace")
+        << Words("replace @SRC --find a --replace b --eol lf --in-place")
+        << QStringLiteral("does not apply");
     QTest::newRow("pair file missing")
         << Words("replace-pairs @SRC --find-file @IN/none --replace-file @IN/replace --in-place")
         << QStringLiteral("cannot read");
@@ -242,6 +255,12 @@ void CliBehaviour::dryRunWritesNothing_data()
     QTest::newRow("insert, save folder") << Words("insert @SRC --text 序 --save-dir @SAVE") << 7;
     QTest::newRow("insert, in place") << Words("insert @SRC --text 跋 --behind --in-place") << 7;
     QTest::newRow("find") << Words("find @SRC --terms 小云||小吉") << 2;
+    // a.txt, c.TXT, d.txt and the spaced name; b.txt is GBK, latin.txt and empty.txt as well.
+    QTest::newRow("convert to gbk, save folder")
+        << Words("convert @SRC --to gbk --save-dir @SAVE") << 4;
+    // Every text but d.txt, which is UTF-16LE already; empty.txt gains its mark.
+    QTest::newRow("convert to utf-16le, in place")
+        << Words("convert @SRC --to utf-16le --eol crlf --in-place") << 6;
 }
 
 void CliBehaviour::dryRunWritesNothing()
@@ -262,6 +281,44 @@ void CliBehaviour::dryRunWritesNothing()
     QCOMPARE(SplitList(dry.out, '\n').size(), listed);
     QCOMPARE(SplitList(dry.out, '\n'), SplitList(real.out, '\n'));
     QCOMPARE(WithoutSeconds(CliText(dry.err)), WithoutSeconds(CliText(real.err)));
+}
+
+// Lines from a UTF-8 literal, cut at each line feed.
+static QStringList Lines(const char *text)
+{
+    return QString::fromUtf8(text).split(QLatin1Char('\n'));
+}
+
+void CliBehaviour::showEncoding_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("listed"); // relative path, tab, encoding
+    QTest::newRow("find")
+        << Words("find @SRC --terms 小 --show-encoding")
+        << Lines("a.txt\tUTF-8\nd.txt\tUTF-16LE\nsub/b.txt\tGBK\n名字 有空格.txt\tUTF-8");
+    QTest::newRow("dry run")
+        << Words("insert @SRC --text x --in-place --dry-run --show-encoding")
+        << Lines("a.txt\tUTF-8\nd.txt\tUTF-16LE\nempty.txt\tUTF-8\nsub/b.txt\tGBK\nsub/deeper/"
+                 "c.TXT\tUTF-8 BOM\nsub/latin.txt\tUTF-8\n名字 有空格.txt\tUTF-8");
+    QTest::newRow("convert") << Words("convert @SRC --to utf-8 --in-place --show-encoding")
+                             << Lines(
+                                    "d.txt\tUTF-16LE\nsub/b.txt\tGBK\nsub/deeper/c.TXT\tUTF-8 BOM");
+}
+
+void CliBehaviour::showEncoding()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, listed);
+    const CliResult cli = RunCli(substituted(arguments));
+    QCOMPARE(cli.exitCode, 0);
+    const QString src = QDir::toNativeSeparators(root->filePath(QStringLiteral("src/")));
+    QStringList lines;
+    for (const QString &line : SplitList(cli.out, '\n')) {
+        QVERIFY2(line.startsWith(src), qPrintable(line));
+        lines << QDir::fromNativeSeparators(line.mid(src.size()));
+    }
+    lines.sort();
+    QCOMPARE(lines, listed);
 }
 
 void CliBehaviour::pairFileLines_data()

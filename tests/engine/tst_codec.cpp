@@ -98,6 +98,15 @@ void TestCodec::decideEncoding_data()
         << QByteArray("ab\xC0") << false << TextEncoding::Gbk;
     QTest::newRow("utf8 cut off, then more bytes")
         << QByteArray("\xE5\xB0z") << false << TextEncoding::Gbk;
+    // GB18030 only where GBK cannot read the bytes.
+    QTest::newRow("gb18030 four-byte sequence")
+        << QByteArray("\xD0\xA1\x94\x39\xFC\x36") << false << TextEncoding::Gb18030;
+    QTest::newRow("gb18030 digits after a lead byte, cut off")
+        << QByteArray("\xD0\xA1\x94\x39\xFC") << false << TextEncoding::Gbk;
+    QTest::newRow("gb18030 bad third byte")
+        << QByteArray("\x81\x30\x20\x30") << false << TextEncoding::Gbk;
+    QTest::newRow("gbk that is also gb18030 stays gbk")
+        << QByteArray("\xD0\xA1\xA8\xA6 1") << false << TextEncoding::Gbk;
 }
 
 void TestCodec::decideEncoding()
@@ -147,6 +156,10 @@ void TestCodec::roundTrip_data()
         << Utf16(QStringLiteral("a") + QChar(0xD800), false) << true << false
         << QStringLiteral("a") + QChar(0xD800) << Utf16(QStringLiteral("a") + QChar(0xD800), false);
     QTest::newRow("empty") << QByteArray() << true << false << QString() << QByteArray();
+    QTest::newRow("gb18030 four-byte characters kept")
+        << QByteArray("\xD0\xA1\xD4\xC6\x94\x39\xFC\x36\r\n\x95\x32\x82\x36\xBC\xAA\r\n") << false
+        << true << QStringLiteral("小云\U0001F600\n\U00020000吉\n")
+        << QByteArray("\xD0\xA1\xD4\xC6\x94\x39\xFC\x36\r\n\x95\x32\x82\x36\xBC\xAA\r\n");
 }
 
 void TestCodec::roundTrip()
@@ -177,7 +190,9 @@ void TestCodec::lossless_data()
     QTest::newRow("gbk lone CR and LF") << Gbk(QStringLiteral("甲\r乙\n丙\r\n")) << false << true;
     QTest::newRow("gbk bad trail byte") << QByteArray("\xD0\xA1\x81\x20") << false << false;
     QTest::newRow("gbk lead byte at end") << QByteArray("\xA1\xA1\xD6") << false << false;
-    QTest::newRow("four byte gb18030") << QByteArray("\x81\x30\x81\x30") << false << false;
+    QTest::newRow("four byte gb18030") << QByteArray("\x81\x30\x81\x30") << false << true;
+    QTest::newRow("gb18030 unassigned four-byte sequence")
+        << QByteArray("\x84\x31\xA5\x30") << false << false;
     QTest::newRow("utf8 cut off in last character")
         << Utf8(QStringLiteral("小云")).left(5) << false << false;
     QTest::newRow("utf8 cut off, bytes also clean gbk")
@@ -226,6 +241,9 @@ void TestCodec::unrepresentable_data()
     QTest::newRow("replacement char in gbk")
         << QStringLiteral("\uFFFD") << TextEncoding::Gbk << false;
     QTest::newRow("emoji in utf8") << emoji << TextEncoding::Utf8 << true;
+    QTest::newRow("emoji in gb18030") << emoji << TextEncoding::Gb18030 << true;
+    QTest::newRow("lone surrogate in gb18030")
+        << QString(QChar(0xDC00)) << TextEncoding::Gb18030 << false;
     QTest::newRow("emoji in utf16") << emoji << TextEncoding::Utf16Be << true;
     QTest::newRow("lone surrogate in utf8")
         << QString(QChar(0xDC00)) << TextEncoding::Utf8 << false;

@@ -1,0 +1,112 @@
+#include "app/ConvertTab.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QComboBox *Choices(const QString &objectName, const QStringList &texts, QWidget *parent)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(objectName);
+    box->addItems(texts);
+    return box;
+}
+
+} // namespace
+
+ConvertTab::ConvertTab(QLineEdit *sourceField, QLineEdit *saveField, QCheckBox *saveInSource,
+                       QWidget *parent)
+    : QWidget(parent), sourceField(sourceField), saveField(saveField), saveInSource(saveInSource)
+{
+    setObjectName(QStringLiteral("wgt_ConvertTab"));
+    auto *page = new QVBoxLayout(this);
+    folders = new QLabel(this);
+    folders->setObjectName(QStringLiteral("lb_ConvertFolders"));
+    folders->setTextFormat(Qt::PlainText);
+    folders->setWordWrap(true);
+    page->addWidget(folders);
+
+    auto *form = new QFormLayout;
+    // Listed in the order of ConvertTarget, ConvertSource and LineEnds.
+    target = Choices(QStringLiteral("cmBox_ConvertTo"),
+                     {QStringLiteral("UTF-8"), QStringLiteral("UTF-8(带BOM)"),
+                      QStringLiteral("GBK"), QStringLiteral("UTF-16LE(带BOM)")},
+                     this);
+    allowGb18030 = new QCheckBox(QStringLiteral("GBK无法表示的文件用GB18030保存"), this);
+    allowGb18030->setObjectName(QStringLiteral("cBox_AllowGb18030"));
+    auto *targetRow = new QHBoxLayout;
+    targetRow->addWidget(target);
+    targetRow->addWidget(allowGb18030);
+    targetRow->addStretch();
+    form->addRow(QStringLiteral("目标编码:"), targetRow);
+    source = Choices(
+        QStringLiteral("cmBox_ConvertFrom"),
+        {QStringLiteral("自动识别"), QStringLiteral("Big5"), QStringLiteral("GB18030")}, this);
+    form->addRow(QStringLiteral("源文件编码:"), source);
+    lineEnds = Choices(
+        QStringLiteral("cmBox_LineEnds"),
+        {QStringLiteral("保持不变"), QStringLiteral("CR LF (Windows)"), QStringLiteral("LF")},
+        this);
+    form->addRow(QStringLiteral("换行符:"), lineEnds);
+    page->addLayout(form);
+
+    button = new QPushButton(QStringLiteral("转换编码"), this);
+    button->setObjectName(QStringLiteral("pBtn_ConvertEncoding"));
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(button);
+    buttonRow->addStretch();
+    page->addLayout(buttonRow);
+    page->addStretch();
+    status = new QHBoxLayout;
+    page->addLayout(status);
+
+    const auto gbkOnly = [this] { allowGb18030->setEnabled(target->currentIndex() == 2); };
+    connect(target, QOverload<int>::of(&QComboBox::currentIndexChanged), this, gbkOnly);
+    gbkOnly();
+    connect(sourceField, &QLineEdit::textChanged, this, &ConvertTab::showFolders);
+    connect(saveField, &QLineEdit::textChanged, this, &ConvertTab::showFolders);
+    connect(saveInSource, &QCheckBox::toggled, this, &ConvertTab::showFolders);
+    showFolders();
+}
+
+void ConvertTab::showFolders()
+{
+    const QString save = saveInSource->isChecked() ? QStringLiteral("保存在原文件夹(注意备份)")
+                                                   : QStringLiteral("保存到:") + saveField->text();
+    folders->setText(QStringLiteral("源文件夹:") + sourceField->text() + QLatin1Char('\n') + save +
+                     QStringLiteral("\n(文件夹在“软件设置”页选择)"));
+}
+
+void ConvertTab::capture(BatchSettings &settings) const
+{
+    switch (target->currentIndex()) {
+    case 0:
+        settings.convertTo = ConvertTarget::Utf8;
+        break;
+    case 1:
+        settings.convertTo = ConvertTarget::Utf8WithBom;
+        break;
+    case 2:
+        settings.convertTo =
+            allowGb18030->isChecked() ? ConvertTarget::Gb18030 : ConvertTarget::Gbk;
+        break;
+    default:
+        settings.convertTo = ConvertTarget::Utf16LeWithBom;
+        break;
+    }
+    const int from = source->currentIndex();
+    settings.convertFrom = from == 1   ? ConvertSource::Big5
+                           : from == 2 ? ConvertSource::Gb18030
+                                       : ConvertSource::Detect;
+    const int ends = lineEnds->currentIndex();
+    settings.convertLineEnds = ends == 1   ? LineEnds::CrLf
+                               : ends == 2 ? LineEnds::Lf
+                                           : LineEnds::Keep;
+}
