@@ -1,14 +1,14 @@
 #include "cli/InputFiles.h"
 
 #include "engine/batch/BatchSettings.h"
-
+#include "engine/codec/TextCodec.h"
 #include "engine/files/SettingsFiles.h"
-
-#include <QTextCodec>
 
 namespace {
 
-bool ReadUtf8File(const QString &path, QString &text, QString &error)
+// Read as the tree's files are: UTF-8, or GBK as Notepad saves by default on older Windows,
+// or UTF-16 by its mark; bytes that none of them reads without loss are refused.
+bool ReadInputText(const QString &path, QString &text, QString &error)
 {
     // A device such as /dev/zero never ends; one byte past the limit tells a file too large.
     QByteArray bytes;
@@ -21,15 +21,12 @@ bool ReadUtf8File(const QString &path, QString &text, QString &error)
         error = QStringLiteral("%1 is larger than %2 MiB").arg(path).arg(inputFileLimit >> 20);
         return false;
     }
-    // A byte-order mark is how some editors label UTF-8; it is not part of the text.
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars != 0 || state.remainingChars != 0) {
-        error = QStringLiteral("%1 is not UTF-8 text").arg(path);
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
+    if (!decoded.lossless) {
+        error = QStringLiteral("%1 is neither UTF-8 nor GBK text").arg(path);
         return false;
     }
+    text = std::move(decoded.text);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return true;
 }
@@ -39,7 +36,7 @@ bool ReadUtf8File(const QString &path, QString &text, QString &error)
 bool ReadLineListFile(const QString &path, QStringList &lines, QString &error)
 {
     QString text;
-    if (!ReadUtf8File(path, text, error))
+    if (!ReadInputText(path, text, error))
         return false;
     if (text.isEmpty()) {
         lines.clear();
@@ -53,5 +50,5 @@ bool ReadLineListFile(const QString &path, QStringList &lines, QString &error)
 
 bool ReadWholeTextFile(const QString &path, QString &text, QString &error)
 {
-    return ReadUtf8File(path, text, error);
+    return ReadInputText(path, text, error);
 }

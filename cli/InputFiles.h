@@ -5,7 +5,7 @@
 
 // Reads the text files that the command line takes its longer texts from. Each returns
 // false and sets error when the file cannot be read, is larger than inputFileLimit or is
-// not UTF-8.
+// not text in an encoding the tree's files may have (UTF-8, GBK, GB18030, UTF-16 by its mark).
 
 // Far beyond any list of search texts; it keeps the whole text and its copies in memory.
 constexpr int inputFileLimit = 16 << 20;

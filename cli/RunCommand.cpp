@@ -77,6 +77,36 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
     return message.isEmpty();
 }
 
+// A refusal in the command line's own words: the path it is about, and the option that
+// does what the user may have meant, where the window's words name its check boxes.
+QString CliRefusal(const QString &message, const BatchSettings &settings)
+{
+    const QString prefix = QStringLiteral("parafold-cli: ");
+    if (message == messageSourceMissing || message == messageFolderMissing)
+        return prefix + QStringLiteral("the source folder does not exist: %1")
+                            .arg(NativeSeparators(settings.sourceDir));
+    if (message == messageSaveMissing)
+        return prefix + QStringLiteral("the save folder does not exist: %1 (use --in-place to "
+                                       "edit the files where they are)")
+                            .arg(NativeSeparators(settings.saveDir));
+    if (message == messageSameFolder)
+        return prefix + QStringLiteral("the save folder is the source folder: %1 (use "
+                                       "--in-place to overwrite the files)")
+                            .arg(NativeSeparators(settings.saveDir));
+    if (message == messageSaveInsideSource)
+        return prefix + QStringLiteral("the save folder lies inside the source folder: %1")
+                            .arg(NativeSeparators(settings.saveDir));
+    if (message == messageEmptyFind)
+        return prefix + QStringLiteral("the text to find is empty");
+    if (message == messageEmptyInsert)
+        return prefix + QStringLiteral("the text to insert is empty");
+    if (message == messageCountMismatch)
+        return prefix + QStringLiteral("--find-file has %1 lines but --replace-file has %2")
+                            .arg(settings.findLines.size())
+                            .arg(settings.replaceLines.size());
+    return message.startsWith(prefix) ? message : prefix + message;
+}
+
 } // namespace
 
 int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
@@ -85,7 +115,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     BatchSettings settings;
     QString refusal;
     if (!CaptureSettings(request, settings, refusal)) {
-        console.printLine(refusal);
+        console.printLine(CliRefusal(refusal, settings));
         return ExitFailure;
     }
 
@@ -133,7 +163,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     console.flushFound();
     // The checks above refuse first; the engine's own refusal is the last line of defence.
     if (!result.refusal.isEmpty()) {
-        console.printLine(result.refusal);
+        console.printLine(CliRefusal(result.refusal, settings));
         return ExitFailure;
     }
 

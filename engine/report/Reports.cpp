@@ -37,7 +37,8 @@ QString StatisticsLine(Operation operation, const RunCounts &counts)
         line += piece.arg(QStringLiteral("包含查找内容文件")).arg(counts.changed);
         line += piece.arg(QStringLiteral("修改文件")).arg(0);
     } else {
-        line += piece.arg(QStringLiteral("修改文件")).arg(counts.changed);
+        line += piece.arg(counts.dryRun ? QStringLiteral("将修改文件") : QStringLiteral("修改文件"))
+                    .arg(counts.changed);
     }
     if (operation == Operation::ConvertEncoding)
         line += piece.arg(QStringLiteral("已是目标编码")).arg(counts.alreadyInTarget);

@@ -14,6 +14,7 @@ struct RunCounts
     qint64 seconds = 0;
     bool stopped = false;    // ended by a stop before the last file
     int alreadyInTarget = 0; // a conversion's files that were in the target encoding already
+    bool dryRun = false;     // nothing was written: the files are those that would change
 };
 
 extern const QString reportNotUndoneName; // "未能撤销的文件目录.txt"

@@ -150,7 +150,7 @@ public:
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
         result.statistics = StatisticsLine(
             operation, {result.scanned, result.txtFiles, result.changed, result.failed,
-                        result.seconds, result.stopped, result.alreadyInTarget});
+                        result.seconds, result.stopped, result.alreadyInTarget, options.dryRun});
         if (result.stopped) {
             const QString note =
                 StoppedReportLine(static_cast<int>(files.files.size()) - result.scanned);
