@@ -14,6 +14,7 @@ const QString reasonTooLarge = QStringLiteral("文件过大");
 const QString reasonChangedDuringRun = QStringLiteral("文件在处理期间被修改");
 const QString reasonReadOnly = QStringLiteral("文件只读");
 const QString reasonHardLinked = QStringLiteral("文件有多个硬链接,未修改");
+const QString reasonChangedSinceReview = QStringLiteral("文件在预览之后被修改");
 
 QString FileFailure::reason() const
 {
@@ -44,6 +45,8 @@ QString FileFailure::reason() const
         return reasonChangedDuringRun;
     case FailureKind::HardLinked:
         return reasonHardLinked;
+    case FailureKind::ChangedSinceReview:
+        return reasonChangedSinceReview;
     case FailureKind::ReadOnly:
         break;
     }

@@ -20,7 +20,8 @@ enum class FailureKind
     TooLarge,
     ChangedDuringRun,
     ReadOnly,
-    HardLinked, // in place: more names than one, which a replacement would split
+    HardLinked,         // in place: more names than one, which a replacement would split
+    ChangedSinceReview, // applying a plan: the file is not what the plan was made from
 };
 
 struct FileFailure
@@ -48,3 +49,4 @@ extern const QString reasonTooLarge;            // "文件过大"
 extern const QString reasonChangedDuringRun;    // "文件在处理期间被修改"
 extern const QString reasonReadOnly;            // "文件只读"
 extern const QString reasonHardLinked;          // "文件有多个硬链接,未修改"
+extern const QString reasonChangedSinceReview;  // "文件在预览之后被修改"

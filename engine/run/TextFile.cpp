@@ -61,7 +61,7 @@ const qint64 editLimit = qint64(256) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
-                    FileIdentity &identity)
+                    FileIdentity &identity, std::vector<int> *hits, QByteArray &kept)
 {
     QByteArray bytes;
     QString error;
@@ -84,6 +84,8 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         return SettledFailed(FailureKind::Unreadable, 0, error);
     }
     const qint64 size = bytes.size();
+    if (task.keepsOriginal)
+        kept = bytes;
     const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
     if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
         // Only a search can be settled as a match from bytes; an edit needs its text.
@@ -92,7 +94,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     }
     if (task.writes) {
         QByteArray newBytes;
-        switch (rule.editBytes(bytes, encoding, task.withBom, newBytes)) {
+        switch (rule.editBytes(bytes, encoding, task.withBom, newBytes, hits)) {
         case ByteEdit::Outcome::Unchanged:
             return Settled(FileOutcome::Unchanged, size);
         case ByteEdit::Outcome::Changed:
@@ -107,7 +109,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
                          encoding != TextEncoding::Utf16Be && bytes.contains('\0');
     DecodedText decoded = DecodeBytes(bytes, encoding, task.writes);
     NormaliseLineEnds(decoded.text);
-    if (!rule.apply(decoded.text))
+    if (!rule.apply(decoded.text, hits))
         return Settled(FileOutcome::Unchanged, size);
     const quint64 originalHash = OriginalHash(task, bytes);
     bytes = QByteArray();
@@ -140,9 +142,16 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
 {
     FileIdentity identity;
     try {
-        FileDecision decision = Decide(task, rule, reserve, identity);
+        std::vector<int> hits;
+        QByteArray kept;
+        FileDecision decision =
+            Decide(task, rule, reserve, identity, task.countsHits ? &hits : nullptr, kept);
+        if (decision.outcome.kind != FileOutcome::Failed)
+            decision.original = std::move(kept);
         if (decision.toWrite)
             decision.source = identity;
+        if (decision.outcome.kind == FileOutcome::Changed)
+            decision.hits = std::move(hits);
         return decision;
     } catch (const std::bad_alloc &) {
         // A replacement can grow a text past what memory or a Qt string holds.

@@ -22,6 +22,9 @@ struct FileTask
     bool detectUtf16 = false;
     bool withBom = false;
     bool journaled = false; // hash the original and the new bytes for the run's journal
+    // The decision keeps the bytes it read (a plan shows and hashes them) and counts hits.
+    bool keepsOriginal = false;
+    bool countsHits = false; // fill FileDecision::hits
 };
 
 struct FileOutcome
@@ -46,6 +49,11 @@ struct FileDecision
     QByteArray newBytes;
     ReplacedContent replaced; // for a journaled task
     FileIdentity source;      // the file as it was read
+    // With FileTask::keepsOriginal: the bytes read, for every file read whole.
+    QByteArray original;
+    // With FileTask::countsHits, for a changed file: each pair's (or the one find's)
+    // replacements, or 1 for an insertion.
+    std::vector<int> hits;
 };
 
 // The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the
