@@ -14,6 +14,7 @@ enum CommandBit : unsigned
     OnInsert = 4,
     OnFind = 8,
     OnUndo = 16,
+    OnApply = 32,
     OnEdits = OnReplace | OnPairs | OnInsert,
     OnRuns = OnEdits | OnFind,
 };
@@ -42,6 +43,9 @@ enum class Key
     NoSync,
     List,
     Run,
+    Diff,
+    Plan,
+    Context,
 };
 
 struct OptionRule
@@ -66,16 +70,19 @@ const OptionRule optionRules[] = {
     {Key::InPlace, "in-place", 0, false, OnEdits},
     {Key::Bom, "bom", 0, false, OnEdits},
     {Key::NoJournal, "no-journal", 0, false, OnEdits},
-    {Key::NoSync, "no-sync", 0, false, OnEdits},
+    {Key::NoSync, "no-sync", 0, false, OnEdits | OnApply},
+    {Key::Diff, "diff", 0, false, OnEdits},
+    {Key::Plan, "plan", 0, true, OnRuns},
+    {Key::Context, "context", 0, true, OnFind},
     {Key::NoUtf16, "no-utf16", 0, false, OnRuns},
     {Key::DryRun, "dry-run", 0, false, OnRuns | OnUndo},
-    {Key::Report, "report", 0, false, OnRuns},
-    {Key::Null, "null", '0', false, OnRuns | OnUndo},
-    {Key::Quiet, "quiet", 'q', false, OnRuns | OnUndo},
+    {Key::Report, "report", 0, false, OnRuns | OnApply},
+    {Key::Null, "null", '0', false, OnRuns | OnUndo | OnApply},
+    {Key::Quiet, "quiet", 'q', false, OnRuns | OnUndo | OnApply},
     {Key::List, "list", 0, false, OnUndo},
     {Key::Run, "run", 0, true, OnUndo},
-    {Key::Help, "help", 'h', false, OnRuns | OnUndo},
-    {Key::Version, "version", 0, false, OnRuns | OnUndo},
+    {Key::Help, "help", 'h', false, OnRuns | OnUndo | OnApply},
+    {Key::Version, "version", 0, false, OnRuns | OnUndo | OnApply},
 };
 
 struct CommandRule
@@ -91,6 +98,7 @@ const CommandRule commandRules[] = {
     {"insert", Operation::InsertText, OnInsert},
     {"find", Operation::FindText, OnFind},
     {"undo", Operation::FindText, OnUndo},
+    {"apply", Operation::FindText, OnApply},
 };
 
 const OptionRule *FindLong(QStringView name)
@@ -145,6 +153,7 @@ public:
             return usage(QStringLiteral("unknown command '%1'").arg(first));
         commandBit = command->bit;
         result.request.undo = command->bit == OnUndo;
+        result.request.apply = command->bit == OnApply;
         result.request.operation = command->operation;
 
         QStringList positionals;
@@ -166,7 +175,8 @@ public:
                 return result; // --help or --version ends the parse
         }
         if (positionals.isEmpty())
-            return usage(QStringLiteral("SOURCE is missing"));
+            return usage(result.request.apply ? QStringLiteral("PLAN is missing")
+                                              : QStringLiteral("SOURCE is missing"));
         if (positionals.size() > 1)
             return usage(QStringLiteral("unexpected argument '%1'").arg(positionals.at(1)));
         result.request.source = positionals.first();
@@ -324,6 +334,20 @@ private:
         case Key::Run:
             request.runId = value;
             break;
+        case Key::Diff:
+            request.diff = true;
+            break;
+        case Key::Plan:
+            request.planFile = value;
+            request.planGiven = true;
+            break;
+        case Key::Context: {
+            bool number = false;
+            request.context = value.toInt(&number);
+            if (!number || request.context < 0)
+                return fail(QStringLiteral("--context needs a number of lines"));
+            break;
+        }
         case Key::Help:
         case Key::Version:
             break;
@@ -354,6 +378,13 @@ private:
                 return fail(QStringLiteral("--run needs the name of a run (see --list)"));
             return true;
         }
+        if (request.apply)
+            return true;
+        if ((request.diff || request.planGiven) && (request.dryRun || request.report))
+            return fail(QStringLiteral("--diff and --plan write nothing, so they take neither "
+                                       "--dry-run nor --report"));
+        if (request.planGiven && request.planFile.isEmpty())
+            return fail(QStringLiteral("--plan needs a file name"));
         switch (request.operation) {
         case Operation::ReplaceText:
             if (!require(Key::Find) || !require(Key::Replace))

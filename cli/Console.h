@@ -18,6 +18,8 @@ public:
     // Appends one path to the found list. Output is flushed at once on a terminal and at
     // least every few milliseconds otherwise, so a reader sees paths as they are found.
     void writeFound(const QString &nativePath);
+    // Lines of text for stdout, already in the terminal's encoding, after the found list.
+    void writeLines(const QByteArray &bytes);
     void flushFoundIfDue();
     void flushFound();
     // The reader of stdout has gone away (a closed pipe).

@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/InputFiles.h"
+#include "cli/PlanCommand.h"
 #include "cli/ProgressBar.h"
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
@@ -22,10 +23,6 @@ QString AbsoluteFolder(const QString &path)
     return folder;
 }
 
-namespace {
-
-// Fills settings as the window's launch captures them; false with a message when the
-// run must not start.
 bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message)
 {
     settings.sourceDir = AbsoluteFolder(request.source);
@@ -72,33 +69,25 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
     return message.isEmpty();
 }
 
-} // namespace
-
-int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
-               const std::atomic_bool &interrupted)
+int RunWithConsole(const CommandRequest &request, Operation operation, Console &console,
+                   std::atomic_bool &stop, const std::atomic_bool &interrupted, const Runner &run,
+                   RunObserver observer)
 {
-    BatchSettings settings;
-    QString refusal;
-    if (!CaptureSettings(request, settings, refusal)) {
-        console.printLine(refusal);
-        return ExitFailure;
-    }
-
     RunOptions options;
     options.dryRun = request.dryRun;
     options.writeReports = request.report;
     options.stop = &stop;
     options.sync = !request.noSync;
-    if (request.report)
-        DeleteStaleReports(settings);
 
     ProgressBar progress(console);
     const bool showProgress = console.stderrIsTerminal() && !request.quiet;
-    const bool stopWhenUnread = request.operation == Operation::FindText;
+    const bool stopWhenUnread = operation == Operation::FindText;
+    // A caller that lists files its own way keeps its fileDecided; the paths then stay off.
+    const bool listPaths = !observer.fileDecided;
 
-    RunObserver observer;
     observer.fileFound = [&](const QString &nativePath) {
-        console.writeFound(nativePath);
+        if (listPaths)
+            console.writeFound(nativePath);
         // Nobody reads the list any more: a search has nothing else to give, but an
         // edit goes on, since stopping would leave the tree half edited.
         if (stopWhenUnread && console.stdoutClosed())
@@ -119,7 +108,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
         progress.start();
     }
 
-    const RunResult result = RunBatch(request.operation, settings, observer, options);
+    const RunResult result = run(observer, options);
     progress.finish();
     console.flushFound();
     // The checks above refuse first; the engine's own refusal is the last line of defence.
@@ -149,4 +138,28 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     if (result.failed > 0 || !result.unwrittenReports.empty())
         return ExitFailure;
     return result.changed > 0 ? ExitFound : ExitNoneFound;
+}
+
+int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
+               const std::atomic_bool &interrupted)
+{
+    BatchSettings settings;
+    QString refusal;
+    if (!CaptureSettings(request, settings, refusal)) {
+        console.printLine(refusal);
+        return ExitFailure;
+    }
+    if (request.report)
+        DeleteStaleReports(settings);
+    RunObserver observer;
+    if (request.context >= 0)
+        observer.fileDecided = FoundLinesPrinter(settings, request.context, console);
+    return RunWithConsole(
+        request, request.operation, console, stop, interrupted,
+        [&](const RunObserver &withConsole, const RunOptions &options) {
+            RunOptions keeping = options;
+            keeping.keepOriginals = request.context >= 0;
+            return RunBatch(request.operation, settings, withConsole, keeping);
+        },
+        observer);
 }
