@@ -58,7 +58,7 @@ FoundLinesPrinter(const BatchSettings &settings, int context, Console &console)
         size_t found = 0;
         for (const auto &[number, text] : file.foundLines) {
             // Groups apart, and those of different files, are parted by "--".
-            if (planOptions.context > 0 && printed && (previous == 0 || number != previous + 1))
+            if (printed && (previous == 0 || number != previous + 1))
                 lines += "--\n";
             printed = true;
             const bool holds =
