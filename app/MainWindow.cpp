@@ -2,6 +2,7 @@
 
 #include "Version.h"
 #include "app/ConfigFile.h"
+#include "app/ResultsDialog.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
 #include "ui_mainwindow.h"
@@ -273,6 +274,10 @@ void MainWindow::Launch(Operation operation)
     // pressed it for the run that has just ended.
     if (runWorks || (undoControl && undoControl->isWorking()))
         return;
+    if (operation != Operation::FindText && ui->cBox_Preview->isChecked()) {
+        Preview(operation);
+        return;
+    }
     if (!CaptureSettings(operation))
         return;
     SetReportPaths(batchSettings);
@@ -301,7 +306,68 @@ void MainWindow::Launch(Operation operation)
     ShowRunControls();
     on_Set_pBtn_Disable();
     RetireWorker();
-    StartWorker(operation);
+    // With 先预览 a search fills the results view too, its report written as ever.
+    const bool listed = operation == Operation::FindText && ui->cBox_Preview->isChecked();
+    if (listed)
+        OpenResults(operation, false);
+    StartWorker(operation, listed ? ThreadObject::Mode::Preview : ThreadObject::Mode::Run);
+}
+
+void MainWindow::Preview(Operation operation)
+{
+    if (!CaptureSettings(operation))
+        return;
+    SetReportPaths(batchSettings);
+    // A plan is checked as the run would be, but writes nothing, not even a report, so it
+    // needs no run lock.
+    const QString refusal = FolderCheckMessage(operation, batchSettings);
+    if (!refusal.isEmpty()) {
+        ui->lb_ShowDisposingFile->setText(refusal);
+        return;
+    }
+    previewSettings = batchSettings;
+    previewOperation = operation;
+    ui->lb_ShowDisposingFile->clear();
+    ShowRunControls();
+    on_Set_pBtn_Disable();
+    RetireWorker();
+    ResultsDialog *dialog = OpenResults(operation, true);
+    connect(dialog, &ResultsDialog::applyRequested, this, &MainWindow::ApplyReviewed);
+    StartWorker(operation, ThreadObject::Mode::Preview);
+}
+
+ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
+{
+    if (results)
+        results->close();
+    results = new ResultsDialog(operation, batchSettings, applicable, this);
+    results->setOpener(reportOpener);
+    results->show();
+    return results;
+}
+
+void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
+{
+    if (runWorks || (undoControl && undoControl->isWorking())) {
+        QMessageBox::about(this, noticeTitle, messageRunWorks);
+        return;
+    }
+    // Exactly what was reviewed: the preview's settings, whatever the form holds now.
+    batchSettings = previewSettings;
+    if (!ClaimRunLock())
+        return;
+    DeleteStaleReports(batchSettings);
+    const QString refusal = FolderCheckMessage(previewOperation, batchSettings);
+    if (!refusal.isEmpty()) {
+        ReleaseRunLock();
+        ui->lb_ShowDisposingFile->setText(refusal);
+        return;
+    }
+    ui->lb_ShowDisposingFile->clear();
+    ShowRunControls();
+    on_Set_pBtn_Disable();
+    RetireWorker();
+    StartWorker(previewOperation, ThreadObject::Mode::Apply, files);
 }
 
 bool MainWindow::CaptureSettings(Operation operation)
@@ -357,11 +423,16 @@ void MainWindow::RetireWorker()
     workerThread = nullptr;
 }
 
-void MainWindow::StartWorker(Operation operation)
+void MainWindow::StartWorker(Operation operation, ThreadObject::Mode mode,
+                             const QHash<QString, quint64> &reviewed)
 {
     workerThread = new QThread;
     worker = new ThreadObject;
     worker->setReportOpener(reportOpener);
+    worker->setMode(mode);
+    worker->setReviewed(reviewed);
+    if (results && mode != ThreadObject::Mode::Apply)
+        connect(worker, &ThreadObject::filePlanned, results, &ResultsDialog::addRow);
     worker->moveToThread(workerThread);
     workerThread->start();
 
@@ -381,6 +452,8 @@ void MainWindow::StartWorker(Operation operation)
 void MainWindow::RunEnded()
 {
     runWorks = false;
+    if (results)
+        results->runEnded(ui->lb_ShowDisposingFile->text());
     ReleaseRunLock();
     // Enabled first, so that the focus can go back to the button that started the run.
     on_Set_pBtn_Enable();

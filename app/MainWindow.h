@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/worker/ThreadObject.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -14,6 +15,7 @@
 #include <string>
 
 class QLineEdit;
+class ResultsDialog;
 class QThread;
 class QTimer;
 class ThreadObject;
@@ -83,7 +85,11 @@ private:
     bool CaptureSettings(Operation operation);
     void StoreFolders(Operation operation);
     void RetireWorker();
-    void StartWorker(Operation operation);
+    void StartWorker(Operation operation, ThreadObject::Mode mode = ThreadObject::Mode::Run,
+                     const QHash<QString, quint64> &reviewed = {});
+    void Preview(Operation operation);
+    void ApplyReviewed(const QHash<QString, quint64> &files);
+    ResultsDialog *OpenResults(Operation operation, bool applicable);
     void RunEnded();
     void ProgressChanged();
     void ShowProgress();
@@ -114,6 +120,11 @@ private:
     UndoControl *undoControl = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
+    // The results of the last preview or search, while open; the preview's settings and
+    // operation, which its apply runs with whatever the form holds by then.
+    QPointer<ResultsDialog> results;
+    BatchSettings previewSettings;
+    Operation previewOperation = Operation::ReplaceText;
     // Where the keyboard was when the launch took the focus to the stop button.
     QPointer<QWidget> focusBeforeRun;
 };
