@@ -49,6 +49,14 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
     case Operation::ReplacePairs:
         foundTexts = Pieces(settings.findLines);
         newTexts = Pieces(settings.replaceLines);
+        for (int i = 0; i < settings.findLines.size() && i < settings.replaceLines.size(); ++i)
+            pairNames << settings.findLines.at(i) + QStringLiteral("→") +
+                             settings.replaceLines.at(i);
+        pairTotals.fill(0, pairNames.size());
+        pairCounts = new QLabel(this);
+        pairCounts->setWordWrap(true);
+        pairCounts->setTextFormat(Qt::PlainText);
+        pairCounts->setAccessibleName(QStringLiteral("各组匹配次数"));
         break;
     case Operation::InsertText:
         newTexts = Pieces({settings.insertText});
@@ -110,6 +118,8 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
     layout->addWidget(filter);
     layout->addWidget(splitter, 1);
     layout->addWidget(counts);
+    if (pairCounts)
+        layout->addWidget(pairCounts);
     layout->addWidget(buttons);
 
     connect(filter, &QLineEdit::textChanged, proxy, &QSortFilterProxyModel::setFilterFixedString);
@@ -150,6 +160,8 @@ void ResultsDialog::addRow(const PlanRow &row)
     for (QStandardItem *item : items)
         item->setEditable(false);
     model->appendRow(items);
+    for (int i = 0; i < row.eachMatches.size() && i < pairTotals.size(); ++i)
+        pairTotals[i] += row.eachMatches.at(i);
     if (!table->currentIndex().isValid())
         table->setCurrentIndex(proxy->index(0, PathColumn));
     updateCounts();
@@ -189,6 +201,13 @@ void ResultsDialog::updateCounts()
         text += QStringLiteral(",显示%1个").arg(proxy->rowCount());
     if (!ended)
         text += QStringLiteral(",正在处理…");
+    if (pairCounts) {
+        // Pairs that matched nothing show as such, so that a rule that did nothing stands out.
+        QStringList each;
+        for (int i = 0; i < pairNames.size(); ++i)
+            each << QStringLiteral("%1: %2次").arg(pairNames.at(i)).arg(pairTotals.at(i));
+        pairCounts->setText(QStringLiteral("各组匹配次数: ") + each.join(QStringLiteral("; ")));
+    }
     if (text == counts->text())
         return;
     counts->setText(text);

@@ -68,6 +68,9 @@ private:
     QLineEdit *filter;
     QTextBrowser *changes;
     QLabel *counts;
+    QLabel *pairCounts = nullptr; // for pairs: how often each pair matched
+    QStringList pairNames;
+    QVector<qint64> pairTotals;
     QPushButton *applyButton = nullptr;
     bool ended = false;
 };

@@ -21,8 +21,10 @@ PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
     }
     row.encoding = EncodingName(file.encoding);
     row.hash = file.hash;
-    for (const int count : file.matches)
+    for (const int count : file.matches) {
         row.matches += count;
+        row.eachMatches << count;
+    }
     for (const PlannedChange &change : file.changes) {
         row.lines << change.line;
         row.before << change.before;

@@ -27,10 +27,11 @@ struct PlanRow
 {
     QString relativePath; // below the source folder: the key the apply takes
     QString nativePath;
-    QString encoding; // "GBK", "UTF-8", ...
-    int matches = 0;  // all terms or pairs together
-    QString failure;  // empty for a file that can be applied
-    quint64 hash = 0; // the content the plan was made from
+    QString encoding;         // "GBK", "UTF-8", ...
+    int matches = 0;          // all terms or pairs together
+    QVector<int> eachMatches; // per term or pair, in the settings' order
+    QString failure;          // empty for a file that can be applied
+    quint64 hash = 0;         // the content the plan was made from
     // The changed places: the line, the old lines and the new (for a search, the found
     // line twice).
     QVector<int> lines;
