@@ -129,7 +129,24 @@ std::vector<Edit> Edits(const std::vector<int> &a, const std::vector<int> &b)
     std::vector<Edit> edits;
     for (int i = 0; i < lo; ++i)
         edits.push_back({DiffLine::Same, i, i});
-    if (!Shortest(a, b, lo, aEnd, bEnd, edits)) {
+    if (aEnd - lo == bEnd - lo) {
+        // Line against line; a run of changed lines is shown removed, then added.
+        for (int i = lo; i < aEnd;) {
+            if (a[size_t(i)] == b[size_t(i)]) {
+                edits.push_back({DiffLine::Same, i, i});
+                ++i;
+                continue;
+            }
+            int end = i;
+            while (end < aEnd && a[size_t(end)] != b[size_t(end)])
+                ++end;
+            for (int j = i; j < end; ++j)
+                edits.push_back({DiffLine::Removed, j, i});
+            for (int j = i; j < end; ++j)
+                edits.push_back({DiffLine::Added, end, j});
+            i = end;
+        }
+    } else if (!Shortest(a, b, lo, aEnd, bEnd, edits)) {
         for (int i = lo; i < aEnd; ++i)
             edits.push_back({DiffLine::Removed, i, lo});
         for (int j = lo; j < bEnd; ++j)
@@ -147,6 +164,20 @@ std::vector<DiffHunk> DiffTexts(const TextLines &before, const TextLines &after,
     std::vector<int> a;
     std::vector<int> b;
     Number(before, after, a, b);
+    return DiffNumbered(
+        a, b, [&](bool old, int index) { return (old ? before : after).lines.at(index); },
+        [&](bool old, int index) {
+            const TextLines &text = old ? before : after;
+            return index + 1 < text.lines.size() || text.lastEnded;
+        },
+        context);
+}
+
+std::vector<DiffHunk> DiffNumbered(const std::vector<int> &a, const std::vector<int> &b,
+                                   const std::function<QString(bool old, int index)> &text,
+                                   const std::function<bool(bool old, int index)> &ended,
+                                   int context)
+{
     const std::vector<Edit> edits = Edits(a, b);
     std::vector<DiffHunk> hunks;
     const int count = static_cast<int>(edits.size());
@@ -175,12 +206,12 @@ std::vector<DiffHunk> DiffTexts(const TextLines &before, const TextLines &after,
             DiffLine line;
             line.kind = edit.kind;
             if (edit.kind == DiffLine::Added) {
-                line.text = after.lines.at(edit.newIndex);
-                line.ended = edit.newIndex + 1 < after.lines.size() || after.lastEnded;
+                line.text = text(false, edit.newIndex);
+                line.ended = ended(false, edit.newIndex);
                 ++hunk.newCount;
             } else {
-                line.text = before.lines.at(edit.oldIndex);
-                line.ended = edit.oldIndex + 1 < before.lines.size() || before.lastEnded;
+                line.text = text(true, edit.oldIndex);
+                line.ended = ended(true, edit.oldIndex);
                 ++hunk.oldCount;
                 if (edit.kind == DiffLine::Same)
                     ++hunk.newCount;

@@ -4,6 +4,8 @@
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
 
+#include <cstring>
+
 QString EncodingName(TextEncoding encoding)
 {
     switch (encoding) {
@@ -38,6 +40,102 @@ QString DecodedLines(const QByteArray &bytes, TextEncoding encoding)
     DecodedText decoded = DecodeBytes(bytes, encoding, false);
     NormaliseLineEnds(decoded.text);
     return decoded.text;
+}
+
+// A text's lines as spans of its bytes, split where NormaliseLineEnds makes a line feed (CR
+// LF, a lone CR, LF), which are single bytes that no UTF-8 or GBK character contains.
+struct ByteLines
+{
+    const QByteArray *bytes = nullptr;
+    std::vector<std::pair<int, int>> spans; // start, size
+    bool lastEnded = true;
+
+    ByteLines(const QByteArray &text, TextEncoding encoding) : bytes(&text)
+    {
+        const char *data = text.constData();
+        const int size = text.size();
+        int at = encoding == TextEncoding::Utf8 && text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        int start = at;
+        while (at < size) {
+            const char *feed =
+                static_cast<const char *>(std::memchr(data + at, '\n', size_t(size - at)));
+            const int end = feed ? int(feed - data) : size;
+            // A lone CR ends a line too; rare, so looked for only within the line.
+            const char *cr =
+                static_cast<const char *>(std::memchr(data + at, '\r', size_t(end - at)));
+            if (cr && !(cr + 1 == feed)) {
+                spans.emplace_back(start, int(cr - data) - start);
+                at = int(cr - data) + 1;
+                start = at;
+                continue;
+            }
+            if (!feed) {
+                at = size;
+                break;
+            }
+            const int lineEnd = cr ? int(cr - data) : end;
+            spans.emplace_back(start, lineEnd - start);
+            at = end + 1;
+            start = at;
+        }
+        if (start < size) {
+            spans.emplace_back(start, size - start);
+            lastEnded = false;
+        }
+    }
+    QByteArray line(int index) const
+    {
+        const auto [start, size] = spans[size_t(index)];
+        return QByteArray::fromRawData(bytes->constData() + start, size);
+    }
+};
+
+// Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
+// file is the same before and after, and decoding it whole would cost more than the run.
+std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &after,
+                                TextEncoding encoding, int context)
+{
+    const ByteLines old(before, encoding);
+    const ByteLines now(after, encoding);
+    std::vector<int> a;
+    std::vector<int> b;
+    if (old.spans.size() == now.spans.size() && old.lastEnded == now.lastEnded) {
+        // As many lines: the diff goes line against line, and only asks which are equal.
+        const size_t lines = old.spans.size();
+        a.resize(lines);
+        b.resize(lines);
+        for (size_t i = 0; i < lines; ++i) {
+            a[i] = static_cast<int>(2 * i);
+            b[i] = old.line(int(i)) == now.line(int(i)) ? a[i] : a[i] + 1;
+        }
+    } else {
+        QHash<QByteArray, int> ids;
+        const auto number = [&](const ByteLines &lines, std::vector<int> &out) {
+            out.reserve(lines.spans.size());
+            for (size_t i = 0; i < lines.spans.size(); ++i) {
+                // A last line without its line feed is not the same line with one.
+                const bool ended = i + 1 < lines.spans.size() || lines.lastEnded;
+                const QByteArray key = lines.line(static_cast<int>(i));
+                const int known = ids.value(key, -1);
+                const int id = known >= 0 ? known : int(ids.size());
+                if (known < 0)
+                    ids.insert(key, id); // raw, into bytes that outlive ids
+                out.push_back(ended ? 2 * id : 2 * id + 1);
+            }
+        };
+        number(old, a);
+        number(now, b);
+    }
+    return DiffNumbered(
+        a, b,
+        [&](bool isOld, int index) {
+            return DecodeBytes(QByteArray((isOld ? old : now).line(index)), encoding, false).text;
+        },
+        [&](bool isOld, int index) {
+            const ByteLines &lines = isOld ? old : now;
+            return size_t(index) + 1 < lines.spans.size() || lines.lastEnded;
+        },
+        context);
 }
 
 // The hunks' runs of removed and added lines.
@@ -123,8 +221,8 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     }
     file.encoding = DecideEncoding(decision.original, settings.detectUtf16);
     file.hash = ContentHash(decision.original);
-    const QString oldText = DecodedLines(decision.original, file.encoding);
     if (operation == Operation::FindText) {
+        const QString oldText = DecodedLines(decision.original, file.encoding);
         file.newHash = file.hash;
         const QStringList terms = SplitTerms(settings.searchTerms);
         for (const QString &term : terms)
@@ -134,9 +232,12 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     }
     file.matches = decision.hits;
     file.newHash = ContentHash(decision.newBytes);
-    std::vector<DiffHunk> hunks = DiffTexts(
-        TextLines::of(oldText), TextLines::of(DecodedLines(decision.newBytes, file.encoding)),
-        planOptions.context);
+    std::vector<DiffHunk> hunks =
+        file.encoding == TextEncoding::Utf8 || file.encoding == TextEncoding::Gbk
+            ? DiffBytes(decision.original, decision.newBytes, file.encoding, planOptions.context)
+            : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
+                        TextLines::of(DecodedLines(decision.newBytes, file.encoding)),
+                        planOptions.context);
     file.changes = Changes(hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);
@@ -149,9 +250,19 @@ RunResult MakePlan(Operation operation, const BatchSettings &settings,
 {
     options.dryRun = true;
     options.keepOriginals = true;
-    observer.fileDecided = [&](const QString &relativePath, const FileDecision &decision) {
-        if (decision.outcome.kind != FileOutcome::Unchanged)
-            filePlanned(PlanFromDecision(operation, settings, relativePath, decision, planOptions));
+    // Each file's plan is made where its decision was taken, side by side with the others;
+    // the caller gets them in scan order.
+    options.decided = [&](const QString &relativePath, FileDecision &decision) {
+        if (decision.outcome.kind == FileOutcome::Unchanged)
+            return;
+        decision.attachment =
+            PlanFromDecision(operation, settings, relativePath, decision, planOptions);
+        decision.original = QByteArray();
+        decision.newBytes = QByteArray();
+    };
+    observer.fileDecided = [&](const QString &, const FileDecision &decision) {
+        if (const PlannedFile *file = std::any_cast<PlannedFile>(&decision.attachment))
+            filePlanned(*file);
     };
     return RunBatch(operation, settings, observer, options);
 }

@@ -113,8 +113,12 @@ public:
         DecisionPipeline decisions(
             static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
                 const ScannedFile &file = files.files[textFiles[job]];
-                return DecideTextFile(task(files.path(file), files.relativePath(file)), rule,
-                                      reserve);
+                const QString relativePath = files.relativePath(file);
+                FileDecision decision =
+                    DecideTextFile(task(files.path(file), relativePath), rule, reserve);
+                if (options.decided)
+                    options.decided(relativePath, decision);
+                return decision;
             });
         // Written in groups, each flushed to the disk once before its renames. A stop met
         // while a group's files are put in place leaves the rest of that group unwritten.

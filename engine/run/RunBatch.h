@@ -47,6 +47,9 @@ struct RunOptions
     bool sync = true;
     // Decisions keep the bytes they read and their hit counts, for fileDecided.
     bool keepOriginals = false;
+    // Called with each .txt file's decision on the thread that took it, ahead of its turn, to
+    // do more work there (FileDecision::attachment) while the caller's thread writes.
+    std::function<void(const QString &relativePath, FileDecision &decision)> decided;
     // When set, the run takes only these files, by path below the source folder, and each
     // only while its content still has the hash given (ContentHash); any other listed file
     // fails as changed since it was reviewed. Nothing else of the tree is touched.

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <any>
 #include <functional>
 #include <vector>
 
@@ -54,6 +55,8 @@ struct FileDecision
     // With FileTask::countsHits, for a changed file: each pair's (or the one find's)
     // replacements, or 1 for an insertion.
     std::vector<int> hits;
+    // What RunOptions::decided made of the decision on the thread that took it.
+    std::any attachment;
 };
 
 // The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the
