@@ -126,16 +126,39 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
         number(old, a);
         number(now, b);
     }
-    return DiffNumbered(
+    // The lines the hunks show are decoded in one go: a decoder is costly to start.
+    std::vector<std::pair<bool, int>> wanted;
+    const auto ended = [&](bool isOld, int index) {
+        const ByteLines &lines = isOld ? old : now;
+        return size_t(index) + 1 < lines.spans.size() || lines.lastEnded;
+    };
+    std::vector<DiffHunk> hunks = DiffNumbered(
         a, b,
         [&](bool isOld, int index) {
-            return DecodeBytes(QByteArray((isOld ? old : now).line(index)), encoding, false).text;
+            wanted.emplace_back(isOld, index);
+            return QString();
         },
-        [&](bool isOld, int index) {
-            const ByteLines &lines = isOld ? old : now;
-            return size_t(index) + 1 < lines.spans.size() || lines.lastEnded;
-        },
-        context);
+        ended, context);
+    QByteArray joined;
+    for (const auto &[isOld, index] : wanted)
+        joined += (isOld ? old : now).line(index) + '\n';
+    QStringList texts = DecodeBytes(joined, encoding, false).text.split(QLatin1Char('\n'));
+    texts.removeLast();
+    // DiffNumbered asks once for each line of its hunks, in order.
+    int next = 0;
+    for (DiffHunk &hunk : hunks) {
+        for (DiffLine &line : hunk.lines) {
+            const auto [isOld, index] = wanted[size_t(next)];
+            // A broken character must not swallow a line feed; such a file goes line by line.
+            line.text =
+                texts.size() == int(wanted.size())
+                    ? texts.at(next)
+                    : DecodeBytes(QByteArray((isOld ? old : now).line(index)), encoding, false)
+                          .text;
+            ++next;
+        }
+    }
+    return hunks;
 }
 
 // The hunks' runs of removed and added lines.
