@@ -4,6 +4,7 @@
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 QString EncodingName(TextEncoding encoding)

@@ -8,6 +8,8 @@
 #include "engine/run/TextFile.h"
 #include "platform/Program.h"
 
+#include <algorithm>
+
 namespace {
 
 PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)

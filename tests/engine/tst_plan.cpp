@@ -96,6 +96,8 @@ private slots:
     void applyTakesOnlyReviewedFiles();
     void hitsComeFromTheReplacement_data();
     void hitsComeFromTheReplacement();
+    void byteDiffIsTheTextDiff_data();
+    void byteDiffIsTheTextDiff();
     void unifiedHunks_data();
     void unifiedHunks();
     void planFileKeepsPathsAndHashes();
@@ -207,6 +209,39 @@ void TestPlan::hitsComeFromTheReplacement()
     QCOMPARE(files[0].matches, expected);
     const RunResult run = RunBatch(Operation::ReplacePairs, settings, {});
     QCOMPARE(run.hits, std::vector<qint64>(hits.begin(), hits.end()));
+}
+
+void TestPlan::byteDiffIsTheTextDiff_data()
+{
+    // UTF-8 and GBK are diffed on their bytes, UTF-16 on its decoded text: both must show the
+    // same changes, whatever the line ends.
+    QTest::addColumn<QString>("text");
+    QTest::newRow("crlf") << QString::fromUtf8("一\r\ncat 二\r\n三\r\n");
+    QTest::newRow("lone cr and lf") << QString::fromUtf8("一\rcat\n二\r\ncat");
+    QTest::newRow("lines added") << QString::fromUtf8("cat\n一\n二\n三\n四\n五\n六\n七\ncat");
+}
+
+void TestPlan::byteDiffIsTheTextDiff()
+{
+    QFETCH(QString, text);
+    QTemporaryDir tree;
+    WriteBytes(tree.path() + QStringLiteral("/a.txt"), Utf8(text));
+    WriteBytes(tree.path() + QStringLiteral("/b.txt"), Gbk(text));
+    WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
+    BatchSettings settings = InPlace(tree.path());
+    settings.replaceText = QString::fromUtf8("狗\n新行");
+    std::vector<PlannedFile> files;
+    Planned(Operation::ReplaceText, settings, &files);
+    QCOMPARE(files.size(), size_t(3));
+    const auto shown = [](const PlannedFile &file) {
+        QStringList lines;
+        for (const DiffHunk &hunk : file.hunks)
+            lines << UnifiedHunk(hunk);
+        return lines;
+    };
+    QVERIFY(!files[2].hunks.empty());
+    QCOMPARE(shown(files[0]), shown(files[2]));
+    QCOMPARE(shown(files[1]), shown(files[2]));
 }
 
 void TestPlan::unifiedHunks_data()
