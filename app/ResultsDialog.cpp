@@ -17,7 +17,8 @@
 
 namespace {
 
-const int rowRole = Qt::UserRole + 1; // the row's index in rows
+const int rowRole = Qt::UserRole + 1;     // the row's index in rows
+const int checkedRole = Qt::UserRole + 2; // the check state last counted
 
 // The texts of a setting, each line on its own: the changes are shown line by line.
 QStringList Pieces(const QStringList &texts)
@@ -128,7 +129,16 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
             [this](const QModelIndex &current) { showChanges(current); });
     // Enter or a double click opens the file.
     connect(table, &QAbstractItemView::activated, this, &ResultsDialog::openFile);
-    connect(model, &QStandardItemModel::itemChanged, this, &ResultsDialog::updateCounts);
+    connect(model, &QStandardItemModel::itemChanged, this, [this](QStandardItem *item) {
+        if (!item->isCheckable())
+            return;
+        const bool now = item->checkState() == Qt::Checked;
+        if (now != item->data(checkedRole).toBool()) {
+            item->setData(now, checkedRole);
+            checked += now ? 1 : -1;
+        }
+        updateCounts();
+    });
     updateCounts();
     resize(760, 460);
 }
@@ -148,6 +158,8 @@ void ResultsDialog::addRow(const PlanRow &row)
     if (applicable && row.failure.isEmpty()) {
         path->setCheckable(true);
         path->setCheckState(Qt::Checked);
+        path->setData(true, checkedRole);
+        ++checked;
     }
     auto *encoding = new QStandardItem(row.encoding);
     auto *matches = new QStandardItem;
@@ -191,9 +203,6 @@ QHash<QString, quint64> ResultsDialog::checkedFiles() const
 
 void ResultsDialog::updateCounts()
 {
-    int checked = 0;
-    for (int i = 0; i < model->rowCount(); ++i)
-        checked += model->item(i, PathColumn)->checkState() == Qt::Checked ? 1 : 0;
     QString text = applicable
                        ? QStringLiteral("共%1个文件,已勾选%2个").arg(model->rowCount()).arg(checked)
                        : QStringLiteral("共%1个文件").arg(model->rowCount());
@@ -201,7 +210,8 @@ void ResultsDialog::updateCounts()
         text += QStringLiteral(",显示%1个").arg(proxy->rowCount());
     if (!ended)
         text += QStringLiteral(",正在处理…");
-    if (pairCounts) {
+    // Each pair's count is rebuilt now and then while rows pour in, and at the end.
+    if (pairCounts && (ended || model->rowCount() % 64 == 1)) {
         // Pairs that matched nothing show as such, so that a rule that did nothing stands out.
         QStringList each;
         for (int i = 0; i < pairNames.size(); ++i)

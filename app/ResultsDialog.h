@@ -73,4 +73,5 @@ private:
     QVector<qint64> pairTotals;
     QPushButton *applyButton = nullptr;
     bool ended = false;
+    int checked = 0; // rows checked, kept as they change: a tree may give tens of thousands
 };
