@@ -4,6 +4,7 @@
 #include "app/ConfigFile.h"
 #include "app/ConvertTab.h"
 #include "app/FolderDrops.h"
+#include "app/ResultsDialog.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
 #include "ui_mainwindow.h"
@@ -332,6 +333,12 @@ void MainWindow::Launch(Operation operation)
     // pressed it for the run that has just ended.
     if (runWorks || (undoControl && undoControl->isWorking()))
         return;
+    // A conversion changes every line of every file: there is nothing to review line by line.
+    if (operation != Operation::FindText && operation != Operation::ConvertEncoding &&
+        ui->cBox_Preview->isChecked()) {
+        Preview(operation);
+        return;
+    }
     if (!CaptureSettings(operation))
         return;
     SetReportPaths(batchSettings);
@@ -361,7 +368,70 @@ void MainWindow::Launch(Operation operation)
     ShowRunControls();
     on_Set_pBtn_Disable();
     RetireWorker();
-    StartWorker(operation);
+    // With 先预览 a search fills the results view too, its report written as ever.
+    const bool listed = operation == Operation::FindText && ui->cBox_Preview->isChecked();
+    if (listed)
+        OpenResults(operation, false);
+    StartWorker(operation, listed ? ThreadObject::Mode::Preview : ThreadObject::Mode::Run);
+}
+
+void MainWindow::Preview(Operation operation)
+{
+    if (!CaptureSettings(operation))
+        return;
+    SetReportPaths(batchSettings);
+    // A plan is checked as the run would be, but writes nothing, not even a report, so it
+    // needs no run lock.
+    QString refusal = FolderCheckMessage(operation, batchSettings);
+    if (refusal.isEmpty() && LacksSearchText(operation, batchSettings))
+        refusal = messageEmptyFind;
+    if (!refusal.isEmpty()) {
+        ShowRefusal(operation, refusal);
+        return;
+    }
+    previewSettings = batchSettings;
+    previewOperation = operation;
+    ui->lb_ShowDisposingFile->clear();
+    ShowRunControls();
+    on_Set_pBtn_Disable();
+    RetireWorker();
+    ResultsDialog *dialog = OpenResults(operation, true);
+    connect(dialog, &ResultsDialog::applyRequested, this, &MainWindow::ApplyReviewed);
+    StartWorker(operation, ThreadObject::Mode::Preview);
+}
+
+ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
+{
+    if (results)
+        results->close();
+    results = new ResultsDialog(operation, batchSettings, applicable, this);
+    results->setOpener([viewer = reportViewer](const QString &path) { viewer(path, {}); });
+    results->show();
+    return results;
+}
+
+void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
+{
+    if (runWorks || (undoControl && undoControl->isWorking())) {
+        QMessageBox::about(this, noticeTitle, messageRunWorks);
+        return;
+    }
+    // Exactly what was reviewed: the preview's settings, whatever the form holds now.
+    batchSettings = previewSettings;
+    if (!ClaimRunLock())
+        return;
+    DeleteStaleReports(batchSettings);
+    const QString refusal = FolderCheckMessage(previewOperation, batchSettings);
+    if (!refusal.isEmpty()) {
+        ReleaseRunLock();
+        ui->lb_ShowDisposingFile->setText(refusal);
+        return;
+    }
+    ui->lb_ShowDisposingFile->clear();
+    ShowRunControls();
+    on_Set_pBtn_Disable();
+    RetireWorker();
+    StartWorker(previewOperation, ThreadObject::Mode::Apply, files);
 }
 
 bool MainWindow::CaptureSettings(Operation operation)
@@ -479,7 +549,8 @@ void MainWindow::RetireWorker()
     workerThread = nullptr;
 }
 
-void MainWindow::StartWorker(Operation operation)
+void MainWindow::StartWorker(Operation operation, ThreadObject::Mode mode,
+                             const QHash<QString, quint64> &reviewed)
 {
     workerThread = new QThread;
     worker = new ThreadObject;
@@ -492,6 +563,10 @@ void MainWindow::StartWorker(Operation operation)
                     Qt::QueuedConnection);
             });
         });
+    worker->setMode(mode);
+    worker->setReviewed(reviewed);
+    if (results && mode != ThreadObject::Mode::Apply)
+        connect(worker, &ThreadObject::filePlanned, results, &ResultsDialog::addRow);
     worker->moveToThread(workerThread);
     workerThread->start();
 
@@ -534,6 +609,8 @@ void MainWindow::RunEnded()
     // Read out by a screen reader: the line changed while the user looked elsewhere.
     QAccessibleEvent announced(ui->lb_ShowDisposingFile, QAccessible::Alert);
     QAccessible::updateAccessibility(&announced);
+    if (results)
+        results->runEnded(ui->lb_ShowDisposingFile->text());
     ReleaseRunLock();
     // Enabled first, so that the focus can go back to the button that started the run.
     on_Set_pBtn_Enable();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/worker/ThreadObject.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -16,6 +17,7 @@
 class ConvertTab;
 class QLineEdit;
 class QMessageBox;
+class ResultsDialog;
 class QThread;
 class QTimer;
 class ThreadObject;
@@ -95,7 +97,11 @@ private:
     void ShowReportLocation(const QString &reportPath);
     void ShowReportNotOpened();
     void RetireWorker();
-    void StartWorker(Operation operation);
+    void StartWorker(Operation operation, ThreadObject::Mode mode = ThreadObject::Mode::Run,
+                     const QHash<QString, quint64> &reviewed = {});
+    void Preview(Operation operation);
+    void ApplyReviewed(const QHash<QString, quint64> &files);
+    ResultsDialog *OpenResults(Operation operation, bool applicable);
     void RunEnded();
     void ProgressChanged();
     void ShowProgress();
@@ -137,6 +143,11 @@ private:
     QPointer<QMessageBox> busyBox;
     // A report no viewer opened, to be named once the run's statistics line is up.
     QString reportNotOpened;
+    // The results of the last preview or search, while open; the preview's settings and
+    // operation, which its apply runs with whatever the form holds by then.
+    QPointer<ResultsDialog> results;
+    BatchSettings previewSettings;
+    Operation previewOperation = Operation::ReplaceText;
     // Where the keyboard was when the launch took the focus to the stop button.
     QPointer<QWidget> focusBeforeRun;
 };

@@ -15,6 +15,7 @@ enum CommandBit : unsigned
     OnFind = 8,
     OnUndo = 16,
     OnConvert = 32,
+    OnApply = 64,
     OnEdits = OnReplace | OnPairs | OnInsert,
     OnWrites = OnEdits | OnConvert,
     OnRuns = OnEdits | OnFind,
@@ -48,6 +49,9 @@ enum class Key
     From,
     Eol,
     ShowEncoding,
+    Diff,
+    Plan,
+    Context,
 };
 
 struct OptionRule
@@ -72,20 +76,23 @@ const OptionRule optionRules[] = {
     {Key::InPlace, "in-place", 0, false, OnWrites},
     {Key::Bom, "bom", 0, false, OnEdits},
     {Key::NoJournal, "no-journal", 0, false, OnWrites},
-    {Key::NoSync, "no-sync", 0, false, OnWrites},
+    {Key::NoSync, "no-sync", 0, false, OnWrites | OnApply},
+    {Key::Diff, "diff", 0, false, OnEdits},
+    {Key::Plan, "plan", 0, true, OnRuns},
+    {Key::Context, "context", 0, true, OnFind},
     {Key::NoUtf16, "no-utf16", 0, false, OnRuns},
     {Key::DryRun, "dry-run", 0, false, OnRuns | OnConvert | OnUndo},
-    {Key::Report, "report", 0, false, OnRuns | OnConvert},
-    {Key::Null, "null", '0', false, OnRuns | OnConvert | OnUndo},
-    {Key::Quiet, "quiet", 'q', false, OnRuns | OnConvert | OnUndo},
+    {Key::Report, "report", 0, false, OnRuns | OnConvert | OnApply},
+    {Key::Null, "null", '0', false, OnRuns | OnConvert | OnUndo | OnApply},
+    {Key::Quiet, "quiet", 'q', false, OnRuns | OnConvert | OnUndo | OnApply},
     {Key::List, "list", 0, false, OnUndo},
     {Key::Run, "run", 0, true, OnUndo},
     {Key::To, "to", 0, true, OnConvert},
     {Key::From, "from", 0, true, OnConvert},
     {Key::Eol, "eol", 0, true, OnConvert},
     {Key::ShowEncoding, "show-encoding", 0, false, OnRuns | OnConvert},
-    {Key::Help, "help", 'h', false, OnRuns | OnConvert | OnUndo},
-    {Key::Version, "version", 0, false, OnRuns | OnConvert | OnUndo},
+    {Key::Help, "help", 'h', false, OnRuns | OnConvert | OnUndo | OnApply},
+    {Key::Version, "version", 0, false, OnRuns | OnConvert | OnUndo | OnApply},
 };
 
 struct CommandRule
@@ -102,6 +109,7 @@ const CommandRule commandRules[] = {
     {"find", Operation::FindText, OnFind},
     {"convert", Operation::ConvertEncoding, OnConvert},
     {"undo", Operation::FindText, OnUndo},
+    {"apply", Operation::FindText, OnApply},
 };
 
 const OptionRule *FindLong(QStringView name)
@@ -180,6 +188,7 @@ public:
             return usage(QStringLiteral("unknown command '%1'").arg(first));
         commandBit = command->bit;
         result.request.undo = command->bit == OnUndo;
+        result.request.apply = command->bit == OnApply;
         result.request.operation = command->operation;
 
         QStringList positionals;
@@ -201,7 +210,8 @@ public:
                 return result; // --help or --version ends the parse
         }
         if (positionals.isEmpty())
-            return usage(QStringLiteral("SOURCE is missing"));
+            return usage(result.request.apply ? QStringLiteral("PLAN is missing")
+                                              : QStringLiteral("SOURCE is missing"));
         if (positionals.size() > 1)
             return usage(QStringLiteral("unexpected argument '%1'").arg(positionals.at(1)));
         result.request.source = positionals.first();
@@ -368,6 +378,20 @@ private:
         case Key::ShowEncoding:
             request.showEncoding = true;
             break;
+        case Key::Diff:
+            request.diff = true;
+            break;
+        case Key::Plan:
+            request.planFile = value;
+            request.planGiven = true;
+            break;
+        case Key::Context: {
+            bool number = false;
+            request.context = value.toInt(&number);
+            if (!number || request.context < 0)
+                return fail(QStringLiteral("--context needs a number of lines"));
+            break;
+        }
         case Key::Help:
         case Key::Version:
             break;
@@ -414,6 +438,13 @@ private:
                 return fail(QStringLiteral("--run needs the name of a run (see --list)"));
             return true;
         }
+        if (request.apply)
+            return true;
+        if ((request.diff || request.planGiven) && (request.dryRun || request.report))
+            return fail(QStringLiteral("--diff and --plan write nothing, so they take neither "
+                                       "--dry-run nor --report"));
+        if (request.planGiven && request.planFile.isEmpty())
+            return fail(QStringLiteral("--plan needs a file name"));
         switch (request.operation) {
         case Operation::ReplaceText:
             if (!require(Key::Find) || !require(Key::Replace))

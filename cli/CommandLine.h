@@ -8,7 +8,8 @@
 // One invocation of parafold-cli, as the user typed it.
 struct CommandRequest
 {
-    bool undo = false; // the undo command; operation is then not used
+    bool undo = false;  // the undo command; operation is then not used
+    bool apply = false; // the apply command: source is then the plan file
     Operation operation = Operation::FindText;
     QString source;
     QString saveDir;
@@ -38,6 +39,10 @@ struct CommandRequest
     ConvertSource convertFrom = ConvertSource::Detect;
     LineEnds lineEnds = LineEnds::Keep;
     bool showEncoding = false;
+    bool diff = false;
+    QString planFile; // --plan
+    bool planGiven = false;
+    int context = -1; // find --context: lines shown around each found line
 };
 
 struct ParsedCommandLine

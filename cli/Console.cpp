@@ -35,6 +35,16 @@ void Console::writeFound(const QString &nativePath, const QString &note)
         writeOut();
 }
 
+void Console::writeLines(const QByteArray &bytes)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (outClosed || outErrno != 0)
+        return;
+    pending += bytes;
+    if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
+        writeOut();
+}
+
 void Console::flushFoundIfDue()
 {
     std::lock_guard<std::mutex> guard(lock);

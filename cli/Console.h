@@ -19,6 +19,8 @@ public:
     // least every few milliseconds otherwise, so a reader sees paths as they are found.
     // A note (such as the encoding) follows the path after a tab when given.
     void writeFound(const QString &nativePath, const QString &note = QString());
+    // Lines of text for stdout, already in the terminal's encoding, after the found list.
+    void writeLines(const QByteArray &bytes);
     void flushFoundIfDue();
     void flushFound();
     // The reader of stdout has gone away (a closed pipe).

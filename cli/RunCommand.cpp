@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/InputFiles.h"
+#include "cli/PlanCommand.h"
 #include "cli/ProgressBar.h"
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/LaunchChecks.h"
@@ -22,10 +23,6 @@ QString AbsoluteFolder(const QString &path)
     return folder;
 }
 
-namespace {
-
-// Fills settings as the window's launch captures them; false with a message when the
-// run must not start.
 bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message)
 {
     settings.sourceDir = AbsoluteFolder(request.source);
@@ -77,8 +74,6 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
     return message.isEmpty();
 }
 
-// A refusal in the command line's own words: the path it is about, and the option that
-// does what the user may have meant, where the window's words name its check boxes.
 QString CliRefusal(const QString &message, const BatchSettings &settings)
 {
     const QString prefix = QStringLiteral("parafold-cli: ");
@@ -107,33 +102,25 @@ QString CliRefusal(const QString &message, const BatchSettings &settings)
     return message.startsWith(prefix) ? message : prefix + message;
 }
 
-} // namespace
-
-int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
-               const std::atomic_bool &interrupted)
+int RunWithConsole(const CommandRequest &request, Operation operation, Console &console,
+                   std::atomic_bool &stop, const std::atomic_bool &interrupted, const Runner &run,
+                   RunObserver observer)
 {
-    BatchSettings settings;
-    QString refusal;
-    if (!CaptureSettings(request, settings, refusal)) {
-        console.printLine(CliRefusal(refusal, settings));
-        return ExitFailure;
-    }
-
     RunOptions options;
     options.dryRun = request.dryRun;
     options.writeReports = request.report;
     options.stop = &stop;
     options.sync = !request.noSync;
-    if (request.report)
-        DeleteStaleReports(settings);
 
     ProgressBar progress(console);
     const bool showProgress = console.stderrIsTerminal() && !request.quiet;
-    const bool stopWhenUnread = request.operation == Operation::FindText;
+    const bool stopWhenUnread = operation == Operation::FindText;
+    // A caller that lists files its own way keeps its fileDecided; the paths then stay off.
+    const bool listPaths = !observer.fileDecided;
 
-    RunObserver observer;
     const auto found = [&](const QString &nativePath, const QString &encoding) {
-        console.writeFound(nativePath, encoding);
+        if (listPaths)
+            console.writeFound(nativePath, encoding);
         // Nobody reads the list any more: a search has nothing else to give, but an
         // edit goes on, since stopping would leave the tree half edited.
         if (stopWhenUnread && console.stdoutClosed())
@@ -158,12 +145,12 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
         progress.start();
     }
 
-    const RunResult result = RunBatch(request.operation, settings, observer, options);
+    const RunResult result = run(observer, options);
     progress.finish();
     console.flushFound();
     // The checks above refuse first; the engine's own refusal is the last line of defence.
     if (!result.refusal.isEmpty()) {
-        console.printLine(CliRefusal(result.refusal, settings));
+        console.printLine(CliRefusal(result.refusal, BatchSettings()));
         return ExitFailure;
     }
 
@@ -188,4 +175,28 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     if (result.failed > 0 || !result.unwrittenReports.empty())
         return ExitFailure;
     return result.changed > 0 ? ExitFound : ExitNoneFound;
+}
+
+int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
+               const std::atomic_bool &interrupted)
+{
+    BatchSettings settings;
+    QString refusal;
+    if (!CaptureSettings(request, settings, refusal)) {
+        console.printLine(CliRefusal(refusal, settings));
+        return ExitFailure;
+    }
+    if (request.report)
+        DeleteStaleReports(settings);
+    RunObserver observer;
+    if (request.context >= 0)
+        observer.fileDecided = FoundLinesPrinter(settings, request.context, console);
+    return RunWithConsole(
+        request, request.operation, console, stop, interrupted,
+        [&](const RunObserver &withConsole, const RunOptions &options) {
+            RunOptions keeping = options;
+            keeping.keepOriginals = request.context >= 0;
+            return RunBatch(request.operation, settings, withConsole, keeping);
+        },
+        observer);
 }

@@ -2,6 +2,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/HelpText.h"
+#include "cli/PlanCommand.h"
 #include "cli/RunCommand.h"
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
@@ -50,7 +51,9 @@ QStringList Arguments(int argc, char *argv[])
 // reads.
 bool WritesFiles(const CommandRequest &request)
 {
-    if (request.dryRun)
+    if (request.apply)
+        return true;
+    if (request.dryRun || request.diff || request.planGiven)
         return false;
     return request.undo ? !request.list : request.operation != Operation::FindText;
 }
@@ -98,5 +101,9 @@ int main(int argc, char *argv[])
     platform::OnInterrupt(OnInterrupt);
     if (parsed.request.undo)
         return UndoCommand(parsed.request, console, stopRequested, interruptedBySignal);
+    if (parsed.request.apply)
+        return ApplyCommand(parsed.request, console, stopRequested, interruptedBySignal);
+    if (parsed.request.diff || parsed.request.planGiven)
+        return PlanCommand(parsed.request, console, stopRequested, interruptedBySignal);
     return RunCommand(parsed.request, console, stopRequested, interruptedBySignal);
 }

@@ -15,6 +15,7 @@ const QString reasonChangedDuringRun = QStringLiteral("文件在处理期间被�
 const QString reasonReadOnly = QStringLiteral("文件只读");
 const QString reasonHardLinked = QStringLiteral("文件有多个硬链接,未修改");
 const QString reasonTargetUnrepresentable = QStringLiteral("目标编码无法表示该文件的内容");
+const QString reasonChangedSinceReview = QStringLiteral("文件在预览之后被修改");
 
 QString FileFailure::reason() const
 {
@@ -47,6 +48,8 @@ QString FileFailure::reason() const
         return reasonHardLinked;
     case FailureKind::TargetUnrepresentable:
         return reasonTargetUnrepresentable;
+    case FailureKind::ChangedSinceReview:
+        return reasonChangedSinceReview;
     case FailureKind::ReadOnly:
         break;
     }

@@ -22,6 +22,7 @@ enum class FailureKind
     ReadOnly,
     HardLinked,            // in place: more names than one, which a replacement would split
     TargetUnrepresentable, // a conversion's target encoding cannot hold the text
+    ChangedSinceReview,    // applying a plan: the file is not what the plan was made from
 };
 
 struct FileFailure
@@ -50,3 +51,4 @@ extern const QString reasonChangedDuringRun;    // "文件在处理期间被修�
 extern const QString reasonReadOnly;            // "文件只读"
 extern const QString reasonHardLinked;          // "文件有多个硬链接,未修改"
 extern const QString reasonTargetUnrepresentable; // "目标编码无法表示该文件的内容"
+extern const QString reasonChangedSinceReview;    // "文件在预览之后被修改"

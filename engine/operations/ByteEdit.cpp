@@ -71,7 +71,8 @@ QByteArray WithCrLf(const QByteArray &prefix, const QByteArray &text)
 
 // Every occurrence of find, left to right without overlap; in GBK only those that start at a
 // character. True when there was one.
-bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &replacement, bool gbk)
+bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &replacement, bool gbk,
+                int &count)
 {
     const char *begin = text.constData();
     const char *end = begin + text.size();
@@ -87,6 +88,7 @@ bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &repl
         if (!found)
             result.reserve(text.size() + replacement.size() - find.size());
         found = true;
+        ++count;
         result.append(copied, int(at - copied));
         result += replacement;
         copied = at + find.size();
@@ -103,10 +105,12 @@ bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &repl
 
 ByteEdit::ByteEdit(const QStringList &finds, const QStringList &replacements)
 {
-    const int pairs = std::min(finds.size(), replacements.size());
-    for (int i = 0; i < pairs; ++i) {
-        if (!finds.at(i).isEmpty())
+    givenPairs = std::min(finds.size(), replacements.size());
+    for (int i = 0; i < givenPairs; ++i) {
+        if (!finds.at(i).isEmpty()) {
             addPair(finds.at(i), replacements.at(i));
+            pairIndexes.push_back(i);
+        }
     }
 }
 
@@ -134,7 +138,7 @@ ByteEdit::Encoded &ByteEdit::encodedFor(TextEncoding encoding)
 }
 
 ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding, bool withBom,
-                                  QByteArray &newBytes) const
+                                  QByteArray &newBytes, std::vector<int> *hits) const
 {
     const char *begin = bytes.constData();
     const char *end = begin + bytes.size();
@@ -157,13 +161,20 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
 
     QByteArray text = LineFeedsOnly(begin, end);
     bool changed = inserting;
+    std::vector<int> counts(inserting ? 1 : static_cast<size_t>(givenPairs), 0);
     if (inserting) {
         text = atFront ? encoded->insert + text : text + encoded->insert;
+        counts[0] = 1;
     } else {
-        for (const auto &pair : encoded->pairs)
-            changed =
-                ReplaceAll(text, pair.first, pair.second, encoding == TextEncoding::Gbk) || changed;
+        for (size_t i = 0; i < encoded->pairs.size(); ++i) {
+            const auto &pair = encoded->pairs[i];
+            changed = ReplaceAll(text, pair.first, pair.second, encoding == TextEncoding::Gbk,
+                                 counts[static_cast<size_t>(pairIndexes[i])]) ||
+                      changed;
+        }
     }
+    if (hits)
+        *hits = std::move(counts);
     if (!changed)
         return Outcome::Unchanged;
     // As EncodeText: a text that begins with U+FEFF gets the mark in front of it.

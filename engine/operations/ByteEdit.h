@@ -36,8 +36,10 @@ public:
         Changed, // newBytes holds the file's new content
         Unknown, // only the decoded text can tell
     };
+    // hits, when given, gets each pair's count of replacements, one per pair given to the
+    // constructor (empty finds count 0), or 1 for an insertion; left alone for Unknown.
     Outcome apply(const QByteArray &bytes, TextEncoding encoding, bool withBom,
-                  QByteArray &newBytes) const;
+                  QByteArray &newBytes, std::vector<int> *hits = nullptr) const;
 
 private:
     // The operation's texts in one encoding.
@@ -51,6 +53,8 @@ private:
     void addPair(const QString &find, const QString &replacement);
 
     bool inserting = false;
+    int givenPairs = 0;
+    std::vector<int> pairIndexes; // each encoded pair's place among the pairs given
     bool atFront = false;
     Encoded utf8;
     Encoded gbk;

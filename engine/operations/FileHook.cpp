@@ -1,19 +1,31 @@
 #include "engine/operations/FileHook.h"
 
-bool ReplaceAll(QString &text, const QString &find, const QString &replacement)
+bool ReplaceAll(QString &text, const QString &find, const QString &replacement, int *count)
 {
+    if (count)
+        *count = 0;
     if (find.isEmpty() || !text.contains(find, Qt::CaseSensitive))
         return false;
+    if (count) {
+        // As replace() goes: left to right, each search after the previous match.
+        for (int at = text.indexOf(find); at >= 0; at = text.indexOf(find, at + find.size()))
+            ++*count;
+    }
     text.replace(find, replacement, Qt::CaseSensitive);
     return true;
 }
 
-bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList &replaceLines)
+bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList &replaceLines,
+                  std::vector<int> *hits)
 {
     bool found = false;
     const int pairs = std::min(findLines.size(), replaceLines.size());
+    if (hits)
+        hits->assign(static_cast<size_t>(pairs), 0);
     for (int i = 0; i < pairs; ++i)
-        found = ReplaceAll(text, findLines.at(i), replaceLines.at(i)) || found;
+        found = ReplaceAll(text, findLines.at(i), replaceLines.at(i),
+                           hits ? &(*hits)[static_cast<size_t>(i)] : nullptr) ||
+                found;
     return found;
 }
 
@@ -54,8 +66,11 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
 {
     switch (operation) {
     case Operation::ReplaceText:
-        hook = [find = settings.findText, replacement = settings.replaceText](QString &text) {
-            return ReplaceAll(text, find, replacement);
+        hook = [find = settings.findText,
+                replacement = settings.replaceText](QString &text, std::vector<int> *hits) {
+            if (hits)
+                hits->assign(1, 0);
+            return ReplaceAll(text, find, replacement, hits ? hits->data() : nullptr);
         };
         check = ByteCheck::AnyPresent;
         terms = EncodeTerms(NonEmpty({settings.findText}));
@@ -63,28 +78,36 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
         break;
     case Operation::ReplacePairs:
         // When no find entry occurs in the text, no pair changes it, so none occurs later.
-        hook = [finds = settings.findLines, replacements = settings.replaceLines](QString &text) {
-            return ReplacePairs(text, finds, replacements);
+        hook = [finds = settings.findLines,
+                replacements = settings.replaceLines](QString &text, std::vector<int> *hits) {
+            return ReplacePairs(text, finds, replacements, hits);
         };
         check = ByteCheck::AnyPresent;
         terms = EncodeTerms(NonEmpty(settings.findLines));
         byteEdit.emplace(settings.findLines, settings.replaceLines);
         break;
     case Operation::InsertText:
-        hook = [insert = settings.insertText, atFront = settings.insertAtFront](QString &text) {
+        hook = [insert = settings.insertText,
+                atFront = settings.insertAtFront](QString &text, std::vector<int> *hits) {
+            if (hits)
+                hits->assign(1, 1);
             return InsertText(text, insert, atFront);
         };
         byteEdit.emplace(settings.insertText, settings.insertAtFront);
         break;
     case Operation::FindText: {
         const QStringList split = SplitTerms(settings.searchTerms);
-        hook = [split](QString &text) { return ContainsAllTerms(text, split); };
+        hook = [split](QString &text, std::vector<int> *hits) {
+            if (hits)
+                hits->clear(); // a search is counted by whoever shows its matches
+            return ContainsAllTerms(text, split);
+        };
         check = ByteCheck::AllPresent;
         terms = EncodeTerms(NonEmpty(split));
         break;
     }
     case Operation::ConvertEncoding:
-        hook = [](QString &) { return false; };
+        hook = [](QString &, std::vector<int> *) { return false; };
         converting.emplace(settings);
         break;
     }
@@ -113,9 +136,9 @@ std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncod
 }
 
 ByteEdit::Outcome FileRule::editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,
-                                      QByteArray &newBytes) const
+                                      QByteArray &newBytes, std::vector<int> *hits) const
 {
     if (!byteEdit)
         return ByteEdit::Outcome::Unknown;
-    return byteEdit->apply(bytes, encoding, withBom, newBytes);
+    return byteEdit->apply(bytes, encoding, withBom, newBytes, hits);
 }

@@ -14,13 +14,17 @@
 
 // An operation's decision for one decoded text: true when the file changes (or, for the
 // find-only operation, matches); an editing hook leaves the new text in place of the old.
-using FileHook = std::function<bool(QString &text)>;
+// When hits is given it gets one count per search text or pair, in the settings' order.
+using FileHook = std::function<bool(QString &text, std::vector<int> *hits)>;
 
 // Every occurrence of find, left to right without overlap; an empty find matches nothing.
-bool ReplaceAll(QString &text, const QString &find, const QString &replacement);
+// count, when given, gets the number of occurrences replaced.
+bool ReplaceAll(QString &text, const QString &find, const QString &replacement,
+                int *count = nullptr);
 // The pairs in order, each on the text the earlier ones left; empty find entries are skipped.
-// True when any pair was found.
-bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList &replaceLines);
+// True when any pair was found. hits, when given, gets each pair's count of replacements.
+bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList &replaceLines,
+                  std::vector<int> *hits = nullptr);
 // Always true.
 bool InsertText(QString &text, const QString &insertText, bool atFront);
 // The find-only terms: searchTerms cut at every "||", empty pieces kept.
@@ -37,10 +41,11 @@ public:
 
     // The hook's answer when the bytes already tell it; nothing when the text is needed.
     std::optional<bool> decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const;
-    bool apply(QString &text) const { return hook(text); }
+    // hits, when given, gets the hook's counts (FileHook).
+    bool apply(QString &text, std::vector<int> *hits = nullptr) const { return hook(text, hits); }
     // An editing hook's new bytes from the file's own bytes, where those tell them.
     ByteEdit::Outcome editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,
-                                QByteArray &newBytes) const;
+                                QByteArray &newBytes, std::vector<int> *hits = nullptr) const;
     // The conversion that takes the place of the hook, which then never runs.
     const Conversion *conversion() const { return converting ? &*converting : nullptr; }
 

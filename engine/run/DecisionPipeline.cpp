@@ -119,7 +119,7 @@ void DecisionPipeline::handOver(int batch, std::vector<FileDecision> &decisions)
 {
     Batch &target = slot(batch);
     for (FileDecision &decision : decisions) {
-        const qint64 bytes = decision.newBytes.size();
+        const qint64 bytes = decision.newBytes.size() + decision.original.size();
         target.heldBytes += bytes;
         heldBytes += bytes;
         target.decisions.push_back(std::move(decision));

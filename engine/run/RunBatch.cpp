@@ -11,7 +11,10 @@
 #include "engine/scan/Scan.h"
 #include "engine/scan/ScannedFileSet.h"
 
+#include "engine/journal/ContentHash.h"
+
 #include <QDateTime>
+#include <QSet>
 #include <deque>
 #include <optional>
 
@@ -80,6 +83,10 @@ public:
         const qint64 start = QDateTime::currentSecsSinceEpoch();
         const FileList files = CollectFiles(settings.sourceDir);
         const std::vector<int> textFiles = textFileIndexes(files);
+        if (options.reviewed) {
+            for (const int index : textFiles)
+                reviewedSeen.insert(files.relativePath(files.files[static_cast<size_t>(index)]));
+        }
         Notify(observer.scanFinished, static_cast<int>(textFiles.size()));
         const FileRule rule(operation, settings);
         std::optional<ScannedFileSet> sourceFiles;
@@ -109,8 +116,12 @@ public:
         DecisionPipeline decisions(
             static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
                 const ScannedFile &file = files.files[textFiles[job]];
-                return DecideTextFile(task(files.path(file), files.relativePath(file)), rule,
-                                      reserve);
+                const QString relativePath = files.relativePath(file);
+                FileDecision decision =
+                    DecideTextFile(task(files.path(file), relativePath), rule, reserve);
+                if (options.decided)
+                    options.decided(relativePath, decision);
+                return decision;
             });
         // Written in groups, each flushed to the disk once before its renames. A stop met
         // while a group's files are put in place leaves the rest of that group unwritten.
@@ -131,12 +142,25 @@ public:
                 break;
             }
             ++result.scanned;
-            if (TakenAsText(file))
+            if (TakenAsText(file)) {
+                if (options.reviewed && !options.reviewed->contains(files.relativePath(file)))
+                    continue;
                 finish(files, file, decisions.take());
-            else if (IsTextFileName(file.name))
+            } else if (IsTextFileName(file.name)) {
                 continue; // a report at the top
-            else if (operation != Operation::FindText && !options.dryRun)
+            } else if (options.reviewed) {
+                continue; // nothing outside the plan is touched
+            } else if (operation != Operation::FindText && !options.dryRun) {
                 RemoveStaleTemporary(files.path(file)); // left by a run killed mid-write
+            }
+        }
+        // A reviewed file that is gone, or is no longer a .txt file of the tree.
+        if (options.reviewed && !result.stopped) {
+            for (auto it = options.reviewed->begin(); it != options.reviewed->end(); ++it) {
+                if (!reviewedSeen.contains(it.key()))
+                    fail(NativeSeparators(JoinPath(files.absoluteTop, it.key())),
+                         {FailureKind::ChangedSinceReview, QString()});
+            }
         }
         // What is pending when the run ends or is stopped is put in place, unless a stop
         // comes while it is.
@@ -169,11 +193,13 @@ public:
     }
 
 private:
-    static std::vector<int> textFileIndexes(const FileList &files)
+    std::vector<int> textFileIndexes(const FileList &files) const
     {
         std::vector<int> indexes;
         for (size_t i = 0; i < files.files.size(); ++i) {
-            if (TakenAsText(files.files[i]))
+            if (TakenAsText(files.files[i]) &&
+                (!options.reviewed ||
+                 options.reviewed->contains(files.relativePath(files.files[i]))))
                 indexes.push_back(static_cast<int>(i));
         }
         return indexes;
@@ -189,6 +215,9 @@ private:
         task.detectUtf16 = settings.detectUtf16;
         task.withBom = settings.withBom;
         task.journaled = journal != nullptr;
+        task.keepsOriginal = options.keepOriginals || options.reviewed;
+        task.countsHits = options.keepOriginals || operation == Operation::ReplacePairs ||
+                          operation == Operation::ReplaceText;
         return task;
     }
 
@@ -199,10 +228,27 @@ private:
         marks.push_back({result.scanned - 1, result.txtFiles});
         ++result.txtFiles;
         Notify(observer.showDisposingFile, nativePath);
+        const QString relativePath = files.relativePath(file);
+        if (options.reviewed && decision.outcome.kind != FileOutcome::Failed &&
+            ContentHash(decision.original) != options.reviewed->value(relativePath)) {
+            FileDecision refused;
+            refused.outcome = {FileOutcome::Failed,
+                               {FailureKind::ChangedSinceReview, QString()},
+                               decision.outcome.bytes};
+            decision = std::move(refused);
+        }
+        for (size_t i = 0; i < decision.hits.size(); ++i) {
+            if (result.hits.size() <= i)
+                result.hits.resize(i + 1, 0);
+            result.hits[i] += decision.hits[i];
+        }
+        Notify(observer.fileDecided, relativePath, decision);
+        if (!options.keepOriginals)
+            decision.original = QByteArray();
 
         WriteTarget target;
         target.sourcePath = sourcePath;
-        target.relativePath = files.relativePath(file);
+        target.relativePath = relativePath;
         if (operation != Operation::FindText)
             target.targetPath = TargetPath(sourcePath, target.relativePath, settings.saveDir,
                                            settings.saveInSource);
@@ -281,6 +327,7 @@ private:
     std::deque<std::pair<int, int>> marks;
     QStringList failedList;
     QStringList foundList;
+    QSet<QString> reviewedSeen; // the reviewed files found in the scan
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/Failure.h"
 
+#include <QHash>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -11,8 +12,13 @@
 
 // What a caller learns while a run works. Every member is optional and is called on the
 // thread that called RunBatch, in scan order; the threads that read files ahead call none.
+struct FileDecision;
+
 struct RunObserver
 {
+    // Each .txt file's decision, before its turn to be written, with its path below the
+    // source folder; with RunOptions::keepOriginals it holds the bytes read.
+    std::function<void(const QString &relativePath, const FileDecision &decision)> fileDecided;
     // After the scan: how many .txt files are coming.
     std::function<void(int txtFiles)> scanFinished;
     // Each .txt file's native path before it is handled, then the statistics line.
@@ -41,6 +47,15 @@ struct RunOptions
     // Each group of writes reaches the disk before its files are renamed into place; without
     // it a power cut may leave a replaced file empty or zeroed, for speed.
     bool sync = true;
+    // Decisions keep the bytes they read and their hit counts, for fileDecided.
+    bool keepOriginals = false;
+    // Called with each .txt file's decision on the thread that took it, ahead of its turn, to
+    // do more work there (FileDecision::attachment) while the caller's thread writes.
+    std::function<void(const QString &relativePath, FileDecision &decision)> decided;
+    // When set, the run takes only these files, by path below the source folder, and each
+    // only while its content still has the hash given (ContentHash); any other listed file
+    // fails as changed since it was reviewed. Nothing else of the tree is touched.
+    const QHash<QString, quint64> *reviewed = nullptr;
 };
 
 struct RunResult
@@ -53,6 +68,9 @@ struct RunResult
     qint64 seconds = 0;
     bool stopped = false; // RunOptions::stop ended the run before the last file
     QString statistics;
+    // For pairs (and the single replacement): how often each pair was replaced, over the
+    // files changed.
+    std::vector<qint64> hits;
     // Reports that could not be written, each with the system's words for it.
     std::vector<std::pair<QString, QString>> unwrittenReports;
     // The journal that can undo an in-place run; empty when nothing was replaced or the

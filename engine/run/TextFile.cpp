@@ -75,7 +75,8 @@ const qint64 editLimit = qint64(256) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
-                    FileIdentity &identity, const char *&encodingName)
+                    FileIdentity &identity, const char *&encodingName, std::vector<int> *hits,
+                    QByteArray &kept)
 {
     QByteArray bytes;
     QString error;
@@ -98,6 +99,8 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         return SettledFailed(FailureKind::Unreadable, 0, error);
     }
     const qint64 size = bytes.size();
+    if (task.keepsOriginal)
+        kept = bytes;
     if (const Conversion *conversion = rule.conversion()) {
         ConvertedFile converted = conversion->convert(bytes);
         encodingName = converted.sourceEncoding;
@@ -112,7 +115,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     }
     if (task.writes) {
         QByteArray newBytes;
-        switch (rule.editBytes(bytes, encoding, task.withBom, newBytes)) {
+        switch (rule.editBytes(bytes, encoding, task.withBom, newBytes, hits)) {
         case ByteEdit::Outcome::Unchanged:
             return Settled(FileOutcome::Unchanged, size);
         case ByteEdit::Outcome::Changed:
@@ -127,7 +130,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
                          encoding != TextEncoding::Utf16Be && bytes.contains('\0');
     DecodedText decoded = DecodeBytes(bytes, encoding, task.writes);
     NormaliseLineEnds(decoded.text);
-    if (!rule.apply(decoded.text))
+    if (!rule.apply(decoded.text, hits))
         return Settled(FileOutcome::Unchanged, size);
     const quint64 originalHash = OriginalHash(task, bytes);
     bytes = QByteArray();
@@ -161,10 +164,17 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
     FileIdentity identity;
     const char *encodingName = nullptr;
     try {
-        FileDecision decision = Decide(task, rule, reserve, identity, encodingName);
+        std::vector<int> hits;
+        QByteArray kept;
+        FileDecision decision = Decide(task, rule, reserve, identity, encodingName,
+                                       task.countsHits ? &hits : nullptr, kept);
+        if (decision.outcome.kind != FileOutcome::Failed)
+            decision.original = std::move(kept);
         if (decision.toWrite)
             decision.source = identity;
         decision.outcome.encoding = encodingName;
+        if (decision.outcome.kind == FileOutcome::Changed)
+            decision.hits = std::move(hits);
         return decision;
     } catch (const std::bad_alloc &) {
         // A replacement can grow a text past what memory or a Qt string holds.

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <any>
 #include <functional>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct FileTask
     bool detectUtf16 = false;
     bool withBom = false;
     bool journaled = false; // hash the original and the new bytes for the run's journal
+    // The decision keeps the bytes it read (a plan shows and hashes them) and counts hits.
+    bool keepsOriginal = false;
+    bool countsHits = false; // fill FileDecision::hits
 };
 
 struct FileOutcome
@@ -47,6 +51,13 @@ struct FileDecision
     QByteArray newBytes;
     ReplacedContent replaced; // for a journaled task
     FileIdentity source;      // the file as it was read
+    // With FileTask::keepsOriginal: the bytes read, for every file read whole.
+    QByteArray original;
+    // With FileTask::countsHits, for a changed file: each pair's (or the one find's)
+    // replacements, or 1 for an insertion.
+    std::vector<int> hits;
+    // What RunOptions::decided made of the decision on the thread that took it.
+    std::any attachment;
 };
 
 // The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the

@@ -1,13 +1,54 @@
 #include "engine/worker/ThreadObject.h"
 
+#include "engine/files/Paths.h"
 #include "engine/operations/FileHook.h"
 #include "engine/report/ReportViewer.h"
 #include "engine/report/Reports.h"
+#include "engine/run/Plan.h"
 #include "engine/run/RunBatch.h"
+#include "engine/run/TextFile.h"
 #include "platform/Program.h"
+
+#include <algorithm>
+
+namespace {
+
+PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
+{
+    PlanRow row;
+    row.relativePath = file.relativePath;
+    row.nativePath = NativeSeparators(JoinPath(settings.sourceDir, file.relativePath));
+    if (file.failed) {
+        row.failure = file.failure.describe();
+        return row;
+    }
+    row.encoding = EncodingName(file.encoding);
+    row.hash = file.hash;
+    for (const int count : file.matches) {
+        row.matches += count;
+        row.eachMatches << count;
+    }
+    for (const PlannedChange &change : file.changes) {
+        row.lines << change.line;
+        row.before << change.before;
+        row.after << change.after;
+    }
+    for (const auto &[line, text] : file.foundLines) {
+        if (std::find(file.foundLineNumbers.begin(), file.foundLineNumbers.end(), line) ==
+            file.foundLineNumbers.end())
+            continue;
+        row.lines << line;
+        row.before << text;
+        row.after << text;
+    }
+    return row;
+}
+
+} // namespace
 
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
 {
+    qRegisterMetaType<PlanRow>();
     if (platform::ReportsOpenInNotepad())
         reportOpener = NotepadOpener();
 }
@@ -112,7 +153,27 @@ void ThreadObject::run(Operation operation)
     };
     RunOptions options;
     options.stop = &stop;
-    const RunResult result = RunBatch(operation, settings, observer, options);
+    PlanOptions planOptions;
+    planOptions.withHunks = false;
+    planOptions.context = 0;
+    const auto planned = [&](const PlannedFile &file) { emit filePlanned(RowOf(file, settings)); };
+    RunResult result;
+    if (mode == Mode::Preview && operation != Operation::FindText) {
+        result = MakePlan(operation, settings, planned, observer, options, planOptions);
+    } else if (mode == Mode::Apply) {
+        result = ApplyPlan(operation, settings, reviewed, observer, options);
+    } else {
+        if (mode == Mode::Preview) {
+            // A search is its own preview: its files come as rows, its report as ever.
+            options.keepOriginals = true;
+            observer.fileDecided = [&](const QString &relativePath, const FileDecision &decision) {
+                if (decision.outcome.kind == FileOutcome::Changed)
+                    planned(
+                        PlanFromDecision(operation, settings, relativePath, decision, planOptions));
+            };
+        }
+        result = RunBatch(operation, settings, observer, options);
+    }
     const QString blanks = operation == Operation::FindText && result.changed == 0 &&
                                    result.refusal.isEmpty() && !result.stopped
                                ? BlankEdgesHint(SplitTerms(settings.searchTerms))

@@ -2,9 +2,13 @@
 
 #include "engine/batch/BatchSettings.h"
 
+#include <QHash>
+#include <QMetaType>
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 #include <atomic>
 #include <functional>
 
@@ -16,6 +20,25 @@ struct RunProgress
     int done = 0;   // .txt files handled
     int total = -1; // .txt files the scan found; -1 until the scan is over
 };
+
+// One file of a plan, as a results view shows it: what would change in it (or, for the
+// find-only operation, where it matches), or why it cannot be handled.
+struct PlanRow
+{
+    QString relativePath; // below the source folder: the key the apply takes
+    QString nativePath;
+    QString encoding;         // "GBK", "UTF-8", ...
+    int matches = 0;          // all terms or pairs together
+    QVector<int> eachMatches; // per term or pair, in the settings' order
+    QString failure;          // empty for a file that can be applied
+    quint64 hash = 0;         // the content the plan was made from
+    // The changed places: the line, the old lines and the new (for a search, the found
+    // line twice).
+    QVector<int> lines;
+    QStringList before;
+    QStringList after;
+};
+Q_DECLARE_METATYPE(PlanRow)
 
 // The worker of one launch: made and set up on the GUI thread, then moved to a thread of
 // its own, where a slot runs the whole batch (RunBatch) and returns when the reports are
@@ -38,7 +61,20 @@ public:
     // Thread-safe: where the run stands now. Taking it lets progressChanged come again.
     RunProgress takeProgress();
 
+    enum class Mode
+    {
+        Run,     // the run as it always was
+        Preview, // a plan only, written nowhere: each file comes through filePlanned; a
+                 // search runs as ever, reports and all, and gives its files the same way
+        Apply,   // the run on the reviewed files only (setReviewed), each as it was reviewed
+    };
+    // For the next slot; set before it runs.
+    void setMode(Mode mode) { this->mode = mode; }
+    void setReviewed(const QHash<QString, quint64> &files) { reviewed = files; }
+
 signals:
+    // A file of the plan, or a matched file of a search, as the run reaches it.
+    void filePlanned(PlanRow row);
     // Where the run stands has changed since it was last taken. Sent once until it is taken,
     // so that however fast the files go by, at most one waits in the receiver's queue; the
     // receiver decides how often to look.
@@ -64,6 +100,8 @@ private:
     template <typename Change> void changeProgress(Change change);
 
     std::function<void(const QString &)> reportOpener;
+    Mode mode = Mode::Run;
+    QHash<QString, quint64> reviewed;
     std::atomic_bool stop{false};
     QMutex progressLock;
     RunProgress progress;      // guarded by progressLock

@@ -1,5 +1,6 @@
 #include "app/ConfigFile.h"
 #include "app/MainWindow.h"
+#include "app/ResultsDialog.h"
 #include "app/SystemTray.h"
 #include "app/TerminationSignals.h"
 #include "engine/batch/BatchSettings.h"
@@ -27,6 +28,7 @@
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextCodec>
 #include <QTimer>
@@ -183,6 +185,8 @@ private slots:
     void progressAndStop();
     void launchKeepsFormInPlace();
     void reportWithoutViewerIsNamed();
+    void previewWritesOnlyCheckedFiles_data();
+    void previewWritesOnlyCheckedFiles();
 
 private:
     template <class T> T *widget(const char *name) const
@@ -1105,6 +1109,68 @@ void TestLaunch::reportWithoutViewerIsNamed()
                                   QDir::toNativeSeparators(source() + reportName)),
                  qPrintable(label()));
     QVERIFY(label().startsWith(QStringLiteral("扫描文件4个")));
+}
+
+void TestLaunch::previewWritesOnlyCheckedFiles_data()
+{
+    QTest::addColumn<QString>("unchecked"); // a file left out, or none
+    QTest::addColumn<bool>("apply");        // 应用所选, or the view closed
+    QTest::newRow("all applied") << QString() << true;
+    QTest::newRow("one unchecked") << QStringLiteral("子/b.txt") << true;
+    QTest::newRow("closed") << QString() << false;
+}
+
+void TestLaunch::previewWritesOnlyCheckedFiles()
+{
+    QFETCH(QString, unchecked);
+    QFETCH(bool, apply);
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小雨"));
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QCheckBox>("cBox_Preview")->setChecked(true);
+    click(QStringLiteral("pBtn_ReplaceExcelText"));
+    waitForRunEnd();
+    QCOMPARE(ReadTree(source()), SourceTree()); // the preview wrote nothing, not even a report
+
+    auto *results = window->findChild<ResultsDialog *>();
+    QVERIFY(results);
+    QAbstractItemModel *rows = results->findChild<QTableView *>()->model();
+    QCOMPARE(rows->rowCount(), 2);
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        const QModelIndex path = rows->index(row, ResultsDialog::PathColumn);
+        if (path.data().toString() == unchecked)
+            QVERIFY(rows->setData(path, Qt::Unchecked, Qt::CheckStateRole));
+    }
+    if (apply) {
+        const auto buttons = results->findChildren<QPushButton *>();
+        const auto applyButton = std::find_if(buttons.begin(), buttons.end(), [](auto *button) {
+            return button->text() == QStringLiteral("应用所选");
+        });
+        QVERIFY(applyButton != buttons.end());
+        QTest::mouseClick(*applyButton, Qt::LeftButton);
+        QTRY_VERIFY(!window->isRunWorking());
+    } else {
+        results->close();
+    }
+    QTRY_VERIFY(!window->findChild<ResultsDialog *>());
+
+    Tree expected = SourceTree();
+    QStringList reported;
+    if (apply) {
+        const Tree changed{{QStringLiteral("a.txt"), Utf8("小雨和小吉\r\n")},
+                           {QStringLiteral("子/b.txt"), Gbk("小雨在山上。")}};
+        for (auto it = changed.begin(); it != changed.end(); ++it) {
+            if (it.key() == unchecked)
+                continue;
+            expected.insert(it.key(), it.value());
+            reported << source() + it.key();
+        }
+        expected.insert(reportName, ReportBytes(reported));
+        QVERIFY(label().startsWith(QStringLiteral("扫描文件")));
+    }
+    QCOMPARE(ReadTree(source()), expected);
 }
 
 QTEST_MAIN(TestLaunch)

@@ -1,0 +1,295 @@
+#include "app/ResultsDialog.h"
+
+#include "engine/operations/FileHook.h"
+
+#include <QAccessible>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace {
+
+const int rowRole = Qt::UserRole + 1;     // the row's index in rows
+const int checkedRole = Qt::UserRole + 2; // the check state last counted
+
+// The texts of a setting, each line on its own: the changes are shown line by line.
+QStringList Pieces(const QStringList &texts)
+{
+    QStringList pieces;
+    for (const QString &text : texts) {
+        for (const QString &line : text.split(QLatin1Char('\n'))) {
+            if (!line.isEmpty())
+                pieces << line;
+        }
+    }
+    pieces.removeDuplicates();
+    return pieces;
+}
+
+} // namespace
+
+ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings, bool applicable,
+                             QWidget *parent)
+    : QDialog(parent), applicable(applicable), model(new QStandardItemModel(0, 4, this)),
+      proxy(new QSortFilterProxyModel(this)), table(new QTableView(this)),
+      filter(new QLineEdit(this)), changes(new QTextBrowser(this)), counts(new QLabel(this))
+{
+    switch (operation) {
+    case Operation::ReplaceText:
+        foundTexts = Pieces({settings.findText});
+        newTexts = Pieces({settings.replaceText});
+        break;
+    case Operation::ReplacePairs:
+        foundTexts = Pieces(settings.findLines);
+        newTexts = Pieces(settings.replaceLines);
+        for (int i = 0; i < settings.findLines.size() && i < settings.replaceLines.size(); ++i)
+            pairNames << settings.findLines.at(i) + QStringLiteral("→") +
+                             settings.replaceLines.at(i);
+        pairTotals.fill(0, pairNames.size());
+        pairCounts = new QLabel(this);
+        pairCounts->setWordWrap(true);
+        pairCounts->setTextFormat(Qt::PlainText);
+        pairCounts->setAccessibleName(QStringLiteral("各组匹配次数"));
+        break;
+    case Operation::InsertText:
+        newTexts = Pieces({settings.insertText});
+        break;
+    case Operation::FindText:
+        foundTexts = Pieces(SplitTerms(settings.searchTerms));
+        newTexts = foundTexts;
+        break;
+    case Operation::ConvertEncoding:
+        break; // converted without a preview: every line of every file would differ
+    }
+    setWindowTitle(applicable ? QStringLiteral("预览") : QStringLiteral("查找结果"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    model->setHorizontalHeaderLabels({QStringLiteral("文件"), QStringLiteral("编码"),
+                                      QStringLiteral("匹配数"), QStringLiteral("状态")});
+    proxy->setSourceModel(model);
+    proxy->setFilterKeyColumn(PathColumn);
+    proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    proxy->setSortLocaleAware(true);
+    table->setModel(proxy);
+    table->setSortingEnabled(true);
+    table->sortByColumn(-1, Qt::AscendingOrder); // the scan's order until a header is clicked
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setTabKeyNavigation(false);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setSectionResizeMode(PathColumn, QHeaderView::Stretch);
+    for (const int column : {EncodingColumn, MatchesColumn, StatusColumn})
+        table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    table->setAccessibleName(QStringLiteral("文件列表"));
+    changes->setAccessibleName(QStringLiteral("所选文件的改动"));
+    changes->setOpenLinks(false);
+    filter->setPlaceholderText(QStringLiteral("按文件名筛选"));
+    filter->setAccessibleName(QStringLiteral("按文件名筛选"));
+    filter->setClearButtonEnabled(true);
+    counts->setAccessibleName(QStringLiteral("文件数"));
+
+    auto *splitter = new QSplitter(Qt::Vertical, this);
+    splitter->addWidget(table);
+    splitter->addWidget(changes);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+    splitter->setChildrenCollapsible(false);
+
+    auto *buttons = new QDialogButtonBox(this);
+    if (applicable) {
+        applyButton = buttons->addButton(QStringLiteral("应用所选"), QDialogButtonBox::AcceptRole);
+        applyButton->setEnabled(false);
+        connect(applyButton, &QPushButton::clicked, this, [this] {
+            emit applyRequested(checkedFiles());
+            close();
+        });
+    }
+    QPushButton *closeButton =
+        buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(filter);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(counts);
+    if (pairCounts)
+        layout->addWidget(pairCounts);
+    layout->addWidget(buttons);
+
+    connect(filter, &QLineEdit::textChanged, proxy, &QSortFilterProxyModel::setFilterFixedString);
+    connect(filter, &QLineEdit::textChanged, this, &ResultsDialog::updateCounts);
+    connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { showChanges(current); });
+    // Enter or a double click opens the file.
+    connect(table, &QAbstractItemView::activated, this, &ResultsDialog::openFile);
+    connect(model, &QStandardItemModel::itemChanged, this, [this](QStandardItem *item) {
+        if (!item->isCheckable())
+            return;
+        const bool now = item->checkState() == Qt::Checked;
+        if (now != item->data(checkedRole).toBool()) {
+            item->setData(now, checkedRole);
+            checked += now ? 1 : -1;
+        }
+        updateCounts();
+    });
+    updateCounts();
+    resize(760, 460);
+}
+
+void ResultsDialog::setOpener(std::function<void(const QString &)> opener)
+{
+    this->opener = std::move(opener);
+}
+
+void ResultsDialog::addRow(const PlanRow &row)
+{
+    const int index = static_cast<int>(rows.size());
+    rows.push_back(row);
+    auto *path = new QStandardItem(row.relativePath);
+    path->setData(index, rowRole);
+    path->setToolTip(row.nativePath);
+    if (applicable && row.failure.isEmpty()) {
+        path->setCheckable(true);
+        path->setCheckState(Qt::Checked);
+        path->setData(true, checkedRole);
+        ++checked;
+    }
+    auto *encoding = new QStandardItem(row.encoding);
+    auto *matches = new QStandardItem;
+    matches->setData(row.matches, Qt::DisplayRole);
+    const QString status = !row.failure.isEmpty() ? row.failure
+                           : applicable           ? QStringLiteral("将修改")
+                                                  : QStringLiteral("已找到");
+    auto *state = new QStandardItem(status);
+    QList<QStandardItem *> items{path, encoding, matches, state};
+    for (QStandardItem *item : items)
+        item->setEditable(false);
+    model->appendRow(items);
+    for (int i = 0; i < row.eachMatches.size() && i < pairTotals.size(); ++i)
+        pairTotals[i] += row.eachMatches.at(i);
+    if (!table->currentIndex().isValid())
+        table->setCurrentIndex(proxy->index(0, PathColumn));
+    updateCounts();
+}
+
+void ResultsDialog::runEnded(const QString &statistics)
+{
+    ended = true;
+    if (applyButton)
+        applyButton->setEnabled(true);
+    counts->setProperty("statistics", statistics);
+    updateCounts();
+}
+
+QHash<QString, quint64> ResultsDialog::checkedFiles() const
+{
+    QHash<QString, quint64> files;
+    for (int i = 0; i < model->rowCount(); ++i) {
+        const QStandardItem *item = model->item(i, PathColumn);
+        if (!item->isCheckable() || item->checkState() != Qt::Checked)
+            continue;
+        const PlanRow &row = rows[static_cast<size_t>(item->data(rowRole).toInt())];
+        files.insert(row.relativePath, row.hash);
+    }
+    return files;
+}
+
+void ResultsDialog::updateCounts()
+{
+    QString text = applicable
+                       ? QStringLiteral("共%1个文件,已勾选%2个").arg(model->rowCount()).arg(checked)
+                       : QStringLiteral("共%1个文件").arg(model->rowCount());
+    if (proxy->rowCount() != model->rowCount())
+        text += QStringLiteral(",显示%1个").arg(proxy->rowCount());
+    if (!ended)
+        text += QStringLiteral(",正在处理…");
+    // Each pair's count is rebuilt now and then while rows pour in, and at the end.
+    if (pairCounts && (ended || model->rowCount() % 64 == 1)) {
+        // Pairs that matched nothing show as such, so that a rule that did nothing stands out.
+        QStringList each;
+        for (int i = 0; i < pairNames.size(); ++i)
+            each << QStringLiteral("%1: %2次").arg(pairNames.at(i)).arg(pairTotals.at(i));
+        pairCounts->setText(QStringLiteral("各组匹配次数: ") + each.join(QStringLiteral("; ")));
+    }
+    if (text == counts->text())
+        return;
+    counts->setText(text);
+    // A screen reader hears the counts change.
+    QAccessibleEvent event(counts, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+QString ResultsDialog::highlighted(const QString &line, const QStringList &texts,
+                                   const char *colour) const
+{
+    QString html;
+    int copied = 0;
+    for (int at = 0; at < line.size();) {
+        int longest = 0;
+        for (const QString &text : texts) {
+            if (text.size() > longest && line.midRef(at, text.size()) == text)
+                longest = text.size();
+        }
+        if (longest == 0) {
+            ++at;
+            continue;
+        }
+        html += line.mid(copied, at - copied).toHtmlEscaped();
+        html += QStringLiteral("<span style='background-color:%1'>%2</span>")
+                    .arg(QLatin1String(colour), line.mid(at, longest).toHtmlEscaped());
+        at += longest;
+        copied = at;
+    }
+    return html + line.mid(copied).toHtmlEscaped();
+}
+
+void ResultsDialog::showChanges(const QModelIndex &index)
+{
+    if (!index.isValid()) {
+        changes->clear();
+        return;
+    }
+    const QModelIndex source = proxy->mapToSource(index.siblingAtColumn(PathColumn));
+    const PlanRow &row =
+        rows[static_cast<size_t>(model->item(source.row(), PathColumn)->data(rowRole).toInt())];
+    QString html = QStringLiteral("<p><b>%1</b></p>").arg(row.nativePath.toHtmlEscaped());
+    if (!row.failure.isEmpty())
+        html += QStringLiteral("<p>%1</p>").arg(row.failure.toHtmlEscaped());
+    const auto lines = [&](const QString &text, const QStringList &texts, const char *colour,
+                           const char *sign) {
+        QString out;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            out += QLatin1String(sign) + highlighted(line, texts, colour) + QStringLiteral("<br>");
+        return out;
+    };
+    for (int i = 0; i < row.lines.size(); ++i) {
+        html += QStringLiteral("<p style='font-family:monospace'>第%1行<br>").arg(row.lines.at(i));
+        if (applicable) {
+            if (!row.before.at(i).isEmpty() || row.after.at(i).isEmpty())
+                html += lines(row.before.at(i), foundTexts, "#ffc8c8", "- ");
+            html += lines(row.after.at(i), newTexts, "#c8f0c8", "+ ");
+        } else {
+            html += lines(row.before.at(i), foundTexts, "#fff0a0", "");
+        }
+        html += QStringLiteral("</p>");
+    }
+    changes->setHtml(html);
+}
+
+void ResultsDialog::openFile(const QModelIndex &index)
+{
+    const QModelIndex source = proxy->mapToSource(index.siblingAtColumn(PathColumn));
+    const PlanRow &row =
+        rows[static_cast<size_t>(model->item(source.row(), PathColumn)->data(rowRole).toInt())];
+    if (opener)
+        opener(row.nativePath);
+}

@@ -1,0 +1,156 @@
+#include "cli/PlanCommand.h"
+
+#include "cli/Console.h"
+#include "cli/ProgressBar.h"
+#include "cli/RunCommand.h"
+#include "engine/batch/LaunchChecks.h"
+#include "engine/files/FileIo.h"
+#include "engine/files/FileNames.h"
+#include "engine/files/Paths.h"
+#include "engine/files/SettingsFiles.h"
+#include "engine/report/Reports.h"
+#include "engine/run/Plan.h"
+#include "engine/run/PlanFile.h"
+#include "engine/run/TextFile.h"
+
+namespace {
+
+QByteArray Text(const QString &text)
+{
+    return text.toLocal8Bit();
+}
+
+// The file's unified diff: "--- PATH", "+++ PATH" with its encoding after a tab, then hunks.
+QByteArray FileDiff(const PlannedFile &file)
+{
+    const QByteArray path = EncodeFileName(file.relativePath);
+    const QByteArray encoding = EncodingName(file.encoding).toLatin1();
+    QByteArray diff = "--- " + path + '\t' + encoding + '\n';
+    diff += "+++ " + path + '\t' + encoding + '\n';
+    for (const DiffHunk &hunk : file.hunks)
+        diff += Text(UnifiedHunk(hunk));
+    return diff;
+}
+
+QString PlanPath(const QString &path)
+{
+    return AbsoluteCleanPath(path);
+}
+
+} // namespace
+
+std::function<void(const QString &relativePath, const FileDecision &decision)>
+FoundLinesPrinter(const BatchSettings &settings, int context, Console &console)
+{
+    PlanOptions planOptions;
+    planOptions.context = context;
+    planOptions.withHunks = false;
+    return [&settings, planOptions, &console,
+            printed = false](const QString &relativePath, const FileDecision &decision) mutable {
+        const PlannedFile file =
+            PlanFromDecision(Operation::FindText, settings, relativePath, decision, planOptions);
+        if (file.failed || decision.outcome.kind == FileOutcome::Unchanged)
+            return;
+        const QByteArray path =
+            EncodeFileName(NativeSeparators(JoinPath(settings.sourceDir, relativePath)));
+        QByteArray lines;
+        int previous = 0;
+        size_t found = 0;
+        for (const auto &[number, text] : file.foundLines) {
+            // Groups apart, and those of different files, are parted by "--".
+            if (printed && (previous == 0 || number != previous + 1))
+                lines += "--\n";
+            printed = true;
+            const bool holds =
+                found < file.foundLineNumbers.size() && file.foundLineNumbers[found] == number;
+            if (holds)
+                ++found;
+            const char separator = holds ? ':' : '-';
+            lines += path + separator + QByteArray::number(number) + separator + Text(text) + '\n';
+            previous = number;
+        }
+        console.writeLines(lines);
+    };
+}
+
+int PlanCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
+                const std::atomic_bool &interrupted)
+{
+    BatchSettings settings;
+    QString refusal;
+    if (!CaptureSettings(request, settings, refusal)) {
+        console.printLine(CliRefusal(refusal, settings));
+        return ExitFailure;
+    }
+    QByteArray plan = PlanHeaderLine(request.operation, settings);
+    int planned = 0;
+    const auto filePlanned = [&](const PlannedFile &file) {
+        if (request.planGiven)
+            plan += PlanFileLine(file);
+        if (file.failed)
+            return;
+        ++planned;
+        if (request.diff)
+            console.writeLines(FileDiff(file));
+    };
+    CommandRequest quietList = request;
+    RunObserver observer;
+    // The diff or the plan is the output; the paths are not listed besides.
+    observer.fileDecided = [](const QString &, const FileDecision &) {};
+    int status = RunWithConsole(
+        quietList, request.operation, console, stop, interrupted,
+        [&](const RunObserver &withConsole, const RunOptions &options) {
+            PlanOptions planOptions;
+            planOptions.withHunks = request.diff;
+            return MakePlan(request.operation, settings, filePlanned, withConsole, options,
+                            planOptions);
+        },
+        observer);
+    if (status == ExitInterrupted)
+        return status;
+    if (request.planGiven) {
+        QString error;
+        if (!WriteTextFile(PlanPath(request.planFile), plan, &error)) {
+            console.printLine(QStringLiteral("parafold-cli: cannot write the plan %1: %2")
+                                  .arg(NativeSeparators(PlanPath(request.planFile)), error));
+            return ExitFailure;
+        }
+    }
+    if (status == ExitFailure)
+        return status;
+    return planned > 0 ? ExitFound : ExitNoneFound;
+}
+
+int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
+                 const std::atomic_bool &interrupted)
+{
+    QByteArray bytes;
+    QString error;
+    StoredPlan plan;
+    if (!ReadFileBytes(PlanPath(request.source), bytes, &error)) {
+        console.printLine(QStringLiteral("parafold-cli: cannot read the plan %1: %2")
+                              .arg(NativeSeparators(request.source), error));
+        return ExitFailure;
+    }
+    if (!ParsePlan(bytes, plan, error)) {
+        console.printLine(
+            QStringLiteral("parafold-cli: %1: %2").arg(NativeSeparators(request.source), error));
+        return ExitFailure;
+    }
+    if (plan.operation == Operation::FindText) {
+        console.printLine(QStringLiteral("parafold-cli: a search plan has nothing to apply"));
+        return ExitFailure;
+    }
+    const QString refusal = FolderCheckMessage(plan.operation, plan.settings);
+    if (!refusal.isEmpty()) {
+        console.printLine(CliRefusal(refusal, plan.settings));
+        return ExitFailure;
+    }
+    if (request.report)
+        DeleteStaleReports(plan.settings);
+    return RunWithConsole(request, plan.operation, console, stop, interrupted,
+                          [&](const RunObserver &observer, const RunOptions &options) {
+                              return ApplyPlan(plan.operation, plan.settings, plan.files, observer,
+                                               options);
+                          });
+}

@@ -1,0 +1,304 @@
+#include "engine/run/Plan.h"
+
+#include "engine/journal/ContentHash.h"
+#include "engine/operations/FileHook.h"
+#include "engine/run/TextFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+QString EncodingName(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+        return QStringLiteral("UTF-16LE");
+    case TextEncoding::Utf16Be:
+        return QStringLiteral("UTF-16BE");
+    case TextEncoding::Gbk:
+        return QStringLiteral("GBK");
+    case TextEncoding::Gb18030:
+        return QStringLiteral("GB18030");
+    case TextEncoding::Utf8:
+        break;
+    }
+    return QStringLiteral("UTF-8");
+}
+
+bool EncodingFromName(const QString &name, TextEncoding &encoding)
+{
+    for (const TextEncoding each : {TextEncoding::Utf16Le, TextEncoding::Utf16Be,
+                                    TextEncoding::Utf8, TextEncoding::Gbk, TextEncoding::Gb18030}) {
+        if (EncodingName(each) == name) {
+            encoding = each;
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+QString DecodedLines(const QByteArray &bytes, TextEncoding encoding)
+{
+    DecodedText decoded = DecodeBytes(bytes, encoding, false);
+    NormaliseLineEnds(decoded.text);
+    return decoded.text;
+}
+
+// A text's lines as spans of its bytes, split where NormaliseLineEnds makes a line feed (CR
+// LF, a lone CR, LF), which are single bytes that no UTF-8 or GBK character contains.
+struct ByteLines
+{
+    const QByteArray *bytes = nullptr;
+    std::vector<std::pair<int, int>> spans; // start, size
+    bool lastEnded = true;
+
+    ByteLines(const QByteArray &text, TextEncoding encoding) : bytes(&text)
+    {
+        const char *data = text.constData();
+        const int size = text.size();
+        int at = encoding == TextEncoding::Utf8 && text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        int start = at;
+        while (at < size) {
+            const char *feed =
+                static_cast<const char *>(std::memchr(data + at, '\n', size_t(size - at)));
+            const int end = feed ? int(feed - data) : size;
+            // A lone CR ends a line too; rare, so looked for only within the line.
+            const char *cr =
+                static_cast<const char *>(std::memchr(data + at, '\r', size_t(end - at)));
+            if (cr && !(cr + 1 == feed)) {
+                spans.emplace_back(start, int(cr - data) - start);
+                at = int(cr - data) + 1;
+                start = at;
+                continue;
+            }
+            if (!feed) {
+                at = size;
+                break;
+            }
+            const int lineEnd = cr ? int(cr - data) : end;
+            spans.emplace_back(start, lineEnd - start);
+            at = end + 1;
+            start = at;
+        }
+        if (start < size) {
+            spans.emplace_back(start, size - start);
+            lastEnded = false;
+        }
+    }
+    QByteArray line(int index) const
+    {
+        const auto [start, size] = spans[size_t(index)];
+        return QByteArray::fromRawData(bytes->constData() + start, size);
+    }
+};
+
+// Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
+// file is the same before and after, and decoding it whole would cost more than the run.
+std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &after,
+                                TextEncoding encoding, int context)
+{
+    const ByteLines old(before, encoding);
+    const ByteLines now(after, encoding);
+    std::vector<int> a;
+    std::vector<int> b;
+    if (old.spans.size() == now.spans.size() && old.lastEnded == now.lastEnded) {
+        // As many lines: the diff goes line against line, and only asks which are equal.
+        const size_t lines = old.spans.size();
+        a.resize(lines);
+        b.resize(lines);
+        for (size_t i = 0; i < lines; ++i) {
+            a[i] = static_cast<int>(2 * i);
+            b[i] = old.line(int(i)) == now.line(int(i)) ? a[i] : a[i] + 1;
+        }
+    } else {
+        QHash<QByteArray, int> ids;
+        const auto number = [&](const ByteLines &lines, std::vector<int> &out) {
+            out.reserve(lines.spans.size());
+            for (size_t i = 0; i < lines.spans.size(); ++i) {
+                // A last line without its line feed is not the same line with one.
+                const bool ended = i + 1 < lines.spans.size() || lines.lastEnded;
+                const QByteArray key = lines.line(static_cast<int>(i));
+                const int known = ids.value(key, -1);
+                const int id = known >= 0 ? known : int(ids.size());
+                if (known < 0)
+                    ids.insert(key, id); // raw, into bytes that outlive ids
+                out.push_back(ended ? 2 * id : 2 * id + 1);
+            }
+        };
+        number(old, a);
+        number(now, b);
+    }
+    // The lines the hunks show are decoded in one go: a decoder is costly to start.
+    std::vector<std::pair<bool, int>> wanted;
+    const auto ended = [&](bool isOld, int index) {
+        const ByteLines &lines = isOld ? old : now;
+        return size_t(index) + 1 < lines.spans.size() || lines.lastEnded;
+    };
+    std::vector<DiffHunk> hunks = DiffNumbered(
+        a, b,
+        [&](bool isOld, int index) {
+            wanted.emplace_back(isOld, index);
+            return QString();
+        },
+        ended, context);
+    QByteArray joined;
+    for (const auto &[isOld, index] : wanted)
+        joined += (isOld ? old : now).line(index) + '\n';
+    QStringList texts = DecodeBytes(joined, encoding, false).text.split(QLatin1Char('\n'));
+    texts.removeLast();
+    // DiffNumbered asks once for each line of its hunks, in order.
+    int next = 0;
+    for (DiffHunk &hunk : hunks) {
+        for (DiffLine &line : hunk.lines) {
+            const auto [isOld, index] = wanted[size_t(next)];
+            // A broken character must not swallow a line feed; such a file goes line by line.
+            line.text =
+                texts.size() == int(wanted.size())
+                    ? texts.at(next)
+                    : DecodeBytes(QByteArray((isOld ? old : now).line(index)), encoding, false)
+                          .text;
+            ++next;
+        }
+    }
+    return hunks;
+}
+
+// The hunks' runs of removed and added lines.
+std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks)
+{
+    std::vector<PlannedChange> changes;
+    for (const DiffHunk &hunk : hunks) {
+        int oldLine = hunk.oldCount == 0 ? hunk.oldStart + 1 : hunk.oldStart;
+        QStringList removed;
+        QStringList added;
+        int changeLine = 0;
+        const auto close = [&] {
+            if (!removed.isEmpty() || !added.isEmpty())
+                changes.push_back(
+                    {changeLine, removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n'))});
+            removed.clear();
+            added.clear();
+        };
+        for (const DiffLine &line : hunk.lines) {
+            if (line.kind == DiffLine::Same) {
+                close();
+                ++oldLine;
+                continue;
+            }
+            if (removed.isEmpty() && added.isEmpty())
+                changeLine = oldLine;
+            if (line.kind == DiffLine::Removed) {
+                removed << line.text;
+                ++oldLine;
+            } else {
+                added << line.text;
+            }
+        }
+        close();
+    }
+    return changes;
+}
+
+// Non-overlapping occurrences, as a search goes through the text.
+int Occurrences(const QString &text, const QString &term)
+{
+    int count = 0;
+    if (term.isEmpty())
+        return count;
+    for (int at = text.indexOf(term); at >= 0; at = text.indexOf(term, at + term.size()))
+        ++count;
+    return count;
+}
+
+void FindLines(const QString &text, const QStringList &terms, int context, PlannedFile &file)
+{
+    const TextLines lines = TextLines::of(text);
+    int shownUpTo = -1; // index of the last line kept
+    for (int i = 0; i < lines.lines.size(); ++i) {
+        const QString &line = lines.lines.at(i);
+        const bool holds = std::any_of(terms.begin(), terms.end(), [&](const QString &term) {
+            return !term.isEmpty() && line.contains(term);
+        });
+        if (!holds)
+            continue;
+        const int from = std::max(shownUpTo + 1, i - context);
+        const int to = std::min(static_cast<int>(lines.lines.size()) - 1, i + context);
+        for (int j = from; j <= to; ++j)
+            file.foundLines.emplace_back(j + 1, lines.lines.at(j));
+        shownUpTo = std::max(shownUpTo, to);
+        file.foundLineNumbers.push_back(i + 1);
+    }
+}
+
+} // namespace
+
+PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
+                             const QString &relativePath, const FileDecision &decision,
+                             const PlanOptions &planOptions)
+{
+    PlannedFile file;
+    file.relativePath = relativePath;
+    file.size = decision.outcome.bytes;
+    if (decision.outcome.kind == FileOutcome::Failed) {
+        file.failed = true;
+        file.failure = decision.outcome.failure;
+        return file;
+    }
+    file.encoding = DecideEncoding(decision.original, settings.detectUtf16);
+    file.hash = ContentHash(decision.original);
+    if (operation == Operation::FindText) {
+        const QString oldText = DecodedLines(decision.original, file.encoding);
+        file.newHash = file.hash;
+        const QStringList terms = SplitTerms(settings.searchTerms);
+        for (const QString &term : terms)
+            file.matches.push_back(Occurrences(oldText, term));
+        FindLines(oldText, terms, planOptions.context, file);
+        return file;
+    }
+    file.matches = decision.hits;
+    file.newHash = ContentHash(decision.newBytes);
+    std::vector<DiffHunk> hunks =
+        file.encoding == TextEncoding::Utf8 || file.encoding == TextEncoding::Gbk
+            ? DiffBytes(decision.original, decision.newBytes, file.encoding, planOptions.context)
+            : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
+                        TextLines::of(DecodedLines(decision.newBytes, file.encoding)),
+                        planOptions.context);
+    file.changes = Changes(hunks);
+    if (planOptions.withHunks)
+        file.hunks = std::move(hunks);
+    return file;
+}
+
+RunResult MakePlan(Operation operation, const BatchSettings &settings,
+                   const std::function<void(const PlannedFile &file)> &filePlanned,
+                   RunObserver observer, RunOptions options, const PlanOptions &planOptions)
+{
+    options.dryRun = true;
+    options.keepOriginals = true;
+    // Each file's plan is made where its decision was taken, side by side with the others;
+    // the caller gets them in scan order.
+    options.decided = [&](const QString &relativePath, FileDecision &decision) {
+        if (decision.outcome.kind == FileOutcome::Unchanged)
+            return;
+        decision.attachment =
+            PlanFromDecision(operation, settings, relativePath, decision, planOptions);
+        decision.original = QByteArray();
+        decision.newBytes = QByteArray();
+    };
+    observer.fileDecided = [&](const QString &, const FileDecision &decision) {
+        if (const PlannedFile *file = std::any_cast<PlannedFile>(&decision.attachment))
+            filePlanned(*file);
+    };
+    return RunBatch(operation, settings, observer, options);
+}
+
+RunResult ApplyPlan(Operation operation, const BatchSettings &settings,
+                    const QHash<QString, quint64> &files, const RunObserver &observer,
+                    RunOptions options)
+{
+    options.dryRun = false;
+    options.keepOriginals = false;
+    options.reviewed = &files;
+    return RunBatch(operation, settings, observer, options);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "engine/batch/BatchSettings.h"
+#include "engine/batch/Failure.h"
+#include "engine/codec/TextCodec.h"
+#include "engine/run/LineDiff.h"
+#include "engine/run/RunBatch.h"
+
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <vector>
+
+struct FileDecision;
+
+// A changed place of a file: the lines it removes and the lines that take their place.
+struct PlannedChange
+{
+    int line = 0;   // the first line removed, or the line the new ones come before, from 1
+    QString before; // the old lines, joined by line feeds
+    QString after;  // the new lines
+};
+
+// A file the operation would change (or, for the find-only operation, that matches), or one
+// it could not handle.
+struct PlannedFile
+{
+    QString relativePath; // below the source folder, "/" separators, bytes kept (FileNames.h)
+    bool failed = false;
+    FileFailure failure; // for failed
+    TextEncoding encoding = TextEncoding::Utf8;
+    qint64 size = 0;
+    quint64 hash = 0;    // ContentHash of the file as it was read
+    quint64 newHash = 0; // and of what would be written
+    // Hits of each search text or pair, in the settings' order; 1 for an insertion.
+    std::vector<int> matches;
+    std::vector<PlannedChange> changes;
+    std::vector<DiffHunk> hunks; // the changes with three lines around each
+    // For the find-only operation: the lines that hold a term, and the lines around them.
+    std::vector<std::pair<int, QString>> foundLines; // line number, text
+    std::vector<int> foundLineNumbers;               // those that hold a term
+};
+
+struct PlanOptions
+{
+    int context = 3;       // unchanged lines kept around each change, or around a found line
+    bool withHunks = true; // keep the hunks (a diff); changes and found lines are always kept
+};
+
+// Names of encodings as a plan and a diff give them, and back.
+QString EncodingName(TextEncoding encoding);
+bool EncodingFromName(const QString &name, TextEncoding &encoding);
+
+// The plan entry of one file from the run's own decision (kept with RunOptions::keepOriginals):
+// the old text and the text of the decision's new bytes, both decoded in the file's encoding.
+PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
+                             const QString &relativePath, const FileDecision &decision,
+                             const PlanOptions &planOptions);
+
+// A dry run of the operation through RunBatch, every decision kept: filePlanned gets each
+// changed (or matching) file and each file that failed, in scan order; nothing is written,
+// not even a report. The observer's members are called as the run goes.
+RunResult MakePlan(Operation operation, const BatchSettings &settings,
+                   const std::function<void(const PlannedFile &file)> &filePlanned,
+                   RunObserver observer = {}, RunOptions options = {},
+                   const PlanOptions &planOptions = {});
+
+// Applies a plan: a run of the operation through RunBatch taking only the files given, by
+// relative path and the hash each had when planned; one that changed since fails with
+// "文件在预览之后被修改". The run is journaled and writes its reports like any other.
+RunResult ApplyPlan(Operation operation, const BatchSettings &settings,
+                    const QHash<QString, quint64> &files, const RunObserver &observer = {},
+                    RunOptions options = {});

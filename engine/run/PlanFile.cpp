@@ -1,0 +1,204 @@
+#include "engine/run/PlanFile.h"
+
+#include "engine/files/FileNames.h"
+#include "engine/journal/RunJournal.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
+namespace {
+
+const QString planFormat = QStringLiteral("parafold-plan");
+const int planVersion = 1;
+
+// A path under "key", or as the base64 of its bytes under "keyBase64".
+void PutPath(QJsonObject &object, const QString &key, const QString &path)
+{
+    if (HasUndecodedBytes(path))
+        object.insert(key + QStringLiteral("Base64"),
+                      QString::fromLatin1(EncodeFileName(path).toBase64()));
+    else
+        object.insert(key, path);
+}
+
+QString TakePath(const QJsonObject &object, const QString &key)
+{
+    const QJsonValue bytes = object.value(key + QStringLiteral("Base64"));
+    if (bytes.isString())
+        return DecodeFileName(QByteArray::fromBase64(bytes.toString().toLatin1()));
+    return object.value(key).toString();
+}
+
+QString Hex(quint64 hash)
+{
+    return QStringLiteral("%1").arg(hash, 16, 16, QLatin1Char('0'));
+}
+
+QJsonArray Strings(const QStringList &texts)
+{
+    QJsonArray array;
+    for (const QString &text : texts)
+        array.append(text);
+    return array;
+}
+
+QStringList Strings(const QJsonValue &value)
+{
+    QStringList texts;
+    for (const QJsonValue &each : value.toArray())
+        texts << each.toString();
+    return texts;
+}
+
+QByteArray Line(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+bool OperationFromName(const QString &name, Operation &operation)
+{
+    for (const Operation each : {Operation::ReplaceText, Operation::ReplacePairs,
+                                 Operation::FindText, Operation::InsertText}) {
+        if (OperationName(each) == name) {
+            operation = each;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QByteArray PlanHeaderLine(Operation operation, const BatchSettings &settings)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("format"), planFormat);
+    object.insert(QStringLiteral("version"), planVersion);
+    object.insert(QStringLiteral("operation"), OperationName(operation));
+    PutPath(object, QStringLiteral("source"), settings.sourceDir);
+    object.insert(QStringLiteral("inPlace"), settings.saveInSource);
+    if (!settings.saveInSource)
+        PutPath(object, QStringLiteral("saveDir"), settings.saveDir);
+    object.insert(QStringLiteral("detectUtf16"), settings.detectUtf16);
+    object.insert(QStringLiteral("withBom"), settings.withBom);
+    object.insert(QStringLiteral("journal"), settings.journal);
+    switch (operation) {
+    case Operation::ReplaceText:
+        object.insert(QStringLiteral("find"), settings.findText);
+        object.insert(QStringLiteral("replace"), settings.replaceText);
+        break;
+    case Operation::ReplacePairs:
+        object.insert(QStringLiteral("findLines"), Strings(settings.findLines));
+        object.insert(QStringLiteral("replaceLines"), Strings(settings.replaceLines));
+        break;
+    case Operation::InsertText:
+        object.insert(QStringLiteral("insertText"), settings.insertText);
+        object.insert(QStringLiteral("atFront"), settings.insertAtFront);
+        break;
+    case Operation::FindText:
+        object.insert(QStringLiteral("terms"), settings.searchTerms);
+        break;
+    case Operation::ConvertEncoding:
+        break; // not planned: --plan is taken by the edits and the search only
+    }
+    return Line(object);
+}
+
+QByteArray PlanFileLine(const PlannedFile &file)
+{
+    QJsonObject object;
+    PutPath(object, QStringLiteral("path"), file.relativePath);
+    object.insert(QStringLiteral("size"), static_cast<double>(file.size));
+    if (file.failed) {
+        object.insert(QStringLiteral("failed"), file.failure.describe());
+        return Line(object);
+    }
+    object.insert(QStringLiteral("encoding"), EncodingName(file.encoding));
+    object.insert(QStringLiteral("hash"), Hex(file.hash));
+    object.insert(QStringLiteral("newHash"), Hex(file.newHash));
+    QJsonArray matches;
+    for (const int count : file.matches)
+        matches.append(count);
+    object.insert(QStringLiteral("matches"), matches);
+    QJsonArray changes;
+    for (const PlannedChange &change : file.changes)
+        changes.append(QJsonObject{{QStringLiteral("line"), change.line},
+                                   {QStringLiteral("before"), change.before},
+                                   {QStringLiteral("after"), change.after}});
+    for (const int line : file.foundLineNumbers) {
+        const auto found = std::find_if(file.foundLines.begin(), file.foundLines.end(),
+                                        [&](const auto &each) { return each.first == line; });
+        changes.append(
+            QJsonObject{{QStringLiteral("line"), line}, {QStringLiteral("text"), found->second}});
+    }
+    object.insert(QStringLiteral("changes"), changes);
+    return Line(object);
+}
+
+bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)
+{
+    const QList<QByteArray> lines = bytes.split('\n');
+    bool headerRead = false;
+    int lineNumber = 0;
+    for (const QByteArray &line : lines) {
+        ++lineNumber;
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (!document.isObject()) {
+            error = QStringLiteral("line %1: %2").arg(lineNumber).arg(parseError.errorString());
+            return false;
+        }
+        const QJsonObject object = document.object();
+        if (!headerRead) {
+            if (object.value(QStringLiteral("format")).toString() != planFormat ||
+                object.value(QStringLiteral("version")).toInt() != planVersion ||
+                !OperationFromName(object.value(QStringLiteral("operation")).toString(),
+                                   plan.operation)) {
+                error = QStringLiteral("line %1: not a plan of this version").arg(lineNumber);
+                return false;
+            }
+            BatchSettings &settings = plan.settings;
+            settings.sourceDir = TakePath(object, QStringLiteral("source"));
+            settings.saveInSource = object.value(QStringLiteral("inPlace")).toBool();
+            settings.saveDir = TakePath(object, QStringLiteral("saveDir"));
+            settings.detectUtf16 = object.value(QStringLiteral("detectUtf16")).toBool();
+            settings.withBom = object.value(QStringLiteral("withBom")).toBool();
+            settings.journal = object.value(QStringLiteral("journal")).toBool(true);
+            settings.findText = object.value(QStringLiteral("find")).toString();
+            settings.replaceText = object.value(QStringLiteral("replace")).toString();
+            settings.findLines = Strings(object.value(QStringLiteral("findLines")));
+            settings.replaceLines = Strings(object.value(QStringLiteral("replaceLines")));
+            settings.insertText = object.value(QStringLiteral("insertText")).toString();
+            settings.insertAtFront = object.value(QStringLiteral("atFront")).toBool(true);
+            settings.searchTerms = object.value(QStringLiteral("terms")).toString();
+            SetReportPaths(settings);
+            headerRead = true;
+            continue;
+        }
+        const QString path = TakePath(object, QStringLiteral("path"));
+        if (path.isEmpty()) {
+            error = QStringLiteral("line %1: no path").arg(lineNumber);
+            return false;
+        }
+        if (object.contains(QStringLiteral("failed"))) {
+            ++plan.failedFiles;
+            continue;
+        }
+        bool ok = false;
+        const quint64 hash = object.value(QStringLiteral("hash")).toString().toULongLong(&ok, 16);
+        if (!ok) {
+            error = QStringLiteral("line %1: no hash").arg(lineNumber);
+            return false;
+        }
+        plan.files.insert(path, hash);
+    }
+    if (!headerRead) {
+        error = QStringLiteral("empty plan");
+        return false;
+    }
+    return true;
+}

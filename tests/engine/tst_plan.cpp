@@ -1,0 +1,303 @@
+#include "engine/batch/Failure.h"
+#include "engine/files/FileNames.h"
+#include "engine/run/LineDiff.h"
+#include "engine/run/Plan.h"
+#include "engine/run/PlanFile.h"
+#include "engine/run/RunBatch.h"
+#include "tests/engine/Fixture.h"
+#include "tests/engine/RunRecorder.h"
+
+#include <QTest>
+
+using namespace fixture;
+
+Q_DECLARE_METATYPE(Operation)
+
+namespace {
+
+// Files of every encoding the engine reads, some holding the texts the operations look for
+// and some not, one that only the decoded path can edit (GBK with a stray byte is left to
+// it) and one that fails.
+void MakeTree(const QString &root)
+{
+    const QString text = QString::fromUtf8("第一行 cat\r\n猫 dog 猫\r\ncatcat 三\r\n");
+    WriteBytes(root + QStringLiteral("/utf8.txt"), Utf8(text));
+    WriteBytes(root + QStringLiteral("/bom.txt"), Bom() + Utf8(text));
+    WriteBytes(root + QStringLiteral("/a/gbk.txt"), Gbk(text));
+    WriteBytes(root + QStringLiteral("/a/le.txt"), Utf16(text, true));
+    WriteBytes(root + QStringLiteral("/a/b/be.txt"), Utf16(text, false));
+    WriteBytes(root + QStringLiteral("/a/b/lf.txt"), Utf8(QStringLiteral("cat\nno end cat")));
+    WriteBytes(root + QStringLiteral("/none.txt"), Utf8(QStringLiteral("nothing here\r\n")));
+    WriteBytes(root + QStringLiteral("/nul.txt"), QByteArray("cat\0cat", 7));
+    WriteBytes(root + QStringLiteral("/other.dat"), QByteArray("cat"));
+}
+
+void SetTexts(BatchSettings &settings)
+{
+    settings.findText = QStringLiteral("cat");
+    settings.replaceText = QString::fromUtf8("狗");
+    settings.findLines = Names({"cat", "猫", "", "狗狗"});
+    settings.replaceLines = Names({"狗", "cat", "x", "dog"});
+    settings.insertText = QString::fromUtf8("插入\n");
+    settings.searchTerms = QStringLiteral("cat");
+}
+
+BatchSettings InPlace(const QString &root)
+{
+    BatchSettings settings;
+    settings.sourceDir = root + QLatin1Char('/');
+    settings.saveInSource = true;
+    settings.detectUtf16 = true;
+    SetTexts(settings);
+    return settings;
+}
+
+// The tree's files apart from the journal, which names runs by their time.
+QMap<QString, QByteArray> Contents(const QString &root, const QString &below = QString())
+{
+    QMap<QString, QByteArray> contents;
+    const QDir dir(root + below);
+    for (const QFileInfo &entry :
+         dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString name = below + QLatin1Char('/') + entry.fileName();
+        if (entry.fileName() == QLatin1String(".parafold-journal"))
+            continue;
+        if (entry.isDir())
+            contents.insert(Contents(root, name));
+        else
+            contents.insert(name, ReadBytes(entry.filePath()));
+    }
+    return contents;
+}
+
+QHash<QString, quint64> Planned(Operation operation, const BatchSettings &settings,
+                                std::vector<PlannedFile> *files = nullptr)
+{
+    QHash<QString, quint64> hashes;
+    MakePlan(operation, settings, [&](const PlannedFile &file) {
+        if (!file.failed)
+            hashes.insert(file.relativePath, file.hash);
+        if (files)
+            files->push_back(file);
+    });
+    return hashes;
+}
+
+} // namespace
+
+class TestPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void applyingWholePlanIsTheDirectRun_data();
+    void applyingWholePlanIsTheDirectRun();
+    void applyTakesOnlyReviewedFiles_data();
+    void applyTakesOnlyReviewedFiles();
+    void hitsComeFromTheReplacement_data();
+    void hitsComeFromTheReplacement();
+    void byteDiffIsTheTextDiff_data();
+    void byteDiffIsTheTextDiff();
+    void unifiedHunks_data();
+    void unifiedHunks();
+    void planFileKeepsPathsAndHashes();
+};
+
+void TestPlan::applyingWholePlanIsTheDirectRun_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::newRow("replace") << Operation::ReplaceText;
+    QTest::newRow("pairs") << Operation::ReplacePairs;
+    QTest::newRow("insert") << Operation::InsertText;
+}
+
+void TestPlan::applyingWholePlanIsTheDirectRun()
+{
+    QFETCH(Operation, operation);
+    QTemporaryDir direct;
+    QTemporaryDir reviewed;
+    MakeTree(direct.path());
+    MakeTree(reviewed.path());
+    const QMap<QString, QByteArray> before = Contents(reviewed.path());
+
+    RunOptions noReports; // they name their own tree
+    noReports.writeReports = false;
+    const RunResult run = RunBatch(operation, InPlace(direct.path()), {}, noReports);
+    const BatchSettings settings = InPlace(reviewed.path());
+    const QHash<QString, quint64> plan = Planned(operation, settings);
+    QCOMPARE(Contents(reviewed.path()), before); // making the plan wrote nothing
+    QCOMPARE(plan.size(), run.changed);
+    const RunResult applied = ApplyPlan(operation, settings, plan, {}, noReports);
+
+    QCOMPARE(applied.changed, run.changed);
+    QCOMPARE(applied.failed, 0); // the file that fails is not in the plan
+    QCOMPARE(Contents(reviewed.path()), Contents(direct.path()));
+    QVERIFY(!applied.journalRunId.isEmpty());
+}
+
+void TestPlan::applyTakesOnlyReviewedFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("change"); // "unchecked", "edited" or "deleted"
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("unchecked") << "a/gbk.txt"
+                               << "unchecked" << QString();
+    QTest::newRow("edited") << "utf8.txt"
+                            << "edited" << reasonChangedSinceReview;
+    QTest::newRow("deleted") << "a/le.txt"
+                             << "deleted" << reasonChangedSinceReview;
+}
+
+void TestPlan::applyTakesOnlyReviewedFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, change);
+    QFETCH(QString, failure);
+    QTemporaryDir tree;
+    MakeTree(tree.path());
+    const BatchSettings settings = InPlace(tree.path());
+    QHash<QString, quint64> plan = Planned(Operation::ReplaceText, settings);
+    QVERIFY(plan.contains(file));
+    const QString path = tree.path() + QLatin1Char('/') + file;
+    if (change == QLatin1String("unchecked"))
+        plan.remove(file);
+    else if (change == QLatin1String("edited"))
+        WriteBytes(path, "cat edited\r\n");
+    else
+        QVERIFY(QFile::remove(path));
+    const QByteArray left = ReadBytes(path);
+    const QMap<QString, QByteArray> before = Contents(tree.path());
+
+    RunRecorder recorder;
+    const RunResult applied =
+        ApplyPlan(Operation::ReplaceText, settings, plan, recorder.observer());
+
+    QCOMPARE(ReadBytes(path), left);
+    QCOMPARE(applied.changed, plan.size() - (failure.isEmpty() ? 0 : 1));
+    QCOMPARE(recorder.reasons, failure.isEmpty() ? QStringList() : QStringList{failure});
+    // Every other planned file was written, and nothing else was.
+    const QMap<QString, QByteArray> after = Contents(tree.path());
+    for (auto it = before.begin(); it != before.end(); ++it) {
+        const bool written = plan.contains(it.key().mid(1)) && it.key().mid(1) != file;
+        QCOMPARE(after.value(it.key()) != it.value(), written);
+    }
+}
+
+void TestPlan::hitsComeFromTheReplacement_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<int>>("hits");
+    // Pairs: cat->狗, 猫->cat, ""->x, 狗狗->dog: the second's work is not counted again by
+    // the first, and the last counts what the first made.
+    const QString text = QString::fromUtf8("catcat 第一 猫\r\n");
+    QTest::newRow("utf-8, from bytes") << Utf8(text) << QList<int>{2, 1, 0, 1};
+    QTest::newRow("gbk, from bytes") << Gbk(text) << QList<int>{2, 1, 0, 1};
+    QTest::newRow("utf-16, decoded") << Utf16(text, true) << QList<int>{2, 1, 0, 1};
+}
+
+void TestPlan::hitsComeFromTheReplacement()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<int>, hits);
+    QTemporaryDir tree;
+    WriteBytes(tree.path() + QStringLiteral("/f.txt"), bytes);
+    const BatchSettings settings = InPlace(tree.path());
+    std::vector<PlannedFile> files;
+    Planned(Operation::ReplacePairs, settings, &files);
+    QCOMPARE(files.size(), size_t(1));
+    const std::vector<int> expected(hits.begin(), hits.end());
+    QCOMPARE(files[0].matches, expected);
+    const RunResult run = RunBatch(Operation::ReplacePairs, settings, {});
+    QCOMPARE(run.hits, std::vector<qint64>(hits.begin(), hits.end()));
+}
+
+void TestPlan::byteDiffIsTheTextDiff_data()
+{
+    // UTF-8 and GBK are diffed on their bytes, UTF-16 on its decoded text: both must show the
+    // same changes, whatever the line ends.
+    QTest::addColumn<QString>("text");
+    QTest::newRow("crlf") << QString::fromUtf8("一\r\ncat 二\r\n三\r\n");
+    QTest::newRow("lone cr and lf") << QString::fromUtf8("一\rcat\n二\r\ncat");
+    QTest::newRow("lines added") << QString::fromUtf8("cat\n一\n二\n三\n四\n五\n六\n七\ncat");
+}
+
+void TestPlan::byteDiffIsTheTextDiff()
+{
+    QFETCH(QString, text);
+    QTemporaryDir tree;
+    WriteBytes(tree.path() + QStringLiteral("/a.txt"), Utf8(text));
+    WriteBytes(tree.path() + QStringLiteral("/b.txt"), Gbk(text));
+    WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
+    BatchSettings settings = InPlace(tree.path());
+    settings.replaceText = QString::fromUtf8("狗\n新行");
+    std::vector<PlannedFile> files;
+    Planned(Operation::ReplaceText, settings, &files);
+    QCOMPARE(files.size(), size_t(3));
+    const auto shown = [](const PlannedFile &file) {
+        QStringList lines;
+        for (const DiffHunk &hunk : file.hunks)
+            lines << UnifiedHunk(hunk);
+        return lines;
+    };
+    QVERIFY(!files[2].hunks.empty());
+    QCOMPARE(shown(files[0]), shown(files[2]));
+    QCOMPARE(shown(files[1]), shown(files[2]));
+}
+
+void TestPlan::unifiedHunks_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("diff");
+    QTest::newRow("far apart") << "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n"
+                               << "x\n2\n3\n4\n5\n6\n7\n8\n9\ny\n"
+                               << "@@ -1,4 +1,4 @@\n-1\n+x\n 2\n 3\n 4\n"
+                                  "@@ -7,4 +7,4 @@\n 7\n 8\n 9\n-10\n+y\n";
+    QTest::newRow("into empty") << ""
+                                << "a\n"
+                                << "@@ -0,0 +1 @@\n+a\n";
+    QTest::newRow("line end lost") << "a\nb\n"
+                                   << "a\nb"
+                                   << "@@ -1,2 +1,2 @@\n a\n-b\n+b\n\\ No newline at end of file\n";
+    QTest::newRow("lines removed") << "a\nb\nc\n"
+                                   << "a\nc\n"
+                                   << "@@ -1,3 +1,2 @@\n a\n-b\n c\n";
+}
+
+void TestPlan::unifiedHunks()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, diff);
+    QString unified;
+    for (const DiffHunk &hunk : DiffTexts(TextLines::of(before), TextLines::of(after)))
+        unified += UnifiedHunk(hunk);
+    QCOMPARE(unified, diff);
+}
+
+void TestPlan::planFileKeepsPathsAndHashes()
+{
+    BatchSettings settings = InPlace(QStringLiteral("/src"));
+    PlannedFile file;
+    file.relativePath = QStringLiteral("a/") + DecodeFileName(QByteArray("\xB2\xE2.txt"));
+    file.hash = 0xfedcba9876543210ULL;
+    PlannedFile failed;
+    failed.relativePath = QStringLiteral("b.txt");
+    failed.failed = true;
+    StoredPlan plan;
+    QString error;
+    QVERIFY2(ParsePlan(PlanHeaderLine(Operation::ReplacePairs, settings) + PlanFileLine(file) +
+                           PlanFileLine(failed),
+                       plan, error),
+             qPrintable(error));
+    QCOMPARE(plan.operation, Operation::ReplacePairs);
+    QCOMPARE(plan.settings.findLines, settings.findLines);
+    QCOMPARE(plan.settings.replaceLines, settings.replaceLines);
+    QHash<QString, quint64> files;
+    files.insert(file.relativePath, file.hash);
+    QCOMPARE(plan.files, files);
+    QCOMPARE(plan.failedFiles, 1);
+}
+
+QTEST_GUILESS_MAIN(TestPlan)
+#include "tst_plan.moc"
