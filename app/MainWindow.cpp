@@ -62,6 +62,7 @@ constexpr int progressInterval = 50; // milliseconds
 // How many lines a pair box keeps when the window is short.
 constexpr int pairBoxLines = 2;
 constexpr int refusalFlashMs = 600;
+constexpr int insertBoxHeight = 80;
 
 // The window asks for something to find where the command line, for scripts, takes an empty
 // search as matching everything.
@@ -259,9 +260,35 @@ void MainWindow::showEvent(QShowEvent *event)
         const int frame = 2 * box->frameWidth() + 2 * qCeil(box->document()->documentMargin());
         box->setMinimumHeight(pairBoxLines * box->fontMetrics().lineSpacing() + frame);
     }
+    // A tall window gives its height to the pair boxes; the insert group keeps its rows
+    // together instead of spreading its radio buttons apart.
+    ui->groupBox->setSizePolicy(ui->groupBox->sizePolicy().horizontalPolicy(),
+                                QSizePolicy::Maximum);
     // The stop button appears in the status row during a run without moving anything.
     ui->lb_ShowDisposingFile->setMinimumHeight(ui->pBtn_Stop->sizeHint().height());
     QMainWindow::showEvent(event);
+    FitInsertBox();
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    FitInsertBox();
+}
+
+// The insert box keeps its 80 pixels where the window has room; where the form would not fit
+// (a short or scaled screen) it gives up height, down to two lines, so that the last group is
+// not cut off at the bottom.
+void MainWindow::FitInsertBox()
+{
+    QPlainTextEdit *box = ui->pTEdt_InsertText;
+    const int frame = 2 * box->frameWidth() + 2 * qCeil(box->document()->documentMargin());
+    const int twoLines = pairBoxLines * box->fontMetrics().lineSpacing() + frame;
+    box->setMinimumHeight(insertBoxHeight);
+    const int shortBy =
+        ui->scrollArea->widget()->minimumSizeHint().height() - ui->scrollArea->viewport()->height();
+    if (shortBy > 0)
+        box->setMinimumHeight(qMax(qMin(twoLines, insertBoxHeight), insertBoxHeight - shortBy));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -84,9 +84,11 @@ protected:
     void showEvent(QShowEvent *event) override;
     // While a run works, asks whether to go on or to stop after the file in hand and quit.
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void SetUpKeyboard();
+    void FitInsertBox();
     void LoadFolders();
     void PickFolder(QLineEdit *field);
     void Launch(Operation operation);

@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -83,6 +85,8 @@ private slots:
     void foldersHandedOver();
     void progressSlots();
     void longPathKeepsWindowSize();
+    void formAtWindowSizes_data();
+    void formAtWindowSizes();
     void fileNameShownAsWritten();
     void keyboardAndNames();
     void trayIcon();
@@ -495,6 +499,36 @@ void TestMainWindow::longPathKeepsWindowSize()
     QCOMPARE(window->size(), shown);
     QVERIFY(window->minimumSizeHint().width() <= shown.width());
     QVERIFY(status->isVisible());
+}
+
+void TestMainWindow::formAtWindowSizes_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("as drawn") << QSize(940, 500);
+    QTest::newRow("large") << QSize(1800, 1000);
+    // As a 768-pixel screen at 150% leaves it.
+    QTest::newRow("short") << QSize(910, 465);
+}
+
+// The insert box keeps its 80 pixels unless the form would then scroll, and gives them up
+// before the form does; its group keeps its rows together however tall the window.
+void TestMainWindow::formAtWindowSizes()
+{
+    QFETCH(QSize, size);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->resize(size);
+    QTRY_COMPARE(window->size(), size);
+    QCoreApplication::sendPostedEvents();
+    const int scrolls = window->findChild<QScrollArea *>(QStringLiteral("scrollArea"))
+                            ->verticalScrollBar()
+                            ->maximum();
+    const auto *box = window->findChild<QPlainTextEdit *>(QStringLiteral("pTEdt_InsertText"));
+    QVERIFY(box->height() <= 80);
+    QVERIFY(scrolls == 0 || box->height() < 80);
+    const auto *front = window->findChild<QRadioButton *>(QStringLiteral("rBtn_InsertFront"));
+    const auto *behind = window->findChild<QRadioButton *>(QStringLiteral("rBtn_InsertBehind"));
+    QVERIFY2(behind->y() - front->y() <= 80, qPrintable(QString::number(behind->y() - front->y())));
 }
 
 void TestMainWindow::fileNameShownAsWritten()
