@@ -26,6 +26,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -214,8 +215,9 @@ void MainWindow::SetUpKeyboard()
     pressOnEnter(ui->lEdt_ReplaceExcelText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_JustFindText, ui->pBtn_JustFindText);
     // Return and Enter press the focused button, as Windows users expect of every button.
+    // (Not by making them default buttons: the Windows style would widen each one.)
     for (QPushButton *button : findChildren<QPushButton *>())
-        button->setAutoDefault(true);
+        button->installEventFilter(this);
     // Esc stops a run after the file in hand, as the stop button does.
     auto *stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stopKey, &QShortcut::activated, this, &MainWindow::StopRun);
@@ -239,6 +241,19 @@ void MainWindow::SetUpKeyboard()
 void MainWindow::setSourceFolder(const QString &folder)
 {
     ui->lEdt_SourcePath->setText(FolderHandedOver(folder));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        auto *button = qobject_cast<QPushButton *>(watched);
+        if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            button->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showEvent(QShowEvent *event)

@@ -85,6 +85,7 @@ protected:
     // While a run works, asks whether to go on or to stop after the file in hand and quit.
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void SetUpKeyboard();

@@ -8,6 +8,8 @@
 #include <QTextCodec>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 // Qt without ICU has a GBK of its own that differs from Windows' code page 936 at single
@@ -29,6 +31,10 @@ protected:
         bool unmappable = false;
         const std::string bytes =
             platform::EncodeCodePage936(reinterpret_cast<const char16_t *>(in), length, unmappable);
+        // Nothing beyond the Basic Multilingual Plane is GBK, whether or not the system's
+        // table says so (wine's gives a default character without a word).
+        unmappable =
+            unmappable || std::any_of(in, in + length, [](QChar c) { return c.isSurrogate(); });
         if (state && unmappable)
             ++state->invalidChars;
         return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
@@ -102,6 +108,95 @@ private:
     QTextCodec *const base;
 };
 
+// GB18030 beyond the Basic Multilingual Plane is arithmetic: four-byte sequences from
+// 90 30 81 30 count up from U+10000. Where the codec underneath gets them wrong (Qt's own
+// reads them as U+0000, wine's code page 54936 as nothing), they are done here and the rest
+// is left to it.
+class Gb18030Planes : public QTextCodec
+{
+public:
+    explicit Gb18030Planes(QTextCodec *base) : base(base) {}
+    QByteArray name() const override { return QByteArrayLiteral("Parafold-GB18030-planes"); }
+    int mibEnum() const override { return -18031; }
+
+protected:
+    QString convertToUnicode(const char *in, int length, ConverterState *state) const override
+    {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(in);
+        QString text;
+        int run = 0; // start of the bytes not yet handed to the codec underneath
+        int at = 0;
+        while (at < length) {
+            if (bytes[at] < 0x80) {
+                ++at;
+                continue;
+            }
+            const bool fourBytes = at + 3 < length && bytes[at + 1] >= 0x30 &&
+                                   bytes[at + 1] <= 0x39 && bytes[at + 2] >= 0x81 &&
+                                   bytes[at + 2] <= 0xFE && bytes[at + 3] >= 0x30 &&
+                                   bytes[at + 3] <= 0x39;
+            if (!fourBytes) {
+                at += 2;
+                continue;
+            }
+            const char32_t linear =
+                ((char32_t(bytes[at] - 0x90) * 10 + (bytes[at + 1] - 0x30)) * 126 +
+                 (bytes[at + 2] - 0x81)) *
+                    10 +
+                (bytes[at + 3] - 0x30);
+            if (bytes[at] >= 0x90 && bytes[at] <= 0xE3 && linear < 0x100000) {
+                text += base->toUnicode(in + run, at - run, state);
+                const char32_t codePoint = 0x10000 + linear;
+                text += QString::fromUcs4(&codePoint, 1);
+                run = at + 4;
+            }
+            at += 4;
+        }
+        return text + base->toUnicode(in + run, length - run, state);
+    }
+    QByteArray convertFromUnicode(const QChar *in, int length, ConverterState *state) const override
+    {
+        QByteArray bytes;
+        // Runs between characters beyond the plane go to the codec underneath on a state of
+        // their own: Qt's own GB18030 reports a character left over after every call.
+        const auto encodeRun = [&](int from, int to) {
+            ConverterState run(state ? state->flags : DefaultConversion);
+            bytes += base->fromUnicode(in + from, to - from, &run);
+            if (state)
+                state->invalidChars += run.invalidChars;
+        };
+        int run = 0;
+        for (int at = 0; at < length; ++at) {
+            if (!in[at].isSurrogate())
+                continue;
+            encodeRun(run, at);
+            run = at + 1;
+            if (at + 1 == length || !in[at].isHighSurrogate() || !in[at + 1].isLowSurrogate()) {
+                // A lone surrogate is no character, in any encoding.
+                if (state)
+                    ++state->invalidChars;
+                continue;
+            }
+            char32_t linear = QChar::surrogateToUcs4(in[at], in[at + 1]) - 0x10000;
+            char sequence[4];
+            sequence[3] = char(0x30 + linear % 10);
+            linear /= 10;
+            sequence[2] = char(0x81 + linear % 126);
+            linear /= 126;
+            sequence[1] = char(0x30 + linear % 10);
+            sequence[0] = char(0x90 + linear / 10);
+            bytes.append(sequence, 4);
+            run = at + 2;
+            ++at;
+        }
+        encodeRun(run, length);
+        return bytes;
+    }
+
+private:
+    QTextCodec *const base;
+};
+
 } // namespace
 
 QTextCodec *GbkCodec()
@@ -119,6 +214,19 @@ QTextCodec *Utf8Codec()
     return codec;
 }
 
+namespace {
+
+// Whether a GB18030 codec reads four-byte sequences as the standard does, within the Basic
+// Multilingual Plane and beyond it.
+bool ReadsFourByteSequences(QTextCodec *codec)
+{
+    const char32_t beyond = 0x10000;
+    return codec->toUnicode(QByteArrayLiteral("\x81\x30\x81\x30\x90\x30\x81\x30")) ==
+           QString(QChar(0x80)) + QString::fromUcs4(&beyond, 1);
+}
+
+} // namespace
+
 QTextCodec *Gb18030Codec()
 {
     static QTextCodec *const codec = [] {
@@ -128,7 +236,9 @@ QTextCodec *Gb18030Codec()
                                            QByteArrayLiteral("Parafold-Windows-54936"), -54936)
                 : QTextCodec::codecForName("GB18030");
         if (base->toUnicode(QByteArrayLiteral("\xA8\xBC")) == QString(QChar(0xE7C7)))
-            return static_cast<QTextCodec *>(new Gb18030From2000(base));
+            base = new Gb18030From2000(base);
+        if (!ReadsFourByteSequences(base))
+            base = new Gb18030Planes(base);
         return base;
     }();
     return codec;
