@@ -120,6 +120,26 @@ QString BlankEdgesHint(const QStringList &terms)
     return QString();
 }
 
+// "各组替换次数:第1组19次,第2组0次"; with many pairs only those that replaced nothing.
+QString PairHitsLine(const std::vector<qint64> &hits, int pairs)
+{
+    const auto count = [&](int pair) { return pair < int(hits.size()) ? hits[pair] : 0; };
+    QStringList pieces;
+    if (pairs <= 8) {
+        for (int pair = 0; pair < pairs; ++pair)
+            pieces << QStringLiteral("第%1组%2次").arg(pair + 1).arg(count(pair));
+        return pieces.isEmpty() ? QString()
+                                : QStringLiteral("各组替换次数:") + pieces.join(QLatin1Char(','));
+    }
+    for (int pair = 0; pair < pairs; ++pair) {
+        if (count(pair) == 0)
+            pieces << QString::number(pair + 1);
+    }
+    return pieces.isEmpty() ? QStringLiteral("每组都有替换。")
+                            : QStringLiteral("没有替换任何内容的组:第%1组")
+                                  .arg(pieces.join(QStringLiteral("、")));
+}
+
 } // namespace
 
 void ThreadObject::run(Operation operation)
@@ -174,21 +194,26 @@ void ThreadObject::run(Operation operation)
         }
         result = RunBatch(operation, settings, observer, options);
     }
-    const QString blanks = operation == Operation::FindText && result.changed == 0 &&
-                                   result.refusal.isEmpty() && !result.stopped
-                               ? BlankEdgesHint(SplitTerms(settings.searchTerms))
-                               : QString();
-    if (!blanks.isEmpty()) {
-        emit ShowDisposingFile(result.statistics + QLatin1Char('\n') + blanks);
-    } else if (!result.refusal.isEmpty()) {
+    // Below the statistics line: why a search may have found nothing, and which pairs did
+    // nothing, which a user of many rules wants to know.
+    QStringList notes;
+    if (operation == Operation::FindText && result.changed == 0 && !result.stopped)
+        notes << BlankEdgesHint(SplitTerms(settings.searchTerms));
+    if (operation == Operation::ReplacePairs && mode == Mode::Run)
+        notes << PairHitsLine(result.hits, settings.findLines.size());
+    notes.removeAll(QString());
+    if (!result.refusal.isEmpty()) {
         emit ShowDisposingFile(result.refusal);
         emit Set_pBtn_Enable();
-    } else if (!result.unwrittenReports.empty() || !result.journalNote.isEmpty()) {
+    } else if (!result.unwrittenReports.empty() || !result.journalNote.isEmpty() ||
+               !notes.isEmpty()) {
         // The list of failed files would be lost without a word; so would dropped undo runs.
         QString line = result.unwrittenReports.empty() ? result.statistics
                                                        : WithReportFailure(result.statistics);
         if (!result.journalNote.isEmpty())
             line += QLatin1Char('\n') + result.journalNote;
+        for (const QString &note : notes)
+            line += QLatin1Char('\n') + note;
         emit ShowDisposingFile(line);
     }
     stop = false;

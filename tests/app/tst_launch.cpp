@@ -512,6 +512,9 @@ void TestLaunch::operationEndToEnd()
     QVERIFY2(line.match(label()).hasMatch(), qPrintable(label()));
     QCOMPARE(label().contains(QStringLiteral("开头或末尾有空格")),
              searchTerms.contains(QLatin1Char(' ')));
+    // Both pairs rows replace 小云 twice and 小吉 once.
+    QCOMPARE(label().contains(QStringLiteral("\n各组替换次数:第1组2次,第2组1次")),
+             button == QLatin1String("pBtn_ReplaceExcelText_2"));
     for (const char *name : {"pBtn_ReplaceExcelText", "pBtn_JustFindText",
                              "pBtn_ReplaceExcelText_2", "pBtn_InsertText", "pBtn_ConvertEncoding"})
         QVERIFY2(widget<QPushButton>(name)->isEnabled(), name);
