@@ -13,6 +13,7 @@
 
 namespace {
 
+#ifdef Q_OS_UNIX
 // Every .txt file's text below root, as UTF-8 with line feeds.
 QMap<QString, QByteArray> TextsAsUtf8(const QString &root)
 {
@@ -35,6 +36,7 @@ void WriteTexts(const QString &root, const QMap<QString, QByteArray> &texts)
     for (auto it = texts.begin(); it != texts.end(); ++it)
         WriteBytes(root, it.key(), it.value());
 }
+#endif
 
 } // namespace
 
