@@ -34,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
 #include <QTabBar>
@@ -129,7 +130,14 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     connect(ui->pBtn_Stop, &QPushButton::clicked, this, &MainWindow::StopRun);
     // The conversion has a tab of its own, so the first keeps its form as it is.
     convertTab = new ConvertTab(ui->lEdt_SourcePath, ui->lEdt_SavePath, ui->cBox_SaveInSrc);
-    ui->tabWidget->addTab(convertTab, QStringLiteral("编码转换"));
+    // Scrolled like the first page, so that neither tab makes the window wider than it must be.
+    auto *convertPage = new QScrollArea;
+    convertPage->setObjectName(QStringLiteral("scrollArea_Convert"));
+    convertPage->setWidgetResizable(true);
+    convertPage->setFrameShape(QFrame::NoFrame);
+    convertPage->setFocusPolicy(Qt::NoFocus);
+    convertPage->setWidget(convertTab);
+    ui->tabWidget->addTab(convertPage, QStringLiteral("编码转换"));
     connect(convertTab->convertButton(), &QPushButton::clicked, this,
             [this] { Launch(Operation::ConvertEncoding); });
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::PlaceStatusRow);
