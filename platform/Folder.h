@@ -90,6 +90,8 @@ public:
     int info(EntryInfo &info) const;
     // Reads up to size bytes; got is 0 at the end of the file.
     int read(char *data, std::size_t size, std::size_t &got);
+    // Back to the first byte, for a second pass over the file.
+    int rewind();
 
 private:
     friend class Folder;

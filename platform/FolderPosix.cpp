@@ -423,6 +423,11 @@ int File::read(char *data, std::size_t size, std::size_t &got)
     }
 }
 
+int File::rewind()
+{
+    return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : Errno();
+}
+
 Folder::~Folder()
 {
     Close(fd);

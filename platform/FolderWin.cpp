@@ -531,6 +531,13 @@ int File::read(char *data, std::size_t size, std::size_t &got)
     return 0;
 }
 
+int File::rewind()
+{
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) ? 0 : LastError();
+}
+
 Folder::~Folder()
 {
     if (handle)

@@ -297,6 +297,80 @@ FileIoResult FileTree::readFile(const QString &relative, const SourceRead &how, 
     return ReadOpenFile(file, how, bytes, identity, error);
 }
 
+FileIoResult FileTree::openRead(const QString &relative, StreamedRead &file, QString *error) const
+{
+    file = StreamedRead();
+    auto opened = std::make_unique<platform::File>();
+    int failure = platform::ErrorNotOpen;
+    if (isOpen())
+        failure = relative.isEmpty() || !IsValidRelative(relative)
+                      ? platform::ErrorNotBeneath
+                      : folder->openFileBeneath(ToNativePath(relative), *opened);
+    platform::EntryInfo info;
+    if (failure == 0)
+        failure = opened->info(info);
+    if (failure != 0) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    file.file = std::move(opened);
+    file.measured = IdentityOf(info);
+    return FileIoResult::Done;
+}
+
+StreamedRead::StreamedRead() = default;
+StreamedRead::~StreamedRead() = default;
+StreamedRead::StreamedRead(StreamedRead &&) noexcept = default;
+StreamedRead &StreamedRead::operator=(StreamedRead &&) noexcept = default;
+
+bool StreamedRead::isOpen() const
+{
+    return file && file->isOpen();
+}
+
+FileIoResult StreamedRead::read(char *data, qint64 size, qint64 &got, QString *error)
+{
+    got = 0;
+    if (!isOpen()) {
+        Failed(error, platform::ErrorNotOpen);
+        return FileIoResult::Failed;
+    }
+    std::size_t read = 0;
+    if (const int failure = file->read(data, std::size_t(size), read)) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    got = qint64(read);
+    total += got;
+    // Only a read of nothing ends the file: a network file system may give less at any point.
+    if (total > measured.size || (got == 0 && total != measured.size))
+        return FileIoResult::Changed;
+    return FileIoResult::Done;
+}
+
+FileIoResult StreamedRead::rewind(QString *error)
+{
+    const int failure = isOpen() ? file->rewind() : platform::ErrorNotOpen;
+    if (failure != 0) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    total = 0;
+    return FileIoResult::Done;
+}
+
+FileIoResult StreamedRead::readWhole(const SourceRead &how, QByteArray &bytes, QString *error)
+{
+    bytes.clear();
+    const FileIoResult rewound = rewind(error);
+    if (rewound != FileIoResult::Done)
+        return rewound;
+    FileIdentity ignored;
+    const FileIoResult result = ReadOpenFile(*file, how, bytes, &ignored, error);
+    total = bytes.size();
+    return result;
+}
+
 std::vector<FolderEntry> FileTree::list(const QString &relative, QString *error) const
 {
     std::vector<FolderEntry> entries;

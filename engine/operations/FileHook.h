@@ -36,6 +36,11 @@ public:
 
     // The hook's answer when the bytes already tell it; nothing when the text is needed.
     std::optional<bool> decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const;
+    // The same from each search text's presence, in the order of searchTerms().
+    std::optional<bool> decideFromPresence(const std::vector<Presence> &presence) const;
+    // The texts whose presence may settle a file; none when only the text can tell.
+    const std::vector<EncodedTerm> &searchTerms() const { return terms; }
+    bool settlesFromBytes() const { return check != ByteCheck::None; }
     bool apply(QString &text) const { return hook(text); }
     // An editing hook's new bytes from the file's own bytes, where those tell them.
     ByteEdit::Outcome editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,

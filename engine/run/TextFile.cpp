@@ -5,6 +5,7 @@
 #include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/scan/ScannedFileSet.h"
+#include "engine/search/StreamSearch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -60,6 +61,38 @@ FileDecision ToWrite(const FileTask &task, qint64 size, quint64 originalHash, QB
 const qint64 editLimit = qint64(256) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
+// A search settled from the file read a piece at a time, in the memory of one piece whatever
+// its size; nothing when the whole file is needed, which file then holds, opened.
+std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule &rule,
+                                           StreamedRead &file, FileIdentity &identity)
+{
+    QString error;
+    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    identity = file.identity();
+    FileIoResult result = FileIoResult::Done;
+    const StreamedSearch found = SearchStream(
+        rule.searchTerms(), task.detectUtf16,
+        [&](char *data, qint64 size, qint64 &got) {
+            result = file.read(data, size, got, &error);
+            return result == FileIoResult::Done;
+        },
+        [&] {
+            result = file.rewind(&error);
+            return result == FileIoResult::Done;
+        });
+    if (found.result == StreamedSearch::ReadFailed) {
+        if (result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    }
+    if (found.result == StreamedSearch::Settled) {
+        if (const std::optional<bool> matches = rule.decideFromPresence(found.presence))
+            return Settled(*matches ? FileOutcome::Changed : FileOutcome::Unchanged, identity.size);
+    }
+    return std::nullopt;
+}
+
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
                     FileIdentity &identity)
 {
@@ -69,10 +102,17 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     how.sizeLimit = FileSizeLimit(task.writes);
     if (reserve)
         how.beforeAllocating = [&](qint64 size) { reserve(DecisionMemory(size, task.writes)); };
-    const FileIoResult read =
-        task.sourceTree
-            ? task.sourceTree->readFile(task.relativePath, how, bytes, &identity, &error)
-            : ReadSourceFile(task.sourcePath, how, bytes, &identity, &error);
+    FileIoResult read;
+    StreamedRead file;
+    if (!task.writes && task.sourceTree && rule.settlesFromBytes()) {
+        if (std::optional<FileDecision> settled = SearchInPieces(task, rule, file, identity))
+            return std::move(*settled);
+        read = file.readWhole(how, bytes, &error);
+    } else {
+        read = task.sourceTree
+                   ? task.sourceTree->readFile(task.relativePath, how, bytes, &identity, &error)
+                   : ReadSourceFile(task.sourcePath, how, bytes, &identity, &error);
+    }
     switch (read) {
     case FileIoResult::Done:
         break;
