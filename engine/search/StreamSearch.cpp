@@ -64,6 +64,8 @@ qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target)
     return at;
 }
 
+const qint64 align = 64;
+
 class Search
 {
 public:
@@ -98,9 +100,12 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
         }
     }
     const qint64 capacity = keep + 3 * chunk;
-    if (qint64(storage.size()) < capacity)
-        storage.resize(size_t(capacity));
-    char *const buffer = storage.data();
+    if (qint64(storage.size()) < capacity + 2 * align)
+        storage.resize(size_t(capacity + 2 * align));
+    // Reads land at an aligned address: the kernel copies into a misaligned one at half speed.
+    char *const aligned =
+        storage.data() + (-reinterpret_cast<quintptr>(storage.data()) & (align - 1));
+    char *buffer = aligned;
     const auto *bytes = reinterpret_cast<const unsigned char *>(buffer);
 
     encoding = asEncoding;
@@ -168,8 +173,11 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
         qint64 from = std::max<qint64>(0, cut - std::max<qint64>(keep - 1, 0));
         if (encoding == TextEncoding::Gbk)
             from = GbkCharacterStart(bytes, from); // the buffer must start at a character
-        std::memmove(buffer, buffer + from, size_t(held - from));
         held -= from;
+        char *const moved = aligned + (-held & (align - 1));
+        std::memmove(moved, buffer + from, size_t(held));
+        buffer = moved;
+        bytes = reinterpret_cast<const unsigned char *>(buffer);
         checked = cut - from;
         offset += from;
     }
