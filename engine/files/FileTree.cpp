@@ -558,6 +558,73 @@ bool FileTree::prepareFile(const QString &relative, const QByteArray &bytes, Pen
     return failure == 0 || Failed(error, failure);
 }
 
+namespace {
+
+// The content's own failure travels through the platform as a refusal, its reason beside it.
+FileIoResult PrepareStreamed(platform::Folder *folder, const QString &relative,
+                             const FileTree::StreamedContent &content,
+                             const platform::ReplaceCheck &check,
+                             platform::PendingReplace &prepared, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = folder ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    FileIoResult produced = FileIoResult::Done;
+    QString why;
+    if (failure == 0)
+        failure = parent.prepareReplace(
+            ToNativePath(name),
+            [&](const platform::Folder::Write &write) {
+                int written = 0;
+                produced = content(
+                    [&](const char *data, qint64 size) {
+                        written = write(data, std::size_t(size));
+                        return written == 0;
+                    },
+                    &why);
+                if (written != 0)
+                    return written;
+                return produced == FileIoResult::Done ? 0 : int(platform::ErrorRefused);
+            },
+            check, prepared);
+    if (failure == 0)
+        return FileIoResult::Done;
+    if (failure == platform::ErrorRefused && produced != FileIoResult::Done) {
+        if (error)
+            *error = why;
+        return produced;
+    }
+    return ResultOf(failure, QString(), error);
+}
+
+} // namespace
+
+FileIoResult FileTree::prepareInPlace(const QString &relative, const StreamedContent &content,
+                                      const FileIdentity &asRead, PendingWrite &pending,
+                                      QString *error)
+{
+    pending.drop();
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    const FileIoResult result = PrepareStreamed(isOpen() ? folder.get() : nullptr, relative,
+                                                content, InPlaceCheck(asRead), *prepared, error);
+    if (result == FileIoResult::Done)
+        pending.pending = std::move(prepared);
+    return result;
+}
+
+FileIoResult FileTree::prepareFile(const QString &relative, const StreamedContent &content,
+                                   PendingWrite &pending, QString *error)
+{
+    pending.drop();
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    const FileIoResult result =
+        PrepareStreamed(isOpen() ? folder.get() : nullptr, relative, content,
+                        platform::ReplaceCheck(), *prepared, error);
+    if (result == FileIoResult::Done)
+        pending.pending = std::move(prepared);
+    return result;
+}
+
 bool FileTree::flushWrites(QString *error)
 {
     const int failure = isOpen() ? platform::FlushWrites(*folder) : platform::ErrorNotOpen;

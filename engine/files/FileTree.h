@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -193,6 +194,16 @@ public:
                                 const FileIdentity &asRead, PendingWrite &pending, QString *error);
     bool prepareFile(const QString &relative, const QByteArray &bytes, PendingWrite &pending,
                      QString *error);
+    // A new content handed over a piece at a time: it calls write for each piece (false when
+    // the write failed) and returns Done, or why it stopped (Changed, or Failed with error).
+    using ContentWrite = std::function<bool(const char *data, qint64 size)>;
+    using StreamedContent = std::function<FileIoResult(const ContentWrite &write, QString *error)>;
+    // prepareInPlace and prepareFile with such a content, so that no file's new bytes are
+    // held whole; results as prepareInPlace gives them.
+    FileIoResult prepareInPlace(const QString &relative, const StreamedContent &content,
+                                const FileIdentity &asRead, PendingWrite &pending, QString *error);
+    FileIoResult prepareFile(const QString &relative, const StreamedContent &content,
+                             PendingWrite &pending, QString *error);
     // Takes what was written in this tree's file system to the disk. Where that cannot be
     // done for a whole file system at once (flushCoversFiles false), each prepared write
     // flushed its own bytes, and a file written for a group should be written durable.

@@ -41,6 +41,8 @@ public:
     // The texts whose presence may settle a file; none when only the text can tell.
     const std::vector<EncodedTerm> &searchTerms() const { return terms; }
     bool settlesFromBytes() const { return check != ByteCheck::None; }
+    // The editing hook on the file's own bytes; null for a search.
+    const ByteEdit *byteEditor() const { return byteEdit ? &*byteEdit : nullptr; }
     bool apply(QString &text) const { return hook(text); }
     // An editing hook's new bytes from the file's own bytes, where those tell them.
     ByteEdit::Outcome editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,

@@ -4,6 +4,7 @@
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
+#include "engine/operations/ByteEdit.h"
 #include "engine/scan/ScannedFileSet.h"
 #include "engine/search/StreamSearch.h"
 
@@ -93,6 +94,101 @@ std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule 
     return std::nullopt;
 }
 
+// Reads the file a piece at a time for a stream, setting result (and error) when a read fails.
+struct PieceReads
+{
+    explicit PieceReads(StreamedRead &file) : file(file) {}
+    StreamedRead &file;
+    FileIoResult result = FileIoResult::Done;
+    QString error;
+    ChunkReader read()
+    {
+        return [this](char *data, qint64 size, qint64 &got) {
+            result = file.read(data, size, got, &error);
+            return result == FileIoResult::Done;
+        };
+    }
+    ChunkRewind rewind()
+    {
+        return [this] {
+            result = file.rewind(&error);
+            return result == FileIoResult::Done;
+        };
+    }
+};
+
+// An edit of UTF-8 or GBK decided from the file read a piece at a time, with its new bytes
+// written later from a second read, so that no file is held whole whatever its size; nothing
+// when the whole file is needed, which file then holds, opened.
+std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
+                                         StreamedRead &file, FileIdentity &identity)
+{
+    QString error;
+    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    identity = file.identity();
+    const ByteEdit &edit = *rule.byteEditor();
+    PieceReads reads(file);
+    const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
+                                            reads.rewind(), EditWrite(), task.journaled);
+    switch (decided.result) {
+    case StreamedEdit::Unchanged:
+        return Settled(FileOutcome::Unchanged, identity.size);
+    case StreamedEdit::Changed:
+        break;
+    case StreamedEdit::ReadFailed:
+        if (reads.result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, reads.error);
+    default:
+        return std::nullopt;
+    }
+    FileDecision decision = Settled(FileOutcome::Changed, identity.size);
+    decision.toWrite = true;
+    const FileTree *tree = task.sourceTree;
+    const QString relative = task.relativePath;
+    const FileIdentity asRead = identity;
+    const bool detectUtf16 = task.detectUtf16;
+    const bool withBom = task.withBom;
+    const bool journaled = task.journaled;
+    decision.stream = [tree, relative, asRead, &edit, decided, detectUtf16, withBom,
+                       journaled](const FileTree::ContentWrite &write, ReplacedContent &replaced,
+                                  QString *error) {
+        StreamedRead again;
+        const FileIoResult opened = tree->openRead(relative, again, error);
+        if (opened != FileIoResult::Done)
+            return opened;
+        if (again.identity() != asRead)
+            return FileIoResult::Changed;
+        ContentHasher hasher;
+        qint64 size = 0;
+        const EditWrite counted = [&](const char *data, qint64 length) {
+            if (journaled)
+                hasher.add(data, length);
+            size += length;
+            return write(data, length);
+        };
+        PieceReads reads(again);
+        const StreamedEdit written =
+            EditStream(edit, detectUtf16, withBom, reads.read(), reads.rewind(), counted, journaled,
+                       decided.encoding);
+        if (written.result == StreamedEdit::WriteFailed)
+            return FileIoResult::Failed; // the write's own failure is reported
+        if (written.result == StreamedEdit::ReadFailed) {
+            if (error)
+                *error = reads.error;
+            return reads.result;
+        }
+        // Anything else than the same edit of the same bytes: the file changed in between.
+        if (written.result != StreamedEdit::Changed || written.originalHash != decided.originalHash)
+            return FileIoResult::Changed;
+        if (journaled)
+            replaced = {decided.originalHash, size, hasher.hash()};
+        return FileIoResult::Done;
+    };
+    return decision;
+}
+
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
                     FileIdentity &identity)
 {
@@ -107,6 +203,10 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     if (!task.writes && task.sourceTree && rule.settlesFromBytes()) {
         if (std::optional<FileDecision> settled = SearchInPieces(task, rule, file, identity))
             return std::move(*settled);
+        read = file.readWhole(how, bytes, &error);
+    } else if (task.writes && task.sourceTree && rule.byteEditor()) {
+        if (std::optional<FileDecision> decided = EditInPieces(task, rule, file, identity))
+            return std::move(*decided);
         read = file.readWhole(how, bytes, &error);
     } else {
         read = task.sourceTree
@@ -245,7 +345,33 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     file.outcome = decision.outcome;
     const qint64 bytes = file.outcome.bytes;
     QString error;
-    if (!decision.toWrite || target.dryRun) {
+    // A decision taken a piece at a time writes its new bytes as it reads the file again.
+    qint64 written = decision.newBytes.size();
+    const FileTree::StreamedContent content = [&](const FileTree::ContentWrite &write,
+                                                  QString *why) {
+        written = 0;
+        return decision.stream(
+            [&](const char *data, qint64 size) {
+                written += size;
+                return write(data, size);
+            },
+            decision.replaced, why);
+    };
+    if (decision.toWrite && !target.dryRun && decision.stream && !target.tree) {
+        // Written by path, not through a held folder: the new bytes are gathered whole.
+        QByteArray gathered;
+        const FileIoResult result = content(
+            [&](const char *data, qint64 size) {
+                gathered.append(data, int(size));
+                return true;
+            },
+            &error);
+        if (result != FileIoResult::Done)
+            file.outcome = WriteOutcome(result, bytes, error);
+        decision.newBytes = std::move(gathered);
+        decision.stream = nullptr;
+    }
+    if (!decision.toWrite || target.dryRun || file.outcome.kind == FileOutcome::Failed) {
         // settled
     } else if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath)) {
         file.outcome = Failed(FailureKind::TargetIsSource, bytes);
@@ -253,8 +379,11 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
                target.sourceFiles->contains(target.targetPath)) {
         file.outcome = Failed(FailureKind::TargetIsOtherSource, bytes);
     } else if (target.saveInSource && target.tree) {
-        const FileIoResult prepared = target.tree->prepareInPlace(
-            target.relativePath, decision.newBytes, decision.source, file.pending, &error);
+        const FileIoResult prepared =
+            decision.stream ? target.tree->prepareInPlace(target.relativePath, content,
+                                                          decision.source, file.pending, &error)
+                            : target.tree->prepareInPlace(target.relativePath, decision.newBytes,
+                                                          decision.source, file.pending, &error);
         if (prepared != FileIoResult::Done)
             file.outcome = WriteOutcome(prepared, bytes, error);
         file.journal = target.journal;
@@ -272,11 +401,17 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     } else if (target.tree) {
         const int slash = target.relativePath.lastIndexOf(QLatin1Char('/'));
         if (slash > 0 && !target.tree->makeFolder(target.relativePath.left(slash),
-                                                  FileTree::Access::Shared, &error))
+                                                  FileTree::Access::Shared, &error)) {
             file.outcome = Failed(FailureKind::FolderFailed, bytes, error);
-        else if (!target.tree->prepareFile(target.relativePath, decision.newBytes, file.pending,
-                                           &error))
+        } else if (decision.stream) {
+            const FileIoResult prepared =
+                target.tree->prepareFile(target.relativePath, content, file.pending, &error);
+            if (prepared != FileIoResult::Done)
+                file.outcome = WriteOutcome(prepared, bytes, error);
+        } else if (!target.tree->prepareFile(target.relativePath, decision.newBytes, file.pending,
+                                             &error)) {
             file.outcome = Failed(FailureKind::WriteFailed, bytes, error);
+        }
     } else if (!MakeFolderPath(FolderOf(target.targetPath), &error)) {
         file.outcome = Failed(FailureKind::FolderFailed, bytes, error);
     } else if (!WriteTextFile(target.targetPath, decision.newBytes, &error)) {
@@ -293,7 +428,7 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
         file.relativePath = target.relativePath;
         file.replaced = decision.replaced;
         ++pendingFiles;
-        pendingBytes += decision.newBytes.size();
+        pendingBytes += written;
     }
     held.push_back(std::move(file));
     if (pendingFiles >= groupFiles || pendingBytes >= groupBytes)

@@ -46,6 +46,12 @@ struct FileDecision
     QByteArray newBytes;
     ReplacedContent replaced; // for a journaled task
     FileIdentity source;      // the file as it was read
+    // Instead of newBytes, for a file edited a piece at a time: reads the file again and hands
+    // its new bytes to write, and for a journaled task fills in what the journal keeps of
+    // them. Changed when the file is not what it was when it was decided.
+    using Stream = std::function<FileIoResult(const FileTree::ContentWrite &write,
+                                              ReplacedContent &replaced, QString *error)>;
+    Stream stream;
 };
 
 // The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the

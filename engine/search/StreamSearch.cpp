@@ -8,6 +8,8 @@
 
 namespace {
 
+const qint64 align = 64;
+
 bool IsContinuation(unsigned char byte)
 {
     return (byte & 0xC0) == 0x80;
@@ -23,8 +25,8 @@ bool IsUtf16(TextEncoding encoding)
     return encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
 }
 
-// Where the held bytes [from, end) may be cut so that the part before ends with a whole
-// character; from when no such place is found yet.
+} // namespace
+
 qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 from, qint64 end,
                     qint64 offset)
 {
@@ -53,7 +55,16 @@ qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 fr
     return from;
 }
 
-// The first character start at or after target in clean GBK that starts a character at bytes.
+char *AlignedStreamBuffer(qint64 size)
+{
+    // Kept per thread: a fresh buffer per file costs a page fault per page. Reads land at an
+    // aligned address: the kernel copies into a misaligned one at half speed.
+    static thread_local std::vector<char> storage;
+    if (qint64(storage.size()) < size + align)
+        storage.resize(size_t(size + align));
+    return storage.data() + (-reinterpret_cast<quintptr>(storage.data()) & (align - 1));
+}
+
 qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target)
 {
     qint64 at = target;
@@ -64,7 +75,7 @@ qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target)
     return at;
 }
 
-const qint64 align = 64;
+namespace {
 
 class Search
 {
@@ -89,8 +100,6 @@ private:
 
 StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
 {
-    // Kept per thread: a fresh buffer per file costs a page fault per page.
-    static thread_local std::vector<char> storage;
     qint64 keep = 0;
     for (const EncodedTerm &term : terms) {
         for (const TextEncoding each : {TextEncoding::Utf8, TextEncoding::Gbk,
@@ -100,11 +109,7 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
         }
     }
     const qint64 capacity = keep + 3 * chunk;
-    if (qint64(storage.size()) < capacity + 2 * align)
-        storage.resize(size_t(capacity + 2 * align));
-    // Reads land at an aligned address: the kernel copies into a misaligned one at half speed.
-    char *const aligned =
-        storage.data() + (-reinterpret_cast<quintptr>(storage.data()) & (align - 1));
+    char *const aligned = AlignedStreamBuffer(capacity + align);
     char *buffer = aligned;
     const auto *bytes = reinterpret_cast<const unsigned char *>(buffer);
 

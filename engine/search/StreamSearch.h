@@ -36,3 +36,14 @@ constexpr qint64 streamChunk = qint64(256) << 10;
 StreamedSearch SearchStream(const std::vector<EncodedTerm> &terms, bool detectUtf16,
                             const ChunkReader &read, const ChunkRewind &rewind,
                             qint64 chunk = streamChunk);
+
+// Where the held bytes [from, end) of a file in that encoding may be cut so that the part
+// before ends with a whole character, or from when no such place is known yet; offset is the
+// file offset of bytes[0]. The two halves of well-formed UTF-8 or clean GBK cut there are
+// each well-formed or clean, and a fault stays a fault in one of them.
+qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 from, qint64 end,
+                    qint64 offset);
+// The first character start at or after target in clean GBK that has one at bytes[0].
+qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target);
+// A kept buffer per thread, at least size bytes after an aligned start.
+char *AlignedStreamBuffer(qint64 size);

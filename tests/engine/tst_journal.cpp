@@ -235,6 +235,13 @@ void TestJournal::contentHash()
     QFETCH(QByteArray, bytes);
     QFETCH(quint64, hash);
     QCOMPARE(ContentHash(bytes), hash);
+    // Handed over in pieces of every size up to two stripes.
+    for (int piece = 1; piece <= 64; ++piece) {
+        ContentHasher hasher;
+        for (int at = 0; at < bytes.size(); at += piece)
+            hasher.add(bytes.constData() + at, std::min(piece, bytes.size() - at));
+        QCOMPARE(hasher.hash(), hash);
+    }
 }
 
 void TestJournal::undoRestoresEveryFile_data()
