@@ -195,29 +195,30 @@ public:
     // The next piece of the text, the file's mark left out, cut where a character ends.
     void feed(const char *data, qint64 size)
     {
-        text.clear();
+        // Each step appends to the next one's input, behind what that one held back.
+        std::string &into = stages.empty() ? text : stages.front().held;
         const char *at = data;
         const char *const end = data + size;
         if (crBefore && at < end && *at == '\n')
             ++at;
         crBefore = false;
+        if (!started && edit.inserting && edit.atFront)
+            into.append(encoded.insert.constData(), size_t(encoded.insert.size()));
+        started = true;
         while (at < end) {
             const char *cr = static_cast<const char *>(std::memchr(at, '\r', size_t(end - at)));
             if (!cr) {
-                text.append(at, size_t(end - at));
+                into.append(at, size_t(end - at));
                 break;
             }
-            text.append(at, size_t(cr - at));
-            text += '\n';
+            into.append(at, size_t(cr - at));
+            into += '\n';
             at = cr + 1;
             if (at == end)
                 crBefore = true; // its LF, if any, starts the next piece
             else if (*at == '\n')
                 ++at;
         }
-        if (!started && edit.inserting && edit.atFront)
-            text.insert(0, encoded.insert.constData(), size_t(encoded.insert.size()));
-        started = true;
         for (size_t i = 0; i < stages.size(); ++i)
             replace(i, false);
         emit(false);
@@ -227,7 +228,6 @@ public:
     {
         if (!started)
             feed(nullptr, 0);
-        text.clear();
         for (size_t i = 0; i < stages.size(); ++i)
             replace(i, true);
         if (edit.inserting && !edit.atFront)
@@ -239,19 +239,18 @@ public:
     bool writeFailed = false;
 
 private:
-    // One pair on the text, behind what it held back; the text becomes its output.
+    // One pair on its input, behind what it held back; the output goes to the next step.
     void replace(size_t index, bool last)
     {
         Stage &stage = stages[index];
+        std::string &into = index + 1 < stages.size() ? stages[index + 1].held : text;
         const QByteArray &find = encoded.pairs[index].first;
         const QByteArray &replacement = encoded.pairs[index].second;
-        stage.held += text;
         const char *const begin = stage.held.data();
         const char *const end = begin + stage.held.size();
         const auto next = [&](const char *from) {
             return FindBytes(from, end, find.constData(), find.size());
         };
-        text.clear();
         GbkCharStarts starts(begin);
         const char *copied = begin;
         for (const char *at = next(begin); at;) {
@@ -260,8 +259,8 @@ private:
                 continue;
             }
             changed = true;
-            text.append(copied, size_t(at - copied));
-            text.append(replacement.constData(), size_t(replacement.size()));
+            into.append(copied, size_t(at - copied));
+            into.append(replacement.constData(), size_t(replacement.size()));
             copied = at + find.size();
             at = next(copied);
         }
@@ -271,7 +270,7 @@ private:
         if (gbk && hold < end)
             hold = begin +
                    GbkCharacterStart(reinterpret_cast<const unsigned char *>(begin), hold - begin);
-        text.append(copied, size_t(hold - copied));
+        into.append(copied, size_t(hold - copied));
         stage.held.erase(0, size_t(hold - begin));
     }
 
@@ -281,6 +280,7 @@ private:
         if (!headDone) {
             // As EncodeText: a text that begins with U+FEFF gets the mark in front of it.
             head += text;
+            text.clear();
             if (head.size() < 3 && !last)
                 return;
             headDone = true;
@@ -303,6 +303,7 @@ private:
         }
         put(out.data(), qint64(out.size()));
         head.clear();
+        text.clear();
     }
 
     void put(const char *data, qint64 size)

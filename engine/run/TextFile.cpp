@@ -129,8 +129,9 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     identity = file.identity();
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
+    // The journal's hash of the original is taken from the read that writes.
     const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
-                                            reads.rewind(), EditWrite(), task.journaled);
+                                            reads.rewind(), EditWrite(), false);
     switch (decided.result) {
     case StreamedEdit::Unchanged:
         return Settled(FileOutcome::Unchanged, identity.size);
@@ -179,11 +180,11 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                 *error = reads.error;
             return reads.result;
         }
-        // Anything else than the same edit of the same bytes: the file changed in between.
-        if (written.result != StreamedEdit::Changed || written.originalHash != decided.originalHash)
+        // Any other answer than the same edit's: the file changed in between.
+        if (written.result != StreamedEdit::Changed)
             return FileIoResult::Changed;
         if (journaled)
-            replaced = {decided.originalHash, size, hasher.hash()};
+            replaced = {written.originalHash, size, hasher.hash()};
         return FileIoResult::Done;
     };
     return decision;
