@@ -423,6 +423,7 @@ StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
         edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
                                  hashOriginal ? &hasher : nullptr, chunk, restart);
         edited.originalHash = hasher.hash();
+        edited.notUtf8 = restart;
         // Not UTF-8: the file is GBK, checked and edited from its first byte again.
         if (!restart || known || edited.encoding == TextEncoding::Gbk)
             return edited;

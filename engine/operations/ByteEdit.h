@@ -77,14 +77,15 @@ struct StreamedEdit
     Result result = NeedsWholeFile;
     TextEncoding encoding = TextEncoding::Utf8;
     quint64 originalHash = 0; // the file's bytes, when asked for
+    bool notUtf8 = false;     // taken as UTF-8, the bytes were none: they are GBK if anything
 };
 
 // ByteEdit::apply on a file read a piece at a time, in the memory of a few pieces whatever
 // its size: each piece, cut where a character ends, is checked (well-formed UTF-8, clean GBK,
 // no NUL byte) and edited at once, its new bytes handed to write (which may be empty, when
 // only the answer is wanted). Without a known encoding the file is taken as UTF-8 and read
-// again as GBK when it is not, so new bytes are written only with the encoding known, from a
-// pass that found it; a UTF-16 file needs the whole file.
+// again as GBK when it is not, so new bytes are written only with the encoding known (given
+// as UTF-8, a file that is none says so in notUtf8); a UTF-16 file needs the whole file.
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
                         const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
                         bool hashOriginal, std::optional<TextEncoding> known = std::nullopt,

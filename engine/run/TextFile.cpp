@@ -60,6 +60,9 @@ FileDecision ToWrite(const FileTask &task, qint64 size, quint64 originalHash, QB
 }
 
 const qint64 editLimit = qint64(256) << 20;
+// An edit of a file up to this size is made on the worker that decides it, its new bytes held
+// until their turn; a larger one is written in pieces from a second read at its turn.
+const qint64 editedOnWorkers = qint64(16) << 20;
 const qint64 searchLimit = qint64(512) << 20;
 
 // A search settled from the file read a piece at a time, in the memory of one piece whatever
@@ -129,6 +132,39 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     identity = file.identity();
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
+    if (identity.size <= editedOnWorkers) {
+        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK.
+        QByteArray newBytes;
+        const EditWrite gather = [&](const char *data, qint64 size) {
+            newBytes.append(data, int(size));
+            return true;
+        };
+        StreamedEdit edited;
+        for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Gbk}) {
+            if (encoding == TextEncoding::Gbk && (!edited.notUtf8 || !reads.rewind()()))
+                break;
+            newBytes.clear();
+            edited = EditStream(edit, task.detectUtf16, task.withBom, reads.read(), reads.rewind(),
+                                gather, task.journaled, encoding);
+            if (edited.result != StreamedEdit::NeedsWholeFile)
+                break;
+        }
+        switch (edited.result) {
+        case StreamedEdit::Unchanged:
+            return Settled(FileOutcome::Unchanged, identity.size);
+        case StreamedEdit::Changed:
+            return ToWrite(task, identity.size, edited.originalHash, std::move(newBytes));
+        case StreamedEdit::NeedsWholeFile:
+            if (reads.result == FileIoResult::Done)
+                return std::nullopt;
+            break;
+        default:
+            break;
+        }
+        if (reads.result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, reads.error);
+    }
     // The journal's hash of the original is taken from the read that writes.
     const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
                                             reads.rewind(), EditWrite(), false);
