@@ -124,7 +124,8 @@ struct PieceReads
 // written later from a second read, so that no file is held whole whatever its size; nothing
 // when the whole file is needed, which file then holds, opened.
 std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
-                                         StreamedRead &file, FileIdentity &identity)
+                                         const ReserveMemory &reserve, StreamedRead &file,
+                                         FileIdentity &identity)
 {
     QString error;
     if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
@@ -133,7 +134,10 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
     if (identity.size <= editedOnWorkers) {
-        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK.
+        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK; what is held is
+        // the new bytes, with a margin for a replacement that grows the text.
+        if (reserve)
+            reserve(identity.size * 2);
         QByteArray newBytes;
         const EditWrite gather = [&](const char *data, qint64 size) {
             newBytes.append(data, int(size));
@@ -242,7 +246,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
             return std::move(*settled);
         read = file.readWhole(how, bytes, &error);
     } else if (task.writes && task.sourceTree && rule.byteEditor()) {
-        if (std::optional<FileDecision> decided = EditInPieces(task, rule, file, identity))
+        if (std::optional<FileDecision> decided = EditInPieces(task, rule, reserve, file, identity))
             return std::move(*decided);
         read = file.readWhole(how, bytes, &error);
     } else {
