@@ -96,6 +96,10 @@ private:
     const qint64 chunk;
     std::vector<const QByteArray *> needles;
     qint64 textStart = 0; // the mark's bytes, left out of the text
+
+public:
+    // A file read whole by the first pass is still in the buffer for the second.
+    qint64 heldWhole = -1;
 };
 
 StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
@@ -119,6 +123,10 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
     qint64 offset = 0;  // the file offset of the buffer's first byte
     bool first = true;
     bool end = false;
+    if (heldWhole >= 0) {
+        held = heldWhole;
+        end = true;
+    }
     for (;;) {
         const qint64 wanted = std::min(capacity, held + chunk);
         while (held < wanted && !end) {
@@ -161,6 +169,8 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
                 return StreamedSearch::NeedsWholeFile;
             if (!IsValidUtf8(piece, pieceSize)) {
                 encoding = TextEncoding::Gbk;
+                if (offset == 0 && end && buffer == aligned)
+                    heldWhole = held;
                 return StreamedSearch::NeedsWholeFile; // the caller starts over as GBK
             }
         } else if (encoding == TextEncoding::Gbk && !IsCleanGbk(piece, pieceSize)) {
@@ -229,7 +239,7 @@ StreamedSearch SearchStream(const std::vector<EncodedTerm> &terms, bool detectUt
     found.result = search.run(TextEncoding::Utf8, detectUtf16);
     // Not UTF-8: the file is GBK, checked and searched from its first byte again.
     if (found.result == StreamedSearch::NeedsWholeFile && search.encoding == TextEncoding::Gbk) {
-        if (!rewind())
+        if (search.heldWhole < 0 && !rewind())
             return {StreamedSearch::ReadFailed, {}};
         found.result = search.run(TextEncoding::Gbk, false);
     }
