@@ -134,10 +134,10 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
     if (identity.size <= editedOnWorkers) {
-        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK; what is held is
-        // the new bytes, with a margin for a replacement that grows the text.
+        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK. Reserved as the
+        // whole file's edit is, which it may yet turn out to need.
         if (reserve)
-            reserve(identity.size * 2);
+            reserve(DecisionMemory(identity.size, true));
         QByteArray newBytes;
         const EditWrite gather = [&](const char *data, qint64 size) {
             newBytes.append(data, int(size));
@@ -237,8 +237,14 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     QString error;
     SourceRead how;
     how.sizeLimit = FileSizeLimit(task.writes);
-    if (reserve)
-        how.beforeAllocating = [&](qint64 size) { reserve(DecisionMemory(size, task.writes)); };
+    // A decision reserves once: a pipeline counts each reservation as a decision under way.
+    bool reserved = false;
+    const ReserveMemory reserveOnce = [&](qint64 bytes) {
+        if (reserve && !reserved)
+            reserve(bytes);
+        reserved = true;
+    };
+    how.beforeAllocating = [&](qint64 size) { reserveOnce(DecisionMemory(size, task.writes)); };
     FileIoResult read;
     StreamedRead file;
     if (!task.writes && task.sourceTree && rule.settlesFromBytes()) {
@@ -246,7 +252,8 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
             return std::move(*settled);
         read = file.readWhole(how, bytes, &error);
     } else if (task.writes && task.sourceTree && rule.byteEditor()) {
-        if (std::optional<FileDecision> decided = EditInPieces(task, rule, reserve, file, identity))
+        if (std::optional<FileDecision> decided =
+                EditInPieces(task, rule, reserveOnce, file, identity))
             return std::move(*decided);
         read = file.readWhole(how, bytes, &error);
     } else {
