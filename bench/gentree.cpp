@@ -89,9 +89,11 @@ QByteArray Encode(const QString &text, int kind)
     }
 }
 
-const char usage[] = "usage: parafold-gentree TREE_DIR [--files N] [--mb M] [--seed S]\n"
+const char usage[] = "usage: parafold-gentree TREE_DIR [--novels] [--files N] [--mb M] [--seed S]\n"
                      "Writes N files (default 5000) of about M MB in all (default 100) into\n"
-                     "TREE_DIR; the same seed (default 1) always gives the same tree.\n";
+                     "TREE_DIR; the same seed (default 1) always gives the same tree.\n"
+                     "--novels: whole novels instead, 200 files of 2 to 12 MB (1.4 GB) unless\n"
+                     "--files and --mb say otherwise.\n";
 
 int Usage(const QString &complaint)
 {
@@ -106,14 +108,19 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString root;
-    int files = 5000;
-    double megabytes = 100;
+    int files = 0;
+    double megabytes = 0;
     std::uint64_t seed = 1;
+    bool novels = false;
     while (!args.isEmpty()) {
         const QString argument = args.takeFirst();
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             std::fputs(usage, stdout);
             return 0;
+        }
+        if (argument == QLatin1String("--novels")) {
+            novels = true;
+            continue;
         }
         if (!argument.startsWith(QLatin1Char('-'))) {
             if (!root.isEmpty())
@@ -138,6 +145,10 @@ int main(int argc, char **argv)
     }
     if (root.isEmpty())
         return Usage(QStringLiteral("no tree folder given"));
+    if (files == 0)
+        files = novels ? 200 : 5000;
+    if (megabytes == 0)
+        megabytes = novels ? 1400 : 100;
     if (files <= 0 || megabytes <= 0)
         return Usage(QStringLiteral("--files and --mb must be above zero"));
 
@@ -162,7 +173,10 @@ int main(int argc, char **argv)
                                  .arg(path)
                                  .arg(i, 5, 10, QLatin1Char('0'))
                                  .arg(other ? QStringLiteral("md") : QStringLiteral("txt"));
-        const qint64 target = averageChars / 2 + random.below(static_cast<int>(averageChars) + 1);
+        // A novel is 2/7 to 12/7 of the average, a short text 1/2 to 3/2 of it.
+        const qint64 target =
+            novels ? averageChars * (2 + random.below(11)) / 7
+                   : averageChars / 2 + random.below(static_cast<int>(averageChars) + 1);
         const QString lineEnd = random.below(2) ? QStringLiteral("\r\n") : QStringLiteral("\n");
         // About a third of the stories mention 小云, a quarter 小吉.
         const int names = (random.below(3) == 0 ? 1 : 0) | (random.below(4) == 0 ? 2 : 0);

@@ -90,6 +90,8 @@ public:
     int info(EntryInfo &info) const;
     // Reads up to size bytes; got is 0 at the end of the file.
     int read(char *data, std::size_t size, std::size_t &got);
+    // Back to the first byte, for a second pass over the file.
+    int rewind();
 
 private:
     friend class Folder;
@@ -228,6 +230,12 @@ public:
     // data are flushed here.
     int prepareReplace(const NativePath &name, const char *data, std::size_t size,
                        const ReplaceCheck &check, PendingReplace &pending);
+    // The same with the data handed over a piece at a time: content calls write for each
+    // piece and returns 0, or the first failure, write's or its own.
+    using Write = std::function<int(const char *data, std::size_t size)>;
+    using Content = std::function<int(const Write &write)>;
+    int prepareReplace(const NativePath &name, const Content &content, const ReplaceCheck &check,
+                       PendingReplace &pending);
 
     int link(const NativePath &from, Folder &target, const NativePath &to);
     // Replaces an entry named to as rename() does (a link there is replaced, not followed).

@@ -423,6 +423,11 @@ int File::read(char *data, std::size_t size, std::size_t &got)
     }
 }
 
+int File::rewind()
+{
+    return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : Errno();
+}
+
 Folder::~Folder()
 {
     Close(fd);
@@ -824,7 +829,7 @@ int PendingReplace::commit()
 
 namespace {
 
-int Prepare(int fd, const NativePath &name, const char *data, std::size_t size,
+int Prepare(int fd, const NativePath &name, const Folder::Content &content,
             const ReplaceCheck &check, bool flushData, PendingReplace::State &state)
 {
     if (!IsPlainName(name))
@@ -864,7 +869,8 @@ int Prepare(int fd, const NativePath &name, const char *data, std::size_t size,
     Temporary temporary(fd);
     int failure = temporary.create(state.standingFd >= 0 ? 0600 : 0666);
     if (failure == 0)
-        failure = temporary.write(data, size);
+        failure = content(
+            [&](const char *data, std::size_t size) { return temporary.write(data, size); });
     if (failure == 0 && state.standingFd >= 0)
         failure = CopyMetadata(state.standingFd, standing, temporary.fd);
     if (failure == 0)
@@ -879,9 +885,16 @@ int Prepare(int fd, const NativePath &name, const char *data, std::size_t size,
 int Folder::prepareReplace(const NativePath &name, const char *data, std::size_t size,
                            const ReplaceCheck &check, PendingReplace &pending)
 {
+    return prepareReplace(
+        name, [&](const Write &write) { return write(data, size); }, check, pending);
+}
+
+int Folder::prepareReplace(const NativePath &name, const Content &content,
+                           const ReplaceCheck &check, PendingReplace &pending)
+{
     pending.drop();
     auto *state = new PendingReplace::State;
-    const int failure = Prepare(fd, name, data, size, check, !FlushCoversFiles(), *state);
+    const int failure = Prepare(fd, name, content, check, !FlushCoversFiles(), *state);
     if (failure != 0) {
         delete state;
         return failure;
@@ -895,8 +908,9 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
 {
     PendingReplace pending;
     pending.state = new PendingReplace::State;
-    int failure =
-        Prepare(fd, name, data, size, check, durable && !FlushCoversFiles(), *pending.state);
+    int failure = Prepare(
+        fd, name, [&](const Write &write) { return write(data, size); }, check,
+        durable && !FlushCoversFiles(), *pending.state);
     if (failure == 0)
         failure = pending.confirm();
     if (failure == 0 && durable && FlushCoversFiles())

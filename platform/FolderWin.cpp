@@ -531,6 +531,13 @@ int File::read(char *data, std::size_t size, std::size_t &got)
     return 0;
 }
 
+int File::rewind()
+{
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) ? 0 : LastError();
+}
+
 Folder::~Folder()
 {
     if (handle)
@@ -908,7 +915,7 @@ namespace {
 
 // NTFS logs its names itself; a file's data reach the disk only by FlushFileBuffers, here
 // before the temporary is closed.
-int Prepare(const NativePath &folder, const NativePath &name, const char *data, std::size_t size,
+int Prepare(const NativePath &folder, const NativePath &name, const Folder::Content &content,
             const ReplaceCheck &check, bool flushData, PendingReplace::State &state)
 {
     if (!IsPlainName(name))
@@ -934,7 +941,8 @@ int Prepare(const NativePath &folder, const NativePath &name, const char *data, 
         return ErrorHardLinked;
     int failure = state.temporary.create(nullptr);
     if (failure == 0)
-        failure = state.temporary.write(data, size);
+        failure = content(
+            [&](const char *data, std::size_t size) { return state.temporary.write(data, size); });
     if (failure == 0)
         failure = state.temporary.finish(flushData);
     return failure;
@@ -945,9 +953,16 @@ int Prepare(const NativePath &folder, const NativePath &name, const char *data, 
 int Folder::prepareReplace(const NativePath &name, const char *data, std::size_t size,
                            const ReplaceCheck &check, PendingReplace &pending)
 {
+    return prepareReplace(
+        name, [&](const Write &write) { return write(data, size); }, check, pending);
+}
+
+int Folder::prepareReplace(const NativePath &name, const Content &content,
+                           const ReplaceCheck &check, PendingReplace &pending)
+{
     pending.drop();
     auto *state = new PendingReplace::State(path);
-    const int failure = Prepare(path, name, data, size, check, true, *state);
+    const int failure = Prepare(path, name, content, check, true, *state);
     if (failure != 0) {
         delete state;
         return failure;
@@ -961,7 +976,9 @@ int Folder::replaceFile(const NativePath &name, const char *data, std::size_t si
 {
     PendingReplace pending;
     pending.state = new PendingReplace::State(path);
-    int failure = Prepare(path, name, data, size, check, durable, *pending.state);
+    int failure = Prepare(
+        path, name, [&](const Write &write) { return write(data, size); }, check, durable,
+        *pending.state);
     if (failure == 0)
         failure = pending.confirm();
     if (failure == 0)

@@ -297,6 +297,80 @@ FileIoResult FileTree::readFile(const QString &relative, const SourceRead &how, 
     return ReadOpenFile(file, how, bytes, identity, error);
 }
 
+FileIoResult FileTree::openRead(const QString &relative, StreamedRead &file, QString *error) const
+{
+    file = StreamedRead();
+    auto opened = std::make_unique<platform::File>();
+    int failure = platform::ErrorNotOpen;
+    if (isOpen())
+        failure = relative.isEmpty() || !IsValidRelative(relative)
+                      ? platform::ErrorNotBeneath
+                      : folder->openFileBeneath(ToNativePath(relative), *opened);
+    platform::EntryInfo info;
+    if (failure == 0)
+        failure = opened->info(info);
+    if (failure != 0) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    file.file = std::move(opened);
+    file.measured = IdentityOf(info);
+    return FileIoResult::Done;
+}
+
+StreamedRead::StreamedRead() = default;
+StreamedRead::~StreamedRead() = default;
+StreamedRead::StreamedRead(StreamedRead &&) noexcept = default;
+StreamedRead &StreamedRead::operator=(StreamedRead &&) noexcept = default;
+
+bool StreamedRead::isOpen() const
+{
+    return file && file->isOpen();
+}
+
+FileIoResult StreamedRead::read(char *data, qint64 size, qint64 &got, QString *error)
+{
+    got = 0;
+    if (!isOpen()) {
+        Failed(error, platform::ErrorNotOpen);
+        return FileIoResult::Failed;
+    }
+    std::size_t read = 0;
+    if (const int failure = file->read(data, std::size_t(size), read)) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    got = qint64(read);
+    total += got;
+    // Only a read of nothing ends the file: a network file system may give less at any point.
+    if (total > measured.size || (got == 0 && total != measured.size))
+        return FileIoResult::Changed;
+    return FileIoResult::Done;
+}
+
+FileIoResult StreamedRead::rewind(QString *error)
+{
+    const int failure = isOpen() ? file->rewind() : platform::ErrorNotOpen;
+    if (failure != 0) {
+        Failed(error, failure);
+        return FileIoResult::Failed;
+    }
+    total = 0;
+    return FileIoResult::Done;
+}
+
+FileIoResult StreamedRead::readWhole(const SourceRead &how, QByteArray &bytes, QString *error)
+{
+    bytes.clear();
+    const FileIoResult rewound = rewind(error);
+    if (rewound != FileIoResult::Done)
+        return rewound;
+    FileIdentity ignored;
+    const FileIoResult result = ReadOpenFile(*file, how, bytes, &ignored, error);
+    total = bytes.size();
+    return result;
+}
+
 std::vector<FolderEntry> FileTree::list(const QString &relative, QString *error) const
 {
     std::vector<FolderEntry> entries;
@@ -482,6 +556,73 @@ bool FileTree::prepareFile(const QString &relative, const QByteArray &bytes, Pen
     if (failure == 0)
         pending.pending = std::move(prepared);
     return failure == 0 || Failed(error, failure);
+}
+
+namespace {
+
+// The content's own failure travels through the platform as a refusal, its reason beside it.
+FileIoResult PrepareStreamed(platform::Folder *folder, const QString &relative,
+                             const FileTree::StreamedContent &content,
+                             const platform::ReplaceCheck &check,
+                             platform::PendingReplace &prepared, QString *error)
+{
+    platform::Folder parent;
+    QString name;
+    int failure = folder ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    FileIoResult produced = FileIoResult::Done;
+    QString why;
+    if (failure == 0)
+        failure = parent.prepareReplace(
+            ToNativePath(name),
+            [&](const platform::Folder::Write &write) {
+                int written = 0;
+                produced = content(
+                    [&](const char *data, qint64 size) {
+                        written = write(data, std::size_t(size));
+                        return written == 0;
+                    },
+                    &why);
+                if (written != 0)
+                    return written;
+                return produced == FileIoResult::Done ? 0 : int(platform::ErrorRefused);
+            },
+            check, prepared);
+    if (failure == 0)
+        return FileIoResult::Done;
+    if (failure == platform::ErrorRefused && produced != FileIoResult::Done) {
+        if (error)
+            *error = why;
+        return produced;
+    }
+    return ResultOf(failure, QString(), error);
+}
+
+} // namespace
+
+FileIoResult FileTree::prepareInPlace(const QString &relative, const StreamedContent &content,
+                                      const FileIdentity &asRead, PendingWrite &pending,
+                                      QString *error)
+{
+    pending.drop();
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    const FileIoResult result = PrepareStreamed(isOpen() ? folder.get() : nullptr, relative,
+                                                content, InPlaceCheck(asRead), *prepared, error);
+    if (result == FileIoResult::Done)
+        pending.pending = std::move(prepared);
+    return result;
+}
+
+FileIoResult FileTree::prepareFile(const QString &relative, const StreamedContent &content,
+                                   PendingWrite &pending, QString *error)
+{
+    pending.drop();
+    auto prepared = std::make_unique<platform::PendingReplace>();
+    const FileIoResult result =
+        PrepareStreamed(isOpen() ? folder.get() : nullptr, relative, content,
+                        platform::ReplaceCheck(), *prepared, error);
+    if (result == FileIoResult::Done)
+        pending.pending = std::move(prepared);
+    return result;
 }
 
 bool FileTree::flushWrites(QString *error)

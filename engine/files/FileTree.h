@@ -5,11 +5,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace platform {
 class AppendFile;
+class File;
 class Folder;
 class PendingReplace;
 } // namespace platform
@@ -58,6 +60,34 @@ public:
 private:
     friend class FileTree;
     std::unique_ptr<platform::PendingReplace> pending;
+};
+
+// A file of a tree read a piece at a time, never through a link, so that a file of any size
+// is searched in the memory of one piece (FileTree::openRead).
+class StreamedRead
+{
+public:
+    StreamedRead();
+    ~StreamedRead();
+    StreamedRead(StreamedRead &&) noexcept;
+    StreamedRead &operator=(StreamedRead &&) noexcept;
+
+    bool isOpen() const;
+    // What the file was when it was opened.
+    const FileIdentity &identity() const { return measured; }
+    // Up to size bytes on from the last read; got is 0 at the end. Changed when the file
+    // gives more or fewer bytes than it measured when it was opened.
+    FileIoResult read(char *data, qint64 size, qint64 &got, QString *error);
+    // Back to the first byte.
+    FileIoResult rewind(QString *error);
+    // The whole file from its first byte, as FileTree::readFile reads it.
+    FileIoResult readWhole(const SourceRead &how, QByteArray &bytes, QString *error);
+
+private:
+    friend class FileTree;
+    std::unique_ptr<platform::File> file;
+    FileIdentity measured;
+    qint64 total = 0;
 };
 
 // What a file's entry says about it: its size, modification time and permission bits.
@@ -117,6 +147,9 @@ public:
     FileIoResult readFile(const QString &relative, const SourceRead &how, QByteArray &bytes,
                           FileIdentity *identity, QString *error) const;
 
+    // Opens a file to be read a piece at a time; a link in its place is refused.
+    FileIoResult openRead(const QString &relative, StreamedRead &file, QString *error) const;
+
     // The folder's entries, unsorted; links reported as FolderEntry::Link, never entered.
     // Empty, with the reason in error, when the folder cannot be opened or read.
     std::vector<FolderEntry> list(const QString &relative, QString *error) const;
@@ -161,6 +194,16 @@ public:
                                 const FileIdentity &asRead, PendingWrite &pending, QString *error);
     bool prepareFile(const QString &relative, const QByteArray &bytes, PendingWrite &pending,
                      QString *error);
+    // A new content handed over a piece at a time: it calls write for each piece (false when
+    // the write failed) and returns Done, or why it stopped (Changed, or Failed with error).
+    using ContentWrite = std::function<bool(const char *data, qint64 size)>;
+    using StreamedContent = std::function<FileIoResult(const ContentWrite &write, QString *error)>;
+    // prepareInPlace and prepareFile with such a content, so that no file's new bytes are
+    // held whole; results as prepareInPlace gives them.
+    FileIoResult prepareInPlace(const QString &relative, const StreamedContent &content,
+                                const FileIdentity &asRead, PendingWrite &pending, QString *error);
+    FileIoResult prepareFile(const QString &relative, const StreamedContent &content,
+                             PendingWrite &pending, QString *error);
     // Takes what was written in this tree's file system to the disk. Where that cannot be
     // done for a whole file system at once (flushCoversFiles false), each prepared write
     // flushed its own bytes, and a file written for a group should be written durable.

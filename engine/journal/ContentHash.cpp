@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 constexpr quint64 prime1 = 0x9E3779B185EBCA87ULL;
@@ -39,25 +41,29 @@ quint64 MergeRound(quint64 accumulator, quint64 lane)
 
 } // namespace
 
-quint64 ContentHash(const char *data, qint64 size)
+namespace {
+
+// The lanes' starting values and the tail's work, shared by the whole and the piecewise hash.
+const quint64 startLanes[4] = {prime1 + prime2, prime2, 0, 0 - prime1};
+
+void Stripe(quint64 *lanes, const uchar *at)
 {
-    const uchar *at = reinterpret_cast<const uchar *>(data);
-    const uchar *const end = at + size;
+    for (int lane = 0; lane < 4; ++lane)
+        lanes[lane] = Round(lanes[lane], Read64(at + 8 * lane));
+}
+
+quint64 Finish(const quint64 *lanes, qint64 total, const uchar *at, const uchar *end)
+{
     quint64 hash;
-    if (size >= 32) {
-        quint64 lanes[4] = {prime1 + prime2, prime2, 0, 0 - prime1};
-        for (; end - at >= 32; at += 32) {
-            for (int lane = 0; lane < 4; ++lane)
-                lanes[lane] = Round(lanes[lane], Read64(at + 8 * lane));
-        }
+    if (total >= 32) {
         hash = RotateLeft(lanes[0], 1) + RotateLeft(lanes[1], 7) + RotateLeft(lanes[2], 12) +
                RotateLeft(lanes[3], 18);
-        for (quint64 lane : lanes)
-            hash = MergeRound(hash, lane);
+        for (int lane = 0; lane < 4; ++lane)
+            hash = MergeRound(hash, lanes[lane]);
     } else {
         hash = prime5;
     }
-    hash += static_cast<quint64>(size);
+    hash += static_cast<quint64>(total);
     for (; end - at >= 8; at += 8)
         hash = RotateLeft(hash ^ Round(0, Read64(at)), 27) * prime1 + prime4;
     if (end - at >= 4) {
@@ -72,4 +78,44 @@ quint64 ContentHash(const char *data, qint64 size)
     hash *= prime3;
     hash ^= hash >> 32;
     return hash;
+}
+
+} // namespace
+
+void ContentHasher::add(const char *data, qint64 size)
+{
+    const uchar *at = reinterpret_cast<const uchar *>(data);
+    const uchar *const end = at + size;
+    if (total == 0)
+        std::copy(startLanes, startLanes + 4, lanes);
+    total += size;
+    if (pendingSize > 0) {
+        const int taken = int(std::min<qint64>(32 - pendingSize, end - at));
+        std::copy(at, at + taken, pending + pendingSize);
+        pendingSize += taken;
+        at += taken;
+        if (pendingSize < 32)
+            return;
+        Stripe(lanes, pending);
+        pendingSize = 0;
+    }
+    for (; end - at >= 32; at += 32)
+        Stripe(lanes, at);
+    std::copy(at, end, pending);
+    pendingSize = int(end - at);
+}
+
+quint64 ContentHasher::hash() const
+{
+    return Finish(total == 0 ? startLanes : lanes, total, pending, pending + pendingSize);
+}
+
+quint64 ContentHash(const char *data, qint64 size)
+{
+    const uchar *at = reinterpret_cast<const uchar *>(data);
+    const uchar *const end = at + size;
+    quint64 lanes[4] = {startLanes[0], startLanes[1], startLanes[2], startLanes[3]};
+    for (; end - at >= 32; at += 32)
+        Stripe(lanes, at);
+    return Finish(lanes, size, at, end);
 }

@@ -13,3 +13,17 @@ inline quint64 ContentHash(const QByteArray &bytes)
 {
     return ContentHash(bytes.constData(), bytes.size());
 }
+
+// The same hash of bytes handed over a piece at a time.
+class ContentHasher
+{
+public:
+    void add(const char *data, qint64 size);
+    quint64 hash() const;
+
+private:
+    quint64 lanes[4] = {};
+    uchar pending[32] = {}; // bytes short of a 32-byte stripe
+    int pendingSize = 0;
+    qint64 total = 0;
+};

@@ -1,10 +1,12 @@
 #include "engine/operations/ByteEdit.h"
 
 #include "engine/codec/ByteChecks.h"
+#include "engine/journal/ContentHash.h"
 #include "engine/search/FindBytes.h"
 
 #include <QTextCodec>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -181,4 +183,265 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
     const bool withMark = encoding == TextEncoding::Utf8 && (withBom || text.startsWith(mark));
     newBytes = WithCrLf(withMark ? mark : QByteArray(), text);
     return Outcome::Changed;
+}
+
+// ByteEdit::apply's steps, each on the text as it passes a piece at a time: line ends made
+// single line feeds, each pair in turn (holding back the bytes a match may still begin in),
+// every line feed written as CR LF behind the byte-order mark that apply would give.
+class ByteEditStream
+{
+public:
+    ByteEditStream(const ByteEdit &edit, TextEncoding encoding, bool withBom,
+                   const EditWrite &write)
+        : edit(edit), encoded(encoding == TextEncoding::Utf8 ? edit.utf8 : edit.gbk),
+          gbk(encoding == TextEncoding::Gbk), withBom(withBom), write(write)
+    {
+        changed = edit.inserting;
+        stages.resize(encoded.pairs.size());
+    }
+
+    // Every text of the operation encodes, and decodes back to itself.
+    bool exact() const { return encoded.exact; }
+
+    // The next piece of the text, the file's mark left out, cut where a character ends.
+    void feed(const char *data, qint64 size)
+    {
+        // Each step appends to the next one's input, behind what that one held back.
+        std::string &into = stages.empty() ? text : stages.front().held;
+        const char *at = data;
+        const char *const end = data + size;
+        if (crBefore && at < end && *at == '\n')
+            ++at;
+        crBefore = false;
+        if (!started && edit.inserting && edit.atFront)
+            into.append(encoded.insert.constData(), size_t(encoded.insert.size()));
+        started = true;
+        while (at < end) {
+            const char *cr = static_cast<const char *>(std::memchr(at, '\r', size_t(end - at)));
+            if (!cr) {
+                into.append(at, size_t(end - at));
+                break;
+            }
+            into.append(at, size_t(cr - at));
+            into += '\n';
+            at = cr + 1;
+            if (at == end)
+                crBefore = true; // its LF, if any, starts the next piece
+            else if (*at == '\n')
+                ++at;
+        }
+        for (size_t i = 0; i < stages.size(); ++i)
+            replace(i, false);
+        emit(false);
+    }
+
+    void finish()
+    {
+        if (!started)
+            feed(nullptr, 0);
+        for (size_t i = 0; i < stages.size(); ++i)
+            replace(i, true);
+        if (edit.inserting && !edit.atFront)
+            text.append(encoded.insert.constData(), size_t(encoded.insert.size()));
+        emit(true);
+    }
+
+    bool changed;
+    bool writeFailed = false;
+
+private:
+    // One pair on its input, behind what it held back; the output goes to the next step.
+    void replace(size_t index, bool last)
+    {
+        Stage &stage = stages[index];
+        std::string &into = index + 1 < stages.size() ? stages[index + 1].held : text;
+        const QByteArray &find = encoded.pairs[index].first;
+        const QByteArray &replacement = encoded.pairs[index].second;
+        const char *const begin = stage.held.data();
+        const char *const end = begin + stage.held.size();
+        const auto next = [&](const char *from) {
+            return FindBytes(from, end, find.constData(), find.size());
+        };
+        GbkCharStarts starts(begin);
+        const char *copied = begin;
+        for (const char *at = next(begin); at;) {
+            if (gbk && !starts.startsAt(at)) {
+                at = next(at + 1);
+                continue;
+            }
+            changed = true;
+            into.append(copied, size_t(at - copied));
+            into.append(replacement.constData(), size_t(replacement.size()));
+            copied = at + find.size();
+            at = next(copied);
+        }
+        // A match that starts before the held-back bytes ends within what was searched.
+        const char *hold =
+            last ? end : std::max(copied, end - std::min<qint64>(end - begin, find.size() - 1));
+        if (gbk && hold < end)
+            hold = begin +
+                   GbkCharacterStart(reinterpret_cast<const unsigned char *>(begin), hold - begin);
+        into.append(copied, size_t(hold - copied));
+        stage.held.erase(0, size_t(hold - begin));
+    }
+
+    void emit(bool last)
+    {
+        const std::string *from = &text;
+        if (!headDone) {
+            // As EncodeText: a text that begins with U+FEFF gets the mark in front of it.
+            head += text;
+            text.clear();
+            if (head.size() < 3 && !last)
+                return;
+            headDone = true;
+            if (!gbk && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
+                put("\xEF\xBB\xBF", 3);
+            from = &head;
+        }
+        out.clear();
+        const char *at = from->data();
+        const char *const end = at + from->size();
+        while (at < end) {
+            const char *lf = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+            if (!lf) {
+                out.append(at, size_t(end - at));
+                break;
+            }
+            out.append(at, size_t(lf - at));
+            out += "\r\n";
+            at = lf + 1;
+        }
+        put(out.data(), qint64(out.size()));
+        head.clear();
+        text.clear();
+    }
+
+    void put(const char *data, qint64 size)
+    {
+        if (write && size > 0 && !writeFailed && !write(data, size))
+            writeFailed = true;
+    }
+
+    struct Stage
+    {
+        std::string held; // bytes a match may still begin in
+    };
+    const ByteEdit &edit;
+    const ByteEdit::Encoded &encoded;
+    const bool gbk;
+    const bool withBom;
+    const EditWrite &write;
+    std::vector<Stage> stages;
+    std::string text; // the piece between steps
+    std::string head; // the first bytes, until the mark is known
+    std::string out;
+    bool crBefore = false; // the last piece ended with CR
+    bool started = false;
+    bool headDone = false;
+};
+
+namespace {
+
+// One pass over the file as that encoding; restart set when it turned out not to be UTF-8.
+StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool detectUtf16,
+                              bool withBom, const ChunkReader &read, const EditWrite &write,
+                              ContentHasher *hasher, qint64 chunk, bool &restart)
+{
+    restart = false;
+    chunk = std::max<qint64>(chunk, 4);
+    const qint64 capacity = 3 * chunk;
+    const qint64 align = 64;
+    char *const aligned = AlignedStreamBuffer(capacity + align);
+    char *buffer = aligned;
+    ByteEditStream stream(edit, encoding, withBom, write);
+    qint64 held = 0;
+    qint64 offset = 0; // the file offset of the buffer's first byte
+    qint64 textStart = 0;
+    bool end = false;
+    for (;;) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(buffer);
+        const qint64 wanted = std::min(capacity, held + chunk);
+        while (held < wanted && !end) {
+            qint64 got = 0;
+            if (!read(buffer + held, wanted - held, got))
+                return StreamedEdit::ReadFailed;
+            end = got == 0;
+            held += got;
+        }
+        if (offset == 0) {
+            if (detectUtf16 && held >= 2 &&
+                ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+                return StreamedEdit::NeedsWholeFile;
+            if (!stream.exact())
+                return StreamedEdit::NeedsWholeFile;
+            textStart = encoding == TextEncoding::Utf8 && held >= 3 &&
+                                std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0
+                            ? 3
+                            : 0;
+        }
+        const qint64 cut = end ? held : CharacterEnd(encoding, bytes, 0, held, offset);
+        if (cut == 0 && !end) {
+            if (held == capacity)
+                return StreamedEdit::NeedsWholeFile;
+            continue;
+        }
+        if (encoding == TextEncoding::Utf8) {
+            if (end && Utf8CutOffTail(buffer, cut) != 0)
+                return StreamedEdit::NeedsWholeFile;
+            if (!IsValidUtf8(buffer, cut)) {
+                restart = true;
+                return StreamedEdit::NeedsWholeFile;
+            }
+        } else if (!IsCleanGbk(buffer, cut)) {
+            return StreamedEdit::NeedsWholeFile;
+        }
+        // A NUL byte makes an edited file a failure of its own, which the decoded path reports.
+        if (std::memchr(buffer, '\0', size_t(cut)))
+            return StreamedEdit::NeedsWholeFile;
+        if (hasher)
+            hasher->add(buffer, cut);
+        const qint64 skip = std::max<qint64>(0, textStart - offset);
+        stream.feed(buffer + skip, cut - skip);
+        if (end) {
+            stream.finish();
+            if (stream.writeFailed)
+                return StreamedEdit::WriteFailed;
+            return stream.changed ? StreamedEdit::Changed : StreamedEdit::Unchanged;
+        }
+        if (stream.writeFailed)
+            return StreamedEdit::WriteFailed;
+        held -= cut;
+        char *const moved = aligned + (-held & (align - 1));
+        std::memmove(moved, buffer + cut, size_t(held));
+        buffer = moved;
+        offset += cut;
+    }
+}
+
+} // namespace
+
+StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
+                        const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
+                        bool hashOriginal, std::optional<TextEncoding> known, qint64 chunk)
+{
+    Q_ASSERT(known || !write);
+    StreamedEdit edited;
+    edited.encoding = known.value_or(TextEncoding::Utf8);
+    for (;;) {
+        ContentHasher hasher;
+        bool restart = false;
+        edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
+                                 hashOriginal ? &hasher : nullptr, chunk, restart);
+        edited.originalHash = hasher.hash();
+        edited.notUtf8 = restart;
+        // Not UTF-8: the file is GBK, checked and edited from its first byte again.
+        if (!restart || known || edited.encoding == TextEncoding::Gbk)
+            return edited;
+        if (!rewind()) {
+            edited.result = StreamedEdit::ReadFailed;
+            return edited;
+        }
+        edited.encoding = TextEncoding::Gbk;
+    }
 }

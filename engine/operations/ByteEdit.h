@@ -1,10 +1,14 @@
 #pragma once
 
 #include "engine/codec/TextCodec.h"
+#include "engine/search/StreamSearch.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -42,6 +46,7 @@ public:
                   QByteArray &newBytes, std::vector<int> *hits = nullptr) const;
 
 private:
+    friend class ByteEditStream;
     // The operation's texts in one encoding.
     struct Encoded
     {
@@ -59,3 +64,33 @@ private:
     Encoded utf8;
     Encoded gbk;
 };
+
+// Receives the new bytes a piece at a time; false stops the edit (the write failed).
+using EditWrite = std::function<bool(const char *data, qint64 size)>;
+
+struct StreamedEdit
+{
+    enum Result
+    {
+        Unchanged,
+        Changed,
+        NeedsWholeFile, // ByteEdit::apply would answer Unknown, or the pieces cannot tell
+        ReadFailed,
+        WriteFailed,
+    };
+    Result result = NeedsWholeFile;
+    TextEncoding encoding = TextEncoding::Utf8;
+    quint64 originalHash = 0; // the file's bytes, when asked for
+    bool notUtf8 = false;     // taken as UTF-8, the bytes were none: they are GBK if anything
+};
+
+// ByteEdit::apply on a file read a piece at a time, in the memory of a few pieces whatever
+// its size: each piece, cut where a character ends, is checked (well-formed UTF-8, clean GBK,
+// no NUL byte) and edited at once, its new bytes handed to write (which may be empty, when
+// only the answer is wanted). Without a known encoding the file is taken as UTF-8 and read
+// again as GBK when it is not, so new bytes are written only with the encoding known (given
+// as UTF-8, a file that is none says so in notUtf8); a UTF-16 file needs the whole file.
+StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
+                        const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
+                        bool hashOriginal, std::optional<TextEncoding> known = std::nullopt,
+                        qint64 chunk = streamChunk);

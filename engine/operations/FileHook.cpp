@@ -118,11 +118,24 @@ std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncod
     if (check == ByteCheck::None)
         return std::nullopt;
     const ByteText text(bytes, encoding);
-    bool unknown = false;
-    // Terms in the hook's order: the first absent term settles a search, the first present
-    // one an edit.
+    std::vector<Presence> presence;
+    presence.reserve(terms.size());
     for (const EncodedTerm &term : terms) {
-        const Presence presence = text.contains(term);
+        presence.push_back(text.contains(term));
+        // The first absent term settles a search, the first present one an edit.
+        if ((check == ByteCheck::AllPresent && presence.back() == Presence::Absent) ||
+            (check == ByteCheck::AnyPresent && presence.back() == Presence::Present))
+            break;
+    }
+    return decideFromPresence(presence);
+}
+
+std::optional<bool> FileRule::decideFromPresence(const std::vector<Presence> &found) const
+{
+    if (check == ByteCheck::None)
+        return std::nullopt;
+    bool unknown = false;
+    for (const Presence presence : found) {
         if (presence == Presence::Unknown)
             unknown = true;
         else if (check == ByteCheck::AllPresent && presence == Presence::Absent)

@@ -41,6 +41,13 @@ public:
 
     // The hook's answer when the bytes already tell it; nothing when the text is needed.
     std::optional<bool> decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const;
+    // The same from each search text's presence, in the order of searchTerms().
+    std::optional<bool> decideFromPresence(const std::vector<Presence> &presence) const;
+    // The texts whose presence may settle a file; none when only the text can tell.
+    const std::vector<EncodedTerm> &searchTerms() const { return terms; }
+    bool settlesFromBytes() const { return check != ByteCheck::None; }
+    // The editing hook on the file's own bytes; null for a search.
+    const ByteEdit *byteEditor() const { return byteEdit ? &*byteEdit : nullptr; }
     // hits, when given, gets the hook's counts (FileHook).
     bool apply(QString &text, std::vector<int> *hits = nullptr) const { return hook(text, hits); }
     // An editing hook's new bytes from the file's own bytes, where those tell them.

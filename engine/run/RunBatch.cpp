@@ -216,8 +216,9 @@ private:
         task.withBom = settings.withBom;
         task.journaled = journal != nullptr;
         task.keepsOriginal = options.keepOriginals || options.reviewed;
-        task.countsHits = options.keepOriginals || operation == Operation::ReplacePairs ||
-                          operation == Operation::ReplaceText;
+        task.countsHits = options.keepOriginals || options.countHits;
+        task.readsWhole =
+            task.keepsOriginal || task.countsHits || static_cast<bool>(observer.fileFoundEncoding);
         return task;
     }
 

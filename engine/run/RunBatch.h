@@ -49,6 +49,8 @@ struct RunOptions
     bool sync = true;
     // Decisions keep the bytes they read and their hit counts, for fileDecided.
     bool keepOriginals = false;
+    // Decisions count each pair's (or the one find's) replacements, for RunResult::hits.
+    bool countHits = false;
     // Called with each .txt file's decision on the thread that took it, ahead of its turn, to
     // do more work there (FileDecision::attachment) while the caller's thread writes.
     std::function<void(const QString &relativePath, FileDecision &decision)> decided;

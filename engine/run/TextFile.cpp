@@ -4,7 +4,9 @@
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
+#include "engine/operations/ByteEdit.h"
 #include "engine/scan/ScannedFileSet.h"
+#include "engine/search/StreamSearch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -72,7 +74,175 @@ FileDecision Converted(const FileTask &task, qint64 size, const QByteArray &byte
 }
 
 const qint64 editLimit = qint64(256) << 20;
+// An edit of a file up to this size is made on the worker that decides it, its new bytes held
+// until their turn; a larger one is written in pieces from a second read at its turn.
+const qint64 editedOnWorkers = qint64(16) << 20;
 const qint64 searchLimit = qint64(512) << 20;
+
+// A search settled from the file read a piece at a time, in the memory of one piece whatever
+// its size; nothing when the whole file is needed, which file then holds, opened.
+std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule &rule,
+                                           StreamedRead &file, FileIdentity &identity)
+{
+    QString error;
+    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    identity = file.identity();
+    FileIoResult result = FileIoResult::Done;
+    const StreamedSearch found = SearchStream(
+        rule.searchTerms(), task.detectUtf16,
+        [&](char *data, qint64 size, qint64 &got) {
+            result = file.read(data, size, got, &error);
+            return result == FileIoResult::Done;
+        },
+        [&] {
+            result = file.rewind(&error);
+            return result == FileIoResult::Done;
+        });
+    if (found.result == StreamedSearch::ReadFailed) {
+        if (result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    }
+    if (found.result == StreamedSearch::Settled) {
+        if (const std::optional<bool> matches = rule.decideFromPresence(found.presence))
+            return Settled(*matches ? FileOutcome::Changed : FileOutcome::Unchanged, identity.size);
+    }
+    return std::nullopt;
+}
+
+// Reads the file a piece at a time for a stream, setting result (and error) when a read fails.
+struct PieceReads
+{
+    explicit PieceReads(StreamedRead &file) : file(file) {}
+    StreamedRead &file;
+    FileIoResult result = FileIoResult::Done;
+    QString error;
+    ChunkReader read()
+    {
+        return [this](char *data, qint64 size, qint64 &got) {
+            result = file.read(data, size, got, &error);
+            return result == FileIoResult::Done;
+        };
+    }
+    ChunkRewind rewind()
+    {
+        return [this] {
+            result = file.rewind(&error);
+            return result == FileIoResult::Done;
+        };
+    }
+};
+
+// An edit of UTF-8 or GBK decided from the file read a piece at a time, with its new bytes
+// written later from a second read, so that no file is held whole whatever its size; nothing
+// when the whole file is needed, which file then holds, opened.
+std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
+                                         const ReserveMemory &reserve, StreamedRead &file,
+                                         FileIdentity &identity)
+{
+    QString error;
+    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
+        return SettledFailed(FailureKind::Unreadable, 0, error);
+    identity = file.identity();
+    const ByteEdit &edit = *rule.byteEditor();
+    PieceReads reads(file);
+    if (identity.size <= editedOnWorkers) {
+        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK. Reserved as the
+        // whole file's edit is, which it may yet turn out to need.
+        if (reserve)
+            reserve(DecisionMemory(identity.size, true));
+        QByteArray newBytes;
+        const EditWrite gather = [&](const char *data, qint64 size) {
+            newBytes.append(data, int(size));
+            return true;
+        };
+        StreamedEdit edited;
+        for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Gbk}) {
+            if (encoding == TextEncoding::Gbk && (!edited.notUtf8 || !reads.rewind()()))
+                break;
+            newBytes.clear();
+            edited = EditStream(edit, task.detectUtf16, task.withBom, reads.read(), reads.rewind(),
+                                gather, task.journaled, encoding);
+            if (edited.result != StreamedEdit::NeedsWholeFile)
+                break;
+        }
+        switch (edited.result) {
+        case StreamedEdit::Unchanged:
+            return Settled(FileOutcome::Unchanged, identity.size);
+        case StreamedEdit::Changed:
+            return ToWrite(task, identity.size, edited.originalHash, std::move(newBytes));
+        case StreamedEdit::NeedsWholeFile:
+            if (reads.result == FileIoResult::Done)
+                return std::nullopt;
+            break;
+        default:
+            break;
+        }
+        if (reads.result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, reads.error);
+    }
+    // The journal's hash of the original is taken from the read that writes.
+    const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
+                                            reads.rewind(), EditWrite(), false);
+    switch (decided.result) {
+    case StreamedEdit::Unchanged:
+        return Settled(FileOutcome::Unchanged, identity.size);
+    case StreamedEdit::Changed:
+        break;
+    case StreamedEdit::ReadFailed:
+        if (reads.result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, reads.error);
+    default:
+        return std::nullopt;
+    }
+    FileDecision decision = Settled(FileOutcome::Changed, identity.size);
+    decision.toWrite = true;
+    const FileTree *tree = task.sourceTree;
+    const QString relative = task.relativePath;
+    const FileIdentity asRead = identity;
+    const bool detectUtf16 = task.detectUtf16;
+    const bool withBom = task.withBom;
+    const bool journaled = task.journaled;
+    decision.stream = [tree, relative, asRead, &edit, decided, detectUtf16, withBom,
+                       journaled](const FileTree::ContentWrite &write, ReplacedContent &replaced,
+                                  QString *error) {
+        StreamedRead again;
+        const FileIoResult opened = tree->openRead(relative, again, error);
+        if (opened != FileIoResult::Done)
+            return opened;
+        if (again.identity() != asRead)
+            return FileIoResult::Changed;
+        ContentHasher hasher;
+        qint64 size = 0;
+        const EditWrite counted = [&](const char *data, qint64 length) {
+            if (journaled)
+                hasher.add(data, length);
+            size += length;
+            return write(data, length);
+        };
+        PieceReads reads(again);
+        const StreamedEdit written =
+            EditStream(edit, detectUtf16, withBom, reads.read(), reads.rewind(), counted, journaled,
+                       decided.encoding);
+        if (written.result == StreamedEdit::WriteFailed)
+            return FileIoResult::Failed; // the write's own failure is reported
+        if (written.result == StreamedEdit::ReadFailed) {
+            if (error)
+                *error = reads.error;
+            return reads.result;
+        }
+        // Any other answer than the same edit's: the file changed in between.
+        if (written.result != StreamedEdit::Changed)
+            return FileIoResult::Changed;
+        if (journaled)
+            replaced = {written.originalHash, size, hasher.hash()};
+        return FileIoResult::Done;
+    };
+    return decision;
+}
 
 FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMemory &reserve,
                     FileIdentity &identity, const char *&encodingName, std::vector<int> *hits,
@@ -82,12 +252,31 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     QString error;
     SourceRead how;
     how.sizeLimit = FileSizeLimit(task.writes);
-    if (reserve)
-        how.beforeAllocating = [&](qint64 size) { reserve(DecisionMemory(size, task.writes)); };
-    const FileIoResult read =
-        task.sourceTree
-            ? task.sourceTree->readFile(task.relativePath, how, bytes, &identity, &error)
-            : ReadSourceFile(task.sourcePath, how, bytes, &identity, &error);
+    // A decision reserves once: a pipeline counts each reservation as a decision under way.
+    bool reserved = false;
+    const ReserveMemory reserveOnce = [&](qint64 bytes) {
+        if (reserve && !reserved)
+            reserve(bytes);
+        reserved = true;
+    };
+    how.beforeAllocating = [&](qint64 size) { reserveOnce(DecisionMemory(size, task.writes)); };
+    FileIoResult read;
+    StreamedRead file;
+    const bool inPieces = task.sourceTree && !task.readsWhole;
+    if (inPieces && !task.writes && rule.settlesFromBytes()) {
+        if (std::optional<FileDecision> settled = SearchInPieces(task, rule, file, identity))
+            return std::move(*settled);
+        read = file.readWhole(how, bytes, &error);
+    } else if (inPieces && task.writes && rule.byteEditor()) {
+        if (std::optional<FileDecision> decided =
+                EditInPieces(task, rule, reserveOnce, file, identity))
+            return std::move(*decided);
+        read = file.readWhole(how, bytes, &error);
+    } else {
+        read = task.sourceTree
+                   ? task.sourceTree->readFile(task.relativePath, how, bytes, &identity, &error)
+                   : ReadSourceFile(task.sourcePath, how, bytes, &identity, &error);
+    }
     switch (read) {
     case FileIoResult::Done:
         break;
@@ -237,7 +426,33 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     file.outcome = decision.outcome;
     const qint64 bytes = file.outcome.bytes;
     QString error;
-    if (!decision.toWrite || target.dryRun) {
+    // A decision taken a piece at a time writes its new bytes as it reads the file again.
+    qint64 written = decision.newBytes.size();
+    const FileTree::StreamedContent content = [&](const FileTree::ContentWrite &write,
+                                                  QString *why) {
+        written = 0;
+        return decision.stream(
+            [&](const char *data, qint64 size) {
+                written += size;
+                return write(data, size);
+            },
+            decision.replaced, why);
+    };
+    if (decision.toWrite && !target.dryRun && decision.stream && !target.tree) {
+        // Written by path, not through a held folder: the new bytes are gathered whole.
+        QByteArray gathered;
+        const FileIoResult result = content(
+            [&](const char *data, qint64 size) {
+                gathered.append(data, int(size));
+                return true;
+            },
+            &error);
+        if (result != FileIoResult::Done)
+            file.outcome = WriteOutcome(result, bytes, error);
+        decision.newBytes = std::move(gathered);
+        decision.stream = nullptr;
+    }
+    if (!decision.toWrite || target.dryRun || file.outcome.kind == FileOutcome::Failed) {
         // settled
     } else if (!target.saveInSource && IsSameFile(target.targetPath, target.sourcePath)) {
         file.outcome = Failed(FailureKind::TargetIsSource, bytes);
@@ -245,8 +460,11 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
                target.sourceFiles->contains(target.targetPath)) {
         file.outcome = Failed(FailureKind::TargetIsOtherSource, bytes);
     } else if (target.saveInSource && target.tree) {
-        const FileIoResult prepared = target.tree->prepareInPlace(
-            target.relativePath, decision.newBytes, decision.source, file.pending, &error);
+        const FileIoResult prepared =
+            decision.stream ? target.tree->prepareInPlace(target.relativePath, content,
+                                                          decision.source, file.pending, &error)
+                            : target.tree->prepareInPlace(target.relativePath, decision.newBytes,
+                                                          decision.source, file.pending, &error);
         if (prepared != FileIoResult::Done)
             file.outcome = WriteOutcome(prepared, bytes, error);
         file.journal = target.journal;
@@ -264,11 +482,17 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     } else if (target.tree) {
         const int slash = target.relativePath.lastIndexOf(QLatin1Char('/'));
         if (slash > 0 && !target.tree->makeFolder(target.relativePath.left(slash),
-                                                  FileTree::Access::Shared, &error))
+                                                  FileTree::Access::Shared, &error)) {
             file.outcome = Failed(FailureKind::FolderFailed, bytes, error);
-        else if (!target.tree->prepareFile(target.relativePath, decision.newBytes, file.pending,
-                                           &error))
+        } else if (decision.stream) {
+            const FileIoResult prepared =
+                target.tree->prepareFile(target.relativePath, content, file.pending, &error);
+            if (prepared != FileIoResult::Done)
+                file.outcome = WriteOutcome(prepared, bytes, error);
+        } else if (!target.tree->prepareFile(target.relativePath, decision.newBytes, file.pending,
+                                             &error)) {
             file.outcome = Failed(FailureKind::WriteFailed, bytes, error);
+        }
     } else if (!MakeFolderPath(FolderOf(target.targetPath), &error)) {
         file.outcome = Failed(FailureKind::FolderFailed, bytes, error);
     } else if (!WriteTextFile(target.targetPath, decision.newBytes, &error)) {
@@ -285,7 +509,7 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
         file.relativePath = target.relativePath;
         file.replaced = decision.replaced;
         ++pendingFiles;
-        pendingBytes += decision.newBytes.size();
+        pendingBytes += written;
     }
     held.push_back(std::move(file));
     if (pendingFiles >= groupFiles || pendingBytes >= groupBytes)

@@ -26,6 +26,8 @@ struct FileTask
     // The decision keeps the bytes it read (a plan shows and hashes them) and counts hits.
     bool keepsOriginal = false;
     bool countsHits = false; // fill FileDecision::hits
+    // The decision needs the whole file (its bytes, encoding or counts): not read in pieces.
+    bool readsWhole = false;
 };
 
 struct FileOutcome
@@ -58,6 +60,12 @@ struct FileDecision
     std::vector<int> hits;
     // What RunOptions::decided made of the decision on the thread that took it.
     std::any attachment;
+    // Instead of newBytes, for a file edited a piece at a time: reads the file again and hands
+    // its new bytes to write, and for a journaled task fills in what the journal keeps of
+    // them. Changed when the file is not what it was when it was decided.
+    using Stream = std::function<FileIoResult(const FileTree::ContentWrite &write,
+                                              ReplacedContent &replaced, QString *error)>;
+    Stream stream;
 };
 
 // The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the

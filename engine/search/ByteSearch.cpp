@@ -34,6 +34,25 @@ EncodedTerm::EncodedTerm(const QString &text)
     utf16Be = EncodeUtf16(text, false);
 }
 
+const QByteArray *EncodedTerm::bytesIn(TextEncoding encoding) const
+{
+    if (!searchable)
+        return nullptr;
+    switch (encoding) {
+    case TextEncoding::Utf16Le:
+        return &utf16Le;
+    case TextEncoding::Utf16Be:
+        return &utf16Be;
+    case TextEncoding::Utf8:
+        return inUtf8 ? &utf8 : nullptr;
+    case TextEncoding::Gb18030:
+        return nullptr; // an ASCII digit may be part of a four-byte character: decoded
+    case TextEncoding::Gbk:
+        break;
+    }
+    return inGbk ? &gbk : nullptr;
+}
+
 std::vector<EncodedTerm> EncodeTerms(const QStringList &texts)
 {
     std::vector<EncodedTerm> terms;

@@ -19,6 +19,9 @@ class EncodedTerm
 {
 public:
     explicit EncodedTerm(const QString &text);
+    // The bytes whose match in a file of that encoding is a match of the text; null where only
+    // the decoded text can tell. A GBK match counts only at a character start of clean bytes.
+    const QByteArray *bytesIn(TextEncoding encoding) const;
 
 private:
     friend class ByteText;

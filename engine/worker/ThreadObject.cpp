@@ -192,6 +192,8 @@ void ThreadObject::run(Operation operation)
                         PlanFromDecision(operation, settings, relativePath, decision, planOptions));
             };
         }
+        // The pairs' counts go below the statistics line.
+        options.countHits = operation == Operation::ReplacePairs;
         result = RunBatch(operation, settings, observer, options);
     }
     // Below the statistics line: why a search may have found nothing, and which pairs did

@@ -1,11 +1,15 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/codec/TextCodec.h"
+#include "engine/journal/ContentHash.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/RunBatch.h"
 #include "tests/engine/Fixture.h"
 
 #include <QRandomGenerator>
 #include <QTest>
+
+#include <algorithm>
+#include <cstring>
 
 using namespace fixture;
 
@@ -22,6 +26,8 @@ class TestByteEdit : public QObject
 private slots:
     void sameBytesAsDecodedPath_data();
     void sameBytesAsDecodedPath();
+    void piecesSameAsWholeFile_data() { sameBytesAsDecodedPath_data(); }
+    void piecesSameAsWholeFile();
 };
 
 namespace {
@@ -180,6 +186,79 @@ void TestByteEdit::sameBytesAsDecodedPath()
         const std::optional<QByteArray> expected = DecodedPath(files.at(i), rule, true, changed);
         QCOMPARE(ReadBytes(settings.saveDir + name), expected.value_or("<missing>"));
     }
+}
+
+// The file read in pieces of small sizes, handed over in shorter reads still, is edited into
+// exactly the whole file's new bytes, and left to the whole file wherever that answers
+// Unknown: pieces end at every offset of a character, a line end and a find.
+void TestByteEdit::piecesSameAsWholeFile()
+{
+    QFETCH(Operation, operation);
+    QFETCH(QStringList, finds);
+    QFETCH(QStringList, replacements);
+    BatchSettings settings;
+    settings.findText = finds.value(0);
+    settings.replaceText = replacements.value(0);
+    settings.findLines = finds;
+    settings.replaceLines = replacements;
+    settings.insertText = finds.value(0);
+    settings.insertAtFront = replacements.isEmpty();
+    const FileRule rule(operation, settings);
+
+    QRandomGenerator random(17);
+    int settled = 0;
+    int known = 0; // pieces the whole file answers
+    for (int i = 0; i < 1500; ++i) {
+        QByteArray bytes = RandomFile(random);
+        if (i % 3 == 0)
+            bytes += bytes + RandomFile(random); // longer, the same encoding most often
+        const bool withBom = i % 2;
+        QByteArray newBytes;
+        const ByteEdit::Outcome outcome =
+            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes);
+        for (const qint64 chunk : {4, 5, 7, 16}) {
+            qint64 at = 0;
+            const auto read = [&](char *data, qint64 size, qint64 &got) {
+                got = std::min({size, bytes.size() - at, 1 + (at + chunk) % 6});
+                std::memcpy(data, bytes.constData() + at, size_t(got));
+                at += got;
+                return true;
+            };
+            // As a run does: one pass decides, a second one with the encoding writes.
+            const auto rewind = [&] { return (at = 0) == 0; };
+            const StreamedEdit edited = EditStream(*rule.byteEditor(), true, withBom, read, rewind,
+                                                   EditWrite(), true, std::nullopt, chunk);
+            QByteArray written;
+            if (edited.result == StreamedEdit::Changed) {
+                at = 0;
+                const StreamedEdit second = EditStream(
+                    *rule.byteEditor(), true, withBom, read, rewind,
+                    [&](const char *data, qint64 size) {
+                        written.append(data, int(size));
+                        return true;
+                    },
+                    false, edited.encoding, chunk);
+                QCOMPARE(int(second.result), int(StreamedEdit::Changed));
+            }
+            known += outcome != ByteEdit::Outcome::Unknown;
+            if (edited.result == StreamedEdit::NeedsWholeFile)
+                continue;
+            settled += outcome != ByteEdit::Outcome::Unknown;
+            const bool same = outcome == ByteEdit::Outcome::Changed
+                                  ? edited.result == StreamedEdit::Changed && written == newBytes
+                                  : outcome == ByteEdit::Outcome::Unchanged &&
+                                        edited.result == StreamedEdit::Unchanged;
+            if (!same || edited.originalHash != ContentHash(bytes))
+                QFAIL(qPrintable(QStringLiteral("pieces of %1: file %2, pieces %3, whole %4")
+                                     .arg(chunk)
+                                     .arg(QString::fromLatin1(bytes.toHex(' ')),
+                                          QString::fromLatin1(written.toHex(' ')),
+                                          QString::fromLatin1(newBytes.toHex(' ')))));
+        }
+    }
+    // Most files the bytes answer are edited in pieces, or the pieces would save nothing.
+    QVERIFY2(settled > known * 3 / 4,
+             qPrintable(QStringLiteral("%1 of %2").arg(settled).arg(known)));
 }
 
 QTEST_GUILESS_MAIN(TestByteEdit)

@@ -1,10 +1,14 @@
 #include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/search/ByteSearch.h"
+#include "engine/search/StreamSearch.h"
 #include "tests/engine/Fixture.h"
 
 #include <QRandomGenerator>
 #include <QTest>
+
+#include <algorithm>
+#include <cstring>
 
 using namespace fixture;
 
@@ -50,6 +54,8 @@ private slots:
     void agreesWithDecodedSearch();
     void randomBytesAgree_data();
     void randomBytesAgree();
+    void piecesAgreeWithWholeFile_data() { randomBytesAgree_data(); }
+    void piecesAgreeWithWholeFile();
 };
 
 // Every one- and two-byte sequence, and random longer ones built from the bytes where GBK's
@@ -262,6 +268,55 @@ void TestByteSearch::randomBytesAgree()
     }
     // The byte search must settle a good share of them, or it would save nothing.
     QVERIFY2(answered > 2000, qPrintable(QString::number(answered)));
+}
+
+// The file read in pieces of small sizes, and handed over in shorter reads still, gives the
+// whole file's answer for every term: pieces end at every offset of a character and a term.
+void TestByteSearch::piecesAgreeWithWholeFile()
+{
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(QByteArray, prefix);
+    QRandomGenerator random(13);
+    int settled = 0;
+    int known = 0; // searches the whole file answers for every term
+    for (int i = 0; i < 1500; ++i) {
+        QByteArray bytes = prefix;
+        for (int count = random.bounded(48); count > 0; --count)
+            bytes += pieces.at(random.bounded(pieces.size()));
+        DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true), false);
+        NormaliseLineEnds(decoded.text);
+        QStringList texts{decoded.text.mid(random.bounded(decoded.text.size() + 1), 1 + i % 4),
+                          decoded.text.mid(random.bounded(decoded.text.size() + 1), 2),
+                          GbkCodec()->toUnicode(pieces.at(random.bounded(pieces.size())))};
+        const std::vector<EncodedTerm> terms = EncodeTerms(texts);
+        std::vector<Presence> expected;
+        for (const QString &text : texts)
+            expected.push_back(ByteAnswer(bytes, true, text));
+        for (const qint64 chunk : {4, 5, 7, 16}) {
+            qint64 at = 0;
+            const auto read = [&](char *data, qint64 size, qint64 &got) {
+                got = std::min({size, bytes.size() - at, 1 + (at + chunk) % 6});
+                std::memcpy(data, bytes.constData() + at, size_t(got));
+                at += got;
+                return true;
+            };
+            const StreamedSearch found = SearchStream(
+                terms, true, read, [&] { return (at = 0) == 0; }, chunk);
+            known += std::count(expected.begin(), expected.end(), Presence::Unknown) == 0;
+            QVERIFY(found.result != StreamedSearch::ReadFailed);
+            if (found.result != StreamedSearch::Settled)
+                continue;
+            ++settled;
+            if (found.presence != expected)
+                QFAIL(qPrintable(
+                    QStringLiteral("pieces of %1: bytes %2, terms %3")
+                        .arg(chunk)
+                        .arg(QString::fromLatin1(bytes.toHex()), texts.join(QLatin1Char('|')))));
+        }
+    }
+    // Most files the bytes answer are settled in pieces, or the pieces would save nothing.
+    QVERIFY2(settled > known * 3 / 4,
+             qPrintable(QStringLiteral("%1 of %2").arg(settled).arg(known)));
 }
 
 QTEST_GUILESS_MAIN(TestByteSearch)

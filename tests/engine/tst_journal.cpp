@@ -45,9 +45,11 @@ QMap<QString, QByteArray> Contents(const QString &root)
 }
 
 // Files in every encoding the codec writes back, each holding the search texts.
-void WriteMixedTree(const QString &root)
+// repeat: how many times the text stands in each file; enough, and the edits are written in
+// pieces from a second read.
+void WriteMixedTree(const QString &root, int repeat = 1)
 {
-    const QString text = QStringLiteral("小云望着江水\n小吉没有说话\r\n");
+    const QString text = QStringLiteral("小云望着江水\n小吉没有说话\r\n").repeated(repeat);
     const QMap<QString, QByteArray> files = {
         {QStringLiteral("utf8.txt"), Utf8(text)},
         {QStringLiteral("bom.txt"), Bom() + Utf8(text)},
@@ -235,25 +237,36 @@ void TestJournal::contentHash()
     QFETCH(QByteArray, bytes);
     QFETCH(quint64, hash);
     QCOMPARE(ContentHash(bytes), hash);
+    // Handed over in pieces of every size up to two stripes.
+    for (int piece = 1; piece <= 64; ++piece) {
+        ContentHasher hasher;
+        for (int at = 0; at < bytes.size(); at += piece)
+            hasher.add(bytes.constData() + at, std::min(piece, bytes.size() - at));
+        QCOMPARE(hasher.hash(), hash);
+    }
 }
 
 void TestJournal::undoRestoresEveryFile_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<bool>("byCopy");
-    QTest::newRow("replace, hard links") << Operation::ReplaceText << false;
-    QTest::newRow("replace, copies") << Operation::ReplaceText << true;
-    QTest::newRow("pairs, hard links") << Operation::ReplacePairs << false;
-    QTest::newRow("pairs, copies") << Operation::ReplacePairs << true;
-    QTest::newRow("insert, hard links") << Operation::InsertText << false;
-    QTest::newRow("insert, copies") << Operation::InsertText << true;
+    QTest::addColumn<int>("repeat");
+    QTest::newRow("replace, hard links") << Operation::ReplaceText << false << 1;
+    QTest::newRow("replace, copies") << Operation::ReplaceText << true << 1;
+    QTest::newRow("pairs, hard links") << Operation::ReplacePairs << false << 1;
+    QTest::newRow("pairs, copies") << Operation::ReplacePairs << true << 1;
+    QTest::newRow("insert, hard links") << Operation::InsertText << false << 1;
+    QTest::newRow("insert, copies") << Operation::InsertText << true << 1;
+    QTest::newRow("replace, large files") << Operation::ReplaceText << false << 650000;
+    QTest::newRow("pairs, large files") << Operation::ReplacePairs << true << 650000;
 }
 
 void TestJournal::undoRestoresEveryFile()
 {
     QFETCH(Operation, operation);
     QFETCH(bool, byCopy);
-    WriteMixedTree(src);
+    QFETCH(int, repeat);
+    WriteMixedTree(src, repeat);
     const QMap<QString, QByteArray> before = Contents(src);
 
     const RunResult result = run(operation, byCopy);

@@ -207,7 +207,9 @@ void TestPlan::hitsComeFromTheReplacement()
     QCOMPARE(files.size(), size_t(1));
     const std::vector<int> expected(hits.begin(), hits.end());
     QCOMPARE(files[0].matches, expected);
-    const RunResult run = RunBatch(Operation::ReplacePairs, settings, {});
+    RunOptions counting;
+    counting.countHits = true;
+    const RunResult run = RunBatch(Operation::ReplacePairs, settings, {}, counting);
     QCOMPARE(run.hits, std::vector<qint64>(hits.begin(), hits.end()));
 }
 

@@ -2,7 +2,9 @@
 #include "engine/batch/Failure.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileTree.h"
 #include "engine/files/Paths.h"
+#include "engine/operations/FileHook.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 #include "engine/run/TextFile.h"
@@ -67,6 +69,8 @@ private slots:
     void leftAloneInPlace();
     void tooLarge_data();
     void tooLarge();
+    void decisionReservesOnce_data();
+    void decisionReservesOnce();
     void killedWritersTemporaryRemoved_data();
     void killedWritersTemporaryRemoved();
     void sameFolderRefused_data();
@@ -587,19 +591,22 @@ void TestRunBatch::leftAloneInPlace()
     QVERIFY2(left.filter(QStringLiteral(".tmp")).isEmpty(), qPrintable(left.join(u' ')));
 }
 
-// A file over the operation's limit fails before it is read; the run goes on.
+// A file over the operation's limit fails before it is read; the run goes on. A search reads
+// it in pieces and is held to no limit.
 void TestRunBatch::tooLarge_data()
 {
     QTest::addColumn<Operation>("operation");
     QTest::addColumn<qint64>("size");
-    QTest::newRow("edit") << Operation::InsertText << FileSizeLimit(true) + 1;
-    QTest::newRow("search") << Operation::FindText << FileSizeLimit(false) + 1;
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("edit") << Operation::InsertText << FileSizeLimit(true) + 1 << true;
+    QTest::newRow("search") << Operation::FindText << FileSizeLimit(false) + 1 << false;
 }
 
 void TestRunBatch::tooLarge()
 {
     QFETCH(Operation, operation);
     QFETCH(qint64, size);
+    QFETCH(bool, fails);
     const QString large = src + QStringLiteral("/a.txt");
     QFile file(large);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size)); // sparse: no disk space
@@ -609,10 +616,48 @@ void TestRunBatch::tooLarge()
     settings.searchTerms = QStringLiteral("b");
     RunRecorder recorder;
     const RunResult result = RunBatch(operation, settings, recorder.observer());
-    QCOMPARE(recorder.failed, QStringList{QDir::toNativeSeparators(large)});
-    QCOMPARE(recorder.reasons, QStringList{reasonTooLarge});
+    QCOMPARE(recorder.failed, fails ? QStringList{QDir::toNativeSeparators(large)} : QStringList());
+    QCOMPARE(recorder.reasons, fails ? QStringList{reasonTooLarge} : QStringList());
     QCOMPARE(result.changed, 1);
     QCOMPARE(QFileInfo(large).size(), size);
+}
+
+// A pipeline counts each reservation as a decision under way: a decision that tries its file
+// in pieces and then reads it whole must still reserve once, or the pipeline waits for good.
+void TestRunBatch::decisionReservesOnce_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("writes");
+    QTest::addColumn<int>("outcome");
+    const QString text = QStringLiteral("小云\r\n");
+    const int changed = FileOutcome::Changed;
+    QTest::newRow("utf-8 edit") << Utf8(text) << true << changed;
+    QTest::newRow("utf-16 edit, read whole") << Utf16(text, true) << true << changed;
+    QTest::newRow("gbk with NUL edit, read whole")
+        << Gbk(text) + '\0' << true << int(FileOutcome::Failed);
+    QTest::newRow("unclean gbk search, read whole") << Gbk(text) + '\x81' << false << changed;
+}
+
+void TestRunBatch::decisionReservesOnce()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, writes);
+    QFETCH(int, outcome);
+    QVERIFY(WriteBytes(src + QStringLiteral("/a.txt"), bytes));
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("小雲");
+    settings.searchTerms = settings.findText;
+    const FileRule rule(writes ? Operation::ReplaceText : Operation::FindText, settings);
+    const FileTree tree(src);
+    FileTask task;
+    task.sourceTree = &tree;
+    task.relativePath = QStringLiteral("a.txt");
+    task.writes = writes;
+    task.detectUtf16 = true;
+    int reservations = 0;
+    const FileDecision decision = DecideTextFile(task, rule, [&](qint64) { ++reservations; });
+    QCOMPARE(int(decision.outcome.kind), outcome);
+    QVERIFY2(reservations <= 1, qPrintable(QString::number(reservations)));
 }
 
 void TestRunBatch::killedWritersTemporaryRemoved_data()
