@@ -345,7 +345,7 @@ void MainWindow::Launch(Operation operation)
     // A launch refused for its own text deletes nothing; the folder messages come first.
     if (LacksItsText(operation, batchSettings) || LacksSearchText(operation, batchSettings)) {
         const QString refusal = FolderCheckMessage(operation, batchSettings);
-        ShowRefusal(operation, refusal.isEmpty() ? messageEmptyFind : refusal);
+        ShowRefusal(operation, refusal.isEmpty() ? messageEmptyFind() : refusal);
         return;
     }
     QString refusal = FolderCheckMessage(operation, batchSettings);
@@ -384,7 +384,7 @@ void MainWindow::Preview(Operation operation)
     // needs no run lock.
     QString refusal = FolderCheckMessage(operation, batchSettings);
     if (refusal.isEmpty() && LacksSearchText(operation, batchSettings))
-        refusal = messageEmptyFind;
+        refusal = messageEmptyFind();
     if (!refusal.isEmpty()) {
         ShowRefusal(operation, refusal);
         return;
@@ -450,8 +450,8 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.findLines = BoxLines(ui->pTEdt_FindText->document()->toPlainText());
         settings.replaceLines = BoxLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
         if (settings.findLines.size() != settings.replaceLines.size()) {
-            QMessageBox::about(this, messageCountMismatchTitle,
-                               messageCountMismatch +
+            QMessageBox::about(this, messageCountMismatchTitle(),
+                               messageCountMismatch() +
                                    QStringLiteral("\n查找内容%1行,替换内容%2行。")
                                        .arg(settings.findLines.size())
                                        .arg(settings.replaceLines.size()));
@@ -482,14 +482,14 @@ bool MainWindow::CaptureSettings(Operation operation)
 // The field a refusal is about, where the user goes next.
 QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) const
 {
-    if (refusal == messageSourceMissing || refusal == messageFolderMissing)
+    if (refusal == messageSourceMissing() || refusal == messageFolderMissing())
         return ui->lEdt_SourcePath;
-    if (refusal == messageSaveMissing || refusal == messageSameFolder ||
-        refusal == messageSaveInsideSource)
+    if (refusal == messageSaveMissing() || refusal == messageSameFolder() ||
+        refusal == messageSaveInsideSource())
         return ui->lEdt_SavePath;
-    if (refusal == messageEmptyInsert)
+    if (refusal == messageEmptyInsert())
         return ui->pTEdt_InsertText;
-    if (refusal != messageEmptyFind)
+    if (refusal != messageEmptyFind())
         return nullptr;
     switch (operation) {
     case Operation::ReplaceText:
@@ -510,7 +510,7 @@ QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) c
 void MainWindow::ShowRefusal(Operation operation, const QString &refusal)
 {
     QString text = refusal;
-    if (refusal == messageSaveMissing)
+    if (refusal == messageSaveMissing())
         text += QStringLiteral("如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。");
     QLabel *label = ui->lb_ShowDisposingFile;
     label->setText(text);

@@ -102,7 +102,7 @@ void UndoControl::undoLastRun()
         return;
     const QString source = widgets.sourceField->text();
     if (!FolderExists(source)) {
-        widgets.statusLabel->setText(messageSourceMissing);
+        widgets.statusLabel->setText(messageSourceMissing());
         return;
     }
     QString message;

@@ -39,7 +39,7 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
         settings.findText = request.find;
         settings.replaceText = request.replace;
         if (settings.findText.isEmpty()) {
-            message = messageEmptyFind;
+            message = messageEmptyFind();
             return false;
         }
         break;
@@ -48,7 +48,7 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
             !ReadLineListFile(request.replaceFile, settings.replaceLines, message))
             return false;
         if (settings.findLines.size() != settings.replaceLines.size()) {
-            message = messageCountMismatch;
+            message = messageCountMismatch();
             return false;
         }
         break;
@@ -78,29 +78,29 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
 QString CliRefusal(const QString &message, const BatchSettings &settings)
 {
     const QString prefix = QStringLiteral("parafold-cli: ");
-    if (message == messageSourceMissing || message == messageFolderMissing)
+    if (message == messageSourceMissing() || message == messageFolderMissing())
         return prefix +
                QCoreApplication::translate("RunCommand", "the source folder does not exist: %1")
                    .arg(NativeSeparators(settings.sourceDir));
-    if (message == messageSaveMissing)
+    if (message == messageSaveMissing())
         return prefix + QCoreApplication::translate(
                             "RunCommand", "the save folder does not exist: %1 (use --in-place to "
                                           "edit the files where they are)")
                             .arg(NativeSeparators(settings.saveDir));
-    if (message == messageSameFolder)
+    if (message == messageSameFolder())
         return prefix + QCoreApplication::translate("RunCommand",
                                                     "the save folder is the source folder: %1 (use "
                                                     "--in-place to overwrite the files)")
                             .arg(NativeSeparators(settings.saveDir));
-    if (message == messageSaveInsideSource)
+    if (message == messageSaveInsideSource())
         return prefix + QCoreApplication::translate(
                             "RunCommand", "the save folder lies inside the source folder: %1")
                             .arg(NativeSeparators(settings.saveDir));
-    if (message == messageEmptyFind)
+    if (message == messageEmptyFind())
         return prefix + QCoreApplication::translate("RunCommand", "the text to find is empty");
-    if (message == messageEmptyInsert)
+    if (message == messageEmptyInsert())
         return prefix + QCoreApplication::translate("RunCommand", "the text to insert is empty");
-    if (message == messageCountMismatch)
+    if (message == messageCountMismatch())
         return prefix + QCoreApplication::translate(
                             "RunCommand", "--find-file has %1 lines but --replace-file has %2")
                             .arg(settings.findLines.size())

@@ -58,7 +58,7 @@ int UndoCommand(const CommandRequest &request, Console &console, const std::atom
 {
     const QString source = AbsoluteFolder(request.source);
     if (!FolderExists(source)) {
-        console.printLine(messageSourceMissing);
+        console.printLine(messageSourceMissing());
         return ExitFailure;
     }
     if (request.list)

@@ -93,6 +93,91 @@
     </message>
   </context>
   <context>
+    <name>Failure</name>
+    <message>
+      <source>cannot read the file</source>
+      <translation>无法读取文件</translation>
+    </message>
+    <message>
+      <source>the file's encoding is broken; rewriting it would damage it</source>
+      <translation>文件编码有误,改写会损坏内容</translation>
+    </message>
+    <message>
+      <source>not a text file</source>
+      <translation>不是文本文件</translation>
+    </message>
+    <message>
+      <source>the new content cannot be saved in the file's own encoding</source>
+      <translation>新内容无法用文件原有编码保存</translation>
+    </message>
+    <message>
+      <source>cannot create the folder in the save location</source>
+      <translation>无法创建保存位置的文件夹</translation>
+    </message>
+    <message>
+      <source>cannot write the target file</source>
+      <translation>无法写入目标文件</translation>
+    </message>
+    <message>
+      <source>the target is the source file itself; not overwritten</source>
+      <translation>目标是源文件本身,未覆盖</translation>
+    </message>
+    <message>
+      <source>the target is another source file; not overwritten</source>
+      <translation>目标是另一个源文件,未覆盖</translation>
+    </message>
+    <message>
+      <source>cannot read the folder; its files were not processed</source>
+      <translation>无法读取文件夹,其中的文件未处理</translation>
+    </message>
+    <message>
+      <source>cannot keep the original for undo; not changed</source>
+      <translation>无法保存原文件以供撤销,未修改</translation>
+    </message>
+    <message>
+      <source>the file is too large</source>
+      <translation>文件过大</translation>
+    </message>
+    <message>
+      <source>the file was changed during the run</source>
+      <translation>文件在处理期间被修改</translation>
+    </message>
+    <message>
+      <source>the file is read-only</source>
+      <translation>文件只读</translation>
+    </message>
+    <message>
+      <source>the file has several hard links; not changed</source>
+      <translation>文件有多个硬链接,未修改</translation>
+    </message>
+    <message>
+      <source>the target encoding cannot hold the file's content</source>
+      <translation>目标编码无法表示该文件的内容</translation>
+    </message>
+    <message>
+      <source>the file was changed after the preview</source>
+      <translation>文件在预览之后被修改</translation>
+    </message>
+  </context>
+  <context>
+    <name>FileIo</name>
+    <message>
+      <source>file too large</source>
+      <translation>文件过大</translation>
+    </message>
+    <message>
+      <source>file changed while it was read</source>
+      <translation>文件在读取期间被修改</translation>
+    </message>
+  </context>
+  <context>
+    <name>FileTree</name>
+    <message>
+      <source>the path is not inside the given folder</source>
+      <translation>路径不在所给的文件夹内</translation>
+    </message>
+  </context>
+  <context>
     <name>HelpText</name>
     <message>
       <source>Usage:
@@ -365,6 +450,45 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     </message>
   </context>
   <context>
+    <name>LaunchChecks</name>
+    <message>
+      <source>The source folder does not exist; choose a valid path!</source>
+      <translation>源文件夹不存在,请选择正确路径!</translation>
+    </message>
+    <message>
+      <source>The folder does not exist; choose a valid path!</source>
+      <translation>文件夹不存在,请选择正确路径!</translation>
+    </message>
+    <message>
+      <source>The save folder does not exist; choose a valid path!</source>
+      <translation>保存文件夹不存在,请选择正确路径!</translation>
+    </message>
+    <message>
+      <source>The save folder cannot be the source folder; to overwrite the originals, check Save in the source folder!</source>
+      <translation>保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!</translation>
+    </message>
+    <message>
+      <source>The save folder cannot lie inside the source folder!</source>
+      <translation>保存文件夹不能位于源文件夹之内!</translation>
+    </message>
+    <message>
+      <source>The text to find cannot be empty!</source>
+      <translation>查找内容不能为空!</translation>
+    </message>
+    <message>
+      <source>The text to insert cannot be empty!</source>
+      <translation>插入内容不能为空!</translation>
+    </message>
+    <message>
+      <source>The numbers of find and replace texts differ; please check them!</source>
+      <translation>查找数和替换数不一致,请核对!</translation>
+    </message>
+    <message>
+      <source>Note:</source>
+      <translation>注意：</translation>
+    </message>
+  </context>
+  <context>
     <name>MainWindow</name>
     <message>
       <source>Note:</source>
@@ -387,10 +511,76 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     </message>
   </context>
   <context>
+    <name>PlanFile</name>
+    <message>
+      <source>line %1: not a plan of this version</source>
+      <translation>第%1行:不是本版本的计划</translation>
+    </message>
+    <message>
+      <source>line %1: no path</source>
+      <translation>第%1行:缺少路径</translation>
+    </message>
+    <message>
+      <source>line %1: no hash</source>
+      <translation>第%1行:缺少哈希值</translation>
+    </message>
+    <message>
+      <source>empty plan</source>
+      <translation>空计划</translation>
+    </message>
+  </context>
+  <context>
     <name>ProgressBar</name>
     <message>
       <source>scanning... </source>
       <translation>正在扫描... </translation>
+    </message>
+  </context>
+  <context>
+    <name>Reports</name>
+    <message>
+      <source>(stopped: %1 more files not processed)</source>
+      <translation>(已停止:另有%1个文件未处理)</translation>
+    </message>
+    <message>
+      <source>%1 files scanned, </source>
+      <translation>扫描文件%1个,</translation>
+    </message>
+    <message>
+      <source>%1 files of the type, </source>
+      <translation>查找符合类型文件%1个,</translation>
+    </message>
+    <message>
+      <source>%1 files contain the text, </source>
+      <translation>包含查找内容文件%1个,</translation>
+    </message>
+    <message>
+      <source>%1 files changed, </source>
+      <translation>修改文件%1个,</translation>
+    </message>
+    <message>
+      <source>%1 files would change, </source>
+      <translation>将修改文件%1个,</translation>
+    </message>
+    <message>
+      <source>%1 already in the target encoding, </source>
+      <translation>已是目标编码%1个,</translation>
+    </message>
+    <message>
+      <source>%1 failed, </source>
+      <translation>失败%1个,</translation>
+    </message>
+    <message>
+      <source>took %1 s.</source>
+      <translation>耗时%1秒。</translation>
+    </message>
+    <message>
+      <source> (stopped)</source>
+      <translation>(已停止)</translation>
+    </message>
+    <message>
+      <source> The report files could not be written!</source>
+      <translation>报告文件无法写入!</translation>
     </message>
   </context>
   <context>
@@ -430,6 +620,126 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     <message>
       <source>parafold-cli: cannot write the list to stdout: %1</source>
       <translation>parafold-cli: 无法将列表写入 stdout:%1</translation>
+    </message>
+  </context>
+  <context>
+    <name>RunDescription</name>
+    <message>
+      <source>UTF-8 with BOM</source>
+      <translation>带BOM的UTF-8</translation>
+    </message>
+    <message>
+      <source>to %1, CR LF line ends</source>
+      <translation>转为%1,换行CR LF</translation>
+    </message>
+    <message>
+      <source>to %1, LF line ends</source>
+      <translation>转为%1,换行LF</translation>
+    </message>
+    <message>
+      <source>to %1</source>
+      <translation>转为%1</translation>
+    </message>
+    <message>
+      <source>%1 pairs</source>
+      <translation>%1组</translation>
+    </message>
+    <message>
+      <source>at the start “</source>
+      <translation>开头插入“</translation>
+    </message>
+    <message>
+      <source>at the end “</source>
+      <translation>末尾插入“</translation>
+    </message>
+    <message>
+      <source>Find and replace</source>
+      <translation>查找替换</translation>
+    </message>
+    <message>
+      <source>Replace several texts at once</source>
+      <translation>多个内容同时查找替换</translation>
+    </message>
+    <message>
+      <source>Insert text</source>
+      <translation>插入内容</translation>
+    </message>
+    <message>
+      <source>Convert encoding</source>
+      <translation>转换编码</translation>
+    </message>
+    <message>
+      <source> (run %1 of that second)</source>
+      <translation>(该秒第%1次)</translation>
+    </message>
+  </context>
+  <context>
+    <name>RunJournal</name>
+    <message>
+      <source>cannot make a folder in %1</source>
+      <translation>无法在 %1 中创建文件夹</translation>
+    </message>
+    <message>
+      <source>cannot make the journal</source>
+      <translation>无法创建撤销记录</translation>
+    </message>
+    <message>
+      <source>cannot read the file's size and time</source>
+      <translation>无法读取文件的大小和时间</translation>
+    </message>
+    <message>
+      <source>The undo journal keeps at most %1 runs within %2 MB; dropped the earlier runs: %3</source>
+      <translation>撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3</translation>
+    </message>
+  </context>
+  <context>
+    <name>Scan</name>
+    <message>
+      <source>the link leads outside the chosen folder; not entered</source>
+      <translation>链接指向所选文件夹之外,未进入</translation>
+    </message>
+  </context>
+  <context>
+    <name>Undo</name>
+    <message>
+      <source>changed again since the run; not restored</source>
+      <translation>修改后又被改动过,未恢复</translation>
+    </message>
+    <message>
+      <source>the file no longer exists; not restored</source>
+      <translation>文件已不存在,未恢复</translation>
+    </message>
+    <message>
+      <source>the original in the undo journal is missing or altered; cannot restore</source>
+      <translation>撤销记录中的原文件缺失或已被改动,无法恢复</translation>
+    </message>
+    <message>
+      <source>invalid undo record; not restored</source>
+      <translation>撤销记录无效,未恢复</translation>
+    </message>
+    <message>
+      <source>Nothing to undo</source>
+      <translation>没有可撤销的修改</translation>
+    </message>
+    <message>
+      <source>: %1 holds no record of a run that saved in the source folder. A run that saved to another folder changed no original and needs no undo.</source>
+      <translation>:%1 中没有“保存在原文件夹”的修改记录。保存到其他文件夹的修改不改动原文件,无需撤销。</translation>
+    </message>
+    <message>
+      <source>The undo journal has no run %1</source>
+      <translation>撤销记录中没有修改记录 %1</translation>
+    </message>
+    <message>
+      <source>Undo of %2 at %1: %3 %4 files, %5 already as they were, %6 not restored.</source>
+      <translation>撤销%1的%2:%3文件%4个,已是原样%5个,未恢复%6个。</translation>
+    </message>
+    <message>
+      <source>would restore</source>
+      <translation>将恢复</translation>
+    </message>
+    <message>
+      <source>restored</source>
+      <translation>恢复</translation>
     </message>
   </context>
   <context>

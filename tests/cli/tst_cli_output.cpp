@@ -156,6 +156,8 @@ void CliOutput::languageFollowsLocale_data()
         QStringLiteral("--find"),    QStringLiteral("a"),
         QStringLiteral("--replace"), QStringLiteral("b"),
         QStringLiteral("--in-place")};
+    const QStringList statistics{QStringLiteral("find"), QStringLiteral("SOURCE"),
+                                 QStringLiteral("--terms"), QStringLiteral("小云")};
     QTest::newRow("help, Chinese") << zh << help << QStringLiteral("用法:\n");
     QTest::newRow("help, English") << en << help << QStringLiteral("Usage:\n");
     QTest::newRow("usage error, Chinese")
@@ -169,6 +171,13 @@ void CliOutput::languageFollowsLocale_data()
         << zh << refused << QStringLiteral("parafold-cli: 源文件夹不存在:");
     QTest::newRow("refusal, English")
         << en << refused << QStringLiteral("parafold-cli: the source folder does not exist: ");
+    QTest::newRow("statistics, Chinese")
+        << zh << statistics
+        << QStringLiteral("扫描文件1个,查找符合类型文件1个,包含查找内容文件1个,修改文件0个,耗时");
+    QTest::newRow("statistics, English")
+        << en << statistics
+        << QStringLiteral("1 files scanned, 1 files of the type, 1 files contain the text, 0 files "
+                          "changed, took ");
 }
 
 void CliOutput::languageFollowsLocale()

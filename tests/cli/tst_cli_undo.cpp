@@ -74,7 +74,7 @@ void CliUndo::usage_data()
                                << QStringLiteral("--run 需要");
     QTest::newRow("no journal for find") << Args("find @SRC --terms a --no-journal", QString()) << 2
                                          << QStringLiteral("不适用于命令");
-    QTest::newRow("nothing to undo") << Args("undo @SRC", QString()) << 1 << messageNothingToUndo;
+    QTest::newRow("nothing to undo") << Args("undo @SRC", QString()) << 1 << messageNothingToUndo();
     QTest::newRow("no such run") << Args("undo @SRC --run 20000101-000000", QString()) << 2
                                  << QStringLiteral("20000101-000000");
 }
@@ -122,7 +122,7 @@ void CliUndo::undoListDryRunAndRefusal()
     WriteBytes(src, QStringLiteral("a.txt"), "edited later");
     const CliResult undo = RunCli(Args("undo @SRC", src));
     QCOMPARE(undo.exitCode, 2);
-    QVERIFY(CliText(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun));
+    QVERIFY(CliText(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun()));
     QCOMPARE(SplitList(undo.out, '\n').size(), 2);
     QMap<QString, QByteArray> expected = before;
     expected[QStringLiteral("a.txt")] = "edited later";
