@@ -760,7 +760,7 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     </message>
     <message>
       <source>%1 run(s), %2 kept; the journal keeps the last %3 runs while they stay within %4 MB</source>
-      <translation>共%1次修改,保留%2次;撤销记录保留最近%3次修改,总大小不超过%4 MB</translation>
+      <translation>共%1次修改,占用%2;撤销记录保留最近%3次修改,总大小不超过%4 MB</translation>
     </message>
   </context>
   <context>
