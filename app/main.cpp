@@ -35,7 +35,7 @@ int RefuseBusyStart(int argc, char *argv[])
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
                      &QCoreApplication::quit);
     QMessageBox::about(nullptr, QCoreApplication::translate("MainWindow", "Note:"),
-                       messageRunWorks);
+                       messageRunWorks());
     return 1;
 }
 

@@ -93,6 +93,63 @@
     </message>
   </context>
   <context>
+    <name>ConvertTab</name>
+    <message>
+      <source>UTF-8 (with BOM)</source>
+      <translation>UTF-8(带BOM)</translation>
+    </message>
+    <message>
+      <source>UTF-16LE (with BOM)</source>
+      <translation>UTF-16LE(带BOM)</translation>
+    </message>
+    <message>
+      <source>Save the files GBK cannot hold in GB18030</source>
+      <translation>GBK无法表示的文件用GB18030保存</translation>
+    </message>
+    <message>
+      <source>Target encoding:</source>
+      <translation>目标编码:</translation>
+    </message>
+    <message>
+      <source>Detect</source>
+      <translation>自动识别</translation>
+    </message>
+    <message>
+      <source>Source encoding:</source>
+      <translation>源文件编码:</translation>
+    </message>
+    <message>
+      <source>Keep</source>
+      <translation>保持不变</translation>
+    </message>
+    <message>
+      <source>Line ends:</source>
+      <translation>换行符:</translation>
+    </message>
+    <message>
+      <source>Convert encoding</source>
+      <translation>转换编码</translation>
+    </message>
+    <message>
+      <source>Save in the source folder (back up first)</source>
+      <translation>保存在原文件夹(注意备份)</translation>
+    </message>
+    <message>
+      <source>Save to: </source>
+      <translation>保存到:</translation>
+    </message>
+    <message>
+      <source>Source folder: </source>
+      <translation>源文件夹:</translation>
+    </message>
+    <message>
+      <source>
+(the folders are chosen on the Settings page)</source>
+      <translation>
+(文件夹在“软件设置”页选择)</translation>
+    </message>
+  </context>
+  <context>
     <name>Failure</name>
     <message>
       <source>cannot read the file</source>
@@ -494,6 +551,238 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
       <source>Note:</source>
       <translation>注意：</translation>
     </message>
+    <message>
+      <source>MainWindow</source>
+      <translation>MainWindow</translation>
+    </message>
+    <message>
+      <source>Settings</source>
+      <translation>软件设置</translation>
+    </message>
+    <message>
+      <source>Find and edit text in .txt files. (This cannot be undone: back up first, back up first, back up first)</source>
+      <translation>对txt文件进行查找修改。（操作不可逆,操作前请先备份,先备份,先备份）</translation>
+    </message>
+    <message>
+      <source>Choose the folder of the txt files</source>
+      <translation>选择txt文件所在文件夹</translation>
+    </message>
+    <message>
+      <source>Folder of the txt files</source>
+      <translation>txt文件所在文件夹</translation>
+    </message>
+    <message>
+      <source>Detect UTF-16</source>
+      <translation>自动识别UTF-16</translation>
+    </message>
+    <message>
+      <source>List each file's changes before editing, and write only the checked files</source>
+      <translation>修改前先列出每个文件的改动,勾选后再写入</translation>
+    </message>
+    <message>
+      <source>Preview first</source>
+      <translation>先预览</translation>
+    </message>
+    <message>
+      <source>Read me first</source>
+      <translation>使用必读</translation>
+    </message>
+    <message>
+      <source>  Choose where to save the edited files  </source>
+      <translation>  选择修改后保存路径  </translation>
+    </message>
+    <message>
+      <source>Where to save the edited files</source>
+      <translation>修改后保存路径</translation>
+    </message>
+    <message>
+      <source>Save UTF-8 with a BOM</source>
+      <translation>保存字符编码带BOM</translation>
+    </message>
+    <message>
+      <source>Save in the source folder (back up first)</source>
+      <translation>保存在原文件夹(注意备份)</translation>
+    </message>
+    <message>
+      <source>Function 1: Find and replace</source>
+      <translation>功能一、查找替换</translation>
+    </message>
+    <message>
+      <source>Find:</source>
+      <translation>查找内容：</translation>
+    </message>
+    <message>
+      <source>Function 1 find</source>
+      <translation>功能一 查找内容</translation>
+    </message>
+    <message>
+      <source>Replace with:</source>
+      <translation>替换为：</translation>
+    </message>
+    <message>
+      <source>Function 1 replace with</source>
+      <translation>功能一 替换为</translation>
+    </message>
+    <message>
+      <source>Replace all</source>
+      <translation>全部替换</translation>
+    </message>
+    <message>
+      <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=" font-weight:600;"&gt;To replace several texts at once, put one per line, each opposite its replacement&lt;/span&gt;&lt;span style=" color:#ff0000;"&gt; (when saving in the source folder, back up first, back up first, back up first)&lt;/span&gt;&lt;span style=" font-weight:600;"&gt;:&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+      <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=" font-weight:600;"&gt;多个内容同时查找替换时,请换行表示,并一一对应&lt;/span&gt;&lt;span style=" color:#ff0000;"&gt;（如保存在原文件夹,请先备份,先备份,先备份）&lt;/span&gt;&lt;span style=" font-weight:600;"&gt;：&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+      <source>Texts to find (one per line)</source>
+      <translation>多个查找内容(每行一个)</translation>
+    </message>
+    <message>
+      <source>Replacements (one per line)</source>
+      <translation>多个替换内容(每行一个)</translation>
+    </message>
+    <message>
+      <source>Replace all pairs</source>
+      <translation>多个内容全部替换</translation>
+    </message>
+    <message>
+      <source>Function 2: Find only, and get the list of file paths (separate several terms with ||; for the text files that contain both "小云" and "小吉": 小云||小吉)</source>
+      <translation>功能二、只查找并获得文件路径列表（多条件查找用||分隔,例如需要查找既包含"小云"同时也包含"小吉"的文本文件：小云||小吉）</translation>
+    </message>
+    <message>
+      <source>Function 2 find</source>
+      <translation>功能二 查找内容</translation>
+    </message>
+    <message>
+      <source>Find</source>
+      <translation>查找</translation>
+    </message>
+    <message>
+      <source>Function 3: Insert text (mind whether the start or the end needs a line break). This cannot be undone: when saving in the source folder, back up first, back up first, back up first!</source>
+      <translation>功能三、插入内容（注意开头或末尾是否需要换行） 操作不可逆,如保存在原文件夹,操作前请先备份,先备份,先备份！</translation>
+    </message>
+    <message>
+      <source>Insert at the start</source>
+      <translation>文本前插入</translation>
+    </message>
+    <message>
+      <source>Insert at the end</source>
+      <translation>文本后插入</translation>
+    </message>
+    <message>
+      <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Insert&lt;/p&gt;&lt;p&gt;text:&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+      <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;插入&lt;/p&gt;&lt;p&gt;内容：&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+      <source>Function 3 insert text</source>
+      <translation>功能三 插入内容</translation>
+    </message>
+    <message>
+      <source>Insert</source>
+      <translation>插入</translation>
+    </message>
+    <message>
+      <source>Progress</source>
+      <translation>处理进度</translation>
+    </message>
+    <message>
+      <source>%v / %m</source>
+      <translation>%v / %m</translation>
+    </message>
+    <message>
+      <source>Stop</source>
+      <translation>停止</translation>
+    </message>
+    <message>
+      <source>Busy: wait until the current operation ends!</source>
+      <translation>正在处理中,请等待当前操作完成!</translation>
+    </message>
+    <message>
+      <source>A run is in progress. Quit now?
+
+Continue: process every file.
+Stop and quit: stop after the file in hand, write the list of the files processed, then quit.</source>
+      <translation>正在处理中,现在退出吗?
+
+继续处理:处理完全部文件。
+停止并退出:处理完当前文件后停止,写出已处理文件的目录,然后退出。</translation>
+    </message>
+    <message>
+      <source>Continue</source>
+      <translation>继续处理</translation>
+    </message>
+    <message>
+      <source>Stop and quit</source>
+      <translation>停止并退出</translation>
+    </message>
+    <message>
+      <source>Encoding conversion</source>
+      <translation>编码转换</translation>
+    </message>
+    <message>
+      <source>Function 2: Find only</source>
+      <translation>功能二、只查找</translation>
+    </message>
+    <message>
+      <source>Function 3: Insert text</source>
+      <translation>功能三、插入内容</translation>
+    </message>
+    <message>
+      <source>Choose a folder</source>
+      <translation>选择文件夹</translation>
+    </message>
+    <message>
+      <source>
+Texts to find: %1 lines; replacements: %2 lines.</source>
+      <translation>
+查找内容%1行,替换内容%2行。</translation>
+    </message>
+    <message>
+      <source>To edit the original files, check “Save in the source folder (back up first)”.</source>
+      <translation>如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。</translation>
+    </message>
+    <message>
+      <source>
+Cannot open the list; please look at it yourself: %1</source>
+      <translation>
+无法打开目录,请自行查看:%1</translation>
+    </message>
+    <message>
+      <source>The text will be inserted at the %2 of every txt file in %1 and saved in the source folder.
+Inserting again repeats the text.
+
+Continue?</source>
+      <translation>将在%1中每个txt文件的%2插入内容,并保存在原文件夹。
+再次插入会使内容重复出现。
+
+是否继续?</translation>
+    </message>
+    <message>
+      <source>start</source>
+      <translation>开头</translation>
+    </message>
+    <message>
+      <source>end</source>
+      <translation>末尾</translation>
+    </message>
+    <message>
+      <source>Note</source>
+      <translation>注意</translation>
+    </message>
+    <message>
+      <source>1. No installation is needed: unpack and run. Do not unpack into a system folder that needs administrator rights, or the settings cannot be saved.</source>
+      <translation>1. 本软件无需安装，解压后运行即可，但请勿解压到需要管理员权限的系统文件夹，否则无法保存设置。</translation>
+    </message>
+    <message>
+      <source>2. Where the settings need administrator rights, use “Run as administrator” (right-click the program's exe), or the settings cannot be saved.</source>
+      <translation>2. 如有需管理员权限的设置，请使用“以管理员身份运行“(鼠标指向软件exe文件点击右键即可选择)，否则无法保存设置。</translation>
+    </message>
+    <message>
+      <source>3. The program runs on Microsoft Windows 7 or later; Windows XP is not supported.</source>
+      <translation>3. 软件请在微软Windows7或以上系统运行，不支持xp系统。</translation>
+    </message>
+    <message>
+      <source>4. The program edits files on the computer: if 360 or similar software asks whether to allow it, choose to always allow it and not to ask again.</source>
+      <translation>4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运行，并勾选不再询问。</translation>
+    </message>
   </context>
   <context>
     <name>PlanCommand</name>
@@ -581,6 +870,97 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     <message>
       <source> The report files could not be written!</source>
       <translation>报告文件无法写入!</translation>
+    </message>
+  </context>
+  <context>
+    <name>ResultsDialog</name>
+    <message>
+      <source>Matches per pair</source>
+      <translation>各组匹配次数</translation>
+    </message>
+    <message>
+      <source>Preview</source>
+      <translation>预览</translation>
+    </message>
+    <message>
+      <source>Find results</source>
+      <translation>查找结果</translation>
+    </message>
+    <message>
+      <source>File</source>
+      <translation>文件</translation>
+    </message>
+    <message>
+      <source>Encoding</source>
+      <translation>编码</translation>
+    </message>
+    <message>
+      <source>Matches</source>
+      <translation>匹配数</translation>
+    </message>
+    <message>
+      <source>Status</source>
+      <translation>状态</translation>
+    </message>
+    <message>
+      <source>File list</source>
+      <translation>文件列表</translation>
+    </message>
+    <message>
+      <source>Changes in the selected file</source>
+      <translation>所选文件的改动</translation>
+    </message>
+    <message>
+      <source>Filter by file name</source>
+      <translation>按文件名筛选</translation>
+    </message>
+    <message>
+      <source>File count</source>
+      <translation>文件数</translation>
+    </message>
+    <message>
+      <source>Apply checked</source>
+      <translation>应用所选</translation>
+    </message>
+    <message>
+      <source>Close</source>
+      <translation>关闭</translation>
+    </message>
+    <message>
+      <source>Will change</source>
+      <translation>将修改</translation>
+    </message>
+    <message>
+      <source>Found</source>
+      <translation>已找到</translation>
+    </message>
+    <message>
+      <source>%1 files, %2 checked</source>
+      <translation>共%1个文件,已勾选%2个</translation>
+    </message>
+    <message>
+      <source>%1 files</source>
+      <translation>共%1个文件</translation>
+    </message>
+    <message>
+      <source>, %1 shown</source>
+      <translation>,显示%1个</translation>
+    </message>
+    <message>
+      <source>, working…</source>
+      <translation>,正在处理…</translation>
+    </message>
+    <message>
+      <source>%1: %2 times</source>
+      <translation>%1: %2次</translation>
+    </message>
+    <message>
+      <source>Matches per pair: </source>
+      <translation>各组匹配次数: </translation>
+    </message>
+    <message>
+      <source>&lt;p style='font-family:monospace'&gt;Line %1&lt;br&gt;</source>
+      <translation>&lt;p style='font-family:monospace'&gt;第%1行&lt;br&gt;</translation>
     </message>
   </context>
   <context>
@@ -700,6 +1080,17 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     </message>
   </context>
   <context>
+    <name>SystemTray</name>
+    <message>
+      <source>Settings</source>
+      <translation>软件设置</translation>
+    </message>
+    <message>
+      <source>Quit</source>
+      <translation>退出程序</translation>
+    </message>
+  </context>
+  <context>
     <name>Undo</name>
     <message>
       <source>changed again since the run; not restored</source>
@@ -761,6 +1152,49 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     <message>
       <source>%1 run(s), %2 kept; the journal keeps the last %3 runs while they stay within %4 MB</source>
       <translation>共%1次修改,占用%2;撤销记录保留最近%3次修改,总大小不超过%4 MB</translation>
+    </message>
+  </context>
+  <context>
+    <name>UndoControl</name>
+    <message>
+      <source>Undo the last edit</source>
+      <translation>撤销上次修改</translation>
+    </message>
+    <message>
+      <source>…… %1 more files not restored</source>
+      <translation>……另有%1个文件未恢复</translation>
+    </message>
+    <message>
+      <source>Puts back the files as they were before the last run that saved in the source folder. The undo journal is in the source folder's .parafold-journal and keeps the last %1 runs within %2 MB</source>
+      <translation>恢复上次“保存在原文件夹”修改之前的文件。撤销记录在源文件夹的.parafold-journal中,保留最近%1次修改,共不超过%2 MB</translation>
+    </message>
+    <message>
+      <source>This undoes %3 of %1 in %2 and restores %4 files.
+Files changed again since then are not restored.
+
+Continue?</source>
+      <translation>将撤销%1在%2中的%3,恢复%4个文件。
+修改之后又被改动过的文件不会恢复。
+
+是否继续?</translation>
+    </message>
+    <message>
+      <source>Stop</source>
+      <translation>停止</translation>
+    </message>
+    <message>
+      <source>List written to %1</source>
+      <translation>目录已写入%1</translation>
+    </message>
+    <message>
+      <source>Cannot write the list %1: %2</source>
+      <translation>目录无法写入%1:%2</translation>
+    </message>
+    <message>
+      <source>
+These files were not restored:</source>
+      <translation>
+以下文件未恢复:</translation>
     </message>
   </context>
   <context>
