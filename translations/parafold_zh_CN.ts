@@ -1091,6 +1091,13 @@ Continue?</source>
     </message>
   </context>
   <context>
+    <name>ThreadObject</name>
+    <message>
+      <source>Note: the search text “%1” begins or ends with a blank, which is searched for too.</source>
+      <translation>注意:查找内容“%1”的开头或末尾有空格,空格也会被查找。</translation>
+    </message>
+  </context>
+  <context>
     <name>Undo</name>
     <message>
       <source>changed again since the run; not restored</source>

@@ -115,7 +115,9 @@ QString BlankEdgesHint(const QStringList &terms)
 {
     for (const QString &term : terms) {
         if (!term.isEmpty() && (term.front().isSpace() || term.back().isSpace()))
-            return QStringLiteral("注意:查找内容“%1”的开头或末尾有空格,空格也会被查找。").arg(term);
+            return ThreadObject::tr("Note: the search text “%1” begins or ends with a blank, which "
+                                    "is searched for too.")
+                .arg(term);
     }
     return QString();
 }
