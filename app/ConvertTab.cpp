@@ -76,7 +76,7 @@ ConvertTab::ConvertTab(QLineEdit *sourceField, QLineEdit *saveField, QCheckBox *
 
 void ConvertTab::showFolders()
 {
-    const QString save = saveInSource->isChecked() ? tr("Save in the source folder (back up first)")
+    const QString save = saveInSource->isChecked() ? tr("Save in the source folder (back up!)")
                                                    : tr("Save to: ") + saveField->text();
     folders->setText(tr("Source folder: ") + sourceField->text() + QLatin1Char('\n') + save +
                      tr("\n(the folders are chosen on the Settings page)"));

@@ -528,8 +528,7 @@ void MainWindow::ShowRefusal(Operation operation, const QString &refusal)
 {
     QString text = refusal;
     if (refusal == messageSaveMissing())
-        text +=
-            tr("To edit the original files, check “Save in the source folder (back up first)”.");
+        text += tr("To edit the original files, check “Save in the source folder (back up!)”.");
     QLabel *label = ui->lb_ShowDisposingFile;
     label->setText(text);
     if (!refusalFlash) {

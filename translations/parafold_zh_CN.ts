@@ -131,10 +131,6 @@
       <translation>转换编码</translation>
     </message>
     <message>
-      <source>Save in the source folder (back up first)</source>
-      <translation>保存在原文件夹(注意备份)</translation>
-    </message>
-    <message>
       <source>Save to: </source>
       <translation>保存到:</translation>
     </message>
@@ -147,6 +143,10 @@
 (the folders are chosen on the Settings page)</source>
       <translation>
 (文件夹在“软件设置”页选择)</translation>
+    </message>
+    <message>
+      <source>Save in the source folder (back up!)</source>
+      <translation>保存在原文件夹(注意备份)</translation>
     </message>
   </context>
   <context>
@@ -560,18 +560,6 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
       <translation>软件设置</translation>
     </message>
     <message>
-      <source>Find and edit text in .txt files. (This cannot be undone: back up first, back up first, back up first)</source>
-      <translation>对txt文件进行查找修改。（操作不可逆,操作前请先备份,先备份,先备份）</translation>
-    </message>
-    <message>
-      <source>Choose the folder of the txt files</source>
-      <translation>选择txt文件所在文件夹</translation>
-    </message>
-    <message>
-      <source>Folder of the txt files</source>
-      <translation>txt文件所在文件夹</translation>
-    </message>
-    <message>
       <source>Detect UTF-16</source>
       <translation>自动识别UTF-16</translation>
     </message>
@@ -586,22 +574,6 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     <message>
       <source>Read me first</source>
       <translation>使用必读</translation>
-    </message>
-    <message>
-      <source>  Choose where to save the edited files  </source>
-      <translation>  选择修改后保存路径  </translation>
-    </message>
-    <message>
-      <source>Where to save the edited files</source>
-      <translation>修改后保存路径</translation>
-    </message>
-    <message>
-      <source>Save UTF-8 with a BOM</source>
-      <translation>保存字符编码带BOM</translation>
-    </message>
-    <message>
-      <source>Save in the source folder (back up first)</source>
-      <translation>保存在原文件夹(注意备份)</translation>
     </message>
     <message>
       <source>Function 1: Find and replace</source>
@@ -628,10 +600,6 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
       <translation>全部替换</translation>
     </message>
     <message>
-      <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=" font-weight:600;"&gt;To replace several texts at once, put one per line, each opposite its replacement&lt;/span&gt;&lt;span style=" color:#ff0000;"&gt; (when saving in the source folder, back up first, back up first, back up first)&lt;/span&gt;&lt;span style=" font-weight:600;"&gt;:&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-      <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=" font-weight:600;"&gt;多个内容同时查找替换时,请换行表示,并一一对应&lt;/span&gt;&lt;span style=" color:#ff0000;"&gt;（如保存在原文件夹,请先备份,先备份,先备份）&lt;/span&gt;&lt;span style=" font-weight:600;"&gt;：&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
       <source>Texts to find (one per line)</source>
       <translation>多个查找内容(每行一个)</translation>
     </message>
@@ -644,20 +612,12 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
       <translation>多个内容全部替换</translation>
     </message>
     <message>
-      <source>Function 2: Find only, and get the list of file paths (separate several terms with ||; for the text files that contain both "小云" and "小吉": 小云||小吉)</source>
-      <translation>功能二、只查找并获得文件路径列表（多条件查找用||分隔,例如需要查找既包含"小云"同时也包含"小吉"的文本文件：小云||小吉）</translation>
-    </message>
-    <message>
       <source>Function 2 find</source>
       <translation>功能二 查找内容</translation>
     </message>
     <message>
       <source>Find</source>
       <translation>查找</translation>
-    </message>
-    <message>
-      <source>Function 3: Insert text (mind whether the start or the end needs a line break). This cannot be undone: when saving in the source folder, back up first, back up first, back up first!</source>
-      <translation>功能三、插入内容（注意开头或末尾是否需要换行） 操作不可逆,如保存在原文件夹,操作前请先备份,先备份,先备份！</translation>
     </message>
     <message>
       <source>Insert at the start</source>
@@ -736,10 +696,6 @@ Texts to find: %1 lines; replacements: %2 lines.</source>
 查找内容%1行,替换内容%2行。</translation>
     </message>
     <message>
-      <source>To edit the original files, check “Save in the source folder (back up first)”.</source>
-      <translation>如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。</translation>
-    </message>
-    <message>
       <source>
 Cannot open the list; please look at it yourself: %1</source>
       <translation>
@@ -782,6 +738,50 @@ Continue?</source>
     <message>
       <source>4. The program edits files on the computer: if 360 or similar software asks whether to allow it, choose to always allow it and not to ask again.</source>
       <translation>4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运行，并勾选不再询问。</translation>
+    </message>
+    <message>
+      <source>Find and edit the .txt files. (Cannot be undone: back up first!)</source>
+      <translation>对txt文件进行查找修改。（操作不可逆,操作前请先备份,先备份,先备份）</translation>
+    </message>
+    <message>
+      <source>Choose the source folder</source>
+      <translation>选择txt文件所在文件夹</translation>
+    </message>
+    <message>
+      <source>Source folder</source>
+      <translation>txt文件所在文件夹</translation>
+    </message>
+    <message>
+      <source>  Choose the save folder  </source>
+      <translation>  选择修改后保存路径  </translation>
+    </message>
+    <message>
+      <source>Save folder</source>
+      <translation>修改后保存路径</translation>
+    </message>
+    <message>
+      <source>UTF-8 with BOM</source>
+      <translation>保存字符编码带BOM</translation>
+    </message>
+    <message>
+      <source>Save in the source folder (back up!)</source>
+      <translation>保存在原文件夹(注意备份)</translation>
+    </message>
+    <message>
+      <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=" font-weight:600;"&gt;Several texts at once: one per line, in matching order&lt;/span&gt;&lt;span style=" color:#ff0000;"&gt; (in the source folder: back up first!)&lt;/span&gt;&lt;span style=" font-weight:600;"&gt;:&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+      <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=" font-weight:600;"&gt;多个内容同时查找替换时,请换行表示,并一一对应&lt;/span&gt;&lt;span style=" color:#ff0000;"&gt;（如保存在原文件夹,请先备份,先备份,先备份）&lt;/span&gt;&lt;span style=" font-weight:600;"&gt;：&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+      <source>Function 2: Find only and list the files (files holding both "小云" and "小吉": 小云||小吉)</source>
+      <translation>功能二、只查找并获得文件路径列表（多条件查找用||分隔,例如需要查找既包含"小云"同时也包含"小吉"的文本文件：小云||小吉）</translation>
+    </message>
+    <message>
+      <source>Function 3: Insert text (mind the line breaks). In the source folder it cannot be undone: back up first!</source>
+      <translation>功能三、插入内容（注意开头或末尾是否需要换行） 操作不可逆,如保存在原文件夹,操作前请先备份,先备份,先备份！</translation>
+    </message>
+    <message>
+      <source>To edit the original files, check “Save in the source folder (back up!)”.</source>
+      <translation>如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。</translation>
     </message>
   </context>
   <context>
