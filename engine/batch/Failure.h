@@ -30,7 +30,7 @@ struct FileFailure
     FailureKind kind = FailureKind::Unreadable;
     QString systemReason; // empty when no system call failed
 
-    // The fixed Chinese reason of the kind.
+    // The kind's fixed reason, in the language the program speaks (Chinese as quoted below).
     QString reason() const;
     // The reason, then the system's words in parentheses when there are any.
     QString describe() const;
