@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -36,28 +37,25 @@ ConvertTab::ConvertTab(QLineEdit *sourceField, QLineEdit *saveField, QCheckBox *
     auto *form = new QFormLayout;
     // Listed in the order of ConvertTarget, ConvertSource and LineEnds.
     target = Choices(QStringLiteral("cmBox_ConvertTo"),
-                     {QStringLiteral("UTF-8"), QStringLiteral("UTF-8(带BOM)"),
-                      QStringLiteral("GBK"), QStringLiteral("UTF-16LE(带BOM)")},
+                     {QStringLiteral("UTF-8"), tr("UTF-8 (with BOM)"), QStringLiteral("GBK"),
+                      tr("UTF-16LE (with BOM)")},
                      this);
-    allowGb18030 = new QCheckBox(QStringLiteral("GBK无法表示的文件用GB18030保存"), this);
+    allowGb18030 = new QCheckBox(tr("Save the files GBK cannot hold in GB18030"), this);
     allowGb18030->setObjectName(QStringLiteral("cBox_AllowGb18030"));
     auto *targetRow = new QHBoxLayout;
     targetRow->addWidget(target);
     targetRow->addWidget(allowGb18030);
     targetRow->addStretch();
-    form->addRow(QStringLiteral("目标编码:"), targetRow);
-    source = Choices(
-        QStringLiteral("cmBox_ConvertFrom"),
-        {QStringLiteral("自动识别"), QStringLiteral("Big5"), QStringLiteral("GB18030")}, this);
-    form->addRow(QStringLiteral("源文件编码:"), source);
-    lineEnds = Choices(
-        QStringLiteral("cmBox_LineEnds"),
-        {QStringLiteral("保持不变"), QStringLiteral("CR LF (Windows)"), QStringLiteral("LF")},
-        this);
-    form->addRow(QStringLiteral("换行符:"), lineEnds);
+    form->addRow(tr("Target encoding:"), targetRow);
+    source = Choices(QStringLiteral("cmBox_ConvertFrom"),
+                     {tr("Detect"), QStringLiteral("Big5"), QStringLiteral("GB18030")}, this);
+    form->addRow(tr("Source encoding:"), source);
+    lineEnds = Choices(QStringLiteral("cmBox_LineEnds"),
+                       {tr("Keep"), QStringLiteral("CR LF (Windows)"), QStringLiteral("LF")}, this);
+    form->addRow(tr("Line ends:"), lineEnds);
     page->addLayout(form);
 
-    button = new QPushButton(QStringLiteral("转换编码"), this);
+    button = new QPushButton(tr("Convert encoding"), this);
     button->setObjectName(QStringLiteral("pBtn_ConvertEncoding"));
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addWidget(button);
@@ -78,10 +76,10 @@ ConvertTab::ConvertTab(QLineEdit *sourceField, QLineEdit *saveField, QCheckBox *
 
 void ConvertTab::showFolders()
 {
-    const QString save = saveInSource->isChecked() ? QStringLiteral("保存在原文件夹(注意备份)")
-                                                   : QStringLiteral("保存到:") + saveField->text();
-    folders->setText(QStringLiteral("源文件夹:") + sourceField->text() + QLatin1Char('\n') + save +
-                     QStringLiteral("\n(文件夹在“软件设置”页选择)"));
+    const QString save = saveInSource->isChecked() ? tr("Save in the source folder (back up!)")
+                                                   : tr("Save to: ") + saveField->text();
+    folders->setText(tr("Source folder: ") + sourceField->text() + QLatin1Char('\n') + save +
+                     tr("\n(the folders are chosen on the Settings page)"));
 }
 
 void ConvertTab::capture(BatchSettings &settings) const

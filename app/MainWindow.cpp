@@ -45,16 +45,33 @@
 
 #include <algorithm>
 
-const QString messageRunWorks = QStringLiteral("正在处理中,请等待当前操作完成!");
+QString messageRunWorks()
+{
+    return QCoreApplication::translate("MainWindow",
+                                       "Busy: wait until the current operation ends!");
+}
 
 namespace {
 
-const QString noticeTitle = QStringLiteral("注意：");
-const QString messageQuitDuringRun =
-    QStringLiteral("正在处理中,现在退出吗?\n\n继续处理:处理完全部文件。\n"
-                   "停止并退出:处理完当前文件后停止,写出已处理文件的目录,然后退出。");
-const QString answerContinue = QStringLiteral("继续处理");
-const QString answerStopAndQuit = QStringLiteral("停止并退出");
+QString noticeTitle()
+{
+    return QCoreApplication::translate("MainWindow", "Note:");
+}
+QString messageQuitDuringRun()
+{
+    return QCoreApplication::translate(
+        "MainWindow",
+        "A run is in progress. Quit now?\n\nContinue: process every file.\nStop and quit: stop "
+        "after the file in hand, write the list of the files processed, then quit.");
+}
+QString answerContinue()
+{
+    return QCoreApplication::translate("MainWindow", "Continue");
+}
+QString answerStopAndQuit()
+{
+    return QCoreApplication::translate("MainWindow", "Stop and quit");
+}
 
 // Room for the window frame that the system draws around the window.
 const QSize frameAllowance(16, 40);
@@ -137,7 +154,7 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     convertPage->setFrameShape(QFrame::NoFrame);
     convertPage->setFocusPolicy(Qt::NoFocus);
     convertPage->setWidget(convertTab);
-    ui->tabWidget->addTab(convertPage, QStringLiteral("编码转换"));
+    ui->tabWidget->addTab(convertPage, tr("Encoding conversion"));
     connect(convertTab->convertButton(), &QPushButton::clicked, this,
             [this] { Launch(Operation::ConvertEncoding); });
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::PlaceStatusRow);
@@ -188,7 +205,7 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
         if (!quitAfterRun)
             return;
         quitAfterRun = false;
-        QMessageBox::about(this, undoButtonText, ui->lb_ShowDisposingFile->text());
+        QMessageBox::about(this, undoButtonText(), ui->lb_ShowDisposingFile->text());
         QCoreApplication::quit();
     });
 
@@ -236,9 +253,9 @@ void MainWindow::SetUpKeyboard()
         group->setAccessibleName(name);
         group->setAccessibleDescription(group->title());
     };
-    nameGroup(ui->groupBox_2, QStringLiteral("功能一、查找替换"));
-    nameGroup(ui->groupBox_3, QStringLiteral("功能二、只查找"));
-    nameGroup(ui->groupBox, QStringLiteral("功能三、插入内容"));
+    nameGroup(ui->groupBox_2, tr("Function 1: Find and replace"));
+    nameGroup(ui->groupBox_3, tr("Function 2: Find only"));
+    nameGroup(ui->groupBox, tr("Function 3: Insert text"));
     // A folder dropped anywhere else on the window is the one to work on.
     FolderDrops::Fill(ui->lEdt_SourcePath, ui->lEdt_SourcePath);
     FolderDrops::Fill(ui->lEdt_SavePath, ui->lEdt_SavePath);
@@ -358,9 +375,9 @@ void MainWindow::PickFolder(QLineEdit *field)
 {
     // Starts in the folder already in the field, when there is one.
     const QString start = FolderExists(field->text()) ? field->text() : QStringLiteral(".");
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("选择文件夹"), start,
-        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Choose a folder"), start,
+                                                             QFileDialog::ShowDirsOnly |
+                                                                 QFileDialog::DontResolveSymlinks);
     if (folder.isEmpty())
         return;
     // A root such as "/" or "D:/" already ends in its separator.
@@ -395,7 +412,7 @@ void MainWindow::Launch(Operation operation)
     // A launch refused for its own text deletes nothing; the folder messages come first.
     if (LacksItsText(operation, batchSettings) || LacksSearchText(operation, batchSettings)) {
         const QString refusal = FolderCheckMessage(operation, batchSettings);
-        ShowRefusal(operation, refusal.isEmpty() ? messageEmptyFind : refusal);
+        ShowRefusal(operation, refusal.isEmpty() ? messageEmptyFind() : refusal);
         return;
     }
     QString refusal = FolderCheckMessage(operation, batchSettings);
@@ -434,7 +451,7 @@ void MainWindow::Preview(Operation operation)
     // needs no run lock.
     QString refusal = FolderCheckMessage(operation, batchSettings);
     if (refusal.isEmpty() && LacksSearchText(operation, batchSettings))
-        refusal = messageEmptyFind;
+        refusal = messageEmptyFind();
     if (!refusal.isEmpty()) {
         ShowRefusal(operation, refusal);
         return;
@@ -463,7 +480,7 @@ ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
 void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
 {
     if (runWorks || (undoControl && undoControl->isWorking())) {
-        QMessageBox::about(this, noticeTitle, messageRunWorks);
+        QMessageBox::about(this, noticeTitle(), messageRunWorks());
         return;
     }
     // Exactly what was reviewed: the preview's settings, whatever the form holds now.
@@ -500,9 +517,9 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.findLines = BoxLines(ui->pTEdt_FindText->document()->toPlainText());
         settings.replaceLines = BoxLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
         if (settings.findLines.size() != settings.replaceLines.size()) {
-            QMessageBox::about(this, messageCountMismatchTitle,
-                               messageCountMismatch +
-                                   QStringLiteral("\n查找内容%1行,替换内容%2行。")
+            QMessageBox::about(this, messageCountMismatchTitle(),
+                               messageCountMismatch() +
+                                   tr("\nTexts to find: %1 lines; replacements: %2 lines.")
                                        .arg(settings.findLines.size())
                                        .arg(settings.replaceLines.size()));
             return false;
@@ -532,14 +549,14 @@ bool MainWindow::CaptureSettings(Operation operation)
 // The field a refusal is about, where the user goes next.
 QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) const
 {
-    if (refusal == messageSourceMissing || refusal == messageFolderMissing)
+    if (refusal == messageSourceMissing() || refusal == messageFolderMissing())
         return ui->lEdt_SourcePath;
-    if (refusal == messageSaveMissing || refusal == messageSameFolder ||
-        refusal == messageSaveInsideSource)
+    if (refusal == messageSaveMissing() || refusal == messageSameFolder() ||
+        refusal == messageSaveInsideSource())
         return ui->lEdt_SavePath;
-    if (refusal == messageEmptyInsert)
+    if (refusal == messageEmptyInsert())
         return ui->pTEdt_InsertText;
-    if (refusal != messageEmptyFind)
+    if (refusal != messageEmptyFind())
         return nullptr;
     switch (operation) {
     case Operation::ReplaceText:
@@ -560,8 +577,8 @@ QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) c
 void MainWindow::ShowRefusal(Operation operation, const QString &refusal)
 {
     QString text = refusal;
-    if (refusal == messageSaveMissing)
-        text += QStringLiteral("如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。");
+    if (refusal == messageSaveMissing())
+        text += tr("To edit the original files, check “Save in the source folder (back up!)”.");
     QLabel *label = ui->lb_ShowDisposingFile;
     label->setText(text);
     if (!refusalFlash) {
@@ -645,9 +662,9 @@ void MainWindow::ShowReportNotOpened()
 {
     if (reportNotOpened.isEmpty())
         return;
-    ui->lb_ShowDisposingFile->setText(
-        ui->lb_ShowDisposingFile->text() +
-        QStringLiteral("\n无法打开目录,请自行查看:%1").arg(NativeSeparators(reportNotOpened)));
+    ui->lb_ShowDisposingFile->setText(ui->lb_ShowDisposingFile->text() +
+                                      tr("\nCannot open the list; please look at it yourself: %1")
+                                          .arg(NativeSeparators(reportNotOpened)));
     reportNotOpened.clear();
 }
 
@@ -738,7 +755,7 @@ bool MainWindow::ClaimRunLock()
 // The busy notice goes away by itself when the run it warned about ends in this window.
 void MainWindow::ShowBusyBox()
 {
-    QMessageBox box(QMessageBox::NoIcon, noticeTitle, messageRunWorks, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, noticeTitle(), messageRunWorks(), QMessageBox::Ok, this);
     box.setIconPixmap(windowIcon().pixmap(box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize)));
     busyBox = &box;
     box.exec();
@@ -759,12 +776,11 @@ void MainWindow::ReleaseRunLock()
 bool MainWindow::MayInsertInPlace()
 {
     const QString question =
-        QStringLiteral("将在%1中每个txt文件的%2插入内容,并保存在原文件夹。\n"
-                       "再次插入会使内容重复出现。\n\n是否继续?")
+        tr("The text will be inserted at the %2 of every txt file in %1 and saved in the source "
+           "folder.\nInserting again repeats the text.\n\nContinue?")
             .arg(NativeSeparators(batchSettings.sourceDir),
-                 batchSettings.insertAtFront ? QStringLiteral("开头") : QStringLiteral("末尾"));
-    return QMessageBox::question(this, QStringLiteral("插入"), question,
-                                 QMessageBox::Yes | QMessageBox::No,
+                 batchSettings.insertAtFront ? tr("start") : tr("end"));
+    return QMessageBox::question(this, tr("Insert"), question, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
@@ -782,10 +798,10 @@ bool MainWindow::MayQuit()
         return true;
     if (quitAfterRun)
         return false;
-    QMessageBox box(QMessageBox::Question, noticeTitle, messageQuitDuringRun, QMessageBox::NoButton,
-                    this);
-    QPushButton *goOn = box.addButton(answerContinue, QMessageBox::RejectRole);
-    box.addButton(answerStopAndQuit, QMessageBox::AcceptRole);
+    QMessageBox box(QMessageBox::Question, noticeTitle(), messageQuitDuringRun(),
+                    QMessageBox::NoButton, this);
+    QPushButton *goOn = box.addButton(answerContinue(), QMessageBox::RejectRole);
+    box.addButton(answerStopAndQuit(), QMessageBox::AcceptRole);
     box.setDefaultButton(goOn);
     box.setEscapeButton(goOn);
     box.exec();
@@ -868,7 +884,7 @@ void MainWindow::on_pBtn_InsertText_clicked()
 
 void MainWindow::on_pBtn_MustRead_clicked()
 {
-    QMessageBox::about(nullptr, QStringLiteral("注意"), HelpText());
+    QMessageBox::about(nullptr, tr("Note"), HelpText());
 }
 
 void OpenReportInViewer(const QString &reportPath, const std::function<void()> &notOpened)
@@ -907,17 +923,22 @@ QString HelpText()
 {
     const QString separator = QStringLiteral("<br><br>");
     return QStringLiteral("<p style='font-size:16px;line-height:20px;'>") +
-           QStringLiteral(
-               "1. 本软件无需安装，解压后运行即可，但请勿解压到需要管理员权限的系统文件夹，"
-               "否则无法保存设置。") +
+           QCoreApplication::translate(
+               "MainWindow",
+               "1. No installation is needed: unpack and run. Do not unpack into a system folder "
+               "that needs administrator rights, or the settings cannot be saved.") +
            separator +
-           QStringLiteral(
-               "2. 如有需管理员权限的设置，请使用“以管理员身份运行“(鼠标指向软件exe文件点"
-               "击右键即可选择)，否则无法保存设置。") +
-           separator + QStringLiteral("3. 软件请在微软Windows7或以上系统运行，不支持xp系统。") +
+           QCoreApplication::translate(
+               "MainWindow",
+               "2. Where the settings need administrator rights, use “Run as administrator” "
+               "(right-click the program's exe), or the settings cannot be saved.") +
            separator +
-           QStringLiteral(
-               "4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运"
-               "行，并勾选不再询问。") +
+           QCoreApplication::translate("MainWindow", "3. The program runs on Microsoft Windows 7 "
+                                                     "or later; Windows XP is not supported.") +
+           separator +
+           QCoreApplication::translate(
+               "MainWindow",
+               "4. The program edits files on the computer: if 360 or similar software asks "
+               "whether to allow it, choose to always allow it and not to ask again.") +
            QStringLiteral("<br></p>");
 }

@@ -155,7 +155,7 @@ private:
     QPointer<QWidget> focusBeforeRun;
 };
 
-extern const QString messageRunWorks; // "正在处理中,请等待当前操作完成!"
+QString messageRunWorks(); // "正在处理中,请等待当前操作完成!"
 
 // Opens a report in the desktop's viewer (Notepad on Windows); callable from any thread.
 // notOpened is called on the GUI thread when no viewer took it.

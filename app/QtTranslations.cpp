@@ -1,6 +1,7 @@
 #include "app/QtTranslations.h"
 
 #include "engine/files/Paths.h"
+#include "translations/Language.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -9,9 +10,12 @@
 
 void InstallQtTranslations(QCoreApplication &application)
 {
-    const QLocale locale = QLocale::system();
-    if (locale.language() != QLocale::Chinese)
+    if (!UsesChinese())
         return;
+    // A Chinese Windows in another language: Qt's dialogs in Chinese like the rest.
+    const QLocale system = QLocale::system();
+    const QLocale locale =
+        system.language() == QLocale::Chinese ? system : QLocale(QLocale::Chinese, QLocale::China);
     const QStringList folders{
         QLibraryInfo::location(QLibraryInfo::TranslationsPath),
         JoinPath(QCoreApplication::applicationDirPath(), QStringLiteral("translations"))};

@@ -3,6 +3,7 @@
 #include "engine/operations/FileHook.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -57,7 +58,7 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
         pairCounts = new QLabel(this);
         pairCounts->setWordWrap(true);
         pairCounts->setTextFormat(Qt::PlainText);
-        pairCounts->setAccessibleName(QStringLiteral("各组匹配次数"));
+        pairCounts->setAccessibleName(tr("Matches per pair"));
         break;
     case Operation::InsertText:
         newTexts = Pieces({settings.insertText});
@@ -69,11 +70,10 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
     case Operation::ConvertEncoding:
         break; // converted without a preview: every line of every file would differ
     }
-    setWindowTitle(applicable ? QStringLiteral("预览") : QStringLiteral("查找结果"));
+    setWindowTitle(applicable ? tr("Preview") : tr("Find results"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    model->setHorizontalHeaderLabels({QStringLiteral("文件"), QStringLiteral("编码"),
-                                      QStringLiteral("匹配数"), QStringLiteral("状态")});
+    model->setHorizontalHeaderLabels({tr("File"), tr("Encoding"), tr("Matches"), tr("Status")});
     proxy->setSourceModel(model);
     proxy->setFilterKeyColumn(PathColumn);
     proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
@@ -89,13 +89,13 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
     table->horizontalHeader()->setSectionResizeMode(PathColumn, QHeaderView::Stretch);
     for (const int column : {EncodingColumn, MatchesColumn, StatusColumn})
         table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    table->setAccessibleName(QStringLiteral("文件列表"));
-    changes->setAccessibleName(QStringLiteral("所选文件的改动"));
+    table->setAccessibleName(tr("File list"));
+    changes->setAccessibleName(tr("Changes in the selected file"));
     changes->setOpenLinks(false);
-    filter->setPlaceholderText(QStringLiteral("按文件名筛选"));
-    filter->setAccessibleName(QStringLiteral("按文件名筛选"));
+    filter->setPlaceholderText(tr("Filter by file name"));
+    filter->setAccessibleName(tr("Filter by file name"));
     filter->setClearButtonEnabled(true);
-    counts->setAccessibleName(QStringLiteral("文件数"));
+    counts->setAccessibleName(tr("File count"));
 
     auto *splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(table);
@@ -106,15 +106,14 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
 
     auto *buttons = new QDialogButtonBox(this);
     if (applicable) {
-        applyButton = buttons->addButton(QStringLiteral("应用所选"), QDialogButtonBox::AcceptRole);
+        applyButton = buttons->addButton(tr("Apply checked"), QDialogButtonBox::AcceptRole);
         applyButton->setEnabled(false);
         connect(applyButton, &QPushButton::clicked, this, [this] {
             emit applyRequested(checkedFiles());
             close();
         });
     }
-    QPushButton *closeButton =
-        buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+    QPushButton *closeButton = buttons->addButton(tr("Close"), QDialogButtonBox::RejectRole);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
 
     auto *layout = new QVBoxLayout(this);
@@ -167,8 +166,8 @@ void ResultsDialog::addRow(const PlanRow &row)
     auto *matches = new QStandardItem;
     matches->setData(row.matches, Qt::DisplayRole);
     const QString status = !row.failure.isEmpty() ? row.failure
-                           : applicable           ? QStringLiteral("将修改")
-                                                  : QStringLiteral("已找到");
+                           : applicable           ? tr("Will change")
+                                                  : tr("Found");
     auto *state = new QStandardItem(status);
     QList<QStandardItem *> items{path, encoding, matches, state};
     for (QStandardItem *item : items)
@@ -205,20 +204,19 @@ QHash<QString, quint64> ResultsDialog::checkedFiles() const
 
 void ResultsDialog::updateCounts()
 {
-    QString text = applicable
-                       ? QStringLiteral("共%1个文件,已勾选%2个").arg(model->rowCount()).arg(checked)
-                       : QStringLiteral("共%1个文件").arg(model->rowCount());
+    QString text = applicable ? tr("%1 files, %2 checked").arg(model->rowCount()).arg(checked)
+                              : tr("%1 files").arg(model->rowCount());
     if (proxy->rowCount() != model->rowCount())
-        text += QStringLiteral(",显示%1个").arg(proxy->rowCount());
+        text += tr(", %1 shown").arg(proxy->rowCount());
     if (!ended)
-        text += QStringLiteral(",正在处理…");
+        text += tr(", working…");
     // Each pair's count is rebuilt now and then while rows pour in, and at the end.
     if (pairCounts && (ended || model->rowCount() % 64 == 1)) {
         // Pairs that matched nothing show as such, so that a rule that did nothing stands out.
         QStringList each;
         for (int i = 0; i < pairNames.size(); ++i)
-            each << QStringLiteral("%1: %2次").arg(pairNames.at(i)).arg(pairTotals.at(i));
-        pairCounts->setText(QStringLiteral("各组匹配次数: ") + each.join(QStringLiteral("; ")));
+            each << tr("%1: %2 times").arg(pairNames.at(i)).arg(pairTotals.at(i));
+        pairCounts->setText(tr("Matches per pair: ") + each.join(QStringLiteral("; ")));
     }
     if (text == counts->text())
         return;
@@ -272,7 +270,7 @@ void ResultsDialog::showChanges(const QModelIndex &index)
         return out;
     };
     for (int i = 0; i < row.lines.size(); ++i) {
-        html += QStringLiteral("<p style='font-family:monospace'>第%1行<br>").arg(row.lines.at(i));
+        html += tr("<p style='font-family:monospace'>Line %1<br>").arg(row.lines.at(i));
         if (applicable) {
             if (!row.before.at(i).isEmpty() || row.after.at(i).isEmpty())
                 html += lines(row.before.at(i), foundTexts, "#ffc8c8", "- ");

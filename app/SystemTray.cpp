@@ -10,8 +10,8 @@ SystemTray::SystemTray(QObject *parent)
     : QSystemTrayIcon(parent), menu(new QMenu), showAction(new QAction(this)),
       quitAction(new QAction(this))
 {
-    showAction->setText(QStringLiteral("软件设置"));
-    quitAction->setText(QStringLiteral("退出程序"));
+    showAction->setText(tr("Settings"));
+    quitAction->setText(tr("Quit"));
     menu->addAction(showAction);
     menu->addAction(quitAction);
     setContextMenu(menu);

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,7 +21,10 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-const QString undoButtonText = QStringLiteral("撤销上次修改");
+QString undoButtonText()
+{
+    return QCoreApplication::translate("UndoControl", "Undo the last edit");
+}
 
 namespace {
 
@@ -54,7 +58,8 @@ QString NotRestoredText(const QStringList &lines)
     for (int i = 0; i < lines.size() && i < listedAtMost; ++i)
         text += lines[i] + QLatin1Char('\n');
     if (lines.size() > listedAtMost)
-        text += QStringLiteral("……另有%1个文件未恢复").arg(lines.size() - listedAtMost);
+        text += QCoreApplication::translate("UndoControl", "…… %1 more files not restored")
+                    .arg(lines.size() - listedAtMost);
     return text;
 }
 
@@ -64,19 +69,19 @@ UndoControl::UndoControl(const Widgets &widgets, const QString &settingsFilePath
                          std::function<bool()> claim, std::function<void()> release,
                          QWidget *window)
     : QObject(window), widgets(widgets), claim(std::move(claim)), release(std::move(release)),
-      window(window), undoButton(new QPushButton(undoButtonText, widgets.beside->parentWidget())),
-      undoAction(new QAction(undoButtonText, widgets.tray ? static_cast<QObject *>(widgets.tray)
-                                                          : static_cast<QObject *>(this)))
+      window(window), undoButton(new QPushButton(undoButtonText(), widgets.beside->parentWidget())),
+      undoAction(new QAction(undoButtonText(), widgets.tray ? static_cast<QObject *>(widgets.tray)
+                                                            : static_cast<QObject *>(this)))
 {
     QByteArray content;
     ReadConfigFile(content, settingsFilePath);
     batchSettings.journal = GetConfigValue(content, "journal") != "0";
     undoButton->setObjectName(QStringLiteral("pBtn_UndoLastRun"));
-    undoButton->setToolTip(
-        QStringLiteral("恢复上次“保存在原文件夹”修改之前的文件。撤销记录在源文件夹的"
-                       ".parafold-journal中,保留最近%1次修改,共不超过%2 MB")
-            .arg(journalKeptRuns)
-            .arg(journalLimitMegabytes));
+    undoButton->setToolTip(tr("Puts back the files as they were before the last run that saved in "
+                              "the source folder. The undo journal is in the source folder's "
+                              ".parafold-journal and keeps the last %1 runs within %2 MB")
+                               .arg(journalKeptRuns)
+                               .arg(journalLimitMegabytes));
     PlaceBeside(undoButton, widgets.beside);
     connect(undoButton, &QPushButton::clicked, this, &UndoControl::undoLastRun);
 
@@ -102,7 +107,7 @@ void UndoControl::undoLastRun()
         return;
     const QString source = widgets.sourceField->text();
     if (!FolderExists(source)) {
-        widgets.statusLabel->setText(messageSourceMissing);
+        widgets.statusLabel->setText(messageSourceMissing());
         return;
     }
     QString message;
@@ -112,11 +117,12 @@ void UndoControl::undoLastRun()
         return;
     }
     const QString question =
-        QStringLiteral("将撤销%1在%2中的%3,恢复%4个文件。\n"
-                       "修改之后又被改动过的文件不会恢复。\n\n是否继续?")
+        tr("This undoes %3 of %1 in %2 and restores %4 files.\nFiles changed again since then are "
+           "not restored.\n\nContinue?")
             .arg(RunTimeText(*run), NativeSeparators(source), RunDescription(*run))
             .arg(run->entries.size());
-    if (QMessageBox::question(window, undoButtonText, question, QMessageBox::Yes | QMessageBox::No,
+    if (QMessageBox::question(window, undoButtonText(), question,
+                              QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
         return;
     // A run may have started while the question was up; claim shows why it must wait.
@@ -131,7 +137,7 @@ void UndoControl::start(const JournalRun &run)
     stop = false;
     filesDone = 0;
     notRestored.clear();
-    progress = new QProgressDialog(undoButtonText, QStringLiteral("停止"), 0,
+    progress = new QProgressDialog(undoButtonText(), tr("Stop"), 0,
                                    static_cast<int>(run.entries.size()), window);
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(300);
@@ -190,10 +196,10 @@ void UndoControl::finish(const JournalRun &run)
         QString error;
         const QString where =
             WriteReport(reportPath, lines, &error)
-                ? QStringLiteral("目录已写入%1").arg(NativeSeparators(reportPath))
-                : QStringLiteral("目录无法写入%1:%2").arg(NativeSeparators(reportPath), error);
-        QMessageBox box(QMessageBox::Warning, undoButtonText,
-                        summary + QStringLiteral("\n以下文件未恢复:"), QMessageBox::Ok, window);
+                ? tr("List written to %1").arg(NativeSeparators(reportPath))
+                : tr("Cannot write the list %1: %2").arg(NativeSeparators(reportPath), error);
+        QMessageBox box(QMessageBox::Warning, undoButtonText(),
+                        summary + tr("\nThese files were not restored:"), QMessageBox::Ok, window);
         box.setInformativeText(NotRestoredText(lines) + QLatin1Char('\n') + where);
         box.setDetailedText(lines.join(QLatin1Char('\n')));
         box.exec();

@@ -81,4 +81,4 @@ private:
     std::vector<UndoFile> notRestored;
 };
 
-extern const QString undoButtonText; // "撤销上次修改"
+QString undoButtonText(); // "撤销上次修改"

@@ -6,8 +6,10 @@
 #include "platform/ProcessList.h"
 #include "platform/Program.h"
 #include "platform/RunLock.h"
+#include "translations/Language.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -28,10 +30,12 @@ int RefuseBusyStart(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     InstallQtTranslations(application);
+    InstallTranslations(application);
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
                      &QCoreApplication::quit);
-    QMessageBox::about(nullptr, QStringLiteral("注意："), messageRunWorks);
+    QMessageBox::about(nullptr, QCoreApplication::translate("MainWindow", "Note:"),
+                       messageRunWorks());
     return 1;
 }
 
@@ -49,6 +53,7 @@ int main(int argc, char *argv[])
 
     QApplication application(argc, argv);
     InstallQtTranslations(application);
+    InstallTranslations(application);
     // Ends like the tray menu's quit: the window, destroyed below, waits for the file in hand.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,

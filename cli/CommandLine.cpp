@@ -1,7 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "engine/files/FileNames.h"
-
+#include <QCoreApplication>
 #include <QStringView>
 #include <QTextCodec>
 
@@ -173,7 +173,7 @@ public:
     ParsedCommandLine parse()
     {
         if (arguments.isEmpty())
-            return usage(QStringLiteral("a command is missing"));
+            return usage(QCoreApplication::translate("CommandLine", "a command is missing"));
         const QString &first = arguments.first();
         if (first == QLatin1String("-h") || first == QLatin1String("--help"))
             return kindOnly(ParsedCommandLine::Kind::Help);
@@ -185,7 +185,8 @@ public:
                 command = &rule;
         }
         if (!command)
-            return usage(QStringLiteral("unknown command '%1'").arg(first));
+            return usage(
+                QCoreApplication::translate("CommandLine", "unknown command '%1'").arg(first));
         commandBit = command->bit;
         result.request.undo = command->bit == OnUndo;
         result.request.apply = command->bit == OnApply;
@@ -210,10 +211,12 @@ public:
                 return result; // --help or --version ends the parse
         }
         if (positionals.isEmpty())
-            return usage(result.request.apply ? QStringLiteral("PLAN is missing")
-                                              : QStringLiteral("SOURCE is missing"));
+            return usage(result.request.apply
+                             ? QCoreApplication::translate("CommandLine", "PLAN is missing")
+                             : QCoreApplication::translate("CommandLine", "SOURCE is missing"));
         if (positionals.size() > 1)
-            return usage(QStringLiteral("unexpected argument '%1'").arg(positionals.at(1)));
+            return usage(QCoreApplication::translate("CommandLine", "unexpected argument '%1'")
+                             .arg(positionals.at(1)));
         result.request.source = positionals.first();
         if (!checkCombination())
             return result;
@@ -248,10 +251,12 @@ private:
         const QStringView name = QStringView(argument).mid(2, nameEnd - 2);
         const OptionRule *rule = FindLong(name);
         if (!rule)
-            return fail(QStringLiteral("unknown option '%1'").arg(argument));
+            return fail(
+                QCoreApplication::translate("CommandLine", "unknown option '%1'").arg(argument));
         if (equals >= 0) {
             if (!rule->takesValue)
-                return fail(QStringLiteral("%1 takes no value").arg(Spelling(*rule)));
+                return fail(QCoreApplication::translate("CommandLine", "%1 takes no value")
+                                .arg(Spelling(*rule)));
             return apply(*rule, argument.mid(equals + 1));
         }
         return takeWithNextValue(*rule);
@@ -262,7 +267,8 @@ private:
         for (int i = 1; i < argument.size(); ++i) {
             const OptionRule *rule = FindShort(argument.at(i));
             if (!rule)
-                return fail(QStringLiteral("unknown option '-%1'").arg(argument.at(i)));
+                return fail(QCoreApplication::translate("CommandLine", "unknown option '-%1'")
+                                .arg(argument.at(i)));
             if (!apply(*rule, QString()))
                 return false;
             if (result.kind != ParsedCommandLine::Kind::UsageError)
@@ -276,7 +282,8 @@ private:
         if (!rule.takesValue)
             return apply(rule, QString());
         if (index + 1 >= arguments.size())
-            return fail(QStringLiteral("%1 needs a value").arg(Spelling(rule)));
+            return fail(
+                QCoreApplication::translate("CommandLine", "%1 needs a value").arg(Spelling(rule)));
         ++index;
         return apply(rule, arguments.at(index));
     }
@@ -292,17 +299,20 @@ private:
             return true;
         }
         if (!(rule.commands & commandBit))
-            return fail(QStringLiteral("%1 does not apply to the command '%2'")
-                            .arg(Spelling(rule), arguments.first()));
+            return fail(
+                QCoreApplication::translate("CommandLine", "%1 does not apply to the command '%2'")
+                    .arg(Spelling(rule), arguments.first()));
         const unsigned seenBit = 1u << static_cast<unsigned>(rule.key);
         if (seen & seenBit)
-            return fail(QStringLiteral("%1 is given twice").arg(Spelling(rule)));
+            return fail(QCoreApplication::translate("CommandLine", "%1 is given twice")
+                            .arg(Spelling(rule)));
         seen |= seenBit;
         // Guessing at such bytes would search or write something else than was typed.
         if (TakesText(rule.key) && HasUndecodedBytes(value))
-            return fail(QStringLiteral("%1: the value is not valid %2 text")
-                            .arg(Spelling(rule),
-                                 QString::fromLatin1(QTextCodec::codecForLocale()->name())));
+            return fail(
+                QCoreApplication::translate("CommandLine", "%1: the value is not valid %2 text")
+                    .arg(Spelling(rule),
+                         QString::fromLatin1(QTextCodec::codecForLocale()->name())));
 
         CommandRequest &request = result.request;
         switch (rule.key) {
@@ -389,7 +399,8 @@ private:
             bool number = false;
             request.context = value.toInt(&number);
             if (!number || request.context < 0)
-                return fail(QStringLiteral("--context needs a number of lines"));
+                return fail(QCoreApplication::translate("CommandLine",
+                                                        "--context needs a number of lines"));
             break;
         }
         case Key::Help:
@@ -411,7 +422,7 @@ private:
             }
             names << QLatin1String(choice.name);
         }
-        return fail(QStringLiteral("%1: '%2' is none of %3")
+        return fail(QCoreApplication::translate("CommandLine", "%1: '%2' is none of %3")
                         .arg(Spelling(rule), text, names.join(QLatin1String(", "))));
     }
 
@@ -423,7 +434,8 @@ private:
             return true;
         for (const OptionRule &rule : optionRules) {
             if (rule.key == key)
-                return fail(QStringLiteral("%1 is missing").arg(Spelling(rule)));
+                return fail(QCoreApplication::translate("CommandLine", "%1 is missing")
+                                .arg(Spelling(rule)));
         }
         return false;
     }
@@ -433,18 +445,21 @@ private:
         const CommandRequest &request = result.request;
         if (request.undo) {
             if (request.list && (given(Key::Run) || request.dryRun))
-                return fail(QStringLiteral("--list cannot be combined with --run or --dry-run"));
+                return fail(QCoreApplication::translate(
+                    "CommandLine", "--list cannot be combined with --run or --dry-run"));
             if (given(Key::Run) && request.runId.isEmpty())
-                return fail(QStringLiteral("--run needs the name of a run (see --list)"));
+                return fail(QCoreApplication::translate(
+                    "CommandLine", "--run needs the name of a run (see --list)"));
             return true;
         }
         if (request.apply)
             return true;
         if ((request.diff || request.planGiven) && (request.dryRun || request.report))
-            return fail(QStringLiteral("--diff and --plan write nothing, so they take neither "
-                                       "--dry-run nor --report"));
+            return fail(QCoreApplication::translate(
+                "CommandLine", "--diff and --plan write nothing, so they take neither "
+                               "--dry-run nor --report"));
         if (request.planGiven && request.planFile.isEmpty())
-            return fail(QStringLiteral("--plan needs a file name"));
+            return fail(QCoreApplication::translate("CommandLine", "--plan needs a file name"));
         switch (request.operation) {
         case Operation::ReplaceText:
             if (!require(Key::Find) || !require(Key::Replace))
@@ -456,7 +471,8 @@ private:
             break;
         case Operation::InsertText:
             if (request.textGiven == request.textFileGiven)
-                return fail(QStringLiteral("give exactly one of --text and --text-file"));
+                return fail(QCoreApplication::translate(
+                    "CommandLine", "give exactly one of --text and --text-file"));
             break;
         case Operation::FindText:
             if (!require(Key::Terms))
@@ -468,9 +484,11 @@ private:
             break;
         }
         if (request.operation != Operation::FindText && request.saveDirGiven == request.inPlace)
-            return fail(QStringLiteral("give exactly one of --save-dir and --in-place"));
+            return fail(QCoreApplication::translate(
+                "CommandLine", "give exactly one of --save-dir and --in-place"));
         if (request.dryRun && request.report)
-            return fail(QStringLiteral("--dry-run writes nothing, so it cannot write --report"));
+            return fail(QCoreApplication::translate(
+                "CommandLine", "--dry-run writes nothing, so it cannot write --report"));
         return true;
     }
 

@@ -1,8 +1,11 @@
 #include "cli/HelpText.h"
 
+#include <QCoreApplication>
+
 QString HelpText()
 {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "HelpText",
         "Usage:\n"
         "  parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR "
         "| --in-place) [options]\n"
@@ -143,5 +146,6 @@ QString HelpText()
 
 QString UsageHint()
 {
-    return QStringLiteral("Try 'parafold-cli --help' for more information.");
+    return QCoreApplication::translate("HelpText",
+                                       "Try 'parafold-cli --help' for more information.");
 }

@@ -1,5 +1,7 @@
 #include "cli/InputFiles.h"
 
+#include <QCoreApplication>
+
 #include "engine/batch/BatchSettings.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/files/SettingsFiles.h"
@@ -14,16 +16,20 @@ bool ReadInputText(const QString &path, QString &text, QString &error)
     QByteArray bytes;
     QString systemError;
     if (!ReadFileStart(path, inputFileLimit + 1, bytes, &systemError)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, systemError);
+        error =
+            QCoreApplication::translate("InputFiles", "cannot read %1: %2").arg(path, systemError);
         return false;
     }
     if (bytes.size() > inputFileLimit) {
-        error = QStringLiteral("%1 is larger than %2 MiB").arg(path).arg(inputFileLimit >> 20);
+        error = QCoreApplication::translate("InputFiles", "%1 is larger than %2 MiB")
+                    .arg(path)
+                    .arg(inputFileLimit >> 20);
         return false;
     }
     DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
     if (!decoded.lossless) {
-        error = QStringLiteral("%1 is neither UTF-8 nor GBK text").arg(path);
+        error =
+            QCoreApplication::translate("InputFiles", "%1 is neither UTF-8 nor GBK text").arg(path);
         return false;
     }
     text = std::move(decoded.text);

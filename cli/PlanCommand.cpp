@@ -1,5 +1,7 @@
 #include "cli/PlanCommand.h"
 
+#include <QCoreApplication>
+
 #include "cli/Console.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunCommand.h"
@@ -111,7 +113,8 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
     if (request.planGiven) {
         QString error;
         if (!WriteTextFile(PlanPath(request.planFile), plan, &error)) {
-            console.printLine(QStringLiteral("parafold-cli: cannot write the plan %1: %2")
+            console.printLine(QCoreApplication::translate(
+                                  "PlanCommand", "parafold-cli: cannot write the plan %1: %2")
                                   .arg(NativeSeparators(PlanPath(request.planFile)), error));
             return ExitFailure;
         }
@@ -128,8 +131,9 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
     QString error;
     StoredPlan plan;
     if (!ReadFileBytes(PlanPath(request.source), bytes, &error)) {
-        console.printLine(QStringLiteral("parafold-cli: cannot read the plan %1: %2")
-                              .arg(NativeSeparators(request.source), error));
+        console.printLine(
+            QCoreApplication::translate("PlanCommand", "parafold-cli: cannot read the plan %1: %2")
+                .arg(NativeSeparators(request.source), error));
         return ExitFailure;
     }
     if (!ParsePlan(bytes, plan, error)) {
@@ -138,7 +142,8 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
         return ExitFailure;
     }
     if (plan.operation == Operation::FindText) {
-        console.printLine(QStringLiteral("parafold-cli: a search plan has nothing to apply"));
+        console.printLine(QCoreApplication::translate(
+            "PlanCommand", "parafold-cli: a search plan has nothing to apply"));
         return ExitFailure;
     }
     const QString refusal = FolderCheckMessage(plan.operation, plan.settings);

@@ -2,7 +2,7 @@
 
 #include "cli/Console.h"
 #include "platform/Terminal.h"
-
+#include <QCoreApplication>
 #include <QVector>
 #include <chrono>
 
@@ -115,7 +115,7 @@ QByteArray ProgressBar::render()
                         1; // the last column would wrap on some terminals
     QString head;
     if (total < 0) {
-        head = QStringLiteral("scanning... ");
+        head = QCoreApplication::translate("ProgressBar", "scanning... ");
     } else {
         const int filled = total > 0 ? static_cast<int>(qint64(done) * barCells / total) : barCells;
         const double seconds = clock.elapsed() / 1000.0;

@@ -11,6 +11,7 @@
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
+#include <QCoreApplication>
 #include <cstring>
 
 QString AbsoluteFolder(const QString &path)
@@ -38,7 +39,7 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
         settings.findText = request.find;
         settings.replaceText = request.replace;
         if (settings.findText.isEmpty()) {
-            message = messageEmptyFind;
+            message = messageEmptyFind();
             return false;
         }
         break;
@@ -47,7 +48,7 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
             !ReadLineListFile(request.replaceFile, settings.replaceLines, message))
             return false;
         if (settings.findLines.size() != settings.replaceLines.size()) {
-            message = messageCountMismatch;
+            message = messageCountMismatch();
             return false;
         }
         break;
@@ -77,26 +78,31 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
 QString CliRefusal(const QString &message, const BatchSettings &settings)
 {
     const QString prefix = QStringLiteral("parafold-cli: ");
-    if (message == messageSourceMissing || message == messageFolderMissing)
-        return prefix + QStringLiteral("the source folder does not exist: %1")
-                            .arg(NativeSeparators(settings.sourceDir));
-    if (message == messageSaveMissing)
-        return prefix + QStringLiteral("the save folder does not exist: %1 (use --in-place to "
-                                       "edit the files where they are)")
+    if (message == messageSourceMissing() || message == messageFolderMissing())
+        return prefix +
+               QCoreApplication::translate("RunCommand", "the source folder does not exist: %1")
+                   .arg(NativeSeparators(settings.sourceDir));
+    if (message == messageSaveMissing())
+        return prefix + QCoreApplication::translate(
+                            "RunCommand", "the save folder does not exist: %1 (use --in-place to "
+                                          "edit the files where they are)")
                             .arg(NativeSeparators(settings.saveDir));
-    if (message == messageSameFolder)
-        return prefix + QStringLiteral("the save folder is the source folder: %1 (use "
-                                       "--in-place to overwrite the files)")
+    if (message == messageSameFolder())
+        return prefix + QCoreApplication::translate("RunCommand",
+                                                    "the save folder is the source folder: %1 (use "
+                                                    "--in-place to overwrite the files)")
                             .arg(NativeSeparators(settings.saveDir));
-    if (message == messageSaveInsideSource)
-        return prefix + QStringLiteral("the save folder lies inside the source folder: %1")
+    if (message == messageSaveInsideSource())
+        return prefix + QCoreApplication::translate(
+                            "RunCommand", "the save folder lies inside the source folder: %1")
                             .arg(NativeSeparators(settings.saveDir));
-    if (message == messageEmptyFind)
-        return prefix + QStringLiteral("the text to find is empty");
-    if (message == messageEmptyInsert)
-        return prefix + QStringLiteral("the text to insert is empty");
-    if (message == messageCountMismatch)
-        return prefix + QStringLiteral("--find-file has %1 lines but --replace-file has %2")
+    if (message == messageEmptyFind())
+        return prefix + QCoreApplication::translate("RunCommand", "the text to find is empty");
+    if (message == messageEmptyInsert())
+        return prefix + QCoreApplication::translate("RunCommand", "the text to insert is empty");
+    if (message == messageCountMismatch())
+        return prefix + QCoreApplication::translate(
+                            "RunCommand", "--find-file has %1 lines but --replace-file has %2")
                             .arg(settings.findLines.size())
                             .arg(settings.replaceLines.size());
     return message.startsWith(prefix) ? message : prefix + message;
@@ -157,13 +163,15 @@ int RunWithConsole(const CommandRequest &request, Operation operation, Console &
     if (!request.quiet)
         console.printLine(result.statistics);
     for (const auto &[path, reason] : result.unwrittenReports)
-        console.printLine(QStringLiteral("parafold-cli: cannot write the report %1: %2")
+        console.printLine(QCoreApplication::translate(
+                              "RunCommand", "parafold-cli: cannot write the report %1: %2")
                               .arg(NativeSeparators(path), reason));
     // Dropped undo history is news even to a quiet caller.
     if (!result.journalNote.isEmpty())
         console.printLine(QStringLiteral("parafold-cli: ") + result.journalNote);
     if (console.stdoutError() != 0) {
-        console.printLine(QStringLiteral("parafold-cli: cannot write the list to stdout: %1")
+        console.printLine(QCoreApplication::translate(
+                              "RunCommand", "parafold-cli: cannot write the list to stdout: %1")
                               .arg(QString::fromLocal8Bit(std::strerror(console.stdoutError()))));
         return ExitFailure;
     }

@@ -8,6 +8,7 @@
 #include "engine/journal/RunDescription.h"
 #include "engine/journal/Undo.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace {
@@ -29,19 +30,20 @@ int ListRuns(const QString &source, Console &console)
         total += run.originalBytes;
         QString state;
         if (run.undone)
-            state = QStringLiteral("  undone");
+            state = QCoreApplication::translate("UndoCommand", "  undone");
         else if (!run.finished)
-            state = QStringLiteral("  interrupted");
+            state = QCoreApplication::translate("UndoCommand", "  interrupted");
         // The description comes last: its width on a terminal is not its length.
-        text += QStringLiteral("%1  %2  %3 files  %4%5  %6\n")
+        text += QCoreApplication::translate("UndoCommand", "%1  %2  %3 files  %4%5  %6\n")
                     .arg(run.id.leftJustified(idWidth), JournalTimeText(run.startedMs))
                     .arg(run.files, 6)
                     .arg(Megabytes(run.originalBytes).rightJustified(10), state.leftJustified(13),
                          RunDescription(run));
     }
     console.printOut(text);
-    console.printLine(QStringLiteral("%1 run(s), %2 kept; the journal keeps the last %3 runs "
-                                     "while they stay within %4 MB")
+    console.printLine(QCoreApplication::translate(
+                          "UndoCommand", "%1 run(s), %2 kept; the journal keeps the last %3 runs "
+                                         "while they stay within %4 MB")
                           .arg(runs.size())
                           .arg(Megabytes(total))
                           .arg(journalKeptRuns)
@@ -56,7 +58,7 @@ int UndoCommand(const CommandRequest &request, Console &console, const std::atom
 {
     const QString source = AbsoluteFolder(request.source);
     if (!FolderExists(source)) {
-        console.printLine(messageSourceMissing);
+        console.printLine(messageSourceMissing());
         return ExitFailure;
     }
     if (request.list)

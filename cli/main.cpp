@@ -8,6 +8,7 @@
 #include "engine/files/FileNames.h"
 #include "platform/RunLock.h"
 #include "platform/Terminal.h"
+#include "translations/Language.h"
 
 #include <QCoreApplication>
 #include <atomic>
@@ -63,6 +64,7 @@ bool WritesFiles(const CommandRequest &request)
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    InstallTranslations(application);
     const ParsedCommandLine parsed = ParseCommandLine(Arguments(argc, argv));
 
     Console console(parsed.request.nullSeparated);
@@ -85,15 +87,18 @@ int main(int argc, char *argv[])
         std::string reason;
         const std::string path = platform::RunLockPath(reason);
         if (path.empty()) {
-            console.printLine(QStringLiteral("parafold-cli: no safe place for the run lock: ") +
+            console.printLine(QCoreApplication::translate(
+                                  "main", "parafold-cli: no safe place for the run lock: ") +
                               QString::fromLocal8Bit(reason.c_str()));
             return ExitFailure;
         }
         runLock = std::make_unique<platform::RunLock>(path);
         if (!runLock->acquire()) {
             console.printLine(runLock->heldElsewhere()
-                                  ? QStringLiteral("正在处理中,请等待当前操作完成!")
-                                  : QStringLiteral("parafold-cli: cannot open the run lock ") +
+                                  ? QCoreApplication::translate(
+                                        "main", "Busy: wait until the current operation ends!")
+                                  : QCoreApplication::translate(
+                                        "main", "parafold-cli: cannot open the run lock ") +
                                         QString::fromLocal8Bit(path.c_str()));
             return ExitFailure;
         }

@@ -10,6 +10,10 @@ namespace platform {
 // Qt's (ICU's windows-936).
 bool HasCodePage936();
 
+// True on Windows when the system's code page is 936 (GBK): a Chinese Windows, whatever the
+// language of its user interface.
+bool UsesCodePage936();
+
 // Bytes the code page does not define become a default character, so only a round trip
 // tells whether the text is whole.
 std::u16string DecodeCodePage936(const char *data, int size);

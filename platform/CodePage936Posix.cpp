@@ -7,6 +7,11 @@ bool HasCodePage936()
     return false;
 }
 
+bool UsesCodePage936()
+{
+    return false;
+}
+
 std::u16string DecodeCodePage936(const char *, int)
 {
     return std::u16string();

@@ -9,6 +9,11 @@ bool HasCodePage936()
     return true;
 }
 
+bool UsesCodePage936()
+{
+    return GetACP() == 936;
+}
+
 namespace {
 
 const UINT codePage = 936;

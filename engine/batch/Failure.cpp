@@ -1,59 +1,127 @@
 #include "engine/batch/Failure.h"
 
-const QString reasonUnreadable = QStringLiteral("无法读取文件");
-const QString reasonNotLossless = QStringLiteral("文件编码有误,改写会损坏内容");
-const QString reasonNotText = QStringLiteral("不是文本文件");
-const QString reasonUnrepresentable = QStringLiteral("新内容无法用文件原有编码保存");
-const QString reasonFolderFailed = QStringLiteral("无法创建保存位置的文件夹");
-const QString reasonWriteFailed = QStringLiteral("无法写入目标文件");
-const QString reasonTargetIsSource = QStringLiteral("目标是源文件本身,未覆盖");
-const QString reasonTargetIsOtherSource = QStringLiteral("目标是另一个源文件,未覆盖");
-const QString reasonFolderUnreadable = QStringLiteral("无法读取文件夹,其中的文件未处理");
-const QString reasonJournalFailed = QStringLiteral("无法保存原文件以供撤销,未修改");
-const QString reasonTooLarge = QStringLiteral("文件过大");
-const QString reasonChangedDuringRun = QStringLiteral("文件在处理期间被修改");
-const QString reasonReadOnly = QStringLiteral("文件只读");
-const QString reasonHardLinked = QStringLiteral("文件有多个硬链接,未修改");
-const QString reasonTargetUnrepresentable = QStringLiteral("目标编码无法表示该文件的内容");
-const QString reasonChangedSinceReview = QStringLiteral("文件在预览之后被修改");
+#include <QCoreApplication>
+
+namespace {
+
+// The texts are English in the code; the user sees them in the language chosen at start.
+QString Translated(const char *text)
+{
+    return QCoreApplication::translate("Failure", text);
+}
+
+} // namespace
+
+QString reasonUnreadable()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "cannot read the file"));
+}
+QString reasonNotLossless()
+{
+    return Translated(QT_TRANSLATE_NOOP(
+        "Failure", "the file's encoding is broken; rewriting it would damage it"));
+}
+QString reasonNotText()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "not a text file"));
+}
+QString reasonUnrepresentable()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "the new content cannot be saved in the file's own encoding"));
+}
+QString reasonFolderFailed()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "cannot create the folder in the save location"));
+}
+QString reasonWriteFailed()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "cannot write the target file"));
+}
+QString reasonTargetIsSource()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "the target is the source file itself; not overwritten"));
+}
+QString reasonTargetIsOtherSource()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "the target is another source file; not overwritten"));
+}
+QString reasonFolderUnreadable()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "cannot read the folder; its files were not processed"));
+}
+QString reasonJournalFailed()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "cannot keep the original for undo; not changed"));
+}
+QString reasonTooLarge()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "the file is too large"));
+}
+QString reasonChangedDuringRun()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "the file was changed during the run"));
+}
+QString reasonReadOnly()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "the file is read-only"));
+}
+QString reasonHardLinked()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "the file has several hard links; not changed"));
+}
+QString reasonTargetUnrepresentable()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "the target encoding cannot hold the file's content"));
+}
+QString reasonChangedSinceReview()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "the file was changed after the preview"));
+}
 
 QString FileFailure::reason() const
 {
     switch (kind) {
     case FailureKind::Unreadable:
-        return reasonUnreadable;
+        return reasonUnreadable();
     case FailureKind::NotLossless:
-        return reasonNotLossless;
+        return reasonNotLossless();
     case FailureKind::NotText:
-        return reasonNotText;
+        return reasonNotText();
     case FailureKind::Unrepresentable:
-        return reasonUnrepresentable;
+        return reasonUnrepresentable();
     case FailureKind::FolderFailed:
-        return reasonFolderFailed;
+        return reasonFolderFailed();
     case FailureKind::WriteFailed:
-        return reasonWriteFailed;
+        return reasonWriteFailed();
     case FailureKind::TargetIsSource:
-        return reasonTargetIsSource;
+        return reasonTargetIsSource();
     case FailureKind::TargetIsOtherSource:
-        return reasonTargetIsOtherSource;
+        return reasonTargetIsOtherSource();
     case FailureKind::FolderUnreadable:
-        return reasonFolderUnreadable;
+        return reasonFolderUnreadable();
     case FailureKind::JournalFailed:
-        return reasonJournalFailed;
+        return reasonJournalFailed();
     case FailureKind::TooLarge:
-        return reasonTooLarge;
+        return reasonTooLarge();
     case FailureKind::ChangedDuringRun:
-        return reasonChangedDuringRun;
+        return reasonChangedDuringRun();
     case FailureKind::HardLinked:
-        return reasonHardLinked;
+        return reasonHardLinked();
     case FailureKind::TargetUnrepresentable:
-        return reasonTargetUnrepresentable;
+        return reasonTargetUnrepresentable();
     case FailureKind::ChangedSinceReview:
-        return reasonChangedSinceReview;
+        return reasonChangedSinceReview();
     case FailureKind::ReadOnly:
         break;
     }
-    return reasonReadOnly;
+    return reasonReadOnly();
 }
 
 QString FileFailure::describe() const

@@ -30,25 +30,25 @@ struct FileFailure
     FailureKind kind = FailureKind::Unreadable;
     QString systemReason; // empty when no system call failed
 
-    // The fixed Chinese reason of the kind.
+    // The kind's fixed reason, in the language the program speaks (Chinese as quoted below).
     QString reason() const;
     // The reason, then the system's words in parentheses when there are any.
     QString describe() const;
 };
 
-extern const QString reasonUnreadable;          // "无法读取文件"
-extern const QString reasonNotLossless;         // "文件编码有误,改写会损坏内容"
-extern const QString reasonNotText;             // "不是文本文件"
-extern const QString reasonUnrepresentable;     // "新内容无法用文件原有编码保存"
-extern const QString reasonFolderFailed;        // "无法创建保存位置的文件夹"
-extern const QString reasonWriteFailed;         // "无法写入目标文件"
-extern const QString reasonTargetIsSource;      // "目标是源文件本身,未覆盖"
-extern const QString reasonTargetIsOtherSource; // "目标是另一个源文件,未覆盖"
-extern const QString reasonFolderUnreadable;    // "无法读取文件夹,其中的文件未处理"
-extern const QString reasonJournalFailed;       // "无法保存原文件以供撤销,未修改"
-extern const QString reasonTooLarge;            // "文件过大"
-extern const QString reasonChangedDuringRun;    // "文件在处理期间被修改"
-extern const QString reasonReadOnly;            // "文件只读"
-extern const QString reasonHardLinked;          // "文件有多个硬链接,未修改"
-extern const QString reasonTargetUnrepresentable; // "目标编码无法表示该文件的内容"
-extern const QString reasonChangedSinceReview;    // "文件在预览之后被修改"
+QString reasonUnreadable();            // "无法读取文件"
+QString reasonNotLossless();           // "文件编码有误,改写会损坏内容"
+QString reasonNotText();               // "不是文本文件"
+QString reasonUnrepresentable();       // "新内容无法用文件原有编码保存"
+QString reasonFolderFailed();          // "无法创建保存位置的文件夹"
+QString reasonWriteFailed();           // "无法写入目标文件"
+QString reasonTargetIsSource();        // "目标是源文件本身,未覆盖"
+QString reasonTargetIsOtherSource();   // "目标是另一个源文件,未覆盖"
+QString reasonFolderUnreadable();      // "无法读取文件夹,其中的文件未处理"
+QString reasonJournalFailed();         // "无法保存原文件以供撤销,未修改"
+QString reasonTooLarge();              // "文件过大"
+QString reasonChangedDuringRun();      // "文件在处理期间被修改"
+QString reasonReadOnly();              // "文件只读"
+QString reasonHardLinked();            // "文件有多个硬链接,未修改"
+QString reasonTargetUnrepresentable(); // "目标编码无法表示该文件的内容"
+QString reasonChangedSinceReview();    // "文件在预览之后被修改"

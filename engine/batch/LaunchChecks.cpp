@@ -1,25 +1,70 @@
 #include "engine/batch/LaunchChecks.h"
 
+#include <QCoreApplication>
+
 #include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 
-const QString messageSourceMissing = QStringLiteral("源文件夹不存在,请选择正确路径!");
-const QString messageFolderMissing = QStringLiteral("文件夹不存在,请选择正确路径!");
-const QString messageSaveMissing = QStringLiteral("保存文件夹不存在,请选择正确路径!");
-const QString messageSameFolder =
-    QStringLiteral("保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!");
-const QString messageSaveInsideSource = QStringLiteral("保存文件夹不能位于源文件夹之内!");
-const QString messageEmptyFind = QStringLiteral("查找内容不能为空!");
-const QString messageEmptyInsert = QStringLiteral("插入内容不能为空!");
-const QString messageCountMismatch = QStringLiteral("查找数和替换数不一致,请核对!");
-const QString messageCountMismatchTitle = QStringLiteral("注意：");
+namespace {
+
+// The texts are English in the code; the user sees them in the language chosen at start.
+QString Translated(const char *text)
+{
+    return QCoreApplication::translate("LaunchChecks", text);
+}
+
+} // namespace
+
+QString messageSourceMissing()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks",
+                                        "The source folder does not exist; choose a valid path!"));
+}
+QString messageFolderMissing()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("LaunchChecks", "The folder does not exist; choose a valid path!"));
+}
+QString messageSaveMissing()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("LaunchChecks", "The save folder does not exist; choose a valid path!"));
+}
+QString messageSameFolder()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks",
+                                        "The save folder cannot be the source folder; to overwrite "
+                                        "the originals, check Save in the source folder!"));
+}
+QString messageSaveInsideSource()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("LaunchChecks", "The save folder cannot lie inside the source folder!"));
+}
+QString messageEmptyFind()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The text to find cannot be empty!"));
+}
+QString messageEmptyInsert()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The text to insert cannot be empty!"));
+}
+QString messageCountMismatch()
+{
+    return Translated(QT_TRANSLATE_NOOP(
+        "LaunchChecks", "The numbers of find and replace texts differ; please check them!"));
+}
+QString messageCountMismatchTitle()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "Note:"));
+}
 
 namespace {
 
 QString SaveFolderMessage(const BatchSettings &settings)
 {
     if (!settings.saveInSource && !FolderExists(settings.saveDir))
-        return messageSaveMissing;
+        return messageSaveMissing();
     return QString();
 }
 
@@ -28,35 +73,35 @@ QString OrderedChecks(Operation operation, const BatchSettings &settings)
     switch (operation) {
     case Operation::ReplaceText:
         if (!FolderExists(settings.sourceDir))
-            return messageSourceMissing;
+            return messageSourceMissing();
         if (QString message = SaveFolderMessage(settings); !message.isEmpty())
             return message;
         if (settings.findText.isEmpty())
-            return messageEmptyFind;
+            return messageEmptyFind();
         return QString();
     case Operation::ReplacePairs:
         if (QString message = SaveFolderMessage(settings); !message.isEmpty())
             return message;
         if (!FolderExists(settings.sourceDir))
-            return messageFolderMissing;
+            return messageFolderMissing();
         return QString();
     case Operation::InsertText:
         if (!FolderExists(settings.sourceDir))
-            return messageFolderMissing;
+            return messageFolderMissing();
         if (QString message = SaveFolderMessage(settings); !message.isEmpty())
             return message;
         // Nothing to insert would still rewrite every file, line ends and all.
         if (settings.insertText.isEmpty())
-            return messageEmptyInsert;
+            return messageEmptyInsert();
         return QString();
     case Operation::ConvertEncoding:
         if (!FolderExists(settings.sourceDir))
-            return messageFolderMissing;
+            return messageFolderMissing();
         return SaveFolderMessage(settings);
     case Operation::FindText:
         break;
     }
-    return FolderExists(settings.sourceDir) ? QString() : messageFolderMissing;
+    return FolderExists(settings.sourceDir) ? QString() : messageFolderMissing();
 }
 
 } // namespace
@@ -69,10 +114,10 @@ QString FolderCheckMessage(Operation operation, const BatchSettings &settings)
     if (operation == Operation::FindText || settings.saveInSource)
         return QString();
     if (SameFolder(settings.sourceDir, settings.saveDir))
-        return messageSameFolder;
+        return messageSameFolder();
     // The edited copies would land in the source tree, and the next run would edit them again.
     if (FolderInside(settings.saveDir, settings.sourceDir))
-        return messageSaveInsideSource;
+        return messageSaveInsideSource();
     return QString();
 }
 

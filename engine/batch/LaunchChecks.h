@@ -6,16 +6,15 @@
 
 // The checks a launch makes before a run, shared by the window and the command line.
 
-extern const QString messageSourceMissing; // "源文件夹不存在,请选择正确路径!"
-extern const QString messageFolderMissing; // "文件夹不存在,请选择正确路径!"
-extern const QString messageSaveMissing;   // "保存文件夹不存在,请选择正确路径!"
-extern const QString
-    messageSameFolder; // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
-extern const QString messageSaveInsideSource;   // "保存文件夹不能位于源文件夹之内!"
-extern const QString messageEmptyFind;          // "查找内容不能为空!"
-extern const QString messageEmptyInsert;        // "插入内容不能为空!"
-extern const QString messageCountMismatch;      // "查找数和替换数不一致,请核对!"
-extern const QString messageCountMismatchTitle; // "注意："
+QString messageSourceMissing(); // "源文件夹不存在,请选择正确路径!"
+QString messageFolderMissing(); // "文件夹不存在,请选择正确路径!"
+QString messageSaveMissing();   // "保存文件夹不存在,请选择正确路径!"
+QString messageSameFolder(); // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
+QString messageSaveInsideSource();   // "保存文件夹不能位于源文件夹之内!"
+QString messageEmptyFind();          // "查找内容不能为空!"
+QString messageEmptyInsert();        // "插入内容不能为空!"
+QString messageCountMismatch();      // "查找数和替换数不一致,请核对!"
+QString messageCountMismatchTitle(); // "注意："
 
 // The operation's checks in their fixed order (folders, and for the single replace and the
 // insert an empty text), then the refusal of a save folder that is the source folder or lies

@@ -6,6 +6,7 @@
 #include "platform/Folder.h"
 #include "platform/ProcessList.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <limits>
@@ -64,9 +65,9 @@ bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error)
     how.sizeLimit = largestRead;
     const FileIoResult result = ReadPath(path, true, how, bytes, nullptr, error);
     if (result == FileIoResult::TooLarge && error)
-        *error = QStringLiteral("file too large");
+        *error = QCoreApplication::translate("FileIo", "file too large");
     else if (result == FileIoResult::Changed && error)
-        *error = QStringLiteral("file changed while it was read");
+        *error = QCoreApplication::translate("FileIo", "file changed while it was read");
     return result == FileIoResult::Done;
 }
 

@@ -4,6 +4,7 @@
 #include "engine/files/FolderCalls.h"
 #include "platform/Folder.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <algorithm>
@@ -53,7 +54,8 @@ Split SplitRelative(const QString &relative)
 
 const QString &NotBeneath()
 {
-    static const QString text = QStringLiteral("路径不在所给的文件夹内");
+    static const QString text =
+        QCoreApplication::translate("FileTree", "the path is not inside the given folder");
     return text;
 }
 

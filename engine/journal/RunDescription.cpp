@@ -1,5 +1,7 @@
 #include "engine/journal/RunDescription.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 const int shownCharacters = 16;
@@ -34,7 +36,7 @@ QString ConversionTerms(const BatchSettings &settings)
         target = QStringLiteral("UTF-8");
         break;
     case ConvertTarget::Utf8WithBom:
-        target = QStringLiteral("带BOM的UTF-8");
+        target = QCoreApplication::translate("RunDescription", "UTF-8 with BOM");
         break;
     case ConvertTarget::Gbk:
         target = QStringLiteral("GBK");
@@ -50,11 +52,11 @@ QString ConversionTerms(const BatchSettings &settings)
     case LineEnds::Keep:
         break;
     case LineEnds::CrLf:
-        return QStringLiteral("转为%1,换行CR LF").arg(target);
+        return QCoreApplication::translate("RunDescription", "to %1, CR LF line ends").arg(target);
     case LineEnds::Lf:
-        return QStringLiteral("转为%1,换行LF").arg(target);
+        return QCoreApplication::translate("RunDescription", "to %1, LF line ends").arg(target);
     }
-    return QStringLiteral("转为%1").arg(target);
+    return QCoreApplication::translate("RunDescription", "to %1").arg(target);
 }
 
 } // namespace
@@ -66,15 +68,16 @@ QString RunTerms(Operation operation, const BatchSettings &settings)
         return Pair(settings.findText, settings.replaceText);
     case Operation::ReplacePairs: {
         const int count = std::min(settings.findLines.size(), settings.replaceLines.size());
-        QString text = QStringLiteral("%1组").arg(count);
+        QString text = QCoreApplication::translate("RunDescription", "%1 pairs").arg(count);
         for (int i = 0; i < count && i < 2; ++i)
             text += (i == 0 ? QStringLiteral(":") : QStringLiteral(";")) +
                     Pair(settings.findLines.at(i), settings.replaceLines.at(i));
         return count > 2 ? text + QStringLiteral("…") : text;
     }
     case Operation::InsertText:
-        return (settings.insertAtFront ? QStringLiteral("开头插入“")
-                                       : QStringLiteral("末尾插入“")) +
+        return (settings.insertAtFront
+                    ? QCoreApplication::translate("RunDescription", "at the start “")
+                    : QCoreApplication::translate("RunDescription", "at the end “")) +
                Shortened(settings.insertText) + QStringLiteral("”");
     case Operation::ConvertEncoding:
         return ConversionTerms(settings);
@@ -88,13 +91,13 @@ QString RunDescription(const JournalRun &run)
 {
     QString name = run.operation;
     if (run.operation == QLatin1String("replace"))
-        name = QStringLiteral("查找替换");
+        name = QCoreApplication::translate("RunDescription", "Find and replace");
     else if (run.operation == QLatin1String("replace-pairs"))
-        name = QStringLiteral("多个内容同时查找替换");
+        name = QCoreApplication::translate("RunDescription", "Replace several texts at once");
     else if (run.operation == QLatin1String("insert"))
-        name = QStringLiteral("插入内容");
+        name = QCoreApplication::translate("RunDescription", "Insert text");
     else if (run.operation == QLatin1String("convert"))
-        name = QStringLiteral("转换编码");
+        name = QCoreApplication::translate("RunDescription", "Convert encoding");
     QString text = QStringLiteral("“") + name + QStringLiteral("”");
     if (!run.terms.isEmpty())
         text += QStringLiteral("(") + run.terms + QStringLiteral(")");
@@ -107,6 +110,7 @@ QString RunTimeText(const JournalRun &run)
     // A run folder named "20261207-103012-2" is the second of its second.
     const int dash = run.id.lastIndexOf(QLatin1Char('-'));
     if (dash > 0 && run.id.indexOf(QLatin1Char('-')) < dash)
-        text += QStringLiteral("(该秒第%1次)").arg(run.id.mid(dash + 1));
+        text += QCoreApplication::translate("RunDescription", " (run %1 of that second)")
+                    .arg(run.id.mid(dash + 1));
     return text;
 }

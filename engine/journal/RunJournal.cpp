@@ -3,6 +3,7 @@
 #include "engine/files/FileNames.h"
 #include "platform/FileLinks.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <limits>
 
@@ -27,7 +28,8 @@ bool MakeRunFolder(FileTree &source, qint64 startedMs, QString &id, QString *err
                                  FileTree::Access::Private, error);
     }
     if (error)
-        *error = QStringLiteral("cannot make a folder in %1").arg(source.pathOf(journalFolderName));
+        *error = QCoreApplication::translate("RunJournal", "cannot make a folder in %1")
+                     .arg(source.pathOf(journalFolderName));
     return false;
 }
 
@@ -67,7 +69,7 @@ bool RunJournal::ensureOpen(QString *error)
 {
     // A journal that cannot be made now will not be made for the next file either.
     if (!opened && openError.isEmpty() && !create(&openError) && openError.isEmpty())
-        openError = QStringLiteral("cannot make the journal");
+        openError = QCoreApplication::translate("RunJournal", "cannot make the journal");
     if (opened)
         return true;
     if (error)
@@ -113,7 +115,8 @@ bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
     FileStamp stamp;
     if (!source.readStamp(relativePath, stamp)) {
         if (error)
-            *error = QStringLiteral("cannot read the file's size and time");
+            *error =
+                QCoreApplication::translate("RunJournal", "cannot read the file's size and time");
         return false;
     }
     JournalEntry entry;
@@ -199,7 +202,9 @@ QString RunJournal::finish()
     const QStringList dropped = droppedEarly + dropOldRuns(source, originalBytes, limits.bytes);
     if (dropped.isEmpty())
         return QString();
-    return QStringLiteral("撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3")
+    return QCoreApplication::translate(
+               "RunJournal",
+               "The undo journal keeps at most %1 runs within %2 MB; dropped the earlier runs: %3")
         .arg(limits.runs)
         .arg(limits.bytes >> 20)
         .arg(dropped.join(QStringLiteral(", ")));

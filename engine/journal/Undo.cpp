@@ -1,5 +1,7 @@
 #include "engine/journal/Undo.h"
 
+#include <QCoreApplication>
+
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileTree.h"
@@ -9,11 +11,37 @@
 
 #include <algorithm>
 
-const QString reasonChangedSinceRun = QStringLiteral("修改后又被改动过,未恢复");
-const QString reasonGoneSinceRun = QStringLiteral("文件已不存在,未恢复");
-const QString reasonOriginalLost = QStringLiteral("撤销记录中的原文件缺失或已被改动,无法恢复");
-const QString reasonEntryInvalid = QStringLiteral("撤销记录无效,未恢复");
-const QString messageNothingToUndo = QStringLiteral("没有可撤销的修改");
+namespace {
+
+// The texts are English in the code; the user sees them in the language chosen at start.
+QString Translated(const char *text)
+{
+    return QCoreApplication::translate("Undo", text);
+}
+
+} // namespace
+
+QString reasonChangedSinceRun()
+{
+    return Translated(QT_TRANSLATE_NOOP("Undo", "changed again since the run; not restored"));
+}
+QString reasonGoneSinceRun()
+{
+    return Translated(QT_TRANSLATE_NOOP("Undo", "the file no longer exists; not restored"));
+}
+QString reasonOriginalLost()
+{
+    return Translated(QT_TRANSLATE_NOOP(
+        "Undo", "the original in the undo journal is missing or altered; cannot restore"));
+}
+QString reasonEntryInvalid()
+{
+    return Translated(QT_TRANSLATE_NOOP("Undo", "invalid undo record; not restored"));
+}
+QString messageNothingToUndo()
+{
+    return Translated(QT_TRANSLATE_NOOP("Undo", "Nothing to undo"));
+}
 
 namespace {
 
@@ -83,12 +111,12 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
     // The journal came with the folder: an entry that leaves it, or leads through a link that
     // may, is nobody's to restore.
     if (!IsValidEntryPath(relative) || LeadsThroughLink(tree, relative))
-        return result(UndoFile::Refused, reasonEntryInvalid);
+        return result(UndoFile::Refused, reasonEntryInvalid());
     switch (tree.kind(relative)) {
     case FileTree::Kind::Missing:
-        return result(UndoFile::Refused, reasonGoneSinceRun);
+        return result(UndoFile::Refused, reasonGoneSinceRun());
     case FileTree::Kind::Link:
-        return result(UndoFile::Refused, reasonEntryInvalid);
+        return result(UndoFile::Refused, reasonEntryInvalid());
     default:
         break;
     }
@@ -96,12 +124,12 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
     FileIdentity identity;
     QString error;
     if (tree.readFile(relative, current, &identity, &error) != FileIoResult::Done)
-        return result(UndoFile::Failed, WithSystemReason(reasonUnreadable, error));
+        return result(UndoFile::Failed, WithSystemReason(reasonUnreadable(), error));
     if (!Holds(current, entry.writtenSize, entry.writtenHash)) {
         // A run killed before its rename, or an undo done before, left the original.
         if (Holds(current, entry.originalSize, entry.originalHash))
             return result(UndoFile::AlreadyOriginal);
-        return result(UndoFile::Refused, reasonChangedSinceRun);
+        return result(UndoFile::Refused, reasonChangedSinceRun());
     }
     // A hard-linked original shares its bytes with any other name of the old file, which
     // someone may have edited since; the hash tells. A link in its place is not followed.
@@ -109,7 +137,7 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
     if (tree.readFile(context.run.originalRelative(entry), original, nullptr, nullptr) !=
             FileIoResult::Done ||
         !Holds(original, entry.originalSize, entry.originalHash))
-        return result(UndoFile::Refused, reasonOriginalLost);
+        return result(UndoFile::Refused, reasonOriginalLost());
     if (context.dryRun)
         return result(UndoFile::Restored);
     if (context.fileInHand)
@@ -120,13 +148,13 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
     case FileIoResult::Done:
         break;
     case FileIoResult::Changed:
-        return result(UndoFile::Refused, reasonChangedDuringRun);
+        return result(UndoFile::Refused, reasonChangedDuringRun());
     case FileIoResult::ReadOnly:
-        return result(UndoFile::Refused, reasonReadOnly);
+        return result(UndoFile::Refused, reasonReadOnly());
     case FileIoResult::HardLinked:
-        return result(UndoFile::Refused, reasonChangedSinceRun);
+        return result(UndoFile::Refused, reasonChangedSinceRun());
     default:
-        return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed, error));
+        return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed(), error));
     }
     // The original's time, and its mode where the journal kept it.
     FileStamp stamp;
@@ -135,7 +163,7 @@ UndoFile UndoEntry(UndoContext &context, const JournalEntry &entry)
         if (entry.originalMode >= 0)
             stamp.mode = uint(entry.originalMode);
         if (!tree.setStamp(relative, stamp, &error))
-            return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed, error));
+            return result(UndoFile::Failed, WithSystemReason(reasonWriteFailed(), error));
     }
     RemoveStaleTemporaries(tree, FolderOf(relative), context.cleanedFolders);
     return result(UndoFile::Restored);
@@ -154,12 +182,15 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
         if (wanted && ReadJournalRun(source, run->id, withEntries, true))
             return withEntries;
     }
-    message = runId.isEmpty()
-                  ? messageNothingToUndo +
-                        QStringLiteral(":%1 中没有“保存在原文件夹”的修改记录。保存到其他文件夹的"
-                                       "修改不改动原文件,无需撤销。")
-                            .arg(NativeSeparators(sourceDir))
-                  : QStringLiteral("撤销记录中没有修改记录 %1").arg(runId);
+    message =
+        runId.isEmpty()
+            ? messageNothingToUndo() +
+                  QCoreApplication::translate(
+                      "Undo", ": %1 holds no record of a run that saved in the source folder. A "
+                              "run that saved "
+                              "to another folder changed no original and needs no undo.")
+                      .arg(NativeSeparators(sourceDir))
+            : QCoreApplication::translate("Undo", "The undo journal has no run %1").arg(runId);
     return std::nullopt;
 }
 
@@ -207,9 +238,11 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
 
 QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun)
 {
-    return QStringLiteral("撤销%1的%2:%3文件%4个,已是原样%5个,未恢复%6个。")
+    return QCoreApplication::translate(
+               "Undo", "Undo of %2 at %1: %3 %4 files, %5 already as they were, %6 not restored.")
         .arg(RunTimeText(run), RunDescription(run),
-             dryRun ? QStringLiteral("将恢复") : QStringLiteral("恢复"))
+             dryRun ? QCoreApplication::translate("Undo", "would restore")
+                    : QCoreApplication::translate("Undo", "restored"))
         .arg(result.restored)
         .arg(result.alreadyOriginal)
         .arg(result.notRestored);

@@ -37,11 +37,11 @@ struct UndoResult
     bool stopped = false;
 };
 
-extern const QString reasonChangedSinceRun; // "修改后又被改动过,未恢复"
-extern const QString reasonGoneSinceRun;    // "文件已不存在,未恢复"
-extern const QString reasonOriginalLost; // "撤销记录中的原文件缺失或已被改动,无法恢复"
-extern const QString reasonEntryInvalid;   // "撤销记录无效,未恢复"
-extern const QString messageNothingToUndo; // "没有可撤销的修改", then which folder and why
+QString reasonChangedSinceRun(); // "修改后又被改动过,未恢复"
+QString reasonGoneSinceRun();    // "文件已不存在,未恢复"
+QString reasonOriginalLost();    // "撤销记录中的原文件缺失或已被改动,无法恢复"
+QString reasonEntryInvalid();    // "撤销记录无效,未恢复"
+QString messageNothingToUndo();  // "没有可撤销的修改", then which folder and why
 
 // The run that undo takes: the one named by runId, otherwise the last one not undone yet.
 // Empty with a message when there is none.

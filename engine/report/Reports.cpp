@@ -4,6 +4,7 @@
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
 
+#include <QCoreApplication>
 #include <QTextCodec>
 
 const QString reportNotUndoneName = QStringLiteral("未能撤销的文件目录.txt");
@@ -23,30 +24,44 @@ QString ReportLineWithReason(const QString &nativePath, const QString &reason)
     return nativePath + QLatin1Char('\t') + reason;
 }
 
+namespace {
+
+QString Translated(const char *text)
+{
+    return QCoreApplication::translate("Reports", text);
+}
+
+} // namespace
+
 QString StoppedReportLine(int filesNotReached)
 {
-    return QStringLiteral("(已停止:另有%1个文件未处理)").arg(filesNotReached);
+    return QCoreApplication::translate("Reports", "(stopped: %1 more files not processed)")
+        .arg(filesNotReached);
 }
 
 QString StatisticsLine(Operation operation, const RunCounts &counts)
 {
-    const QString piece = QStringLiteral("%1%2个,");
-    QString line = piece.arg(QStringLiteral("扫描文件")).arg(counts.scanned);
-    line += piece.arg(QStringLiteral("查找符合类型文件")).arg(counts.txtFiles);
+    // Whole pieces, so that each language orders its number and its words.
+    QString line =
+        Translated(QT_TRANSLATE_NOOP("Reports", "%1 files scanned, ")).arg(counts.scanned);
+    line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 files of the type, ")).arg(counts.txtFiles);
     if (operation == Operation::FindText) {
-        line += piece.arg(QStringLiteral("包含查找内容文件")).arg(counts.changed);
-        line += piece.arg(QStringLiteral("修改文件")).arg(0);
+        line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 files contain the text, "))
+                    .arg(counts.changed);
+        line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 files changed, ")).arg(0);
     } else {
-        line += piece.arg(counts.dryRun ? QStringLiteral("将修改文件") : QStringLiteral("修改文件"))
+        line += Translated(counts.dryRun ? QT_TRANSLATE_NOOP("Reports", "%1 files would change, ")
+                                         : QT_TRANSLATE_NOOP("Reports", "%1 files changed, "))
                     .arg(counts.changed);
     }
     if (operation == Operation::ConvertEncoding)
-        line += piece.arg(QStringLiteral("已是目标编码")).arg(counts.alreadyInTarget);
+        line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 already in the target encoding, "))
+                    .arg(counts.alreadyInTarget);
     if (counts.failed > 0)
-        line += piece.arg(QStringLiteral("失败")).arg(counts.failed);
-    line += QStringLiteral("耗时%1秒。").arg(counts.seconds);
+        line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 failed, ")).arg(counts.failed);
+    line += QCoreApplication::translate("Reports", "took %1 s.").arg(counts.seconds);
     if (counts.stopped)
-        line += QStringLiteral("(已停止)");
+        line += QCoreApplication::translate("Reports", " (stopped)");
     return line;
 }
 
@@ -71,5 +86,6 @@ bool WriteReport(const QString &reportPath, const QStringList &nativePaths, QStr
 
 QString WithReportFailure(const QString &statistics)
 {
-    return statistics + QStringLiteral("报告文件无法写入!");
+    return statistics +
+           QCoreApplication::translate("Reports", " The report files could not be written!");
 }

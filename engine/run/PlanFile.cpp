@@ -3,6 +3,7 @@
 #include "engine/files/FileNames.h"
 #include "engine/journal/RunJournal.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -158,7 +159,9 @@ bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)
                 object.value(QStringLiteral("version")).toInt() != planVersion ||
                 !OperationFromName(object.value(QStringLiteral("operation")).toString(),
                                    plan.operation)) {
-                error = QStringLiteral("line %1: not a plan of this version").arg(lineNumber);
+                error =
+                    QCoreApplication::translate("PlanFile", "line %1: not a plan of this version")
+                        .arg(lineNumber);
                 return false;
             }
             BatchSettings &settings = plan.settings;
@@ -181,7 +184,7 @@ bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)
         }
         const QString path = TakePath(object, QStringLiteral("path"));
         if (path.isEmpty()) {
-            error = QStringLiteral("line %1: no path").arg(lineNumber);
+            error = QCoreApplication::translate("PlanFile", "line %1: no path").arg(lineNumber);
             return false;
         }
         if (object.contains(QStringLiteral("failed"))) {
@@ -191,13 +194,13 @@ bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)
         bool ok = false;
         const quint64 hash = object.value(QStringLiteral("hash")).toString().toULongLong(&ok, 16);
         if (!ok) {
-            error = QStringLiteral("line %1: no hash").arg(lineNumber);
+            error = QCoreApplication::translate("PlanFile", "line %1: no hash").arg(lineNumber);
             return false;
         }
         plan.files.insert(path, hash);
     }
     if (!headerRead) {
-        error = QStringLiteral("empty plan");
+        error = QCoreApplication::translate("PlanFile", "empty plan");
         return false;
     }
     return true;

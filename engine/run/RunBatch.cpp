@@ -48,13 +48,13 @@ QString Refusal(Operation operation, const BatchSettings &settings)
         return QString();
     if (operation == Operation::ReplacePairs &&
         settings.findLines.size() != settings.replaceLines.size())
-        return messageCountMismatch;
+        return messageCountMismatch();
     if (settings.saveInSource)
         return QString();
     if (settings.saveDir.isEmpty())
-        return messageSaveMissing;
+        return messageSaveMissing();
     if (SameFolder(settings.sourceDir, settings.saveDir))
-        return messageSameFolder;
+        return messageSameFolder();
     return QString();
 }
 

@@ -4,6 +4,7 @@
 #include "engine/files/Paths.h"
 #include "engine/scan/FolderListings.h"
 
+#include <QCoreApplication>
 #include <QSet>
 #include <QVarLengthArray>
 #include <algorithm>
@@ -44,7 +45,21 @@ QString FileList::relativePath(const ScannedFile &file) const
     return JoinPath(relativeFolderPath(file.folder), file.name);
 }
 
-const QString reasonLinkLeadsOut = QStringLiteral("链接指向所选文件夹之外,未进入");
+namespace {
+
+// The texts are English in the code; the user sees them in the language chosen at start.
+QString Translated(const char *text)
+{
+    return QCoreApplication::translate("Scan", text);
+}
+
+} // namespace
+
+QString reasonLinkLeadsOut()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Scan", "the link leads outside the chosen folder; not entered"));
+}
 
 namespace {
 
@@ -126,7 +141,7 @@ private:
     {
         const QString target = RealFilePath(path);
         if (!SameFolder(target, list.absoluteTop) && !FolderInside(target, list.absoluteTop))
-            list.unlisted.push_back({path, reasonLinkLeadsOut});
+            list.unlisted.push_back({path, reasonLinkLeadsOut()});
     }
 
     std::vector<Open> open;

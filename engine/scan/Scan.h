@@ -46,11 +46,11 @@ struct FileList
     QString relativePath(const ScannedFile &file) const;
 };
 
-extern const QString reasonLinkLeadsOut; // "链接指向所选文件夹之外,未进入"
+QString reasonLinkLeadsOut(); // "链接指向所选文件夹之外,未进入"
 
 // Lists every file below folder: a folder's own files (hidden ones included, links to files
 // left out) sorted by name with case ignored, then each visible sub-folder in the same order,
 // depth first. Links to folders are not entered; one that leads out of the tree is listed as
-// unlisted with reasonLinkLeadsOut. Names that are not text are listed as bytes (FileNames.h), and
-// paths longer than the system takes are listed too: reading them fails, and says why.
+// unlisted with reasonLinkLeadsOut(). Names that are not text are listed as bytes (FileNames.h),
+// and paths longer than the system takes are listed too: reading them fails, and says why.
 FileList CollectFiles(const QString &folder);

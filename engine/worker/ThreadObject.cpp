@@ -115,29 +115,33 @@ QString BlankEdgesHint(const QStringList &terms)
 {
     for (const QString &term : terms) {
         if (!term.isEmpty() && (term.front().isSpace() || term.back().isSpace()))
-            return QStringLiteral("注意:查找内容“%1”的开头或末尾有空格,空格也会被查找。").arg(term);
+            return ThreadObject::tr("Note: the search text “%1” begins or ends with a blank, which "
+                                    "is searched for too.")
+                .arg(term);
     }
     return QString();
 }
 
-// "各组替换次数:第1组19次,第2组0次"; with many pairs only those that replaced nothing.
+// "Replacements per pair: pair 1: 19, pair 2: 0"; with many pairs only those that replaced
+// nothing.
 QString PairHitsLine(const std::vector<qint64> &hits, int pairs)
 {
     const auto count = [&](int pair) { return pair < int(hits.size()) ? hits[pair] : 0; };
     QStringList pieces;
     if (pairs <= 8) {
         for (int pair = 0; pair < pairs; ++pair)
-            pieces << QStringLiteral("第%1组%2次").arg(pair + 1).arg(count(pair));
+            pieces << ThreadObject::tr("pair %1: %2").arg(pair + 1).arg(count(pair));
         return pieces.isEmpty() ? QString()
-                                : QStringLiteral("各组替换次数:") + pieces.join(QLatin1Char(','));
+                                : ThreadObject::tr("Replacements per pair: %1")
+                                      .arg(pieces.join(ThreadObject::tr(", ", "between pairs")));
     }
     for (int pair = 0; pair < pairs; ++pair) {
         if (count(pair) == 0)
             pieces << QString::number(pair + 1);
     }
-    return pieces.isEmpty() ? QStringLiteral("每组都有替换。")
-                            : QStringLiteral("没有替换任何内容的组:第%1组")
-                                  .arg(pieces.join(QStringLiteral("、")));
+    return pieces.isEmpty() ? ThreadObject::tr("Every pair replaced something.")
+                            : ThreadObject::tr("Pairs that replaced nothing: %1")
+                                  .arg(pieces.join(ThreadObject::tr(", ", "between numbers")));
 }
 
 } // namespace

@@ -226,7 +226,7 @@ void TestUndoControl::filesNotRestoredAreListed()
     QCOMPARE(Read(src + QStringLiteral("a.txt")), QByteArray("小云 a"));
     QCOMPARE(Read(src + QStringLiteral("b.txt")), QByteArray("edited by hand"));
     const QString line = QDir::toNativeSeparators(src + QStringLiteral("b.txt")) +
-                         QLatin1Char('\t') + reasonChangedSinceRun;
+                         QLatin1Char('\t') + reasonChangedSinceRun();
     QVERIFY2(summary.contains(QStringLiteral("未恢复1个")), qPrintable(summary));
     QCOMPARE(details, line);
     QCOMPARE(QTextCodec::codecForLocale()->toUnicode(Read(report)), line + QStringLiteral("\r\n"));

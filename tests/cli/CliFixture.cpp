@@ -22,11 +22,19 @@ QString CliPath()
 
 CliResult RunCli(const QStringList &arguments, const QString &workingDir)
 {
+    return RunCliInLocale(QStringLiteral("zh_CN.UTF-8"), arguments, workingDir);
+}
+
+CliResult RunCliInLocale(const QString &locale, const QStringList &arguments,
+                         const QString &workingDir)
+{
     QProcess process;
 #ifndef Q_OS_WIN
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), locale);
     process.setProcessEnvironment(environment);
+#else
+    Q_UNUSED(locale)
 #endif
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);

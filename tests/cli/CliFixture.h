@@ -15,8 +15,12 @@ struct CliResult
     QByteArray err;
 };
 
-// Runs the built parafold-cli with the arguments, in workingDir when given.
+// Runs the built parafold-cli with the arguments, in workingDir when given, under a Chinese
+// locale (on POSIX; Windows takes the system's).
 CliResult RunCli(const QStringList &arguments, const QString &workingDir = QString());
+// The same under the POSIX locale named, such as "C.UTF-8".
+CliResult RunCliInLocale(const QString &locale, const QStringList &arguments,
+                         const QString &workingDir = QString());
 // Waits for a started process, killing it after two minutes, and collects what it gave back.
 CliResult FinishCli(QProcess &process);
 QString CliPath();

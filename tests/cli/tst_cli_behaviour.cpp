@@ -86,69 +86,69 @@ void CliBehaviour::usageErrors_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("complaint");
 
-    QTest::newRow("nothing") << QStringList() << QStringLiteral("command is missing");
-    QTest::newRow("unknown command") << Words("grep @SRC") << QStringLiteral("unknown command");
+    QTest::newRow("nothing") << QStringList() << QStringLiteral("缺少命令");
+    QTest::newRow("unknown command") << Words("grep @SRC") << QStringLiteral("未知命令");
     QTest::newRow("no source") << Words("find --terms a") << QStringLiteral("SOURCE");
     QTest::newRow("two sources") << Words("find @SRC @SAVE --terms a")
-                                 << QStringLiteral("unexpected argument");
+                                 << QStringLiteral("多余的参数");
     QTest::newRow("missing find") << Words("replace @SRC --replace x --in-place")
-                                  << QStringLiteral("--find is missing");
+                                  << QStringLiteral("缺少 --find");
     QTest::newRow("missing replacement")
-        << Words("replace @SRC --find x --in-place") << QStringLiteral("--replace is missing");
+        << Words("replace @SRC --find x --in-place") << QStringLiteral("缺少 --replace");
     QTest::newRow("neither save folder nor in place")
-        << Words("replace @SRC --find x --replace y") << QStringLiteral("exactly one");
+        << Words("replace @SRC --find x --replace y") << QStringLiteral("须给出且只给出一个");
     QTest::newRow("both save folder and in place")
         << Words("insert @SRC --text x --save-dir @SAVE --in-place")
-        << QStringLiteral("exactly one");
+        << QStringLiteral("须给出且只给出一个");
     QTest::newRow("both insert texts")
         << Words("insert @SRC --text x --text-file @IN/find --in-place")
-        << QStringLiteral("exactly one");
+        << QStringLiteral("须给出且只给出一个");
     QTest::newRow("no insert text")
-        << Words("insert @SRC --in-place") << QStringLiteral("exactly one");
+        << Words("insert @SRC --in-place") << QStringLiteral("须给出且只给出一个");
     QTest::newRow("save folder for find")
-        << Words("find @SRC --terms a --save-dir @SAVE") << QStringLiteral("does not apply");
+        << Words("find @SRC --terms a --save-dir @SAVE") << QStringLiteral("不适用于命令");
     QTest::newRow("bom for find") << Words("find @SRC --terms a --bom")
-                                  << QStringLiteral("does not apply");
+                                  << QStringLiteral("不适用于命令");
     QTest::newRow("terms for replace")
         << Words("replace @SRC --find a --replace b --in-place --terms a")
-        << QStringLiteral("does not apply");
+        << QStringLiteral("不适用于命令");
     QTest::newRow("unknown long option")
-        << Words("find @SRC --terms a --fast") << QStringLiteral("unknown option");
+        << Words("find @SRC --terms a --fast") << QStringLiteral("未知选项");
     QTest::newRow("unknown short option")
-        << Words("find @SRC --terms a -x") << QStringLiteral("unknown option");
+        << Words("find @SRC --terms a -x") << QStringLiteral("未知选项");
     QTest::newRow("value missing at the end")
-        << Words("find @SRC --terms") << QStringLiteral("needs a value");
+        << Words("find @SRC --terms") << QStringLiteral("需要一个值");
     QTest::newRow("value on a flag")
-        << Words("find @SRC --terms a --quiet=yes") << QStringLiteral("takes no value");
+        << Words("find @SRC --terms a --quiet=yes") << QStringLiteral("不带值");
     QTest::newRow("option twice") << Words("find @SRC --terms a --terms b")
-                                  << QStringLiteral("given twice");
+                                  << QStringLiteral("给出了两次");
     QTest::newRow("dry run with report")
         << Words("find @SRC --terms a --dry-run --report") << QStringLiteral("--dry-run");
     QTest::newRow("convert without target")
-        << Words("convert @SRC --in-place") << QStringLiteral("--to is missing");
+        << Words("convert @SRC --in-place") << QStringLiteral("缺少 --to");
     QTest::newRow("convert to an unknown encoding")
-        << Words("convert @SRC --to latin1 --in-place") << QStringLiteral("is none of");
+        << Words("convert @SRC --to latin1 --in-place") << QStringLiteral("不是");
     QTest::newRow("convert with an unknown line end")
-        << Words("convert @SRC --to gbk --eol cr --in-place") << QStringLiteral("is none of");
+        << Words("convert @SRC --to gbk --eol cr --in-place") << QStringLiteral("不是");
     QTest::newRow("bom for convert")
-        << Words("convert @SRC --to gbk --bom --in-place") << QStringLiteral("does not apply");
+        << Words("convert @SRC --to gbk --bom --in-place") << QStringLiteral("不适用于命令");
     QTest::newRow("line ends for replace")
         << Words("replace @SRC --find a --replace b --eol lf --in-place")
-        << QStringLiteral("does not apply");
+        << QStringLiteral("不适用于命令");
     QTest::newRow("pair file missing")
         << Words("replace-pairs @SRC --find-file @IN/none --replace-file @IN/replace --in-place")
-        << QStringLiteral("cannot read");
+        << QStringLiteral("无法读取");
     QTest::newRow("pair file in no encoding of the tree")
         << Words("replace-pairs @SRC --find-file @IN/binary --replace-file @IN/replace --in-place")
-        << QStringLiteral("is neither UTF-8 nor GBK text");
+        << QStringLiteral("既不是 UTF-8 也不是 GBK 文本");
     QTest::newRow("text file missing")
-        << Words("insert @SRC --text-file @IN/none --in-place") << QStringLiteral("cannot read");
+        << Words("insert @SRC --text-file @IN/none --in-place") << QStringLiteral("无法读取");
     QTest::newRow("text file without end")
-        << Words("insert @SRC --text-file /dev/zero --in-place") << QStringLiteral("larger than");
+        << Words("insert @SRC --text-file /dev/zero --in-place") << QStringLiteral("大于");
     QTest::newRow("pair file without end")
         << Words(
                "replace-pairs @SRC --find-file /dev/urandom --replace-file @IN/replace --in-place")
-        << QStringLiteral("larger than");
+        << QStringLiteral("大于");
 }
 
 void CliBehaviour::usageErrors()
@@ -172,63 +172,54 @@ void CliBehaviour::refusals_data()
 
     QTest::newRow("replace, source missing")
         << Words("replace @ROOT/none --find a --replace b --save-dir @SAVE --report")
-        << QStringLiteral("the source folder does not exist: @ROOT/none/");
+        << QStringLiteral("源文件夹不存在:@ROOT/none/");
     QTest::newRow("replace, both missing: the source is named")
         << Words("replace @ROOT/none --find a --replace b --save-dir @ROOT/gone --report")
-        << QStringLiteral("the source folder does not exist: @ROOT/none/");
+        << QStringLiteral("源文件夹不存在:@ROOT/none/");
     QTest::newRow("replace, save folder missing")
         << Words("replace @SRC --find a --replace b --save-dir @ROOT/gone --report")
-        << QStringLiteral("the save folder does not exist: @ROOT/gone/ (use --in-place to edit the "
-                          "files where they are)");
+        << QStringLiteral("保存文件夹不存在:@ROOT/gone/(如需就地修改文件,请用 --in-place)");
     QTest::newRow("replace, save folder is a file")
         << Words("replace @SRC --find a --replace b --save-dir @IN/find --report")
-        << QStringLiteral("the save folder does not exist: @IN/find/ (use --in-place to edit the "
-                          "files where they are)");
+        << QStringLiteral("保存文件夹不存在:@IN/find/(如需就地修改文件,请用 --in-place)");
     QTest::newRow("replace, empty search text")
         << (Words("replace @SRC --find") << QString() << Words("--replace b --in-place --report"))
-        << QStringLiteral("the text to find is empty");
+        << QStringLiteral("查找内容为空");
     QTest::newRow("replace, save folder is the source")
         << Words("replace @SRC --find 小云 --replace b --save-dir @SRC/ --report")
-        << QStringLiteral("the save folder is the source folder: @SRC/ (use --in-place to "
-                          "overwrite the files)");
+        << QStringLiteral("保存文件夹就是源文件夹:@SRC/(如需覆盖原文件,请用 --in-place)");
     QTest::newRow("insert, save folder is the source by another spelling")
         << Words("insert @SRC --text x --save-dir @SRC/sub/.. --report")
-        << QStringLiteral("the save folder is the source folder: @SRC/ (use --in-place to "
-                          "overwrite the files)");
-    QTest::newRow("insert, source missing")
-        << Words("insert @ROOT/none --text x --in-place")
-        << QStringLiteral("the source folder does not exist: @ROOT/none/");
+        << QStringLiteral("保存文件夹就是源文件夹:@SRC/(如需覆盖原文件,请用 --in-place)");
+    QTest::newRow("insert, source missing") << Words("insert @ROOT/none --text x --in-place")
+                                            << QStringLiteral("源文件夹不存在:@ROOT/none/");
     QTest::newRow("insert, empty text")
         << (Words("insert @SRC --text") << QString() << Words("--in-place --report"))
-        << QStringLiteral("the text to insert is empty");
+        << QStringLiteral("插入内容为空");
     QTest::newRow("insert, empty text file")
         << Words("insert @SRC --text-file @IN/empty --in-place --report")
-        << QStringLiteral("the text to insert is empty");
+        << QStringLiteral("插入内容为空");
     QTest::newRow("replace, save folder inside the source")
         << Words("replace @SRC --find 小云 --replace b --save-dir @SRC/sub --report")
-        << QStringLiteral("the save folder lies inside the source folder: @SRC/sub/");
+        << QStringLiteral("保存文件夹位于源文件夹之内:@SRC/sub/");
     QTest::newRow("insert, save folder deep inside the source")
         << Words("insert @SRC --text x --save-dir @SRC/sub/deeper --report")
-        << QStringLiteral("the save folder lies inside the source folder: @SRC/sub/deeper/");
+        << QStringLiteral("保存文件夹位于源文件夹之内:@SRC/sub/deeper/");
     QTest::newRow("pairs, both missing: the save folder is named")
         << Words("replace-pairs @ROOT/none --find-file @IN/find --replace-file @IN/replace "
                  "--save-dir @ROOT/gone")
-        << QStringLiteral("the save folder does not exist: @ROOT/gone/ (use --in-place to edit the "
-                          "files where they are)");
-    QTest::newRow("pairs, source missing")
-        << Words("replace-pairs @ROOT/none --find-file @IN/find --replace-file @IN/replace "
-                 "--in-place")
-        << QStringLiteral("the source folder does not exist: @ROOT/none/");
+        << QStringLiteral("保存文件夹不存在:@ROOT/gone/(如需就地修改文件,请用 --in-place)");
+    QTest::newRow("pairs, source missing") << Words("replace-pairs @ROOT/none --find-file @IN/find "
+                                                    "--replace-file @IN/replace --in-place")
+                                           << QStringLiteral("源文件夹不存在:@ROOT/none/");
     QTest::newRow("pairs, counts differ")
-        << Words("replace-pairs @SRC --find-file @IN/three --replace-file @IN/replace "
-                 "--in-place --report")
-        << QStringLiteral("--find-file has 3 lines but --replace-file has 2");
-    QTest::newRow("find, source missing")
-        << Words("find @ROOT/none --terms a --report")
-        << QStringLiteral("the source folder does not exist: @ROOT/none/");
+        << Words("replace-pairs @SRC --find-file @IN/three --replace-file @IN/replace --in-place "
+                 "--report")
+        << QStringLiteral("--find-file 有 3 行,而 --replace-file 有 2 行");
+    QTest::newRow("find, source missing") << Words("find @ROOT/none --terms a --report")
+                                          << QStringLiteral("源文件夹不存在:@ROOT/none/");
     QTest::newRow("find, source is a file")
-        << Words("find @IN/find --terms a --report")
-        << QStringLiteral("the source folder does not exist: @IN/find/");
+        << Words("find @IN/find --terms a --report") << QStringLiteral("源文件夹不存在:@IN/find/");
 }
 
 void CliBehaviour::refusals()
@@ -386,7 +377,7 @@ void CliBehaviour::pairFileLines()
         substituted(Words("replace-pairs @SRC --find-file @IN/f --replace-file @IN/r --in-place")));
     QCOMPARE(cli.exitCode, expectedExit);
     if (expectedExit == 2)
-        QVERIFY(CliText(cli.err).startsWith(QStringLiteral("parafold-cli: --find-file has")));
+        QVERIFY(CliText(cli.err).startsWith(QStringLiteral("parafold-cli: --find-file 有")));
     QCOMPARE(ReadBytes(root->filePath(QStringLiteral("src/a.txt"))), expectedText);
 }
 
@@ -460,7 +451,7 @@ void CliBehaviour::unwritableReportTold()
     QVERIFY(QDir().mkpath(report)); // no file can go there
     const CliResult cli = RunCli(substituted(Words("find @SRC --terms 小云 --report")));
     QCOMPARE(cli.exitCode, 2);
-    QVERIFY2(cli.err.contains("cannot write the report"), cli.err.constData());
+    QVERIFY2(CliText(cli.err).contains(QStringLiteral("无法写入报告")), cli.err.constData());
 }
 
 #ifdef Q_OS_UNIX
@@ -473,7 +464,7 @@ CliResult RunCliEndingInBytes(const QStringList &words, const QString &escapedBy
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
     environment.insert(QStringLiteral("LAST"), escapedBytes);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral("/bin/sh"),
@@ -509,9 +500,8 @@ void CliBehaviour::textNotTextRefused()
     const QMap<QString, QByteArray> before = Snapshot(root->path(), true);
     const CliResult cli = RunCliEndingInBytes(substituted(words), bytes);
     QCOMPARE(cli.exitCode, 2);
-    QVERIFY2(
-        QString::fromUtf8(cli.err).contains(option + QStringLiteral(": the value is not valid")),
-        cli.err.constData());
+    QVERIFY2(QString::fromUtf8(cli.err).contains(option + QStringLiteral(":该值不是有效的")),
+             cli.err.constData());
     QCOMPARE(Snapshot(root->path(), true), before);
 }
 

@@ -131,7 +131,7 @@ void CliDurable::renamesFollowTheirFlush()
     const QString trace = dir.filePath(QStringLiteral("trace"));
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
     // LeakSanitizer stops the process with ptrace at its exit, which strace already holds.
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     process.setProcessEnvironment(environment);

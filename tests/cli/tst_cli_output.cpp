@@ -98,6 +98,8 @@ class CliOutput : public QObject
 private slots:
     void helpAndVersion_data();
     void helpAndVersion();
+    void languageFollowsLocale_data();
+    void languageFollowsLocale();
     void closedStdout_data();
     void closedStdout();
     void interruptLeavesEveryFileWhole();
@@ -116,7 +118,7 @@ void CliOutput::helpAndVersion_data()
                            QStringLiteral("parafold-cli find "),
                            QStringLiteral("--dry-run"),
                            QStringLiteral("--quiet"),
-                           QStringLiteral("Exit status")};
+                           QStringLiteral("SIGTERM")};
     QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << help;
     QTest::newRow("-h after a command")
         << QStringList{QStringLiteral("find"), QStringLiteral("-h")} << help;
@@ -137,6 +139,64 @@ void CliOutput::helpAndVersion()
     const QString out = CliText(cli.out);
     for (const QString &text : mustContain)
         QVERIFY2(out.contains(text), qPrintable(text));
+}
+
+void CliOutput::languageFollowsLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QStringList>("arguments"); // SOURCE stands for a folder with one match
+    QTest::addColumn<QString>("said");
+
+    const QString zh = QStringLiteral("zh_CN.UTF-8");
+    const QString en = QStringLiteral("C.UTF-8");
+    const QStringList help{QStringLiteral("--help")};
+    const QStringList usageError{QStringLiteral("replace")};
+    const QStringList refused{
+        QStringLiteral("replace"),   QStringLiteral("/no-such-parafold-folder"),
+        QStringLiteral("--find"),    QStringLiteral("a"),
+        QStringLiteral("--replace"), QStringLiteral("b"),
+        QStringLiteral("--in-place")};
+    const QStringList statistics{QStringLiteral("find"), QStringLiteral("SOURCE"),
+                                 QStringLiteral("--terms"), QStringLiteral("小云")};
+    QTest::newRow("help, Chinese") << zh << help << QStringLiteral("用法:\n");
+    QTest::newRow("help, English") << en << help << QStringLiteral("Usage:\n");
+    QTest::newRow("usage error, Chinese")
+        << zh << usageError
+        << QStringLiteral("parafold-cli: 缺少 SOURCE\n运行 'parafold-cli --help' 查看更多信息。");
+    QTest::newRow("usage error, English")
+        << en << usageError
+        << QStringLiteral(
+               "parafold-cli: SOURCE is missing\nTry 'parafold-cli --help' for more information.");
+    QTest::newRow("refusal, Chinese")
+        << zh << refused << QStringLiteral("parafold-cli: 源文件夹不存在:");
+    QTest::newRow("refusal, English")
+        << en << refused << QStringLiteral("parafold-cli: the source folder does not exist: ");
+    QTest::newRow("statistics, Chinese")
+        << zh << statistics
+        << QStringLiteral("扫描文件1个,查找符合类型文件1个,包含查找内容文件1个,修改文件0个,耗时");
+    QTest::newRow("statistics, English")
+        << en << statistics
+        << QStringLiteral("1 files scanned, 1 files of the type, 1 files contain the text, 0 files "
+                          "changed, took ");
+}
+
+void CliOutput::languageFollowsLocale()
+{
+    QFETCH(QString, locale);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, said);
+#ifdef Q_OS_WIN
+    if (!locale.startsWith(QLatin1String("zh")))
+        QSKIP("Windows takes the language from the system, not from the environment");
+#endif
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    WriteBytes(dir.path(), QStringLiteral("a.txt"), Utf8("小云\n"));
+    arguments.replaceInStrings(QStringLiteral("SOURCE"), dir.path());
+
+    const CliResult cli = RunCliInLocale(locale, arguments);
+    const QString text = CliText(cli.out) + CliText(cli.err);
+    QVERIFY2(text.contains(said), qPrintable(text));
 }
 
 void CliOutput::closedStdout_data()

@@ -69,12 +69,12 @@ void CliUndo::usage_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
     QTest::newRow("list with run") << Args("undo @SRC --list --run x", QString()) << 2
-                                   << QStringLiteral("--list cannot be combined");
+                                   << QStringLiteral("--list 不能与 --run");
     QTest::newRow("empty run") << (Args("undo @SRC --run", QString()) << QString()) << 2
-                               << QStringLiteral("--run needs");
+                               << QStringLiteral("--run 需要");
     QTest::newRow("no journal for find") << Args("find @SRC --terms a --no-journal", QString()) << 2
-                                         << QStringLiteral("does not apply");
-    QTest::newRow("nothing to undo") << Args("undo @SRC", QString()) << 1 << messageNothingToUndo;
+                                         << QStringLiteral("不适用于命令");
+    QTest::newRow("nothing to undo") << Args("undo @SRC", QString()) << 1 << messageNothingToUndo();
     QTest::newRow("no such run") << Args("undo @SRC --run 20000101-000000", QString()) << 2
                                  << QStringLiteral("20000101-000000");
 }
@@ -111,7 +111,7 @@ void CliUndo::undoListDryRunAndRefusal()
     const CliResult list = RunCli(Args("undo @SRC --list", src));
     QCOMPARE(list.exitCode, 0);
     QCOMPARE(CliText(list.out).count(QStringLiteral("“查找替换”(小云→阿云)")), 1);
-    QVERIFY(CliText(list.out).contains(QStringLiteral(" 3 files")));
+    QVERIFY(CliText(list.out).contains(QStringLiteral(" 3个文件")));
 
     const CliResult dry = RunCli(Args("undo @SRC --dry-run", src));
     QCOMPARE(dry.exitCode, 0);
@@ -122,7 +122,7 @@ void CliUndo::undoListDryRunAndRefusal()
     WriteBytes(src, QStringLiteral("a.txt"), "edited later");
     const CliResult undo = RunCli(Args("undo @SRC", src));
     QCOMPARE(undo.exitCode, 2);
-    QVERIFY(CliText(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun));
+    QVERIFY(CliText(undo.err).contains(later + QStringLiteral(": ") + reasonChangedSinceRun()));
     QCOMPARE(SplitList(undo.out, '\n').size(), 2);
     QMap<QString, QByteArray> expected = before;
     expected[QStringLiteral("a.txt")] = "edited later";

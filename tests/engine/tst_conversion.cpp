@@ -80,16 +80,17 @@ void TestConversion::convert_data()
     row("ascii to gbk", QByteArray("plain\r\n"), T::Gbk, Already, {});
     row("gb18030 to gb18030", emojiGb18030, T::Gb18030, Already, {});
     // Listed and not written.
-    row("emoji to gbk", Utf8(emoji), T::Gbk, Failed, reasonTargetUnrepresentable.toUtf8());
+    row("emoji to gbk", Utf8(emoji), T::Gbk, Failed, reasonTargetUnrepresentable().toUtf8());
     // Behind the mark, a U+FEFF of the text: without a mark it would be read as one.
     row("text beginning with U+FEFF to utf-8", Bom() + Utf8(QStringLiteral("\uFEFFa")), T::Utf8,
-        Failed, reasonTargetUnrepresentable.toUtf8());
+        Failed, reasonTargetUnrepresentable().toUtf8());
     row("lone surrogate in utf-16 to utf-8", Utf16(QString(QChar(0xD800)), true), T::Utf8, Failed,
-        reasonTargetUnrepresentable.toUtf8());
-    row("broken gbk", QByteArray("\xD0\xA1\x81\x20"), T::Utf8, Failed, reasonNotLossless.toUtf8());
-    row("broken big5", QByteArray("\xA4\xA4\xA4"), T::Utf8, Failed, reasonNotLossless.toUtf8(),
+        reasonTargetUnrepresentable().toUtf8());
+    row("broken gbk", QByteArray("\xD0\xA1\x81\x20"), T::Utf8, Failed,
+        reasonNotLossless().toUtf8());
+    row("broken big5", QByteArray("\xA4\xA4\xA4"), T::Utf8, Failed, reasonNotLossless().toUtf8(),
         ConvertSource::Big5);
-    row("nul bytes", QByteArray("a\0b", 3), T::Gbk, Failed, reasonNotText.toUtf8());
+    row("nul bytes", QByteArray("a\0b", 3), T::Gbk, Failed, reasonNotText().toUtf8());
 }
 
 void TestConversion::convert()

@@ -283,7 +283,7 @@ void TestFileTree::inPlaceKeepsWhatTheFileWas_data()
     QTest::newRow("mode 0604") << QStringLiteral("mode") << QString();
     QTest::newRow("extended attribute") << QStringLiteral("xattr") << QString();
     QTest::newRow("another user's file") << QStringLiteral("owner") << QString();
-    QTest::newRow("two hard links") << QStringLiteral("hardlink") << reasonHardLinked;
+    QTest::newRow("two hard links") << QStringLiteral("hardlink") << reasonHardLinked();
 }
 
 void TestFileTree::inPlaceKeepsWhatTheFileWas()

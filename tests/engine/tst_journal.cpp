@@ -296,7 +296,7 @@ void TestJournal::undoRestoresEveryFile()
     QCOMPARE(Contents(src), before);
     // The run is undone; there is nothing left to undo.
     QVERIFY(!FindUndoRun(src, QString(), message));
-    QVERIFY(message.startsWith(messageNothingToUndo));
+    QVERIFY(message.startsWith(messageNothingToUndo()));
     QVERIFY(message.contains(QDir::toNativeSeparators(src)));
 }
 
@@ -320,8 +320,8 @@ void TestJournal::laterEditsAreNotOverwritten()
     });
     QCOMPARE(undone.restored, 4);
     QCOMPARE(undone.notRestored, 2);
-    QCOMPARE(reasons.value(edited), reasonChangedSinceRun);
-    QCOMPARE(reasons.value(deleted), reasonGoneSinceRun);
+    QCOMPARE(reasons.value(edited), reasonChangedSinceRun());
+    QCOMPARE(reasons.value(deleted), reasonGoneSinceRun());
     QCOMPARE(ReadBytes(edited), QByteArray("edited after the run"));
     QVERIFY(!QFile::exists(deleted));
     QCOMPARE(ReadBytes(src + QStringLiteral("sub/le.txt")), before[QStringLiteral("sub/le.txt")]);
@@ -351,7 +351,7 @@ void TestJournal::noFileIsReplacedWithoutItsOriginalKept()
     const RunResult result = RunBatch(Operation::ReplaceText, settings, observer, options);
     QCOMPARE(result.failed, 6);
     QCOMPARE(reasons.size(), 6);
-    QCOMPARE(reasons.count(reasonJournalFailed), 6);
+    QCOMPARE(reasons.count(reasonJournalFailed()), 6);
     QCOMPARE(Contents(src), before);
 }
 
@@ -552,10 +552,10 @@ void TestJournal::plantedJournalStaysInside_data()
     QTest::addColumn<QString>("reason"); // undo's reason for the file it refuses; "-": no undo
     QTest::newRow("dropped run is a link") << QStringLiteral("dropped") << QStringLiteral("-");
     QTest::newRow("run folder is a link") << QStringLiteral("run-link") << QStringLiteral("-");
-    QTest::newRow("entry with ..") << QStringLiteral("dotdot") << reasonEntryInvalid;
-    QTest::newRow("absolute entry") << QStringLiteral("absolute") << reasonEntryInvalid;
-    QTest::newRow("file became a link") << QStringLiteral("file-link") << reasonEntryInvalid;
-    QTest::newRow("folder became a link") << QStringLiteral("folder-link") << reasonEntryInvalid;
+    QTest::newRow("entry with ..") << QStringLiteral("dotdot") << reasonEntryInvalid();
+    QTest::newRow("absolute entry") << QStringLiteral("absolute") << reasonEntryInvalid();
+    QTest::newRow("file became a link") << QStringLiteral("file-link") << reasonEntryInvalid();
+    QTest::newRow("folder became a link") << QStringLiteral("folder-link") << reasonEntryInvalid();
     QTest::newRow("undone mark is a dangling link") << QStringLiteral("undone-link") << QString();
 }
 
@@ -666,7 +666,7 @@ void TestJournal::fullDiskBlocksNoLaterFile()
         const FileSizeLimit full(30000);
         result = RunBatch(Operation::ReplaceText, settings, recorder.observer(), options);
     }
-    QCOMPARE(recorder.reasons, QStringList{reasonJournalFailed});
+    QCOMPARE(recorder.reasons, QStringList{reasonJournalFailed()});
     QCOMPARE(result.changed, 3);
     UndoResult undone;
     QCOMPARE(UndoLast(src, &undone), QStringList());
@@ -709,9 +709,9 @@ void TestJournal::undoReplacesAsARunDoes_data()
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QByteArray>("after");
     QTest::newRow("edited while undo works")
-        << QStringLiteral("edited") << reasonChangedDuringRun << QByteArray("hot");
+        << QStringLiteral("edited") << reasonChangedDuringRun() << QByteArray("hot");
     QTest::newRow("made read-only")
-        << QStringLiteral("read-only") << reasonReadOnly << QByteArray("<written>");
+        << QStringLiteral("read-only") << reasonReadOnly() << QByteArray("<written>");
     QTest::newRow("time and mode come back")
         << QStringLiteral("time-and-mode") << QString() << Utf8(QStringLiteral("小云\n"));
     QTest::newRow("dead writer's temporary file")
@@ -772,7 +772,7 @@ void TestJournal::secondUndoTakesOnlyTheRest()
     const QByteArray written = ReadBytes(edited);
     QVERIFY(WriteBytes(edited, "edited after the run"));
     UndoResult first;
-    QCOMPARE(UndoLast(src, &first), QStringList{reasonChangedSinceRun});
+    QCOMPARE(UndoLast(src, &first), QStringList{reasonChangedSinceRun()});
     QCOMPARE(first.restored, 5);
     QVERIFY(WriteBytes(edited, written));
     UndoResult second;

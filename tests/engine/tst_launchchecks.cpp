@@ -65,56 +65,57 @@ void TestLaunchChecks::folderCheckMessage_data()
     QTest::newRow("replace ok") << R << "src/"
                                 << "out/" << false << find << ok;
     QTest::newRow("replace both missing") << R << ""
-                                          << "none" << false << find << messageSourceMissing;
+                                          << "none" << false << find << messageSourceMissing();
     QTest::newRow("pairs both missing") << P << ""
-                                        << "none" << false << find << messageSaveMissing;
+                                        << "none" << false << find << messageSaveMissing();
     QTest::newRow("pairs source missing") << P << "none"
-                                          << "out" << false << find << messageFolderMissing;
+                                          << "out" << false << find << messageFolderMissing();
     QTest::newRow("find source missing") << F << ""
-                                         << "" << false << find << messageFolderMissing;
+                                         << "" << false << find << messageFolderMissing();
     QTest::newRow("find ignores save") << F << "src"
                                        << "src" << false << find << ok;
     QTest::newRow("insert save missing") << I << "src"
-                                         << "none" << false << find << messageSaveMissing;
+                                         << "none" << false << find << messageSaveMissing();
     QTest::newRow("save not needed in place") << I << "src"
                                               << "" << true << find << ok;
     QTest::newRow("file is no folder") << I << "file.txt"
-                                       << "out" << false << find << messageFolderMissing;
+                                       << "out" << false << find << messageFolderMissing();
     QTest::newRow("replace empty find") << R << "src"
-                                        << "out" << false << QString() << messageEmptyFind;
+                                        << "out" << false << QString() << messageEmptyFind();
     QTest::newRow("empty find before same folder")
         << R << "src"
-        << "src" << false << QString() << messageEmptyFind;
+        << "src" << false << QString() << messageEmptyFind();
     QTest::newRow("replace same folder") << R << "src/"
-                                         << "src" << false << find << messageSameFolder;
+                                         << "src" << false << find << messageSameFolder();
 #ifndef Q_OS_WIN
-    QTest::newRow("pairs same folder by link") << P << "src"
-                                               << "src-link/" << false << find << messageSameFolder;
+    QTest::newRow("pairs same folder by link")
+        << P << "src"
+        << "src-link/" << false << find << messageSameFolder();
 #endif
     QTest::newRow("insert same folder") << I << "src"
-                                        << "src/" << false << find << messageSameFolder;
+                                        << "src/" << false << find << messageSameFolder();
     QTest::newRow("same folder allowed in place") << R << "src"
                                                   << "src" << true << find << ok;
     QTest::newRow("insert empty text") << I << "src"
-                                       << "out" << false << QString() << messageEmptyInsert;
+                                       << "out" << false << QString() << messageEmptyInsert();
     QTest::newRow("insert empty text in place") << I << "src"
-                                                << "" << true << QString() << messageEmptyInsert;
+                                                << "" << true << QString() << messageEmptyInsert();
     QTest::newRow("save folder missing before empty insert")
         << I << "src"
-        << "none" << false << QString() << messageSaveMissing;
+        << "none" << false << QString() << messageSaveMissing();
     QTest::newRow("empty insert before same folder")
         << I << "src"
-        << "src" << false << QString() << messageEmptyInsert;
+        << "src" << false << QString() << messageEmptyInsert();
     QTest::newRow("replace save inside source")
         << R << "tree/"
-        << "tree/sub" << false << find << messageSaveInsideSource;
+        << "tree/sub" << false << find << messageSaveInsideSource();
 #ifndef Q_OS_WIN
     QTest::newRow("pairs save inside source by link")
         << P << "tree"
-        << "tree-link/sub/" << false << find << messageSaveInsideSource;
+        << "tree-link/sub/" << false << find << messageSaveInsideSource();
     QTest::newRow("insert save inside source given by link")
         << I << "tree-link"
-        << "tree/sub" << false << find << messageSaveInsideSource;
+        << "tree/sub" << false << find << messageSaveInsideSource();
 #endif
     QTest::newRow("source inside save is fine") << I << "out/in"
                                                 << "out" << false << find << ok;

@@ -143,9 +143,9 @@ void TestPlan::applyTakesOnlyReviewedFiles_data()
     QTest::newRow("unchecked") << "a/gbk.txt"
                                << "unchecked" << QString();
     QTest::newRow("edited") << "utf8.txt"
-                            << "edited" << reasonChangedSinceReview;
+                            << "edited" << reasonChangedSinceReview();
     QTest::newRow("deleted") << "a/le.txt"
-                             << "deleted" << reasonChangedSinceReview;
+                             << "deleted" << reasonChangedSinceReview();
 }
 
 void TestPlan::applyTakesOnlyReviewedFiles()

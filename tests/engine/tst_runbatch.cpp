@@ -273,28 +273,28 @@ void TestRunBatch::editInPlace_data()
         << Utf16(QStringLiteral("前文\r\n"), false) << none;
     QTest::newRow("emoji into gbk refused")
         << I << Names({"😀"}) << true << Gbk(QStringLiteral("小云")) << QByteArray()
-        << reasonUnrepresentable;
+        << reasonUnrepresentable();
     QTest::newRow("invalid gbk bytes untouched")
         << I << Names({"x"}) << true << QByteArray("\xD0\xA1\x81\x20\r\n\xA1") << QByteArray()
-        << reasonNotLossless;
+        << reasonNotLossless();
     QTest::newRow("truncated utf8 untouched")
         << R << Names({"a", "b"}) << false << Utf8(QStringLiteral("a小")).chopped(2) << QByteArray()
-        << reasonNotLossless;
+        << reasonNotLossless();
     QTest::newRow("utf8 cut off, not clean gbk, untouched")
         << I << Names({"前"}) << true << Utf8(QStringLiteral("小云吉吉")).chopped(1) << QByteArray()
-        << reasonNotLossless;
+        << reasonNotLossless();
     QTest::newRow("gbk ending like cut-off utf8 edited")
         << R << Names({"濂", "X"}) << false << QByteArray("ver 2: \xE5\xA5")
         << QByteArray("ver 2: X") << none;
     QTest::newRow("utf16 without mark not edited")
         << I << Names({"P "}) << true << Utf16(QStringLiteral("Hello\r\n"), true, false)
-        << QByteArray() << reasonNotText;
+        << QByteArray() << reasonNotText();
     QTest::newRow("nul in gbk not edited")
         << R << Names({"a", "b"}) << false << QByteArray("a\0\xD0\xA1", 4) << QByteArray()
-        << reasonNotText;
+        << reasonNotText();
     QTest::newRow("odd utf16 untouched")
         << I << Names({"x"}) << true << Utf16(QStringLiteral("ab"), true) + 'z' << QByteArray()
-        << reasonNotLossless;
+        << reasonNotLossless();
 }
 
 void TestRunBatch::editInPlace()
@@ -440,16 +440,17 @@ void TestRunBatch::unreadableFile()
     const RunResult result = RunBatch(operation, settings, observer);
     QCOMPARE(result.statistics, line.arg(result.seconds));
     QCOMPARE(recorder.failed, QStringList{QDir::toNativeSeparators(gone)});
-    QCOMPARE(recorder.reasons, QStringList{reasonUnreadable});
+    QCOMPARE(recorder.reasons, QStringList{reasonUnreadable()});
     QCOMPARE(recorder.found, QStringList{QDir::toNativeSeparators(kept)});
     QVERIFY(!QFileInfo::exists(out + QStringLiteral("/a.txt")));
     const QString failedReport = src + QLatin1Char('/') + reportUnreadableName;
     const QString foundReport = src + QLatin1Char('/') + reportMatchedName;
     // Each failed file with its reason after a tab.
-    QVERIFY2(ReadBytes(failedReport)
-                 .startsWith((QDir::toNativeSeparators(gone) + QLatin1Char('\t') + reasonUnreadable)
-                                 .toLocal8Bit()),
-             ReadBytes(failedReport).constData());
+    QVERIFY2(
+        ReadBytes(failedReport)
+            .startsWith((QDir::toNativeSeparators(gone) + QLatin1Char('\t') + reasonUnreadable())
+                            .toLocal8Bit()),
+        ReadBytes(failedReport).constData());
     QVERIFY(ReadBytes(failedReport).endsWith("\r\n"));
     QCOMPARE(ReadBytes(failedReport).count("\r\n"), 1);
     QCOMPARE(recorder.opened, QStringList({failedReport, foundReport}));
@@ -470,9 +471,9 @@ void TestRunBatch::unwritableTarget_data()
     const QString isFolder = QString::fromLocal8Bit(std::strerror(EISDIR));
 #endif
     QTest::newRow("file where a folder must be")
-        << QStringLiteral("sub") << false << reasonFolderFailed << notFolder;
+        << QStringLiteral("sub") << false << reasonFolderFailed() << notFolder;
     QTest::newRow("folder where the file must be")
-        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed << isFolder;
+        << QStringLiteral("sub/a.txt") << true << reasonWriteFailed() << isFolder;
 }
 
 void TestRunBatch::unwritableTarget()
@@ -517,15 +518,15 @@ void TestRunBatch::leftAloneInPlace_data()
     QTest::addColumn<QByteArray>("after"); // at the source path; "<link>" for the outside file
     QTest::addColumn<QString>("reason");
     QTest::newRow("rewritten, same size")
-        << QStringLiteral("rewritten") << true << QByteArray("hot") << reasonChangedDuringRun;
+        << QStringLiteral("rewritten") << true << QByteArray("hot") << reasonChangedDuringRun();
     QTest::newRow("deleted, not brought back")
-        << QStringLiteral("deleted") << true << QByteArray("<missing>") << reasonChangedDuringRun;
+        << QStringLiteral("deleted") << true << QByteArray("<missing>") << reasonChangedDuringRun();
 #ifndef Q_OS_WIN
     QTest::newRow("swapped for a link")
-        << QStringLiteral("linked") << true << QByteArray("<link>") << reasonChangedDuringRun;
+        << QStringLiteral("linked") << true << QByteArray("<link>") << reasonChangedDuringRun();
 #endif
     QTest::newRow("read-only") << QStringLiteral("read-only") << true << QByteArray("hit")
-                               << reasonReadOnly;
+                               << reasonReadOnly();
     QTest::newRow("read-only into a save folder")
         << QStringLiteral("read-only") << false << QByteArray("hit") << QString();
 }
@@ -617,7 +618,7 @@ void TestRunBatch::tooLarge()
     RunRecorder recorder;
     const RunResult result = RunBatch(operation, settings, recorder.observer());
     QCOMPARE(recorder.failed, fails ? QStringList{QDir::toNativeSeparators(large)} : QStringList());
-    QCOMPARE(recorder.reasons, fails ? QStringList{reasonTooLarge} : QStringList());
+    QCOMPARE(recorder.reasons, fails ? QStringList{reasonTooLarge()} : QStringList());
     QCOMPARE(result.changed, 1);
     QCOMPARE(QFileInfo(large).size(), size);
 }
@@ -742,7 +743,7 @@ void TestRunBatch::sameFolderRefused()
         settings.replaceLines = Names({"X"});
         RunRecorder recorder;
         const RunResult result = RunBatch(operation, settings, recorder.observer());
-        QCOMPARE(result.refusal, save.isEmpty() ? messageSaveMissing : messageSameFolder);
+        QCOMPARE(result.refusal, save.isEmpty() ? messageSaveMissing() : messageSameFolder());
         QVERIFY(recorder.events.isEmpty());
         QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("hit"));
         QCOMPARE(TreeListing(src), Names({"a.txt"}));
@@ -760,7 +761,7 @@ void TestRunBatch::linkedSaveFolderNeverOverwritesSource()
     settings.replaceText = QStringLiteral("X");
     RunRecorder recorder;
     RunBatch(Operation::ReplaceText, settings, recorder.observer());
-    QCOMPARE(recorder.reasons, QStringList{reasonTargetIsSource});
+    QCOMPARE(recorder.reasons, QStringList{reasonTargetIsSource()});
     QCOMPARE(ReadBytes(src + QStringLiteral("/sub/a.txt")), QByteArray("hit"));
 }
 
@@ -815,7 +816,7 @@ void TestRunBatch::nestedSaveFolderNeverOverwritesOtherSources()
         refusedPaths += QDir::toNativeSeparators(src + QLatin1Char('/') + name);
     QCOMPARE(recorder.failed, refusedPaths);
     for (const QString &reason : recorder.reasons)
-        QCOMPARE(reason, reasonTargetIsOtherSource);
+        QCOMPARE(reason, reasonTargetIsOtherSource());
     QCOMPARE(result.changed, static_cast<int>(written.size()));
     for (const QString &name : written)
         QVERIFY2(ReadBytes(temp->filePath(name)).startsWith("X "), qPrintable(name));
@@ -839,7 +840,7 @@ void TestRunBatch::symlinkTargetRefused()
     RunBatch(Operation::ReplaceText, settings, recorder.observer());
     QVERIFY(QFileInfo(out + QStringLiteral("/a.txt")).isSymLink());
     QCOMPARE(ReadBytes(elsewhere), QByteArray("old"));
-    QCOMPARE(recorder.reasons, QStringList{reasonWriteFailed});
+    QCOMPARE(recorder.reasons, QStringList{reasonWriteFailed()});
     QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("hit"));
 }
 
@@ -875,7 +876,7 @@ void TestRunBatch::dryRunWritesNothing()
         RunBatch(Operation::InsertText, settings, recorder.observer(), options);
     QCOMPARE(recorder.found,
              QStringList{QDir::toNativeSeparators(src + QStringLiteral("/sub/a.txt"))});
-    QCOMPARE(recorder.reasons, QStringList{reasonNotLossless});
+    QCOMPARE(recorder.reasons, QStringList{reasonNotLossless()});
     QCOMPARE(result.changed, 1);
     QCOMPARE(TreeListing(out), QStringList());
     QCOMPARE(TreeListing(src), Names({"b.txt", "sub/", "sub/a.txt"}));
@@ -959,7 +960,7 @@ void TestRunBatch::pairCountMismatchRefused()
     settings.replaceLines = Names({"b"});
     RunRecorder recorder;
     const RunResult result = RunBatch(Operation::ReplacePairs, settings, recorder.observer());
-    QCOMPARE(result.refusal, messageCountMismatch);
+    QCOMPARE(result.refusal, messageCountMismatch());
     QCOMPARE(ReadBytes(src + QStringLiteral("/a.txt")), QByteArray("a"));
 }
 

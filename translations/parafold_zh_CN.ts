@@ -1,0 +1,1248 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en">
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>a command is missing</source>
+        <translation>缺少命令</translation>
+    </message>
+    <message>
+        <source>unknown command &apos;%1&apos;</source>
+        <translation>未知命令 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>PLAN is missing</source>
+        <translation>缺少 PLAN</translation>
+    </message>
+    <message>
+        <source>SOURCE is missing</source>
+        <translation>缺少 SOURCE</translation>
+    </message>
+    <message>
+        <source>unexpected argument &apos;%1&apos;</source>
+        <translation>多余的参数 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>unknown option &apos;%1&apos;</source>
+        <translation>未知选项 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 takes no value</source>
+        <translation>%1 不带值</translation>
+    </message>
+    <message>
+        <source>unknown option &apos;-%1&apos;</source>
+        <translation>未知选项 &apos;-%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 needs a value</source>
+        <translation>%1 需要一个值</translation>
+    </message>
+    <message>
+        <source>%1 does not apply to the command &apos;%2&apos;</source>
+        <translation>%1 不适用于命令 &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>%1 is given twice</source>
+        <translation>%1 给出了两次</translation>
+    </message>
+    <message>
+        <source>%1: the value is not valid %2 text</source>
+        <translation>%1:该值不是有效的 %2 文本</translation>
+    </message>
+    <message>
+        <source>--context needs a number of lines</source>
+        <translation>--context 需要一个行数</translation>
+    </message>
+    <message>
+        <source>%1: &apos;%2&apos; is none of %3</source>
+        <translation>%1:&apos;%2&apos; 不是 %3 之一</translation>
+    </message>
+    <message>
+        <source>%1 is missing</source>
+        <translation>缺少 %1</translation>
+    </message>
+    <message>
+        <source>--list cannot be combined with --run or --dry-run</source>
+        <translation>--list 不能与 --run 或 --dry-run 同用</translation>
+    </message>
+    <message>
+        <source>--run needs the name of a run (see --list)</source>
+        <translation>--run 需要一次修改的名称(见 --list)</translation>
+    </message>
+    <message>
+        <source>--diff and --plan write nothing, so they take neither --dry-run nor --report</source>
+        <translation>--diff 和 --plan 不写入任何东西,因此不能与 --dry-run 或 --report 同用</translation>
+    </message>
+    <message>
+        <source>--plan needs a file name</source>
+        <translation>--plan 需要一个文件名</translation>
+    </message>
+    <message>
+        <source>give exactly one of --text and --text-file</source>
+        <translation>--text 和 --text-file 须给出且只给出一个</translation>
+    </message>
+    <message>
+        <source>give exactly one of --save-dir and --in-place</source>
+        <translation>--save-dir 和 --in-place 须给出且只给出一个</translation>
+    </message>
+    <message>
+        <source>--dry-run writes nothing, so it cannot write --report</source>
+        <translation>--dry-run 不写入任何东西,因此不能写 --report</translation>
+    </message>
+</context>
+<context>
+    <name>ConvertTab</name>
+    <message>
+        <source>UTF-8 (with BOM)</source>
+        <translation>UTF-8(带BOM)</translation>
+    </message>
+    <message>
+        <source>UTF-16LE (with BOM)</source>
+        <translation>UTF-16LE(带BOM)</translation>
+    </message>
+    <message>
+        <source>Save the files GBK cannot hold in GB18030</source>
+        <translation>GBK无法表示的文件用GB18030保存</translation>
+    </message>
+    <message>
+        <source>Target encoding:</source>
+        <translation>目标编码:</translation>
+    </message>
+    <message>
+        <source>Detect</source>
+        <translation>自动识别</translation>
+    </message>
+    <message>
+        <source>Source encoding:</source>
+        <translation>源文件编码:</translation>
+    </message>
+    <message>
+        <source>Keep</source>
+        <translation>保持不变</translation>
+    </message>
+    <message>
+        <source>Line ends:</source>
+        <translation>换行符:</translation>
+    </message>
+    <message>
+        <source>Convert encoding</source>
+        <translation>转换编码</translation>
+    </message>
+    <message>
+        <source>Save to: </source>
+        <translation>保存到:</translation>
+    </message>
+    <message>
+        <source>Source folder: </source>
+        <translation>源文件夹:</translation>
+    </message>
+    <message>
+        <source>
+(the folders are chosen on the Settings page)</source>
+        <translation>
+(文件夹在“软件设置”页选择)</translation>
+    </message>
+    <message>
+        <source>Save in the source folder (back up!)</source>
+        <translation>保存在原文件夹(注意备份)</translation>
+    </message>
+</context>
+<context>
+    <name>Failure</name>
+    <message>
+        <source>cannot read the file</source>
+        <translation>无法读取文件</translation>
+    </message>
+    <message>
+        <source>the file&apos;s encoding is broken; rewriting it would damage it</source>
+        <translation>文件编码有误,改写会损坏内容</translation>
+    </message>
+    <message>
+        <source>not a text file</source>
+        <translation>不是文本文件</translation>
+    </message>
+    <message>
+        <source>the new content cannot be saved in the file&apos;s own encoding</source>
+        <translation>新内容无法用文件原有编码保存</translation>
+    </message>
+    <message>
+        <source>cannot create the folder in the save location</source>
+        <translation>无法创建保存位置的文件夹</translation>
+    </message>
+    <message>
+        <source>cannot write the target file</source>
+        <translation>无法写入目标文件</translation>
+    </message>
+    <message>
+        <source>the target is the source file itself; not overwritten</source>
+        <translation>目标是源文件本身,未覆盖</translation>
+    </message>
+    <message>
+        <source>the target is another source file; not overwritten</source>
+        <translation>目标是另一个源文件,未覆盖</translation>
+    </message>
+    <message>
+        <source>cannot read the folder; its files were not processed</source>
+        <translation>无法读取文件夹,其中的文件未处理</translation>
+    </message>
+    <message>
+        <source>cannot keep the original for undo; not changed</source>
+        <translation>无法保存原文件以供撤销,未修改</translation>
+    </message>
+    <message>
+        <source>the file is too large</source>
+        <translation>文件过大</translation>
+    </message>
+    <message>
+        <source>the file was changed during the run</source>
+        <translation>文件在处理期间被修改</translation>
+    </message>
+    <message>
+        <source>the file is read-only</source>
+        <translation>文件只读</translation>
+    </message>
+    <message>
+        <source>the file has several hard links; not changed</source>
+        <translation>文件有多个硬链接,未修改</translation>
+    </message>
+    <message>
+        <source>the target encoding cannot hold the file&apos;s content</source>
+        <translation>目标编码无法表示该文件的内容</translation>
+    </message>
+    <message>
+        <source>the file was changed after the preview</source>
+        <translation>文件在预览之后被修改</translation>
+    </message>
+</context>
+<context>
+    <name>FileIo</name>
+    <message>
+        <source>file too large</source>
+        <translation>文件过大</translation>
+    </message>
+    <message>
+        <source>file changed while it was read</source>
+        <translation>文件在读取期间被修改</translation>
+    </message>
+</context>
+<context>
+    <name>FileTree</name>
+    <message>
+        <source>the path is not inside the given folder</source>
+        <translation>路径不在所给的文件夹内</translation>
+    </message>
+</context>
+<context>
+    <name>HelpText</name>
+    <message>
+        <source>Usage:
+  parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR | --in-place) [options]
+  parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [options]
+  parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [options]
+  parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [options]
+  parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
+                             [--from auto|big5|gb18030] [--eol keep|crlf|lf]
+                             (--save-dir DIR | --in-place) [--dry-run] [--report]
+  parafold-cli apply         PLAN [--report] [--no-sync] [-0] [-q]
+  parafold-cli undo          SOURCE [--list | --run ID] [--dry-run] [-0] [-q]
+  parafold-cli --help | --version
+
+Batch-edits every .txt file (any letter case) below the folder SOURCE, exactly as the
+Parafold window does: GBK, GB18030, UTF-8 and, by byte-order mark, UTF-16 files are
+read, and each changed file is written back whole in its own encoding with CR LF line
+ends.
+A file that cannot be read, decoded without loss or written is left untouched and
+reported on stderr.
+
+Commands:
+  replace        replace every occurrence of one text (查找内容 / 替换为)
+  replace-pairs  apply find/replace pairs in order: line i of --find-file is
+                 replaced by line i of --replace-file
+  insert         insert a text in front of every file, or behind it with --behind
+  find           list the files that contain every term of &apos;A||B||...&apos;; writes no
+                 text file
+  convert        rewrite every file in the encoding --to (转换编码), its text
+                 unchanged; files already in it are counted and left alone, and a
+                 file the target cannot hold is listed as failed and not written
+  apply          run exactly the plan that --plan wrote: its operation and settings
+                 on its files only; a file changed since the plan is not written
+                 and is listed as 文件在预览之后被修改. Journaled like any run
+  undo           put back the files that the last in-place run of SOURCE replaced
+                 (撤销上次修改); a file changed since that run is not touched
+
+Options:
+  --find TEXT           the text to find (replace); must not be empty
+  --replace TEXT        its replacement; may be empty (&apos;&apos;)
+  --find-file FILE      search texts, one per line (replace-pairs)
+  --replace-file FILE   replacements, one per line; both files must have as many
+                        lines. UTF-8, CR LF or LF; a final line break adds no
+                        empty line; an empty line in --find-file does nothing
+  --text TEXT           the text to insert
+  --text-file FILE      insert the whole UTF-8 FILE (CR LF read as LF)
+  --behind              insert behind the last character instead of in front
+  --terms &apos;A||B&apos;        terms separated by &apos;||&apos;, all of which must occur (find);
+                        an empty term matches every file
+  --save-dir DIR        write changed files below DIR, at their place relative to
+                        SOURCE; DIR must exist and differ from SOURCE
+  --in-place            overwrite the source files (保存在原文件夹(注意备份))
+  --no-journal          keep no copy of what --in-place replaces; the run cannot be
+                        undone. Without it each replaced file is kept (as a hard
+                        link where the file system allows, otherwise a copy) in
+                        SOURCE/.parafold-journal, which keeps the last 10 runs
+                        within 2048 MB and says so on stderr when it drops one
+  --no-sync             do not wait for each group of written files to reach the
+                        disk before renaming them into place: faster, but a power
+                        cut may leave a replaced file empty or zeroed
+  --bom                 write UTF-8 files with a byte-order mark (保存字符编码带BOM)
+  --no-utf16            do not detect UTF-16 by its byte-order mark (自动识别UTF-16
+                        off); read such files as GBK or UTF-8
+  --dry-run             decide every file and list what would change, but write
+                        nothing at all: no text file, no folder, no report
+  --diff                (replace, replace-pairs, insert) write nothing; print what
+                        would change as a unified diff per file (&apos;--- PATH&apos; and
+                        &apos;+++ PATH&apos; relative to SOURCE, a tab and the file&apos;s encoding,
+                        then &apos;@@&apos; hunks), lines in the terminal&apos;s encoding
+  --plan FILE           write nothing but FILE: the plan, one JSON object a line (the
+                        operation, then each file to change with its encoding, size,
+                        content hash, matches per term or pair and changed lines);
+                        a name that is not text is kept as base64 (&apos;pathBase64&apos;)
+  --context N           (find) print each line holding a term as PATH:LINE:TEXT
+                        with N lines around as PATH-LINE-TEXT and &apos;--&apos; between
+                        groups, as grep -n -C N does, instead of the path list
+  --report              also write the window&apos;s report files into SOURCE
+                        (包含内容并成功修改的文件目录.txt and, when files failed,
+                        无法打开修改的文件目录(文件格式有误).txt), deleting stale
+                        ones first; without it no report file is written or deleted
+  --to ENCODING         (convert) utf-8, utf-8-bom (with a byte-order mark), gbk,
+                        gb18030 (GBK for a file that fits in it, else GB18030) or
+                        utf-16le (with a byte-order mark)
+  --from ENCODING       (convert) auto (default): as every command reads files;
+                        big5 or gb18030: read every file without a byte-order mark
+                        in that encoding, for trees the detection cannot tell
+  --eol MODE            (convert) keep (default) the line ends as they are, or make
+                        every one crlf or lf; a lone CR counts as a line end
+  --show-encoding       after each listed path a tab and the file&apos;s encoding as
+                        read (find, --dry-run and convert)
+  --list                (undo) show the journal&apos;s runs: name, time, operation,
+                        files and size
+  --run ID              (undo) undo the run of that name instead of the last one
+                        not undone yet; with --dry-run only list what undo would
+                        restore. Undone runs stay listed until they are dropped
+  -0, --null            end each listed path with a NUL byte instead of a line feed
+  -q, --quiet           no statistics line and no progress bar; the list on stdout,
+                        failed files and refusals are still shown
+  -h, --help            show this help
+      --version         show the version
+SOURCE and DIR may be relative; they are made absolute first, so every listed path
+is absolute. Put &apos;--&apos; before a SOURCE that begins with &apos;-&apos;.
+TEXT and the terms must be valid text in the system&apos;s encoding; FILE is at most
+16 MiB. Folder and file names need not be text: they are kept and listed as bytes.
+
+Output:
+  stdout  the files changed (or, for find, matched), one absolute path a line, in
+          scan order, as the run finds them
+  stderr  the window&apos;s statistics line, one line &apos;PATH: REASON&apos; per failed file,
+          and, on a terminal only, a progress bar that is erased at the end
+A run that is refused (missing folder, unequal pair counts, empty search text, save
+folder equal to SOURCE) prints the window&apos;s message and changes nothing on disk.
+Ctrl-C ends a run after the file in hand; every file is either old or new, never half
+written. When the reader of stdout goes away, find stops; the editing commands
+finish their files.
+
+Exit status:
+  0    the run ended and found or changed at least one file; undo: every file of
+       the run is as before it
+  1    the run ended and found or changed none; undo: nothing to undo
+       (--diff and --plan: 0 when some file would change, 1 when none would)
+  2    usage error, refused run, a file failed or was not restored, or stdout or a
+       report could not be written
+  130  interrupted (Ctrl-C or SIGTERM)
+
+Examples:
+  parafold-cli replace ~/novels --find 小云 --replace 小雲 --save-dir ~/novels-edited
+  parafold-cli replace-pairs ~/novels --find-file old.txt --replace-file new.txt --in-place --dry-run
+  parafold-cli insert ~/notes --text-file footer.txt --behind --in-place --bom
+  parafold-cli find ~/novels --terms &apos;小云||小吉&apos; -0 | xargs -0 ls -l
+  parafold-cli convert ~/novels --to utf-8 --save-dir ~/novels-utf8
+  parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
+  parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --plan p.jsonl
+  parafold-cli apply p.jsonl
+</source>
+        <translation>用法:
+  parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR | --in-place) [选项]
+  parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [选项]
+  parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [选项]
+  parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [选项]
+  parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
+                             [--from auto|big5|gb18030] [--eol keep|crlf|lf]
+                             (--save-dir DIR | --in-place) [--dry-run] [--report]
+  parafold-cli apply         PLAN [--report] [--no-sync] [-0] [-q]
+  parafold-cli undo          SOURCE [--list | --run ID] [--dry-run] [-0] [-q]
+  parafold-cli --help | --version
+
+批量处理文件夹 SOURCE 下的每个 .txt 文件(扩展名不分大小写),与 Parafold 窗口完全相同:
+读取 GBK、GB18030、UTF-8 文件,以及按字节顺序标记识别的 UTF-16 文件;每个修改过的文件
+以其原有编码整体写回,换行为 CR LF。
+无法读取、无法无损解码或无法写入的文件保持不变,并在 stderr 上列出。
+
+命令:
+  replace        替换一个文本的每一处出现(查找内容 / 替换为)
+  replace-pairs  按顺序执行多组查找替换:--find-file 的第 i 行替换为
+                 --replace-file 的第 i 行
+  insert         在每个文件开头插入文本,加 --behind 则插入到末尾
+  find           列出包含 &apos;A||B||...&apos; 中每个词的文件;不写入任何文本文件
+  convert        将每个文件改写为 --to 指定的编码(转换编码),内容不变;已是该编码的
+                 文件只计数不改动,目标编码无法表示的文件列为失败且不写入
+  apply          完全按 --plan 写出的计划执行:只对其中的文件执行其操作和设置;计划之后
+                 被修改的文件不写入,并列为 文件在预览之后被修改。与其他修改一样记入
+                 撤销记录
+  undo           恢复 SOURCE 最近一次&quot;保存在原文件夹&quot;的修改所替换的文件
+                 (撤销上次修改);该次修改之后又被改动的文件不动
+
+选项:
+  --find TEXT           要查找的文本(replace);不能为空
+  --replace TEXT        替换为的文本;可以为空(&apos;&apos;)
+  --find-file FILE      查找内容,每行一个(replace-pairs)
+  --replace-file FILE   替换内容,每行一个;两个文件的行数必须相同。UTF-8,CR LF 或
+                        LF;末尾的换行不算一个空行;--find-file 中的空行不起作用
+  --text TEXT           要插入的文本
+  --text-file FILE      插入整个 UTF-8 文件 FILE(CR LF 按 LF 读取)
+  --behind              插入到最后一个字符之后,而不是开头
+  --terms &apos;A||B&apos;        以 &apos;||&apos; 分隔的词,须全部出现(find);空词匹配所有文件
+  --save-dir DIR        将修改后的文件写到 DIR 下,与其在 SOURCE 中的相对位置相同;
+                        DIR 必须存在且不同于 SOURCE
+  --in-place            覆盖源文件(保存在原文件夹(注意备份))
+  --no-journal          不保留 --in-place 所替换文件的副本;该次修改无法撤销。不加此项
+                        时每个被替换的文件都保存在 SOURCE/.parafold-journal 中(文件系统
+                        允许时为硬链接,否则为副本),其中保留最近 10 次修改、共不超过
+                        2048 MB,删除较早的记录时在 stderr 上说明
+  --no-sync             改名到位之前不等待每批写入的文件落盘:更快,但断电可能使被替换
+                        的文件变空或全为零
+  --bom                 写入 UTF-8 文件时带字节顺序标记(保存字符编码带BOM)
+  --no-utf16            不按字节顺序标记识别 UTF-16(关闭自动识别UTF-16);此类文件按
+                        GBK 或 UTF-8 读取
+  --dry-run             判定每个文件并列出将修改的内容,但不写入任何东西:不写文本文件、
+                        不建文件夹、不写报告
+  --diff                (replace、replace-pairs、insert)不写入;以每个文件一段的统一差异
+                        格式输出将修改的内容(&apos;--- PATH&apos; 和 &apos;+++ PATH&apos; 相对于 SOURCE,
+                        后跟制表符和文件编码,然后是 &apos;@@&apos; 段),行以终端的编码输出
+  --plan FILE           除 FILE 外不写入任何东西:FILE 为计划,每行一个 JSON 对象(先是
+                        操作,然后是每个要修改的文件及其编码、大小、内容哈希、每个词或每组
+                        的匹配数和修改的行);不是文本的文件名以 base64 保存(&apos;pathBase64&apos;)
+  --context N           (find)像 grep -n -C N 一样,将含有某个词的每一行输出为
+                        PATH:LINE:TEXT,前后 N 行输出为 PATH-LINE-TEXT,各组之间以 &apos;--&apos;
+                        分隔,代替路径列表
+  --report              同时将窗口的报告文件写入 SOURCE(包含内容并成功修改的文件目录.txt,
+                        有文件失败时还有 无法打开修改的文件目录(文件格式有误).txt),并先删除
+                        旧的报告;不加此项时不写也不删任何报告文件
+  --to ENCODING         (convert)utf-8、utf-8-bom(带字节顺序标记)、gbk、gb18030(能用
+                        GBK 表示的文件用 GBK,否则用 GB18030)或 utf-16le(带字节顺序标记)
+  --from ENCODING       (convert)auto(默认):与各命令读取文件的方式相同;big5 或 gb18030:
+                        所有不带字节顺序标记的文件都按该编码读取,用于自动识别无法分辨的
+                        文件夹
+  --eol MODE            (convert)keep(默认)保持换行不变,或全部改为 crlf 或 lf;单独的
+                        CR 也算一个换行
+  --show-encoding       在每个列出的路径后加制表符和读取时识别的文件编码(find、--dry-run
+                        和 convert)
+  --list                (undo)显示撤销记录中的各次修改:名称、时间、操作、文件数和大小
+  --run ID              (undo)撤销该名称的修改,而不是最近一次尚未撤销的修改;加
+                        --dry-run 时只列出撤销将恢复的文件。已撤销的修改仍会列出,直到被删除
+  -0, --null            每个列出的路径以 NUL 字节结尾,而不是换行
+  -q, --quiet           不显示统计行和进度条;stdout 上的列表、失败的文件和拒绝执行的
+                        原因仍会显示
+  -h, --help            显示此帮助
+      --version         显示版本
+SOURCE 和 DIR 可以是相对路径;它们会先转为绝对路径,因此列出的每个路径都是绝对路径。
+以 &apos;-&apos; 开头的 SOURCE 前请加 &apos;--&apos;。
+TEXT 和各个词必须是系统编码下的有效文本;FILE 最大 16 MiB。文件夹和文件名不必是
+文本:它们按字节保留和列出。
+
+输出:
+  stdout  修改的文件(find 为匹配的文件),每行一个绝对路径,按扫描顺序,边处理边输出
+  stderr  窗口的统计行,每个失败的文件一行 &apos;PATH: 原因&apos;,以及仅在终端上显示、结束时
+          清除的进度条
+被拒绝的修改(文件夹不存在、查找数和替换数不一致、查找内容为空、保存文件夹与 SOURCE
+相同)输出窗口的提示,磁盘上什么也不改。
+Ctrl-C 在处理完手头的文件后结束;每个文件要么是旧的,要么是新的,绝不会只写一半。
+stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文件。
+
+退出状态:
+  0    结束并找到或修改了至少一个文件;undo:该次修改的每个文件都已恢复原样
+  1    结束但没有找到或修改任何文件;undo:没有可撤销的修改
+       (--diff 和 --plan:有文件将被修改时为 0,没有时为 1)
+  2    用法错误、拒绝执行、有文件失败或未恢复,或无法写入 stdout 或报告
+  130  被中断(Ctrl-C 或 SIGTERM)
+
+示例:
+  parafold-cli replace ~/novels --find 小云 --replace 小雲 --save-dir ~/novels-edited
+  parafold-cli replace-pairs ~/novels --find-file old.txt --replace-file new.txt --in-place --dry-run
+  parafold-cli insert ~/notes --text-file footer.txt --behind --in-place --bom
+  parafold-cli find ~/novels --terms &apos;小云||小吉&apos; -0 | xargs -0 ls -l
+  parafold-cli convert ~/novels --to utf-8 --save-dir ~/novels-utf8
+  parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
+  parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --plan p.jsonl
+  parafold-cli apply p.jsonl
+</translation>
+    </message>
+    <message>
+        <source>Try &apos;parafold-cli --help&apos; for more information.</source>
+        <translation>运行 &apos;parafold-cli --help&apos; 查看更多信息。</translation>
+    </message>
+</context>
+<context>
+    <name>InputFiles</name>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>无法读取 %1:%2</translation>
+    </message>
+    <message>
+        <source>%1 is larger than %2 MiB</source>
+        <translation>%1 大于 %2 MiB</translation>
+    </message>
+    <message>
+        <source>%1 is neither UTF-8 nor GBK text</source>
+        <translation>%1 既不是 UTF-8 也不是 GBK 文本</translation>
+    </message>
+</context>
+<context>
+    <name>LaunchChecks</name>
+    <message>
+        <source>The source folder does not exist; choose a valid path!</source>
+        <translation>源文件夹不存在,请选择正确路径!</translation>
+    </message>
+    <message>
+        <source>The folder does not exist; choose a valid path!</source>
+        <translation>文件夹不存在,请选择正确路径!</translation>
+    </message>
+    <message>
+        <source>The save folder does not exist; choose a valid path!</source>
+        <translation>保存文件夹不存在,请选择正确路径!</translation>
+    </message>
+    <message>
+        <source>The save folder cannot be the source folder; to overwrite the originals, check Save in the source folder!</source>
+        <translation>保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!</translation>
+    </message>
+    <message>
+        <source>The save folder cannot lie inside the source folder!</source>
+        <translation>保存文件夹不能位于源文件夹之内!</translation>
+    </message>
+    <message>
+        <source>The text to find cannot be empty!</source>
+        <translation>查找内容不能为空!</translation>
+    </message>
+    <message>
+        <source>The text to insert cannot be empty!</source>
+        <translation>插入内容不能为空!</translation>
+    </message>
+    <message>
+        <source>The numbers of find and replace texts differ; please check them!</source>
+        <translation>查找数和替换数不一致,请核对!</translation>
+    </message>
+    <message>
+        <source>Note:</source>
+        <translation>注意：</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Note:</source>
+        <translation>注意：</translation>
+    </message>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>软件设置</translation>
+    </message>
+    <message>
+        <source>Detect UTF-16</source>
+        <translation>自动识别UTF-16</translation>
+    </message>
+    <message>
+        <source>List each file&apos;s changes before editing, and write only the checked files</source>
+        <translation>修改前先列出每个文件的改动,勾选后再写入</translation>
+    </message>
+    <message>
+        <source>Preview first</source>
+        <translation>先预览</translation>
+    </message>
+    <message>
+        <source>Read me first</source>
+        <translation>使用必读</translation>
+    </message>
+    <message>
+        <source>Function 1: Find and replace</source>
+        <translation>功能一、查找替换</translation>
+    </message>
+    <message>
+        <source>Find:</source>
+        <translation>查找内容：</translation>
+    </message>
+    <message>
+        <source>Function 1 find</source>
+        <translation>功能一 查找内容</translation>
+    </message>
+    <message>
+        <source>Replace with:</source>
+        <translation>替换为：</translation>
+    </message>
+    <message>
+        <source>Function 1 replace with</source>
+        <translation>功能一 替换为</translation>
+    </message>
+    <message>
+        <source>Replace all</source>
+        <translation>全部替换</translation>
+    </message>
+    <message>
+        <source>Texts to find (one per line)</source>
+        <translation>多个查找内容(每行一个)</translation>
+    </message>
+    <message>
+        <source>Replacements (one per line)</source>
+        <translation>多个替换内容(每行一个)</translation>
+    </message>
+    <message>
+        <source>Replace all pairs</source>
+        <translation>多个内容全部替换</translation>
+    </message>
+    <message>
+        <source>Function 2 find</source>
+        <translation>功能二 查找内容</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>查找</translation>
+    </message>
+    <message>
+        <source>Insert at the start</source>
+        <translation>文本前插入</translation>
+    </message>
+    <message>
+        <source>Insert at the end</source>
+        <translation>文本后插入</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Insert&lt;/p&gt;&lt;p&gt;text:&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;插入&lt;/p&gt;&lt;p&gt;内容：&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>Function 3 insert text</source>
+        <translation>功能三 插入内容</translation>
+    </message>
+    <message>
+        <source>Insert</source>
+        <translation>插入</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>处理进度</translation>
+    </message>
+    <message>
+        <source>%v / %m</source>
+        <translation>%v / %m</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Busy: wait until the current operation ends!</source>
+        <translation>正在处理中,请等待当前操作完成!</translation>
+    </message>
+    <message>
+        <source>A run is in progress. Quit now?
+
+Continue: process every file.
+Stop and quit: stop after the file in hand, write the list of the files processed, then quit.</source>
+        <translation>正在处理中,现在退出吗?
+
+继续处理:处理完全部文件。
+停止并退出:处理完当前文件后停止,写出已处理文件的目录,然后退出。</translation>
+    </message>
+    <message>
+        <source>Continue</source>
+        <translation>继续处理</translation>
+    </message>
+    <message>
+        <source>Stop and quit</source>
+        <translation>停止并退出</translation>
+    </message>
+    <message>
+        <source>Encoding conversion</source>
+        <translation>编码转换</translation>
+    </message>
+    <message>
+        <source>Function 2: Find only</source>
+        <translation>功能二、只查找</translation>
+    </message>
+    <message>
+        <source>Function 3: Insert text</source>
+        <translation>功能三、插入内容</translation>
+    </message>
+    <message>
+        <source>Choose a folder</source>
+        <translation>选择文件夹</translation>
+    </message>
+    <message>
+        <source>
+Texts to find: %1 lines; replacements: %2 lines.</source>
+        <translation>
+查找内容%1行,替换内容%2行。</translation>
+    </message>
+    <message>
+        <source>
+Cannot open the list; please look at it yourself: %1</source>
+        <translation>
+无法打开目录,请自行查看:%1</translation>
+    </message>
+    <message>
+        <source>The text will be inserted at the %2 of every txt file in %1 and saved in the source folder.
+Inserting again repeats the text.
+
+Continue?</source>
+        <translation>将在%1中每个txt文件的%2插入内容,并保存在原文件夹。
+再次插入会使内容重复出现。
+
+是否继续?</translation>
+    </message>
+    <message>
+        <source>start</source>
+        <translation>开头</translation>
+    </message>
+    <message>
+        <source>end</source>
+        <translation>末尾</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>注意</translation>
+    </message>
+    <message>
+        <source>1. No installation is needed: unpack and run. Do not unpack into a system folder that needs administrator rights, or the settings cannot be saved.</source>
+        <translation>1. 本软件无需安装，解压后运行即可，但请勿解压到需要管理员权限的系统文件夹，否则无法保存设置。</translation>
+    </message>
+    <message>
+        <source>2. Where the settings need administrator rights, use “Run as administrator” (right-click the program&apos;s exe), or the settings cannot be saved.</source>
+        <translation>2. 如有需管理员权限的设置，请使用“以管理员身份运行“(鼠标指向软件exe文件点击右键即可选择)，否则无法保存设置。</translation>
+    </message>
+    <message>
+        <source>3. The program runs on Microsoft Windows 7 or later; Windows XP is not supported.</source>
+        <translation>3. 软件请在微软Windows7或以上系统运行，不支持xp系统。</translation>
+    </message>
+    <message>
+        <source>4. The program edits files on the computer: if 360 or similar software asks whether to allow it, choose to always allow it and not to ask again.</source>
+        <translation>4. 软件需要对电脑文件进行修改操作，如果360等软件询问是否允许，请选择总是运行，并勾选不再询问。</translation>
+    </message>
+    <message>
+        <source>Find and edit the .txt files. (Cannot be undone: back up first!)</source>
+        <translation>对txt文件进行查找修改。（操作不可逆,操作前请先备份,先备份,先备份）</translation>
+    </message>
+    <message>
+        <source>Choose the source folder</source>
+        <translation>选择txt文件所在文件夹</translation>
+    </message>
+    <message>
+        <source>Source folder</source>
+        <translation>txt文件所在文件夹</translation>
+    </message>
+    <message>
+        <source>  Choose the save folder  </source>
+        <translation>  选择修改后保存路径  </translation>
+    </message>
+    <message>
+        <source>Save folder</source>
+        <translation>修改后保存路径</translation>
+    </message>
+    <message>
+        <source>UTF-8 with BOM</source>
+        <translation>保存字符编码带BOM</translation>
+    </message>
+    <message>
+        <source>Save in the source folder (back up!)</source>
+        <translation>保存在原文件夹(注意备份)</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-weight:600;&quot;&gt;Several texts at once: one per line, in matching order&lt;/span&gt;&lt;span style=&quot; color:#ff0000;&quot;&gt; (in the source folder: back up first!)&lt;/span&gt;&lt;span style=&quot; font-weight:600;&quot;&gt;:&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;span style=&quot; font-weight:600;&quot;&gt;多个内容同时查找替换时,请换行表示,并一一对应&lt;/span&gt;&lt;span style=&quot; color:#ff0000;&quot;&gt;（如保存在原文件夹,请先备份,先备份,先备份）&lt;/span&gt;&lt;span style=&quot; font-weight:600;&quot;&gt;：&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>Function 2: Find only and list the files (files holding both &quot;小云&quot; and &quot;小吉&quot;: 小云||小吉)</source>
+        <translation>功能二、只查找并获得文件路径列表（多条件查找用||分隔,例如需要查找既包含&quot;小云&quot;同时也包含&quot;小吉&quot;的文本文件：小云||小吉）</translation>
+    </message>
+    <message>
+        <source>Function 3: Insert text (mind the line breaks). In the source folder it cannot be undone: back up first!</source>
+        <translation>功能三、插入内容（注意开头或末尾是否需要换行） 操作不可逆,如保存在原文件夹,操作前请先备份,先备份,先备份！</translation>
+    </message>
+    <message>
+        <source>To edit the original files, check “Save in the source folder (back up!)”.</source>
+        <translation>如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。</translation>
+    </message>
+</context>
+<context>
+    <name>PlanCommand</name>
+    <message>
+        <source>parafold-cli: cannot write the plan %1: %2</source>
+        <translation>parafold-cli: 无法写入计划 %1:%2</translation>
+    </message>
+    <message>
+        <source>parafold-cli: cannot read the plan %1: %2</source>
+        <translation>parafold-cli: 无法读取计划 %1:%2</translation>
+    </message>
+    <message>
+        <source>parafold-cli: a search plan has nothing to apply</source>
+        <translation>parafold-cli: 查找的计划没有可执行的修改</translation>
+    </message>
+</context>
+<context>
+    <name>PlanFile</name>
+    <message>
+        <source>line %1: not a plan of this version</source>
+        <translation>第%1行:不是本版本的计划</translation>
+    </message>
+    <message>
+        <source>line %1: no path</source>
+        <translation>第%1行:缺少路径</translation>
+    </message>
+    <message>
+        <source>line %1: no hash</source>
+        <translation>第%1行:缺少哈希值</translation>
+    </message>
+    <message>
+        <source>empty plan</source>
+        <translation>空计划</translation>
+    </message>
+</context>
+<context>
+    <name>ProgressBar</name>
+    <message>
+        <source>scanning... </source>
+        <translation>正在扫描... </translation>
+    </message>
+</context>
+<context>
+    <name>Reports</name>
+    <message>
+        <source>(stopped: %1 more files not processed)</source>
+        <translation>(已停止:另有%1个文件未处理)</translation>
+    </message>
+    <message>
+        <source>%1 files scanned, </source>
+        <translation>扫描文件%1个,</translation>
+    </message>
+    <message>
+        <source>%1 files of the type, </source>
+        <translation>查找符合类型文件%1个,</translation>
+    </message>
+    <message>
+        <source>%1 files contain the text, </source>
+        <translation>包含查找内容文件%1个,</translation>
+    </message>
+    <message>
+        <source>%1 files changed, </source>
+        <translation>修改文件%1个,</translation>
+    </message>
+    <message>
+        <source>%1 files would change, </source>
+        <translation>将修改文件%1个,</translation>
+    </message>
+    <message>
+        <source>%1 already in the target encoding, </source>
+        <translation>已是目标编码%1个,</translation>
+    </message>
+    <message>
+        <source>%1 failed, </source>
+        <translation>失败%1个,</translation>
+    </message>
+    <message>
+        <source>took %1 s.</source>
+        <translation>耗时%1秒。</translation>
+    </message>
+    <message>
+        <source> (stopped)</source>
+        <translation>(已停止)</translation>
+    </message>
+    <message>
+        <source> The report files could not be written!</source>
+        <translation>报告文件无法写入!</translation>
+    </message>
+</context>
+<context>
+    <name>ResultsDialog</name>
+    <message>
+        <source>Matches per pair</source>
+        <translation>各组匹配次数</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>预览</translation>
+    </message>
+    <message>
+        <source>Find results</source>
+        <translation>查找结果</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Encoding</source>
+        <translation>编码</translation>
+    </message>
+    <message>
+        <source>Matches</source>
+        <translation>匹配数</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>File list</source>
+        <translation>文件列表</translation>
+    </message>
+    <message>
+        <source>Changes in the selected file</source>
+        <translation>所选文件的改动</translation>
+    </message>
+    <message>
+        <source>Filter by file name</source>
+        <translation>按文件名筛选</translation>
+    </message>
+    <message>
+        <source>File count</source>
+        <translation>文件数</translation>
+    </message>
+    <message>
+        <source>Apply checked</source>
+        <translation>应用所选</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Will change</source>
+        <translation>将修改</translation>
+    </message>
+    <message>
+        <source>Found</source>
+        <translation>已找到</translation>
+    </message>
+    <message>
+        <source>%1 files, %2 checked</source>
+        <translation>共%1个文件,已勾选%2个</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>共%1个文件</translation>
+    </message>
+    <message>
+        <source>, %1 shown</source>
+        <translation>,显示%1个</translation>
+    </message>
+    <message>
+        <source>, working…</source>
+        <translation>,正在处理…</translation>
+    </message>
+    <message>
+        <source>%1: %2 times</source>
+        <translation>%1: %2次</translation>
+    </message>
+    <message>
+        <source>Matches per pair: </source>
+        <translation>各组匹配次数: </translation>
+    </message>
+    <message>
+        <source>&lt;p style=&apos;font-family:monospace&apos;&gt;Line %1&lt;br&gt;</source>
+        <translation>&lt;p style=&apos;font-family:monospace&apos;&gt;第%1行&lt;br&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>RunCommand</name>
+    <message>
+        <source>the source folder does not exist: %1</source>
+        <translation>源文件夹不存在:%1</translation>
+    </message>
+    <message>
+        <source>the save folder does not exist: %1 (use --in-place to edit the files where they are)</source>
+        <translation>保存文件夹不存在:%1(如需就地修改文件,请用 --in-place)</translation>
+    </message>
+    <message>
+        <source>the save folder is the source folder: %1 (use --in-place to overwrite the files)</source>
+        <translation>保存文件夹就是源文件夹:%1(如需覆盖原文件,请用 --in-place)</translation>
+    </message>
+    <message>
+        <source>the save folder lies inside the source folder: %1</source>
+        <translation>保存文件夹位于源文件夹之内:%1</translation>
+    </message>
+    <message>
+        <source>the text to find is empty</source>
+        <translation>查找内容为空</translation>
+    </message>
+    <message>
+        <source>the text to insert is empty</source>
+        <translation>插入内容为空</translation>
+    </message>
+    <message>
+        <source>--find-file has %1 lines but --replace-file has %2</source>
+        <translation>--find-file 有 %1 行,而 --replace-file 有 %2 行</translation>
+    </message>
+    <message>
+        <source>parafold-cli: cannot write the report %1: %2</source>
+        <translation>parafold-cli: 无法写入报告 %1:%2</translation>
+    </message>
+    <message>
+        <source>parafold-cli: cannot write the list to stdout: %1</source>
+        <translation>parafold-cli: 无法将列表写入 stdout:%1</translation>
+    </message>
+</context>
+<context>
+    <name>RunDescription</name>
+    <message>
+        <source>UTF-8 with BOM</source>
+        <translation>带BOM的UTF-8</translation>
+    </message>
+    <message>
+        <source>to %1, CR LF line ends</source>
+        <translation>转为%1,换行CR LF</translation>
+    </message>
+    <message>
+        <source>to %1, LF line ends</source>
+        <translation>转为%1,换行LF</translation>
+    </message>
+    <message>
+        <source>to %1</source>
+        <translation>转为%1</translation>
+    </message>
+    <message>
+        <source>%1 pairs</source>
+        <translation>%1组</translation>
+    </message>
+    <message>
+        <source>at the start “</source>
+        <translation>开头插入“</translation>
+    </message>
+    <message>
+        <source>at the end “</source>
+        <translation>末尾插入“</translation>
+    </message>
+    <message>
+        <source>Find and replace</source>
+        <translation>查找替换</translation>
+    </message>
+    <message>
+        <source>Replace several texts at once</source>
+        <translation>多个内容同时查找替换</translation>
+    </message>
+    <message>
+        <source>Insert text</source>
+        <translation>插入内容</translation>
+    </message>
+    <message>
+        <source>Convert encoding</source>
+        <translation>转换编码</translation>
+    </message>
+    <message>
+        <source> (run %1 of that second)</source>
+        <translation>(该秒第%1次)</translation>
+    </message>
+</context>
+<context>
+    <name>RunJournal</name>
+    <message>
+        <source>cannot make a folder in %1</source>
+        <translation>无法在 %1 中创建文件夹</translation>
+    </message>
+    <message>
+        <source>cannot make the journal</source>
+        <translation>无法创建撤销记录</translation>
+    </message>
+    <message>
+        <source>cannot read the file&apos;s size and time</source>
+        <translation>无法读取文件的大小和时间</translation>
+    </message>
+    <message>
+        <source>The undo journal keeps at most %1 runs within %2 MB; dropped the earlier runs: %3</source>
+        <translation>撤销记录最多保留%1次修改、共%2 MB,已删除较早的修改记录:%3</translation>
+    </message>
+</context>
+<context>
+    <name>Scan</name>
+    <message>
+        <source>the link leads outside the chosen folder; not entered</source>
+        <translation>链接指向所选文件夹之外,未进入</translation>
+    </message>
+</context>
+<context>
+    <name>SystemTray</name>
+    <message>
+        <source>Settings</source>
+        <translation>软件设置</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>退出程序</translation>
+    </message>
+</context>
+<context>
+    <name>ThreadObject</name>
+    <message>
+        <source>Note: the search text “%1” begins or ends with a blank, which is searched for too.</source>
+        <translation>注意:查找内容“%1”的开头或末尾有空格,空格也会被查找。</translation>
+    </message>
+    <message>
+        <source>pair %1: %2</source>
+        <translation>第%1组%2次</translation>
+    </message>
+    <message>
+        <source>Replacements per pair: %1</source>
+        <translation>各组替换次数:%1</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <comment>between pairs</comment>
+        <translation>,</translation>
+    </message>
+    <message>
+        <source>Every pair replaced something.</source>
+        <translation>每组都有替换。</translation>
+    </message>
+    <message>
+        <source>Pairs that replaced nothing: %1</source>
+        <translation>没有替换任何内容的组:第%1组</translation>
+    </message>
+    <message>
+        <source>, </source>
+        <comment>between numbers</comment>
+        <translation>、</translation>
+    </message>
+</context>
+<context>
+    <name>Undo</name>
+    <message>
+        <source>changed again since the run; not restored</source>
+        <translation>修改后又被改动过,未恢复</translation>
+    </message>
+    <message>
+        <source>the file no longer exists; not restored</source>
+        <translation>文件已不存在,未恢复</translation>
+    </message>
+    <message>
+        <source>the original in the undo journal is missing or altered; cannot restore</source>
+        <translation>撤销记录中的原文件缺失或已被改动,无法恢复</translation>
+    </message>
+    <message>
+        <source>invalid undo record; not restored</source>
+        <translation>撤销记录无效,未恢复</translation>
+    </message>
+    <message>
+        <source>Nothing to undo</source>
+        <translation>没有可撤销的修改</translation>
+    </message>
+    <message>
+        <source>: %1 holds no record of a run that saved in the source folder. A run that saved to another folder changed no original and needs no undo.</source>
+        <translation>:%1 中没有“保存在原文件夹”的修改记录。保存到其他文件夹的修改不改动原文件,无需撤销。</translation>
+    </message>
+    <message>
+        <source>The undo journal has no run %1</source>
+        <translation>撤销记录中没有修改记录 %1</translation>
+    </message>
+    <message>
+        <source>Undo of %2 at %1: %3 %4 files, %5 already as they were, %6 not restored.</source>
+        <translation>撤销%1的%2:%3文件%4个,已是原样%5个,未恢复%6个。</translation>
+    </message>
+    <message>
+        <source>would restore</source>
+        <translation>将恢复</translation>
+    </message>
+    <message>
+        <source>restored</source>
+        <translation>恢复</translation>
+    </message>
+</context>
+<context>
+    <name>UndoCommand</name>
+    <message>
+        <source>  undone</source>
+        <translation>  已撤销</translation>
+    </message>
+    <message>
+        <source>  interrupted</source>
+        <translation>  已中断</translation>
+    </message>
+    <message>
+        <source>%1  %2  %3 files  %4%5  %6
+</source>
+        <translation>%1  %2  %3个文件  %4%5  %6
+</translation>
+    </message>
+    <message>
+        <source>%1 run(s), %2 kept; the journal keeps the last %3 runs while they stay within %4 MB</source>
+        <translation>共%1次修改,占用%2;撤销记录保留最近%3次修改,总大小不超过%4 MB</translation>
+    </message>
+</context>
+<context>
+    <name>UndoControl</name>
+    <message>
+        <source>Undo the last edit</source>
+        <translation>撤销上次修改</translation>
+    </message>
+    <message>
+        <source>…… %1 more files not restored</source>
+        <translation>……另有%1个文件未恢复</translation>
+    </message>
+    <message>
+        <source>Puts back the files as they were before the last run that saved in the source folder. The undo journal is in the source folder&apos;s .parafold-journal and keeps the last %1 runs within %2 MB</source>
+        <translation>恢复上次“保存在原文件夹”修改之前的文件。撤销记录在源文件夹的.parafold-journal中,保留最近%1次修改,共不超过%2 MB</translation>
+    </message>
+    <message>
+        <source>This undoes %3 of %1 in %2 and restores %4 files.
+Files changed again since then are not restored.
+
+Continue?</source>
+        <translation>将撤销%1在%2中的%3,恢复%4个文件。
+修改之后又被改动过的文件不会恢复。
+
+是否继续?</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>List written to %1</source>
+        <translation>目录已写入%1</translation>
+    </message>
+    <message>
+        <source>Cannot write the list %1: %2</source>
+        <translation>目录无法写入%1:%2</translation>
+    </message>
+    <message>
+        <source>
+These files were not restored:</source>
+        <translation>
+以下文件未恢复:</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>parafold-cli: no safe place for the run lock: </source>
+        <translation>parafold-cli: 没有可安全存放运行锁的位置:</translation>
+    </message>
+    <message>
+        <source>Busy: wait until the current operation ends!</source>
+        <translation>正在处理中,请等待当前操作完成!</translation>
+    </message>
+    <message>
+        <source>parafold-cli: cannot open the run lock </source>
+        <translation>parafold-cli: 无法打开运行锁 </translation>
+    </message>
+</context>
+</TS>
