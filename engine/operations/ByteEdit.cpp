@@ -352,7 +352,8 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
     chunk = std::max<qint64>(chunk, 4);
     const qint64 capacity = 3 * chunk;
     const qint64 align = 64;
-    char *const aligned = AlignedStreamBuffer(capacity + align);
+    const AlignedStreamBuffer storage(capacity + align);
+    char *const aligned = storage.data();
     char *buffer = aligned;
     ByteEditStream stream(edit, encoding, withBom, write);
     qint64 held = 0;

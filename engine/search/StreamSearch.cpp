@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -62,15 +63,10 @@ qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 fr
     return from;
 }
 
-char *AlignedStreamBuffer(qint64 size)
-{
-    // Kept per thread: a fresh buffer per file costs a page fault per page. Reads land at an
-    // aligned address: the kernel copies into a misaligned one at half speed.
-    static thread_local std::vector<char> storage;
-    if (qint64(storage.size()) < size + align)
-        storage.resize(size_t(size + align));
-    return storage.data() + (-reinterpret_cast<quintptr>(storage.data()) & (align - 1));
-}
+AlignedStreamBuffer::AlignedStreamBuffer(qint64 size)
+    : storage(new char[size_t(size + align)]),
+      aligned(storage.get() + (-reinterpret_cast<quintptr>(storage.get()) & (align - 1)))
+{}
 
 qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target)
 {
@@ -102,6 +98,7 @@ private:
     const ChunkReader &read;
     const qint64 chunk;
     std::vector<const QByteArray *> needles;
+    std::optional<AlignedStreamBuffer> storage;
     qint64 textStart = 0; // the mark's bytes, left out of the text
 
 public:
@@ -120,7 +117,10 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
         }
     }
     const qint64 capacity = keep + 3 * chunk;
-    char *const aligned = AlignedStreamBuffer(capacity + align);
+    // Both passes share it: the second may search what the first has read.
+    if (!storage)
+        storage.emplace(capacity + align);
+    char *const aligned = storage->data();
     char *buffer = aligned;
     const auto *bytes = reinterpret_cast<const unsigned char *>(buffer);
 

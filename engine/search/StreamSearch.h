@@ -3,6 +3,7 @@
 #include "engine/search/ByteSearch.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Pulls up to size bytes of the file into data, on from where the last call ended; got is 0
@@ -45,5 +46,17 @@ qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 fr
                     qint64 offset);
 // The first character start at or after target in clean GBK that has one at bytes[0].
 qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target);
-// A kept buffer per thread, at least size bytes after an aligned start.
-char *AlignedStreamBuffer(qint64 size);
+// At least size bytes after an aligned start (reads into a misaligned buffer copy at half
+// speed), left uninitialised. One per search or edit rather than one kept per thread: a
+// thread_local with a destructor is not safe at thread exit with MinGW's threads, and the
+// allocator hands the same memory back file after file.
+class AlignedStreamBuffer
+{
+public:
+    explicit AlignedStreamBuffer(qint64 size);
+    char *data() const { return aligned; }
+
+private:
+    std::unique_ptr<char[]> storage;
+    char *aligned = nullptr;
+};
