@@ -480,7 +480,7 @@ ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
 void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
 {
     if (runWorks || (undoControl && undoControl->isWorking())) {
-        QMessageBox::about(this, noticeTitle(), messageRunWorks());
+        ShowBusyBox();
         return;
     }
     // Exactly what was reviewed: the preview's settings, whatever the form holds now.

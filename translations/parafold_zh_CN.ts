@@ -215,6 +215,10 @@
         <source>the file was changed after the preview</source>
         <translation>文件在预览之后被修改</translation>
     </message>
+    <message>
+        <source>looks like a damaged UTF-8 file; not changed</source>
+        <translation>疑似损坏的UTF-8文件,未修改</translation>
+    </message>
 </context>
 <context>
     <name>FileIo</name>

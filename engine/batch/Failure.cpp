@@ -84,6 +84,10 @@ QString reasonChangedSinceReview()
 {
     return Translated(QT_TRANSLATE_NOOP("Failure", "the file was changed after the preview"));
 }
+QString reasonDamagedUtf8()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "looks like a damaged UTF-8 file; not changed"));
+}
 
 QString FileFailure::reason() const
 {
@@ -118,6 +122,8 @@ QString FileFailure::reason() const
         return reasonTargetUnrepresentable();
     case FailureKind::ChangedSinceReview:
         return reasonChangedSinceReview();
+    case FailureKind::DamagedUtf8:
+        return reasonDamagedUtf8();
     case FailureKind::ReadOnly:
         break;
     }

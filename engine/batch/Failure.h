@@ -23,6 +23,7 @@ enum class FailureKind
     HardLinked,            // in place: more names than one, which a replacement would split
     TargetUnrepresentable, // a conversion's target encoding cannot hold the text
     ChangedSinceReview,    // applying a plan: the file is not what the plan was made from
+    DamagedUtf8,           // UTF-8 but for a few broken bytes: as GBK it would be garbage
 };
 
 struct FileFailure
@@ -52,3 +53,4 @@ QString reasonReadOnly();              // "文件只读"
 QString reasonHardLinked();            // "文件有多个硬链接,未修改"
 QString reasonTargetUnrepresentable(); // "目标编码无法表示该文件的内容"
 QString reasonChangedSinceReview();    // "文件在预览之后被修改"
+QString reasonDamagedUtf8();           // "疑似损坏的UTF-8文件,未修改"

@@ -17,6 +17,39 @@ bool IsContinuation(unsigned char byte)
     return reinterpret_cast<const unsigned char *>(data);
 }
 
+// The length of the well-formed UTF-8 sequence of two to four bytes starting at bytes, or 0.
+int Utf8SequenceLength(const unsigned char *bytes, qsizetype available)
+{
+    const unsigned char lead = bytes[0];
+    int length;
+    unsigned char secondMin = 0x80;
+    unsigned char secondMax = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            secondMin = 0xA0; // overlong below U+0800
+        else if (lead == 0xED)
+            secondMax = 0x9F; // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            secondMin = 0x90; // overlong below U+10000
+        else if (lead == 0xF4)
+            secondMax = 0x8F; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (available < length || bytes[1] < secondMin || bytes[1] > secondMax)
+        return 0;
+    for (int k = 2; k < length; ++k) {
+        if (!IsContinuation(bytes[k]))
+            return 0;
+    }
+    return length;
+}
+
 bool ScalarIsValidUtf8(const char *data, qsizetype size)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(data);
@@ -42,41 +75,44 @@ bool ScalarIsValidUtf8(const char *data, qsizetype size)
             i += 3;
             continue;
         }
-        int length;
-        unsigned char secondMin = 0x80;
-        unsigned char secondMax = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                secondMin = 0xA0; // overlong below U+0800
-            else if (lead == 0xED)
-                secondMax = 0x9F; // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                secondMin = 0x90; // overlong below U+10000
-            else if (lead == 0xF4)
-                secondMax = 0x8F; // above U+10FFFF
-        } else {
+        const int length = Utf8SequenceLength(bytes + i, size - i);
+        if (length == 0)
             return false;
-        }
-        if (size - i < length)
-            return false;
-        const unsigned char second = bytes[i + 1];
-        if (second < secondMin || second > secondMax)
-            return false;
-        for (int k = 2; k < length; ++k) {
-            if (!IsContinuation(bytes[i + k]))
-                return false;
-        }
         i += length;
     }
     return true;
 }
 
 } // namespace
+
+bool IsDamagedUtf8(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    // Text in another encoding breaks UTF-8 at nearly every other non-ASCII byte; a UTF-8
+    // text with a few broken bytes has twenty whole characters and more for each fault.
+    const qsizetype wholePerFault = 20;
+    qsizetype whole = 0;
+    qsizetype faults = 0;
+    qsizetype i = 0;
+    while (i < size) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const int length = Utf8SequenceLength(bytes + i, size - i);
+        if (length > 0) {
+            ++whole;
+            i += length;
+            continue;
+        }
+        ++faults;
+        ++i;
+        if (faults >= 16 && faults * wholePerFault > whole)
+            return false; // settled early for the GBK files that come this way
+    }
+    return faults > 0 && whole >= faults * wholePerFault && !IsCleanGbk(data, size) &&
+           !IsWellFormedGb18030(data, size);
+}
 
 int Utf8CutOffTail(const char *data, qsizetype size)
 {

@@ -15,6 +15,11 @@ bool IsValidUtf8(SimdLevel level, const char *data, qsizetype size);
 // input, not as invalid input, and leaves it out of the text.
 int Utf8CutOffTail(const char *data, qsizetype size);
 
+// True when bytes that are no valid UTF-8 are still mostly well-formed UTF-8 characters,
+// with a few broken bytes among them, and are neither clean GBK nor GB18030: a damaged
+// UTF-8 text, which read as GBK would be garbage that no search matches.
+bool IsDamagedUtf8(const char *data, qsizetype size);
+
 // GBK as the "GBK" codec reads it: a lead byte 81-FE and the trail byte after it (40-7E,
 // 80-FE) make one character; every other byte is a character of its own.
 

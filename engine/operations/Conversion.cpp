@@ -1,5 +1,6 @@
 #include "engine/operations/Conversion.h"
 
+#include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 
 #include <QTextCodec>
@@ -84,6 +85,8 @@ ConvertedFile Conversion::convert(const QByteArray &bytes) const
     if (source == ConvertSource::Detect || StartsWithMark(bytes)) {
         const TextEncoding encoding = DecideEncoding(bytes, true);
         sourceEncoding = EncodingName(encoding, bytes);
+        if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
+            return failed(FailureKind::DamagedUtf8);
         if (encoding != TextEncoding::Utf16Le && encoding != TextEncoding::Utf16Be &&
             bytes.contains('\0'))
             return failed(FailureKind::NotText);

@@ -1,5 +1,6 @@
 #include "engine/run/TextFile.h"
 
+#include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
@@ -297,6 +298,9 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     }
     const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
     encodingName = EncodingName(encoding, bytes);
+    // No search would match it as GBK, and a rewrite would ruin it.
+    if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
+        return SettledFailed(FailureKind::DamagedUtf8, size);
     if (const std::optional<bool> changes = rule.decideFromBytes(bytes, encoding)) {
         // Only a search can be settled as a match from bytes; an edit needs its text.
         Q_ASSERT(!*changes || !task.writes);

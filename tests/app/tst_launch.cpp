@@ -3,6 +3,7 @@
 #include "app/ResultsDialog.h"
 #include "app/SystemTray.h"
 #include "app/TerminationSignals.h"
+#include "app/UndoControl.h"
 #include "engine/batch/BatchSettings.h"
 
 #include <QAbstractButton>
@@ -179,6 +180,7 @@ private slots:
     void countMismatch();
     void launchWhileRunWorks_data();
     void launchWhileRunWorks();
+    void busyBoxClosesWithRun();
     void endWhileRunWorks_data();
     void endWhileRunWorks();
     void progressAndStop_data();
@@ -807,6 +809,59 @@ void TestLaunch::countMismatch()
     QCOMPARE(batchSettings.saveDir, QStringLiteral("earlier/"));
     QVERIFY(!batchSettings.withBom);
     QVERIFY(!batchSettings.saveInSource);
+}
+
+// Undo asked for during a run is refused with a notice that goes once the run has ended.
+void TestLaunch::busyBoxClosesWithRun()
+{
+    WriteTree(source(), SourceTree());
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小明"));
+    click(QStringLiteral("pBtn_ReplaceExcelText"));
+    waitForRunEnd();
+    openerProceed.acquire(openerProceed.available());
+    widget<QLineEdit>("lEdt_JustFindText")->setText(QStringLiteral("小明"));
+    click(QStringLiteral("pBtn_JustFindText"));
+    QTRY_VERIFY_WITH_TIMEOUT(openerEntered.available() > 0, 20000);
+
+    QStringList shown;
+    bool closedByTest = false;
+    int ticks = 0;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (shown.isEmpty() || shown.constLast() != box->text()) {
+            shown << box->text();
+            if (box->button(QMessageBox::Yes))
+                box->button(QMessageBox::Yes)->click(); // the undo's question
+            else
+                openerProceed.release(1000); // the run ends while the notice is up
+        } else if (++ticks > 400) {
+            closedByTest = true; // ten seconds: it would never have gone by itself
+            box->accept();
+        }
+    });
+    watcher.start(25);
+    // The tray's entry: the window's button waits, disabled, for the run's end.
+    QAction *undo = nullptr;
+    for (QAction *action : window->findChildren<QAction *>()) {
+        if (action->text() == undoButtonText())
+            undo = action;
+    }
+    QVERIFY(undo);
+    undo->trigger();
+    watcher.stop();
+
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown.constLast(), busyText);
+    QVERIFY(!closedByTest);
+    QVERIFY(!window->isRunWorking());
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(ReadBytes(source() + QStringLiteral("a.txt")), Utf8("小明和小吉\r\n"));
 }
 
 void TestLaunch::launchWhileRunWorks_data()

@@ -17,6 +17,8 @@ private slots:
     void validatorAgreesWithQt();
     void decideEncoding_data();
     void decideEncoding();
+    void damagedUtf8_data();
+    void damagedUtf8();
     void roundTrip_data();
     void roundTrip();
     void lossless_data();
@@ -115,6 +117,32 @@ void TestCodec::decideEncoding()
     QFETCH(bool, detectUtf16);
     QFETCH(TextEncoding, encoding);
     QCOMPARE(DecideEncoding(bytes, detectUtf16), encoding);
+}
+
+void TestCodec::damagedUtf8_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("damaged");
+    const QString line = QStringLiteral("小云在山上看见了很多的花朵和树木，他很高兴地走回家中。\n");
+    const QByteArray text = Utf8(line + line);
+    const QByteArray cut = Utf8(QStringLiteral("云")).left(2);
+    QTest::newRow("valid utf8") << text << false;
+    QTest::newRow("one cut character") << text + cut + text << true;
+    QTest::newRow("one stray byte") << text + '\xFF' + text << true;
+    QTest::newRow("a fault every few characters")
+        << Utf8(QStringLiteral("小云吉")) + cut + Utf8(QStringLiteral("小云吉")) + cut + text
+        << false;
+    QTest::newRow("broken gbk") << Gbk(line + line) + '\x81' + Gbk(line) << false;
+    // Two continuation bytes pair up as a GBK character: the bytes read as GBK unchanged.
+    const QByteArray even = Utf8(QString(20, QChar(0x5C0F)));
+    QTest::newRow("clean gbk") << even + QByteArray("\xB0\xB0") + even << false;
+}
+
+void TestCodec::damagedUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, damaged);
+    QCOMPARE(IsDamagedUtf8(bytes.constData(), bytes.size()), damaged);
 }
 
 // A file's bytes, read and written back without an edit.

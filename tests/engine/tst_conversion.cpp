@@ -88,6 +88,9 @@ void TestConversion::convert_data()
         reasonTargetUnrepresentable().toUtf8());
     row("broken gbk", QByteArray("\xD0\xA1\x81\x20"), T::Utf8, Failed,
         reasonNotLossless().toUtf8());
+    const QByteArray novel =
+        Utf8(QStringLiteral("小云在山上看见了很多的花朵和树木，他很高兴地走回家中。\r\n"));
+    row("damaged utf-8", novel + '\xFF' + novel, T::Gbk, Failed, reasonDamagedUtf8().toUtf8());
     row("broken big5", QByteArray("\xA4\xA4\xA4"), T::Utf8, Failed, reasonNotLossless().toUtf8(),
         ConvertSource::Big5);
     row("nul bytes", QByteArray("a\0b", 3), T::Gbk, Failed, reasonNotText().toUtf8());

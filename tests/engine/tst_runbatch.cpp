@@ -283,6 +283,11 @@ void TestRunBatch::editInPlace_data()
     QTest::newRow("utf8 cut off, not clean gbk, untouched")
         << I << Names({"前"}) << true << Utf8(QStringLiteral("小云吉吉")).chopped(1) << QByteArray()
         << reasonNotLossless();
+    const QByteArray novel =
+        Utf8(QStringLiteral("小云在山上看见了很多的花朵和树木，他很高兴地走回家中。\r\n"));
+    QTest::newRow("damaged utf8 untouched")
+        << R << Names({"小云", "小雲"}) << false << novel + '\xE5' + novel << QByteArray()
+        << reasonDamagedUtf8();
     QTest::newRow("gbk ending like cut-off utf8 edited")
         << R << Names({"濂", "X"}) << false << QByteArray("ver 2: \xE5\xA5")
         << QByteArray("ver 2: X") << none;
