@@ -704,12 +704,23 @@ void MainWindow::ShowProgress()
     // Always the latest state; what went by in between is not shown.
     const RunProgress progress = worker->takeProgress();
     if (!progress.text.isEmpty())
-        ui->lb_ShowDisposingFile->setText(progress.text);
+        ShowProgressText(progress.text);
     if (progress.total > 0) {
         ui->pBar_RunProgress->setRange(0, progress.total);
         ui->pBar_RunProgress->setValue(progress.done);
     }
     progressGate->start();
+}
+
+// A long path would run under the progress bar: its middle goes, the file's name stays, and
+// the whole path is the line's tool tip.
+void MainWindow::ShowProgressText(const QString &text)
+{
+    QLabel *label = ui->lb_ShowDisposingFile;
+    const int width = label->contentsRect().width();
+    label->setText(width > 0 ? label->fontMetrics().elidedText(text, Qt::ElideMiddle, width)
+                             : text);
+    label->setToolTip(text);
 }
 
 void MainWindow::ShowRunControls()
@@ -841,6 +852,7 @@ void MainWindow::on_ShowDisposingFile(QString filePath)
     // The statistics line or a refusal: the run's last word, never overwritten by progress.
     progressGate->stop();
     progressPending = false;
+    ui->lb_ShowDisposingFile->setToolTip(QString());
     ui->lb_ShowDisposingFile->setText(filePath);
 }
 

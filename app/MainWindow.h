@@ -108,6 +108,7 @@ private:
     void RunEnded();
     void ProgressChanged();
     void ShowProgress();
+    void ShowProgressText(const QString &text);
     void ShowRunControls();
     void HideRunControls();
     void StopRun();

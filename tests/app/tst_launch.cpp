@@ -1092,12 +1092,18 @@ void TestLaunch::progressAndStop()
     QVERIFY(!bar->isVisible());
     QVERIFY(!stop->isVisible());
 
+    // A narrow window: the file's path does not fit beside the bar.
+    window->resize(480, window->height());
     click(QStringLiteral("pBtn_InsertText"));
     QVERIFY(bar->isVisible());
     QVERIFY(stop->isVisible());
     // Once the scan has counted the files, the bar runs from 0 to their number.
     QTRY_VERIFY(bar->maximum() == manyFiles && bar->value() > 0);
     QVERIFY(label().endsWith(QLatin1String(".txt")));
+    auto line = widget<QLabel>("lb_ShowDisposingFile");
+    QVERIFY2(line->fontMetrics().horizontalAdvance(label()) <= line->contentsRect().width(),
+             qPrintable(label()));
+    QVERIFY(line->toolTip().startsWith(QDir::toNativeSeparators(source())));
     if (byEscape) {
         // A key of the window's own: it works while the window is the active one.
         window->show();
