@@ -852,33 +852,6 @@ struct PendingReplace::State
     std::function<bool()> beforeRename;
 };
 
-PendingReplace::PendingReplace() = default;
-
-PendingReplace::~PendingReplace()
-{
-    drop();
-}
-
-PendingReplace::PendingReplace(PendingReplace &&other) noexcept : state(other.state)
-{
-    other.state = nullptr;
-}
-
-PendingReplace &PendingReplace::operator=(PendingReplace &&other) noexcept
-{
-    if (this != &other) {
-        drop();
-        state = other.state;
-        other.state = nullptr;
-    }
-    return *this;
-}
-
-bool PendingReplace::isPending() const
-{
-    return state != nullptr;
-}
-
 void PendingReplace::drop()
 {
     delete state;
@@ -949,13 +922,6 @@ int Prepare(const NativePath &folder, const NativePath &name, const Folder::Cont
 }
 
 } // namespace
-
-int Folder::prepareReplace(const NativePath &name, const char *data, std::size_t size,
-                           const ReplaceCheck &check, PendingReplace &pending)
-{
-    return prepareReplace(
-        name, [&](const Write &write) { return write(data, size); }, check, pending);
-}
 
 int Folder::prepareReplace(const NativePath &name, const Content &content,
                            const ReplaceCheck &check, PendingReplace &pending)
