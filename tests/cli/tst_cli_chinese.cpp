@@ -40,7 +40,7 @@ QByteArray Encoded(const QString &text, const QByteArray &encoding)
         return Utf16LeWithBom(text);
     if (encoding == "UTF-8 BOM")
         return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
-    return QTextCodec::codecForName(encoding == "GBK" ? "GBK" : "UTF-8")->fromUnicode(text);
+    return QTextCodec::codecForName(encoding)->fromUnicode(text);
 }
 
 } // namespace
@@ -76,6 +76,9 @@ void CliChinese::convert_data()
     }
     QTest::newRow("tw2sp utf-8") << QStringLiteral("tw2sp") << taiwan << QByteArray("UTF-8")
                                  << plain;
+    // Not clean GBK, so GB18030, and written back as GB18030.
+    QTest::newRow("t2s gb18030") << QStringLiteral("t2s") << QStringLiteral("頭髮\U0001F600\n")
+                                 << QByteArray("GB18030") << QStringLiteral("头发\U0001F600\n");
     QTest::newRow("already simplified")
         << QStringLiteral("t2s") << simplified << QByteArray("GBK") << simplified;
     // 鹮 becomes 䴉, which GBK does not have: the file is listed, not written lossy.
