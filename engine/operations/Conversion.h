@@ -4,10 +4,7 @@
 #include "engine/batch/Failure.h"
 
 #include <QByteArray>
-#include <memory>
 #include <optional>
-
-class ChineseConverter;
 
 // One file of a conversion: read in its own (or the chosen) encoding, line ends set as asked,
 // written in the target encoding. Nothing is written unless reading the new bytes back, as
@@ -44,18 +41,4 @@ private:
     ConvertTarget target;
     ConvertSource source;
     LineEnds lineEnds;
-};
-
-// Simplified/traditional conversion of the text, the file kept in its own encoding (byte-order
-// mark and all) and its line ends. A character the encoding cannot hold (GBK lacks many
-// traditional ones) fails the file rather than being lost; a file whose text does not change
-// is AlreadyInTarget. The converter is shared by every thread of the run.
-class ChineseConversion : public FileConversion
-{
-public:
-    explicit ChineseConversion(std::shared_ptr<const ChineseConverter> converter);
-    ConvertedFile convert(const QByteArray &bytes) const override;
-
-private:
-    std::shared_ptr<const ChineseConverter> converter;
 };

@@ -1,6 +1,7 @@
 #include "engine/operations/FileHook.h"
 
 #include "engine/chinese/ChineseConverter.h"
+#include "engine/operations/ChineseConversion.h"
 
 bool ReplaceAll(QString &text, const QString &find, const QString &replacement, int *count)
 {
