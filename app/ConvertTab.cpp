@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,6 +62,22 @@ ConvertTab::ConvertTab(QLineEdit *sourceField, QLineEdit *saveField, QCheckBox *
     buttonRow->addWidget(button);
     buttonRow->addStretch();
     page->addLayout(buttonRow);
+
+    // Simplified/traditional conversion through OpenCC, on the same folders; each file keeps
+    // its encoding.
+    auto *chineseGroup = new QGroupBox(tr("Simplified/traditional conversion"), this);
+    chineseGroup->setObjectName(QStringLiteral("grp_ChineseConversion"));
+    auto *chineseRow = new QHBoxLayout(chineseGroup);
+    chineseConfig = new QComboBox(chineseGroup);
+    chineseConfig->setObjectName(QStringLiteral("cmBox_ChineseConfig"));
+    for (const ChineseConfig config : chineseConfigs)
+        chineseConfig->addItem(ChineseConfigTitle(config), static_cast<int>(config));
+    chinese = new QPushButton(tr("Convert characters"), chineseGroup);
+    chinese->setObjectName(QStringLiteral("pBtn_ConvertChinese"));
+    chineseRow->addWidget(chineseConfig);
+    chineseRow->addWidget(chinese);
+    chineseRow->addStretch();
+    page->addWidget(chineseGroup);
     page->addStretch();
     status = new QHBoxLayout;
     page->addLayout(status);
@@ -103,6 +120,7 @@ void ConvertTab::capture(BatchSettings &settings) const
     settings.convertFrom = from == 1   ? ConvertSource::Big5
                            : from == 2 ? ConvertSource::Gb18030
                                        : ConvertSource::Detect;
+    settings.chineseConfig = static_cast<ChineseConfig>(chineseConfig->currentData().toInt());
     const int ends = lineEnds->currentIndex();
     settings.convertLineEnds = ends == 1   ? LineEnds::CrLf
                                : ends == 2 ? LineEnds::Lf

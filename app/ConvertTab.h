@@ -22,10 +22,11 @@ public:
                QWidget *parent = nullptr);
 
     QPushButton *convertButton() const { return button; }
+    QPushButton *chineseButton() const { return chinese; }
     // The place at the bottom where the run's status line, progress bar and stop button go
     // while this tab is shown.
     QHBoxLayout *statusRow() const { return status; }
-    // Fills the conversion's part of settings.
+    // Fills both conversions' part of settings.
     void capture(BatchSettings &settings) const;
 
 private:
@@ -40,5 +41,7 @@ private:
     QComboBox *source;
     QComboBox *lineEnds;
     QPushButton *button;
+    QComboBox *chineseConfig;
+    QPushButton *chinese;
     QHBoxLayout *status;
 };

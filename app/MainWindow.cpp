@@ -122,6 +122,8 @@ OperationWiring Wiring(Operation operation)
         return {&MainWindow::pBtn_JustFindText_HasClicked, &ThreadObject::JustFindText};
     case Operation::ConvertEncoding:
         return {&MainWindow::pBtn_ConvertEncoding_HasClicked, &ThreadObject::ConvertEncoding};
+    case Operation::ConvertChinese:
+        return {&MainWindow::pBtn_ConvertChinese_HasClicked, &ThreadObject::ConvertChinese};
     case Operation::InsertText:
         break;
     }
@@ -157,6 +159,8 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     ui->tabWidget->addTab(convertPage, tr("Encoding conversion"));
     connect(convertTab->convertButton(), &QPushButton::clicked, this,
             [this] { Launch(Operation::ConvertEncoding); });
+    connect(convertTab->chineseButton(), &QPushButton::clicked, this,
+            [this] { Launch(Operation::ConvertChinese); });
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::PlaceStatusRow);
     SetUpKeyboard();
 
@@ -402,7 +406,7 @@ void MainWindow::Launch(Operation operation)
         return;
     // A conversion changes every line of every file: there is nothing to review line by line.
     if (operation != Operation::FindText && operation != Operation::ConvertEncoding &&
-        ui->cBox_Preview->isChecked()) {
+        operation != Operation::ConvertChinese && ui->cBox_Preview->isChecked()) {
         Preview(operation);
         return;
     }
@@ -536,6 +540,7 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.insertText = ui->pTEdt_InsertText->document()->toPlainText();
         break;
     case Operation::ConvertEncoding:
+    case Operation::ConvertChinese:
         convertTab->capture(settings);
         break;
     }
@@ -567,6 +572,7 @@ QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) c
         return ui->lEdt_JustFindText;
     case Operation::InsertText:
     case Operation::ConvertEncoding:
+    case Operation::ConvertChinese:
         break;
     }
     return ui->pTEdt_InsertText;
@@ -733,7 +739,7 @@ void MainWindow::ShowRunControls()
     QWidget *focus = focusWidget();
     if (focus == ui->pBtn_ReplaceExcelText || focus == ui->pBtn_JustFindText ||
         focus == ui->pBtn_ReplaceExcelText_2 || focus == ui->pBtn_InsertText ||
-        focus == convertTab->convertButton()) {
+        focus == convertTab->convertButton() || focus == convertTab->chineseButton()) {
         focusBeforeRun = focus;
         ui->pBtn_Stop->setFocus(Qt::OtherFocusReason);
     }
@@ -863,7 +869,7 @@ void MainWindow::on_Set_pBtn_Enable()
         return;
     for (QPushButton *button :
          {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText, ui->pBtn_ReplaceExcelText_2,
-          ui->pBtn_InsertText, convertTab->convertButton()})
+          ui->pBtn_InsertText, convertTab->convertButton(), convertTab->chineseButton()})
         button->setEnabled(true);
     if (undoControl)
         undoControl->button()->setEnabled(true);
@@ -873,7 +879,7 @@ void MainWindow::on_Set_pBtn_Disable()
 {
     for (QPushButton *button :
          {ui->pBtn_ReplaceExcelText, ui->pBtn_JustFindText, ui->pBtn_ReplaceExcelText_2,
-          ui->pBtn_InsertText, convertTab->convertButton()})
+          ui->pBtn_InsertText, convertTab->convertButton(), convertTab->chineseButton()})
         button->setEnabled(false);
     if (undoControl)
         undoControl->button()->setEnabled(false);

@@ -63,6 +63,7 @@ signals:
     void pBtn_JustFindText_HasClicked();
     void pBtn_InsertText_HasClicked();
     void pBtn_ConvertEncoding_HasClicked();
+    void pBtn_ConvertChinese_HasClicked();
 
 public slots:
     void ShowSoftWindow();

@@ -68,6 +68,7 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
         newTexts = foundTexts;
         break;
     case Operation::ConvertEncoding:
+    case Operation::ConvertChinese:
         break; // converted without a preview: every line of every file would differ
     }
     setWindowTitle(applicable ? tr("Preview") : tr("Find results"));

@@ -16,8 +16,10 @@ enum CommandBit : unsigned
     OnUndo = 16,
     OnConvert = 32,
     OnApply = 64,
+    OnChinese = 128,
     OnEdits = OnReplace | OnPairs | OnInsert,
-    OnWrites = OnEdits | OnConvert,
+    OnConversions = OnConvert | OnChinese,
+    OnWrites = OnEdits | OnConversions,
     OnRuns = OnEdits | OnFind,
 };
 
@@ -52,6 +54,7 @@ enum class Key
     Diff,
     Plan,
     Context,
+    Config,
 };
 
 struct OptionRule
@@ -81,18 +84,19 @@ const OptionRule optionRules[] = {
     {Key::Plan, "plan", 0, true, OnRuns},
     {Key::Context, "context", 0, true, OnFind},
     {Key::NoUtf16, "no-utf16", 0, false, OnRuns},
-    {Key::DryRun, "dry-run", 0, false, OnRuns | OnConvert | OnUndo},
-    {Key::Report, "report", 0, false, OnRuns | OnConvert | OnApply},
-    {Key::Null, "null", '0', false, OnRuns | OnConvert | OnUndo | OnApply},
-    {Key::Quiet, "quiet", 'q', false, OnRuns | OnConvert | OnUndo | OnApply},
+    {Key::DryRun, "dry-run", 0, false, OnRuns | OnConversions | OnUndo},
+    {Key::Report, "report", 0, false, OnRuns | OnConversions | OnApply},
+    {Key::Null, "null", '0', false, OnRuns | OnConversions | OnUndo | OnApply},
+    {Key::Quiet, "quiet", 'q', false, OnRuns | OnConversions | OnUndo | OnApply},
     {Key::List, "list", 0, false, OnUndo},
     {Key::Run, "run", 0, true, OnUndo},
     {Key::To, "to", 0, true, OnConvert},
     {Key::From, "from", 0, true, OnConvert},
     {Key::Eol, "eol", 0, true, OnConvert},
-    {Key::ShowEncoding, "show-encoding", 0, false, OnRuns | OnConvert},
-    {Key::Help, "help", 'h', false, OnRuns | OnConvert | OnUndo | OnApply},
-    {Key::Version, "version", 0, false, OnRuns | OnConvert | OnUndo | OnApply},
+    {Key::Config, "config", 0, true, OnChinese},
+    {Key::ShowEncoding, "show-encoding", 0, false, OnRuns | OnConversions},
+    {Key::Help, "help", 'h', false, OnRuns | OnConversions | OnUndo | OnApply},
+    {Key::Version, "version", 0, false, OnRuns | OnConversions | OnUndo | OnApply},
 };
 
 struct CommandRule
@@ -108,6 +112,7 @@ const CommandRule commandRules[] = {
     {"insert", Operation::InsertText, OnInsert},
     {"find", Operation::FindText, OnFind},
     {"convert", Operation::ConvertEncoding, OnConvert},
+    {"chinese", Operation::ConvertChinese, OnChinese},
     {"undo", Operation::FindText, OnUndo},
     {"apply", Operation::FindText, OnApply},
 };
@@ -152,6 +157,10 @@ const Choice<ConvertSource> sourceChoices[] = {
     {"auto", ConvertSource::Detect},
     {"big5", ConvertSource::Big5},
     {"gb18030", ConvertSource::Gb18030},
+};
+const Choice<ChineseConfig> chineseChoices[] = {
+    {"t2s", ChineseConfig::T2s},   {"s2t", ChineseConfig::S2t},     {"s2twp", ChineseConfig::S2twp},
+    {"s2hk", ChineseConfig::S2hk}, {"tw2sp", ChineseConfig::Tw2sp}, {"hk2s", ChineseConfig::Hk2s},
 };
 const Choice<LineEnds> lineEndChoices[] = {
     {"keep", LineEnds::Keep},
@@ -385,6 +394,8 @@ private:
             return choose(rule, value, sourceChoices, request.convertFrom);
         case Key::Eol:
             return choose(rule, value, lineEndChoices, request.lineEnds);
+        case Key::Config:
+            return choose(rule, value, chineseChoices, request.chineseConfig);
         case Key::ShowEncoding:
             request.showEncoding = true;
             break;
@@ -480,6 +491,10 @@ private:
             break;
         case Operation::ConvertEncoding:
             if (!require(Key::To))
+                return false;
+            break;
+        case Operation::ConvertChinese:
+            if (!require(Key::Config))
                 return false;
             break;
         }

@@ -38,6 +38,7 @@ struct CommandRequest
     ConvertTarget convertTo = ConvertTarget::Utf8;
     ConvertSource convertFrom = ConvertSource::Detect;
     LineEnds lineEnds = LineEnds::Keep;
+    ChineseConfig chineseConfig = ChineseConfig::T2s;
     bool showEncoding = false;
     bool diff = false;
     QString planFile; // --plan

@@ -69,6 +69,9 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
         settings.convertFrom = request.convertFrom;
         settings.convertLineEnds = request.lineEnds;
         break;
+    case Operation::ConvertChinese:
+        settings.chineseConfig = request.chineseConfig;
+        break;
     }
     SetReportPaths(settings);
     message = FolderCheckMessage(request.operation, settings);

@@ -2,6 +2,56 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en">
 <context>
+    <name>ChineseConfig</name>
+    <message>
+        <source>Traditional → simplified</source>
+        <translation>繁体→简体</translation>
+    </message>
+    <message>
+        <source>Simplified → traditional</source>
+        <translation>简体→繁体</translation>
+    </message>
+    <message>
+        <source>Simplified → Taiwan traditional (with phrases)</source>
+        <translation>简体→台湾正体(含词汇)</translation>
+    </message>
+    <message>
+        <source>Simplified → Hong Kong traditional</source>
+        <translation>简体→香港繁体</translation>
+    </message>
+    <message>
+        <source>Taiwan traditional → simplified (with phrases)</source>
+        <translation>台湾正体→简体(含词汇)</translation>
+    </message>
+    <message>
+        <source>Hong Kong traditional → simplified</source>
+        <translation>香港繁体→简体</translation>
+    </message>
+</context>
+<context>
+    <name>ChineseConverter</name>
+    <message>
+        <source>no conversion %1</source>
+        <translation>没有 %1 这种转换</translation>
+    </message>
+    <message>
+        <source>the OpenCC file %1 is damaged</source>
+        <translation>OpenCC 文件 %1 已损坏</translation>
+    </message>
+    <message>
+        <source>OpenCC cannot load %1: %2</source>
+        <translation>OpenCC 无法载入 %1:%2</translation>
+    </message>
+    <message>
+        <source>OpenCC&apos;s dictionaries for %1 are not in %2</source>
+        <translation>在 %2 中找不到 %1 的 OpenCC 词典</translation>
+    </message>
+    <message>
+        <source>this build has no simplified/traditional conversion</source>
+        <translation>此版本不含简繁转换</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>a command is missing</source>
@@ -148,6 +198,14 @@
         <source>Save in the source folder (back up!)</source>
         <translation>保存在原文件夹(注意备份)</translation>
     </message>
+    <message>
+        <source>Simplified/traditional conversion</source>
+        <translation>简繁转换</translation>
+    </message>
+    <message>
+        <source>Convert characters</source>
+        <translation>转换简繁</translation>
+    </message>
 </context>
 <context>
     <name>Failure</name>
@@ -241,6 +299,10 @@
 <context>
     <name>HelpText</name>
     <message>
+        <source>Try &apos;parafold-cli --help&apos; for more information.</source>
+        <translation>运行 &apos;parafold-cli --help&apos; 查看更多信息。</translation>
+    </message>
+    <message>
         <source>Usage:
   parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR | --in-place) [options]
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [options]
@@ -248,6 +310,8 @@
   parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [options]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
                              [--from auto|big5|gb18030] [--eol keep|crlf|lf]
+                             (--save-dir DIR | --in-place) [--dry-run] [--report]
+  parafold-cli chinese       SOURCE --config t2s|s2t|s2twp|s2hk|tw2sp|hk2s
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
   parafold-cli apply         PLAN [--report] [--no-sync] [-0] [-q]
   parafold-cli undo          SOURCE [--list | --run ID] [--dry-run] [-0] [-q]
@@ -270,6 +334,10 @@ Commands:
   convert        rewrite every file in the encoding --to (转换编码), its text
                  unchanged; files already in it are counted and left alone, and a
                  file the target cannot hold is listed as failed and not written
+  chinese        simplified/traditional conversion (简繁转换) of every file&apos;s text
+                 through OpenCC, each file kept in its own encoding and line ends;
+                 a file whose encoding cannot hold the result (GBK lacks many
+                 traditional characters) is listed as failed and not written
   apply          run exactly the plan that --plan wrote: its operation and settings
                  on its files only; a file changed since the plan is not written
                  and is listed as 文件在预览之后被修改. Journaled like any run
@@ -327,8 +395,12 @@ Options:
                         in that encoding, for trees the detection cannot tell
   --eol MODE            (convert) keep (default) the line ends as they are, or make
                         every one crlf or lf; a lone CR counts as a line end
+  --config NAME         (chinese) t2s: traditional to simplified; s2t: simplified
+                        to traditional; s2twp: to Taiwan usage with its phrases;
+                        s2hk: to Hong Kong usage; tw2sp and hk2s: Taiwan (with
+                        phrases) or Hong Kong usage to simplified
   --show-encoding       after each listed path a tab and the file&apos;s encoding as
-                        read (find, --dry-run and convert)
+                        read (find, --dry-run, convert and chinese)
   --list                (undo) show the journal&apos;s runs: name, time, operation,
                         files and size
   --run ID              (undo) undo the run of that name instead of the last one
@@ -370,6 +442,7 @@ Examples:
   parafold-cli insert ~/notes --text-file footer.txt --behind --in-place --bom
   parafold-cli find ~/novels --terms &apos;小云||小吉&apos; -0 | xargs -0 ls -l
   parafold-cli convert ~/novels --to utf-8 --save-dir ~/novels-utf8
+  parafold-cli chinese ~/novels --config t2s --in-place
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --plan p.jsonl
   parafold-cli apply p.jsonl
@@ -381,6 +454,8 @@ Examples:
   parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [选项]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
                              [--from auto|big5|gb18030] [--eol keep|crlf|lf]
+                             (--save-dir DIR | --in-place) [--dry-run] [--report]
+  parafold-cli chinese       SOURCE --config t2s|s2t|s2twp|s2hk|tw2sp|hk2s
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
   parafold-cli apply         PLAN [--report] [--no-sync] [-0] [-q]
   parafold-cli undo          SOURCE [--list | --run ID] [--dry-run] [-0] [-q]
@@ -399,6 +474,8 @@ Examples:
   find           列出包含 &apos;A||B||...&apos; 中每个词的文件;不写入任何文本文件
   convert        将每个文件改写为 --to 指定的编码(转换编码),内容不变;已是该编码的
                  文件只计数不改动,目标编码无法表示的文件列为失败且不写入
+  chinese        通过 OpenCC 对每个文件的文本做简繁转换,每个文件保持原有编码和换行;
+                 原编码无法容纳转换结果的文件(GBK 缺少许多繁体字)列为失败,不写入
   apply          完全按 --plan 写出的计划执行:只对其中的文件执行其操作和设置;计划之后
                  被修改的文件不写入,并列为 文件在预览之后被修改。与其他修改一样记入
                  撤销记录
@@ -448,8 +525,11 @@ Examples:
                         文件夹
   --eol MODE            (convert)keep(默认)保持换行不变,或全部改为 crlf 或 lf;单独的
                         CR 也算一个换行
-  --show-encoding       在每个列出的路径后加制表符和读取时识别的文件编码(find、--dry-run
-                        和 convert)
+  --config NAME         (chinese)t2s:繁体转简体;s2t:简体转繁体;s2twp:简体转台湾正体
+                        (含台湾常用词汇);s2hk:简体转香港繁体;tw2sp、hk2s:台湾正体
+                        (含词汇)或香港繁体转简体
+  --show-encoding       在每个列出的路径后加制表符和读取时识别的文件编码(find、--dry-run、
+                        convert 和 chinese)
   --list                (undo)显示撤销记录中的各次修改:名称、时间、操作、文件数和大小
   --run ID              (undo)撤销该名称的修改,而不是最近一次尚未撤销的修改;加
                         --dry-run 时只列出撤销将恢复的文件。已撤销的修改仍会列出,直到被删除
@@ -485,14 +565,11 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
   parafold-cli insert ~/notes --text-file footer.txt --behind --in-place --bom
   parafold-cli find ~/novels --terms &apos;小云||小吉&apos; -0 | xargs -0 ls -l
   parafold-cli convert ~/novels --to utf-8 --save-dir ~/novels-utf8
+  parafold-cli chinese ~/novels --config t2s --in-place
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --plan p.jsonl
   parafold-cli apply p.jsonl
 </translation>
-    </message>
-    <message>
-        <source>Try &apos;parafold-cli --help&apos; for more information.</source>
-        <translation>运行 &apos;parafold-cli --help&apos; 查看更多信息。</translation>
     </message>
 </context>
 <context>
@@ -1055,6 +1132,10 @@ Continue?</source>
     <message>
         <source> (run %1 of that second)</source>
         <translation>(该秒第%1次)</translation>
+    </message>
+    <message>
+        <source>Simplified/traditional conversion</source>
+        <translation>简繁转换</translation>
     </message>
 </context>
 <context>

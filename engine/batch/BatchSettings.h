@@ -10,7 +10,27 @@ enum class Operation
     FindText,        // find-only, all "||" terms
     InsertText,      // insert in front of or behind the text
     ConvertEncoding, // rewrite each file in another encoding, the text unchanged
+    ConvertChinese,  // simplified/traditional characters through OpenCC, encoding kept
 };
+
+// The simplified/traditional conversions offered, each one of OpenCC's configurations.
+enum class ChineseConfig
+{
+    T2s,   // traditional to simplified
+    S2t,   // simplified to traditional
+    S2twp, // simplified to Taiwan usage, with its phrases
+    S2hk,  // simplified to Hong Kong usage
+    Tw2sp, // Taiwan usage, with its phrases, to simplified
+    Hk2s,  // Hong Kong usage to simplified
+};
+constexpr ChineseConfig chineseConfigs[] = {ChineseConfig::T2s,   ChineseConfig::S2t,
+                                            ChineseConfig::S2twp, ChineseConfig::S2hk,
+                                            ChineseConfig::Tw2sp, ChineseConfig::Hk2s};
+// OpenCC's name for it: "t2s", "s2twp", ...
+QString ChineseConfigName(ChineseConfig config);
+bool ChineseConfigFromName(const QString &name, ChineseConfig &config);
+// What the user is shown of it: "繁体→简体", ...
+QString ChineseConfigTitle(ChineseConfig config);
 
 // What the conversion writes.
 enum class ConvertTarget
@@ -58,6 +78,7 @@ struct BatchSettings
     ConvertTarget convertTo = ConvertTarget::Utf8;
     ConvertSource convertFrom = ConvertSource::Detect;
     LineEnds convertLineEnds = LineEnds::Keep;
+    ChineseConfig chineseConfig = ChineseConfig::T2s;
     QString reportUnreadablePath;
     QString reportMatchedPath;
     QString reportUnmatchedPath;

@@ -95,6 +95,7 @@ QString OrderedChecks(Operation operation, const BatchSettings &settings)
             return messageEmptyInsert();
         return QString();
     case Operation::ConvertEncoding:
+    case Operation::ConvertChinese:
         if (!FolderExists(settings.sourceDir))
             return messageFolderMissing();
         return SaveFolderMessage(settings);

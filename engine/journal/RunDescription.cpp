@@ -81,6 +81,8 @@ QString RunTerms(Operation operation, const BatchSettings &settings)
                Shortened(settings.insertText) + QStringLiteral("”");
     case Operation::ConvertEncoding:
         return ConversionTerms(settings);
+    case Operation::ConvertChinese:
+        return ChineseConfigTitle(settings.chineseConfig);
     case Operation::FindText:
         break;
     }
@@ -98,6 +100,8 @@ QString RunDescription(const JournalRun &run)
         name = QCoreApplication::translate("RunDescription", "Insert text");
     else if (run.operation == QLatin1String("convert"))
         name = QCoreApplication::translate("RunDescription", "Convert encoding");
+    else if (run.operation == QLatin1String("chinese"))
+        name = QCoreApplication::translate("RunDescription", "Simplified/traditional conversion");
     QString text = QStringLiteral("“") + name + QStringLiteral("”");
     if (!run.terms.isEmpty())
         text += QStringLiteral("(") + run.terms + QStringLiteral(")");

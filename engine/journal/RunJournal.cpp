@@ -46,6 +46,8 @@ QString OperationName(Operation operation)
         return QStringLiteral("find");
     case Operation::ConvertEncoding:
         return QStringLiteral("convert");
+    case Operation::ConvertChinese:
+        return QStringLiteral("chinese");
     case Operation::InsertText:
         break;
     }

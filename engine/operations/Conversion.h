@@ -23,11 +23,19 @@ struct ConvertedFile
     const char *sourceEncoding = nullptr; // as EncodingName, or "Big5"; once it is known
 };
 
-class Conversion
+// An operation that decides each file from its bytes as a whole, in place of a text hook.
+class FileConversion
+{
+public:
+    virtual ~FileConversion() = default;
+    virtual ConvertedFile convert(const QByteArray &bytes) const = 0;
+};
+
+class Conversion : public FileConversion
 {
 public:
     explicit Conversion(const BatchSettings &settings);
-    ConvertedFile convert(const QByteArray &bytes) const;
+    ConvertedFile convert(const QByteArray &bytes) const override;
 
 private:
     ConvertTarget target;

@@ -1,5 +1,8 @@
 #include "engine/operations/FileHook.h"
 
+#include "engine/chinese/ChineseConverter.h"
+#include "engine/operations/ChineseConversion.h"
+
 bool ReplaceAll(QString &text, const QString &find, const QString &replacement, int *count)
 {
     if (count)
@@ -108,7 +111,14 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
     }
     case Operation::ConvertEncoding:
         hook = [](QString &, std::vector<int> *) { return false; };
-        converting.emplace(settings);
+        converting = std::make_shared<Conversion>(settings);
+        break;
+    case Operation::ConvertChinese:
+        hook = [](QString &, std::vector<int> *) { return false; };
+        // Loaded once per run, as its dictionaries take a while, and shared by every thread.
+        if (std::shared_ptr<const ChineseConverter> converter =
+                ChineseConverter::load(ChineseConfigName(settings.chineseConfig), &unusable))
+            converting = std::make_shared<ChineseConversion>(std::move(converter));
         break;
     }
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -54,7 +55,9 @@ public:
     ByteEdit::Outcome editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,
                                 QByteArray &newBytes, std::vector<int> *hits = nullptr) const;
     // The conversion that takes the place of the hook, which then never runs.
-    const Conversion *conversion() const { return converting ? &*converting : nullptr; }
+    const FileConversion *conversion() const { return converting.get(); }
+    // Why the operation cannot run at all (OpenCC's dictionaries missing); empty when it can.
+    const QString &problem() const { return unusable; }
 
 private:
     enum class ByteCheck
@@ -67,5 +70,6 @@ private:
     ByteCheck check = ByteCheck::None;
     std::vector<EncodedTerm> terms; // the non-empty search texts
     std::optional<ByteEdit> byteEdit;
-    std::optional<Conversion> converting;
+    std::shared_ptr<const FileConversion> converting;
+    QString unusable;
 };

@@ -102,6 +102,7 @@ QByteArray PlanHeaderLine(Operation operation, const BatchSettings &settings)
         object.insert(QStringLiteral("terms"), settings.searchTerms);
         break;
     case Operation::ConvertEncoding:
+    case Operation::ConvertChinese:
         break; // not planned: --plan is taken by the edits and the search only
     }
     return Line(object);

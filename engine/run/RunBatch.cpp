@@ -81,6 +81,11 @@ public:
         if (!result.refusal.isEmpty())
             return result;
         const qint64 start = QDateTime::currentSecsSinceEpoch();
+        // Before the scan: an operation that cannot run at all touches nothing.
+        const FileRule rule(operation, settings);
+        result.refusal = rule.problem();
+        if (!result.refusal.isEmpty())
+            return result;
         const FileList files = CollectFiles(settings.sourceDir);
         const std::vector<int> textFiles = textFileIndexes(files);
         if (options.reviewed) {
@@ -88,7 +93,6 @@ public:
                 reviewedSeen.insert(files.relativePath(files.files[static_cast<size_t>(index)]));
         }
         Notify(observer.scanFinished, static_cast<int>(textFiles.size()));
-        const FileRule rule(operation, settings);
         std::optional<ScannedFileSet> sourceFiles;
         if (operation != Operation::FindText && !settings.saveInSource)
             sourceFiles.emplace(files);

@@ -291,7 +291,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     const qint64 size = bytes.size();
     if (task.keepsOriginal)
         kept = bytes;
-    if (const Conversion *conversion = rule.conversion()) {
+    if (const FileConversion *conversion = rule.conversion()) {
         ConvertedFile converted = conversion->convert(bytes);
         encodingName = converted.sourceEncoding;
         return Converted(task, size, bytes, std::move(converted));

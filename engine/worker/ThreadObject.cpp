@@ -107,6 +107,11 @@ void ThreadObject::ConvertEncoding()
     run(Operation::ConvertEncoding);
 }
 
+void ThreadObject::ConvertChinese()
+{
+    run(Operation::ConvertChinese);
+}
+
 namespace {
 
 // A term typed with a blank at an end ("小云 || 小吉") is searched with it, and a search

@@ -94,6 +94,7 @@ public slots:
     void ReplaceExcelText_2();
     void InsertText();
     void ConvertEncoding();
+    void ConvertChinese();
 
 private:
     void run(Operation operation);

@@ -259,6 +259,7 @@ void TestMainWindow::signalAndSlotOrder()
         QStringLiteral("pBtn_JustFindText_HasClicked()"),
         QStringLiteral("pBtn_InsertText_HasClicked()"),
         QStringLiteral("pBtn_ConvertEncoding_HasClicked()"),
+        QStringLiteral("pBtn_ConvertChinese_HasClicked()"),
         QStringLiteral("ShowSoftWindow()"),
         QStringLiteral("SystemTrayActivated(QSystemTrayIcon::ActivationReason)"),
         QStringLiteral("on_pBtn_SourcePath_clicked()"),
@@ -273,7 +274,7 @@ void TestMainWindow::signalAndSlotOrder()
         QStringLiteral("on_pBtn_SavePath_clicked()"),
     };
     QCOMPARE(methods, expected);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 6; ++i)
         QCOMPARE(meta->method(meta->methodOffset() + i).methodType(), QMetaMethod::Signal);
 }
 
