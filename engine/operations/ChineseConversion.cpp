@@ -1,6 +1,7 @@
 #include "engine/operations/ChineseConversion.h"
 
 #include "engine/chinese/ChineseConverter.h"
+#include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 
 #include <QTextCodec>
@@ -32,6 +33,8 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
         file.failure = kind;
         return file;
     };
+    if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
+        return failed(FailureKind::DamagedUtf8);
     const bool utf16 = encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
     if (!utf16 && bytes.contains('\0'))
         return failed(FailureKind::NotText);

@@ -1098,7 +1098,7 @@ void TestLaunch::progressAndStop()
     QVERIFY(bar->isVisible());
     QVERIFY(stop->isVisible());
     // Once the scan has counted the files, the bar runs from 0 to their number.
-    QTRY_VERIFY(bar->maximum() == manyFiles && bar->value() > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() == manyFiles && bar->value() > 0, 20000);
     QVERIFY(label().endsWith(QLatin1String(".txt")));
     auto line = widget<QLabel>("lb_ShowDisposingFile");
     QVERIFY2(line->fontMetrics().horizontalAdvance(label()) <= line->contentsRect().width(),
