@@ -45,6 +45,10 @@
 
 namespace {
 
+// Above 20 ms: Qt on Windows makes shorter timers multimedia timers, whose callback wine may
+// still run after the timer has gone.
+constexpr int pollMs = 25;
+
 using Tree = QMap<QString, QByteArray>; // relative path with "/" -> bytes
 
 const QString reportName = QStringLiteral("包含内容并成功修改的文件目录.txt");
@@ -273,7 +277,7 @@ void TestLaunch::init()
             box->button(QMessageBox::Yes)->click();
         }
     });
-    insertAnswerer.start(5);
+    insertAnswerer.start(pollMs);
 }
 
 void TestLaunch::cleanup()
@@ -305,7 +309,7 @@ SeenBox TestLaunch::clickExpectingBox(const QString &button)
         seen.labelMeanwhile = label();
         box->accept();
     });
-    closer.start(10);
+    closer.start(pollMs);
     click(button);
     return seen;
 }
@@ -378,7 +382,7 @@ void TestLaunch::folderPicker()
             dialog->reject();
         }
     });
-    driver.start(10);
+    driver.start(pollMs);
     click(button);
 
     QCOMPARE(caption, QStringLiteral("选择文件夹"));
@@ -995,7 +999,7 @@ void TestLaunch::endWhileRunWorks()
                 button->click();
         }
     });
-    answerer.start(5);
+    answerer.start(pollMs);
 
     click(QStringLiteral("pBtn_InsertText"));
     QTRY_VERIFY(label().endsWith(QLatin1String(".txt")));
@@ -1016,7 +1020,7 @@ void TestLaunch::endWhileRunWorks()
                 QCoreApplication::exit(2);
         });
         if (goesOn)
-            runEnd.start(10);
+            runEnd.start(pollMs);
         QTimer timeout;
         timeout.setSingleShot(true);
         connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });

@@ -35,6 +35,10 @@ Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
 
 namespace {
 
+// Above 20 ms: Qt on Windows makes shorter timers multimedia timers, whose callback wine may
+// still run after the timer has gone.
+constexpr int pollMs = 25;
+
 // The text a widget shows as its own: a button's or label's text, a group box's title,
 // an edit's content.
 QString ShownText(const QWidget *widget)
@@ -694,7 +698,7 @@ void TestMainWindow::helpBox()
         modal = box->isModal();
         box->accept();
     });
-    closer.start(20);
+    closer.start(pollMs);
     QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pBtn_MustRead")),
                       Qt::LeftButton);
 

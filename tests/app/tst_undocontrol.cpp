@@ -25,6 +25,10 @@ Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
 namespace {
 
+// Above 20 ms: Qt on Windows makes shorter timers multimedia timers, whose callback wine may
+// still run after the timer has gone.
+constexpr int pollMs = 25;
+
 QByteArray Read(const QString &path)
 {
     QFile file(path);
@@ -216,7 +220,7 @@ void TestUndoControl::filesNotRestoredAreListed()
         details = box->detailedText();
         QTimer::singleShot(400, box, &QMessageBox::accept);
     });
-    answerer.start(10);
+    answerer.start(pollMs);
     auto *control = window->findChild<UndoControl *>();
     QSignalSpy finished(control, &UndoControl::undoFinished);
     QTest::mouseClick(control->button(), Qt::LeftButton);
@@ -285,7 +289,7 @@ void TestUndoControl::closeDuringUndoAsks()
         summary = box->text();
         box->accept();
     });
-    answerer.start(5);
+    answerer.start(pollMs);
     auto *control = window->findChild<UndoControl *>();
     QTimer ended;
     connect(&ended, &QTimer::timeout, [&] {
@@ -293,7 +297,7 @@ void TestUndoControl::closeDuringUndoAsks()
             QCoreApplication::exit(2);
     });
     if (goesOn)
-        ended.start(10);
+        ended.start(pollMs);
     QTimer timeout;
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, [] { QCoreApplication::exit(1); });
