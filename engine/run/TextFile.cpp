@@ -139,7 +139,7 @@ struct PieceReads
 // when the whole file is needed, which file then holds, opened.
 std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
                                          const ReserveMemory &reserve, StreamedRead &file,
-                                         FileIdentity &identity)
+                                         FileIdentity &identity, std::vector<int> *hits)
 {
     QString error;
     if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
@@ -167,6 +167,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
         }
+        if (hits)
+            *hits = edited.hits;
         switch (edited.result) {
         case StreamedEdit::Unchanged:
             return Settled(FileOutcome::Unchanged, identity.size);
@@ -186,6 +188,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     // The journal's hash of the original is taken from the read that writes.
     const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
                                             reads.rewind(), EditWrite(), false);
+    if (hits)
+        *hits = decided.hits;
     switch (decided.result) {
     case StreamedEdit::Unchanged:
         return Settled(FileOutcome::Unchanged, identity.size);
@@ -269,7 +273,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         read = file.readWhole(how, bytes, &error);
     } else if (inPieces && task.writes && rule.byteEditor()) {
         if (std::optional<FileDecision> decided =
-                EditInPieces(task, rule, reserveOnce, file, identity))
+                EditInPieces(task, rule, reserveOnce, file, identity, hits))
             return std::move(*decided);
         read = file.readWhole(how, bytes, &error);
     } else {
