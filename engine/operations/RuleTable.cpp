@@ -128,6 +128,65 @@ QString RuleTableText(const std::vector<ReplacementRule> &rules)
     return text;
 }
 
+bool UnescapeRuleText(const QString &field, QString &text)
+{
+    QChar bad;
+    return Unescape(field, text, bad);
+}
+
+namespace {
+
+// A pair file's lines; a final line break adds no empty line.
+bool ReadLines(const QString &path, QStringList &lines, QString &error)
+{
+    QByteArray bytes;
+    QString systemError;
+    if (!ReadFileStart(path, ruleTableLimit + 1, bytes, &systemError)) {
+        error = Translated("cannot read %1: %2").arg(path, systemError);
+        return false;
+    }
+    if (bytes.size() > ruleTableLimit) {
+        error = Translated("%1 is larger than %2 MiB").arg(path).arg(ruleTableLimit >> 20);
+        return false;
+    }
+    DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
+    if (!decoded.lossless) {
+        error = Translated("%1 is neither UTF-8 nor GBK text").arg(path);
+        return false;
+    }
+    QString text = decoded.text;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    lines = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return true;
+}
+
+} // namespace
+
+bool ReadPairFiles(const QString &findPath, const QString &replacePath,
+                   std::vector<ReplacementRule> &rules, QString &error)
+{
+    QStringList finds;
+    QStringList replacements;
+    if (!ReadLines(findPath, finds, error) || !ReadLines(replacePath, replacements, error))
+        return false;
+    if (finds.size() != replacements.size()) {
+        error = Translated("%1 has %2 lines but %3 has %4")
+                    .arg(findPath)
+                    .arg(finds.size())
+                    .arg(replacePath)
+                    .arg(replacements.size());
+        return false;
+    }
+    rules.clear();
+    for (int i = 0; i < finds.size(); ++i) {
+        if (!finds.at(i).isEmpty())
+            rules.push_back({finds.at(i), replacements.at(i), true, i + 1});
+    }
+    return true;
+}
+
 bool ReadRuleTable(const QString &path, RuleTable &table, QString &error)
 {
     QByteArray bytes;

@@ -40,12 +40,21 @@ QString RuleTableText(const std::vector<ReplacementRule> &rules);
 // A text with its tabs, line feeds, backslashes and a leading "#" written as escapes.
 QString EscapeRuleText(const QString &text, bool leadingHash = false);
 
+// The text of an escaped field; false at a backslash that starts no escape.
+bool UnescapeRuleText(const QString &field, QString &text);
+
 // Reads and parses a table file; false with the reason when it cannot be read or is not
 // UTF-8 (a byte-order mark is allowed). Errors of single lines are in table.errors.
 bool ReadRuleTable(const QString &path, RuleTable &table, QString &error);
 // Writes the table, replacing the file whole. False with the system's words in error.
 bool WriteRuleTable(const QString &path, const std::vector<ReplacementRule> &rules,
                     QString *error = nullptr);
+
+// Rules from the two-file form: line i of the find file is replaced by line i of the other,
+// both read as the tree's files are (UTF-8, GBK, UTF-16 by its mark). False with the reason
+// when a file cannot be read, or when their lines differ in number; empty finds are left out.
+bool ReadPairFiles(const QString &findPath, const QString &replacePath,
+                   std::vector<ReplacementRule> &rules, QString &error);
 
 // The switched-on rules as the two pair lists of a run.
 void EnabledPairs(const std::vector<ReplacementRule> &rules, QStringList &finds,
