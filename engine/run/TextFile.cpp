@@ -147,6 +147,9 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     identity = file.identity();
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
+    // Many pairs skip those that cannot match only on the whole text.
+    if (identity.size <= editedOnWorkers && edit.matchesPairs())
+        return std::nullopt;
     if (identity.size <= editedOnWorkers) {
         // Edited here, on the worker, as UTF-8 and, where it is none, as GBK. Reserved as the
         // whole file's edit is, which it may yet turn out to need.
