@@ -1,5 +1,6 @@
 #include "engine/operations/RuleTable.h"
 
+#include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/SettingsFiles.h"
@@ -199,12 +200,11 @@ bool ReadRuleTable(const QString &path, RuleTable &table, QString &error)
         error = Translated("%1 is larger than %2 MiB").arg(path).arg(ruleTableLimit >> 20);
         return false;
     }
-    DecodedText decoded = DecodeBytes(bytes, TextEncoding::Utf8);
-    if (!decoded.lossless) {
+    if (!IsValidUtf8(bytes.constData(), bytes.size())) {
         error = Translated("%1 is not UTF-8 text").arg(path);
         return false;
     }
-    table = ParseRuleTable(decoded.text);
+    table = ParseRuleTable(QString::fromUtf8(bytes));
     return true;
 }
 
