@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -77,7 +78,17 @@ RulesControl::RulesControl(QPlainTextEdit *findBox, QPlainTextEdit *replaceBox,
         if (index > 0)
             pickTable(list->itemText(index));
     });
+    // Tables copied into the folder while the window is open show up when the list is used.
+    list->installEventFilter(this);
     refreshList();
+}
+
+bool RulesControl::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == list &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress))
+        refreshList();
+    return QObject::eventFilter(watched, event);
 }
 
 void RulesControl::refreshList()

@@ -44,6 +44,9 @@ public:
     // Lists the folder's tables again, keeping the one picked.
     void refreshList();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void saveAsTable();
     void importTable();
