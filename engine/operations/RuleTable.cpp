@@ -66,15 +66,20 @@ RuleTable ParseRuleTable(const QString &text)
             continue;
         }
         const auto fail = [&](const QString &message) {
-            table.errors.push_back({number, Translated("line %1: %2").arg(number).arg(message)});
+            table.errors.push_back(
+                {number, Translated(QT_TRANSLATE_NOOP("RuleTable", "line %1: %2"))
+                             .arg(number)
+                             .arg(message)});
         };
         const int tab = line.indexOf(QLatin1Char('\t'));
         if (tab < 0) {
-            fail(Translated("no tab between the find text and the replacement"));
+            fail(Translated(QT_TRANSLATE_NOOP("RuleTable",
+                                              "no tab between the find text and the replacement")));
             continue;
         }
         if (line.indexOf(QLatin1Char('\t'), tab + 1) >= 0) {
-            fail(Translated("more than one tab (write a tab inside a text as \\t)"));
+            fail(Translated(QT_TRANSLATE_NOOP(
+                "RuleTable", "more than one tab (write a tab inside a text as \\t)")));
             continue;
         }
         ReplacementRule rule;
@@ -83,13 +88,16 @@ RuleTable ParseRuleTable(const QString &text)
         QChar bad;
         if (!Unescape(line.left(tab), rule.find, bad) ||
             !Unescape(line.mid(tab + 1), rule.replacement, bad)) {
-            fail(bad.isNull()
-                     ? Translated("a backslash ends the text (write one as \\\\)")
-                     : Translated("unknown escape \\%1 (use \\t, \\n, \\\\ or \\#)").arg(bad));
+            fail(bad.isNull() ? Translated(QT_TRANSLATE_NOOP(
+                                    "RuleTable", "a backslash ends the text (write one as \\\\)"))
+                              : Translated(QT_TRANSLATE_NOOP(
+                                               "RuleTable",
+                                               "unknown escape \\%1 (use \\t, \\n, \\\\ or \\#)"))
+                                    .arg(bad));
             continue;
         }
         if (rule.find.isEmpty()) {
-            fail(Translated("the find text is empty"));
+            fail(Translated(QT_TRANSLATE_NOOP("RuleTable", "the find text is empty")));
             continue;
         }
         table.rules.push_back(std::move(rule));
@@ -143,16 +151,20 @@ bool ReadLines(const QString &path, QStringList &lines, QString &error)
     QByteArray bytes;
     QString systemError;
     if (!ReadFileStart(path, ruleTableLimit + 1, bytes, &systemError)) {
-        error = Translated("cannot read %1: %2").arg(path, systemError);
+        error =
+            Translated(QT_TRANSLATE_NOOP("RuleTable", "cannot read %1: %2")).arg(path, systemError);
         return false;
     }
     if (bytes.size() > ruleTableLimit) {
-        error = Translated("%1 is larger than %2 MiB").arg(path).arg(ruleTableLimit >> 20);
+        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is larger than %2 MiB"))
+                    .arg(path)
+                    .arg(ruleTableLimit >> 20);
         return false;
     }
     DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
     if (!decoded.lossless) {
-        error = Translated("%1 is neither UTF-8 nor GBK text").arg(path);
+        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is neither UTF-8 nor GBK text"))
+                    .arg(path);
         return false;
     }
     QString text = decoded.text;
@@ -173,7 +185,7 @@ bool ReadPairFiles(const QString &findPath, const QString &replacePath,
     if (!ReadLines(findPath, finds, error) || !ReadLines(replacePath, replacements, error))
         return false;
     if (finds.size() != replacements.size()) {
-        error = Translated("%1 has %2 lines but %3 has %4")
+        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 has %2 lines but %3 has %4"))
                     .arg(findPath)
                     .arg(finds.size())
                     .arg(replacePath)
@@ -193,15 +205,18 @@ bool ReadRuleTable(const QString &path, RuleTable &table, QString &error)
     QByteArray bytes;
     QString systemError;
     if (!ReadFileStart(path, ruleTableLimit + 1, bytes, &systemError)) {
-        error = Translated("cannot read %1: %2").arg(path, systemError);
+        error =
+            Translated(QT_TRANSLATE_NOOP("RuleTable", "cannot read %1: %2")).arg(path, systemError);
         return false;
     }
     if (bytes.size() > ruleTableLimit) {
-        error = Translated("%1 is larger than %2 MiB").arg(path).arg(ruleTableLimit >> 20);
+        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is larger than %2 MiB"))
+                    .arg(path)
+                    .arg(ruleTableLimit >> 20);
         return false;
     }
     if (!IsValidUtf8(bytes.constData(), bytes.size())) {
-        error = Translated("%1 is not UTF-8 text").arg(path);
+        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is not UTF-8 text")).arg(path);
         return false;
     }
     table = ParseRuleTable(QString::fromUtf8(bytes));
@@ -255,7 +270,10 @@ QString DescribeChain(const std::vector<ReplacementRule> &rules, const RuleChain
     const auto number = [](const ReplacementRule &rule, int index) {
         return rule.line > 0 ? rule.line : index + 1;
     };
-    return Translated("the rule on line %1 (%2) puts in text that the rule on line %3 (%4) finds")
+    return Translated(
+               QT_TRANSLATE_NOOP(
+                   "RuleTable",
+                   "the rule on line %1 (%2) puts in text that the rule on line %3 (%4) finds"))
         .arg(number(earlier, chain.earlier))
         .arg(DescribeRule(earlier))
         .arg(number(later, chain.later))
