@@ -55,19 +55,25 @@ public:
         end = std::min(end, size);
         const bool anyLong = !longBuckets.empty();
         const bool anyShort = !shortBuckets.empty();
-        for (qint64 at = begin; at < end; ++at) {
-            if (utf8Starts && (Code(text[at]) & 0xC0) == 0x80)
-                continue;
+        const std::uint64_t *const longMap = longBits.data();
+        const std::uint64_t *const shortMap = shortBits.data();
+        if (utf8Starts) {
+            // Back to a character's start, then from start to start.
+            while (begin > 0 && (Code(text[begin]) & 0xC0) == 0x80)
+                --begin;
+        }
+        for (qint64 at = begin; at < end;) {
             if (anyLong && at + keyUnits <= size) {
                 const std::uint32_t key = Hash(text + at);
-                if (test(longBits, key))
+                if (Test(longMap, key))
                     check(longBuckets[key], text, size, at, found, from);
             }
             if (anyShort) {
                 const std::uint32_t key = std::uint32_t(Code(text[at])) & ((1u << bits) - 1);
-                if (test(shortBits, key))
+                if (Test(shortMap, key))
                     check(shortBuckets[key], text, size, at, found, from);
             }
+            at += utf8Starts ? Utf8Length(Code(text[at])) : 1;
         }
     }
 
@@ -86,9 +92,14 @@ private:
     {
         bitmap[key >> 6] |= std::uint64_t(1) << (key & 63);
     }
-    static bool test(const std::vector<std::uint64_t> &bitmap, std::uint32_t key)
+    static bool Test(const std::uint64_t *bitmap, std::uint32_t key)
     {
         return (bitmap[key >> 6] >> (key & 63)) & 1;
+    }
+    // The bytes of the UTF-8 character that starts with lead; 1 for a byte that starts none.
+    static int Utf8Length(std::uint32_t lead)
+    {
+        return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     }
     void check(const std::vector<int> &bucket, const Unit *text, qint64 size, qint64 at,
                std::vector<char> &found, int from) const
