@@ -5,6 +5,7 @@
 #include "app/ConvertTab.h"
 #include "app/FolderDrops.h"
 #include "app/ResultsDialog.h"
+#include "app/RulesControl.h"
 #include "app/SystemTray.h"
 #include "app/UndoControl.h"
 #include "ui_mainwindow.h"
@@ -19,6 +20,7 @@
 #include "platform/RunLock.h"
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -41,6 +43,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QtMath>
 
 #include <algorithm>
@@ -102,15 +105,6 @@ struct OperationWiring
     void (ThreadObject::*slot)();
 };
 
-// A pair box's lines; empty lines after the last text do not count, in either box.
-QStringList BoxLines(const QString &plainText)
-{
-    QStringList lines = SplitLines(plainText);
-    while (lines.size() > 1 && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
 OperationWiring Wiring(Operation operation)
 {
     switch (operation) {
@@ -162,6 +156,20 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     connect(convertTab->chineseButton(), &QPushButton::clicked, this,
             [this] { Launch(Operation::ConvertChinese); });
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::PlaceStatusRow);
+    // The rule tables sit above the pairs' button, which keeps its place at the right.
+    rulesControl =
+        new RulesControl(ui->pTEdt_FindText, ui->pTEdt_ReplaceExcelText, settingsFilePath, this);
+    ui->horizontalLayout_multi->removeWidget(ui->pBtn_ReplaceExcelText_2);
+    auto *pairsColumn = new QVBoxLayout;
+    pairsColumn->setSpacing(2);
+    pairsColumn->addWidget(rulesControl->tableList());
+    pairsColumn->addWidget(rulesControl->menuButton());
+    pairsColumn->addStretch();
+    pairsColumn->addWidget(ui->pBtn_ReplaceExcelText_2);
+    ui->horizontalLayout_multi->addLayout(pairsColumn);
+    setTabOrder(ui->pTEdt_ReplaceExcelText, rulesControl->tableList());
+    setTabOrder(rulesControl->tableList(), rulesControl->menuButton());
+    setTabOrder(rulesControl->menuButton(), ui->pBtn_ReplaceExcelText_2);
     SetUpKeyboard();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -505,6 +513,28 @@ void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
     StartWorker(previewOperation, ThreadObject::Mode::Apply, files);
 }
 
+bool MainWindow::MayRunChains(const std::vector<ReplacementRule> &rules)
+{
+    const std::vector<RuleChain> chains = FindRuleChains(rules);
+    if (chains.empty())
+        return true;
+    // Enough to recognise the rules; a table of hundreds may have many more.
+    constexpr size_t shown = 10;
+    QStringList lines;
+    for (size_t i = 0; i < std::min(chains.size(), shown); ++i)
+        lines << DescribeChain(rules, chains[i]);
+    if (chains.size() > shown)
+        lines << tr("... and %1 more").arg(chains.size() - shown);
+    QMessageBox box(QMessageBox::Question, tr("Rules that rewrite each other"),
+                    tr("Rules apply in order, each on the text the earlier ones left, so these "
+                       "rules rewrite what an earlier rule put in:\n%1\n\nRun them anyway?")
+                        .arg(lines.join(QLatin1Char('\n'))),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Yes)->setText(tr("Continue"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
+}
+
 bool MainWindow::CaptureSettings(Operation operation)
 {
     BatchSettings &settings = batchSettings;
@@ -517,9 +547,10 @@ bool MainWindow::CaptureSettings(Operation operation)
         settings.findText = ui->lEdt_FindText->text();
         settings.replaceText = ui->lEdt_ReplaceExcelText->text();
         break;
-    case Operation::ReplacePairs:
-        settings.findLines = BoxLines(ui->pTEdt_FindText->document()->toPlainText());
-        settings.replaceLines = BoxLines(ui->pTEdt_ReplaceExcelText->document()->toPlainText());
+    case Operation::ReplacePairs: {
+        // The boxes, or the table they were filled from (its rules switched off left out).
+        const std::vector<ReplacementRule> rules =
+            rulesControl->runRules(settings.findLines, settings.replaceLines);
         if (settings.findLines.size() != settings.replaceLines.size()) {
             QMessageBox::about(this, messageCountMismatchTitle(),
                                messageCountMismatch() +
@@ -528,7 +559,10 @@ bool MainWindow::CaptureSettings(Operation operation)
                                        .arg(settings.replaceLines.size()));
             return false;
         }
+        if (!MayRunChains(rules))
+            return false;
         break;
+    }
     case Operation::FindText:
         // An input method's full-width bars are the separator as the user meant it.
         settings.searchTerms =

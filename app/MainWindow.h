@@ -13,11 +13,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ConvertTab;
 class QLineEdit;
 class QMessageBox;
 class ResultsDialog;
+class RulesControl;
+struct ReplacementRule;
 class QThread;
 class QTimer;
 class ThreadObject;
@@ -119,6 +122,8 @@ private:
     void CloseBusyBox();
     void ReleaseRunLock();
     bool MayInsertInPlace();
+    // Asks whether to run rules of which a later one finds an earlier one's output.
+    bool MayRunChains(const std::vector<ReplacementRule> &rules);
     void PlaceStatusRow(int tab);
 
     Ui::MainWindow *ui;
@@ -139,6 +144,7 @@ private:
     std::unique_ptr<platform::RunLock> runLock;
     UndoControl *undoControl = nullptr;
     ConvertTab *convertTab = nullptr;
+    RulesControl *rulesControl = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
     // Lights the status line up for a moment when a launch is refused.

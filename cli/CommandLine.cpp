@@ -55,6 +55,8 @@ enum class Key
     Plan,
     Context,
     Config,
+    Rules,
+    Verbose,
 };
 
 struct OptionRule
@@ -71,6 +73,8 @@ const OptionRule optionRules[] = {
     {Key::Replace, "replace", 0, true, OnReplace},
     {Key::FindFile, "find-file", 0, true, OnPairs},
     {Key::ReplaceFile, "replace-file", 0, true, OnPairs},
+    {Key::Rules, "rules", 0, true, OnPairs},
+    {Key::Verbose, "verbose", 'v', false, OnPairs},
     {Key::Text, "text", 0, true, OnInsert},
     {Key::TextFile, "text-file", 0, true, OnInsert},
     {Key::Behind, "behind", 0, false, OnInsert},
@@ -414,6 +418,13 @@ private:
                                                         "--context needs a number of lines"));
             break;
         }
+        case Key::Rules:
+            request.rulesFile = value;
+            request.rulesGiven = true;
+            break;
+        case Key::Verbose:
+            request.verbose = true;
+            break;
         case Key::Help:
         case Key::Version:
             break;
@@ -477,6 +488,13 @@ private:
                 return false;
             break;
         case Operation::ReplacePairs:
+            if (given(Key::Rules)) {
+                if (given(Key::FindFile) || given(Key::ReplaceFile))
+                    return fail(QCoreApplication::translate(
+                        "CommandLine",
+                        "--rules and --find-file/--replace-file exclude each other"));
+                break;
+            }
             if (!require(Key::FindFile) || !require(Key::ReplaceFile))
                 return false;
             break;

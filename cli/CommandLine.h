@@ -19,6 +19,9 @@ struct CommandRequest
     QString replace;
     QString findFile;
     QString replaceFile;
+    QString rulesFile; // replace-pairs --rules: a rule table instead of the two files
+    bool rulesGiven = false;
+    bool verbose = false; // replace-pairs: each rule's hits on stderr
     QString text;
     bool textGiven = false;
     QString textFile;

@@ -8,6 +8,7 @@
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
+#include "engine/operations/RuleTable.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
@@ -24,7 +25,36 @@ QString AbsoluteFolder(const QString &path)
     return folder;
 }
 
-bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message)
+namespace {
+
+// The pairs from a rule table; a table with a line in error is refused whole, since running
+// the rest would leave out a rule the user counts on.
+bool ReadRules(const QString &path, BatchSettings &settings, QString &message,
+               QStringList *warnings)
+{
+    RuleTable table;
+    if (!ReadRuleTable(path, table, message))
+        return false;
+    if (!table.errors.empty()) {
+        QStringList lines;
+        for (const RuleTableError &error : table.errors)
+            lines << path + QStringLiteral(": ") + error.message;
+        message = lines.join(QLatin1String("\nparafold-cli: "));
+        return false;
+    }
+    EnabledPairs(table.rules, settings.findLines, settings.replaceLines);
+    if (warnings) {
+        for (const RuleChain &chain : FindRuleChains(table.rules))
+            *warnings << QCoreApplication::translate("RunCommand", "parafold-cli: warning: %1")
+                             .arg(DescribeChain(table.rules, chain));
+    }
+    return true;
+}
+
+} // namespace
+
+bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message,
+                     QStringList *warnings)
 {
     settings.sourceDir = AbsoluteFolder(request.source);
     settings.detectUtf16 = !request.noUtf16;
@@ -44,6 +74,11 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
         }
         break;
     case Operation::ReplacePairs:
+        if (request.rulesGiven) {
+            if (!ReadRules(request.rulesFile, settings, message, warnings))
+                return false;
+            break;
+        }
         if (!ReadLineListFile(request.findFile, settings.findLines, message) ||
             !ReadLineListFile(request.replaceFile, settings.replaceLines, message))
             return false;
@@ -193,21 +228,39 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
 {
     BatchSettings settings;
     QString refusal;
-    if (!CaptureSettings(request, settings, refusal)) {
+    QStringList warnings;
+    if (!CaptureSettings(request, settings, refusal, &warnings)) {
         console.printLine(CliRefusal(refusal, settings));
         return ExitFailure;
     }
+    for (const QString &warning : warnings)
+        console.printLine(warning);
     if (request.report)
         DeleteStaleReports(settings);
     RunObserver observer;
     if (request.context >= 0)
         observer.fileDecided = FoundLinesPrinter(settings, request.context, console);
+    QString hitsReport;
+    observer.openReport = [&](const QString &path) {
+        if (path.endsWith(reportRuleHitsName))
+            hitsReport = path;
+    };
     return RunWithConsole(
         request, request.operation, console, stop, interrupted,
         [&](const RunObserver &withConsole, const RunOptions &options) {
             RunOptions keeping = options;
             keeping.keepOriginals = request.context >= 0;
-            return RunBatch(request.operation, settings, withConsole, keeping);
+            RunResult result = RunBatch(request.operation, settings, withConsole, keeping);
+            if (request.verbose && result.refusal.isEmpty()) {
+                for (const QString &line :
+                     RuleHitLines(settings.findLines, settings.replaceLines, result.hits))
+                    console.printLine(line);
+            }
+            if (!hitsReport.isEmpty() && !request.quiet)
+                console.printLine(QCoreApplication::translate(
+                                      "RunCommand", "parafold-cli: each rule's hits are in %1")
+                                      .arg(NativeSeparators(hitsReport)));
+            return result;
         },
         observer);
 }

@@ -24,8 +24,10 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
                const std::atomic_bool &interrupted);
 
 // Fills settings from the request as the window's launch captures them; false with a
-// message when the run must not start.
-bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message);
+// message when the run must not start. warnings, when given, gets what the user should know
+// before the run, which does not stop it (rules of a table that rewrite earlier rules' output).
+bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message,
+                     QStringList *warnings = nullptr);
 
 // Runs with the command's console: found paths on stdout, failures and the statistics on
 // stderr, the progress line on a terminal; returns the exit status. run is RunBatch or a

@@ -141,6 +141,10 @@
         <source>--dry-run writes nothing, so it cannot write --report</source>
         <translation>--dry-run 不写入任何东西,因此不能写 --report</translation>
     </message>
+    <message>
+        <source>--rules and --find-file/--replace-file exclude each other</source>
+        <translation>--rules 与 --find-file/--replace-file 不能同时使用</translation>
+    </message>
 </context>
 <context>
     <name>ConvertTab</name>
@@ -306,6 +310,7 @@
         <source>Usage:
   parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR | --in-place) [options]
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [options]
+  parafold-cli replace-pairs SOURCE --rules TABLE (--save-dir DIR | --in-place) [--verbose] [options]
   parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [options]
   parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [options]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
@@ -351,6 +356,15 @@ Options:
   --replace-file FILE   replacements, one per line; both files must have as many
                         lines. UTF-8, CR LF or LF; a final line break adds no
                         empty line; an empty line in --find-file does nothing
+  --rules TABLE         the pairs from a rule table (替换规则表) instead of the two
+                        files: UTF-8, one rule a line, find TAB replacement; &apos;#&apos;
+                        starts a comment, &apos;#off &apos; a rule switched off; \t, \n,
+                        \\ and \# are escapes. A line in error refuses the run; a
+                        rule whose find text occurs in an earlier rule&apos;s
+                        replacement is named on stderr before the run
+  -v, --verbose         (replace-pairs) print each rule&apos;s hits on stderr after the
+                        run: the count, a tab, find → replacement; with --report
+                        they are also written to SOURCE/替换规则命中次数.txt
   --text TEXT           the text to insert
   --text-file FILE      insert the whole UTF-8 FILE (CR LF read as LF)
   --behind              insert behind the last character instead of in front
@@ -450,6 +464,7 @@ Examples:
         <translation>用法:
   parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR | --in-place) [选项]
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [选项]
+  parafold-cli replace-pairs SOURCE --rules TABLE (--save-dir DIR | --in-place) [--verbose] [选项]
   parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [选项]
   parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [选项]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
@@ -488,6 +503,14 @@ Examples:
   --find-file FILE      查找内容,每行一个(replace-pairs)
   --replace-file FILE   替换内容,每行一个;两个文件的行数必须相同。UTF-8,CR LF 或
                         LF;末尾的换行不算一个空行;--find-file 中的空行不起作用
+  --rules TABLE         从替换规则表读取各组查找替换,代替上面两个文件:UTF-8,每行一条
+                        规则,查找内容 TAB 替换内容;&apos;#&apos; 开头为注释,&apos;#off &apos; 开头为
+                        停用的规则;\t、\n、\\ 和 \# 为转义。有错误的行会拒绝执行;
+                        若某条规则的查找内容出现在前面某条规则的替换内容中,执行前
+                        在 stderr 上指出这两条规则
+  -v, --verbose         (replace-pairs)执行后在 stderr 上列出每条规则的命中次数:
+                        次数、TAB、查找内容 → 替换内容;加 --report 时也写入
+                        SOURCE/替换规则命中次数.txt
   --text TEXT           要插入的文本
   --text-file FILE      插入整个 UTF-8 文件 FILE(CR LF 按 LF 读取)
   --behind              插入到最后一个字符之后,而不是开头
@@ -864,6 +887,24 @@ Continue?</source>
         <source>To edit the original files, check “Save in the source folder (back up!)”.</source>
         <translation>如需直接修改原文件,请勾选“保存在原文件夹(注意备份)”。</translation>
     </message>
+    <message>
+        <source>... and %1 more</source>
+        <translation>……另有 %1 处</translation>
+    </message>
+    <message>
+        <source>Rules that rewrite each other</source>
+        <translation>规则会改写彼此的结果</translation>
+    </message>
+    <message>
+        <source>Rules apply in order, each on the text the earlier ones left, so these rules rewrite what an earlier rule put in:
+%1
+
+Run them anyway?</source>
+        <translation>规则按顺序执行,每条都作用于前面规则处理后的文本,因此下列规则会改写前面规则替换进去的内容:
+%1
+
+仍要执行吗?</translation>
+    </message>
 </context>
 <context>
     <name>PlanCommand</name>
@@ -1045,6 +1086,190 @@ Continue?</source>
     </message>
 </context>
 <context>
+    <name>RuleTable</name>
+    <message>
+        <source>line %1: %2</source>
+        <translation>第 %1 行:%2</translation>
+    </message>
+    <message>
+        <source>no tab between the find text and the replacement</source>
+        <translation>查找内容与替换内容之间没有制表符</translation>
+    </message>
+    <message>
+        <source>more than one tab (write a tab inside a text as \t)</source>
+        <translation>制表符多于一个(文本中的制表符请写作 \t)</translation>
+    </message>
+    <message>
+        <source>a backslash ends the text (write one as \\)</source>
+        <translation>文本以反斜杠结尾(反斜杠请写作 \\)</translation>
+    </message>
+    <message>
+        <source>unknown escape \%1 (use \t, \n, \\ or \#)</source>
+        <translation>未知的转义 \%1(可用 \t、\n、\\ 或 \#)</translation>
+    </message>
+    <message>
+        <source>the find text is empty</source>
+        <translation>查找内容为空</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>无法读取 %1:%2</translation>
+    </message>
+    <message>
+        <source>%1 is larger than %2 MiB</source>
+        <translation>%1 大于 %2 MiB</translation>
+    </message>
+    <message>
+        <source>%1 is neither UTF-8 nor GBK text</source>
+        <translation>%1 既不是 UTF-8 也不是 GBK 文本</translation>
+    </message>
+    <message>
+        <source>%1 has %2 lines but %3 has %4</source>
+        <translation>%1 有 %2 行,而 %3 有 %4 行</translation>
+    </message>
+    <message>
+        <source>%1 is not UTF-8 text</source>
+        <translation>%1 不是 UTF-8 文本</translation>
+    </message>
+    <message>
+        <source>the rule on line %1 (%2) puts in text that the rule on line %3 (%4) finds</source>
+        <translation>第 %1 行的规则(%2)替换进去的文字会被第 %3 行的规则(%4)找到</translation>
+    </message>
+</context>
+<context>
+    <name>RulesControl</name>
+    <message>
+        <source>Rule tables (*.txt);;All files (*)</source>
+        <translation>替换规则表 (*.txt);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Rules...</source>
+        <translation>规则表...</translation>
+    </message>
+    <message>
+        <source>Saved rule tables</source>
+        <translation>已保存的替换规则表</translation>
+    </message>
+    <message>
+        <source>Pick a saved rule table to fill the two boxes</source>
+        <translation>选择一个已保存的替换规则表,填入左边两个框</translation>
+    </message>
+    <message>
+        <source>Rule table actions</source>
+        <translation>替换规则表操作</translation>
+    </message>
+    <message>
+        <source>&amp;Save boxes as table...</source>
+        <translation>将两个框保存为规则表(&amp;S)...</translation>
+    </message>
+    <message>
+        <source>&amp;Import table...</source>
+        <translation>导入规则表(&amp;I)...</translation>
+    </message>
+    <message>
+        <source>Import &amp;two files (find / replace)...</source>
+        <translation>导入两个文件(查找 / 替换)(&amp;T)...</translation>
+    </message>
+    <message>
+        <source>&amp;Export table...</source>
+        <translation>导出规则表(&amp;E)...</translation>
+    </message>
+    <message>
+        <source>Switch rules &amp;on or off...</source>
+        <translation>启用或停用规则(&amp;O)...</translation>
+    </message>
+    <message>
+        <source>(rule table)</source>
+        <translation>(替换规则表)</translation>
+    </message>
+    <message>
+        <source>Rule table</source>
+        <translation>替换规则表</translation>
+    </message>
+    <message>
+        <source>%1 has lines in error:
+%2</source>
+        <translation>%1 中有错误的行:
+%2</translation>
+    </message>
+    <message>
+        <source>The boxes hold no rule to save.</source>
+        <translation>两个框中没有可保存的规则。</translation>
+    </message>
+    <message>
+        <source>Save rule table</source>
+        <translation>保存替换规则表</translation>
+    </message>
+    <message>
+        <source>Table name:</source>
+        <translation>规则表名称:</translation>
+    </message>
+    <message>
+        <source>A table name cannot hold / or \ or begin with a dot.</source>
+        <translation>规则表名称不能包含 / 或 \,也不能以点开头。</translation>
+    </message>
+    <message>
+        <source>%1 exists. Replace it?</source>
+        <translation>%1 已存在。要替换它吗?</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>无法写入 %1:%2</translation>
+    </message>
+    <message>
+        <source>Import rule table</source>
+        <translation>导入替换规则表</translation>
+    </message>
+    <message>
+        <source>Import: the texts to find, one per line</source>
+        <translation>导入:查找内容,每行一个</translation>
+    </message>
+    <message>
+        <source>Import: the replacements, one per line</source>
+        <translation>导入:替换内容,每行一个</translation>
+    </message>
+    <message>
+        <source>Export rule table</source>
+        <translation>导出替换规则表</translation>
+    </message>
+    <message>
+        <source>Switch rules on or off</source>
+        <translation>启用或停用规则</translation>
+    </message>
+    <message>
+        <source>Rules apply in order, each on the text the ones before it left. Write a tab as \t, a line feed as \n, a backslash as \\.</source>
+        <translation>规则按顺序执行,每条都作用于前面规则处理后的文本。制表符写作 \t,换行写作 \n,反斜杠写作 \\。</translation>
+    </message>
+    <message>
+        <source>Rules</source>
+        <translation>规则</translation>
+    </message>
+    <message>
+        <source>On</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>查找</translation>
+    </message>
+    <message>
+        <source>Replace with</source>
+        <translation>替换为</translation>
+    </message>
+    <message>
+        <source>Rule %1 on</source>
+        <translation>规则 %1 启用</translation>
+    </message>
+    <message>
+        <source>rule %1: a backslash starts no escape</source>
+        <translation>规则 %1:反斜杠后不是有效的转义</translation>
+    </message>
+    <message>
+        <source>rule %1: the find text is empty</source>
+        <translation>规则 %1:查找内容为空</translation>
+    </message>
+</context>
+<context>
     <name>RunCommand</name>
     <message>
         <source>the source folder does not exist: %1</source>
@@ -1081,6 +1306,14 @@ Continue?</source>
     <message>
         <source>parafold-cli: cannot write the list to stdout: %1</source>
         <translation>parafold-cli: 无法将列表写入 stdout:%1</translation>
+    </message>
+    <message>
+        <source>parafold-cli: warning: %1</source>
+        <translation>parafold-cli: 警告:%1</translation>
+    </message>
+    <message>
+        <source>parafold-cli: each rule&apos;s hits are in %1</source>
+        <translation>parafold-cli: 每条规则的命中次数见 %1</translation>
     </message>
 </context>
 <context>
@@ -1206,6 +1439,19 @@ Continue?</source>
         <source>, </source>
         <comment>between numbers</comment>
         <translation>、</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <comment>a pair&apos;s number and find text</comment>
+        <translation>%1(%2)</translation>
+    </message>
+    <message>
+        <source>%1 more</source>
+        <translation>另有 %1 组</translation>
+    </message>
+    <message>
+        <source>Each rule&apos;s hits: %1</source>
+        <translation>每条规则的命中次数:%1</translation>
     </message>
 </context>
 <context>

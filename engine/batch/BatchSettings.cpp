@@ -9,6 +9,7 @@ BatchSettings batchSettings;
 const QString reportUnreadableName = QStringLiteral("无法打开修改的文件目录(文件格式有误).txt");
 const QString reportMatchedName = QStringLiteral("包含内容并成功修改的文件目录.txt");
 const QString reportUnmatchedName = QStringLiteral("不包含内容无修改的文件目录.txt");
+const QString reportRuleHitsName = QStringLiteral("替换规则命中次数.txt");
 
 QStringList SplitLines(const QString &plainText)
 {

@@ -90,6 +90,7 @@ extern BatchSettings batchSettings;
 extern const QString reportUnreadableName; // "无法打开修改的文件目录(文件格式有误).txt"
 extern const QString reportMatchedName;   // "包含内容并成功修改的文件目录.txt"
 extern const QString reportUnmatchedName; // "不包含内容无修改的文件目录.txt"
+extern const QString reportRuleHitsName; // "替换规则命中次数.txt", a pairs run's count per rule
 
 // Cuts a multi-line box's plain text at every line feed, keeping empty parts.
 QStringList SplitLines(const QString &plainText);

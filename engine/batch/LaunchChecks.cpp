@@ -133,8 +133,9 @@ void DeleteStaleReports(const BatchSettings &settings)
     // Without a source folder the report paths are bare names in the working folder.
     if (settings.sourceDir.isEmpty())
         return;
-    for (const QString &path : {settings.reportUnreadablePath, settings.reportMatchedPath,
-                                settings.reportUnmatchedPath}) {
+    for (const QString &path :
+         {settings.reportUnreadablePath, settings.reportMatchedPath, settings.reportUnmatchedPath,
+          JoinPath(settings.sourceDir, reportRuleHitsName)}) {
         if (!IsFolder(path) && FileExists(path))
             RemoveFile(path);
     }

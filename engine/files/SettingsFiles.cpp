@@ -75,3 +75,15 @@ QString AbsoluteCleanPath(const QString &path)
 {
     return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
+
+QString RuleTablesFolder(const QString &settingsFile)
+{
+    return JoinPath(QFileInfo(settingsFile).absolutePath(), QStringLiteral("rules"));
+}
+
+QStringList RuleTableNames(const QString &folder)
+{
+    QDir dir(folder);
+    return dir.entryList({QStringLiteral("*.txt")}, QDir::Files | QDir::Readable,
+                         QDir::Name | QDir::IgnoreCase);
+}

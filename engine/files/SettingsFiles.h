@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The small file calls of the window and the command line: their settings file, their input
 // files, and how they name paths to the user.
@@ -29,3 +30,9 @@ QString FolderHandedOver(const QString &given);
 
 // path made absolute against the working folder and cleaned of "." and "..".
 QString AbsoluteCleanPath(const QString &path);
+
+// The folder of saved replacement rule tables: "rules" beside the settings file, so a portable
+// copy carries its tables with it.
+QString RuleTablesFolder(const QString &settingsFile);
+// The tables in that folder: the names of its .txt files, sorted; none when it is missing.
+QStringList RuleTableNames(const QString &folder);

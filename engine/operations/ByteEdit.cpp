@@ -74,7 +74,7 @@ QByteArray WithCrLf(const QByteArray &prefix, const QByteArray &text)
 // Every occurrence of find, left to right without overlap; in GBK only those that start at a
 // character. True when there was one.
 bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &replacement, bool gbk,
-                int &count)
+                int &count, std::vector<std::pair<int, int>> *spans = nullptr)
 {
     const char *begin = text.constData();
     const char *end = begin + text.size();
@@ -92,6 +92,8 @@ bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &repl
         found = true;
         ++count;
         result.append(copied, int(at - copied));
+        if (spans)
+            spans->emplace_back(result.size(), replacement.size());
         result += replacement;
         copied = at + find.size();
         at = FindBytes(copied, end, find.constData(), find.size());
@@ -112,6 +114,15 @@ ByteEdit::ByteEdit(const QStringList &finds, const QStringList &replacements)
         if (!finds.at(i).isEmpty()) {
             addPair(finds.at(i), replacements.at(i));
             pairIndexes.push_back(i);
+        }
+    }
+    if (int(pairIndexes.size()) >= matchedPairsFrom) {
+        for (Encoded *encoded : {&utf8, &gbk}) {
+            encoded->matcher = std::make_shared<PairMatcher<char>>();
+            for (const auto &pair : encoded->pairs) {
+                encoded->matcher->add(pair.first.constData(), pair.first.size());
+                encoded->longestFind = std::max(encoded->longestFind, int(pair.first.size()));
+            }
         }
     }
 }
@@ -167,6 +178,28 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
     if (inserting) {
         text = atFront ? encoded->insert + text : text + encoded->insert;
         counts[0] = 1;
+    } else if (encoded->matcher) {
+        // Only the pairs whose find text is in the text as read, or near a place an earlier
+        // pair replaced: any other occurrence would lie in bytes that were there all along.
+        const PairMatcher<char> &matcher = *encoded->matcher;
+        const bool utf8Starts = encoding == TextEncoding::Utf8;
+        std::vector<char> candidate(encoded->pairs.size(), 0);
+        matcher.scan(text.constData(), text.size(), 0, text.size(), candidate, 0, utf8Starts);
+        std::vector<std::pair<int, int>> spans;
+        for (size_t i = 0; i < encoded->pairs.size(); ++i) {
+            if (!candidate[i])
+                continue;
+            const auto &pair = encoded->pairs[i];
+            spans.clear();
+            if (!ReplaceAll(text, pair.first, pair.second, encoding == TextEncoding::Gbk,
+                            counts[static_cast<size_t>(pairIndexes[i])], &spans))
+                continue;
+            changed = true;
+            // A later find text that overlaps a replacement starts before its end.
+            for (const auto &[start, size] : spans)
+                matcher.scan(text.constData(), text.size(), start - (encoded->longestFind - 1),
+                             start + size, candidate, int(i) + 1, utf8Starts);
+        }
     } else {
         for (size_t i = 0; i < encoded->pairs.size(); ++i) {
             const auto &pair = encoded->pairs[i];
@@ -198,6 +231,7 @@ public:
     {
         changed = edit.inserting;
         stages.resize(encoded.pairs.size());
+        hits.assign(edit.inserting ? 1 : size_t(edit.givenPairs), edit.inserting ? 1 : 0);
     }
 
     // Every text of the operation encodes, and decodes back to itself.
@@ -248,6 +282,7 @@ public:
 
     bool changed;
     bool writeFailed = false;
+    std::vector<int> hits; // one per pair given, as ByteEdit::apply counts them
 
 private:
     // One pair on its input, behind what it held back; the output goes to the next step.
@@ -270,6 +305,7 @@ private:
                 continue;
             }
             changed = true;
+            ++hits[size_t(edit.pairIndexes[index])];
             into.append(copied, size_t(at - copied));
             into.append(replacement.constData(), size_t(replacement.size()));
             copied = at + find.size();
@@ -346,7 +382,8 @@ namespace {
 // One pass over the file as that encoding; restart set when it turned out not to be UTF-8.
 StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool detectUtf16,
                               bool withBom, const ChunkReader &read, const EditWrite &write,
-                              ContentHasher *hasher, qint64 chunk, bool &restart)
+                              ContentHasher *hasher, qint64 chunk, bool &restart,
+                              std::vector<int> *hits)
 {
     restart = false;
     chunk = std::max<qint64>(chunk, 4);
@@ -408,6 +445,8 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
             stream.finish();
             if (stream.writeFailed)
                 return StreamedEdit::WriteFailed;
+            if (hits)
+                *hits = std::move(stream.hits);
             return stream.changed ? StreamedEdit::Changed : StreamedEdit::Unchanged;
         }
         if (stream.writeFailed)
@@ -433,7 +472,7 @@ StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
         ContentHasher hasher;
         bool restart = false;
         edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
-                                 hashOriginal ? &hasher : nullptr, chunk, restart);
+                                 hashOriginal ? &hasher : nullptr, chunk, restart, &edited.hits);
         edited.originalHash = hasher.hash();
         edited.notUtf8 = restart;
         // Not UTF-8: the file is GBK, checked and edited from its first byte again.

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "engine/codec/TextCodec.h"
+#include "engine/operations/PairMatcher.h"
 #include "engine/search/StreamSearch.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,6 +46,9 @@ public:
     // constructor (empty finds count 0), or 1 for an insertion; left alone for Unknown.
     Outcome apply(const QByteArray &bytes, TextEncoding encoding, bool withBom,
                   QByteArray &newBytes, std::vector<int> *hits = nullptr) const;
+    // Many pairs: apply skips those that cannot match, which the edit in pieces cannot, so
+    // a file that fits in memory is better edited whole.
+    bool matchesPairs() const { return static_cast<bool>(utf8.matcher); }
 
 private:
     friend class ByteEditStream;
@@ -53,6 +58,8 @@ private:
         bool exact = true; // every text encodes, and decodes back to itself
         std::vector<std::pair<QByteArray, QByteArray>> pairs;
         QByteArray insert;
+        std::shared_ptr<PairMatcher<char>> matcher; // for many pairs
+        int longestFind = 0;
     };
     Encoded &encodedFor(TextEncoding encoding);
     void addPair(const QString &find, const QString &replacement);
@@ -82,6 +89,7 @@ struct StreamedEdit
     TextEncoding encoding = TextEncoding::Utf8;
     quint64 originalHash = 0; // the file's bytes, when asked for
     bool notUtf8 = false;     // taken as UTF-8, the bytes were none: they are GBK if anything
+    std::vector<int> hits;    // as ByteEdit::apply gives them, for Changed and Unchanged
 };
 
 // ByteEdit::apply on a file read a piece at a time, in the memory of a few pieces whatever

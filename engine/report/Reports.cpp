@@ -11,8 +11,8 @@ const QString reportNotUndoneName = QStringLiteral("未能撤销的文件目录.
 
 bool IsReportName(const QString &relativePath)
 {
-    for (const QString &name :
-         {reportUnreadableName, reportMatchedName, reportUnmatchedName, reportNotUndoneName}) {
+    for (const QString &name : {reportUnreadableName, reportMatchedName, reportUnmatchedName,
+                                reportNotUndoneName, reportRuleHitsName}) {
         if (relativePath == name)
             return true;
     }

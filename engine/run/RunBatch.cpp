@@ -5,6 +5,7 @@
 #include "engine/files/Paths.h"
 #include "engine/journal/RunDescription.h"
 #include "engine/journal/RunJournal.h"
+#include "engine/operations/RuleTable.h"
 #include "engine/report/Reports.h"
 #include "engine/run/DecisionPipeline.h"
 #include "engine/run/TextFile.h"
@@ -86,6 +87,9 @@ public:
         result.refusal = rule.problem();
         if (!result.refusal.isEmpty())
             return result;
+        // Every rule has its count, also those that hit nothing.
+        if (operation == Operation::ReplacePairs)
+            result.hits.assign(size_t(settings.findLines.size()), 0);
         const FileList files = CollectFiles(settings.sourceDir);
         const std::vector<int> textFiles = textFileIndexes(files);
         if (options.reviewed) {
@@ -192,6 +196,10 @@ public:
         if (!options.dryRun && options.writeReports) {
             writeReport(settings.reportUnreadablePath, failedList);
             writeReport(settings.reportMatchedPath, foundList);
+            // Kept apart from the found list, which stays one path a line.
+            if (operation == Operation::ReplacePairs)
+                writeReport(JoinPath(settings.sourceDir, reportRuleHitsName),
+                            RuleHitLines(settings.findLines, settings.replaceLines, result.hits));
         }
         return result;
     }
@@ -220,9 +228,12 @@ private:
         task.withBom = settings.withBom;
         task.journaled = journal != nullptr;
         task.keepsOriginal = options.keepOriginals || options.reviewed;
-        task.countsHits = options.keepOriginals || options.countHits;
-        task.readsWhole =
-            task.keepsOriginal || task.countsHits || static_cast<bool>(observer.fileFoundEncoding);
+        // A pairs run always counts: its report says which rules did nothing.
+        task.countsHits =
+            options.keepOriginals || options.countHits || operation == Operation::ReplacePairs;
+        // The edit in pieces counts as the whole-file edit does; a search is counted by whoever
+        // shows its matches.
+        task.readsWhole = task.keepsOriginal || static_cast<bool>(observer.fileFoundEncoding);
         return task;
     }
 

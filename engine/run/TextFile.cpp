@@ -140,7 +140,7 @@ struct PieceReads
 // when the whole file is needed, which file then holds, opened.
 std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
                                          const ReserveMemory &reserve, StreamedRead &file,
-                                         FileIdentity &identity)
+                                         FileIdentity &identity, std::vector<int> *hits)
 {
     QString error;
     if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
@@ -148,6 +148,9 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     identity = file.identity();
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
+    // Many pairs skip those that cannot match only on the whole text.
+    if (identity.size <= editedOnWorkers && edit.matchesPairs())
+        return std::nullopt;
     if (identity.size <= editedOnWorkers) {
         // Edited here, on the worker, as UTF-8 and, where it is none, as GBK. Reserved as the
         // whole file's edit is, which it may yet turn out to need.
@@ -168,6 +171,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
         }
+        if (hits)
+            *hits = edited.hits;
         switch (edited.result) {
         case StreamedEdit::Unchanged:
             return Settled(FileOutcome::Unchanged, identity.size);
@@ -187,6 +192,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     // The journal's hash of the original is taken from the read that writes.
     const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
                                             reads.rewind(), EditWrite(), false);
+    if (hits)
+        *hits = decided.hits;
     switch (decided.result) {
     case StreamedEdit::Unchanged:
         return Settled(FileOutcome::Unchanged, identity.size);
@@ -270,7 +277,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         read = file.readWhole(how, bytes, &error);
     } else if (inPieces && task.writes && rule.byteEditor()) {
         if (std::optional<FileDecision> decided =
-                EditInPieces(task, rule, reserveOnce, file, identity))
+                EditInPieces(task, rule, reserveOnce, file, identity, hits))
             return std::move(*decided);
         read = file.readWhole(how, bytes, &error);
     } else {

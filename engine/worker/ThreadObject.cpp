@@ -2,6 +2,7 @@
 
 #include "engine/files/Paths.h"
 #include "engine/operations/FileHook.h"
+#include "engine/operations/RuleTable.h"
 #include "engine/report/ReportViewer.h"
 #include "engine/report/Reports.h"
 #include "engine/run/Plan.h"
@@ -129,8 +130,9 @@ QString BlankEdgesHint(const QStringList &terms)
 
 // "Replacements per pair: pair 1: 19, pair 2: 0"; with many pairs only those that replaced
 // nothing.
-QString PairHitsLine(const std::vector<qint64> &hits, int pairs)
+QString PairHitsLine(const std::vector<qint64> &hits, const QStringList &finds)
 {
+    const int pairs = finds.size();
     const auto count = [&](int pair) { return pair < int(hits.size()) ? hits[pair] : 0; };
     QStringList pieces;
     if (pairs <= 8) {
@@ -140,10 +142,19 @@ QString PairHitsLine(const std::vector<qint64> &hits, int pairs)
                                 : ThreadObject::tr("Replacements per pair: %1")
                                       .arg(pieces.join(ThreadObject::tr(", ", "between pairs")));
     }
+    // By number and find text, so a rule of a long table can be told; the first ones only.
+    constexpr int named = 20;
+    int idle = 0;
     for (int pair = 0; pair < pairs; ++pair) {
-        if (count(pair) == 0)
-            pieces << QString::number(pair + 1);
+        if (count(pair) != 0 || finds.at(pair).isEmpty())
+            continue;
+        if (++idle <= named)
+            pieces << ThreadObject::tr("%1 (%2)", "a pair's number and find text")
+                          .arg(pair + 1)
+                          .arg(EscapeRuleText(finds.at(pair)));
     }
+    if (idle > named)
+        pieces << ThreadObject::tr("%1 more").arg(idle - named);
     return pieces.isEmpty() ? ThreadObject::tr("Every pair replaced something.")
                             : ThreadObject::tr("Pairs that replaced nothing: %1")
                                   .arg(pieces.join(ThreadObject::tr(", ", "between numbers")));
@@ -176,8 +187,13 @@ void ThreadObject::run(Operation operation)
         emit ShowDisposingFile(statistics);
         emit Set_pBtn_Enable();
     };
-    observer.openReport = [opener = reportOpener](const QString &reportPath) {
-        if (opener)
+    // The rules' hits are named below the statistics line rather than opened: a run opens
+    // its list of files.
+    QString hitsReport;
+    observer.openReport = [opener = reportOpener, &hitsReport](const QString &reportPath) {
+        if (reportPath.endsWith(reportRuleHitsName))
+            hitsReport = reportPath;
+        else if (opener)
             opener(reportPath);
     };
     RunOptions options;
@@ -211,7 +227,9 @@ void ThreadObject::run(Operation operation)
     if (operation == Operation::FindText && result.changed == 0 && !result.stopped)
         notes << BlankEdgesHint(SplitTerms(settings.searchTerms));
     if (operation == Operation::ReplacePairs && mode == Mode::Run)
-        notes << PairHitsLine(result.hits, settings.findLines.size());
+        notes << PairHitsLine(result.hits, settings.findLines);
+    if (!hitsReport.isEmpty())
+        notes << ThreadObject::tr("Each rule's hits: %1").arg(NativeSeparators(hitsReport));
     notes.removeAll(QString());
     if (!result.refusal.isEmpty()) {
         emit ShowDisposingFile(result.refusal);

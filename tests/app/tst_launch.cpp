@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -193,6 +194,8 @@ private slots:
     void reportWithoutViewerIsNamed();
     void previewWritesOnlyCheckedFiles_data();
     void previewWritesOnlyCheckedFiles();
+    void ruleTablePickedAndRun_data();
+    void ruleTablePickedAndRun();
 
 private:
     template <class T> T *widget(const char *name) const
@@ -536,6 +539,10 @@ void TestLaunch::operationEndToEnd()
     // A list with nothing to list is not written.
     if (!reported.isEmpty())
         expectedSource.insert(reportName, ReportBytes(reportedPaths));
+    // Each rule's hits in a report of their own, the found list kept one path a line.
+    if (button == QLatin1String("pBtn_ReplaceExcelText_2"))
+        expectedSource.insert(reportRuleHitsName, ReportBytes({QStringLiteral("2\t小云 → 大云"),
+                                                               QStringLiteral("1\t小吉 → 大吉")}));
     QCOMPARE(ReadTree(source()), expectedSource);
     QCOMPARE(ReadTree(save()), expectedSave);
 
@@ -1239,6 +1246,78 @@ void TestLaunch::previewWritesOnlyCheckedFiles()
         QVERIFY(label().startsWith(QStringLiteral("扫描文件")));
     }
     QCOMPARE(ReadTree(source()), expected);
+}
+
+void TestLaunch::ruleTablePickedAndRun_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QString>("findBox"); // as the pick fills it
+    QTest::addColumn<QString>("answer");  // to the question about chains; empty: none asked
+    QTest::addColumn<Tree>("written");
+    QTest::addColumn<QString>("noted"); // in the status line after the run
+
+    QTest::newRow("a rule switched off, one that does nothing")
+        << Utf8("# 示例\n小云\t大云\n#off 小吉\t大吉\n不存在\t无\n")
+        << QStringLiteral("小云\n不存在") << QString()
+        << Tree{{QStringLiteral("a.txt"), Utf8("大云和小吉\r\n")},
+                {QStringLiteral("子/b.txt"), Gbk("大云在山上。")}}
+        << QStringLiteral("第2组0次");
+    QTest::newRow("a chain, cancelled")
+        << Utf8("小云\t小吉\n小吉\t大吉\n") << QStringLiteral("小云\n小吉")
+        << QStringLiteral("cancel") << Tree() << QString();
+    QTest::newRow("a chain, run anyway")
+        << Utf8("小云\t小吉\n小吉\t大吉\n") << QStringLiteral("小云\n小吉")
+        << QStringLiteral("continue")
+        << Tree{{QStringLiteral("a.txt"), Utf8("大吉和大吉\r\n")},
+                {QStringLiteral("子/b.txt"), Gbk("大吉在山上。")}}
+        << QStringLiteral("第1组2次");
+}
+
+void TestLaunch::ruleTablePickedAndRun()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QString, findBox);
+    QFETCH(QString, answer);
+    QFETCH(Tree, written);
+    QFETCH(QString, noted);
+
+    WriteTree(source(), SourceTree());
+    WriteTree(root->filePath(QStringLiteral("rules")), {{QStringLiteral("规则.txt"), table}});
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_SavePath")->setText(save());
+    // The list looks in the folder again when it is used.
+    auto *list = widget<QComboBox>("cBox_RuleTable");
+    QFocusEvent focused(QEvent::FocusIn);
+    QApplication::sendEvent(list, &focused);
+    const int index = list->findText(QStringLiteral("规则.txt"));
+    QVERIFY(index > 0);
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+    QCOMPARE(widget<QPlainTextEdit>("pTEdt_FindText")->toPlainText(), findBox);
+
+    QString asked;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        asked = box->text();
+        box->button(answer == QLatin1String("continue") ? QMessageBox::Yes : QMessageBox::Cancel)
+            ->click();
+    });
+    answerer.start(5);
+    click(QStringLiteral("pBtn_ReplaceExcelText_2"));
+    waitForRunEnd();
+    answerer.stop();
+    // The question names both rules of the chain.
+    QCOMPARE(!asked.isEmpty(), !answer.isEmpty());
+    if (!asked.isEmpty()) {
+        QVERIFY2(asked.contains(QStringLiteral("小云 → 小吉")), qPrintable(asked));
+        QVERIFY2(asked.contains(QStringLiteral("小吉 → 大吉")), qPrintable(asked));
+    }
+    QCOMPARE(ReadTree(save()), written);
+    if (!noted.isEmpty())
+        QVERIFY2(label().contains(noted), qPrintable(label()));
 }
 
 QTEST_MAIN(TestLaunch)

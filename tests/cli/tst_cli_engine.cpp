@@ -144,6 +144,16 @@ void CliMatchesEngine::sameAsRunBatch_data()
                        {QStringLiteral("dryRun"), true},
                        {QStringLiteral("null"), true}}
         << Utf8("第二行\nplain") << Utf8("第2行\nPLAIN\n") << none << 2 << 0;
+    // The rule table gives the same run as its switched-on rules given as two files.
+    QTest::newRow("pairs from a rule table, a rule switched off")
+        << args("replace-pairs",
+                {QStringLiteral("--rules"), QStringLiteral("@IN/find"), saveDir, save})
+        << Operation::ReplacePairs
+        << QVariantMap{{QStringLiteral("findLines"),
+                        QStringList{QStringLiteral("小云"), QStringLiteral("第二行")}},
+                       {QStringLiteral("replaceLines"),
+                        QStringList{QStringLiteral("甲\t"), QStringLiteral("第2行")}}}
+        << Utf8("# 规则\n小云\t甲\\t\n#off 小吉\t乙\n\n第二行\t第2行\n") << none << none << 3 << 0;
     QTest::newRow("insert in front into save folder")
         << args("insert", {QStringLiteral("--text"), QStringLiteral("【序】"), saveDir, save})
         << Operation::InsertText

@@ -4,6 +4,7 @@
 #include "tests/cli/CliFixture.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -105,6 +106,8 @@ private slots:
     void interruptLeavesEveryFileWhole();
     void progressOnlyOnTerminal_data();
     void progressOnlyOnTerminal();
+    void ruleTableOnStderr_data();
+    void ruleTableOnStderr();
 };
 
 void CliOutput::helpAndVersion_data()
@@ -352,6 +355,70 @@ void CliOutput::progressOnlyOnTerminal()
     QVERIFY(tail.endsWith(QLatin1String("\r\n"))); // the terminal turns "\n" into CR LF
     QCOMPARE(tail.count(QLatin1Char('\n')), 1);
 #endif
+}
+
+void CliOutput::ruleTableOnStderr_data()
+{
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("exitCode");
+    // Patterns that stderr must hold, each on a line of its own, in this order.
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("written");
+
+    const QString any = QStringLiteral(".*");
+    QTest::newRow("each rule's hits, one that hit nothing too")
+        << Utf8("小云\t甲\n不存在\t乙\n") << QStringList{QStringLiteral("--verbose")} << 0
+        << QStringList{QStringLiteral("^4\t小云 → 甲$"), QStringLiteral("^0\t不存在 → 乙$"), any}
+        << true;
+    QTest::newRow("a chain is named before the run, which goes on")
+        << Utf8("小云\t小吉\n小吉\t乙\n") << QStringList() << 0
+        << QStringList{QStringLiteral("1.*小云 → 小吉.*2.*小吉 → 乙"), any} << true;
+    QTest::newRow("a table with lines in error is refused, each line named")
+        << Utf8("小云\n甲\t乙\t丙\n") << QStringList{QStringLiteral("--verbose")} << 2
+        << QStringList{QStringLiteral("rules\\.txt: .*1"), QStringLiteral("rules\\.txt: .*2")}
+        << false;
+    QTest::newRow("a table that is not UTF-8 is refused")
+        << Gbk(QStringLiteral("小云\t甲\n")) << QStringList() << 2
+        << QStringList{QStringLiteral("rules\\.txt")} << false;
+    QTest::newRow("--rules excludes --find-file")
+        << Utf8("小云\t甲\n") << QStringList{QStringLiteral("--find-file"), QStringLiteral("x")}
+        << 2 << QStringList{QStringLiteral("--rules.*--find-file")} << false;
+}
+
+void CliOutput::ruleTableOnStderr()
+{
+    QFETCH(QByteArray, table);
+    QFETCH(QStringList, extra);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, written);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString source = root.filePath(QStringLiteral("src"));
+    const QString save = root.filePath(QStringLiteral("save"));
+    MakeSampleTree(source);
+    QVERIFY(QDir().mkpath(save));
+    WriteBytes(root.path(), QStringLiteral("rules.txt"), table);
+    const CliResult result =
+        RunCli(QStringList{QStringLiteral("replace-pairs"), source, QStringLiteral("--rules"),
+                           root.filePath(QStringLiteral("rules.txt")), QStringLiteral("--save-dir"),
+                           save} +
+               extra);
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, exitCode);
+    const QStringList errLines = CliText(result.err).split(QLatin1Char('\n'));
+    int at = 0;
+    for (const QString &pattern : lines) {
+        const QRegularExpression expression(pattern);
+        while (at < errLines.size() && !expression.match(errLines.at(at)).hasMatch())
+            ++at;
+        QVERIFY2(at < errLines.size(),
+                 qPrintable(pattern + QStringLiteral(" in ") + CliText(result.err)));
+        ++at;
+    }
+    QCOMPARE(!QDir(save).isEmpty(), written);
 }
 
 QTEST_GUILESS_MAIN(CliOutput)

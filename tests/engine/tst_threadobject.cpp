@@ -78,9 +78,11 @@ void TestThreadObject::slotsRunTheirOperation()
     QCOMPARE(shown.count(), pairs ? 2 : 1);
     const QString statistics = shown.at(0).at(0).toString();
     QVERIFY(statistics.startsWith(QStringLiteral("扫描文件2个,")));
+    // Then where each rule's hits were written, a report named rather than opened.
     if (pairs)
         QCOMPARE(shown.at(1).at(0).toString(),
-                 statistics + QStringLiteral("\n各组替换次数:第1组1次"));
+                 statistics + QStringLiteral("\n各组替换次数:第1组1次\n每条规则的命中次数:") +
+                     QDir::toNativeSeparators(batchSettings.sourceDir + reportRuleHitsName));
     // Nobody took the progress, so however many files went by it was announced once.
     QCOMPARE(changed.count(), 1);
     const RunProgress progress = worker.takeProgress();
