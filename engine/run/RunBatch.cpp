@@ -217,8 +217,9 @@ private:
         task.journaled = journal != nullptr;
         task.keepsOriginal = options.keepOriginals || options.reviewed;
         task.countsHits = options.keepOriginals || options.countHits;
-        task.readsWhole =
-            task.keepsOriginal || task.countsHits || static_cast<bool>(observer.fileFoundEncoding);
+        // Pieces tell neither the encoding nor, for a search, the count of hits.
+        task.readsWhole = static_cast<bool>(observer.fileFoundEncoding) ||
+                          (task.countsHits && operation == Operation::FindText);
         return task;
     }
 
