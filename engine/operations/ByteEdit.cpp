@@ -191,10 +191,11 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
 class ByteEditStream
 {
 public:
+    // Without marks no UTF-8 byte-order mark is written (the bytes stand for UTF-16).
     ByteEditStream(const ByteEdit &edit, TextEncoding encoding, bool withBom,
-                   const EditWrite &write)
+                   const EditWrite &write, bool marks = true)
         : edit(edit), encoded(encoding == TextEncoding::Utf8 ? edit.utf8 : edit.gbk),
-          gbk(encoding == TextEncoding::Gbk), withBom(withBom), write(write)
+          gbk(encoding == TextEncoding::Gbk), withBom(withBom), marks(marks), write(write)
     {
         changed = edit.inserting;
         stages.resize(encoded.pairs.size());
@@ -301,7 +302,7 @@ private:
             if (head.size() < 3 && !last)
                 return;
             headDone = true;
-            if (!gbk && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
+            if (!gbk && marks && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
                 put("\xEF\xBB\xBF", 3);
             from = &head;
         }
@@ -337,6 +338,7 @@ private:
     const ByteEdit::Encoded &encoded;
     const bool gbk;
     const bool withBom;
+    const bool marks;
     const EditWrite &write;
     std::vector<Stage> stages;
     std::string text; // the piece between steps
@@ -353,7 +355,7 @@ namespace {
 StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool detectUtf16,
                               bool withBom, const ChunkReader &read, const EditWrite &write,
                               ContentHasher *hasher, qint64 chunk, bool &restart,
-                              std::vector<int> &hits)
+                              std::vector<int> &hits, std::optional<TextEncoding> &utf16)
 {
     restart = false;
     chunk = std::max<qint64>(chunk, 4);
@@ -379,8 +381,11 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
         }
         if (offset == 0) {
             if (detectUtf16 && held >= 2 &&
-                ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+                ((bytes[0] == 0xFF && bytes[1] == 0xFE) ||
+                 (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+                utf16 = bytes[0] == 0xFF ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
                 return StreamedEdit::NeedsWholeFile;
+            }
             if (!stream.exact())
                 return StreamedEdit::NeedsWholeFile;
             textStart = encoding == TextEncoding::Utf8 && held >= 3 &&
@@ -428,6 +433,187 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
     }
 }
 
+// UTF-16 code units as the bytes ByteEditStream edits as UTF-8: a surrogate pair as its
+// character's four bytes, a lone surrogate as three bytes of its own (as WTF-8 has it). Every
+// run of code units has one such byte run and back, and the operation's texts, which encode
+// exactly in UTF-8, match these bytes where their code units match the decoded text's.
+class Utf16Units
+{
+public:
+    explicit Utf16Units(bool little) : little(little) {}
+
+    // The next bytes of the file; a last odd byte or high surrogate waits for the next piece.
+    void add(const unsigned char *data, qint64 size, std::string &out)
+    {
+        qint64 at = 0;
+        if (odd >= 0 && size > 0) {
+            const unsigned char pair[2] = {static_cast<unsigned char>(odd), data[0]};
+            odd = -1;
+            unit(value(pair), out);
+            at = 1;
+        }
+        for (; at + 1 < size; at += 2)
+            unit(value(data + at), out);
+        if (at < size)
+            odd = data[at];
+    }
+    // False when the file ends in half a code unit, which the decoded path reports.
+    bool finish(std::string &out)
+    {
+        if (high >= 0)
+            put(high, out);
+        high = -1;
+        return odd < 0;
+    }
+
+private:
+    int value(const unsigned char *pair) const
+    {
+        return little ? pair[0] | pair[1] << 8 : pair[0] << 8 | pair[1];
+    }
+    void unit(int value, std::string &out)
+    {
+        if (high >= 0) {
+            if (value >= 0xDC00 && value < 0xE000) {
+                put(0x10000 + ((high - 0xD800) << 10) + (value - 0xDC00), out);
+                high = -1;
+                return;
+            }
+            put(high, out);
+            high = -1;
+        }
+        if (value >= 0xD800 && value < 0xDC00)
+            high = value;
+        else
+            put(value, out);
+    }
+    static void put(int code, std::string &out)
+    {
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            const char bytes[] = {char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
+            out.append(bytes, 2);
+        } else if (code < 0x10000) {
+            const char bytes[] = {char(0xE0 | code >> 12), char(0x80 | (code >> 6 & 0x3F)),
+                                  char(0x80 | (code & 0x3F))};
+            out.append(bytes, 3);
+        } else {
+            const char bytes[] = {char(0xF0 | code >> 18), char(0x80 | (code >> 12 & 0x3F)),
+                                  char(0x80 | (code >> 6 & 0x3F)), char(0x80 | (code & 0x3F))};
+            out.append(bytes, 4);
+        }
+    }
+
+    const bool little;
+    int odd = -1;  // a byte of a code unit the next piece completes
+    int high = -1; // a high surrogate the next unit may pair with
+};
+
+// Those bytes back into UTF-16 code units, behind the file's byte-order mark; a sequence cut
+// between two pieces is completed by the next.
+class Utf16Writer
+{
+public:
+    Utf16Writer(bool little, const EditWrite &write) : little(little), write(write) {}
+
+    bool put(const char *data, qint64 size)
+    {
+        out.clear();
+        if (!started) {
+            unit(0xFEFF);
+            started = true;
+        }
+        const auto *at = reinterpret_cast<const unsigned char *>(data);
+        const auto *const end = at + size;
+        while (at < end) {
+            if (held.empty() && *at < 0x80) {
+                unit(*at++);
+                continue;
+            }
+            held += char(*at++);
+            const auto lead = static_cast<unsigned char>(held[0]);
+            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            if (held.size() < length)
+                continue;
+            const auto byte = [&](size_t i) { return static_cast<unsigned char>(held[i]) & 0x3F; };
+            if (length == 2) {
+                unit((lead & 0x1F) << 6 | byte(1));
+            } else if (length == 3) {
+                unit((lead & 0x0F) << 12 | byte(1) << 6 | byte(2));
+            } else {
+                const int code =
+                    ((lead & 0x07) << 18 | byte(1) << 12 | byte(2) << 6 | byte(3)) - 0x10000;
+                unit(0xD800 + (code >> 10));
+                unit(0xDC00 + (code & 0x3FF));
+            }
+            held.clear();
+        }
+        return out.empty() || write(out.data(), qint64(out.size()));
+    }
+
+private:
+    void unit(int value)
+    {
+        const char bytes[] = {char(little ? value : value >> 8), char(little ? value >> 8 : value)};
+        out.append(bytes, 2);
+    }
+
+    const bool little;
+    const EditWrite &write;
+    std::string held; // the start of a sequence that the next piece ends
+    std::string out;
+    bool started = false;
+};
+
+// One pass over a UTF-16 file with its byte-order mark: the code units, taken as UTF-8 bytes,
+// are edited as UTF-8 is, and written back as code units. Line ends are single code units, so
+// the same steps give what decoding, editing and encoding the text would give.
+StreamedEdit::Result Utf16Pass(const ByteEdit &edit, TextEncoding encoding, const ChunkReader &read,
+                               const EditWrite &write, ContentHasher *hasher, qint64 chunk,
+                               std::vector<int> &hits)
+{
+    const bool little = encoding == TextEncoding::Utf16Le;
+    const AlignedStreamBuffer storage(chunk);
+    char *const buffer = storage.data();
+    Utf16Writer writer(little, write);
+    // Held by the stream, which keeps a reference: none when only the answer is wanted.
+    const EditWrite units =
+        write ? EditWrite([&](const char *data, qint64 size) { return writer.put(data, size); })
+              : EditWrite();
+    ByteEditStream stream(edit, TextEncoding::Utf8, false, units, false);
+    if (!stream.exact())
+        return StreamedEdit::NeedsWholeFile;
+    Utf16Units decode(little);
+    std::string text;
+    qint64 offset = 0;
+    for (;;) {
+        qint64 got = 0;
+        if (!read(buffer, chunk, got))
+            return StreamedEdit::ReadFailed;
+        if (hasher)
+            hasher->add(buffer, got);
+        const qint64 skip = std::max<qint64>(0, std::min(got, 2 - offset)); // the mark
+        offset += got;
+        text.clear();
+        decode.add(reinterpret_cast<const unsigned char *>(buffer) + skip, got - skip, text);
+        if (got == 0) {
+            if (!decode.finish(text))
+                return StreamedEdit::NeedsWholeFile;
+            stream.feed(text.data(), qint64(text.size()));
+            stream.finish();
+            // An empty text is still written: its mark.
+            if (stream.writeFailed || (write && stream.changed && !writer.put(nullptr, 0)))
+                return StreamedEdit::WriteFailed;
+            hits = std::move(stream.hits);
+            return stream.changed ? StreamedEdit::Changed : StreamedEdit::Unchanged;
+        }
+        stream.feed(text.data(), qint64(text.size()));
+        if (stream.writeFailed)
+            return StreamedEdit::WriteFailed;
+    }
+}
+
 } // namespace
 
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
@@ -437,11 +623,31 @@ StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
     Q_ASSERT(known || !write);
     StreamedEdit edited;
     edited.encoding = known.value_or(TextEncoding::Utf8);
+    const auto isUtf16 = [](TextEncoding encoding) {
+        return encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
+    };
     for (;;) {
         ContentHasher hasher;
         bool restart = false;
-        edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
-                                 hashOriginal ? &hasher : nullptr, chunk, restart, edited.hits);
+        std::optional<TextEncoding> utf16;
+        if (isUtf16(edited.encoding)) {
+            edited.result = Utf16Pass(edit, edited.encoding, read, write,
+                                      hashOriginal ? &hasher : nullptr, chunk, edited.hits);
+            edited.originalHash = hasher.hash();
+            return edited;
+        }
+        edited.result =
+            EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
+                     hashOriginal ? &hasher : nullptr, chunk, restart, edited.hits, utf16);
+        // A byte-order mark of UTF-16: the file is read again as code units.
+        if (utf16) {
+            if (!rewind()) {
+                edited.result = StreamedEdit::ReadFailed;
+                return edited;
+            }
+            edited.encoding = *utf16;
+            continue;
+        }
         edited.originalHash = hasher.hash();
         edited.notUtf8 = restart;
         // Not UTF-8: the file is GBK, checked and edited from its first byte again.

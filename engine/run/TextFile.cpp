@@ -161,8 +161,12 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             newBytes.append(data, int(size));
             return true;
         };
-        // A plan keeps the bytes read as they pass.
+        // A plan keeps the bytes read as they pass, from the first byte again after a rewind.
         ChunkReader read = reads.read();
+        const ChunkRewind rewind = [&kept, again = reads.rewind()] {
+            kept.clear();
+            return again();
+        };
         if (task.keepsOriginal) {
             kept.reserve(int(identity.size));
             read = [&kept, read](char *data, qint64 size, qint64 &got) {
@@ -178,7 +182,7 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                 break;
             newBytes.clear();
             kept.clear();
-            edited = EditStream(edit, task.detectUtf16, task.withBom, read, reads.rewind(), gather,
+            edited = EditStream(edit, task.detectUtf16, task.withBom, read, rewind, gather,
                                 task.journaled, encoding);
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
