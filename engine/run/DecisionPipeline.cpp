@@ -1,5 +1,7 @@
 #include "engine/run/DecisionPipeline.h"
 
+#include "platform/Heap.h"
+
 #include <QThread>
 
 #include <algorithm>
@@ -18,10 +20,10 @@ const int batchesPerWorker = 2;
 const qint64 heldBytesBudget = 32 << 20;
 // Decisions holding this much between them are handed over at once.
 const qint64 handOverAlone = 1 << 20;
-// A reservation under this share of the budget is not taken: with one decision under way
-// per worker, what goes uncounted stays small, and a lock per small file would cost more
-// than reading it once the workers contend for the lock.
-const qint64 uncountedShare = 2048;
+// A reservation under this is not taken: with one decision under way per worker, what goes
+// uncounted stays small, and a lock per small file would cost more than reading it once the
+// workers contend for the lock.
+const qint64 uncounted = 256 << 10;
 
 int BatchCount(int jobs)
 {
@@ -37,12 +39,17 @@ int DecisionPipeline::mostAhead()
 
 qint64 DecisionPipeline::defaultMemoryBudget()
 {
-    return qint64(512) << 20;
+    // With what a run holds besides, this keeps a run of novels under 64 MiB resident.
+    return qint64(36) << 20;
 }
 
 DecisionPipeline::DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget)
     : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget)
 {
+    // The budget counts what decisions hold, which only stays what the process holds if
+    // freed buffers go back to the system.
+    static const bool heapSet = (platform::ReturnLargeBlocks(), true);
+    Q_UNUSED(heapSet);
     const int count = std::min(WorkerCount(), BatchCount(jobs));
     ring.resize(static_cast<size_t>(batchesPerWorker * std::max(count, 1)));
     for (int i = 0; i < count; ++i)
@@ -166,7 +173,7 @@ void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending
     for (int job = batch * batchSize; job < end && !closing; ++job) {
         qint64 reserved = -1;
         FileDecision decision = decide(job, [&](qint64 bytes) {
-            if (bytes < memoryBudget / uncountedShare)
+            if (bytes < std::min(uncounted, memoryBudget / 64))
                 return;
             reserve(batch, bytes, pending);
             pendingBytes = 0;

@@ -34,7 +34,8 @@ public:
 
     // How many jobs may at most be decided or in hand ahead of the caller.
     static int mostAhead();
-    // Room for a few files of tens of megabytes to be decided side by side.
+    // Room for a few novels edited in pieces to be decided side by side; a file read whole
+    // needs several times its size, so a large one is decided alone.
     static qint64 defaultMemoryBudget();
 
 private:

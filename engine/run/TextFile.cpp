@@ -149,14 +149,15 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     const ByteEdit &edit = *rule.byteEditor();
     PieceReads reads(file);
     if (identity.size <= editedOnWorkers) {
-        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK. Reserved as the
-        // whole file's edit is, which it may yet turn out to need.
+        // Edited here, on the worker, as UTF-8, GBK or UTF-16. Reserved for the new bytes (and
+        // the kept ones): a file that turns out to need the decoded path, rare, is read whole
+        // beyond this.
+        const qint64 gathered = identity.size + identity.size / 8 + 4096;
         if (reserve)
-            reserve(DecisionMemory(identity.size, true));
+            reserve(gathered + (task.keepsOriginal ? identity.size : 0));
         QByteArray newBytes;
         // Room for the usual growth (CR LF for LF, longer replacements) in one allocation.
-        newBytes.reserve(
-            int(std::min<qint64>(identity.size + identity.size / 8 + 4096, editedOnWorkers * 2)));
+        newBytes.reserve(int(gathered));
         const EditWrite gather = [&](const char *data, qint64 size) {
             newBytes.append(data, int(size));
             return true;
