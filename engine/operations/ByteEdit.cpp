@@ -445,23 +445,33 @@ public:
     // The next bytes of the file; a last odd byte or high surrogate waits for the next piece.
     void add(const unsigned char *data, qint64 size, std::string &out)
     {
+        // At most three bytes for each unit and for the unit held.
+        const size_t start = out.size();
+        out.resize(start + size_t(size / 2 + 2) * 3);
+        char *to = &out[start];
         qint64 at = 0;
         if (odd >= 0 && size > 0) {
             const unsigned char pair[2] = {static_cast<unsigned char>(odd), data[0]};
             odd = -1;
-            unit(value(pair), out);
+            to = unit(value(pair), to);
             at = 1;
         }
-        for (; at + 1 < size; at += 2)
-            unit(value(data + at), out);
+        if (little)
+            to = units<true>(data, at, size, to);
+        else
+            to = units<false>(data, at, size, to);
+        at += (size - at) / 2 * 2;
         if (at < size)
             odd = data[at];
+        out.resize(size_t(to - out.data()));
     }
     // False when the file ends in half a code unit, which the decoded path reports.
     bool finish(std::string &out)
     {
-        if (high >= 0)
-            put(high, out);
+        if (high >= 0) {
+            char bytes[4];
+            out.append(bytes, size_t(put(high, bytes) - bytes));
+        }
         high = -1;
         return odd < 0;
     }
@@ -471,38 +481,53 @@ private:
     {
         return little ? pair[0] | pair[1] << 8 : pair[0] << 8 | pair[1];
     }
-    void unit(int value, std::string &out)
+    template <bool Little> char *units(const unsigned char *data, qint64 at, qint64 size, char *to)
+    {
+        for (; at + 1 < size; at += 2) {
+            const int value = Little ? data[at] | data[at + 1] << 8 : data[at] << 8 | data[at + 1];
+            // Most units stand alone: only a surrogate needs the one before or after it.
+            if (high < 0 && (value < 0xD800 || value >= 0xE000))
+                to = put(value, to);
+            else
+                to = unit(value, to);
+        }
+        return to;
+    }
+    char *unit(int value, char *to)
     {
         if (high >= 0) {
             if (value >= 0xDC00 && value < 0xE000) {
-                put(0x10000 + ((high - 0xD800) << 10) + (value - 0xDC00), out);
+                to = put(0x10000 + ((high - 0xD800) << 10) + (value - 0xDC00), to);
                 high = -1;
-                return;
+                return to;
             }
-            put(high, out);
+            to = put(high, to);
             high = -1;
         }
         if (value >= 0xD800 && value < 0xDC00)
             high = value;
         else
-            put(value, out);
+            to = put(value, to);
+        return to;
     }
-    static void put(int code, std::string &out)
+    static char *put(int code, char *to)
     {
         if (code < 0x80) {
-            out += char(code);
+            *to++ = char(code);
         } else if (code < 0x800) {
-            const char bytes[] = {char(0xC0 | code >> 6), char(0x80 | (code & 0x3F))};
-            out.append(bytes, 2);
+            *to++ = char(0xC0 | code >> 6);
+            *to++ = char(0x80 | (code & 0x3F));
         } else if (code < 0x10000) {
-            const char bytes[] = {char(0xE0 | code >> 12), char(0x80 | (code >> 6 & 0x3F)),
-                                  char(0x80 | (code & 0x3F))};
-            out.append(bytes, 3);
+            *to++ = char(0xE0 | code >> 12);
+            *to++ = char(0x80 | (code >> 6 & 0x3F));
+            *to++ = char(0x80 | (code & 0x3F));
         } else {
-            const char bytes[] = {char(0xF0 | code >> 18), char(0x80 | (code >> 12 & 0x3F)),
-                                  char(0x80 | (code >> 6 & 0x3F)), char(0x80 | (code & 0x3F))};
-            out.append(bytes, 4);
+            *to++ = char(0xF0 | code >> 18);
+            *to++ = char(0x80 | (code >> 12 & 0x3F));
+            *to++ = char(0x80 | (code >> 6 & 0x3F));
+            *to++ = char(0x80 | (code & 0x3F));
         }
+        return to;
     }
 
     const bool little;
@@ -519,49 +544,64 @@ public:
 
     bool put(const char *data, qint64 size)
     {
-        out.clear();
+        // Two bytes for each byte at most, and the mark.
+        out.resize(size_t(size + 4) * 2);
+        char *to = &out[0];
         if (!started) {
-            unit(0xFEFF);
+            to = unit(0xFEFF, to);
             started = true;
         }
         const auto *at = reinterpret_cast<const unsigned char *>(data);
         const auto *const end = at + size;
         while (at < end) {
-            if (held.empty() && *at < 0x80) {
-                unit(*at++);
-                continue;
+            if (heldSize == 0) {
+                // The usual case, whole sequences of one to three bytes.
+                const unsigned char lead = *at;
+                if (lead < 0x80) {
+                    to = unit(lead, to);
+                    ++at;
+                    continue;
+                }
+                if (lead >= 0xE0 && lead < 0xF0 && end - at >= 3) {
+                    to = unit((lead & 0x0F) << 12 | (at[1] & 0x3F) << 6 | (at[2] & 0x3F), to);
+                    at += 3;
+                    continue;
+                }
             }
-            held += char(*at++);
-            const auto lead = static_cast<unsigned char>(held[0]);
-            const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            if (held.size() < length)
+            held[heldSize++] = *at++;
+            const unsigned char lead = held[0];
+            const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            if (heldSize < length)
                 continue;
-            const auto byte = [&](size_t i) { return static_cast<unsigned char>(held[i]) & 0x3F; };
+            heldSize = 0;
             if (length == 2) {
-                unit((lead & 0x1F) << 6 | byte(1));
+                to = unit((lead & 0x1F) << 6 | (held[1] & 0x3F), to);
             } else if (length == 3) {
-                unit((lead & 0x0F) << 12 | byte(1) << 6 | byte(2));
+                to = unit((lead & 0x0F) << 12 | (held[1] & 0x3F) << 6 | (held[2] & 0x3F), to);
             } else {
-                const int code =
-                    ((lead & 0x07) << 18 | byte(1) << 12 | byte(2) << 6 | byte(3)) - 0x10000;
-                unit(0xD800 + (code >> 10));
-                unit(0xDC00 + (code & 0x3FF));
+                const int code = ((lead & 0x07) << 18 | (held[1] & 0x3F) << 12 |
+                                  (held[2] & 0x3F) << 6 | (held[3] & 0x3F)) -
+                                 0x10000;
+                to = unit(0xD800 + (code >> 10), to);
+                to = unit(0xDC00 + (code & 0x3FF), to);
             }
-            held.clear();
         }
-        return out.empty() || write(out.data(), qint64(out.size()));
+        const qint64 bytes = to - out.data();
+        return bytes == 0 || write(out.data(), bytes);
     }
 
 private:
-    void unit(int value)
+    char *unit(int value, char *to) const
     {
-        const char bytes[] = {char(little ? value : value >> 8), char(little ? value >> 8 : value)};
-        out.append(bytes, 2);
+        to[0] = char(little ? value : value >> 8);
+        to[1] = char(little ? value >> 8 : value);
+        return to + 2;
     }
 
     const bool little;
     const EditWrite &write;
-    std::string held; // the start of a sequence that the next piece ends
+    unsigned char held[4] = {}; // the start of a sequence that the next piece ends
+    int heldSize = 0;
     std::string out;
     bool started = false;
 };

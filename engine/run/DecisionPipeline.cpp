@@ -165,12 +165,12 @@ void DecisionPipeline::publish(int batch, std::vector<FileDecision> &decisions, 
 
 // Small decisions are handed over together at the end of the batch, under one lock; one that
 // reserved memory, or a run of them holding much, goes at once.
-void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending)
+void DecisionPipeline::decideBatch(int batch, int first, int end,
+                                   std::vector<FileDecision> &pending)
 {
     qint64 pendingBytes = 0;
-    const int end = std::min(jobs, (batch + 1) * batchSize);
     // A closing pipeline is not asked for its batches any more.
-    for (int job = batch * batchSize; job < end && !closing; ++job) {
+    for (int job = first; job < end && !closing; ++job) {
         qint64 reserved = -1;
         FileDecision decision = decide(job, [&](qint64 bytes) {
             if (bytes < std::min(uncounted, memoryBudget / 64))
@@ -178,6 +178,8 @@ void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending
             reserve(batch, bytes, pending);
             pendingBytes = 0;
             reserved = bytes;
+            if (bytes >= handOverAlone)
+                largeFiles = true;
         });
         pendingBytes += decision.newBytes.size();
         pending.push_back(std::move(decision));
@@ -190,20 +192,25 @@ void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending
 
 void DecisionPipeline::work()
 {
-    const int batches = BatchCount(jobs);
     const int window = static_cast<int>(ring.size());
     std::vector<FileDecision> pending;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         claimable.wait(lock, [&] {
-            return closing || (nextClaim < batches && nextClaim < nextTake + window &&
+            return closing || (nextJob < jobs && nextClaim < nextTake + window &&
                                (heldBytes < heldBytesBudget || nextClaim == nextTake));
         });
         if (closing)
             return;
         const int claimed = nextClaim++;
+        Batch &batch = slot(claimed);
+        batch.first = nextJob;
+        batch.end = std::min(jobs, nextJob + (largeFiles ? 1 : batchSize));
+        nextJob = batch.end;
+        const int first = batch.first;
+        const int end = batch.end;
         lock.unlock();
-        decideBatch(claimed, pending);
+        decideBatch(claimed, first, end, pending);
         lock.lock();
         handOver(claimed, pending);
         slot(claimed).ready = true;
