@@ -383,7 +383,10 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
             if (detectUtf16 && held >= 2 &&
                 ((bytes[0] == 0xFF && bytes[1] == 0xFE) ||
                  (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-                utf16 = bytes[0] == 0xFF ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
+                // A file that fits in one piece is decoded whole at no more memory, and at less
+                // cost than its code units taken to UTF-8 and back.
+                if (!end)
+                    utf16 = bytes[0] == 0xFF ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
                 return StreamedEdit::NeedsWholeFile;
             }
             if (!stream.exact())

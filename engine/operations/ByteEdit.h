@@ -91,7 +91,8 @@ struct StreamedEdit
 // only the answer is wanted). Without a known encoding the file is taken as UTF-8 and read
 // again as GBK when it is not, so new bytes are written only with the encoding known (given
 // as UTF-8, a file that is none says so in notUtf8). A UTF-16 file, known by its byte-order
-// mark, is read again and edited as code units, to the bytes the decoded path writes.
+// mark, is read again and edited as code units, to the bytes the decoded path writes, unless
+// it fits in one piece: that one needs the whole file.
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
                         const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
                         bool hashOriginal, std::optional<TextEncoding> known = std::nullopt,
