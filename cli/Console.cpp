@@ -41,7 +41,9 @@ void Console::writeLines(const QByteArray &bytes)
     if (outClosed || outErrno != 0)
         return;
     pending += bytes;
-    if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
+    // Past a few hundred kilobytes a longer write gains nothing, and the buffer grown anew
+    // after each write would be faulted in page by page.
+    if (outIsTerminal || pending.size() >= (256 << 10) || sinceFlush.elapsed() >= flushIntervalMs)
         writeOut();
 }
 
