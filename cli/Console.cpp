@@ -41,9 +41,7 @@ void Console::writeLines(const QByteArray &bytes)
     if (outClosed || outErrno != 0)
         return;
     pending += bytes;
-    // Past a few hundred kilobytes a longer write gains nothing, and the buffer grown anew
-    // after each write would be faulted in page by page.
-    if (outIsTerminal || pending.size() >= (256 << 10) || sinceFlush.elapsed() >= flushIntervalMs)
+    if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
         writeOut();
 }
 

@@ -224,17 +224,14 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
 class ByteEditStream
 {
 public:
-    // Without marks no UTF-8 byte-order mark is written (the bytes stand for UTF-16).
     ByteEditStream(const ByteEdit &edit, TextEncoding encoding, bool withBom,
-                   const EditWrite &write, bool marks = true)
+                   const EditWrite &write)
         : edit(edit), encoded(encoding == TextEncoding::Utf8 ? edit.utf8 : edit.gbk),
-          gbk(encoding == TextEncoding::Gbk), withBom(withBom), marks(marks), write(write)
+          gbk(encoding == TextEncoding::Gbk), withBom(withBom), write(write)
     {
         changed = edit.inserting;
         stages.resize(encoded.pairs.size());
-        hits.assign(edit.inserting ? 1 : static_cast<size_t>(edit.givenPairs), 0);
-        if (edit.inserting)
-            hits[0] = 1;
+        hits.assign(edit.inserting ? 1 : size_t(edit.givenPairs), edit.inserting ? 1 : 0);
     }
 
     // Every text of the operation encodes, and decodes back to itself.
@@ -285,7 +282,7 @@ public:
 
     bool changed;
     bool writeFailed = false;
-    std::vector<int> hits; // as ByteEdit::apply counts them
+    std::vector<int> hits; // one per pair given, as ByteEdit::apply counts them
 
 private:
     // One pair on its input, behind what it held back; the output goes to the next step.
@@ -302,14 +299,13 @@ private:
         };
         GbkCharStarts starts(begin);
         const char *copied = begin;
-        int &count = hits[static_cast<size_t>(edit.pairIndexes[index])];
         for (const char *at = next(begin); at;) {
             if (gbk && !starts.startsAt(at)) {
                 at = next(at + 1);
                 continue;
             }
             changed = true;
-            ++count;
+            ++hits[size_t(edit.pairIndexes[index])];
             into.append(copied, size_t(at - copied));
             into.append(replacement.constData(), size_t(replacement.size()));
             copied = at + find.size();
@@ -335,7 +331,7 @@ private:
             if (head.size() < 3 && !last)
                 return;
             headDone = true;
-            if (!gbk && marks && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
+            if (!gbk && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
                 put("\xEF\xBB\xBF", 3);
             from = &head;
         }
@@ -371,7 +367,6 @@ private:
     const ByteEdit::Encoded &encoded;
     const bool gbk;
     const bool withBom;
-    const bool marks;
     const EditWrite &write;
     std::vector<Stage> stages;
     std::string text; // the piece between steps
@@ -388,7 +383,7 @@ namespace {
 StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool detectUtf16,
                               bool withBom, const ChunkReader &read, const EditWrite &write,
                               ContentHasher *hasher, qint64 chunk, bool &restart,
-                              std::vector<int> &hits, std::optional<TextEncoding> &utf16)
+                              std::vector<int> *hits)
 {
     restart = false;
     chunk = std::max<qint64>(chunk, 4);
@@ -414,14 +409,8 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
         }
         if (offset == 0) {
             if (detectUtf16 && held >= 2 &&
-                ((bytes[0] == 0xFF && bytes[1] == 0xFE) ||
-                 (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-                // A file that fits in one piece is decoded whole at no more memory, and at less
-                // cost than its code units taken to UTF-8 and back.
-                if (!end)
-                    utf16 = bytes[0] == 0xFF ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
+                ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
                 return StreamedEdit::NeedsWholeFile;
-            }
             if (!stream.exact())
                 return StreamedEdit::NeedsWholeFile;
             textStart = encoding == TextEncoding::Utf8 && held >= 3 &&
@@ -456,7 +445,8 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
             stream.finish();
             if (stream.writeFailed)
                 return StreamedEdit::WriteFailed;
-            hits = std::move(stream.hits);
+            if (hits)
+                *hits = std::move(stream.hits);
             return stream.changed ? StreamedEdit::Changed : StreamedEdit::Unchanged;
         }
         if (stream.writeFailed)
@@ -469,227 +459,6 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
     }
 }
 
-// UTF-16 code units as the bytes ByteEditStream edits as UTF-8: a surrogate pair as its
-// character's four bytes, a lone surrogate as three bytes of its own (as WTF-8 has it). Every
-// run of code units has one such byte run and back, and the operation's texts, which encode
-// exactly in UTF-8, match these bytes where their code units match the decoded text's.
-class Utf16Units
-{
-public:
-    explicit Utf16Units(bool little) : little(little) {}
-
-    // The next bytes of the file; a last odd byte or high surrogate waits for the next piece.
-    void add(const unsigned char *data, qint64 size, std::string &out)
-    {
-        // At most three bytes for each unit and for the unit held.
-        const size_t start = out.size();
-        out.resize(start + size_t(size / 2 + 2) * 3);
-        char *to = &out[start];
-        qint64 at = 0;
-        if (odd >= 0 && size > 0) {
-            const unsigned char pair[2] = {static_cast<unsigned char>(odd), data[0]};
-            odd = -1;
-            to = unit(value(pair), to);
-            at = 1;
-        }
-        if (little)
-            to = units<true>(data, at, size, to);
-        else
-            to = units<false>(data, at, size, to);
-        at += (size - at) / 2 * 2;
-        if (at < size)
-            odd = data[at];
-        out.resize(size_t(to - out.data()));
-    }
-    // False when the file ends in half a code unit, which the decoded path reports.
-    bool finish(std::string &out)
-    {
-        if (high >= 0) {
-            char bytes[4];
-            out.append(bytes, size_t(put(high, bytes) - bytes));
-        }
-        high = -1;
-        return odd < 0;
-    }
-
-private:
-    int value(const unsigned char *pair) const
-    {
-        return little ? pair[0] | pair[1] << 8 : pair[0] << 8 | pair[1];
-    }
-    template <bool Little> char *units(const unsigned char *data, qint64 at, qint64 size, char *to)
-    {
-        for (; at + 1 < size; at += 2) {
-            const int value = Little ? data[at] | data[at + 1] << 8 : data[at] << 8 | data[at + 1];
-            // Most units stand alone: only a surrogate needs the one before or after it.
-            if (high < 0 && (value < 0xD800 || value >= 0xE000))
-                to = put(value, to);
-            else
-                to = unit(value, to);
-        }
-        return to;
-    }
-    char *unit(int value, char *to)
-    {
-        if (high >= 0) {
-            if (value >= 0xDC00 && value < 0xE000) {
-                to = put(0x10000 + ((high - 0xD800) << 10) + (value - 0xDC00), to);
-                high = -1;
-                return to;
-            }
-            to = put(high, to);
-            high = -1;
-        }
-        if (value >= 0xD800 && value < 0xDC00)
-            high = value;
-        else
-            to = put(value, to);
-        return to;
-    }
-    static char *put(int code, char *to)
-    {
-        if (code < 0x80) {
-            *to++ = char(code);
-        } else if (code < 0x800) {
-            *to++ = char(0xC0 | code >> 6);
-            *to++ = char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            *to++ = char(0xE0 | code >> 12);
-            *to++ = char(0x80 | (code >> 6 & 0x3F));
-            *to++ = char(0x80 | (code & 0x3F));
-        } else {
-            *to++ = char(0xF0 | code >> 18);
-            *to++ = char(0x80 | (code >> 12 & 0x3F));
-            *to++ = char(0x80 | (code >> 6 & 0x3F));
-            *to++ = char(0x80 | (code & 0x3F));
-        }
-        return to;
-    }
-
-    const bool little;
-    int odd = -1;  // a byte of a code unit the next piece completes
-    int high = -1; // a high surrogate the next unit may pair with
-};
-
-// Those bytes back into UTF-16 code units, behind the file's byte-order mark; a sequence cut
-// between two pieces is completed by the next.
-class Utf16Writer
-{
-public:
-    Utf16Writer(bool little, const EditWrite &write) : little(little), write(write) {}
-
-    bool put(const char *data, qint64 size)
-    {
-        // Two bytes for each byte at most, and the mark.
-        out.resize(size_t(size + 4) * 2);
-        char *to = &out[0];
-        if (!started) {
-            to = unit(0xFEFF, to);
-            started = true;
-        }
-        const auto *at = reinterpret_cast<const unsigned char *>(data);
-        const auto *const end = at + size;
-        while (at < end) {
-            if (heldSize == 0) {
-                // The usual case, whole sequences of one to three bytes.
-                const unsigned char lead = *at;
-                if (lead < 0x80) {
-                    to = unit(lead, to);
-                    ++at;
-                    continue;
-                }
-                if (lead >= 0xE0 && lead < 0xF0 && end - at >= 3) {
-                    to = unit((lead & 0x0F) << 12 | (at[1] & 0x3F) << 6 | (at[2] & 0x3F), to);
-                    at += 3;
-                    continue;
-                }
-            }
-            held[heldSize++] = *at++;
-            const unsigned char lead = held[0];
-            const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            if (heldSize < length)
-                continue;
-            heldSize = 0;
-            if (length == 2) {
-                to = unit((lead & 0x1F) << 6 | (held[1] & 0x3F), to);
-            } else if (length == 3) {
-                to = unit((lead & 0x0F) << 12 | (held[1] & 0x3F) << 6 | (held[2] & 0x3F), to);
-            } else {
-                const int code = ((lead & 0x07) << 18 | (held[1] & 0x3F) << 12 |
-                                  (held[2] & 0x3F) << 6 | (held[3] & 0x3F)) -
-                                 0x10000;
-                to = unit(0xD800 + (code >> 10), to);
-                to = unit(0xDC00 + (code & 0x3FF), to);
-            }
-        }
-        const qint64 bytes = to - out.data();
-        return bytes == 0 || write(out.data(), bytes);
-    }
-
-private:
-    char *unit(int value, char *to) const
-    {
-        to[0] = char(little ? value : value >> 8);
-        to[1] = char(little ? value >> 8 : value);
-        return to + 2;
-    }
-
-    const bool little;
-    const EditWrite &write;
-    unsigned char held[4] = {}; // the start of a sequence that the next piece ends
-    int heldSize = 0;
-    std::string out;
-    bool started = false;
-};
-
-// One pass over a UTF-16 file with its byte-order mark: the code units, taken as UTF-8 bytes,
-// are edited as UTF-8 is, and written back as code units. Line ends are single code units, so
-// the same steps give what decoding, editing and encoding the text would give.
-StreamedEdit::Result Utf16Pass(const ByteEdit &edit, TextEncoding encoding, const ChunkReader &read,
-                               const EditWrite &write, ContentHasher *hasher, qint64 chunk,
-                               std::vector<int> &hits)
-{
-    const bool little = encoding == TextEncoding::Utf16Le;
-    const AlignedStreamBuffer storage(chunk);
-    char *const buffer = storage.data();
-    Utf16Writer writer(little, write);
-    // Held by the stream, which keeps a reference: none when only the answer is wanted.
-    const EditWrite units =
-        write ? EditWrite([&](const char *data, qint64 size) { return writer.put(data, size); })
-              : EditWrite();
-    ByteEditStream stream(edit, TextEncoding::Utf8, false, units, false);
-    if (!stream.exact())
-        return StreamedEdit::NeedsWholeFile;
-    Utf16Units decode(little);
-    std::string text;
-    qint64 offset = 0;
-    for (;;) {
-        qint64 got = 0;
-        if (!read(buffer, chunk, got))
-            return StreamedEdit::ReadFailed;
-        if (hasher)
-            hasher->add(buffer, got);
-        const qint64 skip = std::max<qint64>(0, std::min(got, 2 - offset)); // the mark
-        offset += got;
-        text.clear();
-        decode.add(reinterpret_cast<const unsigned char *>(buffer) + skip, got - skip, text);
-        if (got == 0) {
-            if (!decode.finish(text))
-                return StreamedEdit::NeedsWholeFile;
-            stream.feed(text.data(), qint64(text.size()));
-            stream.finish();
-            // An empty text is still written: its mark.
-            if (stream.writeFailed || (write && stream.changed && !writer.put(nullptr, 0)))
-                return StreamedEdit::WriteFailed;
-            hits = std::move(stream.hits);
-            return stream.changed ? StreamedEdit::Changed : StreamedEdit::Unchanged;
-        }
-        stream.feed(text.data(), qint64(text.size()));
-        if (stream.writeFailed)
-            return StreamedEdit::WriteFailed;
-    }
-}
-
 } // namespace
 
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
@@ -699,31 +468,11 @@ StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
     Q_ASSERT(known || !write);
     StreamedEdit edited;
     edited.encoding = known.value_or(TextEncoding::Utf8);
-    const auto isUtf16 = [](TextEncoding encoding) {
-        return encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
-    };
     for (;;) {
         ContentHasher hasher;
         bool restart = false;
-        std::optional<TextEncoding> utf16;
-        if (isUtf16(edited.encoding)) {
-            edited.result = Utf16Pass(edit, edited.encoding, read, write,
-                                      hashOriginal ? &hasher : nullptr, chunk, edited.hits);
-            edited.originalHash = hasher.hash();
-            return edited;
-        }
-        edited.result =
-            EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
-                     hashOriginal ? &hasher : nullptr, chunk, restart, edited.hits, utf16);
-        // A byte-order mark of UTF-16: the file is read again as code units.
-        if (utf16) {
-            if (!rewind()) {
-                edited.result = StreamedEdit::ReadFailed;
-                return edited;
-            }
-            edited.encoding = *utf16;
-            continue;
-        }
+        edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
+                                 hashOriginal ? &hasher : nullptr, chunk, restart, &edited.hits);
         edited.originalHash = hasher.hash();
         edited.notUtf8 = restart;
         // Not UTF-8: the file is GBK, checked and edited from its first byte again.

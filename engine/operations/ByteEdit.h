@@ -89,7 +89,7 @@ struct StreamedEdit
     TextEncoding encoding = TextEncoding::Utf8;
     quint64 originalHash = 0; // the file's bytes, when asked for
     bool notUtf8 = false;     // taken as UTF-8, the bytes were none: they are GBK if anything
-    std::vector<int> hits;    // for Changed and Unchanged: as ByteEdit::apply counts them
+    std::vector<int> hits;    // as ByteEdit::apply gives them, for Changed and Unchanged
 };
 
 // ByteEdit::apply on a file read a piece at a time, in the memory of a few pieces whatever
@@ -97,9 +97,7 @@ struct StreamedEdit
 // no NUL byte) and edited at once, its new bytes handed to write (which may be empty, when
 // only the answer is wanted). Without a known encoding the file is taken as UTF-8 and read
 // again as GBK when it is not, so new bytes are written only with the encoding known (given
-// as UTF-8, a file that is none says so in notUtf8). A UTF-16 file, known by its byte-order
-// mark, is read again and edited as code units, to the bytes the decoded path writes, unless
-// it fits in one piece: that one needs the whole file.
+// as UTF-8, a file that is none says so in notUtf8); a UTF-16 file needs the whole file.
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
                         const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
                         bool hashOriginal, std::optional<TextEncoding> known = std::nullopt,

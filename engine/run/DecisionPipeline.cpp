@@ -1,7 +1,5 @@
 #include "engine/run/DecisionPipeline.h"
 
-#include "platform/Heap.h"
-
 #include <QThread>
 
 #include <algorithm>
@@ -20,10 +18,10 @@ const int batchesPerWorker = 2;
 const qint64 heldBytesBudget = 32 << 20;
 // Decisions holding this much between them are handed over at once.
 const qint64 handOverAlone = 1 << 20;
-// A reservation under this is not taken: with one decision under way per worker, what goes
-// uncounted stays small, and a lock per small file would cost more than reading it once the
-// workers contend for the lock.
-const qint64 uncounted = 256 << 10;
+// A reservation under this share of the budget is not taken: with one decision under way
+// per worker, what goes uncounted stays small, and a lock per small file would cost more
+// than reading it once the workers contend for the lock.
+const qint64 uncountedShare = 2048;
 
 int BatchCount(int jobs)
 {
@@ -39,17 +37,12 @@ int DecisionPipeline::mostAhead()
 
 qint64 DecisionPipeline::defaultMemoryBudget()
 {
-    // With what a run holds besides, this keeps a run of novels under 64 MiB resident.
-    return qint64(36) << 20;
+    return qint64(512) << 20;
 }
 
 DecisionPipeline::DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget)
     : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget)
 {
-    // The budget counts what decisions hold, which only stays what the process holds if
-    // freed buffers go back to the system.
-    static const bool heapSet = (platform::ReturnLargeBlocks(), true);
-    Q_UNUSED(heapSet);
     const int count = std::min(WorkerCount(), BatchCount(jobs));
     ring.resize(static_cast<size_t>(batchesPerWorker * std::max(count, 1)));
     for (int i = 0; i < count; ++i)
@@ -165,21 +158,19 @@ void DecisionPipeline::publish(int batch, std::vector<FileDecision> &decisions, 
 
 // Small decisions are handed over together at the end of the batch, under one lock; one that
 // reserved memory, or a run of them holding much, goes at once.
-void DecisionPipeline::decideBatch(int batch, int first, int end,
-                                   std::vector<FileDecision> &pending)
+void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending)
 {
     qint64 pendingBytes = 0;
+    const int end = std::min(jobs, (batch + 1) * batchSize);
     // A closing pipeline is not asked for its batches any more.
-    for (int job = first; job < end && !closing; ++job) {
+    for (int job = batch * batchSize; job < end && !closing; ++job) {
         qint64 reserved = -1;
         FileDecision decision = decide(job, [&](qint64 bytes) {
-            if (bytes < std::min(uncounted, memoryBudget / 64))
+            if (bytes < memoryBudget / uncountedShare)
                 return;
             reserve(batch, bytes, pending);
             pendingBytes = 0;
             reserved = bytes;
-            if (bytes >= handOverAlone)
-                largeFiles = true;
         });
         pendingBytes += decision.newBytes.size();
         pending.push_back(std::move(decision));
@@ -192,25 +183,20 @@ void DecisionPipeline::decideBatch(int batch, int first, int end,
 
 void DecisionPipeline::work()
 {
+    const int batches = BatchCount(jobs);
     const int window = static_cast<int>(ring.size());
     std::vector<FileDecision> pending;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         claimable.wait(lock, [&] {
-            return closing || (nextJob < jobs && nextClaim < nextTake + window &&
+            return closing || (nextClaim < batches && nextClaim < nextTake + window &&
                                (heldBytes < heldBytesBudget || nextClaim == nextTake));
         });
         if (closing)
             return;
         const int claimed = nextClaim++;
-        Batch &batch = slot(claimed);
-        batch.first = nextJob;
-        batch.end = std::min(jobs, nextJob + (largeFiles ? 1 : batchSize));
-        nextJob = batch.end;
-        const int first = batch.first;
-        const int end = batch.end;
         lock.unlock();
-        decideBatch(claimed, first, end, pending);
+        decideBatch(claimed, pending);
         lock.lock();
         handOver(claimed, pending);
         slot(claimed).ready = true;

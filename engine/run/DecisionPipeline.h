@@ -34,8 +34,7 @@ public:
 
     // How many jobs may at most be decided or in hand ahead of the caller.
     static int mostAhead();
-    // Room for a few novels edited in pieces to be decided side by side; a file read whole
-    // needs several times its size, so a large one is decided alone.
+    // Room for a few files of tens of megabytes to be decided side by side.
     static qint64 defaultMemoryBudget();
 
 private:
@@ -44,15 +43,13 @@ private:
     // over at once, so that it is freed sooner.
     struct Batch
     {
-        int first = 0; // its jobs, set when it is claimed
-        int end = 0;
         bool ready = false;                  // every decision of the batch has been added
         std::vector<FileDecision> decisions; // decided, not yet taken
         qint64 heldBytes = 0;                // their new contents
     };
 
     void work();
-    void decideBatch(int batch, int first, int end, std::vector<FileDecision> &pending);
+    void decideBatch(int batch, std::vector<FileDecision> &pending);
     void advance();
     void handOver(int batch, std::vector<FileDecision> &decisions);
     void publish(int batch, std::vector<FileDecision> &decisions, qint64 bytes, qint64 reserved);
@@ -70,11 +67,6 @@ private:
     std::condition_variable memoryFreed; // a reservation ended, or decisions were taken
     std::vector<Batch> ring;             // batch b lives in ring[b % size] while in flight
     int nextClaim = 0;                   // batches
-    int nextJob = 0;                     // the first job of the next batch claimed
-    // Files that hold megabytes are claimed one at a time, so that the workers decide the files
-    // right after the caller's rather than one batch each far apart, holding memory the
-    // caller's next file then waits for.
-    std::atomic_bool largeFiles{false};
     int nextTake = 0;
     qint64 heldBytes = 0;     // new contents of all decisions not yet taken, inHand's too
     qint64 inHandBytes = 0;   // inHand's, until the caller comes back for more

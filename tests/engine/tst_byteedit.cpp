@@ -56,11 +56,10 @@ std::optional<QByteArray> DecodedPath(const QByteArray &bytes, const FileRule &r
 QByteArray RandomFile(QRandomGenerator &random)
 {
     static const QStringList pieces{
-        QStringLiteral("小"),     QStringLiteral("云"), QStringLiteral("吉"),
-        QStringLiteral("雲"),     Straddle(),           QStringLiteral("a"),
-        QStringLiteral("\r"),     QStringLiteral("\n"), QStringLiteral("\r\n"),
-        QStringLiteral("\uFEFF"), QStringLiteral("😀"),  QString(QChar(0xD83D)),
-        QString(QChar(0xDE00))};
+        QStringLiteral("小"),    QStringLiteral("云"), QStringLiteral("吉"),
+        QStringLiteral("雲"),    Straddle(),           QStringLiteral("a"),
+        QStringLiteral("\r"),    QStringLiteral("\n"), QStringLiteral("\r\n"),
+        QStringLiteral("\uFEFF")};
     QString text;
     for (int i = random.bounded(24); i > 0; --i)
         text += pieces.at(random.bounded(pieces.size()));
@@ -106,7 +105,6 @@ void TestByteEdit::sameBytesAsDecodedPath_data()
     replace("line ends put in", QStringLiteral("a"), QStringLiteral("\r\n\r"));
     replace("byte-order mark as text", QStringLiteral("\uFEFF"), QStringLiteral("a"));
     replace("replacement GBK cannot hold", xiaoYun, QStringLiteral("😀"));
-    replace("character beyond the BMP", QStringLiteral("😀"), QStringLiteral("云"));
     QTest::newRow("pairs, chained")
         << Operation::ReplacePairs << QStringList{QStringLiteral("a"), QStringLiteral("云a")}
         << QStringList{QStringLiteral("云"), QStringLiteral("x")};
@@ -216,22 +214,8 @@ void TestByteEdit::piecesSameAsWholeFile()
             bytes += bytes + RandomFile(random); // longer, the same encoding most often
         const bool withBom = i % 2;
         QByteArray newBytes;
-        std::vector<int> hits;
-        ByteEdit::Outcome outcome =
-            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes, &hits);
-        const TextEncoding encoding = DecideEncoding(bytes, true);
-        if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be) {
-            // Edited in pieces as code units, against the decoded path.
-            bool changed = false;
-            const std::optional<QByteArray> decoded = DecodedPath(bytes, rule, withBom, changed);
-            DecodedText text = DecodeBytes(bytes, encoding);
-            NormaliseLineEnds(text.text);
-            rule.apply(text.text, &hits);
-            outcome = !changed  ? ByteEdit::Outcome::Unchanged
-                      : decoded ? ByteEdit::Outcome::Changed
-                                : ByteEdit::Outcome::Unknown;
-            newBytes = decoded.value_or(QByteArray());
-        }
+        const ByteEdit::Outcome outcome =
+            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes);
         for (const qint64 chunk : {4, 5, 7, 16}) {
             qint64 at = 0;
             const auto read = [&](char *data, qint64 size, qint64 &got) {
@@ -264,7 +248,7 @@ void TestByteEdit::piecesSameAsWholeFile()
                                   ? edited.result == StreamedEdit::Changed && written == newBytes
                                   : outcome == ByteEdit::Outcome::Unchanged &&
                                         edited.result == StreamedEdit::Unchanged;
-            if (!same || edited.originalHash != ContentHash(bytes) || edited.hits != hits)
+            if (!same || edited.originalHash != ContentHash(bytes))
                 QFAIL(qPrintable(QStringLiteral("pieces of %1: file %2, pieces %3, whole %4")
                                      .arg(chunk)
                                      .arg(QString::fromLatin1(bytes.toHex(' ')),
