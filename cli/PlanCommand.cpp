@@ -86,14 +86,18 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
     }
     QByteArray plan = PlanHeaderLine(request.operation, settings);
     int planned = 0;
+    // Each file's plan line and diff are made on the thread that planned it.
+    const auto render = [&request](PlannedFile &file) {
+        file.rendered = {request.planGiven ? PlanFileLine(file) : QByteArray(),
+                         request.diff && !file.failed ? FileDiff(file) : QByteArray()};
+    };
     const auto filePlanned = [&](const PlannedFile &file) {
-        if (request.planGiven)
-            plan += PlanFileLine(file);
+        plan += file.rendered.at(0);
         if (file.failed)
             return;
         ++planned;
         if (request.diff)
-            console.writeLines(FileDiff(file));
+            console.writeLines(file.rendered.at(1));
     };
     CommandRequest quietList = request;
     RunObserver observer;
@@ -104,6 +108,7 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
         [&](const RunObserver &withConsole, const RunOptions &options) {
             PlanOptions planOptions;
             planOptions.withHunks = request.diff;
+            planOptions.render = render;
             return MakePlan(request.operation, settings, filePlanned, withConsole, options,
                             planOptions);
         },

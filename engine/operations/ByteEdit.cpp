@@ -231,7 +231,9 @@ public:
     {
         changed = edit.inserting;
         stages.resize(encoded.pairs.size());
-        hits.assign(edit.inserting ? 1 : size_t(edit.givenPairs), edit.inserting ? 1 : 0);
+        hits.assign(edit.inserting ? 1 : static_cast<size_t>(edit.givenPairs), 0);
+        if (edit.inserting)
+            hits[0] = 1;
     }
 
     // Every text of the operation encodes, and decodes back to itself.
@@ -282,7 +284,7 @@ public:
 
     bool changed;
     bool writeFailed = false;
-    std::vector<int> hits; // one per pair given, as ByteEdit::apply counts them
+    std::vector<int> hits; // as ByteEdit::apply counts them
 
 private:
     // One pair on its input, behind what it held back; the output goes to the next step.
@@ -299,13 +301,14 @@ private:
         };
         GbkCharStarts starts(begin);
         const char *copied = begin;
+        int &count = hits[static_cast<size_t>(edit.pairIndexes[index])];
         for (const char *at = next(begin); at;) {
             if (gbk && !starts.startsAt(at)) {
                 at = next(at + 1);
                 continue;
             }
             changed = true;
-            ++hits[size_t(edit.pairIndexes[index])];
+            ++count;
             into.append(copied, size_t(at - copied));
             into.append(replacement.constData(), size_t(replacement.size()));
             copied = at + find.size();
@@ -383,7 +386,7 @@ namespace {
 StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool detectUtf16,
                               bool withBom, const ChunkReader &read, const EditWrite &write,
                               ContentHasher *hasher, qint64 chunk, bool &restart,
-                              std::vector<int> *hits)
+                              std::vector<int> &hits)
 {
     restart = false;
     chunk = std::max<qint64>(chunk, 4);
@@ -445,8 +448,7 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
             stream.finish();
             if (stream.writeFailed)
                 return StreamedEdit::WriteFailed;
-            if (hits)
-                *hits = std::move(stream.hits);
+            hits = std::move(stream.hits);
             return stream.changed ? StreamedEdit::Changed : StreamedEdit::Unchanged;
         }
         if (stream.writeFailed)
@@ -472,7 +474,7 @@ StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
         ContentHasher hasher;
         bool restart = false;
         edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
-                                 hashOriginal ? &hasher : nullptr, chunk, restart, &edited.hits);
+                                 hashOriginal ? &hasher : nullptr, chunk, restart, edited.hits);
         edited.originalHash = hasher.hash();
         edited.notUtf8 = restart;
         // Not UTF-8: the file is GBK, checked and edited from its first byte again.

@@ -89,7 +89,7 @@ struct StreamedEdit
     TextEncoding encoding = TextEncoding::Utf8;
     quint64 originalHash = 0; // the file's bytes, when asked for
     bool notUtf8 = false;     // taken as UTF-8, the bytes were none: they are GBK if anything
-    std::vector<int> hits;    // as ByteEdit::apply gives them, for Changed and Unchanged
+    std::vector<int> hits;    // for Changed and Unchanged: as ByteEdit::apply counts them
 };
 
 // ByteEdit::apply on a file read a piece at a time, in the memory of a few pieces whatever

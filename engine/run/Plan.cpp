@@ -46,7 +46,8 @@ QString DecodedLines(const QByteArray &bytes, TextEncoding encoding)
 }
 
 // A text's lines as spans of its bytes, split where NormaliseLineEnds makes a line feed (CR
-// LF, a lone CR, LF), which are single bytes that no UTF-8 or GBK character contains.
+// LF, a lone CR, LF): single bytes that no UTF-8 or GBK character contains, or single code
+// units in UTF-16.
 struct ByteLines
 {
     const QByteArray *bytes = nullptr;
@@ -54,6 +55,20 @@ struct ByteLines
     bool lastEnded = true;
 
     ByteLines(const QByteArray &text, TextEncoding encoding) : bytes(&text)
+    {
+        if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be)
+            splitUtf16(text, encoding == TextEncoding::Utf16Le);
+        else
+            split(text, encoding);
+    }
+    QByteArray line(int index) const
+    {
+        const auto [start, size] = spans[size_t(index)];
+        return QByteArray::fromRawData(bytes->constData() + start, size);
+    }
+
+private:
+    void split(const QByteArray &text, TextEncoding encoding)
     {
         const char *data = text.constData();
         const int size = text.size();
@@ -86,10 +101,28 @@ struct ByteLines
             lastEnded = false;
         }
     }
-    QByteArray line(int index) const
+    // As DecodeUtf16 reads it: the mark's two bytes left out, an odd last byte dropped.
+    void splitUtf16(const QByteArray &text, bool little)
     {
-        const auto [start, size] = spans[size_t(index)];
-        return QByteArray::fromRawData(bytes->constData() + start, size);
+        const auto *data = reinterpret_cast<const uchar *>(text.constData());
+        const int size = 2 + std::max(0, text.size() - 2) / 2 * 2;
+        const auto unit = [&](int at) {
+            return little ? data[at] | data[at + 1] << 8 : data[at] << 8 | data[at + 1];
+        };
+        int start = 2;
+        for (int at = 2; at < size; at += 2) {
+            const int value = unit(at);
+            if (value != '\n' && value != '\r')
+                continue;
+            spans.emplace_back(start, at - start);
+            if (value == '\r' && at + 2 < size && unit(at + 2) == '\n')
+                at += 2;
+            start = at + 2;
+        }
+        if (start < size) {
+            spans.emplace_back(start, size - start);
+            lastEnded = false;
+        }
     }
 };
 
@@ -142,9 +175,14 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
             return QString();
         },
         ended, context);
-    QByteArray joined;
+    const bool utf16 = encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
+    const QByteArray feed = !utf16                              ? QByteArray("\n", 1)
+                            : encoding == TextEncoding::Utf16Le ? QByteArray("\n\0", 2)
+                                                                : QByteArray("\0\n", 2);
+    // DecodeUtf16 leaves out the first two bytes, where a file has its mark.
+    QByteArray joined = utf16 ? QByteArray(2, '\0') : QByteArray();
     for (const auto &[isOld, index] : wanted)
-        joined += (isOld ? old : now).line(index) + '\n';
+        joined += (isOld ? old : now).line(index) + feed;
     QStringList texts = DecodeBytes(joined, encoding, false).text.split(QLatin1Char('\n'));
     texts.removeLast();
     // DiffNumbered asks once for each line of its hunks, in order.
@@ -153,11 +191,12 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
         for (DiffLine &line : hunk.lines) {
             const auto [isOld, index] = wanted[size_t(next)];
             // A broken character must not swallow a line feed; such a file goes line by line.
-            line.text =
-                texts.size() == int(wanted.size())
-                    ? texts.at(next)
-                    : DecodeBytes(QByteArray((isOld ? old : now).line(index)), encoding, false)
-                          .text;
+            line.text = texts.size() == int(wanted.size())
+                            ? texts.at(next)
+                            : DecodeBytes((utf16 ? QByteArray(2, '\0') : QByteArray()) +
+                                              (isOld ? old : now).line(index),
+                                          encoding, false)
+                                  .text;
             ++next;
         }
     }
@@ -258,12 +297,14 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     }
     file.matches = decision.hits;
     file.newHash = ContentHash(decision.newBytes);
+    // Without hunks no unchanged line is shown, and none needs decoding.
+    const int context = planOptions.withHunks ? planOptions.context : 0;
+    // GB18030, rare, is diffed as decoded text.
     std::vector<DiffHunk> hunks =
-        file.encoding == TextEncoding::Utf8 || file.encoding == TextEncoding::Gbk
-            ? DiffBytes(decision.original, decision.newBytes, file.encoding, planOptions.context)
+        file.encoding != TextEncoding::Gb18030
+            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context)
             : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
-                        TextLines::of(DecodedLines(decision.newBytes, file.encoding)),
-                        planOptions.context);
+                        TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
     file.changes = Changes(hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);
@@ -281,8 +322,11 @@ RunResult MakePlan(Operation operation, const BatchSettings &settings,
     options.decided = [&](const QString &relativePath, FileDecision &decision) {
         if (decision.outcome.kind == FileOutcome::Unchanged)
             return;
-        decision.attachment =
+        PlannedFile file =
             PlanFromDecision(operation, settings, relativePath, decision, planOptions);
+        if (planOptions.render)
+            planOptions.render(file);
+        decision.attachment = std::move(file);
         decision.original = QByteArray();
         decision.newBytes = QByteArray();
     };

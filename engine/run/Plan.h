@@ -39,12 +39,18 @@ struct PlannedFile
     // For the find-only operation: the lines that hold a term, and the lines around them.
     std::vector<std::pair<int, QString>> foundLines; // line number, text
     std::vector<int> foundLineNumbers;               // those that hold a term
+    // What PlanOptions::render made of the entry, on the thread that planned it.
+    std::vector<QByteArray> rendered;
 };
 
 struct PlanOptions
 {
     int context = 3;       // unchanged lines kept around each change, or around a found line
     bool withHunks = true; // keep the hunks (a diff); changes and found lines are always kept
+    // Called on the worker thread that planned the file, to turn it into output there (into
+    // PlannedFile::rendered) rather than on the caller's thread, which takes the files one by
+    // one.
+    std::function<void(PlannedFile &file)> render;
 };
 
 // Names of encodings as a plan and a diff give them, and back.

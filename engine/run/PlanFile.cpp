@@ -108,35 +108,137 @@ QByteArray PlanHeaderLine(Operation operation, const BatchSettings &settings)
     return Line(object);
 }
 
+namespace {
+
+// A JSON string as QJsonDocument writes it: UTF-8, with quotes, backslashes and control
+// characters escaped. Written by hand: a plan holds every changed line twice, and building
+// JSON objects for it costs several times what the plan itself does.
+void PutString(QByteArray &out, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    out += '"';
+    const char *at = bytes.constData();
+    const char *const end = at + bytes.size();
+    const char *plain = at;
+    for (; at < end; ++at) {
+        const auto byte = static_cast<unsigned char>(*at);
+        if (byte >= 0x20 && byte != '"' && byte != '\\')
+            continue;
+        out.append(plain, int(at - plain));
+        plain = at + 1;
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default: {
+            static const char hex[] = "0123456789abcdef";
+            const char escaped[] = {'\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 15]};
+            out.append(escaped, 6);
+        }
+        }
+    }
+    out.append(plain, int(end - plain));
+    out += '"';
+}
+
+void PutKey(QByteArray &out, const char *key)
+{
+    out += '"';
+    out += key;
+    out += "\":";
+}
+
+// The path's key and value, then a comma: as PutPath, keys in QJsonDocument's order.
+void PutPathMember(QByteArray &out, const QString &path)
+{
+    if (HasUndecodedBytes(path)) {
+        PutKey(out, "pathBase64");
+        out += '"' + EncodeFileName(path).toBase64() + '"';
+    } else {
+        PutKey(out, "path");
+        PutString(out, path);
+    }
+    out += ',';
+}
+
+} // namespace
+
 QByteArray PlanFileLine(const PlannedFile &file)
 {
-    QJsonObject object;
-    PutPath(object, QStringLiteral("path"), file.relativePath);
-    object.insert(QStringLiteral("size"), static_cast<double>(file.size));
+    // Keys in sorted order, as QJsonDocument writes them.
+    QByteArray out;
+    out.reserve(256);
+    out += '{';
     if (file.failed) {
-        object.insert(QStringLiteral("failed"), file.failure.describe());
-        return Line(object);
+        PutKey(out, "failed");
+        PutString(out, file.failure.describe());
+        out += ',';
+        PutPathMember(out, file.relativePath);
+        PutKey(out, "size");
+        out += QByteArray::number(file.size) + "}\n";
+        return out;
     }
-    object.insert(QStringLiteral("encoding"), EncodingName(file.encoding));
-    object.insert(QStringLiteral("hash"), Hex(file.hash));
-    object.insert(QStringLiteral("newHash"), Hex(file.newHash));
-    QJsonArray matches;
-    for (const int count : file.matches)
-        matches.append(count);
-    object.insert(QStringLiteral("matches"), matches);
-    QJsonArray changes;
-    for (const PlannedChange &change : file.changes)
-        changes.append(QJsonObject{{QStringLiteral("line"), change.line},
-                                   {QStringLiteral("before"), change.before},
-                                   {QStringLiteral("after"), change.after}});
+    PutKey(out, "changes");
+    out += '[';
+    bool first = true;
+    for (const PlannedChange &change : file.changes) {
+        out += first ? "{" : ",{";
+        first = false;
+        PutKey(out, "after");
+        PutString(out, change.after);
+        out += ',';
+        PutKey(out, "before");
+        PutString(out, change.before);
+        out += ',';
+        PutKey(out, "line");
+        out += QByteArray::number(change.line) + '}';
+    }
     for (const int line : file.foundLineNumbers) {
         const auto found = std::find_if(file.foundLines.begin(), file.foundLines.end(),
                                         [&](const auto &each) { return each.first == line; });
-        changes.append(
-            QJsonObject{{QStringLiteral("line"), line}, {QStringLiteral("text"), found->second}});
+        out += first ? "{" : ",{";
+        first = false;
+        PutKey(out, "line");
+        out += QByteArray::number(line) + ',';
+        PutKey(out, "text");
+        PutString(out, found->second);
+        out += '}';
     }
-    object.insert(QStringLiteral("changes"), changes);
-    return Line(object);
+    out += "],";
+    PutKey(out, "encoding");
+    PutString(out, EncodingName(file.encoding));
+    out += ',';
+    PutKey(out, "hash");
+    out += '"' + Hex(file.hash).toLatin1() + "\",";
+    PutKey(out, "matches");
+    out += '[';
+    for (size_t i = 0; i < file.matches.size(); ++i)
+        out += (i ? "," : "") + QByteArray::number(file.matches[i]);
+    out += "],";
+    PutKey(out, "newHash");
+    out += '"' + Hex(file.newHash).toLatin1() + "\",";
+    PutPathMember(out, file.relativePath);
+    PutKey(out, "size");
+    out += QByteArray::number(file.size) + "}\n";
+    return out;
 }
 
 bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)

@@ -231,9 +231,9 @@ private:
         // A pairs run always counts: its report says which rules did nothing.
         task.countsHits =
             options.keepOriginals || options.countHits || operation == Operation::ReplacePairs;
-        // The edit in pieces counts as the whole-file edit does; a search is counted by whoever
-        // shows its matches.
-        task.readsWhole = task.keepsOriginal || static_cast<bool>(observer.fileFoundEncoding);
+        // Pieces tell neither the encoding nor, for a search, the count of hits.
+        task.readsWhole = static_cast<bool>(observer.fileFoundEncoding) ||
+                          (task.countsHits && operation == Operation::FindText);
         return task;
     }
 

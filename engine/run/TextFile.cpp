@@ -140,7 +140,8 @@ struct PieceReads
 // when the whole file is needed, which file then holds, opened.
 std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
                                          const ReserveMemory &reserve, StreamedRead &file,
-                                         FileIdentity &identity, std::vector<int> *hits)
+                                         FileIdentity &identity, QByteArray &kept,
+                                         std::vector<int> *hits)
 {
     QString error;
     if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
@@ -157,17 +158,32 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
         if (reserve)
             reserve(DecisionMemory(identity.size, true));
         QByteArray newBytes;
+        // Room for the usual growth (CR LF for LF, longer replacements) in one allocation.
+        newBytes.reserve(
+            int(std::min<qint64>(identity.size + identity.size / 8 + 4096, editedOnWorkers * 2)));
         const EditWrite gather = [&](const char *data, qint64 size) {
             newBytes.append(data, int(size));
             return true;
         };
+        // A plan keeps the bytes read as they pass.
+        ChunkReader read = reads.read();
+        if (task.keepsOriginal) {
+            kept.reserve(int(identity.size));
+            read = [&kept, read](char *data, qint64 size, qint64 &got) {
+                if (!read(data, size, got))
+                    return false;
+                kept.append(data, int(got));
+                return true;
+            };
+        }
         StreamedEdit edited;
         for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Gbk}) {
             if (encoding == TextEncoding::Gbk && (!edited.notUtf8 || !reads.rewind()()))
                 break;
             newBytes.clear();
-            edited = EditStream(edit, task.detectUtf16, task.withBom, reads.read(), reads.rewind(),
-                                gather, task.journaled, encoding);
+            kept.clear();
+            edited = EditStream(edit, task.detectUtf16, task.withBom, read, reads.rewind(), gather,
+                                task.journaled, encoding);
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
         }
@@ -175,8 +191,11 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             *hits = edited.hits;
         switch (edited.result) {
         case StreamedEdit::Unchanged:
+            kept.clear();
             return Settled(FileOutcome::Unchanged, identity.size);
         case StreamedEdit::Changed:
+            if (hits)
+                *hits = std::move(edited.hits);
             return ToWrite(task, identity.size, edited.originalHash, std::move(newBytes));
         case StreamedEdit::NeedsWholeFile:
             if (reads.result == FileIoResult::Done)
@@ -189,6 +208,9 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
         return SettledFailed(FailureKind::Unreadable, 0, reads.error);
     }
+    // A plan needs the bytes, which this size is not held for.
+    if (task.keepsOriginal)
+        return std::nullopt;
     // The journal's hash of the original is taken from the read that writes.
     const StreamedEdit decided = EditStream(edit, task.detectUtf16, task.withBom, reads.read(),
                                             reads.rewind(), EditWrite(), false);
@@ -272,13 +294,16 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     StreamedRead file;
     const bool inPieces = task.sourceTree && !task.readsWhole;
     if (inPieces && !task.writes && rule.settlesFromBytes()) {
-        if (std::optional<FileDecision> settled = SearchInPieces(task, rule, file, identity))
+        std::optional<FileDecision> settled = SearchInPieces(task, rule, file, identity);
+        // A match whose bytes are kept is read again, whole: most files of a tree do not match.
+        if (settled && !(task.keepsOriginal && settled->outcome.kind == FileOutcome::Changed))
             return std::move(*settled);
         read = file.readWhole(how, bytes, &error);
     } else if (inPieces && task.writes && rule.byteEditor()) {
         if (std::optional<FileDecision> decided =
-                EditInPieces(task, rule, reserveOnce, file, identity, hits))
+                EditInPieces(task, rule, reserveOnce, file, identity, kept, hits))
             return std::move(*decided);
+        kept.clear();
         read = file.readWhole(how, bytes, &error);
     } else {
         read = task.sourceTree

@@ -24,9 +24,13 @@ struct FileTask
     bool withBom = false;
     bool journaled = false; // hash the original and the new bytes for the run's journal
     // The decision keeps the bytes it read (a plan shows and hashes them) and counts hits.
+    // Read in pieces, a search keeps them by reading a match again, whole; an edit gathers
+    // them as they pass, or reads the file whole where it is too large to be edited on a
+    // worker.
     bool keepsOriginal = false;
     bool countsHits = false; // fill FileDecision::hits
-    // The decision needs the whole file (its bytes, encoding or counts): not read in pieces.
+    // The decision needs the whole file (its encoding, or a search's counts): not read in
+    // pieces.
     bool readsWhole = false;
 };
 

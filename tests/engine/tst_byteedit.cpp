@@ -214,8 +214,9 @@ void TestByteEdit::piecesSameAsWholeFile()
             bytes += bytes + RandomFile(random); // longer, the same encoding most often
         const bool withBom = i % 2;
         QByteArray newBytes;
+        std::vector<int> hits;
         const ByteEdit::Outcome outcome =
-            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes);
+            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes, &hits);
         for (const qint64 chunk : {4, 5, 7, 16}) {
             qint64 at = 0;
             const auto read = [&](char *data, qint64 size, qint64 &got) {
@@ -248,7 +249,7 @@ void TestByteEdit::piecesSameAsWholeFile()
                                   ? edited.result == StreamedEdit::Changed && written == newBytes
                                   : outcome == ByteEdit::Outcome::Unchanged &&
                                         edited.result == StreamedEdit::Unchanged;
-            if (!same || edited.originalHash != ContentHash(bytes))
+            if (!same || edited.originalHash != ContentHash(bytes) || edited.hits != hits)
                 QFAIL(qPrintable(QStringLiteral("pieces of %1: file %2, pieces %3, whole %4")
                                      .arg(chunk)
                                      .arg(QString::fromLatin1(bytes.toHex(' ')),
