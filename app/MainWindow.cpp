@@ -20,8 +20,8 @@
 #include "platform/RunLock.h"
 
 #include <QAccessible>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
