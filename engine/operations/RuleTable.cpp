@@ -145,10 +145,9 @@ bool UnescapeRuleText(const QString &field, QString &text)
 
 namespace {
 
-// A pair file's lines; a final line break adds no empty line.
-bool ReadLines(const QString &path, QStringList &lines, QString &error)
+// A table's or pair file's bytes, refused when unreadable or larger than any table should be.
+bool ReadTableBytes(const QString &path, QByteArray &bytes, QString &error)
 {
-    QByteArray bytes;
     QString systemError;
     if (!ReadFileStart(path, ruleTableLimit + 1, bytes, &systemError)) {
         error =
@@ -161,6 +160,15 @@ bool ReadLines(const QString &path, QStringList &lines, QString &error)
                     .arg(ruleTableLimit >> 20);
         return false;
     }
+    return true;
+}
+
+// A pair file's lines; a final line break adds no empty line.
+bool ReadLines(const QString &path, QStringList &lines, QString &error)
+{
+    QByteArray bytes;
+    if (!ReadTableBytes(path, bytes, error))
+        return false;
     DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
     if (!decoded.lossless) {
         error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is neither UTF-8 nor GBK text"))
@@ -203,18 +211,8 @@ bool ReadPairFiles(const QString &findPath, const QString &replacePath,
 bool ReadRuleTable(const QString &path, RuleTable &table, QString &error)
 {
     QByteArray bytes;
-    QString systemError;
-    if (!ReadFileStart(path, ruleTableLimit + 1, bytes, &systemError)) {
-        error =
-            Translated(QT_TRANSLATE_NOOP("RuleTable", "cannot read %1: %2")).arg(path, systemError);
+    if (!ReadTableBytes(path, bytes, error))
         return false;
-    }
-    if (bytes.size() > ruleTableLimit) {
-        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is larger than %2 MiB"))
-                    .arg(path)
-                    .arg(ruleTableLimit >> 20);
-        return false;
-    }
     if (!IsValidUtf8(bytes.constData(), bytes.size())) {
         error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is not UTF-8 text")).arg(path);
         return false;
