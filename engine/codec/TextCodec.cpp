@@ -393,16 +393,43 @@ namespace {
 
 QString WithCrLf(const QString &text)
 {
-    QString result = text;
-    result.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    const QChar *const units = text.constData();
+    const int size = text.size();
+    const int lineFeeds = int(std::count(units, units + size, QLatin1Char('\n')));
+    if (lineFeeds == 0)
+        return text;
+    QString result(size + lineFeeds, Qt::Uninitialized);
+    QChar *out = result.data();
+    for (int i = 0; i < size; ++i) {
+        if (units[i] == QLatin1Char('\n'))
+            *out++ = QLatin1Char('\r');
+        *out++ = units[i];
+    }
     return result;
 }
 
-QByteArray WithUtf16Bom(const QString &text, bool littleEndian)
+// The mark and the code units, each line feed as CR LF, written in one pass.
+QByteArray Utf16WithCrLf(const QString &text, bool littleEndian)
 {
-    const QByteArray bom =
-        littleEndian ? QByteArrayLiteral("\xFF\xFE") : QByteArrayLiteral("\xFE\xFF");
-    return bom + EncodeUtf16(text, littleEndian);
+    const QChar *const units = text.constData();
+    const int size = text.size();
+    const qsizetype lineFeeds = std::count(units, units + size, QLatin1Char('\n'));
+    QByteArray bytes(2 * (1 + size + lineFeeds), Qt::Uninitialized);
+    auto *out = reinterpret_cast<uchar *>(bytes.data());
+    const auto put = [&](ushort unit) {
+        if (littleEndian)
+            qToLittleEndian<quint16>(unit, out);
+        else
+            qToBigEndian<quint16>(unit, out);
+        out += 2;
+    };
+    put(0xFEFF);
+    for (int i = 0; i < size; ++i) {
+        if (units[i] == QLatin1Char('\n'))
+            put('\r');
+        put(units[i].unicode());
+    }
+    return bytes;
 }
 
 bool HasLoneSurrogate(const QString &text)
@@ -422,12 +449,14 @@ bool HasLoneSurrogate(const QString &text)
 
 std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding, bool withBom)
 {
+    // UTF-16 carries any code unit, lone surrogates included, so nothing is lost.
+    if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be)
+        return Utf16WithCrLf(text, encoding == TextEncoding::Utf16Le);
     const QString crLfText = WithCrLf(text);
     switch (encoding) {
     case TextEncoding::Utf16Le:
     case TextEncoding::Utf16Be:
-        // UTF-16 carries any code unit, lone surrogates included, so nothing is lost.
-        return WithUtf16Bom(crLfText, encoding == TextEncoding::Utf16Le);
+        break;
     case TextEncoding::Utf8: {
         if (HasLoneSurrogate(crLfText))
             return std::nullopt;

@@ -11,14 +11,41 @@ bool ReplaceAll(QString &text, const QString &find, const QString &replacement, 
 {
     if (count)
         *count = 0;
-    if (find.isEmpty() || !text.contains(find, Qt::CaseSensitive))
+    if (find.isEmpty())
         return false;
-    if (count) {
-        // As replace() goes: left to right, each search after the previous match.
-        for (int at = text.indexOf(find); at >= 0; at = text.indexOf(find, at + find.size()))
-            ++*count;
+    // The code units searched as bytes with the vector search, several times faster than
+    // QString's on two-character Chinese texts; a match at an even byte offset is a match of
+    // whole code units.
+    const char *const begin = reinterpret_cast<const char *>(text.constData());
+    const char *const end = begin + 2 * qsizetype(text.size());
+    const char *const needle = reinterpret_cast<const char *>(find.constData());
+    const qsizetype needleSize = 2 * qsizetype(find.size());
+    const auto next = [&](int from) {
+        for (const char *at = FindBytes(begin + 2 * qsizetype(from), end, needle, needleSize); at;
+             at = FindBytes(at + 1, end, needle, needleSize)) {
+            if ((at - begin) % 2 == 0)
+                return int((at - begin) / 2);
+        }
+        return -1;
+    };
+    int at = next(0);
+    if (at < 0)
+        return false;
+    // Left to right, each search after the previous match, as QString::replace goes.
+    QString result;
+    result.reserve(text.size() + std::max(0, replacement.size() - find.size()) * 16);
+    int copied = 0;
+    int hits = 0;
+    for (; at >= 0; at = next(copied)) {
+        result.append(text.constData() + copied, at - copied);
+        result.append(replacement);
+        copied = at + find.size();
+        ++hits;
     }
-    text.replace(find, replacement, Qt::CaseSensitive);
+    result.append(text.constData() + copied, text.size() - copied);
+    text = std::move(result);
+    if (count)
+        *count = hits;
     return true;
 }
 

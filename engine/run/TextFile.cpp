@@ -79,11 +79,15 @@ const qint64 editLimit = qint64(256) << 20;
 // until their turn; a larger one is written in pieces from a second read at its turn.
 const qint64 editedOnWorkers = qint64(16) << 20;
 const qint64 searchLimit = qint64(512) << 20;
+// Up to this many find texts are searched for before an edit; the search looks for each in
+// turn, so a long table of pairs goes straight to the edit, which finds them all in one pass.
+const size_t searchedBeforeEdit = 8;
 
 // A search settled from the file read a piece at a time, in the memory of one piece whatever
 // its size; nothing when the whole file is needed, which file then holds, opened.
 std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule &rule,
-                                           StreamedRead &file, FileIdentity &identity)
+                                           StreamedRead &file, FileIdentity &identity,
+                                           bool untilFirstMatch = false)
 {
     QString error;
     if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
@@ -99,7 +103,8 @@ std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule 
         [&] {
             result = file.rewind(&error);
             return result == FileIoResult::Done;
-        });
+        },
+        streamChunk, untilFirstMatch);
     if (found.result == StreamedSearch::ReadFailed) {
         if (result == FileIoResult::Changed)
             return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
@@ -300,6 +305,14 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
             return std::move(*settled);
         read = file.readWhole(how, bytes, &error);
     } else if (inPieces && task.writes && rule.byteEditor()) {
+        // Most files of a tree hold no find text: the search settles them at its own speed,
+        // where the edit would copy every byte only to learn that nothing changed. It stops at
+        // the first find text, and the edit reads the file again from its start.
+        if (rule.settlesFromBytes() && rule.searchTerms().size() <= searchedBeforeEdit) {
+            if (std::optional<FileDecision> settled =
+                    SearchInPieces(task, rule, file, identity, true))
+                return std::move(*settled);
+        }
         if (std::optional<FileDecision> decided =
                 EditInPieces(task, rule, reserveOnce, file, identity, kept, hits))
             return std::move(*decided);

@@ -83,8 +83,10 @@ namespace {
 class Search
 {
 public:
-    Search(const std::vector<EncodedTerm> &terms, const ChunkReader &read, qint64 chunk)
-        : terms(terms), read(read), chunk(std::max<qint64>(chunk, 4))
+    Search(const std::vector<EncodedTerm> &terms, const ChunkReader &read, qint64 chunk,
+           bool untilFirstMatch)
+        : terms(terms), read(read), chunk(std::max<qint64>(chunk, 4)),
+          untilFirstMatch(untilFirstMatch)
     {}
     // One pass over the file as that encoding, the UTF-16 ones only when the mark says so.
     StreamedSearch::Result run(TextEncoding asEncoding, bool detectUtf16);
@@ -97,6 +99,7 @@ private:
     const std::vector<EncodedTerm> &terms;
     const ChunkReader &read;
     const qint64 chunk;
+    const bool untilFirstMatch;
     std::vector<const QByteArray *> needles;
     std::optional<AlignedStreamBuffer> storage;
     qint64 textStart = 0; // the mark's bytes, left out of the text
@@ -184,6 +187,9 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
             return StreamedSearch::NeedsWholeFile;
         }
         searchPiece(buffer, std::max<qint64>(0, textStart - offset), cut, offset);
+        if (untilFirstMatch &&
+            std::find(presence.begin(), presence.end(), Presence::Present) != presence.end())
+            return StreamedSearch::Settled;
         if (end) {
             for (size_t i = 0; i < needles.size(); ++i) {
                 if (needles[i] && presence[i] != Presence::Present)
@@ -239,10 +245,11 @@ void Search::searchPiece(const char *buffer, qint64 searchFrom, qint64 end, qint
 } // namespace
 
 StreamedSearch SearchStream(const std::vector<EncodedTerm> &terms, bool detectUtf16,
-                            const ChunkReader &read, const ChunkRewind &rewind, qint64 chunk)
+                            const ChunkReader &read, const ChunkRewind &rewind, qint64 chunk,
+                            bool untilFirstMatch)
 {
     StreamedSearch found;
-    Search search(terms, read, chunk);
+    Search search(terms, read, chunk, untilFirstMatch);
     found.result = search.run(TextEncoding::Utf8, detectUtf16);
     // Not UTF-8: the file is GBK, checked and searched from its first byte again.
     if (found.result == StreamedSearch::NeedsWholeFile && search.encoding == TextEncoding::Gbk) {

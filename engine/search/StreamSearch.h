@@ -34,9 +34,11 @@ constexpr qint64 streamChunk = qint64(256) << 10;
 // across two pieces; the last bytes of a piece stay for a term that runs on into the next.
 // A file that is not well-formed UTF-8 is read again as GBK. Files whose answer may turn on
 // their last bytes (a cut-off UTF-8 tail) or that are not clean GBK need the whole file.
+// untilFirstMatch settles at the first term found, the others left Unknown: an edit learns
+// there that it must read the file anyway.
 StreamedSearch SearchStream(const std::vector<EncodedTerm> &terms, bool detectUtf16,
                             const ChunkReader &read, const ChunkRewind &rewind,
-                            qint64 chunk = streamChunk);
+                            qint64 chunk = streamChunk, bool untilFirstMatch = false);
 
 // Where the held bytes [from, end) of a file in that encoding may be cut so that the part
 // before ends with a whole character, or from when no such place is known yet; offset is the

@@ -28,6 +28,8 @@ private slots:
     void sameBytesAsDecodedPath();
     void piecesSameAsWholeFile_data() { sameBytesAsDecodedPath_data(); }
     void piecesSameAsWholeFile();
+    void replaceAllOnWholeUnits_data();
+    void replaceAllOnWholeUnits();
 };
 
 namespace {
@@ -263,4 +265,36 @@ void TestByteEdit::piecesSameAsWholeFile()
 }
 
 QTEST_GUILESS_MAIN(TestByteEdit)
+// The decoded path searches a text's code units as bytes: only a match of whole units counts.
+void TestByteEdit::replaceAllOnWholeUnits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("find");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("count");
+    // U+4100 U+0042 hold the bytes of U+4241 across their two units, in either byte order.
+    QTest::newRow("bytes across two units")
+        << QStringLiteral("\u4100B") << QStringLiteral("\u4241") << QStringLiteral("\u4100B") << 0;
+    QTest::newRow("after a unit match")
+        << QStringLiteral("\u4100B\u4241") << QStringLiteral("\u4241") << QStringLiteral("\u4100Bx")
+        << 1;
+    QTest::newRow("left to right, no overlap")
+        << QStringLiteral("云云云") << QStringLiteral("云云") << QStringLiteral("x云") << 1;
+    QTest::newRow("at both ends") << QStringLiteral("小云a小云") << QStringLiteral("小云")
+                                  << QStringLiteral("xax") << 2;
+    QTest::newRow("empty find") << QStringLiteral("abc") << QString() << QStringLiteral("abc") << 0;
+}
+
+void TestByteEdit::replaceAllOnWholeUnits()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, find);
+    QFETCH(QString, expected);
+    QFETCH(int, count);
+    int replaced = -1;
+    QCOMPARE(ReplaceAll(text, find, QStringLiteral("x"), &replaced), count > 0);
+    QCOMPARE(text, expected);
+    QCOMPARE(replaced, count);
+}
+
 #include "tst_byteedit.moc"
