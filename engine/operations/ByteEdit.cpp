@@ -1,6 +1,7 @@
 #include "engine/operations/ByteEdit.h"
 
 #include "engine/codec/ByteChecks.h"
+#include "engine/codec/Utf16Pieces.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/search/FindBytes.h"
 
@@ -226,8 +227,9 @@ class ByteEditStream
 public:
     ByteEditStream(const ByteEdit &edit, TextEncoding encoding, bool withBom,
                    const EditWrite &write)
-        : edit(edit), encoded(encoding == TextEncoding::Utf8 ? edit.utf8 : edit.gbk),
-          gbk(encoding == TextEncoding::Gbk), withBom(withBom), write(write)
+        : edit(edit), encoded(encoding == TextEncoding::Gbk ? edit.gbk : edit.utf8),
+          gbk(encoding == TextEncoding::Gbk), marks(encoding == TextEncoding::Utf8),
+          withBom(withBom), write(write)
     {
         changed = edit.inserting;
         stages.resize(encoded.pairs.size());
@@ -334,7 +336,7 @@ private:
             if (head.size() < 3 && !last)
                 return;
             headDone = true;
-            if (!gbk && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
+            if (marks && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
                 put("\xEF\xBB\xBF", 3);
             from = &head;
         }
@@ -369,6 +371,7 @@ private:
     const ByteEdit &edit;
     const ByteEdit::Encoded &encoded;
     const bool gbk;
+    const bool marks; // UTF-8 written as such, not on its way back to UTF-16
     const bool withBom;
     const EditWrite &write;
     std::vector<Stage> stages;
@@ -382,20 +385,24 @@ private:
 
 namespace {
 
-// One pass over the file as that encoding; restart set when it turned out not to be UTF-8.
-StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool detectUtf16,
+// One pass over the file as that encoding; restart set when it turned out not to be UTF-8,
+// utf16 when a byte-order mark says UTF-16. Text of that encoding comes in as UTF-8.
+StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding textEncoding, bool detectUtf16,
                               bool withBom, const ChunkReader &read, const EditWrite &write,
                               ContentHasher *hasher, qint64 chunk, bool &restart,
-                              std::vector<int> &hits)
+                              std::optional<TextEncoding> &utf16, std::vector<int> &hits)
 {
     restart = false;
+    const bool fromUtf16 =
+        textEncoding == TextEncoding::Utf16Le || textEncoding == TextEncoding::Utf16Be;
+    const TextEncoding encoding = fromUtf16 ? TextEncoding::Utf8 : textEncoding;
     chunk = std::max<qint64>(chunk, 4);
     const qint64 capacity = 3 * chunk;
     const qint64 align = 64;
     const AlignedStreamBuffer storage(capacity + align);
     char *const aligned = storage.data();
     char *buffer = aligned;
-    ByteEditStream stream(edit, encoding, withBom, write);
+    ByteEditStream stream(edit, textEncoding, withBom, write);
     qint64 held = 0;
     qint64 offset = 0; // the file offset of the buffer's first byte
     qint64 textStart = 0;
@@ -411,12 +418,13 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
             held += got;
         }
         if (offset == 0) {
-            if (detectUtf16 && held >= 2 &&
-                ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+            if (detectUtf16 && held >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
+                utf16 = TextEncoding::Utf16Le;
+            else if (detectUtf16 && held >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+                utf16 = TextEncoding::Utf16Be;
+            if (utf16 || !stream.exact())
                 return StreamedEdit::NeedsWholeFile;
-            if (!stream.exact())
-                return StreamedEdit::NeedsWholeFile;
-            textStart = encoding == TextEncoding::Utf8 && held >= 3 &&
+            textStart = !fromUtf16 && encoding == TextEncoding::Utf8 && held >= 3 &&
                                 std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0
                             ? 3
                             : 0;
@@ -461,20 +469,103 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding encoding, bool 
     }
 }
 
+// A UTF-16 file edited as the UTF-8 it turns into, its new UTF-8 turned back: the decoded
+// path's bytes, as both keep every character and write the mark and CR LF alike. Lone
+// surrogates, NUL characters and an odd last byte are left to that path.
+StreamedEdit::Result Utf16EditPass(const ByteEdit &edit, TextEncoding encoding,
+                                   const ChunkReader &read, const EditWrite &write,
+                                   ContentHasher *hasher, qint64 chunk, std::vector<int> &hits)
+{
+    const bool little = encoding == TextEncoding::Utf16Le;
+    Utf16ToUtf8 decoder(little);
+    std::vector<char> raw(size_t(std::max<qint64>(chunk, 4)));
+    std::string utf8;
+    size_t served = 0;
+    qint64 position = 0; // of the raw bytes
+    bool rawEnd = false;
+    bool unconvertible = false;
+    const ChunkReader asUtf8 = [&](char *data, qint64 size, qint64 &got) {
+        while (served == utf8.size() && !rawEnd) {
+            utf8.clear();
+            served = 0;
+            qint64 rawGot = 0;
+            if (!read(raw.data(), qint64(raw.size()), rawGot))
+                return false;
+            if (hasher)
+                hasher->add(raw.data(), rawGot);
+            const qint64 mark = std::min<qint64>(std::max<qint64>(2 - position, 0), rawGot);
+            position += rawGot;
+            rawEnd = rawGot == 0;
+            if ((rawEnd && !decoder.complete()) ||
+                !decoder.add(raw.data() + mark, rawGot - mark, utf8)) {
+                unconvertible = true;
+                return false;
+            }
+        }
+        got = std::min<qint64>(size, qint64(utf8.size() - served));
+        std::memcpy(data, utf8.data() + served, size_t(got));
+        served += size_t(got);
+        return true;
+    };
+    Utf8ToUtf16 encoder(little);
+    std::string utf16;
+    bool marked = false;
+    const auto put = [&](const char *data, qint64 size) {
+        utf16.clear();
+        if (!marked)
+            utf16 = little ? "\xFF\xFE" : "\xFE\xFF";
+        marked = true;
+        encoder.add(data, size, utf16);
+        return utf16.empty() || write(utf16.data(), qint64(utf16.size()));
+    };
+    bool restart = false;
+    std::optional<TextEncoding> utf16Mark;
+    StreamedEdit::Result result =
+        EditPass(edit, encoding, false, false, asUtf8, write ? EditWrite(put) : EditWrite(),
+                 nullptr, chunk, restart, utf16Mark, hits);
+    if (unconvertible)
+        return StreamedEdit::NeedsWholeFile;
+    // An empty new text is its mark alone.
+    if (result == StreamedEdit::Changed && write && !marked && !put(nullptr, 0))
+        return StreamedEdit::WriteFailed;
+    return result;
+}
+
 } // namespace
 
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
                         const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
-                        bool hashOriginal, std::optional<TextEncoding> known, qint64 chunk)
+                        bool hashOriginal, std::optional<TextEncoding> known, qint64 chunk,
+                        bool utf16InPieces)
 {
     Q_ASSERT(known || !write);
     StreamedEdit edited;
     edited.encoding = known.value_or(TextEncoding::Utf8);
+    const auto editUtf16 = [&] {
+        ContentHasher hasher;
+        edited.result = Utf16EditPass(edit, edited.encoding, read, write,
+                                      hashOriginal ? &hasher : nullptr, chunk, edited.hits);
+        edited.originalHash = hasher.hash();
+        return edited;
+    };
+    if (edited.encoding == TextEncoding::Utf16Le || edited.encoding == TextEncoding::Utf16Be)
+        return editUtf16();
     for (;;) {
         ContentHasher hasher;
         bool restart = false;
-        edited.result = EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
-                                 hashOriginal ? &hasher : nullptr, chunk, restart, edited.hits);
+        std::optional<TextEncoding> utf16;
+        edited.result =
+            EditPass(edit, edited.encoding, detectUtf16, withBom, read, write,
+                     hashOriginal ? &hasher : nullptr, chunk, restart, utf16, edited.hits);
+        if (utf16 && utf16InPieces) {
+            // The mark settles the encoding, whatever the caller took the file for.
+            edited.encoding = *utf16;
+            if (!rewind()) {
+                edited.result = StreamedEdit::ReadFailed;
+                return edited;
+            }
+            return editUtf16();
+        }
         edited.originalHash = hasher.hash();
         edited.notUtf8 = restart;
         // Not UTF-8: the file is GBK, checked and edited from its first byte again.

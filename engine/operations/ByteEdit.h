@@ -97,8 +97,10 @@ struct StreamedEdit
 // no NUL byte) and edited at once, its new bytes handed to write (which may be empty, when
 // only the answer is wanted). Without a known encoding the file is taken as UTF-8 and read
 // again as GBK when it is not, so new bytes are written only with the encoding known (given
-// as UTF-8, a file that is none says so in notUtf8); a UTF-16 file needs the whole file.
+// as UTF-8, a file that is none says so in notUtf8). A UTF-16 file, known by its mark, is
+// edited as the UTF-8 it turns into and written back as UTF-16, with utf16InPieces; without,
+// it needs the whole file.
 StreamedEdit EditStream(const ByteEdit &edit, bool detectUtf16, bool withBom,
                         const ChunkReader &read, const ChunkRewind &rewind, const EditWrite &write,
                         bool hashOriginal, std::optional<TextEncoding> known = std::nullopt,
-                        qint64 chunk = streamChunk);
+                        qint64 chunk = streamChunk, bool utf16InPieces = true);

@@ -170,8 +170,9 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             newBytes.append(data, int(size));
             return true;
         };
-        // A plan keeps the bytes read as they pass.
+        // A plan keeps the bytes read as they pass, from the last start over.
         ChunkReader read = reads.read();
+        ChunkRewind rewind = reads.rewind();
         if (task.keepsOriginal) {
             kept.reserve(int(identity.size));
             read = [&kept, read](char *data, qint64 size, qint64 &got) {
@@ -180,6 +181,10 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                 kept.append(data, int(got));
                 return true;
             };
+            rewind = [&kept, rewind] {
+                kept.clear();
+                return rewind();
+            };
         }
         StreamedEdit edited;
         for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Gbk}) {
@@ -187,8 +192,11 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                 break;
             newBytes.clear();
             kept.clear();
-            edited = EditStream(edit, task.detectUtf16, task.withBom, read, reads.rewind(), gather,
-                                task.journaled, encoding);
+            // UTF-16 is edited faster decoded whole: turned into UTF-8 and back a unit at a
+            // time costs more than QString's conversions. Larger files take that way all the
+            // same, as they could not be held.
+            edited = EditStream(edit, task.detectUtf16, task.withBom, read, rewind, gather,
+                                task.journaled, encoding, streamChunk, false);
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
         }

@@ -43,11 +43,11 @@ QString Straddle()
 // What the decoded path writes: nothing for an unchanged or failed file, such as an edited
 // file with NUL bytes that is not UTF-16.
 std::optional<QByteArray> DecodedPath(const QByteArray &bytes, const FileRule &rule, bool withBom,
-                                      bool &changed)
+                                      bool &changed, std::vector<int> *hits = nullptr)
 {
     DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
     NormaliseLineEnds(decoded.text);
-    changed = rule.apply(decoded.text);
+    changed = rule.apply(decoded.text, hits);
     const bool utf16 =
         decoded.encoding == TextEncoding::Utf16Le || decoded.encoding == TextEncoding::Utf16Be;
     if (!changed || !decoded.lossless || (!utf16 && bytes.contains('\0')))
@@ -217,8 +217,18 @@ void TestByteEdit::piecesSameAsWholeFile()
         const bool withBom = i % 2;
         QByteArray newBytes;
         std::vector<int> hits;
-        const ByteEdit::Outcome outcome =
-            rule.editBytes(bytes, DecideEncoding(bytes, true), withBom, newBytes, &hits);
+        const TextEncoding encoding = DecideEncoding(bytes, true);
+        ByteEdit::Outcome outcome = rule.editBytes(bytes, encoding, withBom, newBytes, &hits);
+        // UTF-16, which the bytes leave to the decoded path, the pieces edit as that path does.
+        if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be) {
+            bool changed = false;
+            const std::optional<QByteArray> decoded =
+                DecodedPath(bytes, rule, withBom, changed, &hits);
+            newBytes = decoded.value_or(QByteArray());
+            outcome = !changed  ? ByteEdit::Outcome::Unchanged
+                      : decoded ? ByteEdit::Outcome::Changed
+                                : ByteEdit::Outcome::Unknown;
+        }
         for (const qint64 chunk : {4, 5, 7, 16}) {
             qint64 at = 0;
             const auto read = [&](char *data, qint64 size, qint64 &got) {
@@ -264,7 +274,6 @@ void TestByteEdit::piecesSameAsWholeFile()
              qPrintable(QStringLiteral("%1 of %2").arg(settled).arg(known)));
 }
 
-QTEST_GUILESS_MAIN(TestByteEdit)
 // The decoded path searches a text's code units as bytes: only a match of whole units counts.
 void TestByteEdit::replaceAllOnWholeUnits_data()
 {
@@ -297,4 +306,5 @@ void TestByteEdit::replaceAllOnWholeUnits()
     QCOMPARE(replaced, count);
 }
 
+QTEST_GUILESS_MAIN(TestByteEdit)
 #include "tst_byteedit.moc"
