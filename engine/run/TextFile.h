@@ -129,7 +129,10 @@ class TextFileWriter
 public:
     using Done = std::function<bool(const QString &nativePath, const FileOutcome &outcome)>;
     static constexpr int groupFiles = journalKeptAhead;
-    static constexpr qint64 groupBytes = qint64(32) << 20;
+    // Large, so that the disk takes a tree of novels in a few long writes, each started as
+    // its file is done, rather than waiting at a flush every few files; the temporaries are
+    // on the disk, not in memory.
+    static constexpr qint64 groupBytes = qint64(256) << 20;
 
     explicit TextFileWriter(Done done, std::function<void()> dropped = {});
     // Flushes and commits what is pending.
