@@ -154,7 +154,7 @@ ByteEdit::ByteEdit(const QStringList &finds, const QStringList &replacements)
         }
         conflicts = std::make_shared<const PairConflicts>(FindPairConflicts(texts[0], texts[1]));
         if (utf8.exact) {
-            auto pairs = std::make_shared<OrderedPairs<char>>(conflicts, true);
+            auto pairs = std::make_shared<OrderedPairs<char>>(conflicts);
             for (const auto &[find, replacement] : utf8.pairs)
                 pairs->add(find.constData(), find.size(), replacement.constData(),
                            replacement.size());
@@ -162,7 +162,7 @@ ByteEdit::ByteEdit(const QStringList &finds, const QStringList &replacements)
             utf8Pairs = std::move(pairs);
         }
         if (gbk.exact) {
-            auto pairs = std::make_shared<OrderedPairs<ushort>>(conflicts, false);
+            auto pairs = std::make_shared<OrderedPairs<ushort>>(conflicts);
             for (const auto &[find, replacement] : gbk.pairs) {
                 const std::vector<ushort> findUnits = GbkUnits(find);
                 const std::vector<ushort> replacementUnits = GbkUnits(replacement);

@@ -87,7 +87,7 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
         if (byteEdit->matchesPairs()) {
             // Many pairs: found in one pass and applied in merged passes, where each pair
             // would take a search and a copy of the text of its own.
-            auto pairs = std::make_shared<OrderedPairs<ushort>>(byteEdit->pairConflicts(), false);
+            auto pairs = std::make_shared<OrderedPairs<ushort>>(byteEdit->pairConflicts());
             std::vector<int> given; // each pair's place among the pairs given
             const int count = std::min(settings.findLines.size(), settings.replaceLines.size());
             for (int i = 0; i < count; ++i) {

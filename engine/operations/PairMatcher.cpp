@@ -28,7 +28,6 @@ PairConflicts FindPairConflicts(const std::vector<QString> &finds,
 {
     const int pairs = int(finds.size());
     PairConflicts conflicts;
-    conflicts.findOverlaps.resize(size_t(pairs));
     conflicts.firstCreated.assign(size_t(pairs), pairs);
     // Two texts can overlap only where they share a unit: the pairs whose find text holds
     // each unit, in order, each once.
@@ -42,8 +41,8 @@ PairConflicts FindPairConflicts(const std::vector<QString> &finds,
     }
     std::vector<int> seen(size_t(pairs), -1);
     std::vector<int> candidates;
-    // The later pairs whose find text shares a unit with text (marked with stamp).
-    const auto laterSharing = [&](const QString &text, int pair, int stamp) {
+    // The pairs after pair whose find text shares a unit with text, in order.
+    const auto laterSharing = [&](const QString &text, int pair) {
         candidates.clear();
         for (const QChar unit : text) {
             const auto list = holding.find(unit.unicode());
@@ -51,8 +50,8 @@ PairConflicts FindPairConflicts(const std::vector<QString> &finds,
                 continue;
             for (auto later = std::upper_bound(list->second.begin(), list->second.end(), pair);
                  later != list->second.end(); ++later) {
-                if (seen[size_t(*later)] != stamp) {
-                    seen[size_t(*later)] = stamp;
+                if (seen[size_t(*later)] != pair) {
+                    seen[size_t(*later)] = pair;
                     candidates.push_back(*later);
                 }
             }
@@ -60,18 +59,12 @@ PairConflicts FindPairConflicts(const std::vector<QString> &finds,
         std::sort(candidates.begin(), candidates.end());
     };
     for (int pair = 0; pair < pairs; ++pair) {
-        const QString &find = finds[size_t(pair)];
         const QString &replacement = replacements[size_t(pair)];
-        laterSharing(find, pair, 2 * pair);
-        for (const int later : candidates) {
-            if (CanOverlap(find, finds[size_t(later)]))
-                conflicts.findOverlaps[size_t(pair)].push_back(later);
-        }
         if (replacement.isEmpty()) {
             conflicts.firstCreated[size_t(pair)] = pair + 1;
             continue;
         }
-        laterSharing(replacement, pair, 2 * pair + 1);
+        laterSharing(replacement, pair);
         for (const int later : candidates) {
             if (CanOverlap(replacement, finds[size_t(later)])) {
                 conflicts.firstCreated[size_t(pair)] = later;

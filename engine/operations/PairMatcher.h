@@ -5,30 +5,30 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
-#include <type_traits>
+#include <new>
 #include <utility>
 #include <vector>
 
 // Pairs applied in order, each on the text the ones before it left, in about one pass over a
-// text however many pairs there are. One scan finds every find text's occurrences at once;
-// then the pairs that occur are applied in merged passes: one pass replaces, left to right,
-// a whole run of consecutive pairs none of which can change what a later one of the run
-// matches. Such pairs' occurrences never overlap one another, and no replacement can make or
-// break a match of a later one, so replacing all of them at once gives what replacing them one
-// by one gives. Between runs only the places next to a replacement are scanned again.
+// text however many pairs there are. One scan finds every find text's occurrences at once.
+// Then, pair by pair, each one's matches are picked from its occurrences: left to right,
+// none overlapping its previous match or lying across a place an earlier pair replaced, as a
+// pass of it over the text the earlier pairs left would find them. That holds for as long as
+// no replacement can make a new match of a later pair; the text is rebuilt once when all of
+// those pairs are done, or when the next pair is one that a replacement may have made a match
+// of: then only the places next to a replacement are scanned again.
 
-// Which later pairs each pair may interact with, from the texts alone (as UTF-16 units; for
-// well-formed texts the same holds of their characters, and so of their bytes, in UTF-8 and
-// GBK). Pairs are numbered as given, every find text non-empty.
+// Which later pairs a replacement may make a match of, from the texts alone (as UTF-16
+// units; for well-formed texts the same holds of their characters, and so of their bytes in
+// UTF-8 and GBK). Pairs are numbered as given, every find text non-empty.
 struct PairConflicts
 {
-    // The later pairs whose find text can overlap this pair's: one holds the other, or an
-    // end of one is the start of the other. Their occurrences may overlap in a text.
-    std::vector<std::vector<int>> findOverlaps;
-    // The first later pair whose find text can overlap this pair's replacement, so that
-    // replacing may create a match of it; the number of pairs when none can. An empty
-    // replacement joins the text around it and so may create any later match.
+    // For each pair, the first later pair whose find text can overlap its replacement (hold
+    // it, lie in it, or have an end that is the other's start); the number of pairs when
+    // none can. An empty replacement joins the text around it and so may make any later
+    // match.
     std::vector<int> firstCreated;
 };
 PairConflicts FindPairConflicts(const std::vector<QString> &finds,
@@ -38,7 +38,7 @@ PairConflicts FindPairConflicts(const std::vector<QString> &finds,
 // characters taken one unit each (so that every unit starts a character).
 template <typename Unit> class OrderedPairs
 {
-    static constexpr int keyUnits = int(4 / sizeof(Unit));
+    static constexpr int wordUnits = int(8 / sizeof(Unit));
     static constexpr int bits = 16;
 
 public:
@@ -48,10 +48,8 @@ public:
         int pair;
     };
 
-    // utf8Starts: the units are UTF-8 bytes, where a well-formed find text can only match at
-    // a character's first byte, so no other byte is tried.
-    OrderedPairs(std::shared_ptr<const PairConflicts> conflicts, bool utf8Starts)
-        : conflicts(std::move(conflicts)), utf8Starts(utf8Starts)
+    explicit OrderedPairs(std::shared_ptr<const PairConflicts> conflicts)
+        : conflicts(std::move(conflicts))
     {}
 
     // The next pair; its find text is not empty. Call finish() after the last one.
@@ -67,37 +65,28 @@ public:
         longest = std::max(longest, findSize);
     }
 
-    // Every find text keyed by its first units: the first keyUnits of it, or all of a
-    // shorter one, in one hash table for each such length.
+    // Every find text keyed by its first keyLength units, as many as the shortest one has
+    // (at most a 64-bit word's): one hash table, one look-up for each place in a text.
     void finish()
     {
-        for (int length = 1; length <= keyUnits; ++length) {
-            Table &table = tables[length - 1];
-            std::vector<int> keys;
-            for (int pair = 0; pair < size(); ++pair) {
-                if (std::min(findSizes[size_t(pair)], keyUnits) == length)
-                    keys.push_back(int(Key(length, find(pair))));
-            }
-            if (keys.empty())
-                continue;
-            table.used = true;
-            table.bitmap.assign((1u << bits) / 64, 0);
-            table.starts.assign((1u << bits) + 1, 0);
-            for (const int key : keys) {
-                table.bitmap[size_t(key) >> 6] |= std::uint64_t(1) << (key & 63);
-                ++table.starts[size_t(key) + 1];
-            }
-            for (size_t key = 0; key < (1u << bits); ++key)
-                table.starts[key + 1] += table.starts[key];
-            table.pairs.resize(keys.size());
-            std::vector<int> filled(table.starts.begin(), table.starts.end() - 1);
-            int next = 0;
-            for (int pair = 0; pair < size(); ++pair) {
-                if (std::min(findSizes[size_t(pair)], keyUnits) == length)
-                    table.pairs[size_t(filled[size_t(keys[size_t(next++)])]++)] = pair;
-            }
-            usedTables.push_back(length);
+        keyLength = std::min(wordUnits, *std::min_element(findSizes.begin(), findSizes.end()));
+        unsigned char mask[8] = {};
+        std::memset(mask, 0xFF, size_t(keyLength) * sizeof(Unit));
+        std::memcpy(&keyMask, mask, 8);
+        bitmap.assign((1u << bits) / 64, 0);
+        starts.assign((1u << bits) + 1, 0);
+        std::vector<std::uint32_t> keys;
+        for (int pair = 0; pair < size(); ++pair) {
+            keys.push_back(Key(find(pair), findSizes[size_t(pair)]));
+            bitmap[keys.back() >> 6] |= std::uint64_t(1) << (keys.back() & 63);
+            ++starts[keys.back() + 1];
         }
+        for (size_t key = 0; key < (1u << bits); ++key)
+            starts[key + 1] += starts[key];
+        keyed.resize(keys.size());
+        std::vector<int> filled(starts.begin(), starts.end() - 1);
+        for (int pair = 0; pair < size(); ++pair)
+            keyed[size_t(filled[keys[size_t(pair)]]++)] = pair;
     }
 
     int size() const { return int(findSizes.size()); }
@@ -109,29 +98,25 @@ public:
     {
         begin = std::max(begin, 0);
         end = std::min(end, size);
-        if (utf8Starts)
-            begin = Utf8Start(text, begin);
-        const Table &full = tables[keyUnits - 1];
-        const bool anyShort = usedTables.size() > (full.used ? 1u : 0u);
-        for (int at = begin; at < end;) {
-            if (full.used && at + keyUnits <= size) {
-                std::uint32_t word;
-                std::memcpy(&word, text + at, 4);
-                const std::uint32_t key = (word * 2654435761u) >> (32 - bits);
-                if ((full.bitmap[key >> 6] >> (key & 63)) & 1)
-                    check(full, key, text, size, at, from, found);
-            }
-            if (anyShort) {
-                for (const int length : usedTables) {
-                    if (length == keyUnits || at + length > size)
-                        continue;
-                    const Table &table = tables[length - 1];
-                    const std::uint32_t key = Key(length, text + at);
-                    if ((table.bitmap[key >> 6] >> (key & 63)) & 1)
-                        check(table, key, text, size, at, from, found);
-                }
-            }
-            at += utf8Starts ? Utf8Step(text[at]) : 1;
+        end = std::min(end, size - keyLength + 1);
+        // Every unit is tried, even a UTF-8 byte inside a character (where no well-formed
+        // find text matches in well-formed text): the look-ups then do not wait on one
+        // another, as they would stepping from character to character.
+        const std::uint64_t *const keys = bitmap.data();
+        const std::uint64_t mask = keyMask;
+        const int whole = std::min(end, size - wordUnits + 1);
+        int at = begin;
+        for (; at < whole; ++at) {
+            std::uint64_t word;
+            std::memcpy(&word, text + at, 8);
+            const std::uint32_t key = Hash(word & mask);
+            if ((keys[key >> 6] >> (key & 63)) & 1)
+                check(key, text, size, at, from, found);
+        }
+        for (; at < end; ++at) {
+            const std::uint32_t key = Key(text + at, size - at);
+            if ((keys[key >> 6] >> (key & 63)) & 1)
+                check(key, text, size, at, from, found);
         }
     }
 
@@ -139,103 +124,108 @@ public:
     // True when anything was replaced; out then holds the new text.
     bool apply(const Unit *text, int size, std::vector<Unit> &out, int *counts) const
     {
-        std::vector<Occurrence> occurrences;
+        std::vector<Occurrence> occurrences; // of pairs from cursor on, by where they start
         scan(text, size, 0, size, 0, occurrences);
-        if (occurrences.empty())
-            return false;
         const int pairs = this->size();
-        std::vector<int> live(size_t(pairs), 0); // occurrences in the current text
-        for (const Occurrence &each : occurrences)
-            ++live[size_t(each.pair)];
-        std::vector<int> member(size_t(pairs), 0);  // the run a pair is in
-        std::vector<int> blocked(size_t(pairs), 0); // the run a pair cannot join
-        std::vector<int> matchEnd(size_t(pairs), 0);
-        std::vector<int> runPairs;
-        std::vector<Occurrence> replaced, kept, rescanned;
+        std::vector<int> first(size_t(pairs) + 1), place;
+        std::vector<int> byPair;          // occurrences pair by pair
+        std::vector<char> picked;         // the occurrences replaced
+        std::vector<unsigned char> taken; // units a replacement took
+        std::vector<Occurrence> replaced; // where in the text, then where in the new one
+        std::vector<int> replacedAt;      // where in the text
+        std::vector<Occurrence> kept, rescanned;
         std::vector<std::pair<int, int>> windows;
         std::vector<Unit> current, next;
         const Unit *data = text;
         int dataSize = size;
         bool changed = false;
         int cursor = 0;
-        for (int run = 1; cursor < pairs; ++run) {
-            // The longest run of the pairs that occur, up to one that may interact.
-            runPairs.clear();
+        while (!occurrences.empty()) {
+            std::fill(first.begin() + cursor, first.end(), 0);
+            for (const Occurrence &each : occurrences)
+                ++first[size_t(each.pair) + 1];
+            for (int pair = cursor; pair < pairs; ++pair)
+                first[size_t(pair) + 1] += first[size_t(pair)];
+            place.assign(first.begin(), first.end());
+            byPair.resize(occurrences.size());
+            for (size_t index = 0; index < occurrences.size(); ++index)
+                byPair[size_t(place[size_t(occurrences[index].pair)]++)] = int(index);
+            picked.assign(occurrences.size(), 0);
+            // Pair by pair, each match left to right that neither overlaps the pair's own
+            // previous match nor lies across what an earlier pair replaced: as one pass of
+            // each pair over the text the earlier ones left would find them, for as long as
+            // no replacement can make a match of a later pair.
+            taken.assign(size_t(dataSize), 0);
             int barrier = pairs;
-            for (int pair = cursor; pair < std::min(pairs, barrier); ++pair) {
-                if (live[size_t(pair)] == 0)
-                    continue;
-                if (blocked[size_t(pair)] == run)
-                    break;
-                runPairs.push_back(pair);
-                member[size_t(pair)] = run;
-                matchEnd[size_t(pair)] = 0;
-                for (const int later : conflicts->findOverlaps[size_t(pair)])
-                    blocked[size_t(later)] = run;
-                barrier = std::min(barrier, conflicts->firstCreated[size_t(pair)]);
-            }
-            if (runPairs.empty())
-                break;
-            // Each pair's matches left to right without overlap, as one pass of it would.
-            replaced.clear();
-            kept.clear();
-            for (const Occurrence &each : occurrences) {
-                const size_t pair = size_t(each.pair);
-                if (member[pair] != run) {
-                    kept.push_back(each);
-                } else if (each.at >= matchEnd[pair]) {
-                    replaced.push_back(each);
-                    matchEnd[pair] = each.at + findSizes[pair];
-                    ++counts[pair];
+            int pair = cursor;
+            qint64 newSize = dataSize;
+            for (; pair < std::min(pairs, barrier); ++pair) {
+                const int length = findSizes[size_t(pair)];
+                int matchEnd = 0;
+                int matches = 0;
+                for (int index = first[size_t(pair)]; index < first[size_t(pair) + 1]; ++index) {
+                    const int at = occurrences[size_t(byPair[size_t(index)])].at;
+                    if (at < matchEnd || Taken(taken.data() + at, length))
+                        continue;
+                    std::memset(taken.data() + at, 1, size_t(length));
+                    picked[size_t(byPair[size_t(index)])] = 1;
+                    matchEnd = at + length;
+                    ++matches;
                 }
+                counts[pair] += matches;
+                newSize += qint64(matches) * (replacementSizes[size_t(pair)] - length);
+                if (matches > 0)
+                    barrier = std::min(barrier, conflicts->firstCreated[size_t(pair)]);
             }
-            for (const int pair : runPairs)
-                live[size_t(pair)] = 0;
+            // Past what a Qt string holds, as the run reports a text grown too large.
+            if (newSize > std::numeric_limits<int>::max())
+                throw std::bad_alloc();
+            replaced.clear();
+            replacedAt.clear();
+            for (size_t index = 0; index < occurrences.size(); ++index) {
+                if (picked[index])
+                    replaced.push_back(occurrences[index]);
+            }
+            if (replaced.empty())
+                break;
             // The new text, and where each replacement now starts.
-            next.clear();
-            next.reserve(size_t(dataSize) + size_t(dataSize) / 8 + 64);
+            next.resize(size_t(newSize));
+            Unit *into = next.data();
             int copied = 0;
             for (Occurrence &each : replaced) {
-                next.insert(next.end(), data + copied, data + each.at);
+                into = std::copy(data + copied, data + each.at, into);
+                replacedAt.push_back(each.at);
                 copied = each.at + findSizes[size_t(each.pair)];
-                each.at = int(next.size());
-                next.insert(next.end(), replacement(each.pair),
-                            replacement(each.pair) + replacementSizes[size_t(each.pair)]);
+                each.at = int(into - next.data());
+                into =
+                    std::copy(replacement(each.pair),
+                              replacement(each.pair) + replacementSizes[size_t(each.pair)], into);
             }
-            next.insert(next.end(), data + copied, data + dataSize);
-            // Later pairs' occurrences move with the text; those a replacement took are gone.
-            size_t at = 0;
-            int shift = 0;
-            int write = 0;
-            for (const Occurrence &each : kept) {
-                while (at < replaced.size() &&
-                       replaced[at].at - shift + findSizes[size_t(replaced[at].pair)] <= each.at) {
-                    shift += replacementSizes[size_t(replaced[at].pair)] -
-                             findSizes[size_t(replaced[at].pair)];
-                    ++at;
-                }
-                if (at < replaced.size() &&
-                    replaced[at].at - shift < each.at + findSizes[size_t(each.pair)]) {
-                    --live[size_t(each.pair)];
-                    continue;
-                }
-                kept[size_t(write++)] = {each.at + shift, each.pair};
-            }
-            kept.resize(size_t(write));
+            std::copy(data + copied, data + dataSize, into);
             current.swap(next);
             changed = true;
             data = current.data();
             dataSize = int(current.size());
-            cursor = runPairs.back() + 1;
+            cursor = pair;
             if (cursor >= pairs)
                 break;
+            // Later pairs' occurrences move with the text; those a replacement took are gone.
+            kept.clear();
+            size_t before = 0;
+            int shift = 0;
+            for (const Occurrence &each : occurrences) {
+                if (each.pair < pair || Taken(taken.data() + each.at, findSizes[size_t(each.pair)]))
+                    continue;
+                for (; before < replaced.size() && replacedAt[before] < each.at; ++before)
+                    shift += replacementSizes[size_t(replaced[before].pair)] -
+                             findSizes[size_t(replaced[before].pair)];
+                kept.push_back({each.at + shift, each.pair});
+            }
             // A later match that a replacement made starts less than the longest find text
             // before its end; everything that starts there is found again.
             windows.clear();
             for (const Occurrence &each : replaced) {
-                int from = std::max(0, each.at - (longest - 1));
-                if (utf8Starts)
-                    from = Utf8Start(data, from);
+                const int from = std::max(0, each.at - (longest - 1));
                 const int to = std::min(dataSize, each.at + replacementSizes[size_t(each.pair)]);
                 if (!windows.empty() && from <= windows.back().second)
                     windows.back().second = std::max(windows.back().second, to);
@@ -245,18 +235,14 @@ public:
             rescanned.clear();
             for (const auto &[from, to] : windows)
                 scan(data, dataSize, from, to, cursor, rescanned);
-            for (const Occurrence &each : rescanned)
-                ++live[size_t(each.pair)];
             occurrences.clear();
             size_t window = 0;
             size_t found = 0;
             for (const Occurrence &each : kept) {
                 while (window < windows.size() && windows[window].second <= each.at)
                     ++window;
-                if (window < windows.size() && windows[window].first <= each.at) {
-                    --live[size_t(each.pair)];
+                if (window < windows.size() && windows[window].first <= each.at)
                     continue;
-                }
                 while (found < rescanned.size() && rescanned[found].at < each.at)
                     occurrences.push_back(rescanned[found++]);
                 occurrences.push_back(each);
@@ -271,66 +257,60 @@ public:
     }
 
 private:
-    struct Table
-    {
-        bool used = false;
-        std::vector<std::uint64_t> bitmap;
-        std::vector<int> starts; // each key's pairs, at starts[key] to starts[key + 1]
-        std::vector<int> pairs;
-    };
-
     const Unit *find(int pair) const { return findUnits.data() + findAt[size_t(pair)]; }
     const Unit *replacement(int pair) const
     {
         return replacementUnits.data() + replacementAt[size_t(pair)];
     }
-    static std::uint32_t Code(Unit unit)
+    // The first keyLength units of a text of available units, hashed.
+    std::uint32_t Key(const Unit *units, int available) const
     {
-        return std::uint32_t(typename std::make_unsigned<Unit>::type(unit));
+        std::uint64_t word = 0;
+        if (available >= wordUnits)
+            std::memcpy(&word, units, 8);
+        else
+            std::memcpy(&word, units, size_t(available) * sizeof(Unit));
+        return Hash(word & keyMask);
     }
-    // The first `length` units; all of keyUnits hashed as scan() hashes them.
-    static std::uint32_t Key(int length, const Unit *units)
+    static std::uint32_t Hash(std::uint64_t key)
     {
-        if (length == keyUnits) {
-            std::uint32_t word;
-            std::memcpy(&word, units, 4);
-            return (word * 2654435761u) >> (32 - bits);
+        return std::uint32_t((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+    }
+    static bool Taken(const unsigned char *units, int length)
+    {
+        for (int i = 0; i < length; ++i) {
+            if (units[i])
+                return true;
         }
-        std::uint32_t word = 0;
-        for (int i = 0; i < length; ++i)
-            word = word << (8 * sizeof(Unit)) | Code(units[i]);
-        return ((word + 1) * 2654435761u) >> (32 - bits);
+        return false;
     }
-    static int Utf8Step(Unit lead)
-    {
-        static const unsigned char steps[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 3, 4};
-        return steps[Code(lead) >> 4];
-    }
-    static int Utf8Start(const Unit *text, int at)
-    {
-        while (at > 0 && (Code(text[at]) & 0xC0) == 0x80)
-            --at;
-        return at;
-    }
-    void check(const Table &table, std::uint32_t key, const Unit *text, int size, int at, int from,
+    void check(std::uint32_t key, const Unit *text, int size, int at, int from,
                std::vector<Occurrence> &found) const
     {
-        const int *const end = table.pairs.data() + table.starts[key + 1];
-        for (const int *pair = table.pairs.data() + table.starts[key]; pair < end; ++pair) {
+        const int *const end = keyed.data() + starts[key + 1];
+        for (const int *pair = keyed.data() + starts[key]; pair < end; ++pair) {
             const int length = findSizes[size_t(*pair)];
-            if (*pair >= from && length <= size - at &&
-                std::memcmp(text + at, find(*pair), size_t(length) * sizeof(Unit)) == 0)
+            if (*pair < from || length > size - at)
+                continue;
+            const Unit *const a = text + at;
+            const Unit *const b = find(*pair);
+            int same = 0;
+            while (same < length && a[same] == b[same])
+                ++same;
+            if (same == length)
                 found.push_back({at, *pair});
         }
     }
 
     std::shared_ptr<const PairConflicts> conflicts;
-    bool utf8Starts;
     std::vector<Unit> findUnits, replacementUnits;
     std::vector<int> findAt, findSizes, replacementAt, replacementSizes;
     int longest = 0;
-    Table tables[keyUnits];
-    std::vector<int> usedTables; // the lengths keyed, shortest first
+    int keyLength = 1;
+    std::uint64_t keyMask = 0;
+    std::vector<std::uint64_t> bitmap; // the keys of some find text
+    std::vector<int> starts;           // each key's pairs, at keyed[starts[key]] on
+    std::vector<int> keyed;
 };
 
 // Pairs from this many on are matched with OrderedPairs; fewer are searched one by one.
