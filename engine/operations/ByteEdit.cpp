@@ -32,14 +32,18 @@ QByteArray LineFeedsOnly(const char *begin, const char *end)
     char *out = text.data();
     std::memcpy(out, begin, size_t(cr - begin));
     out += cr - begin;
-    for (const char *in = cr; in < end; ++in) {
-        if (*in != '\r') {
-            *out++ = *in;
-            continue;
-        }
+    // From one CR to the next, copied a line at a time.
+    for (const char *in = cr; in < end;) {
         *out++ = '\n';
-        if (in + 1 < end && in[1] == '\n')
+        ++in;
+        if (in < end && *in == '\n')
             ++in;
+        const char *next = static_cast<const char *>(std::memchr(in, '\r', size_t(end - in)));
+        if (!next)
+            next = end;
+        std::memcpy(out, in, size_t(next - in));
+        out += next - in;
+        in = next;
     }
     text.truncate(int(out - text.constData()));
     return text;
