@@ -204,13 +204,12 @@ public:
             Unit *into = next.data();
             int copied = 0;
             for (Occurrence &each : replaced) {
-                into = std::copy(data + copied, data + each.at, into);
+                into = Copy(data + copied, data + each.at, into);
                 replacedAt.push_back(each.at);
                 copied = each.at + findSizes[size_t(each.pair)];
                 each.at = int(into - next.data());
-                into =
-                    std::copy(replacement(each.pair),
-                              replacement(each.pair) + replacementSizes[size_t(each.pair)], into);
+                into = Copy(replacement(each.pair),
+                            replacement(each.pair) + replacementSizes[size_t(each.pair)], into);
             }
             std::copy(data + copied, data + dataSize, into);
             current.swap(next);
@@ -286,6 +285,15 @@ private:
     static std::uint32_t Hash(std::uint64_t key)
     {
         return std::uint32_t((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+    }
+    // Most pieces between replacements are short, shorter than a call to memmove is worth.
+    static Unit *Copy(const Unit *from, const Unit *to, Unit *into)
+    {
+        if (to - from > 16)
+            return std::copy(from, to, into);
+        while (from < to)
+            *into++ = *from++;
+        return into;
     }
     static bool Taken(const unsigned char *units, int length)
     {
