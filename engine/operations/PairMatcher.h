@@ -70,7 +70,8 @@ public:
     // (at most a 64-bit word's): one hash table, one look-up for each place in a text.
     void finish()
     {
-        keyLength = std::min(wordUnits, *std::min_element(findSizes.begin(), findSizes.end()));
+        if (!findSizes.empty())
+            keyLength = std::min(wordUnits, *std::min_element(findSizes.begin(), findSizes.end()));
         unsigned char mask[8] = {};
         std::memset(mask, 0xFF, size_t(keyLength) * sizeof(Unit));
         std::memcpy(&keyMask, mask, 8);
@@ -117,9 +118,9 @@ public:
             for (; at + 8 <= whole; at += 8) {
                 quint64 bytes;
                 std::memcpy(&bytes, text + at, 8);
-                quint64 starts = ~(bytes & ~(bytes << 1)) & 0x8080808080808080ull;
-                for (; starts != 0; starts &= starts - 1)
-                    probe(at + int(qCountTrailingZeroBits(starts) >> 3));
+                quint64 heads = ~(bytes & ~(bytes << 1)) & 0x8080808080808080ull;
+                for (; heads != 0; heads &= heads - 1)
+                    probe(at + int(qCountTrailingZeroBits(heads) >> 3));
             }
         }
         for (; at < whole; ++at)
