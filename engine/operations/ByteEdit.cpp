@@ -79,18 +79,19 @@ QByteArray WithCrLf(const QByteArray &prefix, const QByteArray &text)
 // other byte as itself.
 std::vector<ushort> GbkUnits(const QByteArray &bytes)
 {
-    std::vector<ushort> units;
-    units.reserve(size_t(bytes.size()));
+    std::vector<ushort> units(size_t(bytes.size()));
+    ushort *out = units.data();
     const auto *at = reinterpret_cast<const unsigned char *>(bytes.constData());
     const auto *const end = at + bytes.size();
     while (at < end) {
         if (*at >= 0x81 && *at <= 0xFE && at + 1 < end) {
-            units.push_back(ushort(at[0] << 8 | at[1]));
+            *out++ = ushort(at[0] << 8 | at[1]);
             at += 2;
         } else {
-            units.push_back(*at++);
+            *out++ = *at++;
         }
     }
+    units.resize(size_t(out - units.data()));
     return units;
 }
 
