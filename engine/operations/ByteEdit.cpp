@@ -33,14 +33,18 @@ QByteArray LineFeedsOnly(const char *begin, const char *end)
     char *out = text.data();
     std::memcpy(out, begin, size_t(cr - begin));
     out += cr - begin;
-    for (const char *in = cr; in < end; ++in) {
-        if (*in != '\r') {
-            *out++ = *in;
-            continue;
-        }
+    // From one CR to the next, copied a line at a time.
+    for (const char *in = cr; in < end;) {
         *out++ = '\n';
-        if (in + 1 < end && in[1] == '\n')
+        ++in;
+        if (in < end && *in == '\n')
             ++in;
+        const char *next = static_cast<const char *>(std::memchr(in, '\r', size_t(end - in)));
+        if (!next)
+            next = end;
+        std::memcpy(out, in, size_t(next - in));
+        out += next - in;
+        in = next;
     }
     text.truncate(int(out - text.constData()));
     return text;
@@ -72,10 +76,43 @@ QByteArray WithCrLf(const QByteArray &prefix, const QByteArray &text)
     return bytes;
 }
 
+// Clean GBK a character a unit: a lead byte and its trail byte as lead * 256 + trail, any
+// other byte as itself.
+std::vector<ushort> GbkUnits(const QByteArray &bytes)
+{
+    std::vector<ushort> units(size_t(bytes.size()));
+    ushort *out = units.data();
+    const auto *at = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const auto *const end = at + bytes.size();
+    while (at < end) {
+        if (*at >= 0x81 && *at <= 0xFE && at + 1 < end) {
+            *out++ = ushort(at[0] << 8 | at[1]);
+            at += 2;
+        } else {
+            *out++ = *at++;
+        }
+    }
+    units.resize(size_t(out - units.data()));
+    return units;
+}
+
+QByteArray GbkBytes(const std::vector<ushort> &units)
+{
+    QByteArray bytes(int(2 * units.size()), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const ushort unit : units) {
+        if (unit > 0xFF)
+            *out++ = char(unit >> 8);
+        *out++ = char(unit);
+    }
+    bytes.truncate(int(out - bytes.constData()));
+    return bytes;
+}
+
 // Every occurrence of find, left to right without overlap; in GBK only those that start at a
 // character. True when there was one.
 bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &replacement, bool gbk,
-                int &count, std::vector<std::pair<int, int>> *spans = nullptr)
+                int &count)
 {
     const char *begin = text.constData();
     const char *end = begin + text.size();
@@ -93,8 +130,6 @@ bool ReplaceAll(QByteArray &text, const QByteArray &find, const QByteArray &repl
         found = true;
         ++count;
         result.append(copied, int(at - copied));
-        if (spans)
-            spans->emplace_back(result.size(), replacement.size());
         result += replacement;
         copied = at + find.size();
         at = FindBytes(copied, end, find.constData(), find.size());
@@ -118,12 +153,30 @@ ByteEdit::ByteEdit(const QStringList &finds, const QStringList &replacements)
         }
     }
     if (int(pairIndexes.size()) >= matchedPairsFrom) {
-        for (Encoded *encoded : {&utf8, &gbk}) {
-            encoded->matcher = std::make_shared<PairMatcher<char>>();
-            for (const auto &pair : encoded->pairs) {
-                encoded->matcher->add(pair.first.constData(), pair.first.size());
-                encoded->longestFind = std::max(encoded->longestFind, int(pair.first.size()));
+        std::vector<QString> texts[2];
+        for (const int index : pairIndexes) {
+            texts[0].push_back(finds.at(index));
+            texts[1].push_back(replacements.at(index));
+        }
+        conflicts = std::make_shared<const PairConflicts>(FindPairConflicts(texts[0], texts[1]));
+        if (utf8.exact) {
+            auto pairs = std::make_shared<OrderedPairs<char>>(conflicts);
+            for (const auto &[find, replacement] : utf8.pairs)
+                pairs->add(find.constData(), find.size(), replacement.constData(),
+                           replacement.size());
+            pairs->finish();
+            utf8Pairs = std::move(pairs);
+        }
+        if (gbk.exact) {
+            auto pairs = std::make_shared<OrderedPairs<ushort>>(conflicts);
+            for (const auto &[find, replacement] : gbk.pairs) {
+                const std::vector<ushort> findUnits = GbkUnits(find);
+                const std::vector<ushort> replacementUnits = GbkUnits(replacement);
+                pairs->add(findUnits.data(), int(findUnits.size()), replacementUnits.data(),
+                           int(replacementUnits.size()));
             }
+            pairs->finish();
+            gbkPairs = std::move(pairs);
         }
     }
 }
@@ -179,28 +232,23 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
     if (inserting) {
         text = atFront ? encoded->insert + text : text + encoded->insert;
         counts[0] = 1;
-    } else if (encoded->matcher) {
-        // Only the pairs whose find text is in the text as read, or near a place an earlier
-        // pair replaced: any other occurrence would lie in bytes that were there all along.
-        const PairMatcher<char> &matcher = *encoded->matcher;
-        const bool utf8Starts = encoding == TextEncoding::Utf8;
-        std::vector<char> candidate(encoded->pairs.size(), 0);
-        matcher.scan(text.constData(), text.size(), 0, text.size(), candidate, 0, utf8Starts);
-        std::vector<std::pair<int, int>> spans;
-        for (size_t i = 0; i < encoded->pairs.size(); ++i) {
-            if (!candidate[i])
-                continue;
-            const auto &pair = encoded->pairs[i];
-            spans.clear();
-            if (!ReplaceAll(text, pair.first, pair.second, encoding == TextEncoding::Gbk,
-                            counts[static_cast<size_t>(pairIndexes[i])], &spans))
-                continue;
-            changed = true;
-            // A later find text that overlaps a replacement starts before its end.
-            for (const auto &[start, size] : spans)
-                matcher.scan(text.constData(), text.size(), start - (encoded->longestFind - 1),
-                             start + size, candidate, int(i) + 1, utf8Starts);
+    } else if (conflicts) {
+        std::vector<int> pairCounts(pairIndexes.size(), 0);
+        if (encoding == TextEncoding::Utf8) {
+            std::vector<char> edited;
+            changed = utf8Pairs->apply(text.constData(), text.size(), edited, pairCounts.data());
+            if (changed)
+                text = QByteArray(edited.data(), int(edited.size()));
+        } else {
+            // GBK a character a unit: every match then starts at a character.
+            const std::vector<ushort> units = GbkUnits(text);
+            std::vector<ushort> edited;
+            changed = gbkPairs->apply(units.data(), int(units.size()), edited, pairCounts.data());
+            if (changed)
+                text = GbkBytes(edited);
         }
+        for (size_t i = 0; i < pairCounts.size(); ++i)
+            counts[size_t(pairIndexes[i])] = pairCounts[i];
     } else {
         for (size_t i = 0; i < encoded->pairs.size(); ++i) {
             const auto &pair = encoded->pairs[i];

@@ -46,9 +46,12 @@ public:
     // constructor (empty finds count 0), or 1 for an insertion; left alone for Unknown.
     Outcome apply(const QByteArray &bytes, TextEncoding encoding, bool withBom,
                   QByteArray &newBytes, std::vector<int> *hits = nullptr) const;
-    // Many pairs: apply skips those that cannot match, which the edit in pieces cannot, so
+    // Many pairs: apply finds all of them in one pass, which the edit in pieces cannot, so
     // a file that fits in memory is better edited whole.
-    bool matchesPairs() const { return static_cast<bool>(utf8.matcher); }
+    bool matchesPairs() const { return static_cast<bool>(conflicts); }
+    // For many pairs, how they interact, numbered as the non-empty finds given; shared with
+    // the pairs on decoded text.
+    std::shared_ptr<const PairConflicts> pairConflicts() const { return conflicts; }
 
 private:
     friend class ByteEditStream;
@@ -58,8 +61,6 @@ private:
         bool exact = true; // every text encodes, and decodes back to itself
         std::vector<std::pair<QByteArray, QByteArray>> pairs;
         QByteArray insert;
-        std::shared_ptr<PairMatcher<char>> matcher; // for many pairs
-        int longestFind = 0;
     };
     Encoded &encodedFor(TextEncoding encoding);
     void addPair(const QString &find, const QString &replacement);
@@ -70,6 +71,10 @@ private:
     bool atFront = false;
     Encoded utf8;
     Encoded gbk;
+    // Many pairs: on UTF-8 bytes, and on GBK characters one unit each.
+    std::shared_ptr<const PairConflicts> conflicts;
+    std::shared_ptr<const OrderedPairs<char>> utf8Pairs;
+    std::shared_ptr<const OrderedPairs<ushort>> gbkPairs;
 };
 
 // Receives the new bytes a piece at a time; false stops the edit (the write failed).

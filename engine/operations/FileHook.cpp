@@ -3,7 +3,6 @@
 #include "engine/chinese/ChineseConverter.h"
 #include "engine/operations/ChineseConversion.h"
 #include "engine/operations/PairMatcher.h"
-#include "engine/search/FindBytes.h"
 
 #include <memory>
 
@@ -63,68 +62,6 @@ bool ReplacePairs(QString &text, const QStringList &findLines, const QStringList
     return found;
 }
 
-namespace {
-
-// ReplacePairs for many pairs: only those whose find text is in the text as it came, or near a
-// place an earlier pair replaced, are searched for (PairMatcher).
-bool ReplaceMatchedPairs(QString &text, const QStringList &findLines,
-                         const QStringList &replaceLines, const PairMatcher<ushort> &matcher,
-                         int longestFind, std::vector<int> *hits)
-{
-    bool found = false;
-    const int pairs = std::min(findLines.size(), replaceLines.size());
-    if (hits)
-        hits->assign(static_cast<size_t>(pairs), 0);
-    const auto units = [&] { return reinterpret_cast<const ushort *>(text.constData()); };
-    std::vector<char> candidate(size_t(pairs), 0);
-    matcher.scan(units(), text.size(), 0, text.size(), candidate, 0);
-    std::vector<int> starts;
-    for (int i = 0; i < pairs; ++i) {
-        const QString &find = findLines.at(i);
-        if (!candidate[size_t(i)] || find.isEmpty())
-            continue;
-        starts.clear();
-        // The byte search, many times faster than QString's on short texts; a match must
-        // start at a whole code unit.
-        const char *begin = reinterpret_cast<const char *>(text.constData());
-        const char *end = begin + 2 * qsizetype(text.size());
-        const char *needle = reinterpret_cast<const char *>(find.constData());
-        const qsizetype length = 2 * qsizetype(find.size());
-        for (const char *at = FindBytes(begin, end, needle, length); at;) {
-            if ((at - begin) % 2 != 0) {
-                at = FindBytes(at + 1, end, needle, length);
-                continue;
-            }
-            starts.push_back(int((at - begin) / 2));
-            at = FindBytes(at + length, end, needle, length);
-        }
-        if (starts.empty())
-            continue;
-        found = true;
-        if (hits)
-            (*hits)[size_t(i)] = int(starts.size());
-        // Put together from the places found, rather than searched for once more by replace().
-        const QString &replacement = replaceLines.at(i);
-        QString result;
-        result.reserve(text.size() + int(starts.size()) * (replacement.size() - find.size()));
-        int copied = 0;
-        for (int &start : starts) {
-            result.append(text.constData() + copied, start - copied);
-            copied = start + find.size();
-            start = result.size();
-            result.append(replacement);
-        }
-        result.append(text.constData() + copied, text.size() - copied);
-        text = std::move(result);
-        for (const int start : starts)
-            matcher.scan(units(), text.size(), start - (longestFind - 1),
-                         start + replacement.size(), candidate, i + 1);
-    }
-    return found;
-}
-
-} // namespace
-
 bool InsertText(QString &text, const QString &insertText, bool atFront)
 {
     if (atFront)
@@ -175,17 +112,37 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
     case Operation::ReplacePairs:
         byteEdit.emplace(settings.findLines, settings.replaceLines);
         if (byteEdit->matchesPairs()) {
-            // Many pairs: one pass finds those that may match, where the presence of each
-            // find text would take a search of its own.
-            auto matcher = std::make_shared<PairMatcher<ushort>>();
-            int longest = 0;
-            for (const QString &find : settings.findLines) {
-                matcher->add(reinterpret_cast<const ushort *>(find.constData()), find.size());
-                longest = std::max(longest, int(find.size()));
+            // Many pairs: found in one pass and applied in merged passes, where each pair
+            // would take a search and a copy of the text of its own.
+            auto pairs = std::make_shared<OrderedPairs<ushort>>(byteEdit->pairConflicts());
+            std::vector<int> given; // each pair's place among the pairs given
+            const int count = std::min(settings.findLines.size(), settings.replaceLines.size());
+            for (int i = 0; i < count; ++i) {
+                const QString &find = settings.findLines.at(i);
+                const QString &replacement = settings.replaceLines.at(i);
+                if (find.isEmpty())
+                    continue;
+                pairs->add(reinterpret_cast<const ushort *>(find.constData()), find.size(),
+                           reinterpret_cast<const ushort *>(replacement.constData()),
+                           replacement.size());
+                given.push_back(i);
             }
-            hook = [finds = settings.findLines, replacements = settings.replaceLines, matcher,
-                    longest](QString &text, std::vector<int> *hits) {
-                return ReplaceMatchedPairs(text, finds, replacements, *matcher, longest, hits);
+            pairs->finish();
+            hook = [pairs, given, count](QString &text, std::vector<int> *hits) {
+                std::vector<int> counts(given.size(), 0);
+                std::vector<ushort> edited;
+                const bool changed =
+                    pairs->apply(reinterpret_cast<const ushort *>(text.constData()), text.size(),
+                                 edited, counts.data());
+                if (changed)
+                    text =
+                        QString(reinterpret_cast<const QChar *>(edited.data()), int(edited.size()));
+                if (hits) {
+                    hits->assign(size_t(count), 0);
+                    for (size_t i = 0; i < given.size(); ++i)
+                        (*hits)[size_t(given[i])] = counts[i];
+                }
+                return changed;
             };
             break;
         }

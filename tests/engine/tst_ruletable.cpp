@@ -1,10 +1,13 @@
 #include "Fixture.h"
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/codec/TextCodec.h"
+#include "engine/operations/FileHook.h"
 #include "engine/operations/RuleTable.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,6 +24,8 @@ private slots:
     void chains();
     void hitCounts_data();
     void hitCounts();
+    void sameAsOneByOne_data();
+    void sameAsOneByOne();
 };
 
 namespace {
@@ -236,6 +241,85 @@ void TestRuleTable::hitCounts()
     // The counts' own report beside the found list, every rule on a line.
     QCOMPARE(ReadBytes(source + reportRuleHitsName),
              ReportBytes(RuleHitLines(finds, replacements, expected)));
+}
+
+void TestRuleTable::sameAsOneByOne_data()
+{
+    QTest::addColumn<int>("encoding"); // 0 UTF-8, 1 GBK (both edited as bytes), 2 UTF-16
+    QTest::addColumn<QStringList>("symbols");
+
+    // Few symbols: most rules overlap, chain and join. More: runs of rules that cannot
+    // interact, applied together. GBK A1 D4 also lies across the bytes of 小云 (D0 A1 D4 C6).
+    const QString straddle = GbkCodec()->toUnicode(QByteArray("\xA1\xD4"));
+    const QStringList few{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("云")};
+    const QStringList more = Names({"a", "b", "c", "小", "云", "吉", "雲"}) << straddle;
+    const char *names[] = {"UTF-8", "GBK", "UTF-16"};
+    for (int encoding = 0; encoding < 3; ++encoding) {
+        QTest::addRow("%s, few symbols", names[encoding]) << encoding << few;
+        QTest::addRow("%s, more symbols", names[encoding]) << encoding << more;
+    }
+}
+
+// Random tables of many rules against each rule applied in turn to the whole text.
+void TestRuleTable::sameAsOneByOne()
+{
+    QFETCH(int, encoding);
+    QFETCH(QStringList, symbols);
+
+    QRandomGenerator random(quint32(17 + encoding + symbols.size()));
+    const auto word = [&](int from, int to) {
+        QString text;
+        for (int i = from + int(random.bounded(to - from + 1)); i > 0; --i)
+            text += symbols.at(int(random.bounded(symbols.size())));
+        return text;
+    };
+    for (int trial = 0; trial < 400; ++trial) {
+        QStringList finds;
+        QStringList replacements;
+        for (int i = 9 + int(random.bounded(8)); i > 0; --i) {
+            finds << word(1, 3);
+            replacements << (random.bounded(4) == 0 ? QString() : word(1, 3));
+        }
+        finds[int(random.bounded(finds.size()))].clear(); // an empty find does nothing
+        const QString text = word(0, 40);
+
+        QString expected = text;
+        std::vector<int> expectedHits(size_t(finds.size()), 0);
+        for (int i = 0; i < finds.size(); ++i) {
+            const QString &find = finds.at(i);
+            if (find.isEmpty())
+                continue;
+            for (int at = expected.indexOf(find); at >= 0;
+                 at = expected.indexOf(find, at + find.size()))
+                ++expectedHits[size_t(i)];
+            expected.replace(find, replacements.at(i));
+        }
+
+        BatchSettings settings;
+        settings.findLines = finds;
+        settings.replaceLines = replacements;
+        const FileRule rule(Operation::ReplacePairs, settings);
+        std::vector<int> hits;
+        const QString shown =
+            QStringLiteral("%1 on %2 -> %3").arg(finds.join(QLatin1Char('|')), text, expected) +
+            QStringLiteral(" (%1)").arg(replacements.join(QLatin1Char('|')));
+        const bool replaced = std::any_of(expectedHits.begin(), expectedHits.end(),
+                                          [](int count) { return count > 0; });
+        if (encoding == 2) {
+            QString edited = text;
+            QCOMPARE(rule.apply(edited, &hits), replaced);
+            QVERIFY2(edited == expected, qPrintable(shown + QStringLiteral(": ") + edited));
+        } else {
+            const TextEncoding as = encoding == 0 ? TextEncoding::Utf8 : TextEncoding::Gbk;
+            QByteArray edited = *EncodeText(text, as, false);
+            const ByteEdit::Outcome outcome =
+                rule.editBytes(QByteArray(edited), as, false, edited, &hits);
+            QCOMPARE(outcome, replaced ? ByteEdit::Outcome::Changed : ByteEdit::Outcome::Unchanged);
+            QVERIFY2(edited == *EncodeText(expected, as, false),
+                     qPrintable(shown + QStringLiteral(": ") + DecodeBytes(edited, as).text));
+        }
+        QVERIFY2(hits == expectedHits, qPrintable(shown));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRuleTable)
