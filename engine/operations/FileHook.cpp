@@ -3,7 +3,9 @@
 #include "engine/chinese/ChineseConverter.h"
 #include "engine/operations/ChineseConversion.h"
 #include "engine/operations/PairMatcher.h"
+#include "engine/search/FindBytes.h"
 
+#include <algorithm>
 #include <memory>
 
 bool ReplaceAll(QString &text, const QString &find, const QString &replacement, int *count)
