@@ -234,6 +234,7 @@ private:
         // Pieces tell neither the encoding nor, for a search, the count of hits.
         task.readsWhole = static_cast<bool>(observer.fileFoundEncoding) ||
                           (task.countsHits && operation == Operation::FindText);
+        task.searchesFirst = options.dryRun;
         return task;
     }
 

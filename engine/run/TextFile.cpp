@@ -144,7 +144,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                                          std::vector<int> *hits)
 {
     QString error;
-    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
+    if (!file.isOpen() &&
+        task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
         return SettledFailed(FailureKind::Unreadable, 0, error);
     identity = file.identity();
     const ByteEdit &edit = *rule.byteEditor();
@@ -300,6 +301,17 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
             return std::move(*settled);
         read = file.readWhole(how, bytes, &error);
     } else if (inPieces && task.writes && rule.byteEditor()) {
+        std::optional<FileDecision> searched;
+        if (task.searchesFirst && rule.settlesFromBytes())
+            searched = SearchInPieces(task, rule, file, identity);
+        // One too large to edit is left to the edit, which refuses it.
+        if (searched && identity.size <= FileSizeLimit(true))
+            return std::move(*searched);
+        if (file.isOpen() && (read = file.rewind(&error)) != FileIoResult::Done)
+            return read == FileIoResult::Changed
+                       ? SettledFailed(FailureKind::ChangedDuringRun, identity.size)
+                       : SettledFailed(FailureKind::Unreadable, 0, error);
+        // Edited as the run that writes edits it.
         if (std::optional<FileDecision> decided =
                 EditInPieces(task, rule, reserveOnce, file, identity, kept, hits))
             return std::move(*decided);

@@ -32,6 +32,10 @@ struct FileTask
     // The decision needs the whole file (its encoding, or a search's counts): not read in
     // pieces.
     bool readsWhole = false;
+    // An edit that writes nothing (a plan, a dry run) searches each file before it edits it:
+    // most files of a tree hold no find text, which a search tells at a fraction of an edit's
+    // cost, and a file without one is left as it is whatever its encoding.
+    bool searchesFirst = false;
 };
 
 struct FileOutcome

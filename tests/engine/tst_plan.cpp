@@ -20,7 +20,7 @@ namespace {
 
 // Files of every encoding the engine reads, some holding the texts the operations look for
 // and some not, one that only the decoded path can edit (GBK with a stray byte is left to
-// it) and one that fails.
+// it) and two that fail, one of them holding none of the texts.
 void MakeTree(const QString &root)
 {
     const QString text = QString::fromUtf8("第一行 cat\r\n猫 dog 猫\r\ncatcat 三\r\n");
@@ -32,6 +32,8 @@ void MakeTree(const QString &root)
     WriteBytes(root + QStringLiteral("/a/b/lf.txt"), Utf8(QStringLiteral("cat\nno end cat")));
     WriteBytes(root + QStringLiteral("/none.txt"), Utf8(QStringLiteral("nothing here\r\n")));
     WriteBytes(root + QStringLiteral("/nul.txt"), QByteArray("cat\0cat", 7));
+    WriteBytes(root + QStringLiteral("/damaged.txt"),
+               Utf8(QString::fromUtf8("第一行 三\n").repeated(10)) + "\xFF\n");
     WriteBytes(root + QStringLiteral("/other.dat"), QByteArray("cat"));
 }
 
@@ -74,12 +76,14 @@ QMap<QString, QByteArray> Contents(const QString &root, const QString &below = Q
 }
 
 QHash<QString, quint64> Planned(Operation operation, const BatchSettings &settings,
-                                std::vector<PlannedFile> *files = nullptr)
+                                std::vector<PlannedFile> *files = nullptr, int *failed = nullptr)
 {
     QHash<QString, quint64> hashes;
     MakePlan(operation, settings, [&](const PlannedFile &file) {
         if (!file.failed)
             hashes.insert(file.relativePath, file.hash);
+        else if (failed)
+            ++*failed;
         if (files)
             files->push_back(file);
     });
@@ -127,9 +131,11 @@ void TestPlan::applyingWholePlanIsTheDirectRun()
     noReports.writeReports = false;
     const RunResult run = RunBatch(operation, InPlace(direct.path()), {}, noReports);
     const BatchSettings settings = InPlace(reviewed.path());
-    const QHash<QString, quint64> plan = Planned(operation, settings);
+    int failed = 0;
+    const QHash<QString, quint64> plan = Planned(operation, settings, nullptr, &failed);
     QCOMPARE(Contents(reviewed.path()), before); // making the plan wrote nothing
     QCOMPARE(plan.size(), run.changed);
+    QCOMPARE(failed, run.failed); // a file fails in the plan as in the run, with a match or not
     const RunResult applied = ApplyPlan(operation, settings, plan, {}, noReports);
 
     QCOMPARE(applied.changed, run.changed);
