@@ -108,6 +108,7 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
         [&](const RunObserver &withConsole, const RunOptions &options) {
             PlanOptions planOptions;
             planOptions.withHunks = request.diff;
+            planOptions.utf8Texts = true; // the plan file's JSON is UTF-8
             planOptions.render = render;
             return MakePlan(request.operation, settings, filePlanned, withConsole, options,
                             planOptions);

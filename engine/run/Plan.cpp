@@ -1,5 +1,6 @@
 #include "engine/run/Plan.h"
 
+#include "engine/codec/ByteChecks.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
@@ -125,6 +126,113 @@ private:
         }
     }
 };
+
+// The changes of an edit that leaves as many lines as it found: the diff then goes line
+// against line (DiffNumbered), each run of changed lines one change. Only those lines are
+// decoded, in one go as DiffBytes decodes them; valid UTF-8 wanted as UTF-8 is not decoded at
+// all. False when the line counts differ.
+bool ChangesLineByLine(const QByteArray &before, const QByteArray &after, TextEncoding encoding,
+                       bool asUtf8, PlannedFile &file)
+{
+    const ByteLines old(before, encoding);
+    const ByteLines now(after, encoding);
+    if (old.spans.size() != now.spans.size() || old.lastEnded != now.lastEnded)
+        return false;
+    const int lines = static_cast<int>(old.spans.size());
+    const auto same = [&](int i) {
+        const auto [oldStart, oldSize] = old.spans[size_t(i)];
+        const auto [newStart, newSize] = now.spans[size_t(i)];
+        return oldSize == newSize &&
+               std::memcmp(before.constData() + oldStart, after.constData() + newStart,
+                           size_t(oldSize)) == 0;
+    };
+    std::vector<std::pair<int, int>> runs; // the first line changed, the next line kept
+    for (int i = 0; i < lines;) {
+        if (same(i)) {
+            ++i;
+            continue;
+        }
+        int end = i + 1;
+        while (end < lines && !same(end))
+            ++end;
+        runs.emplace_back(i, end);
+        i = end;
+    }
+    const bool utf16 = encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
+    const QByteArray feed = !utf16                              ? QByteArray("\n", 1)
+                            : encoding == TextEncoding::Utf16Le ? QByteArray("\n\0", 2)
+                                                                : QByteArray("\0\n", 2);
+    // Each run's old lines, then its new ones, as the diff shows them; DecodeUtf16 leaves out
+    // the first two bytes, where a file has its mark.
+    const QByteArray mark = utf16 ? QByteArray(2, '\0') : QByteArray();
+    QByteArray joined = mark;
+    int wanted = 0;
+    const auto eachLine = [&](const std::function<void(const QByteArray &line)> &take) {
+        for (const auto &[first, end] : runs) {
+            for (const ByteLines *side : {&old, &now}) {
+                for (int i = first; i < end; ++i)
+                    take(side->line(i));
+            }
+        }
+    };
+    eachLine([&](const QByteArray &line) {
+        joined += line;
+        joined += feed;
+        ++wanted;
+    });
+    file.utf8Texts = asUtf8;
+    file.changes.reserve(runs.size());
+    // Valid UTF-8 decodes to itself, but for a mark at the very start, which decoding drops.
+    if (asUtf8 && encoding == TextEncoding::Utf8 &&
+        IsValidUtf8(joined.constData(), joined.size())) {
+        const char *at = joined.constData() + (joined.startsWith("\xEF\xBB\xBF") ? 3 : 0);
+        const char *const end = joined.constData() + joined.size();
+        const auto take = [&](int count) {
+            const char *from = at;
+            for (int i = 0; i < count; ++i)
+                at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at))) + 1;
+            return QByteArray(from, int(at - from) - 1);
+        };
+        for (const auto &[first, next] : runs) {
+            PlannedChange change;
+            change.line = first + 1;
+            change.beforeUtf8 = take(next - first);
+            change.afterUtf8 = take(next - first);
+            file.changes.push_back(std::move(change));
+        }
+        return true;
+    }
+    QString text = DecodeBytes(joined, encoding, false).text;
+    // A broken character must not swallow a line feed; such a file goes line by line.
+    if (text.count(QLatin1Char('\n')) != wanted) {
+        text.clear();
+        eachLine([&](const QByteArray &line) {
+            text += DecodeBytes(mark + line, encoding, false).text;
+            text += QLatin1Char('\n');
+        });
+    }
+    int at = 0;
+    const auto take = [&](int count) {
+        const int from = at;
+        for (int i = 0; i < count; ++i)
+            at = text.indexOf(QLatin1Char('\n'), at) + 1;
+        return text.mid(from, at - from - 1);
+    };
+    for (const auto &[first, next] : runs) {
+        PlannedChange change;
+        change.line = first + 1;
+        change.before = take(next - first);
+        change.after = take(next - first);
+        if (asUtf8) {
+            change.beforeUtf8 = change.before.toUtf8();
+            change.afterUtf8 = change.after.toUtf8();
+            change.before.clear();
+            change.after.clear();
+        }
+        file.changes.push_back(std::move(change));
+    }
+    return true;
+}
 
 // Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
 // file is the same before and after, and decoding it whole would cost more than the run.
@@ -297,6 +405,11 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     }
     file.matches = decision.hits;
     file.newHash = ContentHash(decision.newBytes);
+    // GB18030, rare, is diffed as decoded text.
+    if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030 &&
+        ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
+                          planOptions.utf8Texts, file))
+        return file;
     // Without hunks no unchanged line is shown, and none needs decoding.
     const int context = planOptions.withHunks ? planOptions.context : 0;
     // GB18030, rare, is diffed as decoded text.
@@ -308,6 +421,15 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     file.changes = Changes(hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);
+    if (planOptions.utf8Texts) {
+        file.utf8Texts = true;
+        for (PlannedChange &change : file.changes) {
+            change.beforeUtf8 = change.before.toUtf8();
+            change.afterUtf8 = change.after.toUtf8();
+            change.before.clear();
+            change.after.clear();
+        }
+    }
     return file;
 }
 

@@ -105,6 +105,8 @@ private slots:
     void hitsComeFromTheReplacement();
     void byteDiffIsTheTextDiff_data();
     void byteDiffIsTheTextDiff();
+    void changesAreTheTextDiffs_data();
+    void changesAreTheTextDiffs();
     void unifiedHunks_data();
     void unifiedHunks();
     void planFileKeepsPathsAndHashes();
@@ -265,6 +267,73 @@ void TestPlan::byteDiffIsTheTextDiff()
     for (const PlannedFile &file : files) {
         if (inGbk || file.relativePath != QLatin1String("b.txt"))
             QCOMPARE(shown(file), expected);
+    }
+}
+
+void TestPlan::changesAreTheTextDiffs_data()
+{
+    // A plan's changes, made from the bytes, in text or in UTF-8, must be the text diff's.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("replacement");
+    QTest::newRow("runs of lines") << QString::fromUtf8("cat\ncat 一\n二\r\ncat\r三\ncat") << "狗";
+    QTest::newRow("lines added") << QString::fromUtf8("一\ncat\n二\n") << "狗\n新行";
+    QTest::newRow("lines removed") << QString::fromUtf8("一\ncat\n二\n") << "";
+    QTest::newRow("no line changes") << QString::fromUtf8("cat\n一\n") << "cat";
+    QTest::newRow("escapes") << QString::fromUtf8("\t\"cat\\\" 一二三四五六七八\n") << "\x01狗";
+}
+
+void TestPlan::changesAreTheTextDiffs()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, replacement);
+    QTemporaryDir tree;
+    WriteBytes(tree.path() + QStringLiteral("/a.txt"), Utf8(text));
+    WriteBytes(tree.path() + QStringLiteral("/b.txt"), Gbk(text));
+    WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
+    BatchSettings settings = InPlace(tree.path());
+    settings.replaceText = replacement;
+    QString before = text;
+    NormaliseLineEnds(before);
+    QString after = before;
+    after.replace(settings.findText, replacement);
+    QStringList expected;
+    for (const DiffHunk &hunk : DiffTexts(TextLines::of(before), TextLines::of(after), 0)) {
+        QStringList removed;
+        QStringList added;
+        for (const DiffLine &line : hunk.lines)
+            (line.kind == DiffLine::Removed ? removed : added) << line.text;
+        expected << QStringLiteral("%1:%2>%3")
+                        .arg(hunk.oldCount == 0 ? hunk.oldStart + 1 : hunk.oldStart)
+                        .arg(removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n')));
+    }
+    for (const bool utf8 : {false, true}) {
+        PlanOptions options;
+        options.withHunks = false;
+        options.utf8Texts = utf8;
+        int planned = 0;
+        MakePlan(
+            Operation::ReplaceText, settings,
+            [&](const PlannedFile &file) {
+                ++planned;
+                QStringList shown;
+                for (const PlannedChange &change : file.changes)
+                    shown << QStringLiteral("%1:%2>%3")
+                                 .arg(change.line)
+                                 .arg(utf8 ? QString::fromUtf8(change.beforeUtf8) : change.before,
+                                      utf8 ? QString::fromUtf8(change.afterUtf8) : change.after);
+                QCOMPARE(shown, expected);
+                // The plan line holds them as JSON does.
+                const QJsonArray changes = QJsonDocument::fromJson(PlanFileLine(file))
+                                               .object()
+                                               .value(QStringLiteral("changes"))
+                                               .toArray();
+                QCOMPARE(changes.size(), expected.size());
+                for (int i = 0; i < changes.size(); ++i)
+                    QCOMPARE(changes.at(i).toObject().value(QStringLiteral("after")).toString(),
+                             expected.at(i).section(QLatin1Char('>'), 1));
+            },
+            {}, {}, options);
+        QCOMPARE(planned, 3);
     }
 }
 
