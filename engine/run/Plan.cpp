@@ -127,6 +127,15 @@ private:
     }
 };
 
+bool SameLine(const ByteLines &old, const ByteLines &now, size_t index)
+{
+    const auto [oldStart, oldSize] = old.spans[index];
+    const auto [newStart, newSize] = now.spans[index];
+    return oldSize == newSize &&
+           std::memcmp(old.bytes->constData() + oldStart, now.bytes->constData() + newStart,
+                       size_t(oldSize)) == 0;
+}
+
 // The changes of an edit that leaves as many lines as it found: the diff then goes line
 // against line (DiffNumbered), each run of changed lines one change. Only those lines are
 // decoded, in one go as DiffBytes decodes them; valid UTF-8 wanted as UTF-8 is not decoded at
@@ -139,13 +148,7 @@ bool ChangesLineByLine(const QByteArray &before, const QByteArray &after, TextEn
     if (old.spans.size() != now.spans.size() || old.lastEnded != now.lastEnded)
         return false;
     const int lines = static_cast<int>(old.spans.size());
-    const auto same = [&](int i) {
-        const auto [oldStart, oldSize] = old.spans[size_t(i)];
-        const auto [newStart, newSize] = now.spans[size_t(i)];
-        return oldSize == newSize &&
-               std::memcmp(before.constData() + oldStart, after.constData() + newStart,
-                           size_t(oldSize)) == 0;
-    };
+    const auto same = [&](int i) { return SameLine(old, now, size_t(i)); };
     std::vector<std::pair<int, int>> runs; // the first line changed, the next line kept
     for (int i = 0; i < lines;) {
         if (same(i)) {
@@ -250,7 +253,7 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
         b.resize(lines);
         for (size_t i = 0; i < lines; ++i) {
             a[i] = static_cast<int>(2 * i);
-            b[i] = old.line(int(i)) == now.line(int(i)) ? a[i] : a[i] + 1;
+            b[i] = SameLine(old, now, i) ? a[i] : a[i] + 1;
         }
     } else {
         QHash<QByteArray, int> ids;
@@ -289,8 +292,15 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
                                                                 : QByteArray("\0\n", 2);
     // DecodeUtf16 leaves out the first two bytes, where a file has its mark.
     QByteArray joined = utf16 ? QByteArray(2, '\0') : QByteArray();
+    int joinedSize = joined.size();
     for (const auto &[isOld, index] : wanted)
-        joined += (isOld ? old : now).line(index) + feed;
+        joinedSize += (isOld ? old : now).spans[size_t(index)].second + feed.size();
+    joined.reserve(joinedSize);
+    for (const auto &[isOld, index] : wanted) {
+        const auto [start, size] = (isOld ? old : now).spans[size_t(index)];
+        joined.append((isOld ? before : after).constData() + start, size);
+        joined += feed;
+    }
     QStringList texts = DecodeBytes(joined, encoding, false).text.split(QLatin1Char('\n'));
     texts.removeLast();
     // DiffNumbered asks once for each line of its hunks, in order.
