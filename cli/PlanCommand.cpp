@@ -18,11 +18,16 @@
 
 namespace {
 
+bool LocaleIsUtf8()
+{
+    static const bool utf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
+    return utf8;
+}
+
 QByteArray Text(const QString &text)
 {
     // The same bytes; Qt's own UTF-8 encoder is several times faster than the locale's codec.
-    static const bool utf8 = QTextCodec::codecForLocale()->mibEnum() == 106;
-    return utf8 ? text.toUtf8() : text.toLocal8Bit();
+    return LocaleIsUtf8() ? text.toUtf8() : text.toLocal8Bit();
 }
 
 // The file's unified diff: "--- PATH", "+++ PATH" with its encoding after a tab, then hunks.
@@ -33,7 +38,7 @@ QByteArray FileDiff(const PlannedFile &file)
     QByteArray diff = "--- " + path + '\t' + encoding + '\n';
     diff += "+++ " + path + '\t' + encoding + '\n';
     for (const DiffHunk &hunk : file.hunks)
-        diff += Text(UnifiedHunk(hunk));
+        diff += file.utf8Hunks ? UnifiedHunkUtf8(hunk) : Text(UnifiedHunk(hunk));
     return diff;
 }
 
@@ -113,6 +118,7 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
             PlanOptions planOptions;
             planOptions.withHunks = request.diff;
             planOptions.utf8Texts = true; // the plan file's JSON is UTF-8
+            planOptions.utf8Hunks = LocaleIsUtf8();
             planOptions.render = render;
             return MakePlan(request.operation, settings, filePlanned, withConsole, options,
                             planOptions);

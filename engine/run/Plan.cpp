@@ -239,8 +239,10 @@ bool ChangesLineByLine(const QByteArray &before, const QByteArray &after, TextEn
 
 // Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
 // file is the same before and after, and decoding it whole would cost more than the run.
+// With asUtf8 set, the lines of valid UTF-8 are kept in DiffLine::utf8 instead; asUtf8 is
+// cleared where they are not.
 std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &after,
-                                TextEncoding encoding, int context)
+                                TextEncoding encoding, int context, bool &asUtf8)
 {
     const ByteLines old(before, encoding);
     const ByteLines now(after, encoding);
@@ -301,6 +303,24 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
         joined.append((isOld ? before : after).constData() + start, size);
         joined += feed;
     }
+    // Valid UTF-8 decodes to itself, but for a mark at the very start, which decoding drops;
+    // asked for UTF-8, its lines are taken as they are.
+    if (asUtf8 &&
+        !(encoding == TextEncoding::Utf8 && IsValidUtf8(joined.constData(), joined.size())))
+        asUtf8 = false;
+    if (asUtf8) {
+        const char *at = joined.constData() + (joined.startsWith("\xEF\xBB\xBF") ? 3 : 0);
+        const char *const end = joined.constData() + joined.size();
+        for (DiffHunk &hunk : hunks) {
+            for (DiffLine &line : hunk.lines) {
+                const char *feedAt =
+                    static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+                line.utf8 = QByteArray(at, int(feedAt - at));
+                at = feedAt + 1;
+            }
+        }
+        return hunks;
+    }
     QStringList texts = DecodeBytes(joined, encoding, false).text.split(QLatin1Char('\n'));
     texts.removeLast();
     // DiffNumbered asks once for each line of its hunks, in order.
@@ -321,21 +341,33 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
     return hunks;
 }
 
-// The hunks' runs of removed and added lines.
-std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks)
+// The hunks' runs of removed and added lines; from the lines' UTF-8 into the changes' UTF-8
+// where the hunks hold that.
+std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks, bool utf8)
 {
     std::vector<PlannedChange> changes;
     for (const DiffHunk &hunk : hunks) {
         int oldLine = hunk.oldCount == 0 ? hunk.oldStart + 1 : hunk.oldStart;
         QStringList removed;
         QStringList added;
+        QList<QByteArray> removedUtf8;
+        QList<QByteArray> addedUtf8;
         int changeLine = 0;
         const auto close = [&] {
-            if (!removed.isEmpty() || !added.isEmpty())
+            if (utf8 && (!removedUtf8.isEmpty() || !addedUtf8.isEmpty())) {
+                PlannedChange change;
+                change.line = changeLine;
+                change.beforeUtf8 = removedUtf8.join('\n');
+                change.afterUtf8 = addedUtf8.join('\n');
+                changes.push_back(std::move(change));
+            } else if (!removed.isEmpty() || !added.isEmpty()) {
                 changes.push_back(
                     {changeLine, removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n'))});
+            }
             removed.clear();
             added.clear();
+            removedUtf8.clear();
+            addedUtf8.clear();
         };
         for (const DiffLine &line : hunk.lines) {
             if (line.kind == DiffLine::Same) {
@@ -343,11 +375,17 @@ std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks)
                 ++oldLine;
                 continue;
             }
-            if (removed.isEmpty() && added.isEmpty())
+            if (removed.isEmpty() && added.isEmpty() && removedUtf8.isEmpty() &&
+                addedUtf8.isEmpty())
                 changeLine = oldLine;
             if (line.kind == DiffLine::Removed) {
-                removed << line.text;
+                if (utf8)
+                    removedUtf8 << line.utf8;
+                else
+                    removed << line.text;
                 ++oldLine;
+            } else if (utf8) {
+                addedUtf8 << line.utf8;
             } else {
                 added << line.text;
             }
@@ -423,21 +461,30 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     // Without hunks no unchanged line is shown, and none needs decoding.
     const int context = planOptions.withHunks ? planOptions.context : 0;
     // GB18030, rare, is diffed as decoded text.
+    file.utf8Hunks =
+        planOptions.withHunks && planOptions.utf8Hunks && file.encoding != TextEncoding::Gb18030;
     std::vector<DiffHunk> hunks =
         file.encoding != TextEncoding::Gb18030
-            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context)
+            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context,
+                        file.utf8Hunks)
             : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
                         TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
-    file.changes = Changes(hunks);
+    file.changes = Changes(hunks, file.utf8Hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);
-    if (planOptions.utf8Texts) {
-        file.utf8Texts = true;
-        for (PlannedChange &change : file.changes) {
+    file.utf8Texts = planOptions.utf8Texts;
+    for (PlannedChange &change : file.changes) {
+        if (file.utf8Texts && !file.utf8Hunks) {
             change.beforeUtf8 = change.before.toUtf8();
             change.afterUtf8 = change.after.toUtf8();
             change.before.clear();
             change.after.clear();
+        } else if (!file.utf8Texts && file.utf8Hunks) {
+            change.before =
+                QString::fromUtf8(change.beforeUtf8.constData(), change.beforeUtf8.size());
+            change.after = QString::fromUtf8(change.afterUtf8.constData(), change.afterUtf8.size());
+            change.beforeUtf8.clear();
+            change.afterUtf8.clear();
         }
     }
     return file;

@@ -48,6 +48,7 @@ struct PlannedFile
     std::vector<std::pair<int, QString>> foundLines; // line number, text
     std::vector<int> foundLineNumbers;               // those that hold a term
     bool utf8Texts = false; // the changes' texts are in beforeUtf8 and afterUtf8
+    bool utf8Hunks = false; // the hunks' lines are in DiffLine::utf8
     // What PlanOptions::render made of the entry, on the thread that planned it.
     std::vector<QByteArray> rendered;
 };
@@ -59,6 +60,9 @@ struct PlanOptions
     // The changes' texts as UTF-8 only, as a plan file writes them: most of a UTF-8 file's
     // changed lines need no decoding then.
     bool utf8Texts = false;
+    // The hunks of a valid UTF-8 file as UTF-8 only (DiffLine::utf8), for a diff shown in
+    // UTF-8: its lines need no decoding then.
+    bool utf8Hunks = false;
     // Called on the worker thread that planned the file, to turn it into output there (into
     // PlannedFile::rendered) rather than on the caller's thread, which takes the files one by
     // one.

@@ -245,13 +245,21 @@ void TestPlan::byteDiffIsTheTextDiff()
     WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
     BatchSettings settings = InPlace(tree.path());
     settings.replaceText = QString::fromUtf8("狗\n新行");
+    // Each file twice: as text, and as UTF-8 where the bytes are that.
     std::vector<PlannedFile> files;
     Planned(Operation::ReplaceText, settings, &files);
-    QCOMPARE(files.size(), size_t(3));
+    PlanOptions inUtf8;
+    inUtf8.utf8Hunks = true;
+    MakePlan(
+        Operation::ReplaceText, settings, [&](const PlannedFile &file) { files.push_back(file); },
+        {}, {}, inUtf8);
+    QCOMPARE(files.size(), size_t(6));
+    QVERIFY(files[3].utf8Hunks); // a.txt
     const auto shown = [](const PlannedFile &file) {
         QStringList lines;
         for (const DiffHunk &hunk : file.hunks)
-            lines << UnifiedHunk(hunk);
+            lines << (file.utf8Hunks ? QString::fromUtf8(UnifiedHunkUtf8(hunk))
+                                     : UnifiedHunk(hunk));
         return lines;
     };
     QString before = text;
