@@ -127,16 +127,8 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
     if (status == ExitInterrupted)
         return status;
     if (request.planGiven) {
-        qsizetype size = 0;
-        for (const QByteArray &line : planLines)
-            size += line.size();
-        QByteArray plan;
-        plan.reserve(int(size));
-        for (const QByteArray &line : planLines)
-            plan += line;
-        planLines.clear();
         QString error;
-        if (!WriteTextFile(PlanPath(request.planFile), plan, &error)) {
+        if (!WriteTextFile(PlanPath(request.planFile), planLines, &error)) {
             console.printLine(QCoreApplication::translate(
                                   "PlanCommand", "parafold-cli: cannot write the plan %1: %2")
                                   .arg(NativeSeparators(PlanPath(request.planFile)), error));
