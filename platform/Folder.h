@@ -236,6 +236,9 @@ public:
     using Content = std::function<int(const Write &write)>;
     int prepareReplace(const NativePath &name, const Content &content, const ReplaceCheck &check,
                        PendingReplace &pending);
+    // replaceFile with the data handed over a piece at a time, as prepareReplace takes them.
+    int replaceFile(const NativePath &name, const Content &content, const ReplaceCheck &check,
+                    bool durable = false);
 
     int link(const NativePath &from, Folder &target, const NativePath &to);
     // Replaces an entry named to as rename() does (a link there is replaced, not followed).

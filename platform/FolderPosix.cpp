@@ -878,11 +878,16 @@ int Folder::prepareReplace(const NativePath &name, const Content &content,
 int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
                         const ReplaceCheck &check, bool durable)
 {
+    return replaceFile(
+        name, [&](const Write &write) { return write(data, size); }, check, durable);
+}
+
+int Folder::replaceFile(const NativePath &name, const Content &content, const ReplaceCheck &check,
+                        bool durable)
+{
     PendingReplace pending;
     pending.state = new PendingReplace::State;
-    int failure = Prepare(
-        fd, name, [&](const Write &write) { return write(data, size); }, check,
-        durable && !FlushCoversFiles(), *pending.state);
+    int failure = Prepare(fd, name, content, check, durable && !FlushCoversFiles(), *pending.state);
     if (failure == 0)
         failure = pending.confirm();
     if (failure == 0 && durable && FlushCoversFiles())

@@ -940,11 +940,16 @@ int Folder::prepareReplace(const NativePath &name, const Content &content,
 int Folder::replaceFile(const NativePath &name, const char *data, std::size_t size,
                         const ReplaceCheck &check, bool durable)
 {
+    return replaceFile(
+        name, [&](const Write &write) { return write(data, size); }, check, durable);
+}
+
+int Folder::replaceFile(const NativePath &name, const Content &content, const ReplaceCheck &check,
+                        bool durable)
+{
     PendingReplace pending;
     pending.state = new PendingReplace::State(path);
-    int failure = Prepare(
-        path, name, [&](const Write &write) { return write(data, size); }, check, durable,
-        *pending.state);
+    int failure = Prepare(path, name, content, check, durable, *pending.state);
     if (failure == 0)
         failure = pending.confirm();
     if (failure == 0)

@@ -86,6 +86,43 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
     return failure == 0 || Failed(error, failure);
 }
 
+bool WriteTextFile(const QString &path, const std::vector<QByteArray> &parts, QString *error)
+{
+    platform::Folder parent;
+    platform::NativePath name;
+    int failure = OpenParent(path, parent, name);
+    if (failure == 0)
+        failure = parent.replaceFile(
+            name,
+            [&](const platform::Folder::Write &write) {
+                // Small parts are written in runs of up to a megabyte: a call for each would
+                // cost more than the copy.
+                const int runSize = 1 << 20;
+                QByteArray run;
+                run.reserve(runSize);
+                const auto put = [&](const QByteArray &bytes) {
+                    return bytes.isEmpty() ? 0
+                                           : write(bytes.constData(), std::size_t(bytes.size()));
+                };
+                for (const QByteArray &part : parts) {
+                    if (run.size() + part.size() > runSize) {
+                        if (const int failed = put(run))
+                            return failed;
+                        run.resize(0);
+                    }
+                    if (part.size() >= runSize) {
+                        if (const int failed = put(part))
+                            return failed;
+                        continue;
+                    }
+                    run += part;
+                }
+                return put(run);
+            },
+            platform::ReplaceCheck());
+    return failure == 0 || Failed(error, failure);
+}
+
 FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
                             const FileIdentity &asRead, const BeforeReplace &beforeReplace,
                             QString *error)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <vector>
 
 // Whole-file reads and writes. Where a step fails, error (when given) receives the
 // system's own words for it, such as "No space left on device".
@@ -55,6 +56,10 @@ bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error = null
 // any step fails; the old file, or none, is then left as it was, and no temporary file
 // remains.
 bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+// The same with the bytes given in parts, written one after the other: a large file made of
+// many pieces need not be put together in memory first.
+bool WriteTextFile(const QString &path, const std::vector<QByteArray> &parts,
+                   QString *error = nullptr);
 
 // The last step before a file is replaced in place, once it is known to be the file as read;
 // false, with the reason in error, keeps it from being replaced.

@@ -248,3 +248,21 @@ QString UnifiedHunk(const DiffHunk &hunk)
     }
     return text;
 }
+
+QByteArray UnifiedHunkUtf8(const DiffHunk &hunk)
+{
+    const auto range = [](int start, int count) {
+        return count == 1 ? QByteArray::number(start)
+                          : QByteArray::number(start) + ',' + QByteArray::number(count);
+    };
+    QByteArray text = "@@ -" + range(hunk.oldStart, hunk.oldCount) + " +" +
+                      range(hunk.newStart, hunk.newCount) + " @@\n";
+    for (const DiffLine &line : hunk.lines) {
+        text += line.kind == DiffLine::Same ? ' ' : line.kind == DiffLine::Removed ? '-' : '+';
+        text += line.utf8;
+        text += '\n';
+        if (!line.ended)
+            text += "\\ No newline at end of file\n";
+    }
+    return text;
+}

@@ -25,6 +25,7 @@ struct DiffLine
     Kind kind = Same;
     QString text;
     bool ended = true; // false for a last line without a line feed
+    QByteArray utf8;   // the text as UTF-8 instead, where the diff is made for UTF-8 only
 };
 
 // Lines numbered from 1; a count of 0 puts the start before the line it names, as
@@ -55,3 +56,5 @@ std::vector<DiffHunk> DiffNumbered(const std::vector<int> &a, const std::vector<
 // A hunk as a unified diff shows it: the "@@" line, then one line per line, each with its
 // line feed, and "\ No newline at end of file" where it applies.
 QString UnifiedHunk(const DiffHunk &hunk);
+// The same in UTF-8, from the lines' UTF-8 (DiffLine::utf8).
+QByteArray UnifiedHunkUtf8(const DiffHunk &hunk);

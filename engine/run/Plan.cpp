@@ -1,5 +1,6 @@
 #include "engine/run/Plan.h"
 
+#include "engine/codec/ByteChecks.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
@@ -126,10 +127,122 @@ private:
     }
 };
 
+bool SameLine(const ByteLines &old, const ByteLines &now, size_t index)
+{
+    const auto [oldStart, oldSize] = old.spans[index];
+    const auto [newStart, newSize] = now.spans[index];
+    return oldSize == newSize &&
+           std::memcmp(old.bytes->constData() + oldStart, now.bytes->constData() + newStart,
+                       size_t(oldSize)) == 0;
+}
+
+// The changes of an edit that leaves as many lines as it found: the diff then goes line
+// against line (DiffNumbered), each run of changed lines one change. Only those lines are
+// decoded, in one go as DiffBytes decodes them; valid UTF-8 wanted as UTF-8 is not decoded at
+// all. False when the line counts differ.
+bool ChangesLineByLine(const QByteArray &before, const QByteArray &after, TextEncoding encoding,
+                       bool asUtf8, PlannedFile &file)
+{
+    const ByteLines old(before, encoding);
+    const ByteLines now(after, encoding);
+    if (old.spans.size() != now.spans.size() || old.lastEnded != now.lastEnded)
+        return false;
+    const int lines = static_cast<int>(old.spans.size());
+    const auto same = [&](int i) { return SameLine(old, now, size_t(i)); };
+    std::vector<std::pair<int, int>> runs; // the first line changed, the next line kept
+    for (int i = 0; i < lines;) {
+        if (same(i)) {
+            ++i;
+            continue;
+        }
+        int end = i + 1;
+        while (end < lines && !same(end))
+            ++end;
+        runs.emplace_back(i, end);
+        i = end;
+    }
+    const bool utf16 = encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
+    const QByteArray feed = !utf16                              ? QByteArray("\n", 1)
+                            : encoding == TextEncoding::Utf16Le ? QByteArray("\n\0", 2)
+                                                                : QByteArray("\0\n", 2);
+    // Each run's old lines, then its new ones, as the diff shows them; DecodeUtf16 leaves out
+    // the first two bytes, where a file has its mark.
+    const QByteArray mark = utf16 ? QByteArray(2, '\0') : QByteArray();
+    QByteArray joined = mark;
+    int wanted = 0;
+    const auto eachLine = [&](const std::function<void(const QByteArray &line)> &take) {
+        for (const auto &[first, end] : runs) {
+            for (const ByteLines *side : {&old, &now}) {
+                for (int i = first; i < end; ++i)
+                    take(side->line(i));
+            }
+        }
+    };
+    eachLine([&](const QByteArray &line) {
+        joined += line;
+        joined += feed;
+        ++wanted;
+    });
+    file.utf8Texts = asUtf8;
+    file.changes.reserve(runs.size());
+    // Valid UTF-8 decodes to itself, but for a mark at the very start, which decoding drops.
+    if (asUtf8 && encoding == TextEncoding::Utf8 &&
+        IsValidUtf8(joined.constData(), joined.size())) {
+        const char *at = joined.constData() + (joined.startsWith("\xEF\xBB\xBF") ? 3 : 0);
+        const char *const end = joined.constData() + joined.size();
+        const auto take = [&](int count) {
+            const char *from = at;
+            for (int i = 0; i < count; ++i)
+                at = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at))) + 1;
+            return QByteArray(from, int(at - from) - 1);
+        };
+        for (const auto &[first, next] : runs) {
+            PlannedChange change;
+            change.line = first + 1;
+            change.beforeUtf8 = take(next - first);
+            change.afterUtf8 = take(next - first);
+            file.changes.push_back(std::move(change));
+        }
+        return true;
+    }
+    QString text = DecodeBytes(joined, encoding, false).text;
+    // A broken character must not swallow a line feed; such a file goes line by line.
+    if (text.count(QLatin1Char('\n')) != wanted) {
+        text.clear();
+        eachLine([&](const QByteArray &line) {
+            text += DecodeBytes(mark + line, encoding, false).text;
+            text += QLatin1Char('\n');
+        });
+    }
+    int at = 0;
+    const auto take = [&](int count) {
+        const int from = at;
+        for (int i = 0; i < count; ++i)
+            at = text.indexOf(QLatin1Char('\n'), at) + 1;
+        return text.mid(from, at - from - 1);
+    };
+    for (const auto &[first, next] : runs) {
+        PlannedChange change;
+        change.line = first + 1;
+        change.before = take(next - first);
+        change.after = take(next - first);
+        if (asUtf8) {
+            change.beforeUtf8 = change.before.toUtf8();
+            change.afterUtf8 = change.after.toUtf8();
+            change.before.clear();
+            change.after.clear();
+        }
+        file.changes.push_back(std::move(change));
+    }
+    return true;
+}
+
 // Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
 // file is the same before and after, and decoding it whole would cost more than the run.
+// With asUtf8 set, the lines of valid UTF-8 are kept in DiffLine::utf8 instead; asUtf8 is
+// cleared where they are not.
 std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &after,
-                                TextEncoding encoding, int context)
+                                TextEncoding encoding, int context, bool &asUtf8)
 {
     const ByteLines old(before, encoding);
     const ByteLines now(after, encoding);
@@ -142,7 +255,7 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
         b.resize(lines);
         for (size_t i = 0; i < lines; ++i) {
             a[i] = static_cast<int>(2 * i);
-            b[i] = old.line(int(i)) == now.line(int(i)) ? a[i] : a[i] + 1;
+            b[i] = SameLine(old, now, i) ? a[i] : a[i] + 1;
         }
     } else {
         QHash<QByteArray, int> ids;
@@ -181,8 +294,33 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
                                                                 : QByteArray("\0\n", 2);
     // DecodeUtf16 leaves out the first two bytes, where a file has its mark.
     QByteArray joined = utf16 ? QByteArray(2, '\0') : QByteArray();
+    int joinedSize = joined.size();
     for (const auto &[isOld, index] : wanted)
-        joined += (isOld ? old : now).line(index) + feed;
+        joinedSize += (isOld ? old : now).spans[size_t(index)].second + feed.size();
+    joined.reserve(joinedSize);
+    for (const auto &[isOld, index] : wanted) {
+        const auto [start, size] = (isOld ? old : now).spans[size_t(index)];
+        joined.append((isOld ? before : after).constData() + start, size);
+        joined += feed;
+    }
+    // Valid UTF-8 decodes to itself, but for a mark at the very start, which decoding drops;
+    // asked for UTF-8, its lines are taken as they are.
+    if (asUtf8 &&
+        !(encoding == TextEncoding::Utf8 && IsValidUtf8(joined.constData(), joined.size())))
+        asUtf8 = false;
+    if (asUtf8) {
+        const char *at = joined.constData() + (joined.startsWith("\xEF\xBB\xBF") ? 3 : 0);
+        const char *const end = joined.constData() + joined.size();
+        for (DiffHunk &hunk : hunks) {
+            for (DiffLine &line : hunk.lines) {
+                const char *feedAt =
+                    static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+                line.utf8 = QByteArray(at, int(feedAt - at));
+                at = feedAt + 1;
+            }
+        }
+        return hunks;
+    }
     QStringList texts = DecodeBytes(joined, encoding, false).text.split(QLatin1Char('\n'));
     texts.removeLast();
     // DiffNumbered asks once for each line of its hunks, in order.
@@ -203,21 +341,33 @@ std::vector<DiffHunk> DiffBytes(const QByteArray &before, const QByteArray &afte
     return hunks;
 }
 
-// The hunks' runs of removed and added lines.
-std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks)
+// The hunks' runs of removed and added lines; from the lines' UTF-8 into the changes' UTF-8
+// where the hunks hold that.
+std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks, bool utf8)
 {
     std::vector<PlannedChange> changes;
     for (const DiffHunk &hunk : hunks) {
         int oldLine = hunk.oldCount == 0 ? hunk.oldStart + 1 : hunk.oldStart;
         QStringList removed;
         QStringList added;
+        QList<QByteArray> removedUtf8;
+        QList<QByteArray> addedUtf8;
         int changeLine = 0;
         const auto close = [&] {
-            if (!removed.isEmpty() || !added.isEmpty())
+            if (utf8 && (!removedUtf8.isEmpty() || !addedUtf8.isEmpty())) {
+                PlannedChange change;
+                change.line = changeLine;
+                change.beforeUtf8 = removedUtf8.join('\n');
+                change.afterUtf8 = addedUtf8.join('\n');
+                changes.push_back(std::move(change));
+            } else if (!removed.isEmpty() || !added.isEmpty()) {
                 changes.push_back(
                     {changeLine, removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n'))});
+            }
             removed.clear();
             added.clear();
+            removedUtf8.clear();
+            addedUtf8.clear();
         };
         for (const DiffLine &line : hunk.lines) {
             if (line.kind == DiffLine::Same) {
@@ -225,11 +375,17 @@ std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks)
                 ++oldLine;
                 continue;
             }
-            if (removed.isEmpty() && added.isEmpty())
+            if (removed.isEmpty() && added.isEmpty() && removedUtf8.isEmpty() &&
+                addedUtf8.isEmpty())
                 changeLine = oldLine;
             if (line.kind == DiffLine::Removed) {
-                removed << line.text;
+                if (utf8)
+                    removedUtf8 << line.utf8;
+                else
+                    removed << line.text;
                 ++oldLine;
+            } else if (utf8) {
+                addedUtf8 << line.utf8;
             } else {
                 added << line.text;
             }
@@ -297,17 +453,40 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     }
     file.matches = decision.hits;
     file.newHash = ContentHash(decision.newBytes);
+    // GB18030, rare, is diffed as decoded text.
+    if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030 &&
+        ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
+                          planOptions.utf8Texts, file))
+        return file;
     // Without hunks no unchanged line is shown, and none needs decoding.
     const int context = planOptions.withHunks ? planOptions.context : 0;
     // GB18030, rare, is diffed as decoded text.
+    file.utf8Hunks =
+        planOptions.withHunks && planOptions.utf8Hunks && file.encoding != TextEncoding::Gb18030;
     std::vector<DiffHunk> hunks =
         file.encoding != TextEncoding::Gb18030
-            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context)
+            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context,
+                        file.utf8Hunks)
             : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
                         TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
-    file.changes = Changes(hunks);
+    file.changes = Changes(hunks, file.utf8Hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);
+    file.utf8Texts = planOptions.utf8Texts;
+    for (PlannedChange &change : file.changes) {
+        if (file.utf8Texts && !file.utf8Hunks) {
+            change.beforeUtf8 = change.before.toUtf8();
+            change.afterUtf8 = change.after.toUtf8();
+            change.before.clear();
+            change.after.clear();
+        } else if (!file.utf8Texts && file.utf8Hunks) {
+            change.before =
+                QString::fromUtf8(change.beforeUtf8.constData(), change.beforeUtf8.size());
+            change.after = QString::fromUtf8(change.afterUtf8.constData(), change.afterUtf8.size());
+            change.beforeUtf8.clear();
+            change.afterUtf8.clear();
+        }
+    }
     return file;
 }
 

@@ -16,9 +16,17 @@ struct FileDecision;
 // A changed place of a file: the lines it removes and the lines that take their place.
 struct PlannedChange
 {
+    PlannedChange() = default;
+    PlannedChange(int line, QString before, QString after)
+        : line(line), before(std::move(before)), after(std::move(after))
+    {}
+
     int line = 0;   // the first line removed, or the line the new ones come before, from 1
     QString before; // the old lines, joined by line feeds
     QString after;  // the new lines
+    // Instead of before and after, with PlanOptions::utf8Texts.
+    QByteArray beforeUtf8;
+    QByteArray afterUtf8;
 };
 
 // A file the operation would change (or, for the find-only operation, that matches), or one
@@ -39,6 +47,8 @@ struct PlannedFile
     // For the find-only operation: the lines that hold a term, and the lines around them.
     std::vector<std::pair<int, QString>> foundLines; // line number, text
     std::vector<int> foundLineNumbers;               // those that hold a term
+    bool utf8Texts = false; // the changes' texts are in beforeUtf8 and afterUtf8
+    bool utf8Hunks = false; // the hunks' lines are in DiffLine::utf8
     // What PlanOptions::render made of the entry, on the thread that planned it.
     std::vector<QByteArray> rendered;
 };
@@ -47,6 +57,12 @@ struct PlanOptions
 {
     int context = 3;       // unchanged lines kept around each change, or around a found line
     bool withHunks = true; // keep the hunks (a diff); changes and found lines are always kept
+    // The changes' texts as UTF-8 only, as a plan file writes them: most of a UTF-8 file's
+    // changed lines need no decoding then.
+    bool utf8Texts = false;
+    // The hunks of a valid UTF-8 file as UTF-8 only (DiffLine::utf8), for a diff shown in
+    // UTF-8: its lines need no decoding then.
+    bool utf8Hunks = false;
     // Called on the worker thread that planned the file, to turn it into output there (into
     // PlannedFile::rendered) rather than on the caller's thread, which takes the files one by
     // one.

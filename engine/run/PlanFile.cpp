@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -113,13 +114,25 @@ namespace {
 // A JSON string as QJsonDocument writes it: UTF-8, with quotes, backslashes and control
 // characters escaped. Written by hand: a plan holds every changed line twice, and building
 // JSON objects for it costs several times what the plan itself does.
-void PutString(QByteArray &out, const QString &text)
+void PutUtf8(QByteArray &out, const QByteArray &bytes)
 {
-    const QByteArray bytes = text.toUtf8();
     out += '"';
     const char *at = bytes.constData();
     const char *const end = at + bytes.size();
     const char *plain = at;
+    // Eight bytes at a time while none of them needs escaping: a byte below 20, a quote or a
+    // backslash. The test may also fire behind such a byte, never without one.
+    const quint64 ones = 0x0101010101010101;
+    const quint64 highs = 0x8080808080808080;
+    const auto zeroIn = [&](quint64 word) { return (word - ones) & ~word & highs; };
+    while (end - at >= 8) {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        if (((word - ones * 0x20) & ~word & highs) || zeroIn(word ^ (ones * '"')) ||
+            zeroIn(word ^ (ones * '\\')))
+            break;
+        at += 8;
+    }
     for (; at < end; ++at) {
         const auto byte = static_cast<unsigned char>(*at);
         if (byte >= 0x20 && byte != '"' && byte != '\\')
@@ -157,6 +170,11 @@ void PutString(QByteArray &out, const QString &text)
     }
     out.append(plain, int(end - plain));
     out += '"';
+}
+
+void PutString(QByteArray &out, const QString &text)
+{
+    PutUtf8(out, text.toUtf8());
 }
 
 void PutKey(QByteArray &out, const char *key)
@@ -203,10 +221,16 @@ QByteArray PlanFileLine(const PlannedFile &file)
         out += first ? "{" : ",{";
         first = false;
         PutKey(out, "after");
-        PutString(out, change.after);
+        if (file.utf8Texts)
+            PutUtf8(out, change.afterUtf8);
+        else
+            PutString(out, change.after);
         out += ',';
         PutKey(out, "before");
-        PutString(out, change.before);
+        if (file.utf8Texts)
+            PutUtf8(out, change.beforeUtf8);
+        else
+            PutString(out, change.before);
         out += ',';
         PutKey(out, "line");
         out += QByteArray::number(change.line) + '}';

@@ -149,7 +149,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                                          std::vector<int> *hits)
 {
     QString error;
-    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
+    if (!file.isOpen() &&
+        task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
         return SettledFailed(FailureKind::Unreadable, 0, error);
     identity = file.identity();
     const ByteEdit &edit = *rule.byteEditor();
@@ -315,12 +316,17 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     } else if (inPieces && task.writes && rule.byteEditor()) {
         // Most files of a tree hold no find text: the search settles them at its own speed,
         // where the edit would copy every byte only to learn that nothing changed. It stops at
-        // the first find text, and the edit reads the file again from its start.
+        // the first find text, and the edit reads the file again from its start. One too large
+        // to edit whole is left to the edit, which answers for it as a run that writes does.
         if (rule.settlesFromBytes() && rule.searchTerms().size() <= searchedBeforeEdit) {
-            if (std::optional<FileDecision> settled =
-                    SearchInPieces(task, rule, file, identity, true))
-                return std::move(*settled);
+            std::optional<FileDecision> searched = SearchInPieces(task, rule, file, identity, true);
+            if (searched && identity.size <= FileSizeLimit(true))
+                return std::move(*searched);
         }
+        if (file.isOpen() && (read = file.rewind(&error)) != FileIoResult::Done)
+            return read == FileIoResult::Changed
+                       ? SettledFailed(FailureKind::ChangedDuringRun, identity.size)
+                       : SettledFailed(FailureKind::Unreadable, 0, error);
         if (std::optional<FileDecision> decided =
                 EditInPieces(task, rule, reserveOnce, file, identity, kept, hits))
             return std::move(*decided);

@@ -20,7 +20,7 @@ namespace {
 
 // Files of every encoding the engine reads, some holding the texts the operations look for
 // and some not, one that only the decoded path can edit (GBK with a stray byte is left to
-// it) and one that fails.
+// it) and two that fail, one of them holding none of the texts.
 void MakeTree(const QString &root)
 {
     const QString text = QString::fromUtf8("第一行 cat\r\n猫 dog 猫\r\ncatcat 三\r\n");
@@ -32,6 +32,8 @@ void MakeTree(const QString &root)
     WriteBytes(root + QStringLiteral("/a/b/lf.txt"), Utf8(QStringLiteral("cat\nno end cat")));
     WriteBytes(root + QStringLiteral("/none.txt"), Utf8(QStringLiteral("nothing here\r\n")));
     WriteBytes(root + QStringLiteral("/nul.txt"), QByteArray("cat\0cat", 7));
+    WriteBytes(root + QStringLiteral("/damaged.txt"),
+               Utf8(QString::fromUtf8("第一行 三\n").repeated(10)) + "\xFF\n");
     WriteBytes(root + QStringLiteral("/other.dat"), QByteArray("cat"));
 }
 
@@ -74,12 +76,14 @@ QMap<QString, QByteArray> Contents(const QString &root, const QString &below = Q
 }
 
 QHash<QString, quint64> Planned(Operation operation, const BatchSettings &settings,
-                                std::vector<PlannedFile> *files = nullptr)
+                                std::vector<PlannedFile> *files = nullptr, int *failed = nullptr)
 {
     QHash<QString, quint64> hashes;
     MakePlan(operation, settings, [&](const PlannedFile &file) {
         if (!file.failed)
             hashes.insert(file.relativePath, file.hash);
+        else if (failed)
+            ++*failed;
         if (files)
             files->push_back(file);
     });
@@ -101,6 +105,8 @@ private slots:
     void hitsComeFromTheReplacement();
     void byteDiffIsTheTextDiff_data();
     void byteDiffIsTheTextDiff();
+    void changesAreTheTextDiffs_data();
+    void changesAreTheTextDiffs();
     void unifiedHunks_data();
     void unifiedHunks();
     void planFileKeepsPathsAndHashes();
@@ -127,9 +133,11 @@ void TestPlan::applyingWholePlanIsTheDirectRun()
     noReports.writeReports = false;
     const RunResult run = RunBatch(operation, InPlace(direct.path()), {}, noReports);
     const BatchSettings settings = InPlace(reviewed.path());
-    const QHash<QString, quint64> plan = Planned(operation, settings);
+    int failed = 0;
+    const QHash<QString, quint64> plan = Planned(operation, settings, nullptr, &failed);
     QCOMPARE(Contents(reviewed.path()), before); // making the plan wrote nothing
     QCOMPARE(plan.size(), run.changed);
+    QCOMPARE(failed, run.failed); // a file fails in the plan as in the run, with a match or not
     const RunResult applied = ApplyPlan(operation, settings, plan, {}, noReports);
 
     QCOMPARE(applied.changed, run.changed);
@@ -237,13 +245,21 @@ void TestPlan::byteDiffIsTheTextDiff()
     WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
     BatchSettings settings = InPlace(tree.path());
     settings.replaceText = QString::fromUtf8("狗\n新行");
+    // Each file twice: as text, and as UTF-8 where the bytes are that.
     std::vector<PlannedFile> files;
     Planned(Operation::ReplaceText, settings, &files);
-    QCOMPARE(files.size(), size_t(3));
+    PlanOptions inUtf8;
+    inUtf8.utf8Hunks = true;
+    MakePlan(
+        Operation::ReplaceText, settings, [&](const PlannedFile &file) { files.push_back(file); },
+        {}, {}, inUtf8);
+    QCOMPARE(files.size(), size_t(6));
+    QVERIFY(files[3].utf8Hunks); // a.txt
     const auto shown = [](const PlannedFile &file) {
         QStringList lines;
         for (const DiffHunk &hunk : file.hunks)
-            lines << UnifiedHunk(hunk);
+            lines << (file.utf8Hunks ? QString::fromUtf8(UnifiedHunkUtf8(hunk))
+                                     : UnifiedHunk(hunk));
         return lines;
     };
     QString before = text;
@@ -259,6 +275,73 @@ void TestPlan::byteDiffIsTheTextDiff()
     for (const PlannedFile &file : files) {
         if (inGbk || file.relativePath != QLatin1String("b.txt"))
             QCOMPARE(shown(file), expected);
+    }
+}
+
+void TestPlan::changesAreTheTextDiffs_data()
+{
+    // A plan's changes, made from the bytes, in text or in UTF-8, must be the text diff's.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("replacement");
+    QTest::newRow("runs of lines") << QString::fromUtf8("cat\ncat 一\n二\r\ncat\r三\ncat") << "狗";
+    QTest::newRow("lines added") << QString::fromUtf8("一\ncat\n二\n") << "狗\n新行";
+    QTest::newRow("lines removed") << QString::fromUtf8("一\ncat\n二\n") << "";
+    QTest::newRow("no line changes") << QString::fromUtf8("cat\n一\n") << "cat";
+    QTest::newRow("escapes") << QString::fromUtf8("\t\"cat\\\" 一二三四五六七八\n") << "\x01狗";
+}
+
+void TestPlan::changesAreTheTextDiffs()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, replacement);
+    QTemporaryDir tree;
+    WriteBytes(tree.path() + QStringLiteral("/a.txt"), Utf8(text));
+    WriteBytes(tree.path() + QStringLiteral("/b.txt"), Gbk(text));
+    WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
+    BatchSettings settings = InPlace(tree.path());
+    settings.replaceText = replacement;
+    QString before = text;
+    NormaliseLineEnds(before);
+    QString after = before;
+    after.replace(settings.findText, replacement);
+    QStringList expected;
+    for (const DiffHunk &hunk : DiffTexts(TextLines::of(before), TextLines::of(after), 0)) {
+        QStringList removed;
+        QStringList added;
+        for (const DiffLine &line : hunk.lines)
+            (line.kind == DiffLine::Removed ? removed : added) << line.text;
+        expected << QStringLiteral("%1:%2>%3")
+                        .arg(hunk.oldCount == 0 ? hunk.oldStart + 1 : hunk.oldStart)
+                        .arg(removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n')));
+    }
+    for (const bool utf8 : {false, true}) {
+        PlanOptions options;
+        options.withHunks = false;
+        options.utf8Texts = utf8;
+        int planned = 0;
+        MakePlan(
+            Operation::ReplaceText, settings,
+            [&](const PlannedFile &file) {
+                ++planned;
+                QStringList shown;
+                for (const PlannedChange &change : file.changes)
+                    shown << QStringLiteral("%1:%2>%3")
+                                 .arg(change.line)
+                                 .arg(utf8 ? QString::fromUtf8(change.beforeUtf8) : change.before,
+                                      utf8 ? QString::fromUtf8(change.afterUtf8) : change.after);
+                QCOMPARE(shown, expected);
+                // The plan line holds them as JSON does.
+                const QJsonArray changes = QJsonDocument::fromJson(PlanFileLine(file))
+                                               .object()
+                                               .value(QStringLiteral("changes"))
+                                               .toArray();
+                QCOMPARE(changes.size(), expected.size());
+                for (int i = 0; i < changes.size(); ++i)
+                    QCOMPARE(changes.at(i).toObject().value(QStringLiteral("after")).toString(),
+                             expected.at(i).section(QLatin1Char('>'), 1));
+            },
+            {}, {}, options);
+        QCOMPARE(planned, 3);
     }
 }
 

@@ -19,7 +19,38 @@ class TestWriteTextFile : public QObject
 private slots:
     void replacesWhole_data();
     void replacesWhole();
+    void partsFollowEachOther_data();
+    void partsFollowEachOther();
 };
+
+void TestWriteTextFile::partsFollowEachOther_data()
+{
+    // Sizes of the parts, around the runs of a megabyte that small ones are written in.
+    QTest::addColumn<QList<int>>("sizes");
+    const int mega = 1 << 20;
+    QTest::newRow("none") << QList<int>{};
+    QTest::newRow("small and empty") << QList<int>{5, 0, 7};
+    QTest::newRow("a run filled") << QList<int>{mega - 3, 2, 1, 4};
+    QTest::newRow("large between small") << QList<int>{3, mega + 5, 0, 9, 2 * mega};
+}
+
+void TestWriteTextFile::partsFollowEachOther()
+{
+    QFETCH(QList<int>, sizes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("plan.jsonl"));
+    WriteBytes(path, "old content");
+    std::vector<QByteArray> parts;
+    QByteArray whole;
+    for (const int size : sizes) {
+        parts.push_back(QByteArray(size, char('a' + parts.size())));
+        whole += parts.back();
+    }
+    QVERIFY(WriteTextFile(path, parts));
+    QCOMPARE(ReadBytes(path), whole);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("plan.jsonl")});
+}
 
 void TestWriteTextFile::replacesWhole_data()
 {
