@@ -217,21 +217,20 @@ QByteArray PlanFileLine(const PlannedFile &file)
     PutKey(out, "changes");
     out += '[';
     bool first = true;
+    // A change's texts, kept as UTF-8 from the file's bytes or as text.
+    const auto putText = [&](const char *key, const QByteArray &utf8, const QString &text) {
+        PutKey(out, key);
+        if (file.utf8Texts)
+            PutUtf8(out, utf8);
+        else
+            PutString(out, text);
+        out += ',';
+    };
     for (const PlannedChange &change : file.changes) {
         out += first ? "{" : ",{";
         first = false;
-        PutKey(out, "after");
-        if (file.utf8Texts)
-            PutUtf8(out, change.afterUtf8);
-        else
-            PutString(out, change.after);
-        out += ',';
-        PutKey(out, "before");
-        if (file.utf8Texts)
-            PutUtf8(out, change.beforeUtf8);
-        else
-            PutString(out, change.before);
-        out += ',';
+        putText("after", change.afterUtf8, change.after);
+        putText("before", change.beforeUtf8, change.before);
         PutKey(out, "line");
         out += QByteArray::number(change.line) + '}';
     }
