@@ -43,6 +43,7 @@ int RefuseBusyStart(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    platform::ShareOneHeap();
     ScaleWithScreen();
     // No safe folder for the lock (one planted by another user): the window runs without.
     std::string lockRefusal;

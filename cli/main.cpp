@@ -6,6 +6,7 @@
 #include "cli/RunCommand.h"
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
+#include "platform/Program.h"
 #include "platform/RunLock.h"
 #include "platform/Terminal.h"
 #include "translations/Language.h"
@@ -63,6 +64,7 @@ bool WritesFiles(const CommandRequest &request)
 
 int main(int argc, char *argv[])
 {
+    platform::ShareOneHeap();
     QCoreApplication application(argc, argv);
     InstallTranslations(application);
     const ParsedCommandLine parsed = ParseCommandLine(Arguments(argc, argv));

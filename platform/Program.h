@@ -11,6 +11,11 @@ std::string ExecutableFileName(const std::string &stem);
 // True where reports open in Notepad (Windows), false where the desktop's viewer opens them.
 bool ReportsOpenInNotepad();
 
+// Has every thread allocate from one heap, called first thing in main. The workers hand the
+// new contents of large files to the writing thread: with a heap per thread each one keeps
+// the most it ever held, and the process twice what it needs at once.
+void ShareOneHeap();
+
 // Turns a request to end the process (SIGTERM, SIGINT, SIGHUP) into a byte on a pipe whose
 // reading end it returns, non-blocking; -1 where there are no such signals or no pipe could
 // be made. One at a time; RemoveTerminationPipe puts the previous handlers back.

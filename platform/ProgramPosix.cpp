@@ -5,6 +5,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace platform {
 namespace {
@@ -34,6 +37,13 @@ std::string ExecutableFileName(const std::string &stem)
 bool ReportsOpenInNotepad()
 {
     return false;
+}
+
+void ShareOneHeap()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+#endif
 }
 
 int InstallTerminationPipe()

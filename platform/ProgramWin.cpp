@@ -12,6 +12,11 @@ bool ReportsOpenInNotepad()
     return true;
 }
 
+void ShareOneHeap()
+{
+    // The C runtime's heap is one for all threads already.
+}
+
 // Windows ends a program by closing its windows, which the window handles itself.
 int InstallTerminationPipe()
 {

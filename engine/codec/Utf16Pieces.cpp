@@ -7,6 +7,70 @@ int SequenceLength(unsigned char lead)
     return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
 
+template <bool little> char16_t Unit(const unsigned char *bytes)
+{
+    return little ? char16_t(bytes[0] | bytes[1] << 8) : char16_t(bytes[0] << 8 | bytes[1]);
+}
+
+template <bool little> void Put(char16_t unit, char *&out)
+{
+    out[little ? 0 : 1] = char(unit & 0xFF);
+    out[little ? 1 : 0] = char(unit >> 8);
+    out += 2;
+}
+
+// The units up to the first surrogate, in locals the compiler keeps in registers: through the
+// members, every byte written might alias them and force them to be read again.
+template <bool little>
+const unsigned char *UnitsToUtf8(const unsigned char *bytes, const unsigned char *end, char *&to)
+{
+    char *out = to;
+    for (; end - bytes >= 2; bytes += 2) {
+        const char16_t unit = Unit<little>(bytes);
+        if (unit < 0x80) {
+            *out++ = char(unit);
+        } else if (unit < 0x800) {
+            out[0] = char(0xC0 | unit >> 6);
+            out[1] = char(0x80 | (unit & 0x3F));
+            out += 2;
+        } else if (unit >= 0xD800 && unit < 0xE000) {
+            break;
+        } else {
+            out[0] = char(0xE0 | unit >> 12); // most units of Chinese text
+            out[1] = char(0x80 | (unit >> 6 & 0x3F));
+            out[2] = char(0x80 | (unit & 0x3F));
+            out += 3;
+        }
+    }
+    to = out;
+    return bytes;
+}
+
+// Whole sequences of one to three bytes, up to a four-byte one or one cut at the end.
+template <bool little>
+const unsigned char *Utf8ToUnits(const unsigned char *bytes, const unsigned char *end, char *&to)
+{
+    char *out = to;
+    while (bytes < end) {
+        const unsigned char lead = *bytes;
+        if (lead < 0x80) {
+            Put<little>(lead, out);
+            ++bytes;
+        } else if ((lead & 0xF0) == 0xE0 && end - bytes >= 3) {
+            Put<little>(char16_t((lead & 0x0F) << 12 | (bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F)),
+                        out);
+            bytes += 3;
+        } else if ((lead & 0xE0) == 0xC0 && end - bytes >= 2) {
+            Put<little>(char16_t((lead & 0x1F) << 6 | (bytes[1] & 0x3F)), out);
+            bytes += 2;
+        } else {
+            break;
+        }
+    }
+    to = out;
+    return bytes;
+}
+
 } // namespace
 
 // Written through a pointer into room made beforehand: appending a byte at a time costs more
@@ -26,17 +90,15 @@ bool Utf16ToUtf8::add(const char *data, qint64 size, std::string &utf8)
         pendingBytes = 0;
         ok = unit(take(pending[0], *bytes++), out);
     }
-    for (; ok && end - bytes >= 2; bytes += 2) {
-        const char16_t each = take(bytes[0], bytes[1]);
-        if (highSurrogate == 0 && each >= 0x800 && (each < 0xD800 || each >= 0xE000)) {
-            *out++ = char(0xE0 | each >> 12); // most units of Chinese text
-            *out++ = char(0x80 | (each >> 6 & 0x3F));
-            *out++ = char(0x80 | (each & 0x3F));
-        } else if (highSurrogate == 0 && each < 0x80) {
-            *out++ = char(each);
-        } else {
-            ok = unit(each, out);
+    while (ok && end - bytes >= 2) {
+        if (highSurrogate == 0) {
+            bytes = littleEndian ? UnitsToUtf8<true>(bytes, end, out)
+                                 : UnitsToUtf8<false>(bytes, end, out);
+            if (end - bytes < 2)
+                break;
         }
+        ok = unit(take(bytes[0], bytes[1]), out);
+        bytes += 2;
     }
     if (ok && bytes < end) {
         pending[0] = *bytes;
@@ -87,16 +149,10 @@ void Utf8ToUtf16::add(const char *data, qint64 size, std::string &utf16)
     char *out = &utf16[start];
     while (bytes < end) {
         if (pendingBytes == 0) {
-            if (*bytes < 0x80) {
-                put(*bytes++, out);
-                continue;
-            }
-            if ((*bytes & 0xF0) == 0xE0 && end - bytes >= 3) {
-                put(char16_t((bytes[0] & 0x0F) << 12 | (bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F)),
-                    out);
-                bytes += 3;
-                continue;
-            }
+            bytes = littleEndian ? Utf8ToUnits<true>(bytes, end, out)
+                                 : Utf8ToUnits<false>(bytes, end, out);
+            if (bytes == end)
+                break;
         }
         pending[pendingBytes++] = *bytes++;
         const int length = SequenceLength(pending[0]);

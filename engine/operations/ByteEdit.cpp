@@ -376,6 +376,11 @@ private:
 
     void emit(bool last)
     {
+        // A pass that only decides writes nothing: its text need not be made.
+        if (!write) {
+            text.clear();
+            return;
+        }
         const std::string *from = &text;
         if (!headDone) {
             // As EncodeText: a text that begins with U+FEFF gets the mark in front of it.
@@ -483,7 +488,9 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding textEncoding, b
                 return StreamedEdit::NeedsWholeFile;
             continue;
         }
-        if (encoding == TextEncoding::Utf8) {
+        if (fromUtf16) {
+            // Made from well-formed UTF-16 by Utf16ToUtf8: whole characters, well-formed.
+        } else if (encoding == TextEncoding::Utf8) {
             if (end && Utf8CutOffTail(buffer, cut) != 0)
                 return StreamedEdit::NeedsWholeFile;
             if (!IsValidUtf8(buffer, cut)) {

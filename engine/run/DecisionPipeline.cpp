@@ -18,10 +18,10 @@ const int batchesPerWorker = 2;
 const qint64 heldBytesBudget = 32 << 20;
 // Decisions holding this much between them are handed over at once.
 const qint64 handOverAlone = 1 << 20;
-// A reservation under this share of the budget is not taken: with one decision under way
-// per worker, what goes uncounted stays small, and a lock per small file would cost more
-// than reading it once the workers contend for the lock.
-const qint64 uncountedShare = 2048;
+// A reservation under this share of the budget (256 KiB of the default one) is not taken:
+// with one decision under way per worker, what goes uncounted stays small, and a lock per
+// small file would cost more than reading it once the workers contend for the lock.
+const qint64 uncountedShare = 96;
 
 int BatchCount(int jobs)
 {
@@ -37,11 +37,11 @@ int DecisionPipeline::mostAhead()
 
 qint64 DecisionPipeline::defaultMemoryBudget()
 {
-    return qint64(512) << 20;
+    return qint64(24) << 20;
 }
 
 DecisionPipeline::DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget)
-    : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget)
+    : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget), batchJobs(batchSize)
 {
     const int count = std::min(WorkerCount(), BatchCount(jobs));
     ring.resize(static_cast<size_t>(batchesPerWorker * std::max(count, 1)));
@@ -63,6 +63,17 @@ DecisionPipeline::~DecisionPipeline()
 
 FileDecision DecisionPipeline::take()
 {
+    // The caller is done with the decision it took last: a large one's memory is free now,
+    // not only once the whole hand is done.
+    if (lastTakenBytes > 0) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            heldBytes -= lastTakenBytes;
+            inHandBytes -= lastTakenBytes;
+        }
+        lastTakenBytes = 0;
+        memoryFreed.notify_all();
+    }
     if (inHandNext == inHand.size()) {
         std::unique_lock<std::mutex> lock(mutex);
         // The caller is done with every decision in hand: their memory is free.
@@ -92,7 +103,11 @@ FileDecision DecisionPipeline::take()
         lock.unlock();
         memoryFreed.notify_all();
     }
-    return std::move(inHand[inHandNext++]);
+    FileDecision decision = std::move(inHand[inHandNext++]);
+    const qint64 bytes = decision.newBytes.size() + decision.original.size();
+    if (bytes >= handOverAlone)
+        lastTakenBytes = bytes;
+    return decision;
 }
 
 // Under the lock: the batch in turn has been taken whole.
@@ -106,10 +121,13 @@ void DecisionPipeline::advance()
 
 // The caller's next batch never waits for contents already decided: the caller may be
 // waiting for this very batch before it takes them. Other decisions under way never wait
-// once they run, and the caller takes this batch's own decisions as they come.
+// once they run, and the caller takes this batch's own decisions as they come. Batches
+// further on keep to half the budget, so that the next one, which must go ahead whatever they
+// hold, still finds its room within it.
 bool DecisionPipeline::memoryFits(int batch, qint64 bytes) const
 {
-    if (reservedBytes + heldBytes + bytes <= memoryBudget)
+    const qint64 budget = batch == nextTake ? memoryBudget : memoryBudget / 2;
+    if (reservedBytes + heldBytes + bytes <= budget)
         return true;
     return batch == nextTake && reservations == 0 && slot(batch).heldBytes == 0 && inHandBytes == 0;
 }
@@ -127,11 +145,19 @@ void DecisionPipeline::handOver(int batch, std::vector<FileDecision> &decisions)
     decisions.clear();
 }
 
-// The decisions before it go first: the caller may need them taken to free the memory.
-void DecisionPipeline::reserve(int batch, qint64 bytes, std::vector<FileDecision> &pending)
+// The decisions before it go first: the caller may need them taken to free the memory. A
+// decision that reserves again gives up what it had first (it holds none of it while it waits),
+// so that it cannot wait on itself.
+void DecisionPipeline::reserve(int batch, qint64 bytes, qint64 hadReserved,
+                               std::vector<FileDecision> &pending)
 {
     std::unique_lock<std::mutex> lock(mutex);
     handOver(batch, pending);
+    if (hadReserved >= 0) {
+        reservedBytes -= hadReserved;
+        --reservations;
+        memoryFreed.notify_all();
+    }
     if (!memoryFits(batch, bytes))
         decided.notify_all(); // the caller may be asleep on decisions this batch holds
     memoryFreed.wait(lock, [&] { return closing || memoryFits(batch, bytes); });
@@ -158,46 +184,53 @@ void DecisionPipeline::publish(int batch, std::vector<FileDecision> &decisions, 
 
 // Small decisions are handed over together at the end of the batch, under one lock; one that
 // reserved memory, or a run of them holding much, goes at once.
-void DecisionPipeline::decideBatch(int batch, std::vector<FileDecision> &pending)
+// True when a decision of the batch reserved memory.
+bool DecisionPipeline::decideBatch(int batch, int first, int end,
+                                   std::vector<FileDecision> &pending)
 {
     qint64 pendingBytes = 0;
-    const int end = std::min(jobs, (batch + 1) * batchSize);
+    bool large = false;
     // A closing pipeline is not asked for its batches any more.
-    for (int job = batch * batchSize; job < end && !closing; ++job) {
+    for (int job = first; job < end && !closing; ++job) {
         qint64 reserved = -1;
         FileDecision decision = decide(job, [&](qint64 bytes) {
             if (bytes < memoryBudget / uncountedShare)
                 return;
-            reserve(batch, bytes, pending);
+            reserve(batch, bytes, reserved, pending);
             pendingBytes = 0;
             reserved = bytes;
         });
         pendingBytes += decision.newBytes.size();
         pending.push_back(std::move(decision));
+        large = large || reserved >= 0;
         if (reserved >= 0 || pendingBytes >= handOverAlone) {
             publish(batch, pending, pendingBytes, reserved);
             pendingBytes = 0;
         }
     }
+    return large;
 }
 
 void DecisionPipeline::work()
 {
-    const int batches = BatchCount(jobs);
     const int window = static_cast<int>(ring.size());
     std::vector<FileDecision> pending;
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         claimable.wait(lock, [&] {
-            return closing || (nextClaim < batches && nextClaim < nextTake + window &&
+            return closing || (nextJob < jobs && nextClaim < nextTake + window &&
                                (heldBytes < heldBytesBudget || nextClaim == nextTake));
         });
         if (closing)
             return;
         const int claimed = nextClaim++;
+        const int first = nextJob;
+        const int end = std::min(jobs, first + batchJobs);
+        nextJob = end;
         lock.unlock();
-        decideBatch(claimed, pending);
+        const bool large = decideBatch(claimed, first, end, pending);
         lock.lock();
+        batchJobs = large ? 1 : std::min(batchSize, batchJobs * 2);
         handOver(claimed, pending);
         slot(claimed).ready = true;
         decided.notify_all();

@@ -34,13 +34,16 @@ public:
 
     // How many jobs may at most be decided or in hand ahead of the caller.
     static int mostAhead();
-    // Room for a few files of tens of megabytes to be decided side by side.
+    // Room for a few novels of several megabytes to be decided side by side, their new bytes
+    // held until their turn, with the whole run under 64 MiB.
     static qint64 defaultMemoryBudget();
 
 private:
     // Workers hand over a few jobs at a time: a hand-over that wakes a sleeping thread costs
     // about as much as deciding a small file. A decision that holds much memory is handed
-    // over at once, so that it is freed sooner.
+    // over at once, so that it is freed sooner, and after it batches take one job until they
+    // meet small files again: the batches after the caller's next one cannot be taken before
+    // it, and a batch of many large files would keep the other workers waiting for memory.
     struct Batch
     {
         bool ready = false;                  // every decision of the batch has been added
@@ -49,11 +52,11 @@ private:
     };
 
     void work();
-    void decideBatch(int batch, std::vector<FileDecision> &pending);
+    bool decideBatch(int batch, int first, int end, std::vector<FileDecision> &pending);
     void advance();
     void handOver(int batch, std::vector<FileDecision> &decisions);
     void publish(int batch, std::vector<FileDecision> &decisions, qint64 bytes, qint64 reserved);
-    void reserve(int batch, qint64 bytes, std::vector<FileDecision> &pending);
+    void reserve(int batch, qint64 bytes, qint64 hadReserved, std::vector<FileDecision> &pending);
     bool memoryFits(int batch, qint64 bytes) const;
     Batch &slot(int batch) { return ring[static_cast<size_t>(batch) % ring.size()]; }
     const Batch &slot(int batch) const { return ring[static_cast<size_t>(batch) % ring.size()]; }
@@ -68,6 +71,8 @@ private:
     std::vector<Batch> ring;             // batch b lives in ring[b % size] while in flight
     int nextClaim = 0;                   // batches
     int nextTake = 0;
+    int nextJob = 0;          // the first job of the next batch claimed
+    int batchJobs = 0;        // how many jobs the next batch claimed takes
     qint64 heldBytes = 0;     // new contents of all decisions not yet taken, inHand's too
     qint64 inHandBytes = 0;   // inHand's, until the caller comes back for more
     qint64 reservedBytes = 0; // memory reserved by decisions under way
@@ -75,5 +80,6 @@ private:
     std::atomic_bool closing{false};
     std::vector<FileDecision> inHand; // decisions taken from the ring, front to back
     size_t inHandNext = 0;
+    qint64 lastTakenBytes = 0; // of the decision taken last, when large, until the next take
     std::vector<std::thread> workers;
 };

@@ -79,6 +79,15 @@ const qint64 editLimit = qint64(256) << 20;
 // until their turn; a larger one is written in pieces from a second read at its turn.
 const qint64 editedOnWorkers = qint64(16) << 20;
 const qint64 searchLimit = qint64(512) << 20;
+// UTF-16 up to this size is edited decoded whole, which is faster than turning it into UTF-8
+// and back a piece at a time but holds the file about four times over.
+const qint64 utf16DecodedWhole = qint64(1) << 20;
+
+// What an edit in pieces holds: the new bytes, with room for the usual growth.
+qint64 PiecesMemory(qint64 size, bool keepsOriginal)
+{
+    return size + size / 8 + 4096 + (keepsOriginal ? size : 0);
+}
 // Up to this many find texts are searched for before an edit; the search looks for each in
 // turn, so a long table of pairs goes straight to the edit, which finds them all in one pass.
 const size_t searchedBeforeEdit = 8;
@@ -159,10 +168,10 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
     if (identity.size <= editedOnWorkers && edit.matchesPairs())
         return std::nullopt;
     if (identity.size <= editedOnWorkers) {
-        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK. Reserved as the
-        // whole file's edit is, which it may yet turn out to need.
+        // Edited here, on the worker, as UTF-8 and, where it is none, as GBK, holding the new
+        // bytes (and a plan's copy of the old ones).
         if (reserve)
-            reserve(DecisionMemory(identity.size, true));
+            reserve(PiecesMemory(identity.size, task.keepsOriginal));
         QByteArray newBytes;
         // Room for the usual growth (CR LF for LF, longer replacements) in one allocation.
         newBytes.reserve(
@@ -183,7 +192,7 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
                 return true;
             };
             rewind = [&kept, rewind] {
-                kept.clear();
+                kept.resize(0);
                 return rewind();
             };
         }
@@ -191,13 +200,13 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
         for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Gbk}) {
             if (encoding == TextEncoding::Gbk && (!edited.notUtf8 || !reads.rewind()()))
                 break;
-            newBytes.clear();
-            kept.clear();
-            // UTF-16 is edited faster decoded whole: turned into UTF-8 and back a unit at a
-            // time costs more than QString's conversions. Larger files take that way all the
-            // same, as they could not be held.
+            // Emptied, keeping the room reserved (clear() would give it up).
+            newBytes.resize(0);
+            kept.resize(0);
+            // Small UTF-16 is edited faster decoded whole (utf16DecodedWhole).
             edited = EditStream(edit, task.detectUtf16, task.withBom, read, rewind, gather,
-                                task.journaled, encoding, streamChunk, false);
+                                task.journaled, encoding, streamChunk,
+                                identity.size > utf16DecodedWhole);
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
         }
@@ -296,14 +305,15 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     QString error;
     SourceRead how;
     how.sizeLimit = FileSizeLimit(task.writes);
-    // A decision reserves once: a pipeline counts each reservation as a decision under way.
-    bool reserved = false;
-    const ReserveMemory reserveOnce = [&](qint64 bytes) {
-        if (reserve && !reserved)
+    // An edit in pieces reserves what it holds; should it need the whole file after all, the
+    // reservation grows to that, waiting for the room as any other would.
+    qint64 reserved = 0;
+    const ReserveMemory reserveUpTo = [&](qint64 bytes) {
+        if (reserve && bytes > reserved)
             reserve(bytes);
-        reserved = true;
+        reserved = std::max(reserved, bytes);
     };
-    how.beforeAllocating = [&](qint64 size) { reserveOnce(DecisionMemory(size, task.writes)); };
+    how.beforeAllocating = [&](qint64 size) { reserveUpTo(DecisionMemory(size, task.writes)); };
     FileIoResult read;
     StreamedRead file;
     const bool inPieces = task.sourceTree && !task.readsWhole;
@@ -328,7 +338,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
                        ? SettledFailed(FailureKind::ChangedDuringRun, identity.size)
                        : SettledFailed(FailureKind::Unreadable, 0, error);
         if (std::optional<FileDecision> decided =
-                EditInPieces(task, rule, reserveOnce, file, identity, kept, hits))
+                EditInPieces(task, rule, reserveUpTo, file, identity, kept, hits))
             return std::move(*decided);
         kept.clear();
         read = file.readWhole(how, bytes, &error);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 using namespace fixture;
@@ -35,6 +36,8 @@ private slots:
     void leftEarlyWaitsOnlyForJobsInHand();
     void largeFilesOneAtATime_data();
     void largeFilesOneAtATime();
+    void memoryWithinBudget_data();
+    void memoryWithinBudget();
     void runKeepsOrderAndThread_data();
     void runKeepsOrderAndThread();
     void stopEndsAfterFileInHand();
@@ -146,6 +149,72 @@ void TestLookAhead::largeFilesOneAtATime()
     for (int job = largeEvery; job < jobs && need > 1; job += largeEvery)
         QVERIFY2(started[size_t(job)] > takeCalled[size_t(job - largeEvery)],
                  qPrintable(QString::number(job)));
+}
+
+void TestLookAhead::memoryWithinBudget_data()
+{
+    QTest::addColumn<double>("first");   // what each decision reserves, of the budget
+    QTest::addColumn<double>("then");    // and then, needing more after all (0: never)
+    QTest::addColumn<double>("written"); // its new contents, held until the caller is done
+    QTest::addColumn<int>("smallEvery"); // a small file every so many jobs (0: none)
+    QTest::newRow("novels held until their turn") << 0.3 << 0.0 << 0.3 << 0;
+    QTest::newRow("among small files") << 0.3 << 0.0 << 0.3 << 3;
+    QTest::newRow("a whole file after all") << 0.3 << 0.9 << 0.3 << 0;
+    QTest::newRow("over the budget after all") << 0.3 << 2.0 << 0.1 << 0;
+}
+
+// What decisions under way reserve, and what decided ones hold until the caller is done with
+// them, stays within the budget, but for the one decision that may always go ahead; one that
+// reserves a second time never waits on itself.
+void TestLookAhead::memoryWithinBudget()
+{
+    QFETCH(double, first);
+    QFETCH(double, then);
+    QFETCH(double, written);
+    QFETCH(int, smallEvery);
+    const qint64 budget = 1 << 20;
+    const int jobs = 40;
+    std::mutex mutex;
+    qint64 inUse = 0;
+    qint64 most = 0;
+    const auto use = [&](qint64 bytes) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        inUse += bytes;
+        most = std::max(most, inUse);
+    };
+    const auto decide = [&](int job, const ReserveMemory &reserve) {
+        FileDecision decision;
+        decision.outcome.bytes = job;
+        if (smallEvery > 0 && job % smallEvery == 0)
+            return decision;
+        const qint64 reserved = qint64(first * budget);
+        reserve(reserved);
+        use(reserved);
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + job % 3 * 300));
+        use(-reserved);
+        if (then > 0) {
+            reserve(qint64(then * budget));
+            use(qint64(then * budget));
+            use(-qint64(then * budget));
+        }
+        decision.newBytes = QByteArray(int(written * budget), 'x');
+        use(decision.newBytes.size());
+        return decision;
+    };
+    {
+        DecisionPipeline pipeline(jobs, decide, budget);
+        qint64 taken = 0;
+        for (int job = 0; job < jobs; ++job) {
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            use(-taken); // the caller is done with the decision it took before
+            const FileDecision decision = pipeline.take();
+            QCOMPARE(decision.outcome.bytes, qint64(job));
+            taken = decision.newBytes.size();
+        }
+    }
+    const qint64 alone = qint64(std::max({first, then, written}) * budget);
+    QVERIFY2(most <= std::max(budget, budget / 2 + alone),
+             qPrintable(QString::number(double(most) / budget)));
 }
 
 void TestLookAhead::runKeepsOrderAndThread_data()
