@@ -1,5 +1,10 @@
 #include "engine/codec/Utf16Pieces.h"
 
+#include "engine/simd/Kernels.h"
+
+#include <algorithm>
+#include <cstddef>
+
 namespace {
 
 int SequenceLength(unsigned char lead)
@@ -21,50 +26,80 @@ template <bool little> void Put(char16_t unit, char *&out)
 
 // The units up to the first surrogate, in locals the compiler keeps in registers: through the
 // members, every byte written might alias them and force them to be read again.
+// With vector set, runs of eight units all ASCII or all Chinese go eight at a time, and the
+// eight after such a run one by one.
 template <bool little>
-const unsigned char *UnitsToUtf8(const unsigned char *bytes, const unsigned char *end, char *&to)
+const unsigned char *UnitsToUtf8(const unsigned char *bytes, const unsigned char *end, char *&to,
+                                 [[maybe_unused]] bool vector)
 {
     char *out = to;
-    for (; end - bytes >= 2; bytes += 2) {
-        const char16_t unit = Unit<little>(bytes);
-        if (unit < 0x80) {
-            *out++ = char(unit);
-        } else if (unit < 0x800) {
-            out[0] = char(0xC0 | unit >> 6);
-            out[1] = char(0x80 | (unit & 0x3F));
-            out += 2;
-        } else if (unit >= 0xD800 && unit < 0xE000) {
-            break;
-        } else {
-            out[0] = char(0xE0 | unit >> 12); // most units of Chinese text
-            out[1] = char(0x80 | (unit >> 6 & 0x3F));
-            out[2] = char(0x80 | (unit & 0x3F));
-            out += 3;
+    while (end - bytes >= 2) {
+#if defined(PARAFOLD_AVX2_KERNELS)
+        if (vector) {
+            size_t converted = 0;
+            out += kernels::Utf16ToUtf8Avx2(bytes, size_t(end - bytes) / 2, little,
+                                            reinterpret_cast<unsigned char *>(out), converted);
+            bytes += 2 * converted;
+        }
+#endif
+        const unsigned char *const stop = bytes + std::min<std::ptrdiff_t>((end - bytes) & ~1, 16);
+        for (; bytes < stop; bytes += 2) {
+            const char16_t unit = Unit<little>(bytes);
+            if (unit < 0x80) {
+                *out++ = char(unit);
+            } else if (unit < 0x800) {
+                out[0] = char(0xC0 | unit >> 6);
+                out[1] = char(0x80 | (unit & 0x3F));
+                out += 2;
+            } else if (unit >= 0xD800 && unit < 0xE000) {
+                to = out;
+                return bytes;
+            } else {
+                out[0] = char(0xE0 | unit >> 12);
+                out[1] = char(0x80 | (unit >> 6 & 0x3F));
+                out[2] = char(0x80 | (unit & 0x3F));
+                out += 3;
+            }
         }
     }
     to = out;
     return bytes;
 }
 
-// Whole sequences of one to three bytes, up to a four-byte one or one cut at the end.
+// Whole sequences of one to three bytes, up to a four-byte one or one cut at the end; with
+// vector set, as UnitsToUtf8.
 template <bool little>
-const unsigned char *Utf8ToUnits(const unsigned char *bytes, const unsigned char *end, char *&to)
+const unsigned char *Utf8ToUnits(const unsigned char *bytes, const unsigned char *end, char *&to,
+                                 [[maybe_unused]] bool vector)
 {
     char *out = to;
     while (bytes < end) {
-        const unsigned char lead = *bytes;
-        if (lead < 0x80) {
-            Put<little>(lead, out);
-            ++bytes;
-        } else if ((lead & 0xF0) == 0xE0 && end - bytes >= 3) {
-            Put<little>(char16_t((lead & 0x0F) << 12 | (bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F)),
-                        out);
-            bytes += 3;
-        } else if ((lead & 0xE0) == 0xC0 && end - bytes >= 2) {
-            Put<little>(char16_t((lead & 0x1F) << 6 | (bytes[1] & 0x3F)), out);
-            bytes += 2;
-        } else {
-            break;
+#if defined(PARAFOLD_AVX2_KERNELS)
+        if (vector) {
+            size_t written = 0;
+            bytes += kernels::Utf8ToUtf16Avx2(bytes, size_t(end - bytes), little,
+                                              reinterpret_cast<unsigned char *>(out), written);
+            out += written;
+        }
+#endif
+        const unsigned char *const stop = bytes + std::min<std::ptrdiff_t>(end - bytes, 16);
+        while (bytes < stop) {
+            const unsigned char lead = *bytes;
+            if (lead < 0x80) {
+                Put<little>(lead, out);
+                ++bytes;
+            } else if ((lead & 0xF0) == 0xE0 && end - bytes >= 3) {
+                Put<little>(
+                    char16_t((lead & 0x0F) << 12 | (bytes[1] & 0x3F) << 6 | (bytes[2] & 0x3F)),
+                    out);
+                bytes += 3;
+            } else if ((lead & 0xE0) == 0xC0 && end - bytes >= 2) {
+                Put<little>(char16_t((lead & 0x1F) << 6 | (bytes[1] & 0x3F)), out);
+                bytes += 2;
+            } else {
+                to = out;
+                return bytes;
+            }
         }
     }
     to = out;
@@ -92,8 +127,9 @@ bool Utf16ToUtf8::add(const char *data, qint64 size, std::string &utf8)
     }
     while (ok && end - bytes >= 2) {
         if (highSurrogate == 0) {
-            bytes = littleEndian ? UnitsToUtf8<true>(bytes, end, out)
-                                 : UnitsToUtf8<false>(bytes, end, out);
+            const bool vector = level == SimdLevel::Avx2;
+            bytes = littleEndian ? UnitsToUtf8<true>(bytes, end, out, vector)
+                                 : UnitsToUtf8<false>(bytes, end, out, vector);
             if (end - bytes < 2)
                 break;
         }
@@ -149,8 +185,9 @@ void Utf8ToUtf16::add(const char *data, qint64 size, std::string &utf16)
     char *out = &utf16[start];
     while (bytes < end) {
         if (pendingBytes == 0) {
-            bytes = littleEndian ? Utf8ToUnits<true>(bytes, end, out)
-                                 : Utf8ToUnits<false>(bytes, end, out);
+            const bool vector = level == SimdLevel::Avx2;
+            bytes = littleEndian ? Utf8ToUnits<true>(bytes, end, out, vector)
+                                 : Utf8ToUnits<false>(bytes, end, out, vector);
             if (bytes == end)
                 break;
         }

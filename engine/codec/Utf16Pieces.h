@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/simd/SimdLevel.h"
+
 #include <QtGlobal>
 #include <string>
 
@@ -9,7 +11,9 @@
 class Utf16ToUtf8
 {
 public:
-    explicit Utf16ToUtf8(bool littleEndian) : littleEndian(littleEndian) {}
+    explicit Utf16ToUtf8(bool littleEndian, SimdLevel level = ActiveSimdLevel())
+        : littleEndian(littleEndian), level(level)
+    {}
     // Appends the UTF-8 of the whole characters in data, behind what was carried over; false
     // at a lone surrogate.
     bool add(const char *data, qint64 size, std::string &utf8);
@@ -19,6 +23,7 @@ public:
 private:
     bool unit(char16_t unit, char *&out);
     const bool littleEndian;
+    const SimdLevel level;
     unsigned char pending[1] = {}; // a unit's first byte
     int pendingBytes = 0;
     char16_t highSurrogate = 0; // waiting for its low half
@@ -27,7 +32,9 @@ private:
 class Utf8ToUtf16
 {
 public:
-    explicit Utf8ToUtf16(bool littleEndian) : littleEndian(littleEndian) {}
+    explicit Utf8ToUtf16(bool littleEndian, SimdLevel level = ActiveSimdLevel())
+        : littleEndian(littleEndian), level(level)
+    {}
     // Appends the UTF-16 bytes of well-formed UTF-8, which may stop inside a character.
     void add(const char *data, qint64 size, std::string &utf16);
     bool complete() const { return pendingBytes == 0; }
@@ -35,6 +42,7 @@ public:
 private:
     void put(char16_t unit, char *&out) const;
     const bool littleEndian;
+    const SimdLevel level;
     unsigned char pending[4] = {};
     int pendingBytes = 0;
 };

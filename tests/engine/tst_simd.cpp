@@ -1,4 +1,5 @@
 #include "engine/codec/ByteChecks.h"
+#include "engine/codec/Utf16Pieces.h"
 #include "engine/search/FindBytes.h"
 #include "engine/simd/SimdLevel.h"
 
@@ -21,6 +22,8 @@ private slots:
     void validatorsAgreeOnRandomBytes_data();
     void validatorsAgreeOnRandomBytes();
     void searchAgrees();
+    void utf16ToUtf8Agrees_data();
+    void utf16ToUtf8Agrees();
 };
 
 namespace {
@@ -199,6 +202,70 @@ void TestSimd::searchAgrees()
                                    .arg(QString::fromLatin1(needle), QString::fromLatin1(haystack))
                                    .arg(found)
                                    .arg(expected)));
+        }
+    }
+}
+
+void TestSimd::utf16ToUtf8Agrees_data()
+{
+    QTest::addColumn<QString>("text");
+    const QString chinese = QStringLiteral("夜色渐深，掌柜的笑着迎了出来。");
+    QTest::newRow("Chinese") << chinese.repeated(9);
+    QTest::newRow("ASCII") << QStringLiteral("They said nothing more. ").repeated(9);
+    QTest::newRow("mixed") << (chinese + QStringLiteral("ok\r\n") + chinese.left(5)).repeated(7);
+    QTest::newRow("two-byte") << QStringLiteral("Ωμέγα é ").repeated(9) + chinese;
+    QTest::newRow("surrogate pairs") << (chinese.left(7) + QStringLiteral("😀")).repeated(9);
+    QTest::newRow("lone surrogate") << chinese.repeated(3) + QChar(0xD800) + chinese;
+    QTest::newRow("lone low surrogate") << chinese.repeated(2) + QChar(0xDC00) + chinese;
+}
+
+// UTF-16 of either byte order, cut into pieces of every few sizes, turns into the UTF-8 of
+// its text and back at every level, and a lone surrogate stops it at every level.
+void TestSimd::utf16ToUtf8Agrees()
+{
+    QFETCH(QString, text);
+    const bool wellFormed = text.isValidUtf16();
+    std::vector<SimdLevel> levels = SupportedSimdLevels();
+    levels.insert(levels.begin(), SimdLevel::Scalar);
+    for (const bool little : {true, false}) {
+        QByteArray utf16;
+        for (const QChar c : text) {
+            const char low = char(c.unicode() & 0xFF);
+            const char high = char(c.unicode() >> 8);
+            utf16 += little ? low : high;
+            utf16 += little ? high : low;
+        }
+        for (const SimdLevel level : levels) {
+            for (const int piece : {1, 3, 16, 17, 64, 4096}) {
+                Utf16ToUtf8 decoder(little, level);
+                std::string utf8;
+                bool ok = true;
+                for (int at = 0; at < utf16.size() && ok; at += piece) {
+                    const QByteArray part = utf16.mid(at, piece);
+                    // Exactly the piece, so that a read past it shows under the sanitizers.
+                    const std::vector<char> exact(part.begin(), part.end());
+                    ok = decoder.add(exact.data(), qint64(exact.size()), utf8);
+                }
+                const QString where =
+                    QStringLiteral("level %1, piece %2, %3")
+                        .arg(int(level))
+                        .arg(piece)
+                        .arg(little ? QStringLiteral("LE") : QStringLiteral("BE"));
+                QVERIFY2((ok && decoder.complete()) == wellFormed, qPrintable(where));
+                if (!wellFormed)
+                    continue;
+                QVERIFY2(QByteArray::fromStdString(utf8) == text.toUtf8(), qPrintable(where));
+                // And back, the UTF-8 cut anywhere.
+                Utf8ToUtf16 encoder(little, level);
+                std::string back;
+                for (size_t at = 0; at < utf8.size(); at += size_t(piece)) {
+                    const std::string part = utf8.substr(at, size_t(piece));
+                    const std::vector<char> exact(part.begin(), part.end());
+                    encoder.add(exact.data(), qint64(exact.size()), back);
+                }
+                QVERIFY2(encoder.complete() && QByteArray::fromStdString(back) == utf16,
+                         qPrintable(where));
+            }
         }
     }
 }
