@@ -40,6 +40,8 @@ NativePath ErrorText(int code);
 // True for a name that stays in its folder: not empty, ".", "..", and holding no separator
 // ('/', and on Windows also '\\' and ':').
 bool IsPlainName(const NativePath &name);
+// True for names joined by '/', each of them plain.
+bool IsPlainRelative(const NativePath &relative);
 
 enum class EntryKind
 {

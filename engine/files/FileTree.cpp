@@ -234,17 +234,20 @@ QString FileTree::pathOf(const QString &relative) const
 
 bool FileTree::IsValidRelative(const QString &relative)
 {
-    if (relative.isEmpty())
-        return true;
-    const QStringList names = relative.split(QLatin1Char('/'));
-    for (const QString &name : names) {
-        if (!platform::IsPlainName(ToNativePath(name)))
-            return false;
-    }
-    return true;
+    // Converted whole, once: names convert one by one to the same bytes.
+    return relative.isEmpty() || platform::IsPlainRelative(ToNativePath(relative));
 }
 
 namespace {
+
+// The file at relative, a path of plain names, opened beneath the top; 0 or the failure.
+int OpenFileBeneath(const platform::Folder &top, const QString &relative, platform::File &file)
+{
+    const platform::NativePath native = ToNativePath(relative);
+    if (native.empty() || !platform::IsPlainRelative(native))
+        return platform::ErrorNotBeneath;
+    return top.openFileBeneath(native, file);
+}
 
 // The folder holding relative's last name, opened beneath the top; 0 or the failure.
 int OpenParent(const platform::Folder &top, const QString &relative, platform::Folder &parent,
@@ -289,9 +292,7 @@ FileIoResult FileTree::readFile(const QString &relative, const SourceRead &how, 
     platform::File file;
     int failure = platform::ErrorNotOpen;
     if (isOpen())
-        failure = relative.isEmpty() || !IsValidRelative(relative)
-                      ? platform::ErrorNotBeneath
-                      : folder->openFileBeneath(ToNativePath(relative), file);
+        failure = OpenFileBeneath(*folder, relative, file);
     if (failure != 0) {
         Failed(error, failure);
         return FileIoResult::Failed;
@@ -305,9 +306,7 @@ FileIoResult FileTree::openRead(const QString &relative, StreamedRead &file, QSt
     auto opened = std::make_unique<platform::File>();
     int failure = platform::ErrorNotOpen;
     if (isOpen())
-        failure = relative.isEmpty() || !IsValidRelative(relative)
-                      ? platform::ErrorNotBeneath
-                      : folder->openFileBeneath(ToNativePath(relative), *opened);
+        failure = OpenFileBeneath(*folder, relative, *opened);
     platform::EntryInfo info;
     if (failure == 0)
         failure = opened->info(info);

@@ -35,10 +35,14 @@ QString JoinPath(const QString &folder, const QString &name)
     int nameStart = 0;
     while (nameStart < name.size() && IsSeparator(name.at(nameStart)))
         ++nameStart;
-    QString joined = folder.left(folderEnd);
-    if (!IsSeparator(joined.back()))
+    // Built in one allocation: a run joins paths for every file of the tree.
+    const bool separated = IsSeparator(folder.at(folderEnd - 1));
+    QString joined;
+    joined.reserve(folderEnd + (separated ? 0 : 1) + name.size() - nameStart);
+    joined.append(folder.constData(), folderEnd);
+    if (!separated)
         joined += QLatin1Char('/');
-    joined += name.midRef(nameStart);
+    joined.append(name.constData() + nameStart, name.size() - nameStart);
     return joined;
 }
 
