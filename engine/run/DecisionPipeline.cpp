@@ -44,7 +44,9 @@ DecisionPipeline::DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget)
     : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget), batchJobs(batchSize)
 {
     const int count = std::min(WorkerCount(), BatchCount(jobs));
-    ring.resize(static_cast<size_t>(batchesPerWorker * std::max(count, 1)));
+    // Room for batches of one job each, up to as many jobs ahead as full batches take.
+    aheadJobs = batchSize * batchesPerWorker * std::max(count, 1);
+    ring.resize(static_cast<size_t>(aheadJobs));
     for (int i = 0; i < count; ++i)
         workers.emplace_back([this] { work(); });
 }
@@ -113,6 +115,7 @@ FileDecision DecisionPipeline::take()
 // Under the lock: the batch in turn has been taken whole.
 void DecisionPipeline::advance()
 {
+    takenJobs += slot(nextTake).jobs;
     slot(nextTake) = Batch();
     ++nextTake;
     claimable.notify_one();
@@ -218,15 +221,17 @@ void DecisionPipeline::work()
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         claimable.wait(lock, [&] {
-            return closing || (nextJob < jobs && nextClaim < nextTake + window &&
+            return closing || (nextJob < jobs && nextJob < takenJobs + aheadJobs &&
+                               nextClaim < nextTake + window &&
                                (heldBytes < heldBytesBudget || nextClaim == nextTake));
         });
         if (closing)
             return;
         const int claimed = nextClaim++;
         const int first = nextJob;
-        const int end = std::min(jobs, first + batchJobs);
+        const int end = std::min({jobs, first + batchJobs, takenJobs + aheadJobs});
         nextJob = end;
+        slot(claimed).jobs = end - first;
         lock.unlock();
         const bool large = decideBatch(claimed, first, end, pending);
         lock.lock();

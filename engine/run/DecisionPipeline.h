@@ -46,6 +46,7 @@ private:
     // it, and a batch of many large files would keep the other workers waiting for memory.
     struct Batch
     {
+        int jobs = 0;                        // how many it holds
         bool ready = false;                  // every decision of the batch has been added
         std::vector<FileDecision> decisions; // decided, not yet taken
         qint64 heldBytes = 0;                // their new contents
@@ -73,6 +74,8 @@ private:
     int nextTake = 0;
     int nextJob = 0;          // the first job of the next batch claimed
     int batchJobs = 0;        // how many jobs the next batch claimed takes
+    int takenJobs = 0;        // the jobs of the batches taken whole
+    int aheadJobs = 0;        // how many jobs may be claimed beyond those
     qint64 heldBytes = 0;     // new contents of all decisions not yet taken, inHand's too
     qint64 inHandBytes = 0;   // inHand's, until the caller comes back for more
     qint64 reservedBytes = 0; // memory reserved by decisions under way
