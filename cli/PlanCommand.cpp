@@ -99,6 +99,10 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
     const auto render = [&request](PlannedFile &file) {
         file.rendered = {request.planGiven ? PlanFileLine(file) : QByteArray(),
                          request.diff && !file.failed ? FileDiff(file) : QByteArray()};
+        // Only the output goes on; the texts are freed here, where the next file reuses
+        // their memory.
+        file.changes = {};
+        file.hunks = {};
     };
     const auto filePlanned = [&](const PlannedFile &file) {
         planLines.push_back(file.rendered.at(0));

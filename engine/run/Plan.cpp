@@ -1,12 +1,15 @@
 #include "engine/run/Plan.h"
 
 #include "engine/codec/ByteChecks.h"
+#include "engine/codec/GbkUtf8.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <tuple>
 
 QString EncodingName(TextEncoding encoding)
 {
@@ -237,6 +240,235 @@ bool ChangesLineByLine(const QByteArray &before, const QByteArray &after, TextEn
     return true;
 }
 
+// One text's lines in order, split as ByteLines splits them, without keeping them.
+class LineWalk
+{
+public:
+    LineWalk(const QByteArray &text, TextEncoding encoding)
+        : data(text.constData()),
+          utf16(encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be),
+          little(encoding == TextEncoding::Utf16Le)
+    {
+        if (utf16) {
+            at = 2;
+            size = 2 + std::max(0, text.size() - 2) / 2 * 2;
+        } else {
+            at = encoding == TextEncoding::Utf8 && text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+            size = text.size();
+        }
+    }
+    // From a line's start, for the lines of a run found earlier.
+    LineWalk(const LineWalk &walk, int from) : LineWalk(walk) { at = from; }
+
+    bool atEnd() const { return at >= size; }
+    int position() const { return at; }
+
+    // The next line's bytes, its line end left out; ended is false for a last line without one.
+    void next(int &start, int &end, bool &ended)
+    {
+        start = at;
+        if (utf16) {
+            int p = at;
+            while (p < size && unit(p) != '\n' && unit(p) != '\r')
+                p += 2;
+            end = p;
+            takeEnd(p);
+        } else {
+            const char *feed =
+                static_cast<const char *>(std::memchr(data + at, '\n', size_t(size - at)));
+            const int lineEnd = feed ? int(feed - data) : size;
+            const char *cr =
+                static_cast<const char *>(std::memchr(data + at, '\r', size_t(lineEnd - at)));
+            end = cr ? int(cr - data) : lineEnd;
+            takeEnd(end);
+        }
+        ended = end < size;
+    }
+
+    // Takes the next line when it holds exactly these bytes, as most lines of an edit do.
+    bool nextIs(const char *line, int length, bool &ended)
+    {
+        const int end = at + length;
+        if (end > size || std::memcmp(data + at, line, size_t(length)) != 0)
+            return false;
+        if (end < size) {
+            const int value = utf16 ? unit(end) : data[end];
+            if (value != '\n' && value != '\r')
+                return false;
+        }
+        takeEnd(end);
+        ended = end < size;
+        return true;
+    }
+
+    const char *const data;
+
+private:
+    int unit(int p) const
+    {
+        const auto *bytes = reinterpret_cast<const uchar *>(data) + p;
+        return little ? bytes[0] | bytes[1] << 8 : bytes[0] << 8 | bytes[1];
+    }
+    // Past the line end at p (CR LF, a lone CR or LF), or to the end.
+    void takeEnd(int p)
+    {
+        if (p >= size) {
+            at = size;
+            return;
+        }
+        const int width = utf16 ? 2 : 1;
+        const int value = utf16 ? unit(p) : data[p];
+        at = p + width;
+        if (value == '\r' && at < size && (utf16 ? unit(at) : data[at]) == '\n')
+            at += width;
+    }
+
+    const bool utf16;
+    const bool little;
+    int at = 0;
+    int size = 0;
+};
+
+// Well-formed UTF-16 as UTF-8, as QString::toUtf8 gives it; false at a lone surrogate.
+bool AppendUtf16AsUtf8(const char *data, int size, bool little, QByteArray &utf8)
+{
+    const int start = utf8.size();
+    utf8.resize(start + size / 2 * 3);
+    char *out = utf8.data() + start;
+    const auto *at = reinterpret_cast<const uchar *>(data);
+    const auto *const end = at + size / 2 * 2;
+    const auto unit = [little](const uchar *p) {
+        return char32_t(little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]);
+    };
+    bool whole = true;
+    for (; at < end; at += 2) {
+        char32_t c = unit(at);
+        if (c < 0x80) {
+            *out++ = char(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *out++ = char(0xC0 | c >> 6);
+            *out++ = char(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c < 0xD800 || c >= 0xE000) {
+            *out++ = char(0xE0 | c >> 12);
+            *out++ = char(0x80 | (c >> 6 & 0x3F));
+            *out++ = char(0x80 | (c & 0x3F));
+            continue;
+        }
+        const char32_t low = end - at >= 4 ? unit(at + 2) : 0;
+        if (c >= 0xDC00 || low < 0xDC00 || low >= 0xE000) {
+            whole = false;
+            break;
+        }
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        *out++ = char(0xF0 | c >> 18);
+        *out++ = char(0x80 | (c >> 12 & 0x3F));
+        *out++ = char(0x80 | (c >> 6 & 0x3F));
+        *out++ = char(0x80 | (c & 0x3F));
+        at += 2;
+    }
+    utf8.resize(int(out - utf8.constData()));
+    return whole;
+}
+
+// A line's text as UTF-8, appended; false where only decoding can tell it.
+bool AppendLineUtf8(const char *data, int size, TextEncoding encoding, QByteArray &utf8)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        if (!IsValidUtf8(data, size))
+            return false;
+        utf8.append(data, size);
+        return true;
+    case TextEncoding::Gbk:
+        return AppendGbkAsUtf8(data, size, utf8);
+    case TextEncoding::Utf16Le:
+    case TextEncoding::Utf16Be:
+        return AppendUtf16AsUtf8(data, size, encoding == TextEncoding::Utf16Le, utf8);
+    case TextEncoding::Gb18030:
+        break;
+    }
+    return false;
+}
+
+// ChangesLineByLine for texts wanted as UTF-8, in one walk over both texts together: line
+// against line, only the changed lines looked at twice, and no list of either text's lines
+// made. False when the line counts differ; nothing when some changed line must be decoded,
+// which ChangesLineByLine does.
+std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &after,
+                                  TextEncoding encoding, PlannedFile &file)
+{
+    struct Run
+    {
+        int firstLine;
+        int lines;
+        int oldFrom; // the first line's start in each text
+        int newFrom;
+    };
+    std::vector<Run> runs;
+    LineWalk old(before, encoding);
+    LineWalk now(after, encoding);
+    int line = 0;
+    while (!old.atEnd() && !now.atEnd()) {
+        int start = 0;
+        int end = 0;
+        bool oldEnded = false;
+        bool newEnded = false;
+        old.next(start, end, oldEnded);
+        const int newFrom = now.position();
+        if (!now.nextIs(old.data + start, end - start, newEnded)) {
+            int newStart = 0;
+            int newEnd = 0;
+            now.next(newStart, newEnd, newEnded);
+            if (!runs.empty() && runs.back().firstLine + runs.back().lines == line)
+                ++runs.back().lines;
+            else
+                runs.push_back({line, 1, start, newFrom});
+        }
+        // Only a last line lacks its line end: the other text then has a line more, or ends
+        // otherwise.
+        if (oldEnded != newEnded)
+            return false;
+        ++line;
+    }
+    if (!old.atEnd() || !now.atEnd())
+        return false;
+    const QByteArray feed("\n", 1);
+    std::vector<PlannedChange> changes;
+    changes.reserve(runs.size());
+    for (const Run &run : runs) {
+        PlannedChange change;
+        change.line = run.firstLine + 1;
+        for (const auto &[walk, from, text] :
+             {std::make_tuple(&old, run.oldFrom, &change.beforeUtf8),
+              std::make_tuple(&now, run.newFrom, &change.afterUtf8)}) {
+            LineWalk lines(*walk, from);
+            for (int i = 0; i < run.lines; ++i) {
+                int start = 0;
+                int end = 0;
+                bool ended = false;
+                lines.next(start, end, ended);
+                if (i > 0)
+                    *text += feed;
+                if (!AppendLineUtf8(walk->data + start, end - start, encoding, *text))
+                    return std::nullopt;
+            }
+        }
+        changes.push_back(std::move(change));
+    }
+    // Decoding drops a mark at the very start of the lines it is given, the first changed
+    // line's.
+    if (encoding == TextEncoding::Utf8 && !changes.empty() &&
+        changes.front().beforeUtf8.startsWith("\xEF\xBB\xBF"))
+        changes.front().beforeUtf8.remove(0, 3);
+    file.utf8Texts = true;
+    file.changes = std::move(changes);
+    return true;
+}
+
 // Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
 // file is the same before and after, and decoding it whole would cost more than the run.
 // With asUtf8 set, the lines of valid UTF-8 are kept in DiffLine::utf8 instead; asUtf8 is
@@ -454,10 +686,16 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     file.matches = decision.hits;
     file.newHash = ContentHash(decision.newBytes);
     // GB18030, rare, is diffed as decoded text.
-    if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030 &&
-        ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
-                          planOptions.utf8Texts, file))
-        return file;
+    if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030) {
+        const std::optional<bool> walked =
+            planOptions.utf8Texts
+                ? WalkedChanges(decision.original, decision.newBytes, file.encoding, file)
+                : std::nullopt;
+        if (walked ? *walked
+                   : ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
+                                       planOptions.utf8Texts, file))
+            return file;
+    }
     // Without hunks no unchanged line is shown, and none needs decoding.
     const int context = planOptions.withHunks ? planOptions.context : 0;
     // GB18030, rare, is diffed as decoded text.

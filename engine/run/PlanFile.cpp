@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -201,9 +202,16 @@ void PutPathMember(QByteArray &out, const QString &path)
 
 QByteArray PlanFileLine(const PlannedFile &file)
 {
-    // Keys in sorted order, as QJsonDocument writes them.
+    // Keys in sorted order, as QJsonDocument writes them. Room for the texts made at once:
+    // grown as they come, a plan's lines cost more in copies than in escapes.
+    qsizetype room = 256 + 3 * file.relativePath.size();
+    for (const PlannedChange &change : file.changes)
+        room += 48 + (file.utf8Texts ? change.beforeUtf8.size() + change.afterUtf8.size()
+                                     : 3 * (change.before.size() + change.after.size()));
+    for (const auto &found : file.foundLines)
+        room += 32 + 3 * found.second.size();
     QByteArray out;
-    out.reserve(256);
+    out.reserve(int(std::min<qsizetype>(room, std::numeric_limits<int>::max() / 2)));
     out += '{';
     if (file.failed) {
         PutKey(out, "failed");
