@@ -74,7 +74,8 @@ public:
             ascii[byte] = char(byte);
         usable = next == slots.size() &&
                  DecodeBytes(joined, TextEncoding::Gbk, false).text == expected &&
-                 DecodeBytes(ascii, TextEncoding::Gbk, false).text == QLatin1String(ascii);
+                 DecodeBytes(ascii, TextEncoding::Gbk, false).text ==
+                     QString::fromLatin1(ascii.constData(), ascii.size());
     }
 
     bool append(const char *data, qsizetype size, QByteArray &utf8) const
