@@ -394,23 +394,33 @@ bool AppendLineUtf8(const char *data, int size, TextEncoding encoding, QByteArra
     return false;
 }
 
-// ChangesLineByLine for texts wanted as UTF-8, in one walk over both texts together: line
-// against line, only the changed lines looked at twice, and no list of either text's lines
-// made. False when the line counts differ; nothing when some changed line must be decoded,
-// which ChangesLineByLine does.
-std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &after,
-                                  TextEncoding encoding, PlannedFile &file)
+// An unchanged line, in the old text.
+struct KeptLine
 {
-    struct Run
-    {
-        int firstLine;
-        int lines;
-        int oldFrom; // the first line's start in each text
-        int newFrom;
-    };
-    std::vector<Run> runs;
-    LineWalk old(before, encoding);
-    LineWalk now(after, encoding);
+    int index;
+    int start;
+    int end;
+    bool ended;
+};
+
+// A run of changed lines, with up to context unchanged lines on each side.
+struct ChangedRun
+{
+    int firstLine;
+    int lines;
+    int oldFrom; // the first line's start in each text
+    int newFrom;
+    std::vector<KeptLine> before;
+    std::vector<KeptLine> after;
+};
+
+// The runs of changed lines of an edit that keeps the lines, line against line, in one walk
+// over both texts together: only the changed lines are looked at twice, and no list of either
+// text's lines is made. False when the line counts differ.
+bool WalkRuns(LineWalk &old, LineWalk &now, int context, std::vector<ChangedRun> &runs)
+{
+    std::vector<KeptLine> recent; // the last context unchanged lines, oldest first
+    int keptSinceRun = 0;
     int line = 0;
     while (!old.atEnd() && !now.atEnd()) {
         int start = 0;
@@ -419,14 +429,27 @@ std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &af
         bool newEnded = false;
         old.next(start, end, oldEnded);
         const int newFrom = now.position();
-        if (!now.nextIs(old.data + start, end - start, newEnded)) {
+        if (now.nextIs(old.data + start, end - start, newEnded)) {
+            if (context > 0) {
+                const KeptLine kept{line, start, end, oldEnded};
+                if (!runs.empty() && keptSinceRun < context)
+                    runs.back().after.push_back(kept);
+                ++keptSinceRun;
+                if (int(recent.size()) == context)
+                    recent.erase(recent.begin());
+                recent.push_back(kept);
+            }
+        } else {
             int newStart = 0;
             int newEnd = 0;
             now.next(newStart, newEnd, newEnded);
-            if (!runs.empty() && runs.back().firstLine + runs.back().lines == line)
+            keptSinceRun = 0;
+            if (!runs.empty() && runs.back().firstLine + runs.back().lines == line) {
                 ++runs.back().lines;
-            else
-                runs.push_back({line, 1, start, newFrom});
+            } else {
+                runs.push_back({line, 1, start, newFrom, std::move(recent), {}});
+                recent.clear();
+            }
         }
         // Only a last line lacks its line end: the other text then has a line more, or ends
         // otherwise.
@@ -434,28 +457,52 @@ std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &af
             return false;
         ++line;
     }
-    if (!old.atEnd() || !now.atEnd())
+    return old.atEnd() && now.atEnd();
+}
+
+// Hands a run's lines of one text to take, until it returns false.
+bool EachRunLine(const LineWalk &walk, int from, int lines,
+                 const std::function<bool(const char *data, int size, bool ended)> &take)
+{
+    LineWalk each(walk, from);
+    for (int i = 0; i < lines; ++i) {
+        int start = 0;
+        int end = 0;
+        bool ended = false;
+        each.next(start, end, ended);
+        if (!take(walk.data + start, end - start, ended))
+            return false;
+    }
+    return true;
+}
+
+// ChangesLineByLine for texts wanted as UTF-8, from WalkRuns; nothing when some changed line
+// must be decoded, which ChangesLineByLine does.
+std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &after,
+                                  TextEncoding encoding, PlannedFile &file)
+{
+    std::vector<ChangedRun> runs;
+    LineWalk old(before, encoding);
+    LineWalk now(after, encoding);
+    if (!WalkRuns(old, now, 0, runs))
         return false;
-    const QByteArray feed("\n", 1);
     std::vector<PlannedChange> changes;
     changes.reserve(runs.size());
-    for (const Run &run : runs) {
+    for (const ChangedRun &run : runs) {
         PlannedChange change;
         change.line = run.firstLine + 1;
         for (const auto &[walk, from, text] :
              {std::make_tuple(&old, run.oldFrom, &change.beforeUtf8),
               std::make_tuple(&now, run.newFrom, &change.afterUtf8)}) {
-            LineWalk lines(*walk, from);
-            for (int i = 0; i < run.lines; ++i) {
-                int start = 0;
-                int end = 0;
-                bool ended = false;
-                lines.next(start, end, ended);
-                if (i > 0)
-                    *text += feed;
-                if (!AppendLineUtf8(walk->data + start, end - start, encoding, *text))
-                    return std::nullopt;
-            }
+            bool first = true;
+            if (!EachRunLine(*walk, from, run.lines,
+                             [&, text = text](const char *data, int size, bool) {
+                                 if (!first)
+                                     *text += '\n';
+                                 first = false;
+                                 return AppendLineUtf8(data, size, encoding, *text);
+                             }))
+                return std::nullopt;
         }
         changes.push_back(std::move(change));
     }
@@ -466,6 +513,85 @@ std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &af
         changes.front().beforeUtf8.remove(0, 3);
     file.utf8Texts = true;
     file.changes = std::move(changes);
+    return true;
+}
+
+// DiffBytes for lines wanted as UTF-8 (DiffLine::utf8), from WalkRuns: the hunks DiffNumbered
+// makes of texts of as many lines. False when the line counts differ; nothing when some line
+// shown must be decoded, which DiffBytes does.
+std::optional<bool> WalkedHunks(const QByteArray &before, const QByteArray &after,
+                                TextEncoding encoding, int context, std::vector<DiffHunk> &hunks)
+{
+    std::vector<ChangedRun> runs;
+    LineWalk old(before, encoding);
+    LineWalk now(after, encoding);
+    if (!WalkRuns(old, now, context, runs))
+        return false;
+    const auto line = [&](DiffLine::Kind kind, const char *data, int size, bool ended,
+                          DiffHunk &hunk) {
+        DiffLine shown;
+        shown.kind = kind;
+        shown.ended = ended;
+        if (!AppendLineUtf8(data, size, encoding, shown.utf8))
+            return false;
+        if (kind != DiffLine::Added)
+            ++hunk.oldCount;
+        if (kind != DiffLine::Removed)
+            ++hunk.newCount;
+        hunk.lines.push_back(std::move(shown));
+        return true;
+    };
+    const auto kept = [&](const KeptLine &each, DiffHunk &hunk) {
+        return line(DiffLine::Same, old.data + each.start, each.end - each.start, each.ended, hunk);
+    };
+    for (size_t first = 0; first < runs.size();) {
+        // Runs no more than twice the context apart share a hunk.
+        size_t last = first;
+        while (last + 1 < runs.size() &&
+               runs[last + 1].firstLine - (runs[last].firstLine + runs[last].lines) <= 2 * context)
+            ++last;
+        DiffHunk hunk;
+        const int from =
+            runs[first].before.empty() ? runs[first].firstLine : runs[first].before.front().index;
+        hunk.oldStart = from + 1;
+        hunk.newStart = from + 1;
+        for (const KeptLine &each : runs[first].before) {
+            if (!kept(each, hunk))
+                return std::nullopt;
+        }
+        for (size_t r = first; r <= last; ++r) {
+            const ChangedRun &run = runs[r];
+            if (!EachRunLine(old, run.oldFrom, run.lines,
+                             [&](const char *data, int size, bool ended) {
+                                 return line(DiffLine::Removed, data, size, ended, hunk);
+                             }) ||
+                !EachRunLine(now, run.newFrom, run.lines,
+                             [&](const char *data, int size, bool ended) {
+                                 return line(DiffLine::Added, data, size, ended, hunk);
+                             }))
+                return std::nullopt;
+            // The unchanged lines after the run, and before the next one where the two
+            // windows leave none between them.
+            int shownUpTo = run.firstLine + run.lines - 1;
+            for (const KeptLine &each : run.after) {
+                if (!kept(each, hunk))
+                    return std::nullopt;
+                shownUpTo = each.index;
+            }
+            if (r == last)
+                break;
+            for (const KeptLine &each : runs[r + 1].before) {
+                if (each.index > shownUpTo && !kept(each, hunk))
+                    return std::nullopt;
+            }
+        }
+        hunks.push_back(std::move(hunk));
+        first = last + 1;
+    }
+    // Decoding drops a mark at the very start of the lines it is given, the first shown.
+    if (encoding == TextEncoding::Utf8 && !hunks.empty() &&
+        hunks.front().lines.front().utf8.startsWith("\xEF\xBB\xBF"))
+        hunks.front().lines.front().utf8.remove(0, 3);
     return true;
 }
 
@@ -701,12 +827,20 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     // GB18030, rare, is diffed as decoded text.
     file.utf8Hunks =
         planOptions.withHunks && planOptions.utf8Hunks && file.encoding != TextEncoding::Gb18030;
-    std::vector<DiffHunk> hunks =
-        file.encoding != TextEncoding::Gb18030
-            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context,
-                        file.utf8Hunks)
-            : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
-                        TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
+    std::vector<DiffHunk> hunks;
+    const std::optional<bool> walked =
+        file.utf8Hunks
+            ? WalkedHunks(decision.original, decision.newBytes, file.encoding, context, hunks)
+            : std::nullopt;
+    if (!walked || !*walked) {
+        hunks.clear();
+        hunks =
+            file.encoding != TextEncoding::Gb18030
+                ? DiffBytes(decision.original, decision.newBytes, file.encoding, context,
+                            file.utf8Hunks)
+                : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
+                            TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
+    }
     file.changes = Changes(hunks, file.utf8Hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);
