@@ -22,7 +22,7 @@ bool IsTrail(unsigned char byte)
 class GbkTable
 {
 public:
-    GbkTable() : units(size_t(0x80) * 0xBF, 0)
+    GbkTable() : units(size_t(0x80) << 8, 0)
     {
         // Every character that is not ASCII, each on its own line, decoded in one call.
         QByteArray all;
@@ -31,7 +31,7 @@ public:
             if (!IsLead(uchar(lead))) {
                 all += char(lead);
                 all += '\n';
-                slots.push_back(slot(uchar(lead), 0x40));
+                slots.push_back(slot(uchar(lead), 0));
                 continue;
             }
             for (int trail = 0x40; trail <= 0xFE; ++trail) {
@@ -90,35 +90,33 @@ public:
         const auto *const end = at + size;
         bool clean = true;
         while (at < end) {
-            if (*at < 0x80) {
-                *out++ = char(*at++);
+            const unsigned char first = *at;
+            if (first < 0x80) {
+                *out++ = char(first);
+                ++at;
                 continue;
             }
-            char16_t unit;
-            if (IsLead(*at)) {
-                if (end - at < 2 || !IsTrail(at[1])) {
-                    clean = false;
-                    break;
-                }
-                unit = units[size_t(slot(at[0], at[1]))];
-                at += 2;
-            } else {
-                unit = units[size_t(slot(at[0], 0x40))];
-                ++at;
-            }
-            if (unit == 0) {
+            // A lead byte without its trail byte finds 0 in the table, as an unsettled
+            // character does.
+            const bool pair = IsLead(first);
+            if (pair && end - at < 2) {
                 clean = false;
                 break;
             }
-            if (unit < 0x80) {
-                *out++ = char(unit);
-            } else if (unit < 0x800) {
-                *out++ = char(0xC0 | unit >> 6);
-                *out++ = char(0x80 | (unit & 0x3F));
-            } else {
+            const char16_t unit = units[size_t(first - 0x80) << 8 | (pair ? at[1] : 0)];
+            at += pair ? 2 : 1;
+            if (unit >= 0x800) {
                 *out++ = char(0xE0 | unit >> 12);
                 *out++ = char(0x80 | (unit >> 6 & 0x3F));
                 *out++ = char(0x80 | (unit & 0x3F));
+            } else if (unit >= 0x80) {
+                *out++ = char(0xC0 | unit >> 6);
+                *out++ = char(0x80 | (unit & 0x3F));
+            } else if (unit != 0) {
+                *out++ = char(unit);
+            } else {
+                clean = false;
+                break;
             }
         }
         utf8.resize(int(out - utf8.constData()));
@@ -126,11 +124,9 @@ public:
     }
 
 private:
-    // A lead byte's row, by trail byte; a single byte takes the first place of its row.
-    static int slot(unsigned char lead, unsigned char trail)
-    {
-        return (lead - 0x80) * 0xBF + (trail - 0x40);
-    }
+    // A lead byte's row, by trail byte; a single byte takes place 0 of its row, which no
+    // trail byte has.
+    static int slot(unsigned char lead, unsigned char trail) { return (lead - 0x80) << 8 | trail; }
 
     std::vector<char16_t> units;
     bool usable = false;

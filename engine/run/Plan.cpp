@@ -786,6 +786,24 @@ void FindLines(const QString &text, const QStringList &terms, int context, Plann
 
 } // namespace
 
+namespace {
+
+// The encoding the decision read the file in, by the name it gives it (EncodingName).
+std::optional<TextEncoding> DecidedEncoding(const FileDecision &decision)
+{
+    if (!decision.outcome.encoding)
+        return std::nullopt;
+    const QString name = QString::fromLatin1(decision.outcome.encoding);
+    if (name == QLatin1String("UTF-8 BOM"))
+        return TextEncoding::Utf8;
+    TextEncoding encoding = TextEncoding::Utf8;
+    if (!EncodingFromName(name, encoding))
+        return std::nullopt;
+    return encoding;
+}
+
+} // namespace
+
 PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
                              const QString &relativePath, const FileDecision &decision,
                              const PlanOptions &planOptions)
@@ -798,7 +816,9 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
         file.failure = decision.outcome.failure;
         return file;
     }
-    file.encoding = DecideEncoding(decision.original, settings.detectUtf16);
+    // The decision's own encoding where it names one: the same bytes would give the same.
+    const std::optional<TextEncoding> decided = DecidedEncoding(decision);
+    file.encoding = decided ? *decided : DecideEncoding(decision.original, settings.detectUtf16);
     file.hash = ContentHash(decision.original);
     if (operation == Operation::FindText) {
         const QString oldText = DecodedLines(decision.original, file.encoding);
