@@ -43,8 +43,12 @@ QByteArray FileDiff(const PlannedFile &file)
     const QByteArray encoding = EncodingName(file.encoding).toLatin1();
     QByteArray diff = "--- " + path + '\t' + encoding + '\n';
     diff += "+++ " + path + '\t' + encoding + '\n';
-    for (const DiffHunk &hunk : file.hunks)
-        diff += file.utf8Hunks ? UnifiedHunkUtf8(hunk) : Text(UnifiedHunk(hunk));
+    for (const DiffHunk &hunk : file.hunks) {
+        if (file.utf8Hunks)
+            AppendUnifiedHunkUtf8(hunk, diff);
+        else
+            diff += Text(UnifiedHunk(hunk));
+    }
     return diff;
 }
 

@@ -419,7 +419,10 @@ struct ChangedRun
 // text's lines is made. False when the line counts differ.
 bool WalkRuns(LineWalk &old, LineWalk &now, int context, std::vector<ChangedRun> &runs)
 {
-    std::vector<KeptLine> recent; // the last context unchanged lines, oldest first
+    // The last context unchanged lines, in a ring.
+    std::vector<KeptLine> recent(size_t(std::max(context, 1)));
+    size_t recentCount = 0;
+    size_t recentNext = 0;
     int keptSinceRun = 0;
     int line = 0;
     while (!old.atEnd() && !now.atEnd()) {
@@ -435,9 +438,9 @@ bool WalkRuns(LineWalk &old, LineWalk &now, int context, std::vector<ChangedRun>
                 if (!runs.empty() && keptSinceRun < context)
                     runs.back().after.push_back(kept);
                 ++keptSinceRun;
-                if (int(recent.size()) == context)
-                    recent.erase(recent.begin());
-                recent.push_back(kept);
+                recent[recentNext] = kept;
+                recentNext = (recentNext + 1) % recent.size();
+                recentCount = std::min(recentCount + 1, recent.size());
             }
         } else {
             int newStart = 0;
@@ -447,8 +450,12 @@ bool WalkRuns(LineWalk &old, LineWalk &now, int context, std::vector<ChangedRun>
             if (!runs.empty() && runs.back().firstLine + runs.back().lines == line) {
                 ++runs.back().lines;
             } else {
-                runs.push_back({line, 1, start, newFrom, std::move(recent), {}});
-                recent.clear();
+                std::vector<KeptLine> before;
+                before.reserve(recentCount);
+                for (size_t i = recentCount; i > 0; --i)
+                    before.push_back(recent[(recentNext + recent.size() - i) % recent.size()]);
+                recentCount = 0;
+                runs.push_back({line, 1, start, newFrom, std::move(before), {}});
             }
         }
         // Only a last line lacks its line end: the other text then has a line more, or ends
