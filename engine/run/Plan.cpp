@@ -439,7 +439,8 @@ bool WalkRuns(LineWalk &old, LineWalk &now, int context, std::vector<ChangedRun>
                     runs.back().after.push_back(kept);
                 ++keptSinceRun;
                 recent[recentNext] = kept;
-                recentNext = (recentNext + 1) % recent.size();
+                if (++recentNext == recent.size())
+                    recentNext = 0;
                 recentCount = std::min(recentCount + 1, recent.size());
             }
         } else {
