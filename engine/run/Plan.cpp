@@ -6,6 +6,8 @@
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
 
+#include <QTextCodec>
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -842,9 +844,23 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     // GB18030, rare, is diffed as decoded text.
     if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030) {
         const std::optional<bool> walked =
-            planOptions.utf8Texts
-                ? WalkedChanges(decision.original, decision.newBytes, file.encoding, file)
-                : std::nullopt;
+            WalkedChanges(decision.original, decision.newBytes, file.encoding, file);
+        if (walked && *walked && !planOptions.utf8Texts) {
+            // As text: the UTF-8 read back by the decoder that reads UTF-8 files, which keeps
+            // every character, a mark included.
+            const auto text = [](QByteArray &utf8) {
+                QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+                const QString decoded =
+                    Utf8Codec()->toUnicode(utf8.constData(), utf8.size(), &state);
+                utf8.clear();
+                return decoded;
+            };
+            for (PlannedChange &change : file.changes) {
+                change.before = text(change.beforeUtf8);
+                change.after = text(change.afterUtf8);
+            }
+            file.utf8Texts = false;
+        }
         if (walked ? *walked
                    : ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
                                        planOptions.utf8Texts, file))
