@@ -75,11 +75,15 @@ public:
     void add(QByteArray line)
     {
         const std::lock_guard<std::mutex> lock(mutex);
+        queued += line.size();
         lines.push_back(std::move(line));
         if (!thread.joinable())
             thread =
                 std::thread([this] { written = WriteTextFile(this->path, content(), &error); });
-        ready.notify_one();
+        // Woken for a megabyte at a time: a wake-up for each file would take the workers'
+        // processors from them as often.
+        if (queued >= wakeBytes)
+            ready.notify_one();
     }
 
     // Waits for every line to be written and the file to replace any before it; with keep
@@ -112,8 +116,9 @@ private:
                 bool last = false;
                 {
                     std::unique_lock<std::mutex> lock(mutex);
-                    ready.wait(lock, [this] { return !lines.empty() || closed; });
+                    ready.wait(lock, [this] { return queued >= wakeBytes || closed; });
                     taken.swap(lines);
+                    queued = 0;
                     last = closed;
                 }
                 for (const QByteArray &line : taken) {
@@ -130,6 +135,8 @@ private:
     std::mutex mutex;
     std::condition_variable ready;
     std::deque<QByteArray> lines;
+    qint64 queued = 0; // bytes in lines
+    static constexpr qint64 wakeBytes = 1 << 20;
     bool closed = false;
     bool kept = false;
     std::thread thread;
