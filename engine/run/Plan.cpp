@@ -260,7 +260,11 @@ public:
         }
     }
     // From a line's start, for the lines of a run found earlier.
-    LineWalk(const LineWalk &walk, int from) : LineWalk(walk) { at = from; }
+    LineWalk(const LineWalk &walk, int from) : LineWalk(walk)
+    {
+        at = from;
+        nextCr = -1;
+    }
 
     bool atEnd() const { return at >= size; }
     int position() const { return at; }
@@ -279,9 +283,14 @@ public:
             const char *feed =
                 static_cast<const char *>(std::memchr(data + at, '\n', size_t(size - at)));
             const int lineEnd = feed ? int(feed - data) : size;
-            const char *cr =
-                static_cast<const char *>(std::memchr(data + at, '\r', size_t(lineEnd - at)));
-            end = cr ? int(cr - data) : lineEnd;
+            // The next CR is looked for again only once passed: a file of LF alone is searched
+            // for one once, not line by line.
+            if (nextCr < at) {
+                const char *cr =
+                    static_cast<const char *>(std::memchr(data + at, '\r', size_t(size - at)));
+                nextCr = cr ? int(cr - data) : size;
+            }
+            end = std::min(nextCr, lineEnd);
             takeEnd(end);
         }
         ended = end < size;
@@ -329,6 +338,7 @@ private:
     const bool little;
     int at = 0;
     int size = 0;
+    int nextCr = -1; // the first CR at or after the last place looked from, or size
 };
 
 // Well-formed UTF-16 as UTF-8, as QString::toUtf8 gives it; false at a lone surrogate.
