@@ -255,7 +255,9 @@ void AppendUnifiedHunkUtf8(const DiffHunk &hunk, QByteArray &out)
     qsizetype room = 48;
     for (const DiffLine &line : hunk.lines)
         room += 2 + line.utf8.size() + (line.ended ? 0 : 32);
-    out.reserve(out.size() + int(room));
+    // Grown geometrically: a file's hunks are appended one after the other.
+    if (out.capacity() < out.size() + room)
+        out.reserve(int(std::max<qsizetype>(out.size() + room, 2 * qsizetype(out.capacity()))));
     const auto range = [&](int start, int count) {
         out += QByteArray::number(start);
         if (count != 1) {

@@ -571,6 +571,10 @@ std::optional<bool> WalkedHunks(const QByteArray &before, const QByteArray &afte
                runs[last + 1].firstLine - (runs[last].firstLine + runs[last].lines) <= 2 * context)
             ++last;
         DiffHunk hunk;
+        size_t shown = runs[first].before.size() + runs[last].after.size();
+        for (size_t r = first; r <= last; ++r)
+            shown += 2 * size_t(runs[r].lines) + runs[r].after.size() + runs[r].before.size();
+        hunk.lines.reserve(shown);
         const int from =
             runs[first].before.empty() ? runs[first].firstLine : runs[first].before.front().index;
         hunk.oldStart = from + 1;
@@ -731,16 +735,20 @@ std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks, bool utf8
         QList<QByteArray> removedUtf8;
         QList<QByteArray> addedUtf8;
         int changeLine = 0;
+        // A single line, as most changes are, is shared rather than copied.
+        const auto join = [](const auto &lines, auto separator) {
+            return lines.size() == 1 ? lines.first() : lines.join(separator);
+        };
         const auto close = [&] {
             if (utf8 && (!removedUtf8.isEmpty() || !addedUtf8.isEmpty())) {
                 PlannedChange change;
                 change.line = changeLine;
-                change.beforeUtf8 = removedUtf8.join('\n');
-                change.afterUtf8 = addedUtf8.join('\n');
+                change.beforeUtf8 = join(removedUtf8, '\n');
+                change.afterUtf8 = join(addedUtf8, '\n');
                 changes.push_back(std::move(change));
             } else if (!removed.isEmpty() || !added.isEmpty()) {
                 changes.push_back(
-                    {changeLine, removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n'))});
+                    {changeLine, join(removed, QLatin1Char('\n')), join(added, QLatin1Char('\n'))});
             }
             removed.clear();
             added.clear();
