@@ -10,6 +10,10 @@ using platform::StandardStream;
 namespace {
 
 const qint64 flushIntervalMs = 20;
+// Output gathered between writes: written once this much is held, into room made once. A
+// diff of a tree is tens of megabytes, which a buffer grown between timed writes would copy
+// again at every growth.
+const int gatherBytes = 1 << 20;
 const char eraseLine[] = "\r\x1b[K";
 
 } // namespace
@@ -40,8 +44,10 @@ void Console::writeLines(const QByteArray &bytes)
     std::lock_guard<std::mutex> guard(lock);
     if (outClosed || outErrno != 0)
         return;
+    if (pending.capacity() < gatherBytes)
+        pending.reserve(gatherBytes);
     pending += bytes;
-    if (outIsTerminal || sinceFlush.elapsed() >= flushIntervalMs)
+    if (outIsTerminal || pending.size() >= gatherBytes || sinceFlush.elapsed() >= flushIntervalMs)
         writeOut();
 }
 
@@ -65,7 +71,11 @@ void Console::writeOut()
         eraseStatusLocked();
     const int error = platform::WriteStream(StandardStream::Output, pending.constData(),
                                             static_cast<size_t>(pending.size()));
-    pending.clear();
+    // The room is kept for the next output, unless one large piece grew it.
+    if (pending.capacity() > 2 * gatherBytes)
+        pending.clear();
+    else
+        pending.resize(0);
     sinceFlush.restart();
     if (error == EPIPE)
         outClosed = true;

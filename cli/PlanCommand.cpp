@@ -3,6 +3,12 @@
 #include <QCoreApplication>
 #include <QTextCodec>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "cli/Console.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunCommand.h"
@@ -37,8 +43,12 @@ QByteArray FileDiff(const PlannedFile &file)
     const QByteArray encoding = EncodingName(file.encoding).toLatin1();
     QByteArray diff = "--- " + path + '\t' + encoding + '\n';
     diff += "+++ " + path + '\t' + encoding + '\n';
-    for (const DiffHunk &hunk : file.hunks)
-        diff += file.utf8Hunks ? UnifiedHunkUtf8(hunk) : Text(UnifiedHunk(hunk));
+    for (const DiffHunk &hunk : file.hunks) {
+        if (file.utf8Hunks)
+            AppendUnifiedHunkUtf8(hunk, diff);
+        else
+            diff += Text(UnifiedHunk(hunk));
+    }
     return diff;
 }
 
@@ -46,6 +56,93 @@ QString PlanPath(const QString &path)
 {
     return AbsoluteCleanPath(path);
 }
+
+// Writes a plan's lines to its file from a thread of its own while the run goes on: held
+// until the end, tens of megabytes of lines would be written after the run, and would take
+// fresh memory from the workers for every file. The file is opened with the first planned
+// file, after the scan, which must not find its temporary.
+class PlanWriter
+{
+public:
+    PlanWriter(QString path, QByteArray header) : path(std::move(path))
+    {
+        lines.push_back(std::move(header));
+    }
+    ~PlanWriter() { finish(false); }
+    PlanWriter(const PlanWriter &) = delete;
+    PlanWriter &operator=(const PlanWriter &) = delete;
+
+    void add(QByteArray line)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        queued += line.size();
+        lines.push_back(std::move(line));
+        if (!thread.joinable())
+            thread =
+                std::thread([this] { written = WriteTextFile(this->path, content(), &error); });
+        // Woken for a megabyte at a time: a wake-up for each file would take the workers'
+        // processors from them as often.
+        if (queued >= wakeBytes)
+            ready.notify_one();
+    }
+
+    // Waits for every line to be written and the file to replace any before it; with keep
+    // cleared, drops it instead. False, with the reason in why, when it cannot be written.
+    bool finish(bool keep, QString *why = nullptr)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (closed)
+                return written;
+            closed = true;
+            kept = keep;
+            ready.notify_one();
+        }
+        if (thread.joinable())
+            thread.join();
+        else if (keep)
+            written = WriteTextFile(path, content(), &error);
+        if (why)
+            *why = error;
+        return written;
+    }
+
+private:
+    std::function<bool(const PieceWrite &write)> content()
+    {
+        return [this](const PieceWrite &write) {
+            for (;;) {
+                std::deque<QByteArray> taken;
+                bool last = false;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ready.wait(lock, [this] { return queued >= wakeBytes || closed; });
+                    taken.swap(lines);
+                    queued = 0;
+                    last = closed;
+                }
+                for (const QByteArray &line : taken) {
+                    if (!write(line.constData(), line.size()))
+                        return false;
+                }
+                if (last)
+                    return kept;
+            }
+        };
+    }
+
+    const QString path;
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<QByteArray> lines;
+    qint64 queued = 0; // bytes in lines
+    static constexpr qint64 wakeBytes = 1 << 20;
+    bool closed = false;
+    bool kept = false;
+    std::thread thread;
+    bool written = false;
+    QString error;
+};
 
 } // namespace
 
@@ -92,16 +189,22 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
         console.printLine(CliRefusal(refusal, settings));
         return ExitFailure;
     }
-    // The plan's lines, put together once their size is known.
-    std::vector<QByteArray> planLines{PlanHeaderLine(request.operation, settings)};
+    std::optional<PlanWriter> planWriter;
+    if (request.planGiven)
+        planWriter.emplace(PlanPath(request.planFile), PlanHeaderLine(request.operation, settings));
     int planned = 0;
     // Each file's plan line and diff are made on the thread that planned it.
     const auto render = [&request](PlannedFile &file) {
         file.rendered = {request.planGiven ? PlanFileLine(file) : QByteArray(),
                          request.diff && !file.failed ? FileDiff(file) : QByteArray()};
+        // Only the output goes on; the texts are freed here, where the next file reuses
+        // their memory.
+        file.changes = {};
+        file.hunks = {};
     };
     const auto filePlanned = [&](const PlannedFile &file) {
-        planLines.push_back(file.rendered.at(0));
+        if (planWriter)
+            planWriter->add(file.rendered.at(0));
         if (file.failed)
             return;
         ++planned;
@@ -126,9 +229,9 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
         observer);
     if (status == ExitInterrupted)
         return status;
-    if (request.planGiven) {
+    if (planWriter) {
         QString error;
-        if (!WriteTextFile(PlanPath(request.planFile), planLines, &error)) {
+        if (!planWriter->finish(true, &error)) {
             console.printLine(QCoreApplication::translate(
                                   "PlanCommand", "parafold-cli: cannot write the plan %1: %2")
                                   .arg(NativeSeparators(PlanPath(request.planFile)), error));

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <limits>
 
 bool FileIdentity::operator==(const FileIdentity &other) const
@@ -88,6 +89,19 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error)
 
 bool WriteTextFile(const QString &path, const std::vector<QByteArray> &parts, QString *error)
 {
+    return WriteTextFile(
+        path,
+        [&](const PieceWrite &write) {
+            return std::all_of(parts.begin(), parts.end(), [&](const QByteArray &part) {
+                return write(part.constData(), part.size());
+            });
+        },
+        error);
+}
+
+bool WriteTextFile(const QString &path, const std::function<bool(const PieceWrite &write)> &content,
+                   QString *error)
+{
     platform::Folder parent;
     platform::NativePath name;
     int failure = OpenParent(path, parent, name);
@@ -95,29 +109,34 @@ bool WriteTextFile(const QString &path, const std::vector<QByteArray> &parts, QS
         failure = parent.replaceFile(
             name,
             [&](const platform::Folder::Write &write) {
-                // Small parts are written in runs of up to a megabyte: a call for each would
+                // Small pieces are written in runs of up to a megabyte: a call for each would
                 // cost more than the copy.
                 const int runSize = 1 << 20;
                 QByteArray run;
                 run.reserve(runSize);
-                const auto put = [&](const QByteArray &bytes) {
-                    return bytes.isEmpty() ? 0
-                                           : write(bytes.constData(), std::size_t(bytes.size()));
+                int failed = 0;
+                const auto flush = [&] {
+                    if (failed == 0 && !run.isEmpty())
+                        failed = write(run.constData(), std::size_t(run.size()));
+                    run.resize(0);
+                    return failed == 0;
                 };
-                for (const QByteArray &part : parts) {
-                    if (run.size() + part.size() > runSize) {
-                        if (const int failed = put(run))
-                            return failed;
-                        run.resize(0);
+                const PieceWrite put = [&](const char *data, qint64 size) {
+                    if (failed != 0)
+                        return false;
+                    if (run.size() + size > runSize && !flush())
+                        return false;
+                    if (size >= runSize) {
+                        failed = write(data, std::size_t(size));
+                        return failed == 0;
                     }
-                    if (part.size() >= runSize) {
-                        if (const int failed = put(part))
-                            return failed;
-                        continue;
-                    }
-                    run += part;
-                }
-                return put(run);
+                    run.append(data, int(size));
+                    return true;
+                };
+                const bool complete = content(put);
+                if (!flush())
+                    return failed;
+                return complete ? 0 : int(platform::ErrorRefused);
             },
             platform::ReplaceCheck());
     return failure == 0 || Failed(error, failure);

@@ -60,6 +60,13 @@ bool WriteTextFile(const QString &path, const QByteArray &bytes, QString *error 
 // many pieces need not be put together in memory first.
 bool WriteTextFile(const QString &path, const std::vector<QByteArray> &parts,
                    QString *error = nullptr);
+// The same with the bytes handed to write as content makes them, small pieces gathered into
+// runs: a file that is the output of a long task is written while the task goes on. Nothing
+// is replaced when content returns false or a write fails (write then returns false and
+// takes no more).
+using PieceWrite = std::function<bool(const char *data, qint64 size)>;
+bool WriteTextFile(const QString &path, const std::function<bool(const PieceWrite &write)> &content,
+                   QString *error = nullptr);
 
 // The last step before a file is replaced in place, once it is known to be the file as read;
 // false, with the reason in error, keeps it from being replaced.

@@ -267,6 +267,18 @@ ByteEdit::Outcome ByteEdit::apply(const QByteArray &bytes, TextEncoding encoding
     return Outcome::Changed;
 }
 
+namespace {
+
+// Room for what a step is about to append, made once: growing a piece's string a line at a
+// time costs more than the edit.
+void Reserve(std::string &text, size_t size)
+{
+    if (size > text.capacity())
+        text.reserve(size);
+}
+
+} // namespace
+
 // ByteEdit::apply's steps, each on the text as it passes a piece at a time: line ends made
 // single line feeds, each pair in turn (holding back the bytes a match may still begin in),
 // every line feed written as CR LF behind the byte-order mark that apply would give.
@@ -299,6 +311,7 @@ public:
         if (crBefore && at < end && *at == '\n')
             ++at;
         crBefore = false;
+        Reserve(into, into.size() + size_t(end - at) + size_t(encoded.insert.size()));
         if (!started && edit.inserting && edit.atFront)
             into.append(encoded.insert.constData(), size_t(encoded.insert.size()));
         started = true;
@@ -351,6 +364,7 @@ private:
         };
         GbkCharStarts starts(begin);
         const char *copied = begin;
+        Reserve(into, into.size() + stage.held.size() + stage.held.size() / 8);
         int &count = hits[static_cast<size_t>(edit.pairIndexes[index])];
         for (const char *at = next(begin); at;) {
             if (gbk && !starts.startsAt(at)) {
@@ -394,6 +408,7 @@ private:
             from = &head;
         }
         out.clear();
+        Reserve(out, from->size() + from->size() / 4 + 16);
         const char *at = from->data();
         const char *const end = at + from->size();
         while (at < end) {

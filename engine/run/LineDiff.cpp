@@ -249,20 +249,39 @@ QString UnifiedHunk(const DiffHunk &hunk)
     return text;
 }
 
+void AppendUnifiedHunkUtf8(const DiffHunk &hunk, QByteArray &out)
+{
+    // Room for every line made at once: grown line by line, a diff costs more in copies.
+    qsizetype room = 48;
+    for (const DiffLine &line : hunk.lines)
+        room += 2 + line.utf8.size() + (line.ended ? 0 : 32);
+    // Grown geometrically: a file's hunks are appended one after the other.
+    if (out.capacity() < out.size() + room)
+        out.reserve(int(std::max<qsizetype>(out.size() + room, 2 * qsizetype(out.capacity()))));
+    const auto range = [&](int start, int count) {
+        out += QByteArray::number(start);
+        if (count != 1) {
+            out += ',';
+            out += QByteArray::number(count);
+        }
+    };
+    out += "@@ -";
+    range(hunk.oldStart, hunk.oldCount);
+    out += " +";
+    range(hunk.newStart, hunk.newCount);
+    out += " @@\n";
+    for (const DiffLine &line : hunk.lines) {
+        out += line.kind == DiffLine::Same ? ' ' : line.kind == DiffLine::Removed ? '-' : '+';
+        out += line.utf8;
+        out += '\n';
+        if (!line.ended)
+            out += "\\ No newline at end of file\n";
+    }
+}
+
 QByteArray UnifiedHunkUtf8(const DiffHunk &hunk)
 {
-    const auto range = [](int start, int count) {
-        return count == 1 ? QByteArray::number(start)
-                          : QByteArray::number(start) + ',' + QByteArray::number(count);
-    };
-    QByteArray text = "@@ -" + range(hunk.oldStart, hunk.oldCount) + " +" +
-                      range(hunk.newStart, hunk.newCount) + " @@\n";
-    for (const DiffLine &line : hunk.lines) {
-        text += line.kind == DiffLine::Same ? ' ' : line.kind == DiffLine::Removed ? '-' : '+';
-        text += line.utf8;
-        text += '\n';
-        if (!line.ended)
-            text += "\\ No newline at end of file\n";
-    }
+    QByteArray text;
+    AppendUnifiedHunkUtf8(hunk, text);
     return text;
 }

@@ -56,5 +56,6 @@ std::vector<DiffHunk> DiffNumbered(const std::vector<int> &a, const std::vector<
 // A hunk as a unified diff shows it: the "@@" line, then one line per line, each with its
 // line feed, and "\ No newline at end of file" where it applies.
 QString UnifiedHunk(const DiffHunk &hunk);
-// The same in UTF-8, from the lines' UTF-8 (DiffLine::utf8).
+// The same in UTF-8, from the lines' UTF-8 (DiffLine::utf8), appended to out.
+void AppendUnifiedHunkUtf8(const DiffHunk &hunk, QByteArray &out);
 QByteArray UnifiedHunkUtf8(const DiffHunk &hunk);

@@ -1,12 +1,17 @@
 #include "engine/run/Plan.h"
 
 #include "engine/codec/ByteChecks.h"
+#include "engine/codec/GbkUtf8.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
 
+#include <QTextCodec>
+
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <tuple>
 
 QString EncodingName(TextEncoding encoding)
 {
@@ -237,6 +242,383 @@ bool ChangesLineByLine(const QByteArray &before, const QByteArray &after, TextEn
     return true;
 }
 
+// One text's lines in order, split as ByteLines splits them, without keeping them.
+class LineWalk
+{
+public:
+    LineWalk(const QByteArray &text, TextEncoding encoding)
+        : data(text.constData()),
+          utf16(encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be),
+          little(encoding == TextEncoding::Utf16Le)
+    {
+        if (utf16) {
+            at = 2;
+            size = 2 + std::max(0, text.size() - 2) / 2 * 2;
+        } else {
+            at = encoding == TextEncoding::Utf8 && text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+            size = text.size();
+        }
+    }
+    // From a line's start, for the lines of a run found earlier.
+    LineWalk(const LineWalk &walk, int from) : LineWalk(walk)
+    {
+        at = from;
+        nextCr = -1;
+    }
+
+    bool atEnd() const { return at >= size; }
+    int position() const { return at; }
+
+    // The next line's bytes, its line end left out; ended is false for a last line without one.
+    void next(int &start, int &end, bool &ended)
+    {
+        start = at;
+        if (utf16) {
+            int p = at;
+            while (p < size && unit(p) != '\n' && unit(p) != '\r')
+                p += 2;
+            end = p;
+            takeEnd(p);
+        } else {
+            const char *feed =
+                static_cast<const char *>(std::memchr(data + at, '\n', size_t(size - at)));
+            const int lineEnd = feed ? int(feed - data) : size;
+            // The next CR is looked for again only once passed: a file of LF alone is searched
+            // for one once, not line by line.
+            if (nextCr < at) {
+                const char *cr =
+                    static_cast<const char *>(std::memchr(data + at, '\r', size_t(size - at)));
+                nextCr = cr ? int(cr - data) : size;
+            }
+            end = std::min(nextCr, lineEnd);
+            takeEnd(end);
+        }
+        ended = end < size;
+    }
+
+    // Takes the next line when it holds exactly these bytes, as most lines of an edit do.
+    bool nextIs(const char *line, int length, bool &ended)
+    {
+        const int end = at + length;
+        if (end > size || std::memcmp(data + at, line, size_t(length)) != 0)
+            return false;
+        if (end < size) {
+            const int value = utf16 ? unit(end) : data[end];
+            if (value != '\n' && value != '\r')
+                return false;
+        }
+        takeEnd(end);
+        ended = end < size;
+        return true;
+    }
+
+    const char *const data;
+
+private:
+    int unit(int p) const
+    {
+        const auto *bytes = reinterpret_cast<const uchar *>(data) + p;
+        return little ? bytes[0] | bytes[1] << 8 : bytes[0] << 8 | bytes[1];
+    }
+    // Past the line end at p (CR LF, a lone CR or LF), or to the end.
+    void takeEnd(int p)
+    {
+        if (p >= size) {
+            at = size;
+            return;
+        }
+        const int width = utf16 ? 2 : 1;
+        const int value = utf16 ? unit(p) : data[p];
+        at = p + width;
+        if (value == '\r' && at < size && (utf16 ? unit(at) : data[at]) == '\n')
+            at += width;
+    }
+
+    const bool utf16;
+    const bool little;
+    int at = 0;
+    int size = 0;
+    int nextCr = -1; // the first CR at or after the last place looked from, or size
+};
+
+// Well-formed UTF-16 as UTF-8, as QString::toUtf8 gives it; false at a lone surrogate.
+bool AppendUtf16AsUtf8(const char *data, int size, bool little, QByteArray &utf8)
+{
+    const int start = utf8.size();
+    utf8.resize(start + size / 2 * 3);
+    char *out = utf8.data() + start;
+    const auto *at = reinterpret_cast<const uchar *>(data);
+    const auto *const end = at + size / 2 * 2;
+    const auto unit = [little](const uchar *p) {
+        return char32_t(little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]);
+    };
+    bool whole = true;
+    for (; at < end; at += 2) {
+        char32_t c = unit(at);
+        if (c < 0x80) {
+            *out++ = char(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *out++ = char(0xC0 | c >> 6);
+            *out++ = char(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c < 0xD800 || c >= 0xE000) {
+            *out++ = char(0xE0 | c >> 12);
+            *out++ = char(0x80 | (c >> 6 & 0x3F));
+            *out++ = char(0x80 | (c & 0x3F));
+            continue;
+        }
+        const char32_t low = end - at >= 4 ? unit(at + 2) : 0;
+        if (c >= 0xDC00 || low < 0xDC00 || low >= 0xE000) {
+            whole = false;
+            break;
+        }
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        *out++ = char(0xF0 | c >> 18);
+        *out++ = char(0x80 | (c >> 12 & 0x3F));
+        *out++ = char(0x80 | (c >> 6 & 0x3F));
+        *out++ = char(0x80 | (c & 0x3F));
+        at += 2;
+    }
+    utf8.resize(int(out - utf8.constData()));
+    return whole;
+}
+
+// A line's text as UTF-8, appended; false where only decoding can tell it.
+bool AppendLineUtf8(const char *data, int size, TextEncoding encoding, QByteArray &utf8)
+{
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        if (!IsValidUtf8(data, size))
+            return false;
+        utf8.append(data, size);
+        return true;
+    case TextEncoding::Gbk:
+        return AppendGbkAsUtf8(data, size, utf8);
+    case TextEncoding::Utf16Le:
+    case TextEncoding::Utf16Be:
+        return AppendUtf16AsUtf8(data, size, encoding == TextEncoding::Utf16Le, utf8);
+    case TextEncoding::Gb18030:
+        break;
+    }
+    return false;
+}
+
+// An unchanged line, in the old text.
+struct KeptLine
+{
+    int index;
+    int start;
+    int end;
+    bool ended;
+};
+
+// A run of changed lines, with up to context unchanged lines on each side.
+struct ChangedRun
+{
+    int firstLine;
+    int lines;
+    int oldFrom; // the first line's start in each text
+    int newFrom;
+    std::vector<KeptLine> before;
+    std::vector<KeptLine> after;
+};
+
+// The runs of changed lines of an edit that keeps the lines, line against line, in one walk
+// over both texts together: only the changed lines are looked at twice, and no list of either
+// text's lines is made. False when the line counts differ.
+bool WalkRuns(LineWalk &old, LineWalk &now, int context, std::vector<ChangedRun> &runs)
+{
+    // The last context unchanged lines, in a ring.
+    std::vector<KeptLine> recent(size_t(std::max(context, 1)));
+    size_t recentCount = 0;
+    size_t recentNext = 0;
+    int keptSinceRun = 0;
+    int line = 0;
+    while (!old.atEnd() && !now.atEnd()) {
+        int start = 0;
+        int end = 0;
+        bool oldEnded = false;
+        bool newEnded = false;
+        old.next(start, end, oldEnded);
+        const int newFrom = now.position();
+        if (now.nextIs(old.data + start, end - start, newEnded)) {
+            if (context > 0) {
+                const KeptLine kept{line, start, end, oldEnded};
+                if (!runs.empty() && keptSinceRun < context)
+                    runs.back().after.push_back(kept);
+                ++keptSinceRun;
+                recent[recentNext] = kept;
+                if (++recentNext == recent.size())
+                    recentNext = 0;
+                recentCount = std::min(recentCount + 1, recent.size());
+            }
+        } else {
+            int newStart = 0;
+            int newEnd = 0;
+            now.next(newStart, newEnd, newEnded);
+            keptSinceRun = 0;
+            if (!runs.empty() && runs.back().firstLine + runs.back().lines == line) {
+                ++runs.back().lines;
+            } else {
+                std::vector<KeptLine> before;
+                before.reserve(recentCount);
+                for (size_t i = recentCount; i > 0; --i)
+                    before.push_back(recent[(recentNext + recent.size() - i) % recent.size()]);
+                recentCount = 0;
+                runs.push_back({line, 1, start, newFrom, std::move(before), {}});
+            }
+        }
+        // Only a last line lacks its line end: the other text then has a line more, or ends
+        // otherwise.
+        if (oldEnded != newEnded)
+            return false;
+        ++line;
+    }
+    return old.atEnd() && now.atEnd();
+}
+
+// Hands a run's lines of one text to take, until it returns false.
+bool EachRunLine(const LineWalk &walk, int from, int lines,
+                 const std::function<bool(const char *data, int size, bool ended)> &take)
+{
+    LineWalk each(walk, from);
+    for (int i = 0; i < lines; ++i) {
+        int start = 0;
+        int end = 0;
+        bool ended = false;
+        each.next(start, end, ended);
+        if (!take(walk.data + start, end - start, ended))
+            return false;
+    }
+    return true;
+}
+
+// ChangesLineByLine for texts wanted as UTF-8, from WalkRuns; nothing when some changed line
+// must be decoded, which ChangesLineByLine does.
+std::optional<bool> WalkedChanges(const QByteArray &before, const QByteArray &after,
+                                  TextEncoding encoding, PlannedFile &file)
+{
+    std::vector<ChangedRun> runs;
+    LineWalk old(before, encoding);
+    LineWalk now(after, encoding);
+    if (!WalkRuns(old, now, 0, runs))
+        return false;
+    std::vector<PlannedChange> changes;
+    changes.reserve(runs.size());
+    for (const ChangedRun &run : runs) {
+        PlannedChange change;
+        change.line = run.firstLine + 1;
+        for (const auto &[walk, from, text] :
+             {std::make_tuple(&old, run.oldFrom, &change.beforeUtf8),
+              std::make_tuple(&now, run.newFrom, &change.afterUtf8)}) {
+            bool first = true;
+            if (!EachRunLine(*walk, from, run.lines,
+                             [&, text = text](const char *data, int size, bool) {
+                                 if (!first)
+                                     *text += '\n';
+                                 first = false;
+                                 return AppendLineUtf8(data, size, encoding, *text);
+                             }))
+                return std::nullopt;
+        }
+        changes.push_back(std::move(change));
+    }
+    // Decoding drops a mark at the very start of the lines it is given, the first changed
+    // line's.
+    if (encoding == TextEncoding::Utf8 && !changes.empty() &&
+        changes.front().beforeUtf8.startsWith("\xEF\xBB\xBF"))
+        changes.front().beforeUtf8.remove(0, 3);
+    file.utf8Texts = true;
+    file.changes = std::move(changes);
+    return true;
+}
+
+// DiffBytes for lines wanted as UTF-8 (DiffLine::utf8), from WalkRuns: the hunks DiffNumbered
+// makes of texts of as many lines. False when the line counts differ; nothing when some line
+// shown must be decoded, which DiffBytes does.
+std::optional<bool> WalkedHunks(const QByteArray &before, const QByteArray &after,
+                                TextEncoding encoding, int context, std::vector<DiffHunk> &hunks)
+{
+    std::vector<ChangedRun> runs;
+    LineWalk old(before, encoding);
+    LineWalk now(after, encoding);
+    if (!WalkRuns(old, now, context, runs))
+        return false;
+    const auto line = [&](DiffLine::Kind kind, const char *data, int size, bool ended,
+                          DiffHunk &hunk) {
+        DiffLine shown;
+        shown.kind = kind;
+        shown.ended = ended;
+        if (!AppendLineUtf8(data, size, encoding, shown.utf8))
+            return false;
+        if (kind != DiffLine::Added)
+            ++hunk.oldCount;
+        if (kind != DiffLine::Removed)
+            ++hunk.newCount;
+        hunk.lines.push_back(std::move(shown));
+        return true;
+    };
+    const auto kept = [&](const KeptLine &each, DiffHunk &hunk) {
+        return line(DiffLine::Same, old.data + each.start, each.end - each.start, each.ended, hunk);
+    };
+    for (size_t first = 0; first < runs.size();) {
+        // Runs no more than twice the context apart share a hunk.
+        size_t last = first;
+        while (last + 1 < runs.size() &&
+               runs[last + 1].firstLine - (runs[last].firstLine + runs[last].lines) <= 2 * context)
+            ++last;
+        DiffHunk hunk;
+        size_t shown = runs[first].before.size() + runs[last].after.size();
+        for (size_t r = first; r <= last; ++r)
+            shown += 2 * size_t(runs[r].lines) + runs[r].after.size() + runs[r].before.size();
+        hunk.lines.reserve(shown);
+        const int from =
+            runs[first].before.empty() ? runs[first].firstLine : runs[first].before.front().index;
+        hunk.oldStart = from + 1;
+        hunk.newStart = from + 1;
+        for (const KeptLine &each : runs[first].before) {
+            if (!kept(each, hunk))
+                return std::nullopt;
+        }
+        for (size_t r = first; r <= last; ++r) {
+            const ChangedRun &run = runs[r];
+            if (!EachRunLine(old, run.oldFrom, run.lines,
+                             [&](const char *data, int size, bool ended) {
+                                 return line(DiffLine::Removed, data, size, ended, hunk);
+                             }) ||
+                !EachRunLine(now, run.newFrom, run.lines,
+                             [&](const char *data, int size, bool ended) {
+                                 return line(DiffLine::Added, data, size, ended, hunk);
+                             }))
+                return std::nullopt;
+            // The unchanged lines after the run, and before the next one where the two
+            // windows leave none between them.
+            int shownUpTo = run.firstLine + run.lines - 1;
+            for (const KeptLine &each : run.after) {
+                if (!kept(each, hunk))
+                    return std::nullopt;
+                shownUpTo = each.index;
+            }
+            if (r == last)
+                break;
+            for (const KeptLine &each : runs[r + 1].before) {
+                if (each.index > shownUpTo && !kept(each, hunk))
+                    return std::nullopt;
+            }
+        }
+        hunks.push_back(std::move(hunk));
+        first = last + 1;
+    }
+    // Decoding drops a mark at the very start of the lines it is given, the first shown.
+    if (encoding == TextEncoding::Utf8 && !hunks.empty() &&
+        hunks.front().lines.front().utf8.startsWith("\xEF\xBB\xBF"))
+        hunks.front().lines.front().utf8.remove(0, 3);
+    return true;
+}
+
 // Diffs the bytes line by line and decodes only the lines the hunks show: most of a changed
 // file is the same before and after, and decoding it whole would cost more than the run.
 // With asUtf8 set, the lines of valid UTF-8 are kept in DiffLine::utf8 instead; asUtf8 is
@@ -353,16 +735,20 @@ std::vector<PlannedChange> Changes(const std::vector<DiffHunk> &hunks, bool utf8
         QList<QByteArray> removedUtf8;
         QList<QByteArray> addedUtf8;
         int changeLine = 0;
+        // A single line, as most changes are, is shared rather than copied.
+        const auto join = [](const auto &lines, auto separator) {
+            return lines.size() == 1 ? lines.first() : lines.join(separator);
+        };
         const auto close = [&] {
             if (utf8 && (!removedUtf8.isEmpty() || !addedUtf8.isEmpty())) {
                 PlannedChange change;
                 change.line = changeLine;
-                change.beforeUtf8 = removedUtf8.join('\n');
-                change.afterUtf8 = addedUtf8.join('\n');
+                change.beforeUtf8 = join(removedUtf8, '\n');
+                change.afterUtf8 = join(addedUtf8, '\n');
                 changes.push_back(std::move(change));
             } else if (!removed.isEmpty() || !added.isEmpty()) {
                 changes.push_back(
-                    {changeLine, removed.join(QLatin1Char('\n')), added.join(QLatin1Char('\n'))});
+                    {changeLine, join(removed, QLatin1Char('\n')), join(added, QLatin1Char('\n'))});
             }
             removed.clear();
             added.clear();
@@ -428,6 +814,24 @@ void FindLines(const QString &text, const QStringList &terms, int context, Plann
 
 } // namespace
 
+namespace {
+
+// The encoding the decision read the file in, by the name it gives it (EncodingName).
+std::optional<TextEncoding> DecidedEncoding(const FileDecision &decision)
+{
+    if (!decision.outcome.encoding)
+        return std::nullopt;
+    const QString name = QString::fromLatin1(decision.outcome.encoding);
+    if (name == QLatin1String("UTF-8 BOM"))
+        return TextEncoding::Utf8;
+    TextEncoding encoding = TextEncoding::Utf8;
+    if (!EncodingFromName(name, encoding))
+        return std::nullopt;
+    return encoding;
+}
+
+} // namespace
+
 PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
                              const QString &relativePath, const FileDecision &decision,
                              const PlanOptions &planOptions)
@@ -440,7 +844,9 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
         file.failure = decision.outcome.failure;
         return file;
     }
-    file.encoding = DecideEncoding(decision.original, settings.detectUtf16);
+    // The decision's own encoding where it names one: the same bytes would give the same.
+    const std::optional<TextEncoding> decided = DecidedEncoding(decision);
+    file.encoding = decided ? *decided : DecideEncoding(decision.original, settings.detectUtf16);
     file.hash = ContentHash(decision.original);
     if (operation == Operation::FindText) {
         const QString oldText = DecodedLines(decision.original, file.encoding);
@@ -454,21 +860,49 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     file.matches = decision.hits;
     file.newHash = ContentHash(decision.newBytes);
     // GB18030, rare, is diffed as decoded text.
-    if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030 &&
-        ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
-                          planOptions.utf8Texts, file))
-        return file;
+    if (!planOptions.withHunks && file.encoding != TextEncoding::Gb18030) {
+        const std::optional<bool> walked =
+            WalkedChanges(decision.original, decision.newBytes, file.encoding, file);
+        if (walked && *walked && !planOptions.utf8Texts) {
+            // As text: the UTF-8 read back by the decoder that reads UTF-8 files, which keeps
+            // every character, a mark included.
+            const auto text = [](QByteArray &utf8) {
+                QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+                const QString decoded =
+                    Utf8Codec()->toUnicode(utf8.constData(), utf8.size(), &state);
+                utf8.clear();
+                return decoded;
+            };
+            for (PlannedChange &change : file.changes) {
+                change.before = text(change.beforeUtf8);
+                change.after = text(change.afterUtf8);
+            }
+            file.utf8Texts = false;
+        }
+        if (walked ? *walked
+                   : ChangesLineByLine(decision.original, decision.newBytes, file.encoding,
+                                       planOptions.utf8Texts, file))
+            return file;
+    }
     // Without hunks no unchanged line is shown, and none needs decoding.
     const int context = planOptions.withHunks ? planOptions.context : 0;
     // GB18030, rare, is diffed as decoded text.
     file.utf8Hunks =
         planOptions.withHunks && planOptions.utf8Hunks && file.encoding != TextEncoding::Gb18030;
-    std::vector<DiffHunk> hunks =
-        file.encoding != TextEncoding::Gb18030
-            ? DiffBytes(decision.original, decision.newBytes, file.encoding, context,
-                        file.utf8Hunks)
-            : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
-                        TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
+    std::vector<DiffHunk> hunks;
+    const std::optional<bool> walked =
+        file.utf8Hunks
+            ? WalkedHunks(decision.original, decision.newBytes, file.encoding, context, hunks)
+            : std::nullopt;
+    if (!walked || !*walked) {
+        hunks.clear();
+        hunks =
+            file.encoding != TextEncoding::Gb18030
+                ? DiffBytes(decision.original, decision.newBytes, file.encoding, context,
+                            file.utf8Hunks)
+                : DiffTexts(TextLines::of(DecodedLines(decision.original, file.encoding)),
+                            TextLines::of(DecodedLines(decision.newBytes, file.encoding)), context);
+    }
     file.changes = Changes(hunks, file.utf8Hunks);
     if (planOptions.withHunks)
         file.hunks = std::move(hunks);

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -31,11 +32,6 @@ QString TakePath(const QJsonObject &object, const QString &key)
     if (bytes.isString())
         return DecodeFileName(QByteArray::fromBase64(bytes.toString().toLatin1()));
     return object.value(key).toString();
-}
-
-QString Hex(quint64 hash)
-{
-    return QStringLiteral("%1").arg(hash, 16, 16, QLatin1Char('0'));
 }
 
 QJsonArray Strings(const QStringList &texts)
@@ -172,6 +168,18 @@ void PutUtf8(QByteArray &out, const QByteArray &bytes)
     out += '"';
 }
 
+// A hash as sixteen hex digits, quoted, then a comma.
+void PutHex(QByteArray &out, quint64 hash)
+{
+    static const char digits[] = "0123456789abcdef";
+    char text[19] = {'"'};
+    for (int i = 0; i < 16; ++i)
+        text[1 + i] = digits[hash >> (60 - 4 * i) & 15];
+    text[17] = '"';
+    text[18] = ',';
+    out.append(text, 19);
+}
+
 void PutString(QByteArray &out, const QString &text)
 {
     PutUtf8(out, text.toUtf8());
@@ -201,9 +209,17 @@ void PutPathMember(QByteArray &out, const QString &path)
 
 QByteArray PlanFileLine(const PlannedFile &file)
 {
-    // Keys in sorted order, as QJsonDocument writes them.
+    // Keys in sorted order, as QJsonDocument writes them. Room for the texts made at once:
+    // grown as they come, a plan's lines cost more in copies than in escapes.
+    qsizetype room = 256 + 3 * file.relativePath.size();
+    for (const PlannedChange &change : file.changes)
+        room += 48 + (file.utf8Texts ? change.beforeUtf8.size() + change.afterUtf8.size()
+                                     : 3 * (change.before.size() + change.after.size()));
+    for (const auto &found : file.foundLines)
+        room += 32 + 3 * found.second.size();
+    room += room / 16; // escapes
     QByteArray out;
-    out.reserve(256);
+    out.reserve(int(std::min<qsizetype>(room, std::numeric_limits<int>::max() / 2)));
     out += '{';
     if (file.failed) {
         PutKey(out, "failed");
@@ -250,14 +266,14 @@ QByteArray PlanFileLine(const PlannedFile &file)
     PutString(out, EncodingName(file.encoding));
     out += ',';
     PutKey(out, "hash");
-    out += '"' + Hex(file.hash).toLatin1() + "\",";
+    PutHex(out, file.hash);
     PutKey(out, "matches");
     out += '[';
     for (size_t i = 0; i < file.matches.size(); ++i)
         out += (i ? "," : "") + QByteArray::number(file.matches[i]);
     out += "],";
     PutKey(out, "newHash");
-    out += '"' + Hex(file.newHash).toLatin1() + "\",";
+    PutHex(out, file.newHash);
     PutPathMember(out, file.relativePath);
     PutKey(out, "size");
     out += QByteArray::number(file.size) + "}\n";

@@ -155,7 +155,7 @@ struct PieceReads
 std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
                                          const ReserveMemory &reserve, StreamedRead &file,
                                          FileIdentity &identity, QByteArray &kept,
-                                         std::vector<int> *hits)
+                                         std::vector<int> *hits, const char *&encodingName)
 {
     QString error;
     if (!file.isOpen() &&
@@ -219,6 +219,9 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
         case StreamedEdit::Changed:
             if (hits)
                 *hits = std::move(edited.hits);
+            // A plan takes the encoding from here rather than checking the bytes again.
+            if (task.keepsOriginal)
+                encodingName = EncodingName(edited.encoding, kept);
             return ToWrite(task, identity.size, edited.originalHash, std::move(newBytes));
         case StreamedEdit::NeedsWholeFile:
             if (reads.result == FileIoResult::Done)
@@ -338,7 +341,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
                        ? SettledFailed(FailureKind::ChangedDuringRun, identity.size)
                        : SettledFailed(FailureKind::Unreadable, 0, error);
         if (std::optional<FileDecision> decided =
-                EditInPieces(task, rule, reserveUpTo, file, identity, kept, hits))
+                EditInPieces(task, rule, reserveUpTo, file, identity, kept, hits, encodingName))
             return std::move(*decided);
         kept.clear();
         read = file.readWhole(how, bytes, &error);

@@ -1,4 +1,5 @@
 #include "engine/codec/ByteChecks.h"
+#include "engine/codec/GbkUtf8.h"
 #include "engine/codec/TextCodec.h"
 #include "tests/engine/Fixture.h"
 
@@ -28,6 +29,8 @@ private slots:
     void unrepresentable_data();
     void unrepresentable();
     void unreadableFile();
+    void gbkTableIsTheDecoder_data();
+    void gbkTableIsTheDecoder();
 };
 
 void TestCodec::validatorAgreesWithQt_data()
@@ -298,3 +301,54 @@ void TestCodec::unreadableFile()
 
 QTEST_GUILESS_MAIN(TestCodec)
 #include "tst_codec.moc"
+
+void TestCodec::gbkTableIsTheDecoder_data()
+{
+    // Clean GBK comes out of the table as the decoder reads it; anything else is left to the
+    // decoder.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("settled");
+    QTest::addColumn<bool>("oneByOne"); // each character on its own, settled or not
+    QTest::newRow("text") << Gbk(QString::fromUtf8("小云说：“你好”，ABC\t１２３。")) << true
+                          << false;
+    QTest::newRow("ascii") << QByteArray("a\x01\x7F z", 5) << true << false;
+    QTest::newRow("lead byte at the end")
+        << Gbk(QString::fromUtf8("你好")) + "\xD0" << false << false;
+    QTest::newRow("lead byte before ascii") << QByteArray("\xD0\x30") << false << false;
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        QByteArray row;
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail != 0x7F)
+                row.append(char(lead)).append(char(trail));
+        }
+        QTest::addRow("row %02x", lead) << row << true << true;
+    }
+}
+
+void TestCodec::gbkTableIsTheDecoder()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, settled);
+    QFETCH(bool, oneByOne);
+    const auto decoded = [](const QByteArray &gbk) {
+        return DecodeBytes(gbk, TextEncoding::Gbk, false).text.toUtf8();
+    };
+    if (!oneByOne) {
+        QByteArray utf8;
+        const bool took = AppendGbkAsUtf8(bytes.constData(), bytes.size(), utf8);
+        QCOMPARE(took, settled);
+        if (took)
+            QCOMPARE(utf8, decoded(bytes));
+        return;
+    }
+    // Every row holds assigned characters, which the table must settle.
+    int taken = 0;
+    for (int at = 0; at < bytes.size(); at += 2) {
+        QByteArray utf8("x");
+        if (AppendGbkAsUtf8(bytes.constData() + at, 2, utf8)) {
+            QCOMPARE(utf8, "x" + decoded(bytes.mid(at, 2)));
+            ++taken;
+        }
+    }
+    QCOMPARE(taken > 0, settled);
+}

@@ -229,22 +229,38 @@ void TestPlan::byteDiffIsTheTextDiff_data()
     // UTF-8, GBK and UTF-16 are diffed on their bytes: each must show the changes of the
     // decoded texts, whatever the line ends.
     QTest::addColumn<QString>("text");
-    QTest::newRow("crlf") << QString::fromUtf8("一\r\ncat 二\r\n三\r\n");
-    QTest::newRow("lone cr and lf") << QString::fromUtf8("一\rcat\n二\r\ncat");
-    QTest::newRow("lines added") << QString::fromUtf8("cat\n一\n二\n三\n四\n五\n六\n七\ncat");
+    QTest::addColumn<QString>("replacement");
+    const QString lines = QString::fromUtf8("狗\n新行");
+    QTest::newRow("crlf") << QString::fromUtf8("一\r\ncat 二\r\n三\r\n") << lines;
+    QTest::newRow("lone cr and lf") << QString::fromUtf8("一\rcat\n二\r\ncat") << lines;
+    QTest::newRow("lines added") << QString::fromUtf8("cat\n一\n二\n三\n四\n五\n六\n七\ncat")
+                                 << lines;
     // 000A and 000D inside other code units: only whole units end a line.
-    QTest::newRow("line-end bytes in units") << QString::fromUtf8("\u0A0D\u0D0Acat\n\u0A00\r\n");
+    QTest::newRow("line-end bytes in units")
+        << QString::fromUtf8("\u0A0D\u0D0Acat\n\u0A00\r\n") << lines;
+    // As many lines after as before: the lines are compared one against the other, and the
+    // hunks' context must come out as the diff's. Changes six lines apart share a hunk, seven
+    // apart do not.
+    const QString kept = QString::fromUtf8("一\n二\n三\n四\n五\n六\n");
+    QTest::newRow("lines kept, first and last line")
+        << QStringLiteral("cat\r\n") + kept + kept + QStringLiteral("cat")
+        << QString::fromUtf8("狗");
+    QTest::newRow("lines kept, near and apart")
+        << kept + QStringLiteral("cat\n") + kept + QStringLiteral("cat\rcat\n七\n") + kept +
+               QStringLiteral("cat\n") + kept
+        << QString::fromUtf8("狗");
 }
 
 void TestPlan::byteDiffIsTheTextDiff()
 {
     QFETCH(QString, text);
+    QFETCH(QString, replacement);
     QTemporaryDir tree;
     WriteBytes(tree.path() + QStringLiteral("/a.txt"), Utf8(text));
     WriteBytes(tree.path() + QStringLiteral("/b.txt"), Gbk(text));
     WriteBytes(tree.path() + QStringLiteral("/c.txt"), Utf16(text, true));
     BatchSettings settings = InPlace(tree.path());
-    settings.replaceText = QString::fromUtf8("狗\n新行");
+    settings.replaceText = replacement;
     // Each file twice: as text, and as UTF-8 where the bytes are that.
     std::vector<PlannedFile> files;
     Planned(Operation::ReplaceText, settings, &files);
