@@ -4,18 +4,6 @@
 
 namespace platform {
 
-bool IsPlainRelative(const NativePath &relative)
-{
-    for (std::size_t start = 0;;) {
-        const std::size_t slash = relative.find(NativePath::value_type('/'), start);
-        if (!IsPlainName(relative.substr(start, slash - start)))
-            return false;
-        if (slash == NativePath::npos)
-            return true;
-        start = slash + 1;
-    }
-}
-
 PendingReplace::PendingReplace() = default;
 
 PendingReplace::~PendingReplace()

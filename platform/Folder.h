@@ -40,7 +40,8 @@ NativePath ErrorText(int code);
 // True for a name that stays in its folder: not empty, ".", "..", and holding no separator
 // ('/', and on Windows also '\\' and ':').
 bool IsPlainName(const NativePath &name);
-// True for names joined by '/', each of them plain.
+// True for names joined by the system's separators ('/', and on Windows also '\\'), each of
+// them plain: what the Folder calls below take as a relative path.
 bool IsPlainRelative(const NativePath &relative);
 
 enum class EntryKind

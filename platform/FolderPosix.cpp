@@ -140,6 +140,15 @@ bool ValidRelative(const NativePath &relative)
     }
 }
 
+} // namespace
+
+bool IsPlainRelative(const NativePath &relative)
+{
+    return ValidRelative(relative);
+}
+
+namespace {
+
 std::string TemporaryName()
 {
     static thread_local std::mt19937_64 random{std::random_device{}()};

@@ -135,8 +135,8 @@ public:
     // when the path is not valid or its folders cannot be reached.
     Kind kind(const QString &relative) const;
 
-    // A lexical check only: not absolute, no empty, "." or ".." component, no '\\' or ':' on
-    // Windows. The empty path (the top) is valid.
+    // A lexical check only: not absolute, no empty, "." or ".." component, no ':' on Windows,
+    // where '\\' separates names as '/' does. The empty path (the top) is valid.
     static bool IsValidRelative(const QString &relative);
 
     // Reads a whole file; a link in its place is refused. identity (when given) receives what

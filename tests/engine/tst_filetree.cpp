@@ -60,6 +60,8 @@ class TestFileTree : public QObject
     Q_OBJECT
 
 private slots:
+    void relativePathsChecked_data();
+    void relativePathsChecked();
     void staysInside_data();
     void staysInside();
     void reportLinkRefused_data();
@@ -193,6 +195,31 @@ void TestFileTree::staysInside_data()
     // A folder holding a link to an outside folder goes, the outside folder stays.
     QTest::addRow("removeTree over a folder link") << removeTree << QStringLiteral("sub") << true;
 #endif
+}
+
+void TestFileTree::relativePathsChecked_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("the top") << QString() << true;
+    QTest::newRow("nested") << QStringLiteral("卷0/第0部/篇1.txt") << true;
+    QTest::newRow("climbing") << QStringLiteral("卷0/../../x.txt") << false;
+    QTest::newRow("absolute") << QStringLiteral("/tmp/x.txt") << false;
+    QTest::newRow("empty name") << QStringLiteral("a//b") << false;
+    QTest::newRow("dot") << QStringLiteral("a/./b") << false;
+    QTest::newRow("trailing slash") << QStringLiteral("a/") << false;
+#ifdef Q_OS_WIN
+    QTest::newRow("climbing by backslash") << QStringLiteral("a\\..\\..\\x.txt") << false;
+    QTest::newRow("drive") << QStringLiteral("C:x.txt") << false;
+#endif
+}
+
+// The lexical check every path below the top passes before the system is asked.
+void TestFileTree::relativePathsChecked()
+{
+    QFETCH(QString, relative);
+    QFETCH(bool, valid);
+    QCOMPARE(FileTree::IsValidRelative(relative), valid);
 }
 
 void TestFileTree::staysInside()
