@@ -293,6 +293,10 @@ public:
     {
         changed = edit.inserting;
         stages.resize(encoded.pairs.size());
+        inPlace = !stages.empty() &&
+                  std::all_of(encoded.pairs.begin(), encoded.pairs.end(), [](const auto &pair) {
+                      return pair.first.size() == pair.second.size();
+                  });
         hits.assign(edit.inserting ? 1 : static_cast<size_t>(edit.givenPairs), 0);
         if (edit.inserting)
             hits[0] = 1;
@@ -305,7 +309,7 @@ public:
     void feed(const char *data, qint64 size)
     {
         // Each step appends to the next one's input, behind what that one held back.
-        std::string &into = stages.empty() ? text : stages.front().held;
+        std::string &into = inPlace ? window : stages.empty() ? text : stages.front().held;
         const char *at = data;
         const char *const end = data + size;
         if (crBefore && at < end && *at == '\n')
@@ -329,6 +333,11 @@ public:
             else if (*at == '\n')
                 ++at;
         }
+        if (inPlace) {
+            replaceInPlace(false);
+            emitWindow(settled.back(), false);
+            return;
+        }
         for (size_t i = 0; i < stages.size(); ++i)
             replace(i, false);
         emit(false);
@@ -338,6 +347,13 @@ public:
     {
         if (!started)
             feed(nullptr, 0);
+        if (inPlace) {
+            replaceInPlace(true);
+            if (edit.inserting && !edit.atFront)
+                window.append(encoded.insert.constData(), size_t(encoded.insert.size()));
+            emitWindow(window.size(), true);
+            return;
+        }
         for (size_t i = 0; i < stages.size(); ++i)
             replace(i, true);
         if (edit.inserting && !edit.atFront)
@@ -388,29 +404,81 @@ private:
         stage.held.erase(0, size_t(hold - begin));
     }
 
+    // Pairs whose find and replacement are as long as each other are replaced where they
+    // stand, in one window, each pair behind the one before: the text is not copied once a
+    // pair. settled[i] is where pair i may still change the window.
+    void replaceInPlace(bool last)
+    {
+        settled.resize(stages.size(), 0);
+        char *const begin = &window[0];
+        for (size_t index = 0; index < stages.size(); ++index) {
+            const QByteArray &find = encoded.pairs[index].first;
+            const QByteArray &replacement = encoded.pairs[index].second;
+            char *const from = begin + settled[index];
+            char *const end = begin + (index == 0 ? window.size() : settled[index - 1]);
+            const auto next = [&](const char *at) {
+                return const_cast<char *>(FindBytes(at, end, find.constData(), find.size()));
+            };
+            GbkCharStarts starts(from);
+            const char *copied = from;
+            int &count = hits[static_cast<size_t>(edit.pairIndexes[index])];
+            for (char *at = next(from); at;) {
+                if (gbk && !starts.startsAt(at)) {
+                    at = next(at + 1);
+                    continue;
+                }
+                changed = true;
+                ++count;
+                std::memcpy(at, replacement.constData(), size_t(replacement.size()));
+                copied = at + find.size();
+                at = next(copied);
+            }
+            const char *hold =
+                last ? end
+                     : std::max<const char *>(copied,
+                                              end - std::min<qint64>(end - from, find.size() - 1));
+            if (gbk && hold < end)
+                hold = from + GbkCharacterStart(reinterpret_cast<const unsigned char *>(from),
+                                                hold - from);
+            settled[index] = size_t(hold - begin);
+        }
+    }
+
+    // The window's first size bytes are final: on to the writer, and out of the window.
+    void emitWindow(size_t size, bool last)
+    {
+        emit(window.data(), size, last);
+        window.erase(0, size);
+        for (size_t &at : settled)
+            at -= std::min(at, size);
+    }
+
     void emit(bool last)
     {
+        emit(text.data(), text.size(), last);
+        text.clear();
+    }
+
+    void emit(const char *data, size_t size, bool last)
+    {
         // A pass that only decides writes nothing: its text need not be made.
-        if (!write) {
-            text.clear();
+        if (!write)
             return;
-        }
-        const std::string *from = &text;
         if (!headDone) {
             // As EncodeText: a text that begins with U+FEFF gets the mark in front of it.
-            head += text;
-            text.clear();
+            head.append(data, size);
             if (head.size() < 3 && !last)
                 return;
             headDone = true;
             if (marks && (withBom || head.compare(0, 3, "\xEF\xBB\xBF") == 0))
                 put("\xEF\xBB\xBF", 3);
-            from = &head;
+            data = head.data();
+            size = head.size();
         }
         out.clear();
-        Reserve(out, from->size() + from->size() / 4 + 16);
-        const char *at = from->data();
-        const char *const end = at + from->size();
+        Reserve(out, size + size / 4 + 16);
+        const char *at = data;
+        const char *const end = at + size;
         while (at < end) {
             const char *lf = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
             if (!lf) {
@@ -423,7 +491,6 @@ private:
         }
         put(out.data(), qint64(out.size()));
         head.clear();
-        text.clear();
     }
 
     void put(const char *data, qint64 size)
@@ -444,6 +511,9 @@ private:
     const EditWrite &write;
     std::vector<Stage> stages;
     std::string text; // the piece between steps
+    bool inPlace = false;
+    std::string window; // in place: the text not yet written
+    std::vector<size_t> settled;
     std::string head; // the first bytes, until the mark is known
     std::string out;
     bool crBefore = false; // the last piece ended with CR

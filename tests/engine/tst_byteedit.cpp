@@ -117,6 +117,13 @@ void TestByteEdit::sameBytesAsDecodedPath_data()
     QTest::newRow("pairs, straddle after replacing")
         << Operation::ReplacePairs << QStringList{QStringLiteral("a"), Straddle()}
         << QStringList{QStringLiteral("小"), QStringLiteral("b")};
+    // Pairs of equal lengths are replaced where they stand, one pair behind the other.
+    QTest::newRow("pairs of equal length, chained")
+        << Operation::ReplacePairs << QStringList{xiaoYun, QStringLiteral("吉云")}
+        << QStringList{QStringLiteral("吉云"), QStringLiteral("小吉")};
+    QTest::newRow("pairs of equal length, straddle after replacing")
+        << Operation::ReplacePairs << QStringList{QStringLiteral("吉"), Straddle()}
+        << QStringList{QStringLiteral("小"), QStringLiteral("雲")};
     QTest::newRow("pairs, empty find")
         << Operation::ReplacePairs << QStringList{QString(), QStringLiteral("云")}
         << QStringList{QStringLiteral("x"), QStringLiteral("y")};
