@@ -859,6 +859,12 @@ int Prepare(int fd, const NativePath &name, const Folder::Content &content,
     if (failure == 0)
         failure = content(
             [&](const char *data, std::size_t size) { return temporary.write(data, size); });
+#ifdef POSIX_FADV_DONTNEED
+    // The bytes being replaced are wanted again only by an undo, which reads them from the
+    // disk: their cached pages go now, for the next new files to take, rather than more.
+    if (failure == 0 && state.standingFd >= 0)
+        ::posix_fadvise(state.standingFd, 0, 0, POSIX_FADV_DONTNEED);
+#endif
     if (failure == 0 && state.standingFd >= 0)
         failure = CopyMetadata(state.standingFd, standing, temporary.fd);
     if (failure == 0)
