@@ -143,6 +143,8 @@ struct ReplaceCheck
     bool refuseHardLinked = false; // ErrorHardLinked for a file with more than one name
     // The last step before the rename, under a lock on the file; false refuses it.
     std::function<bool()> beforeRename;
+    // The caller flushes the writes (FlushWrites) before the rename.
+    bool flushFollows = true;
 };
 
 // A replacement written to its temporary file but not yet named: prepared, then confirmed,

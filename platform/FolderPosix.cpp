@@ -190,15 +190,18 @@ public:
         return error;
     }
     int write(const char *data, std::size_t size) { return WriteAll(fd, data, size); }
-    int finish(bool durable)
+    // flushFollows: the whole file system is flushed before the temporary is named.
+    int finish(bool durable, bool flushFollows = true)
     {
         if (durable && ::fsync(fd) != 0)
             return Errno();
 #ifdef __linux__
-        // Its pages set off for the disk now, while the run goes on: the flush of the whole
-        // file system that follows for a group of files then waits for less. A hint only.
-        if (!durable)
+        // Its pages set off for the disk now, while the run goes on: the flush that follows
+        // then waits for less. A hint only, and only a cost where no flush follows.
+        if (!durable && flushFollows)
             ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+        (void)flushFollows;
 #endif
         const int result = ::close(fd);
         fd = -1;
@@ -868,7 +871,7 @@ int Prepare(int fd, const NativePath &name, const Folder::Content &content,
     if (failure == 0 && state.standingFd >= 0)
         failure = CopyMetadata(state.standingFd, standing, temporary.fd);
     if (failure == 0)
-        failure = temporary.finish(flushData);
+        failure = temporary.finish(flushData, check.flushFollows);
     if (failure == 0)
         state.temporary.swap(temporary.name);
     return failure;
@@ -902,7 +905,10 @@ int Folder::replaceFile(const NativePath &name, const Content &content, const Re
 {
     PendingReplace pending;
     pending.state = new PendingReplace::State;
-    int failure = Prepare(fd, name, content, check, durable && !FlushCoversFiles(), *pending.state);
+    ReplaceCheck flushed = check;
+    flushed.flushFollows = durable;
+    int failure =
+        Prepare(fd, name, content, flushed, durable && !FlushCoversFiles(), *pending.state);
     if (failure == 0)
         failure = pending.confirm();
     if (failure == 0 && durable && FlushCoversFiles())

@@ -116,6 +116,13 @@ FileIoResult ReadOpenFile(platform::File &file, const SourceRead &how, QByteArra
 
 namespace {
 
+// flushed: the caller flushes the tree's writes before their renames.
+platform::ReplaceCheck Grouped(platform::ReplaceCheck check, bool flushed)
+{
+    check.flushFollows = flushed;
+    return check;
+}
+
 platform::ReplaceCheck InPlaceCheck(const FileIdentity &asRead)
 {
     platform::ReplaceCheck check;
@@ -535,8 +542,9 @@ FileIoResult FileTree::prepareInPlace(const QString &relative, const QByteArray 
     int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
     auto prepared = std::make_unique<platform::PendingReplace>();
     if (failure == 0)
-        failure = parent.prepareReplace(ToNativePath(name), bytes.constData(),
-                                        std::size_t(bytes.size()), InPlaceCheck(asRead), *prepared);
+        failure =
+            parent.prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                  Grouped(InPlaceCheck(asRead), flushedInGroups), *prepared);
     if (failure == 0)
         pending.pending = std::move(prepared);
     return ResultOf(failure, QString(), error);
@@ -553,7 +561,7 @@ bool FileTree::prepareFile(const QString &relative, const QByteArray &bytes, Pen
     if (failure == 0)
         failure =
             parent.prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
-                                  platform::ReplaceCheck(), *prepared);
+                                  Grouped(platform::ReplaceCheck(), flushedInGroups), *prepared);
     if (failure == 0)
         pending.pending = std::move(prepared);
     return failure == 0 || Failed(error, failure);
@@ -606,8 +614,9 @@ FileIoResult FileTree::prepareInPlace(const QString &relative, const StreamedCon
 {
     pending.drop();
     auto prepared = std::make_unique<platform::PendingReplace>();
-    const FileIoResult result = PrepareStreamed(isOpen() ? folder.get() : nullptr, relative,
-                                                content, InPlaceCheck(asRead), *prepared, error);
+    const FileIoResult result =
+        PrepareStreamed(isOpen() ? folder.get() : nullptr, relative, content,
+                        Grouped(InPlaceCheck(asRead), flushedInGroups), *prepared, error);
     if (result == FileIoResult::Done)
         pending.pending = std::move(prepared);
     return result;
@@ -620,7 +629,7 @@ FileIoResult FileTree::prepareFile(const QString &relative, const StreamedConten
     auto prepared = std::make_unique<platform::PendingReplace>();
     const FileIoResult result =
         PrepareStreamed(isOpen() ? folder.get() : nullptr, relative, content,
-                        platform::ReplaceCheck(), *prepared, error);
+                        Grouped(platform::ReplaceCheck(), flushedInGroups), *prepared, error);
     if (result == FileIoResult::Done)
         pending.pending = std::move(prepared);
     return result;

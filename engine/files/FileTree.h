@@ -209,6 +209,9 @@ public:
     // flushed its own bytes, and a file written for a group should be written durable.
     bool flushWrites(QString *error);
     static bool flushCoversFiles();
+    // Whether flushWrites comes before the prepared writes' renames: with it, each prepared
+    // file sets off for the disk at once, so that the flush waits for less.
+    void setFlushedInGroups(bool flushed) { flushedInGroups = flushed; }
 
     // A hard link `to` to the file `from`, exclusively; a link at from is refused. False
     // where the file system has no hard links.
@@ -238,4 +241,5 @@ private:
     QString top;
     QString failure;
     std::unique_ptr<platform::Folder> folder;
+    bool flushedInGroups = true;
 };

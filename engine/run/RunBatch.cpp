@@ -138,8 +138,12 @@ public:
                 return handled(nativePath, outcome);
             },
             [this] { droppedAfterStop(); });
-        if (!options.sync)
+        if (!options.sync) {
             writer.skipFlushes();
+            source.setFlushedInGroups(false);
+            if (save)
+                save->setFlushedInGroups(false);
+        }
         this->writer = &writer;
         for (const UnlistedFolder &folder : files.unlisted)
             fail(NativeSeparators(folder.path),
