@@ -24,6 +24,23 @@ template <bool little> void Put(char16_t unit, char *&out)
     out += 2;
 }
 
+// A unit that is no surrogate, as UTF-8.
+inline void PutUtf8(char16_t unit, char *&out)
+{
+    if (unit < 0x80) {
+        *out++ = char(unit);
+    } else if (unit < 0x800) {
+        out[0] = char(0xC0 | unit >> 6);
+        out[1] = char(0x80 | (unit & 0x3F));
+        out += 2;
+    } else {
+        out[0] = char(0xE0 | unit >> 12);
+        out[1] = char(0x80 | (unit >> 6 & 0x3F));
+        out[2] = char(0x80 | (unit & 0x3F));
+        out += 3;
+    }
+}
+
 // The units up to the first surrogate, in locals the compiler keeps in registers: through the
 // members, every byte written might alias them and force them to be read again.
 // With vector set, runs of eight units all ASCII or all Chinese go eight at a time, and the
@@ -45,21 +62,11 @@ const unsigned char *UnitsToUtf8(const unsigned char *bytes, const unsigned char
         const unsigned char *const stop = bytes + std::min<std::ptrdiff_t>((end - bytes) & ~1, 16);
         for (; bytes < stop; bytes += 2) {
             const char16_t unit = Unit<little>(bytes);
-            if (unit < 0x80) {
-                *out++ = char(unit);
-            } else if (unit < 0x800) {
-                out[0] = char(0xC0 | unit >> 6);
-                out[1] = char(0x80 | (unit & 0x3F));
-                out += 2;
-            } else if (unit >= 0xD800 && unit < 0xE000) {
+            if ((unit & 0xF800) == 0xD800) { // a surrogate
                 to = out;
                 return bytes;
-            } else {
-                out[0] = char(0xE0 | unit >> 12);
-                out[1] = char(0x80 | (unit >> 6 & 0x3F));
-                out[2] = char(0x80 | (unit & 0x3F));
-                out += 3;
             }
+            PutUtf8(unit, out);
         }
     }
     to = out;
@@ -161,18 +168,10 @@ bool Utf16ToUtf8::unit(char16_t unit, char *&out)
     }
     if (low)
         return false;
-    if (high) {
+    if (high)
         highSurrogate = unit;
-    } else if (unit < 0x80) {
-        *out++ = char(unit);
-    } else if (unit < 0x800) {
-        *out++ = char(0xC0 | unit >> 6);
-        *out++ = char(0x80 | (unit & 0x3F));
-    } else {
-        *out++ = char(0xE0 | unit >> 12);
-        *out++ = char(0x80 | (unit >> 6 & 0x3F));
-        *out++ = char(0x80 | (unit & 0x3F));
-    }
+    else
+        PutUtf8(unit, out);
     return true;
 }
 
@@ -213,8 +212,5 @@ void Utf8ToUtf16::add(const char *data, qint64 size, std::string &utf16)
 
 void Utf8ToUtf16::put(char16_t unit, char *&out) const
 {
-    const char low = char(unit & 0xFF);
-    const char high = char(unit >> 8);
-    *out++ = littleEndian ? low : high;
-    *out++ = littleEndian ? high : low;
+    littleEndian ? Put<true>(unit, out) : Put<false>(unit, out);
 }
