@@ -127,12 +127,18 @@ int OpenBeneathFd(int dirFd, const NativePath &relative)
     }
 }
 
+// Checked in place: every file read checks its path, and a copy per name costs more than the
+// check.
 bool ValidRelative(const NativePath &relative)
 {
+    if (relative.find('\0') != std::string::npos)
+        return false;
     std::size_t start = 0;
     for (;;) {
         const std::size_t slash = relative.find('/', start);
-        if (!IsPlainName(relative.substr(start, slash - start)))
+        const std::size_t size = (slash == std::string::npos ? relative.size() : slash) - start;
+        const char *name = relative.data() + start;
+        if (size == 0 || (size <= 2 && name[0] == '.' && name[size - 1] == '.'))
             return false;
         if (slash == std::string::npos)
             return true;

@@ -106,12 +106,18 @@ int EntryAt(const NativePath &path, bool followLink, EntryInfo &info)
     return failure;
 }
 
+// Checked in place: every file read checks its path, and a copy per name costs more than the
+// check.
 bool ValidRelative(const NativePath &relative)
 {
+    if (relative.find_first_of(L":", 0, 2) != NativePath::npos) // a colon or a NUL
+        return false;
     std::size_t start = 0;
     for (;;) {
         const std::size_t slash = relative.find_first_of(L"/\\", start);
-        if (!IsPlainName(relative.substr(start, slash - start)))
+        const std::size_t size = (slash == NativePath::npos ? relative.size() : slash) - start;
+        const wchar_t *name = relative.data() + start;
+        if (size == 0 || (size <= 2 && name[0] == L'.' && name[size - 1] == L'.'))
             return false;
         if (slash == NativePath::npos)
             return true;

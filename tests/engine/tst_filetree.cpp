@@ -208,6 +208,8 @@ void TestFileTree::relativePathsChecked_data()
     QTest::newRow("empty name") << QStringLiteral("a//b") << false;
     QTest::newRow("dot") << QStringLiteral("a/./b") << false;
     QTest::newRow("trailing slash") << QStringLiteral("a/") << false;
+    QTest::newRow("climbing last") << QStringLiteral("a/..") << false;
+    QTest::newRow("dots in names") << QStringLiteral("..a/.b/c..") << true;
 #ifdef Q_OS_WIN
     QTest::newRow("climbing by backslash") << QStringLiteral("a\\..\\..\\x.txt") << false;
     QTest::newRow("drive") << QStringLiteral("C:x.txt") << false;
