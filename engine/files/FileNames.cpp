@@ -144,7 +144,7 @@ bool EncodeRuns(const QString &text, QByteArray &bytes, EncodeRun encodeRun)
 QByteArray EncodeFileName(const QString &path)
 {
     if (!HasUndecodedBytes(path))
-        return path.toLocal8Bit();
+        return LocaleIsUtf8() ? path.toUtf8() : path.toLocal8Bit();
     QByteArray bytes;
     EncodeRuns(path, bytes, [](QStringView run, QByteArray &out) {
         out += run.toString().toLocal8Bit();

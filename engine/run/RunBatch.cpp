@@ -125,8 +125,8 @@ public:
             static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
                 const ScannedFile &file = files.files[textFiles[job]];
                 const QString relativePath = files.relativePath(file);
-                FileDecision decision =
-                    DecideTextFile(task(files.path(file), relativePath), rule, reserve);
+                FileDecision decision = DecideTextFile(
+                    task(files.path(file, relativePath), relativePath), rule, reserve);
                 if (options.decided)
                     options.decided(relativePath, decision);
                 return decision;
@@ -243,12 +243,12 @@ private:
 
     void finish(const FileList &files, const ScannedFile &file, FileDecision decision)
     {
-        const QString sourcePath = files.path(file);
+        const QString relativePath = files.relativePath(file);
+        const QString sourcePath = files.path(file, relativePath);
         const QString nativePath = NativeSeparators(sourcePath);
         marks.push_back({result.scanned - 1, result.txtFiles});
         ++result.txtFiles;
         Notify(observer.showDisposingFile, nativePath);
-        const QString relativePath = files.relativePath(file);
         if (options.reviewed && decision.outcome.kind != FileOutcome::Failed &&
             ContentHash(decision.original) != options.reviewed->value(relativePath)) {
             FileDecision refused;

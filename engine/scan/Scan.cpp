@@ -40,6 +40,11 @@ QString FileList::path(const ScannedFile &file) const
     return JoinPath(folderPath(file.folder), file.name);
 }
 
+QString FileList::path(const ScannedFile &file, const QString &relativePath) const
+{
+    return JoinPath(file.folder == 0 ? top : absoluteTop, relativePath);
+}
+
 QString FileList::relativePath(const ScannedFile &file) const
 {
     return JoinPath(relativeFolderPath(file.folder), file.name);

@@ -42,6 +42,8 @@ struct FileList
     QString relativeFolderPath(int folder) const;
     // The folder's path, "/", the file name.
     QString path(const ScannedFile &file) const;
+    // The same from the file's relative path, made once for both.
+    QString path(const ScannedFile &file, const QString &relativePath) const;
     // The file's path relative to the scanned top folder, with "/" separators.
     QString relativePath(const ScannedFile &file) const;
 };
