@@ -113,7 +113,7 @@ std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule 
             result = file.rewind(&error);
             return result == FileIoResult::Done;
         },
-        streamChunk, untilFirstMatch);
+        StreamChunkFor(identity.size), untilFirstMatch);
     if (found.result == StreamedSearch::ReadFailed) {
         if (result == FileIoResult::Changed)
             return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
@@ -205,7 +205,7 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             kept.resize(0);
             // Small UTF-16 is edited faster decoded whole (utf16DecodedWhole).
             edited = EditStream(edit, task.detectUtf16, task.withBom, read, rewind, gather,
-                                task.journaled, encoding, streamChunk,
+                                task.journaled, encoding, StreamChunkFor(identity.size),
                                 identity.size > utf16DecodedWhole);
             if (edited.result != StreamedEdit::NeedsWholeFile)
                 break;
@@ -282,7 +282,7 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
         PieceReads reads(again);
         const StreamedEdit written =
             EditStream(edit, detectUtf16, withBom, reads.read(), reads.rewind(), counted, journaled,
-                       decided.encoding);
+                       decided.encoding, StreamChunkFor(asRead.size));
         if (written.result == StreamedEdit::WriteFailed)
             return FileIoResult::Failed; // the write's own failure is reported
         if (written.result == StreamedEdit::ReadFailed) {

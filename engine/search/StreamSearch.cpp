@@ -63,6 +63,12 @@ qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 fr
     return from;
 }
 
+qint64 StreamChunkFor(qint64 fileSize)
+{
+    const qint64 page = 4096;
+    return std::clamp((std::max<qint64>(fileSize, 0) / page + 1) * page, page, streamChunk);
+}
+
 AlignedStreamBuffer::AlignedStreamBuffer(qint64 size)
     : storage(new char[size_t(size + align)]),
       aligned(storage.get() + (-reinterpret_cast<quintptr>(storage.get()) & (align - 1)))

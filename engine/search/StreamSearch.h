@@ -26,6 +26,9 @@ struct StreamedSearch
 
 // A piece small enough to stay in a core's cache while it is checked and searched.
 constexpr qint64 streamChunk = qint64(256) << 10;
+// The chunk for a file of that size when it was opened: just larger than the file, so that a
+// small file is read whole with the read that finds its end, into a buffer of its own size.
+qint64 StreamChunkFor(qint64 fileSize);
 
 // What ByteText(bytes, DecideEncoding(bytes, detectUtf16)).contains(term) answers for each
 // term, with the file read a piece at a time into one buffer per thread that is kept: each
