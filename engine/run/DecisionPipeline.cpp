@@ -12,7 +12,11 @@ int WorkerCount()
     return std::clamp(QThread::idealThreadCount(), 1, 4);
 }
 
-const int batchSize = 32;
+// A batch reads about batchBytes: a thousand small files go in one hand-over, a novel alone.
+// The first batches are small, until the files' sizes are known.
+const int firstBatchJobs = 8;
+const int mostBatchJobs = 256;
+const qint64 batchBytes = 1 << 20;
 const int batchesPerWorker = 2;
 // New contents waiting for their turn; past this, workers wait even with room in the ring.
 const qint64 heldBytesBudget = 32 << 20;
@@ -23,16 +27,19 @@ const qint64 handOverAlone = 1 << 20;
 // small file would cost more than reading it once the workers contend for the lock.
 const qint64 uncountedShare = 96;
 
-int BatchCount(int jobs)
+// Growing at most twofold a batch, so that a few small files among large ones are no reason to
+// take many files at once.
+int NextBatchJobs(int batchJobs, int decided, qint64 bytes)
 {
-    return (jobs + batchSize - 1) / batchSize;
+    const qint64 perJob = std::max<qint64>(bytes / std::max(decided, 1), 1);
+    return int(std::clamp<qint64>(batchBytes / perJob, 1, std::min(2 * batchJobs, mostBatchJobs)));
 }
 
 } // namespace
 
 int DecisionPipeline::mostAhead()
 {
-    return batchSize * (batchesPerWorker * WorkerCount() + 1); // the ring and the batch in hand
+    return mostBatchJobs * (batchesPerWorker * WorkerCount() + 1); // the ring and the batch in hand
 }
 
 qint64 DecisionPipeline::defaultMemoryBudget()
@@ -41,11 +48,11 @@ qint64 DecisionPipeline::defaultMemoryBudget()
 }
 
 DecisionPipeline::DecisionPipeline(int jobs, Decide decide, qint64 memoryBudget)
-    : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget), batchJobs(batchSize)
+    : jobs(jobs), decide(std::move(decide)), memoryBudget(memoryBudget), batchJobs(firstBatchJobs)
 {
-    const int count = std::min(WorkerCount(), BatchCount(jobs));
+    const int count = std::min(WorkerCount(), jobs);
     // Room for batches of one job each, up to as many jobs ahead as full batches take.
-    aheadJobs = batchSize * batchesPerWorker * std::max(count, 1);
+    aheadJobs = mostBatchJobs * batchesPerWorker * std::max(count, 1);
     ring.resize(static_cast<size_t>(aheadJobs));
     for (int i = 0; i < count; ++i)
         workers.emplace_back([this] { work(); });
@@ -187,9 +194,9 @@ void DecisionPipeline::publish(int batch, std::vector<FileDecision> &decisions, 
 
 // Small decisions are handed over together at the end of the batch, under one lock; one that
 // reserved memory, or a run of them holding much, goes at once.
-// True when a decision of the batch reserved memory.
+// True when a decision of the batch reserved memory; bytes adds up the files' sizes.
 bool DecisionPipeline::decideBatch(int batch, int first, int end,
-                                   std::vector<FileDecision> &pending)
+                                   std::vector<FileDecision> &pending, qint64 &bytes)
 {
     qint64 pendingBytes = 0;
     bool large = false;
@@ -204,6 +211,7 @@ bool DecisionPipeline::decideBatch(int batch, int first, int end,
             reserved = bytes;
         });
         pendingBytes += decision.newBytes.size();
+        bytes += decision.outcome.bytes;
         pending.push_back(std::move(decision));
         large = large || reserved >= 0;
         if (reserved >= 0 || pendingBytes >= handOverAlone) {
@@ -233,9 +241,10 @@ void DecisionPipeline::work()
         nextJob = end;
         slot(claimed).jobs = end - first;
         lock.unlock();
-        const bool large = decideBatch(claimed, first, end, pending);
+        qint64 bytes = 0;
+        const bool large = decideBatch(claimed, first, end, pending, bytes);
         lock.lock();
-        batchJobs = large ? 1 : std::min(batchSize, batchJobs * 2);
+        batchJobs = large ? 1 : NextBatchJobs(batchJobs, end - first, bytes);
         handOver(claimed, pending);
         slot(claimed).ready = true;
         decided.notify_all();

@@ -39,10 +39,10 @@ public:
     static qint64 defaultMemoryBudget();
 
 private:
-    // Workers hand over a few jobs at a time: a hand-over that wakes a sleeping thread costs
-    // about as much as deciding a small file. A decision that holds much memory is handed
-    // over at once, so that it is freed sooner, and after it batches take one job until they
-    // meet small files again: the batches after the caller's next one cannot be taken before
+    // Workers hand over jobs in batches of about a megabyte of files: a hand-over that wakes a
+    // sleeping thread costs as much as deciding many small files. A decision that holds much memory
+    // is handed over at once, so that it is freed sooner, and after it batches take one job until
+    // they meet small files again: the batches after the caller's next one cannot be taken before
     // it, and a batch of many large files would keep the other workers waiting for memory.
     struct Batch
     {
@@ -53,7 +53,8 @@ private:
     };
 
     void work();
-    bool decideBatch(int batch, int first, int end, std::vector<FileDecision> &pending);
+    bool decideBatch(int batch, int first, int end, std::vector<FileDecision> &pending,
+                     qint64 &bytes);
     void advance();
     void handOver(int batch, std::vector<FileDecision> &decisions);
     void publish(int batch, std::vector<FileDecision> &decisions, qint64 bytes, qint64 reserved);
