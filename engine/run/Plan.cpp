@@ -264,6 +264,7 @@ public:
     {
         at = from;
         nextCr = -1;
+        crInLine = true;
     }
 
     bool atEnd() const { return at >= size; }
@@ -284,11 +285,13 @@ public:
                 static_cast<const char *>(std::memchr(data + at, '\n', size_t(size - at)));
             const int lineEnd = feed ? int(feed - data) : size;
             // The next CR is looked for again only once passed: a file of LF alone is searched
-            // for one once, not line by line.
+            // for one once, not line by line. A walk over a run's lines looks within the line:
+            // a search to the end of a novel for each changed line would take seconds.
             if (nextCr < at) {
+                const int until = crInLine ? lineEnd : size;
                 const char *cr =
-                    static_cast<const char *>(std::memchr(data + at, '\r', size_t(size - at)));
-                nextCr = cr ? int(cr - data) : size;
+                    static_cast<const char *>(std::memchr(data + at, '\r', size_t(until - at)));
+                nextCr = cr ? int(cr - data) : until;
             }
             end = std::min(nextCr, lineEnd);
             takeEnd(end);
@@ -338,7 +341,8 @@ private:
     const bool little;
     int at = 0;
     int size = 0;
-    int nextCr = -1; // the first CR at or after the last place looked from, or size
+    int nextCr = -1; // the first CR at or after the last place looked from, or where it stopped
+    bool crInLine = false;
 };
 
 // Well-formed UTF-16 as UTF-8, as QString::toUtf8 gives it; false at a lone surrogate.

@@ -301,6 +301,8 @@ void TestPlan::changesAreTheTextDiffs_data()
     QTest::addColumn<QString>("replacement");
     QTest::newRow("runs of lines") << QString::fromUtf8("cat\ncat 一\n二\r\ncat\r三\ncat") << "狗";
     QTest::newRow("lines added") << QString::fromUtf8("一\ncat\n二\n") << "狗\n新行";
+    QTest::newRow("a run over both line ends")
+        << QString::fromUtf8("cat 一\ncat\r\ncat\r二\rcat\r\n") << "狗";
     QTest::newRow("lines removed") << QString::fromUtf8("一\ncat\n二\n") << "";
     QTest::newRow("no line changes") << QString::fromUtf8("cat\n一\n") << "cat";
     QTest::newRow("escapes") << QString::fromUtf8("\t\"cat\\\" 一二三四五六七八\n") << "\x01狗";
