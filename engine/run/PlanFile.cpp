@@ -250,9 +250,11 @@ QByteArray PlanFileLine(const PlannedFile &file)
         PutKey(out, "line");
         out += QByteArray::number(change.line) + '}';
     }
+    // Both in line order: each search goes on from the last one, not from the start.
+    auto found = file.foundLines.begin();
     for (const int line : file.foundLineNumbers) {
-        const auto found = std::find_if(file.foundLines.begin(), file.foundLines.end(),
-                                        [&](const auto &each) { return each.first == line; });
+        found = std::find_if(found, file.foundLines.end(),
+                             [&](const auto &each) { return each.first == line; });
         out += first ? "{" : ",{";
         first = false;
         PutKey(out, "line");
