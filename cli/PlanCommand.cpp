@@ -146,18 +146,29 @@ private:
 
 } // namespace
 
-std::function<void(const QString &relativePath, const FileDecision &decision)>
-FoundLinesPrinter(const BatchSettings &settings, int context, Console &console)
+std::function<void(const QString &relativePath, FileDecision &decision)>
+FoundLinesFinder(const BatchSettings &settings, int context)
 {
     PlanOptions planOptions;
     planOptions.context = context;
     planOptions.withHunks = false;
-    return [&settings, planOptions, &console,
-            printed = false](const QString &relativePath, const FileDecision &decision) mutable {
-        const PlannedFile file =
-            PlanFromDecision(Operation::FindText, settings, relativePath, decision, planOptions);
-        if (file.failed || decision.outcome.kind == FileOutcome::Unchanged)
+    return [&settings, planOptions](const QString &relativePath, FileDecision &decision) {
+        if (decision.outcome.kind == FileOutcome::Changed)
+            decision.attachment = PlanFromDecision(Operation::FindText, settings, relativePath,
+                                                   decision, planOptions);
+        decision.original = QByteArray(); // the lines found are all that is printed
+    };
+}
+
+std::function<void(const QString &relativePath, const FileDecision &decision)>
+FoundLinesPrinter(const BatchSettings &settings, Console &console)
+{
+    return [&settings, &console, printed = false](const QString &relativePath,
+                                                  const FileDecision &decision) mutable {
+        const PlannedFile *planned = std::any_cast<PlannedFile>(&decision.attachment);
+        if (!planned || planned->failed)
             return;
+        const PlannedFile &file = *planned;
         const QByteArray path =
             EncodeFileName(NativeSeparators(JoinPath(settings.sourceDir, relativePath)));
         QByteArray lines;

@@ -9,10 +9,14 @@
 class Console;
 struct FileDecision;
 
-// find --context: each matched file's lines that hold a term as "PATH:LINE:TEXT", with
-// that many lines around as "PATH-LINE-TEXT" and "--" between groups, as grep prints them.
+// find --context: finds each matched file's lines that hold a term, with that many lines
+// around, on the worker that decided the file, and keeps them with the decision.
+std::function<void(const QString &relativePath, FileDecision &decision)>
+FoundLinesFinder(const BatchSettings &settings, int context);
+// Prints the lines FoundLinesFinder kept, as "PATH:LINE:TEXT", those around as
+// "PATH-LINE-TEXT" and "--" between groups, as grep prints them.
 std::function<void(const QString &relativePath, const FileDecision &decision)>
-FoundLinesPrinter(const BatchSettings &settings, int context, Console &console);
+FoundLinesPrinter(const BatchSettings &settings, Console &console);
 
 // --diff and --plan: decides every file as the run would, writes nothing but the plan file,
 // and exits 0 when something would change, 1 when nothing would.

@@ -239,7 +239,7 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
         DeleteStaleReports(settings);
     RunObserver observer;
     if (request.context >= 0)
-        observer.fileDecided = FoundLinesPrinter(settings, request.context, console);
+        observer.fileDecided = FoundLinesPrinter(settings, console);
     QString hitsReport;
     observer.openReport = [&](const QString &path) {
         if (path.endsWith(reportRuleHitsName))
@@ -250,6 +250,8 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
         [&](const RunObserver &withConsole, const RunOptions &options) {
             RunOptions keeping = options;
             keeping.keepOriginals = request.context >= 0;
+            if (request.context >= 0)
+                keeping.decided = FoundLinesFinder(settings, request.context);
             RunResult result = RunBatch(request.operation, settings, withConsole, keeping);
             if (request.verbose && result.refusal.isEmpty()) {
                 for (const QString &line :
