@@ -153,9 +153,12 @@ FoundLinesFinder(const BatchSettings &settings, int context)
     planOptions.context = context;
     planOptions.withHunks = false;
     return [&settings, planOptions](const QString &relativePath, FileDecision &decision) {
-        if (decision.outcome.kind == FileOutcome::Changed)
-            decision.attachment = PlanFromDecision(Operation::FindText, settings, relativePath,
-                                                   decision, planOptions);
+        if (decision.outcome.kind == FileOutcome::Changed) {
+            PlannedFile found = PlanFromDecision(Operation::FindText, settings, relativePath,
+                                                 decision, planOptions);
+            decision.attachedBytes = found.heldBytes();
+            decision.attachment = std::move(found);
+        }
         decision.original = QByteArray(); // the lines found are all that is printed
     };
 }

@@ -7,6 +7,12 @@
 namespace {
 
 // Reading and decoding gain from every core.
+// What a decision holds until the caller is done with it.
+qint64 HeldBytes(const FileDecision &decision)
+{
+    return decision.newBytes.size() + decision.original.size() + decision.attachedBytes;
+}
+
 int WorkerCount()
 {
     return std::clamp(QThread::idealThreadCount(), 1, 4);
@@ -113,7 +119,7 @@ FileDecision DecisionPipeline::take()
         memoryFreed.notify_all();
     }
     FileDecision decision = std::move(inHand[inHandNext++]);
-    const qint64 bytes = decision.newBytes.size() + decision.original.size();
+    const qint64 bytes = HeldBytes(decision);
     if (bytes >= handOverAlone)
         lastTakenBytes = bytes;
     return decision;
@@ -147,7 +153,7 @@ void DecisionPipeline::handOver(int batch, std::vector<FileDecision> &decisions)
 {
     Batch &target = slot(batch);
     for (FileDecision &decision : decisions) {
-        const qint64 bytes = decision.newBytes.size() + decision.original.size();
+        const qint64 bytes = HeldBytes(decision);
         target.heldBytes += bytes;
         heldBytes += bytes;
         target.decisions.push_back(std::move(decision));
@@ -210,7 +216,7 @@ bool DecisionPipeline::decideBatch(int batch, int first, int end,
             pendingBytes = 0;
             reserved = bytes;
         });
-        pendingBytes += decision.newBytes.size();
+        pendingBytes += HeldBytes(decision);
         bytes += decision.outcome.bytes;
         pending.push_back(std::move(decision));
         large = large || reserved >= 0;

@@ -928,6 +928,24 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
     return file;
 }
 
+qint64 PlannedFile::heldBytes() const
+{
+    const auto text = [](const QString &each) { return qint64(each.size()) * 2; };
+    qint64 bytes = 0;
+    for (const PlannedChange &change : changes)
+        bytes += text(change.before) + text(change.after) + change.beforeUtf8.size() +
+                 change.afterUtf8.size();
+    for (const DiffHunk &hunk : hunks) {
+        for (const DiffLine &line : hunk.lines)
+            bytes += text(line.text) + line.utf8.size();
+    }
+    for (const auto &found : foundLines)
+        bytes += text(found.second);
+    for (const QByteArray &each : rendered)
+        bytes += each.size();
+    return bytes;
+}
+
 RunResult MakePlan(Operation operation, const BatchSettings &settings,
                    const std::function<void(const PlannedFile &file)> &filePlanned,
                    RunObserver observer, RunOptions options, const PlanOptions &planOptions)
@@ -943,6 +961,7 @@ RunResult MakePlan(Operation operation, const BatchSettings &settings,
             PlanFromDecision(operation, settings, relativePath, decision, planOptions);
         if (planOptions.render)
             planOptions.render(file);
+        decision.attachedBytes = file.heldBytes();
         decision.attachment = std::move(file);
         decision.original = QByteArray();
         decision.newBytes = QByteArray();

@@ -51,6 +51,9 @@ struct PlannedFile
     bool utf8Hunks = false; // the hunks' lines are in DiffLine::utf8
     // What PlanOptions::render made of the entry, on the thread that planned it.
     std::vector<QByteArray> rendered;
+
+    // About the memory its texts take.
+    qint64 heldBytes() const;
 };
 
 struct PlanOptions

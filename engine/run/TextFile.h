@@ -62,8 +62,10 @@ struct FileDecision
     // With FileTask::countsHits, for a changed file: each pair's (or the one find's)
     // replacements, or 1 for an insertion.
     std::vector<int> hits;
-    // What RunOptions::decided made of the decision on the thread that took it.
+    // What RunOptions::decided made of the decision on the thread that took it, and about
+    // how much memory that holds: it counts with the bytes held for the caller.
     std::any attachment;
+    qint64 attachedBytes = 0;
     // Instead of newBytes, for a file edited a piece at a time: reads the file again and hands
     // its new bytes to write, and for a journaled task fills in what the journal keeps of
     // them. Changed when the file is not what it was when it was decided.

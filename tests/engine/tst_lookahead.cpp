@@ -157,10 +157,12 @@ void TestLookAhead::memoryWithinBudget_data()
     QTest::addColumn<double>("then");    // and then, needing more after all (0: never)
     QTest::addColumn<double>("written"); // its new contents, held until the caller is done
     QTest::addColumn<int>("smallEvery"); // a small file every so many jobs (0: none)
-    QTest::newRow("novels held until their turn") << 0.3 << 0.0 << 0.3 << 0;
-    QTest::newRow("among small files") << 0.3 << 0.0 << 0.3 << 3;
-    QTest::newRow("a whole file after all") << 0.3 << 0.9 << 0.3 << 0;
-    QTest::newRow("over the budget after all") << 0.3 << 2.0 << 0.1 << 0;
+    QTest::addColumn<bool>("attached");  // held as an attachment, such as a plan, not as bytes
+    QTest::newRow("novels held until their turn") << 0.3 << 0.0 << 0.3 << 0 << false;
+    QTest::newRow("among small files") << 0.3 << 0.0 << 0.3 << 3 << false;
+    QTest::newRow("a whole file after all") << 0.3 << 0.9 << 0.3 << 0 << false;
+    QTest::newRow("over the budget after all") << 0.3 << 2.0 << 0.1 << 0 << false;
+    QTest::newRow("plans held until their turn") << 0.3 << 0.0 << 0.3 << 0 << true;
 }
 
 // What decisions under way reserve, and what decided ones hold until the caller is done with
@@ -172,6 +174,7 @@ void TestLookAhead::memoryWithinBudget()
     QFETCH(double, then);
     QFETCH(double, written);
     QFETCH(int, smallEvery);
+    QFETCH(bool, attached);
     const qint64 budget = 1 << 20;
     const int jobs = 40;
     std::mutex mutex;
@@ -197,8 +200,12 @@ void TestLookAhead::memoryWithinBudget()
             use(qint64(then * budget));
             use(-qint64(then * budget));
         }
-        decision.newBytes = QByteArray(int(written * budget), 'x');
-        use(decision.newBytes.size());
+        const qint64 held = qint64(written * budget);
+        if (attached)
+            decision.attachedBytes = held;
+        else
+            decision.newBytes = QByteArray(int(held), 'x');
+        use(held);
         return decision;
     };
     {
@@ -209,7 +216,7 @@ void TestLookAhead::memoryWithinBudget()
             use(-taken); // the caller is done with the decision it took before
             const FileDecision decision = pipeline.take();
             QCOMPARE(decision.outcome.bytes, qint64(job));
-            taken = decision.newBytes.size();
+            taken = decision.newBytes.size() + decision.attachedBytes;
         }
     }
     const qint64 alone = qint64(std::max({first, then, written}) * budget);
