@@ -6,13 +6,13 @@
 
 namespace {
 
-// Reading and decoding gain from every core.
 // What a decision holds until the caller is done with it.
 qint64 HeldBytes(const FileDecision &decision)
 {
     return decision.newBytes.size() + decision.original.size() + decision.attachedBytes;
 }
 
+// Reading and decoding gain from every core.
 int WorkerCount()
 {
     return std::clamp(QThread::idealThreadCount(), 1, 4);

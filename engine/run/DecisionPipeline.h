@@ -49,7 +49,7 @@ private:
         int jobs = 0;                        // how many it holds
         bool ready = false;                  // every decision of the batch has been added
         std::vector<FileDecision> decisions; // decided, not yet taken
-        qint64 heldBytes = 0;                // their new contents
+        qint64 heldBytes = 0;                // what they hold, bytes and attachments
     };
 
     void work();
@@ -77,7 +77,7 @@ private:
     int batchJobs = 0;        // how many jobs the next batch claimed takes
     int takenJobs = 0;        // the jobs of the batches taken whole
     int aheadJobs = 0;        // how many jobs may be claimed beyond those
-    qint64 heldBytes = 0;     // new contents of all decisions not yet taken, inHand's too
+    qint64 heldBytes = 0;     // what all decisions not yet taken hold, inHand's too
     qint64 inHandBytes = 0;   // inHand's, until the caller comes back for more
     qint64 reservedBytes = 0; // memory reserved by decisions under way
     int reservations = 0;
