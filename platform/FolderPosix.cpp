@@ -826,8 +826,10 @@ int PendingReplace::commit()
 
 namespace {
 
+// flushFollows: the whole file system is flushed before the rename (Temporary::finish).
 int Prepare(int fd, const NativePath &name, const Folder::Content &content,
-            const ReplaceCheck &check, bool flushData, PendingReplace::State &state)
+            const ReplaceCheck &check, bool flushData, bool flushFollows,
+            PendingReplace::State &state)
 {
     if (!IsPlainName(name))
         return ErrorNotBeneath;
@@ -877,7 +879,7 @@ int Prepare(int fd, const NativePath &name, const Folder::Content &content,
     if (failure == 0 && state.standingFd >= 0)
         failure = CopyMetadata(state.standingFd, standing, temporary.fd);
     if (failure == 0)
-        failure = temporary.finish(flushData, check.flushFollows);
+        failure = temporary.finish(flushData, flushFollows);
     if (failure == 0)
         state.temporary.swap(temporary.name);
     return failure;
@@ -890,7 +892,8 @@ int Folder::prepareReplace(const NativePath &name, const Content &content,
 {
     pending.drop();
     auto *state = new PendingReplace::State;
-    const int failure = Prepare(fd, name, content, check, !FlushCoversFiles(), *state);
+    const int failure =
+        Prepare(fd, name, content, check, !FlushCoversFiles(), check.flushFollows, *state);
     if (failure != 0) {
         delete state;
         return failure;
@@ -911,10 +914,8 @@ int Folder::replaceFile(const NativePath &name, const Content &content, const Re
 {
     PendingReplace pending;
     pending.state = new PendingReplace::State;
-    ReplaceCheck flushed = check;
-    flushed.flushFollows = durable;
     int failure =
-        Prepare(fd, name, content, flushed, durable && !FlushCoversFiles(), *pending.state);
+        Prepare(fd, name, content, check, durable && !FlushCoversFiles(), durable, *pending.state);
     if (failure == 0)
         failure = pending.confirm();
     if (failure == 0 && durable && FlushCoversFiles())
