@@ -211,26 +211,29 @@ void CliOutput::closedStdout_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("allFilesChanged");
+    QTest::addColumn<int>("files");
 
+    // Enough files that the search outlasts the first output and the reader's leaving by far:
+    // three thousand took a fast search about as long as one output interval.
     QTest::newRow("find stops") << QStringList{QStringLiteral("find"), QStringLiteral("@SRC"),
                                                QStringLiteral("--terms"), QStringLiteral("小云")}
-                                << false;
+                                << false << 15000;
     QTest::newRow("an edit finishes its files")
         << QStringList{QStringLiteral("insert"),     QStringLiteral("@SRC"),
                        QStringLiteral("--text"),     QStringLiteral("小云"),
                        QStringLiteral("--in-place"), QStringLiteral("--no-sync")}
         // a flush a file took minutes under wine
-        << true;
+        << true << 3000;
 }
 
 void CliOutput::closedStdout()
 {
     QFETCH(QStringList, arguments);
     QFETCH(bool, allFilesChanged);
+    QFETCH(int, files);
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    const int files = 3000;
     for (int i = 0; i < files; ++i)
         WriteBytes(root.path(), QStringLiteral("src/%1/%2.txt").arg(i % 10).arg(i), Utf8("小云\n"));
     arguments.replaceInStrings(QStringLiteral("@SRC"), root.filePath(QStringLiteral("src")));
