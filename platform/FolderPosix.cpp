@@ -195,7 +195,11 @@ public:
         name.clear();
         return error;
     }
-    int write(const char *data, std::size_t size) { return WriteAll(fd, data, size); }
+    int write(const char *data, std::size_t size)
+    {
+        written += size;
+        return WriteAll(fd, data, size);
+    }
     // flushFollows: the whole file system is flushed before the temporary is named.
     int finish(bool durable, bool flushFollows = true)
     {
@@ -203,8 +207,10 @@ public:
             return Errno();
 #ifdef __linux__
         // Its pages set off for the disk now, while the run goes on: the flush that follows
-        // then waits for less. A hint only, and only a cost where no flush follows.
-        if (!durable && flushFollows)
+        // then waits for less. A hint only, and only a cost where no flush follows. A small
+        // file is left to the flush, which sends a group's small files off together: setting
+        // each off alone cost more than it saved.
+        if (!durable && flushFollows && written >= earlyWritebackBytes)
             ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 #else
         (void)flushFollows;
@@ -228,8 +234,11 @@ public:
         return 0;
     }
 
+    // Files under this size reach the flush unstarted: a group of them is little for it to send.
+    static constexpr std::size_t earlyWritebackBytes = std::size_t(256) << 10;
     int dirFd;
     int fd = -1;
+    std::size_t written = 0;
     std::string name;
 };
 
