@@ -1,5 +1,7 @@
 #include "engine/run/DecisionPipeline.h"
 
+#include "engine/search/StreamSearch.h"
+
 #include <QThread>
 
 #include <algorithm>
@@ -230,6 +232,7 @@ bool DecisionPipeline::decideBatch(int batch, int first, int end,
 
 void DecisionPipeline::work()
 {
+    const StreamBufferKeeper keeper; // one buffer for every file this thread reads
     const int window = static_cast<int>(ring.size());
     std::vector<FileDecision> pending;
     std::unique_lock<std::mutex> lock(mutex);

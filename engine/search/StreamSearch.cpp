@@ -69,10 +69,48 @@ qint64 StreamChunkFor(qint64 fileSize)
     return std::clamp((std::max<qint64>(fileSize, 0) / page + 1) * page, page, streamChunk);
 }
 
+namespace {
+
+thread_local StreamBufferKeeper *threadKeeper = nullptr;
+
+} // namespace
+
+StreamBufferKeeper::StreamBufferKeeper() : outer(threadKeeper)
+{
+    threadKeeper = this;
+}
+
+StreamBufferKeeper::~StreamBufferKeeper()
+{
+    threadKeeper = outer;
+}
+
 AlignedStreamBuffer::AlignedStreamBuffer(qint64 size)
-    : storage(new char[size_t(size + align)]),
-      aligned(storage.get() + (-reinterpret_cast<quintptr>(storage.get()) & (align - 1)))
-{}
+{
+    const qint64 wanted = size + align;
+    char *base = nullptr;
+    if (StreamBufferKeeper *keeper = threadKeeper; keeper && !keeper->lent) {
+        if (keeper->size < wanted) {
+            keeper->storage.reset();
+            keeper->size = 0;
+            keeper->storage.reset(new char[size_t(wanted)]);
+            keeper->size = wanted;
+        }
+        keeper->lent = true;
+        borrowed = keeper;
+        base = keeper->storage.get();
+    } else {
+        storage.reset(new char[size_t(wanted)]);
+        base = storage.get();
+    }
+    aligned = base + (-reinterpret_cast<quintptr>(base) & (align - 1));
+}
+
+AlignedStreamBuffer::~AlignedStreamBuffer()
+{
+    if (borrowed)
+        borrowed->lent = false;
+}
 
 qint64 GbkCharacterStart(const unsigned char *bytes, qint64 target)
 {

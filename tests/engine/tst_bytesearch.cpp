@@ -56,6 +56,7 @@ private slots:
     void randomBytesAgree();
     void piecesAgreeWithWholeFile_data() { randomBytesAgree_data(); }
     void piecesAgreeWithWholeFile();
+    void keptBufferFitsEachUser();
 };
 
 // Every one- and two-byte sequence, and random longer ones built from the bytes where GBK's
@@ -274,6 +275,8 @@ void TestByteSearch::randomBytesAgree()
 // whole file's answer for every term: pieces end at every offset of a character and a term.
 void TestByteSearch::piecesAgreeWithWholeFile()
 {
+    // As on a worker: every search reads into the one buffer, left as the last one left it.
+    const StreamBufferKeeper keeper;
     QFETCH(QByteArrayList, pieces);
     QFETCH(QByteArray, prefix);
     QRandomGenerator random(13);
@@ -317,6 +320,23 @@ void TestByteSearch::piecesAgreeWithWholeFile()
     // Most files the bytes answer are settled in pieces, or the pieces would save nothing.
     QVERIFY2(settled > known * 3 / 4,
              qPrintable(QStringLiteral("%1 of %2").arg(settled).arg(known)));
+}
+
+// The kept buffer grows to what each user asks for, and two buffers in use at once on one
+// thread (a search and an edit) never share memory. The sanitizers tell an overrun.
+void TestByteSearch::keptBufferFitsEachUser()
+{
+    const StreamBufferKeeper keeper;
+    {
+        const AlignedStreamBuffer small(64);
+        std::memset(small.data(), 1, 64);
+    }
+    const qint64 size = qint64(1) << 20;
+    const AlignedStreamBuffer first(size);
+    std::memset(first.data(), 2, size_t(size));
+    const AlignedStreamBuffer second(size);
+    std::memset(second.data(), 3, size_t(size));
+    QCOMPARE(first.data()[size - 1], char(2));
 }
 
 QTEST_GUILESS_MAIN(TestByteSearch)
