@@ -343,6 +343,8 @@ FileIoResult StreamedRead::read(char *data, qint64 size, qint64 &got, QString *e
         Failed(error, platform::ErrorNotOpen);
         return FileIoResult::Failed;
     }
+    if (atMeasuredEnd)
+        return FileIoResult::Done;
     std::size_t read = 0;
     if (const int failure = file->read(data, std::size_t(size), read)) {
         Failed(error, failure);
@@ -353,6 +355,9 @@ FileIoResult StreamedRead::read(char *data, qint64 size, qint64 &got, QString *e
     // Only a read of nothing ends the file: a network file system may give less at any point.
     if (total > measured.size || (got == 0 && total != measured.size))
         return FileIoResult::Changed;
+    // A read that fell short right at the size measured needs no second read to say so; a file
+    // grown since it was opened is no longer the one measured, and is not written.
+    atMeasuredEnd = got < size && total == measured.size;
     return FileIoResult::Done;
 }
 
@@ -364,6 +369,7 @@ FileIoResult StreamedRead::rewind(QString *error)
         return FileIoResult::Failed;
     }
     total = 0;
+    atMeasuredEnd = false;
     return FileIoResult::Done;
 }
 

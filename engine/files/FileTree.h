@@ -88,6 +88,7 @@ private:
     std::unique_ptr<platform::File> file;
     FileIdentity measured;
     qint64 total = 0;
+    bool atMeasuredEnd = false; // the next read gives nothing without asking the system
 };
 
 // What a file's entry says about it: its size, modification time and permission bits.

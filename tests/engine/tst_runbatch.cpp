@@ -524,6 +524,8 @@ void TestRunBatch::leftAloneInPlace_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("rewritten, same size")
         << QStringLiteral("rewritten") << true << QByteArray("hot") << reasonChangedDuringRun();
+    QTest::newRow("grown") << QStringLiteral("grown") << true << QByteArray("hit, and more")
+                           << reasonChangedDuringRun();
     QTest::newRow("deleted, not brought back")
         << QStringLiteral("deleted") << true << QByteArray("<missing>") << reasonChangedDuringRun();
 #ifndef Q_OS_WIN
@@ -577,6 +579,8 @@ void TestRunBatch::leftAloneInPlace()
             const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
             QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
 #endif
+        } else if (meanwhile == QLatin1String("grown")) {
+            QVERIFY(WriteBytes(file, "hit, and more"));
         } else if (meanwhile != QLatin1String("read-only")) {
             QVERIFY(QFile::remove(file));
             if (meanwhile == QLatin1String("linked"))
