@@ -197,7 +197,8 @@ namespace {
 
 [[maybe_unused]] QString Back(const std::string &native)
 {
-    return DecodeFileName(QByteArray(native.data(), int(native.size())));
+    // Read in place: a scan decodes every name of the tree.
+    return DecodeFileName(QByteArray::fromRawData(native.data(), int(native.size())));
 }
 
 [[maybe_unused]] QString Back(const std::wstring &native)

@@ -208,16 +208,19 @@ bool DecisionPipeline::decideBatch(int batch, int first, int end,
 {
     qint64 pendingBytes = 0;
     bool large = false;
+    qint64 reserved = -1;
+    // Made once for the batch: made for each file, it would be allocated for each file.
+    const ReserveMemory reserveMemory = [&](qint64 wanted) {
+        if (wanted < memoryBudget / uncountedShare)
+            return;
+        reserve(batch, wanted, reserved, pending);
+        pendingBytes = 0;
+        reserved = wanted;
+    };
     // A closing pipeline is not asked for its batches any more.
     for (int job = first; job < end && !closing; ++job) {
-        qint64 reserved = -1;
-        FileDecision decision = decide(job, [&](qint64 bytes) {
-            if (bytes < memoryBudget / uncountedShare)
-                return;
-            reserve(batch, bytes, reserved, pending);
-            pendingBytes = 0;
-            reserved = bytes;
-        });
+        reserved = -1;
+        FileDecision decision = decide(job, reserveMemory);
         pendingBytes += HeldBytes(decision);
         bytes += decision.outcome.bytes;
         pending.push_back(std::move(decision));

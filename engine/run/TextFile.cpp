@@ -92,40 +92,6 @@ qint64 PiecesMemory(qint64 size, bool keepsOriginal)
 // turn, so a long table of pairs goes straight to the edit, which finds them all in one pass.
 const size_t searchedBeforeEdit = 8;
 
-// A search settled from the file read a piece at a time, in the memory of one piece whatever
-// its size; nothing when the whole file is needed, which file then holds, opened.
-std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule &rule,
-                                           StreamedRead &file, FileIdentity &identity,
-                                           bool untilFirstMatch = false)
-{
-    QString error;
-    if (task.sourceTree->openRead(task.relativePath, file, &error) != FileIoResult::Done)
-        return SettledFailed(FailureKind::Unreadable, 0, error);
-    identity = file.identity();
-    FileIoResult result = FileIoResult::Done;
-    const StreamedSearch found = SearchStream(
-        rule.searchTerms(), task.detectUtf16,
-        [&](char *data, qint64 size, qint64 &got) {
-            result = file.read(data, size, got, &error);
-            return result == FileIoResult::Done;
-        },
-        [&] {
-            result = file.rewind(&error);
-            return result == FileIoResult::Done;
-        },
-        StreamChunkFor(identity.size), untilFirstMatch);
-    if (found.result == StreamedSearch::ReadFailed) {
-        if (result == FileIoResult::Changed)
-            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
-        return SettledFailed(FailureKind::Unreadable, 0, error);
-    }
-    if (found.result == StreamedSearch::Settled) {
-        if (const std::optional<bool> matches = rule.decideFromPresence(found.presence))
-            return Settled(*matches ? FileOutcome::Changed : FileOutcome::Unchanged, identity.size);
-    }
-    return std::nullopt;
-}
-
 // Reads the file a piece at a time for a stream, setting result (and error) when a read fails.
 struct PieceReads
 {
@@ -148,6 +114,31 @@ struct PieceReads
         };
     }
 };
+
+// A search settled from the file read a piece at a time, in the memory of one piece whatever
+// its size; nothing when the whole file is needed, which file then holds, opened.
+std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule &rule,
+                                           StreamedRead &file, FileIdentity &identity,
+                                           bool untilFirstMatch = false)
+{
+    PieceReads reads(file);
+    if (task.sourceTree->openRead(task.relativePath, file, &reads.error) != FileIoResult::Done)
+        return SettledFailed(FailureKind::Unreadable, 0, reads.error);
+    identity = file.identity();
+    const StreamedSearch found =
+        SearchStream(rule.searchTerms(), task.detectUtf16, reads.read(), reads.rewind(),
+                     StreamChunkFor(identity.size), untilFirstMatch);
+    if (found.result == StreamedSearch::ReadFailed) {
+        if (reads.result == FileIoResult::Changed)
+            return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
+        return SettledFailed(FailureKind::Unreadable, 0, reads.error);
+    }
+    if (found.result == StreamedSearch::Settled) {
+        if (const std::optional<bool> matches = rule.decideFromPresence(found.presence))
+            return Settled(*matches ? FileOutcome::Changed : FileOutcome::Unchanged, identity.size);
+    }
+    return std::nullopt;
+}
 
 // An edit of UTF-8 or GBK decided from the file read a piece at a time, with its new bytes
 // written later from a second read, so that no file is held whole whatever its size; nothing

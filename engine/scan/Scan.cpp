@@ -16,15 +16,20 @@ QString FileList::folderPath(int folder) const
     return folder == 0 ? top : JoinPath(absoluteTop, relativeFolderPath(folder));
 }
 
-QString FileList::relativeFolderPath(int folder) const
+namespace {
+
+// The names from below the top folder down to folder, "/" between them and then last when
+// given: collected from the bottom up, then joined in one allocation.
+QString NamesBelowTop(const std::vector<ScannedFolder> &folders, int folder, const QString *last)
 {
-    // Collected from the bottom up, then joined once.
     QVarLengthArray<const QString *, 16> names;
+    if (last)
+        names.push_back(last);
     int size = 0;
-    for (int at = folder; at > 0; at = folders[static_cast<size_t>(at)].parent) {
+    for (int at = folder; at > 0; at = folders[static_cast<size_t>(at)].parent)
         names.push_back(&folders[static_cast<size_t>(at)].name);
-        size += names.back()->size() + 1;
-    }
+    for (const QString *name : names)
+        size += name->size() + 1;
     QString path;
     path.reserve(size);
     for (auto name = names.rbegin(); name != names.rend(); ++name) {
@@ -33,6 +38,13 @@ QString FileList::relativeFolderPath(int folder) const
         path += **name;
     }
     return path;
+}
+
+} // namespace
+
+QString FileList::relativeFolderPath(int folder) const
+{
+    return NamesBelowTop(folders, folder, nullptr);
 }
 
 QString FileList::path(const ScannedFile &file) const
@@ -47,7 +59,7 @@ QString FileList::path(const ScannedFile &file, const QString &relativePath) con
 
 QString FileList::relativePath(const ScannedFile &file) const
 {
-    return JoinPath(relativeFolderPath(file.folder), file.name);
+    return NamesBelowTop(folders, file.folder, &file.name);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "engine/codec/ByteChecks.h"
 #include "engine/search/FindBytes.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -144,7 +145,7 @@ private:
     const ChunkReader &read;
     const qint64 chunk;
     const bool untilFirstMatch;
-    std::vector<const QByteArray *> needles;
+    QVarLengthArray<const QByteArray *, 8> needles; // on the stack for the usual few terms
     std::optional<AlignedStreamBuffer> storage;
     qint64 textStart = 0; // the mark's bytes, left out of the text
 
@@ -235,7 +236,7 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
             std::find(presence.begin(), presence.end(), Presence::Present) != presence.end())
             return StreamedSearch::Settled;
         if (end) {
-            for (size_t i = 0; i < needles.size(); ++i) {
+            for (size_t i = 0; i < size_t(needles.size()); ++i) {
                 if (needles[i] && presence[i] != Presence::Present)
                     presence[i] = Presence::Absent;
             }
@@ -261,7 +262,7 @@ void Search::searchPiece(const char *buffer, qint64 searchFrom, qint64 end, qint
     const char *const stop = buffer + end;
     if (begin >= stop)
         return;
-    for (size_t i = 0; i < needles.size(); ++i) {
+    for (size_t i = 0; i < size_t(needles.size()); ++i) {
         const QByteArray *needle = needles[i];
         if (!needle || presence[i] == Presence::Present)
             continue;
