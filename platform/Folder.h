@@ -176,6 +176,8 @@ private:
     State *state = nullptr;
 };
 
+struct HeldParent;
+
 class Folder
 {
 public:
@@ -207,8 +209,10 @@ public:
 
     int openFile(const NativePath &name, File &file) const;
     // The file at a relative path beneath this folder, no link followed on the way or at the
-    // end: one call where the system resolves a whole path beneath a folder.
-    int openFileBeneath(const NativePath &relative, File &file) const;
+    // end: one call where the system resolves a whole path beneath a folder. With held, the
+    // file's folder is opened beneath this one as openBeneath does and kept there, and the
+    // next file in the same folder is opened in it by name.
+    int openFileBeneath(const NativePath &relative, File &file, HeldParent *held = nullptr) const;
 
     int makeFolder(const NativePath &name, std::uint32_t mode);
     // A new file holding data, under a name that must not exist yet (a link there counts);
@@ -262,6 +266,16 @@ private:
 #else
     int fd = -1;
 #endif
+};
+
+// The folder of the last file that openFileBeneath opened with it. Files come folder by
+// folder, so the next one is mostly opened by its name alone, not by its whole path from
+// the top: one name for the system to look up instead of every folder on the way.
+struct HeldParent
+{
+    const Folder *top = nullptr; // the folder path is beneath; none while nothing is held
+    NativePath path;
+    Folder folder;
 };
 
 // Takes to the disk what was written in the folder's file system: every file, name and link

@@ -601,11 +601,21 @@ int Folder::list(std::vector<ListedEntry> &entries) const
     return failure;
 }
 
-int Folder::openFileBeneath(const NativePath &relative, File &file) const
+int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParent *held) const
 {
     if (relative.empty() || !ValidRelative(relative))
         return ErrorNotBeneath;
     const std::size_t slash = relative.rfind('/');
+    if (held && slash != std::string::npos) {
+        if (held->top != this || relative.compare(0, slash, held->path) != 0) {
+            held->top = nullptr;
+            if (const int failure = openBeneath(relative.substr(0, slash), held->folder))
+                return failure;
+            held->top = this;
+            held->path.assign(relative, 0, slash);
+        }
+        return held->folder.openFile(relative.substr(slash + 1), file);
+    }
 #if defined(__linux__) && defined(SYS_openat2)
     // A folder opened for each file would double the calls of a read.
     static std::atomic<bool> noOpenat2{false};

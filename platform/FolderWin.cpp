@@ -722,7 +722,9 @@ int Folder::openFile(const NativePath &name, File &file) const
     return File::Open(Join(path, name), false, file);
 }
 
-int Folder::openFileBeneath(const NativePath &relative, File &file) const
+// A file is opened here by its path, not in its folder's handle: each file's folders are
+// checked again, held or not.
+int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParent *) const
 {
     const std::size_t slash = relative.find_last_of(L"/\\");
     if (slash == NativePath::npos)

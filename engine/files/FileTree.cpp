@@ -247,13 +247,16 @@ bool FileTree::IsValidRelative(const QString &relative)
 
 namespace {
 
-// The file at relative, a path of plain names, opened beneath the top; 0 or the failure.
+thread_local HeldFolders *threadHeldFolders = nullptr;
+
+// The file at relative, a path of plain names, opened beneath the top, through the thread's
+// held folder when it has one; 0 or the failure.
 int OpenFileBeneath(const platform::Folder &top, const QString &relative, platform::File &file)
 {
     const platform::NativePath native = ToNativePath(relative);
     if (native.empty() || !platform::IsPlainRelative(native))
         return platform::ErrorNotBeneath;
-    return top.openFileBeneath(native, file);
+    return top.openFileBeneath(native, file, HeldFolders::current());
 }
 
 // The folder holding relative's last name, opened beneath the top; 0 or the failure.
@@ -324,6 +327,21 @@ FileIoResult FileTree::openRead(const QString &relative, StreamedRead &file, QSt
     file.file = std::move(opened);
     file.measured = IdentityOf(info);
     return FileIoResult::Done;
+}
+
+HeldFolders::HeldFolders() : outer(threadHeldFolders), held(new platform::HeldParent)
+{
+    threadHeldFolders = this;
+}
+
+HeldFolders::~HeldFolders()
+{
+    threadHeldFolders = outer;
+}
+
+platform::HeldParent *HeldFolders::current()
+{
+    return threadHeldFolders ? threadHeldFolders->held.get() : nullptr;
 }
 
 StreamedRead::StreamedRead() = default;

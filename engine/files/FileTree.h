@@ -14,6 +14,7 @@ class AppendFile;
 class File;
 class Folder;
 class PendingReplace;
+struct HeldParent;
 } // namespace platform
 
 // A file made to grow at its end only, such as a list written a line at a time.
@@ -60,6 +61,27 @@ public:
 private:
     friend class FileTree;
     std::unique_ptr<platform::PendingReplace> pending;
+};
+
+// While one lives on a thread, the files that thread reads through a tree keep their folder
+// open for the next file of the same folder, which is then opened there by its name
+// (platform::HeldParent). A worker makes one for each stretch of files it reads in scan
+// order, so that a folder is held no longer than that. Held on the stack, with a plain
+// thread_local pointer to it, as StreamBufferKeeper is.
+class HeldFolders
+{
+public:
+    HeldFolders();
+    ~HeldFolders();
+    HeldFolders(const HeldFolders &) = delete;
+    HeldFolders &operator=(const HeldFolders &) = delete;
+
+    // What the thread's innermost one holds; none without one.
+    static platform::HeldParent *current();
+
+private:
+    HeldFolders *outer = nullptr; // the thread's one before this one
+    std::unique_ptr<platform::HeldParent> held;
 };
 
 // A file of a tree read a piece at a time, never through a link, so that a file of any size

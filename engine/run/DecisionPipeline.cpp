@@ -1,5 +1,6 @@
 #include "engine/run/DecisionPipeline.h"
 
+#include "engine/files/FileTree.h"
 #include "engine/search/StreamSearch.h"
 
 #include <QThread>
@@ -206,6 +207,7 @@ void DecisionPipeline::publish(int batch, std::vector<FileDecision> &decisions, 
 bool DecisionPipeline::decideBatch(int batch, int first, int end,
                                    std::vector<FileDecision> &pending, qint64 &bytes)
 {
+    const HeldFolders heldFolders; // the batch's files come folder by folder
     qint64 pendingBytes = 0;
     bool large = false;
     qint64 reserved = -1;

@@ -69,6 +69,8 @@ private slots:
     void inPlaceKeepsWhatTheFileWas_data();
     void inPlaceKeepsWhatTheFileWas();
     void sourceFolderNameNotText();
+    void heldFolderIsTheFilesOwn_data();
+    void heldFolderIsTheFilesOwn();
 };
 
 #ifdef Q_OS_UNIX
@@ -406,6 +408,71 @@ void TestFileTree::sourceFolderNameNotText()
     std::fclose(file);
     QCOMPARE(QByteArray(bytes), QByteArray("X"));
 #endif
+}
+
+// Files read while a folder is held: the next file of the same folder is opened in it, and
+// only a file of that folder of that tree is; a link put where the held folder was leads
+// nowhere outside.
+void TestFileTree::heldFolderIsTheFilesOwn_data()
+{
+    QTest::addColumn<QString>("first"); // "tree:path"
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("swapped"); // the folder moved and a link to outside put there
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("the same folder")
+        << QStringLiteral("one:sub/a.txt") << QStringLiteral("one:sub/b.txt") << false
+        << QByteArray("one sub/b.txt");
+    QTest::newRow("a longer name")
+        << QStringLiteral("one:sub/a.txt") << QStringLiteral("one:subway/a.txt") << false
+        << QByteArray("one subway/a.txt");
+    QTest::newRow("a shorter name")
+        << QStringLiteral("one:subway/a.txt") << QStringLiteral("one:sub/a.txt") << false
+        << QByteArray("one sub/a.txt");
+    QTest::newRow("deeper") << QStringLiteral("one:sub/a.txt")
+                            << QStringLiteral("one:sub/deeper/a.txt") << false
+                            << QByteArray("one sub/deeper/a.txt");
+    QTest::newRow("another tree") << QStringLiteral("one:sub/a.txt")
+                                  << QStringLiteral("two:sub/a.txt") << false
+                                  << QByteArray("two sub/a.txt");
+#ifdef Q_OS_UNIX
+    QTest::newRow("swapped for a link")
+        << QStringLiteral("one:sub/a.txt") << QStringLiteral("one:sub/b.txt") << true
+        << QByteArray("one sub/b.txt");
+#endif
+}
+
+void TestFileTree::heldFolderIsTheFilesOwn()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(bool, swapped);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir dir;
+    const QStringList names = {QStringLiteral("sub/a.txt"), QStringLiteral("sub/b.txt"),
+                               QStringLiteral("subway/a.txt"), QStringLiteral("sub/deeper/a.txt")};
+    for (const QString &tree : {QStringLiteral("one"), QStringLiteral("two")}) {
+        for (const QString &name : names)
+            QVERIFY(WriteBytes(dir.filePath(tree + u'/' + name), (tree + u' ' + name).toUtf8()));
+    }
+    QVERIFY(WriteBytes(dir.filePath(QStringLiteral("outside/b.txt")), "outside"));
+    const FileTree one(dir.filePath(QStringLiteral("one")));
+    const FileTree two(dir.filePath(QStringLiteral("two")));
+    const auto read = [&](const QString &at, QByteArray &bytes) {
+        const QStringList parts = at.split(u':');
+        QString error;
+        return (parts[0] == QLatin1String("one") ? one : two)
+                   .readFile(parts[1], bytes, nullptr, &error) == FileIoResult::Done;
+    };
+    const HeldFolders held;
+    QByteArray bytes;
+    QVERIFY(read(first, bytes));
+    if (swapped) {
+        QVERIFY(QDir(dir.path()).rename(QStringLiteral("one/sub"), QStringLiteral("one/moved")));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("outside")),
+                            dir.filePath(QStringLiteral("one/sub"))));
+    }
+    QVERIFY(read(second, bytes));
+    QCOMPARE(bytes, expected);
 }
 
 QTEST_GUILESS_MAIN(TestFileTree)
