@@ -891,8 +891,10 @@ int Prepare(int fd, const NativePath &name, const Folder::Content &content,
             [&](const char *data, std::size_t size) { return temporary.write(data, size); });
 #ifdef POSIX_FADV_DONTNEED
     // The bytes being replaced are wanted again only by an undo, which reads them from the
-    // disk: their cached pages go now, for the next new files to take, rather than more.
-    if (failure == 0 && state.standingFd >= 0)
+    // disk: their cached pages go now, for the next new files to take, rather than more. A
+    // small file's few pages are left: dropping them cost more than the room they make.
+    if (failure == 0 && state.standingFd >= 0 &&
+        standing.st_size >= off_t(Temporary::earlyWritebackBytes))
         ::posix_fadvise(state.standingFd, 0, 0, POSIX_FADV_DONTNEED);
 #endif
     if (failure == 0 && state.standingFd >= 0)
