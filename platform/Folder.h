@@ -176,7 +176,7 @@ private:
     State *state = nullptr;
 };
 
-struct HeldParent;
+class HeldParents;
 
 class Folder
 {
@@ -210,9 +210,8 @@ public:
     int openFile(const NativePath &name, File &file) const;
     // The file at a relative path beneath this folder, no link followed on the way or at the
     // end: one call where the system resolves a whole path beneath a folder. With held, the
-    // file's folder is opened beneath this one as openBeneath does and kept there, and the
-    // next file in the same folder is opened in it by name.
-    int openFileBeneath(const NativePath &relative, File &file, HeldParent *held = nullptr) const;
+    // file's folder is taken from it (HeldParents::open) and the file opened there by name.
+    int openFileBeneath(const NativePath &relative, File &file, HeldParents *held = nullptr) const;
 
     int makeFolder(const NativePath &name, std::uint32_t mode);
     // A new file holding data, under a name that must not exist yet (a link there counts);
@@ -268,14 +267,29 @@ private:
 #endif
 };
 
-// The folder of the last file that openFileBeneath opened with it. Files come folder by
-// folder, so the next one is mostly opened by its name alone, not by its whole path from
-// the top: one name for the system to look up instead of every folder on the way.
-struct HeldParent
+// The folders beneath a top that files were last opened or named in, the last few kept open.
+// Files come folder by folder, so the next one is mostly opened by its name in a folder held,
+// not by its whole path from the top: one name for the system to look up instead of every
+// folder on the way. A few, for calls between two folders, such as keeping a file's original
+// in the journal's folder.
+class HeldParents
 {
-    const Folder *top = nullptr; // the folder path is beneath; none while nothing is held
-    NativePath path;
-    Folder folder;
+public:
+    // The folder at relative beneath top, opened as top.openBeneath opens it, or the one held
+    // for it; it stays valid until the next call opens another or release().
+    int open(const Folder &top, const NativePath &relative, Folder *&folder);
+    void release();
+
+private:
+    struct Held
+    {
+        const Folder *top = nullptr; // none while nothing is held
+        NativePath path;
+        Folder folder;
+        unsigned lastUse = 0;
+    };
+    Held held[4];
+    unsigned uses = 0;
 };
 
 // Takes to the disk what was written in the folder's file system: every file, name and link

@@ -601,20 +601,45 @@ int Folder::list(std::vector<ListedEntry> &entries) const
     return failure;
 }
 
-int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParent *held) const
+int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&folder)
+{
+    Held *slot = &held[0];
+    for (Held &each : held) {
+        if (each.top == &top && each.path == relative) {
+            slot = &each;
+            break;
+        }
+        if (each.lastUse < slot->lastUse)
+            slot = &each;
+    }
+    if (slot->top != &top || slot->path != relative) {
+        slot->top = nullptr;
+        if (const int failure = top.openBeneath(relative, slot->folder))
+            return failure;
+        slot->top = &top;
+        slot->path = relative;
+    }
+    slot->lastUse = ++uses;
+    folder = &slot->folder;
+    return 0;
+}
+
+void HeldParents::release()
+{
+    for (Held &each : held)
+        each = Held();
+}
+
+int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParents *held) const
 {
     if (relative.empty() || !ValidRelative(relative))
         return ErrorNotBeneath;
     const std::size_t slash = relative.rfind('/');
     if (held && slash != std::string::npos) {
-        if (held->top != this || relative.compare(0, slash, held->path) != 0) {
-            held->top = nullptr;
-            if (const int failure = openBeneath(relative.substr(0, slash), held->folder))
-                return failure;
-            held->top = this;
-            held->path.assign(relative, 0, slash);
-        }
-        return held->folder.openFile(relative.substr(slash + 1), file);
+        Folder *parent = nullptr;
+        if (const int failure = held->open(*this, relative.substr(0, slash), parent))
+            return failure;
+        return parent->openFile(relative.substr(slash + 1), file);
     }
 #if defined(__linux__) && defined(SYS_openat2)
     // A folder opened for each file would double the calls of a read.

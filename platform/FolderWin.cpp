@@ -722,9 +722,30 @@ int Folder::openFile(const NativePath &name, File &file) const
     return File::Open(Join(path, name), false, file);
 }
 
-// A file is opened here by its path, not in its folder's handle: each file's folders are
-// checked again, held or not.
-int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParent *) const
+// A file is opened here by its path, not in its folder's handle: a folder is opened, and its
+// way checked, again for each call, held or not.
+int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&folder)
+{
+    Held *slot = &held[0];
+    for (Held &each : held) {
+        if (each.lastUse < slot->lastUse)
+            slot = &each;
+    }
+    slot->top = nullptr;
+    if (const int failure = top.openBeneath(relative, slot->folder))
+        return failure;
+    slot->lastUse = ++uses;
+    folder = &slot->folder;
+    return 0;
+}
+
+void HeldParents::release()
+{
+    for (Held &each : held)
+        each = Held();
+}
+
+int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParents *) const
 {
     const std::size_t slash = relative.find_last_of(L"/\\");
     if (slash == NativePath::npos)

@@ -259,15 +259,19 @@ int OpenFileBeneath(const platform::Folder &top, const QString &relative, platfo
     return top.openFileBeneath(native, file, HeldFolders::current());
 }
 
-// The folder holding relative's last name, opened beneath the top; 0 or the failure.
-int OpenParent(const platform::Folder &top, const QString &relative, platform::Folder &parent,
-               QString &name)
+// The folder holding relative's last name: the one the thread holds for it (HeldFolders), or
+// else own, opened beneath the top; 0 or the failure.
+int OpenParent(const platform::Folder &top, const QString &relative, platform::Folder &own,
+               platform::Folder *&parent, QString &name)
 {
     if (relative.isEmpty() || !FileTree::IsValidRelative(relative))
         return platform::ErrorNotBeneath;
     const Split split = SplitRelative(relative);
     name = split.name;
-    return top.openBeneath(ToNativePath(split.folder), parent);
+    if (platform::HeldParents *held = HeldFolders::current())
+        return held->open(top, ToNativePath(split.folder), parent);
+    parent = &own;
+    return top.openBeneath(ToNativePath(split.folder), own);
 }
 
 } // namespace
@@ -279,10 +283,10 @@ FileTree::Kind FileTree::kind(const QString &relative) const
     platform::EntryInfo info;
     if (relative.isEmpty())
         return folder->info(platform::NativePath(), info) == 0 ? KindOf(info.kind) : Kind::Missing;
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    if (OpenParent(*folder, relative, parent, name) != 0 ||
-        parent.info(ToNativePath(name), info) != 0)
+    if (OpenParent(*folder, relative, own, parent, name) != 0 ||
+        parent->info(ToNativePath(name), info) != 0)
         return Kind::Missing;
     return KindOf(info.kind);
 }
@@ -329,7 +333,7 @@ FileIoResult FileTree::openRead(const QString &relative, StreamedRead &file, QSt
     return FileIoResult::Done;
 }
 
-HeldFolders::HeldFolders() : outer(threadHeldFolders), held(new platform::HeldParent)
+HeldFolders::HeldFolders() : outer(threadHeldFolders), held(new platform::HeldParents)
 {
     threadHeldFolders = this;
 }
@@ -339,7 +343,12 @@ HeldFolders::~HeldFolders()
     threadHeldFolders = outer;
 }
 
-platform::HeldParent *HeldFolders::current()
+void HeldFolders::release()
+{
+    held->release();
+}
+
+platform::HeldParents *HeldFolders::current()
 {
     return threadHeldFolders ? threadHeldFolders->held.get() : nullptr;
 }
@@ -479,13 +488,14 @@ bool FileTree::makeFolder(const QString &relative, Access access, QString *error
 bool FileTree::writeNewFile(const QString &relative, const QByteArray &bytes, Access access,
                             QString *error, bool durable)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
         failure =
-            parent.writeNewFile(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
-                                access == Access::Private ? 0600 : 0666, durable);
+            parent->writeNewFile(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                 access == Access::Private ? 0600 : 0666, durable);
     return failure == 0 || Failed(error, failure);
 }
 
@@ -515,13 +525,14 @@ bool AppendedFile::flush(QString *error)
 bool FileTree::createAppendedFile(const QString &relative, Access access, AppendedFile &file,
                                   QString *error)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     auto created = std::make_unique<platform::AppendFile>();
     if (failure == 0)
-        failure = parent.createAppendFile(ToNativePath(name),
-                                          access == Access::Private ? 0600 : 0666, *created);
+        failure = parent->createAppendFile(ToNativePath(name),
+                                           access == Access::Private ? 0600 : 0666, *created);
     if (failure != 0)
         return Failed(error, failure);
     file.file = std::move(created);
@@ -531,12 +542,13 @@ bool FileTree::createAppendedFile(const QString &relative, Access access, Append
 bool FileTree::replaceFile(const QString &relative, const QByteArray &bytes, QString *error,
                            bool durable)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
-        failure = parent.replaceFile(ToNativePath(name), bytes.constData(),
-                                     std::size_t(bytes.size()), platform::ReplaceCheck(), durable);
+        failure = parent->replaceFile(ToNativePath(name), bytes.constData(),
+                                      std::size_t(bytes.size()), platform::ReplaceCheck(), durable);
     return failure == 0 || Failed(error, failure);
 }
 
@@ -545,14 +557,15 @@ FileIoResult FileTree::replaceInPlace(const QString &relative, const QByteArray 
                                       const BeforeReplace &beforeReplace, QString *error,
                                       bool durable)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     if (failure != 0) {
         Failed(error, failure);
         return FileIoResult::Failed;
     }
-    return ReplaceInFolder(parent, ToNativePath(name), bytes, asRead, beforeReplace, error,
+    return ReplaceInFolder(*parent, ToNativePath(name), bytes, asRead, beforeReplace, error,
                            durable);
 }
 
@@ -561,14 +574,15 @@ FileIoResult FileTree::prepareInPlace(const QString &relative, const QByteArray 
                                       QString *error)
 {
     pending.drop();
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     auto prepared = std::make_unique<platform::PendingReplace>();
     if (failure == 0)
         failure =
-            parent.prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
-                                  Grouped(InPlaceCheck(asRead), flushedInGroups), *prepared);
+            parent->prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                   Grouped(InPlaceCheck(asRead), flushedInGroups), *prepared);
     if (failure == 0)
         pending.pending = std::move(prepared);
     return ResultOf(failure, QString(), error);
@@ -578,14 +592,15 @@ bool FileTree::prepareFile(const QString &relative, const QByteArray &bytes, Pen
                            QString *error)
 {
     pending.drop();
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     auto prepared = std::make_unique<platform::PendingReplace>();
     if (failure == 0)
         failure =
-            parent.prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
-                                  Grouped(platform::ReplaceCheck(), flushedInGroups), *prepared);
+            parent->prepareReplace(ToNativePath(name), bytes.constData(), std::size_t(bytes.size()),
+                                   Grouped(platform::ReplaceCheck(), flushedInGroups), *prepared);
     if (failure == 0)
         pending.pending = std::move(prepared);
     return failure == 0 || Failed(error, failure);
@@ -599,13 +614,14 @@ FileIoResult PrepareStreamed(platform::Folder *folder, const QString &relative,
                              const platform::ReplaceCheck &check,
                              platform::PendingReplace &prepared, QString *error)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = folder ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        folder ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     FileIoResult produced = FileIoResult::Done;
     QString why;
     if (failure == 0)
-        failure = parent.prepareReplace(
+        failure = parent->prepareReplace(
             ToNativePath(name),
             [&](const platform::Folder::Write &write) {
                 int written = 0;
@@ -678,13 +694,14 @@ int BetweenFolders(const platform::Folder *top, const QString &from, const QStri
 {
     if (!top)
         return platform::ErrorNotOpen;
-    platform::Folder fromParent, toParent;
+    platform::Folder fromOwn, toOwn;
+    platform::Folder *fromParent = nullptr, *toParent = nullptr;
     QString fromName, toName;
-    int failure = OpenParent(*top, from, fromParent, fromName);
+    int failure = OpenParent(*top, from, fromOwn, fromParent, fromName);
     if (failure == 0)
-        failure = OpenParent(*top, to, toParent, toName);
+        failure = OpenParent(*top, to, toOwn, toParent, toName);
     if (failure == 0)
-        failure = call(fromParent, ToNativePath(fromName), toParent, ToNativePath(toName));
+        failure = call(*fromParent, ToNativePath(fromName), *toParent, ToNativePath(toName));
     return failure;
 }
 
@@ -725,31 +742,34 @@ bool FileTree::rename(const QString &from, const QString &to, QString *error)
 
 bool FileTree::removeFile(const QString &relative, QString *error)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
-        failure = parent.removeFile(ToNativePath(name));
+        failure = parent->removeFile(ToNativePath(name));
     return failure == 0 || Failed(error, failure);
 }
 
 bool FileTree::removeTree(const QString &relative, QString *error)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
-        failure = parent.removeTree(ToNativePath(name));
+        failure = parent->removeTree(ToNativePath(name));
     return failure == 0 || Failed(error, failure);
 }
 
 bool FileTree::setStamp(const QString &relative, const FileStamp &stamp, QString *error)
 {
-    platform::Folder parent;
+    platform::Folder own, *parent = nullptr;
     QString name;
-    int failure = isOpen() ? OpenParent(*folder, relative, parent, name) : platform::ErrorNotOpen;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
     if (failure == 0)
-        failure = parent.setStamp(ToNativePath(name), stamp.modifiedNs, stamp.mode);
+        failure = parent->setStamp(ToNativePath(name), stamp.modifiedNs, stamp.mode);
     return failure == 0 || Failed(error, failure);
 }
 
@@ -762,10 +782,10 @@ bool FileTree::readStamp(const QString &relative, FileStamp &stamp) const
         if (folder->info(platform::NativePath(), info) != 0)
             return false;
     } else {
-        platform::Folder parent;
+        platform::Folder own, *parent = nullptr;
         QString name;
-        if (OpenParent(*folder, relative, parent, name) != 0 ||
-            parent.info(ToNativePath(name), info) != 0)
+        if (OpenParent(*folder, relative, own, parent, name) != 0 ||
+            parent->info(ToNativePath(name), info) != 0)
             return false;
     }
     if (info.kind != platform::EntryKind::File && info.kind != platform::EntryKind::Folder)

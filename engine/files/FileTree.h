@@ -14,7 +14,7 @@ class AppendFile;
 class File;
 class Folder;
 class PendingReplace;
-struct HeldParent;
+class HeldParents;
 } // namespace platform
 
 // A file made to grow at its end only, such as a list written a line at a time.
@@ -63,11 +63,12 @@ private:
     std::unique_ptr<platform::PendingReplace> pending;
 };
 
-// While one lives on a thread, the files that thread reads through a tree keep their folder
-// open for the next file of the same folder, which is then opened there by its name
-// (platform::HeldParent). A worker makes one for each stretch of files it reads in scan
-// order, so that a folder is held no longer than that. Held on the stack, with a plain
-// thread_local pointer to it, as StreamBufferKeeper is.
+// While one lives on a thread, the folders of the files that thread reads, writes or keeps
+// through a tree stay open for the next file in them, which is then opened there by its name
+// (platform::HeldParents). A worker makes one for each stretch of files it reads in scan
+// order, and the writer one that it releases after each group, so that a folder is held no
+// longer than that. Made on the stack or as a member of an object that is, with a plain
+// thread_local pointer to it, as StreamBufferKeeper is; they end in the order they began.
 class HeldFolders
 {
 public:
@@ -76,12 +77,14 @@ public:
     HeldFolders(const HeldFolders &) = delete;
     HeldFolders &operator=(const HeldFolders &) = delete;
 
+    // Closes what it holds.
+    void release();
     // What the thread's innermost one holds; none without one.
-    static platform::HeldParent *current();
+    static platform::HeldParents *current();
 
 private:
     HeldFolders *outer = nullptr; // the thread's one before this one
-    std::unique_ptr<platform::HeldParent> held;
+    std::unique_ptr<platform::HeldParents> held;
 };
 
 // A file of a tree read a piece at a time, never through a link, so that a file of any size

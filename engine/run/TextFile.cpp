@@ -644,6 +644,7 @@ void TextFileWriter::flush()
                 dropped();
         }
     }
+    folders.release();
 }
 
 FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target)

@@ -152,6 +152,8 @@ public:
 
 private:
     struct Held;
+    // The folders of a group's files and of their kept originals, open while the group is.
+    HeldFolders folders;
     std::vector<Held> held;
     Done done;
     std::function<void()> dropped;

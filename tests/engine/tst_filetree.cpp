@@ -71,6 +71,7 @@ private slots:
     void sourceFolderNameNotText();
     void heldFolderIsTheFilesOwn_data();
     void heldFolderIsTheFilesOwn();
+    void heldFoldersServeCallsBetweenFolders();
 };
 
 #ifdef Q_OS_UNIX
@@ -473,6 +474,49 @@ void TestFileTree::heldFolderIsTheFilesOwn()
     }
     QVERIFY(read(second, bytes));
     QCOMPARE(bytes, expected);
+}
+
+// Calls between two folders, and calls in a third between them, while folders are held: each
+// name is taken in its own folder, as the journal keeps originals file after file.
+void TestFileTree::heldFoldersServeCallsBetweenFolders()
+{
+    QTemporaryDir dir;
+    const QStringList folders = {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                                 QStringLiteral("d")};
+    for (const QString &folder : folders) {
+        for (int i = 0; i < 3; ++i) {
+            const QString name = folder + QStringLiteral("/%1.txt").arg(i);
+            QVERIFY(WriteBytes(dir.filePath(QStringLiteral("tree/") + name), name.toUtf8()));
+        }
+    }
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tree/kept"))));
+    FileTree tree(dir.filePath(QStringLiteral("tree")));
+    const HeldFolders held;
+    int kept = 0;
+    for (const QString &folder : folders) {
+        for (int i = 0; i < 3; ++i) {
+            const QString name = folder + QStringLiteral("/%1.txt").arg(i);
+            FileStamp stamp;
+            QVERIFY(tree.readStamp(name, stamp));
+            QCOMPARE(stamp.size, qint64(name.size()));
+            QString error;
+            const QString to = QStringLiteral("kept/%1").arg(++kept);
+            QVERIFY2(tree.linkFile(name, to, &error) || tree.copyFile(name, to, &error),
+                     qPrintable(error));
+            QVERIFY2(tree.rename(name, name + QStringLiteral(".old"), &error), qPrintable(error));
+        }
+    }
+    kept = 0;
+    for (const QString &folder : folders) {
+        for (int i = 0; i < 3; ++i) {
+            const QString name = folder + QStringLiteral("/%1.txt").arg(i);
+            QCOMPARE(ReadBytes(dir.filePath(QStringLiteral("tree/kept/%1").arg(++kept))),
+                     name.toUtf8());
+            QCOMPARE(
+                ReadBytes(dir.filePath(QStringLiteral("tree/") + name + QStringLiteral(".old"))),
+                name.toUtf8());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFileTree)
