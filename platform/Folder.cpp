@@ -4,6 +4,20 @@
 
 namespace platform {
 
+void HeldParents::release()
+{
+    for (Held &each : held)
+        each = Held();
+}
+
+void HeldParents::forget(const Folder &top)
+{
+    for (Held &each : held) {
+        if (each.top == &top)
+            each = Held();
+    }
+}
+
 PendingReplace::PendingReplace() = default;
 
 PendingReplace::~PendingReplace()

@@ -279,6 +279,8 @@ public:
     // for it; it stays valid until the next call opens another or release().
     int open(const Folder &top, const NativePath &relative, Folder *&folder);
     void release();
+    // Closes what is held beneath top, which is going: another may be made at its address.
+    void forget(const Folder &top);
 
 private:
     struct Held

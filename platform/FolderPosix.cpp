@@ -624,12 +624,6 @@ int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&fo
     return 0;
 }
 
-void HeldParents::release()
-{
-    for (Held &each : held)
-        each = Held();
-}
-
 int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParents *held) const
 {
     if (relative.empty() || !ValidRelative(relative))

@@ -739,12 +739,6 @@ int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&fo
     return 0;
 }
 
-void HeldParents::release()
-{
-    for (Held &each : held)
-        each = Held();
-}
-
 int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParents *) const
 {
     const std::size_t slash = relative.find_last_of(L"/\\");

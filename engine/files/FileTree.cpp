@@ -216,9 +216,11 @@ FileTree::FileTree(const QString &topPath) : top(topPath), folder(new platform::
         this->failure = SystemErrorText(failure);
 }
 
-FileTree::~FileTree() = default;
+FileTree::~FileTree()
+{
+    HeldFolders::forget(folder.get());
+}
 FileTree::FileTree(FileTree &&) noexcept = default;
-FileTree &FileTree::operator=(FileTree &&) noexcept = default;
 
 bool FileTree::isOpen() const
 {
@@ -351,6 +353,12 @@ void HeldFolders::release()
 platform::HeldParents *HeldFolders::current()
 {
     return threadHeldFolders ? threadHeldFolders->held.get() : nullptr;
+}
+
+void HeldFolders::forget(const platform::Folder *top)
+{
+    for (HeldFolders *each = threadHeldFolders; top && each; each = each->outer)
+        each->held->forget(*top);
 }
 
 StreamedRead::StreamedRead() = default;

@@ -81,6 +81,8 @@ public:
     void release();
     // What the thread's innermost one holds; none without one.
     static platform::HeldParents *current();
+    // What the thread's ones hold beneath top goes with it.
+    static void forget(const platform::Folder *top);
 
 private:
     HeldFolders *outer = nullptr; // the thread's one before this one
@@ -140,7 +142,7 @@ public:
     explicit FileTree(const QString &topPath);
     ~FileTree();
     FileTree(FileTree &&) noexcept;
-    FileTree &operator=(FileTree &&) noexcept;
+    FileTree &operator=(FileTree &&) = delete;
     FileTree(const FileTree &) = delete;
     FileTree &operator=(const FileTree &) = delete;
 

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include <functional>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -435,6 +436,9 @@ void TestFileTree::heldFolderIsTheFilesOwn_data()
     QTest::newRow("another tree") << QStringLiteral("one:sub/a.txt")
                                   << QStringLiteral("two:sub/a.txt") << false
                                   << QByteArray("two sub/a.txt");
+    QTest::newRow("another tree made where one was")
+        << QStringLiteral("one:sub/a.txt") << QStringLiteral("remade:sub/a.txt") << false
+        << QByteArray("two sub/a.txt");
 #ifdef Q_OS_UNIX
     QTest::newRow("swapped for a link")
         << QStringLiteral("one:sub/a.txt") << QStringLiteral("one:sub/b.txt") << true
@@ -456,12 +460,16 @@ void TestFileTree::heldFolderIsTheFilesOwn()
             QVERIFY(WriteBytes(dir.filePath(tree + u'/' + name), (tree + u' ' + name).toUtf8()));
     }
     QVERIFY(WriteBytes(dir.filePath(QStringLiteral("outside/b.txt")), "outside"));
-    const FileTree one(dir.filePath(QStringLiteral("one")));
+    std::optional<FileTree> one(std::in_place, dir.filePath(QStringLiteral("one")));
     const FileTree two(dir.filePath(QStringLiteral("two")));
     const auto read = [&](const QString &at, QByteArray &bytes) {
         const QStringList parts = at.split(u':');
+        if (parts[0] == QLatin1String("remade")) { // "two" made where "one" was
+            one.reset();
+            one.emplace(dir.filePath(QStringLiteral("two")));
+        }
         QString error;
-        return (parts[0] == QLatin1String("one") ? one : two)
+        return (parts[0] == QLatin1String("two") ? two : *one)
                    .readFile(parts[1], bytes, nullptr, &error) == FileIoResult::Done;
     };
     const HeldFolders held;
