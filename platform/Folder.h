@@ -277,7 +277,7 @@ class HeldParents
 public:
     // The folder at relative beneath top, opened as top.openBeneath opens it, or the one held
     // for it; it stays valid until the next call opens another or release().
-    int open(const Folder &top, const NativePath &relative, Folder *&folder);
+    int open(const Folder &top, NativePathView relative, Folder *&folder);
     void release();
     // Closes what is held beneath top, which is going: another may be made at its address.
     void forget(const Folder &top);

@@ -601,7 +601,7 @@ int Folder::list(std::vector<ListedEntry> &entries) const
     return failure;
 }
 
-int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&folder)
+int HeldParents::open(const Folder &top, NativePathView relative, Folder *&folder)
 {
     Held *slot = &held[0];
     for (Held &each : held) {
@@ -614,10 +614,10 @@ int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&fo
     }
     if (slot->top != &top || slot->path != relative) {
         slot->top = nullptr;
-        if (const int failure = top.openBeneath(relative, slot->folder))
+        slot->path.assign(relative);
+        if (const int failure = top.openBeneath(slot->path, slot->folder))
             return failure;
         slot->top = &top;
-        slot->path = relative;
     }
     slot->lastUse = ++uses;
     folder = &slot->folder;
@@ -631,7 +631,8 @@ int Folder::openFileBeneath(const NativePath &relative, File &file, HeldParents 
     const std::size_t slash = relative.rfind('/');
     if (held && slash != std::string::npos) {
         Folder *parent = nullptr;
-        if (const int failure = held->open(*this, relative.substr(0, slash), parent))
+        if (const int failure =
+                held->open(*this, NativePathView(relative).substr(0, slash), parent))
             return failure;
         return parent->openFile(relative.substr(slash + 1), file);
     }

@@ -724,15 +724,15 @@ int Folder::openFile(const NativePath &name, File &file) const
 
 // A file is opened here by its path, not in its folder's handle: a folder is opened, and its
 // way checked, again for each call, held or not.
-int HeldParents::open(const Folder &top, const NativePath &relative, Folder *&folder)
+int HeldParents::open(const Folder &top, NativePathView relative, Folder *&folder)
 {
     Held *slot = &held[0];
     for (Held &each : held) {
         if (each.lastUse < slot->lastUse)
             slot = &each;
     }
-    slot->top = nullptr;
-    if (const int failure = top.openBeneath(relative, slot->folder))
+    slot->path.assign(relative);
+    if (const int failure = top.openBeneath(slot->path, slot->folder))
         return failure;
     slot->lastUse = ++uses;
     folder = &slot->folder;

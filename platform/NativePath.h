@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -11,5 +12,6 @@ using NativePath = std::wstring;
 #else
 using NativePath = std::string;
 #endif
+using NativePathView = std::basic_string_view<NativePath::value_type>;
 
 } // namespace platform
