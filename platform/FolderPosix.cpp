@@ -604,15 +604,15 @@ int Folder::list(std::vector<ListedEntry> &entries) const
 int HeldParents::open(const Folder &top, NativePathView relative, Folder *&folder)
 {
     Held *slot = &held[0];
+    bool found = false;
     for (Held &each : held) {
-        if (each.top == &top && each.path == relative) {
+        found = each.top == &top && each.path == relative;
+        if (found || each.lastUse < slot->lastUse)
             slot = &each;
+        if (found)
             break;
-        }
-        if (each.lastUse < slot->lastUse)
-            slot = &each;
     }
-    if (slot->top != &top || slot->path != relative) {
+    if (!found) {
         slot->top = nullptr;
         slot->path.assign(relative);
         if (const int failure = top.openBeneath(slot->path, slot->folder))
