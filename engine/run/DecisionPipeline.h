@@ -10,8 +10,9 @@
 #include <vector>
 
 // Takes the decisions for jobs 0, 1, 2, ... on worker threads, a few jobs ahead of the
-// caller, who takes them back strictly in order. Deciding touches nothing on disk, so
-// decisions taken ahead and never collected cost nothing but time.
+// caller, who takes them back strictly in order. Deciding changes nothing on disk (a
+// temporary written ahead goes with its decision), so decisions taken ahead and never
+// collected cost nothing but time.
 //
 // Each decision reserves the memory it needs before it reads its file. Decisions under way
 // and decisions waiting to be taken share one budget; a file that needs more than the budget

@@ -119,8 +119,14 @@ public:
             save.emplace(settings.saveDir);
         sourceTree = source.isOpen() ? &source : nullptr;
         saveTree = save && save->isOpen() ? &*save : nullptr;
-        // Files are read and decided ahead on worker threads; everything the caller sees, and
-        // every write, happens here in scan order.
+        // Files are read and decided ahead on worker threads, which also write the new bytes
+        // of a file changed in place beside it; everything the caller sees, and every
+        // rename, happens here in scan order.
+        std::optional<WritesAhead> writesAhead;
+        if (operation != Operation::FindText && settings.saveInSource && !options.dryRun &&
+            sourceTree)
+            writesAhead.emplace(*sourceTree);
+        this->writesAhead = writesAhead ? &*writesAhead : nullptr;
         DecisionPipeline decisions(
             static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
                 const ScannedFile &file = files.files[textFiles[job]];
@@ -129,6 +135,8 @@ public:
                     task(files.path(file, relativePath), relativePath), rule, reserve);
                 if (options.decided)
                     options.decided(relativePath, decision);
+                if (writesAhead)
+                    writesAhead->prepare(relativePath, decision);
                 return decision;
             });
         // Written in groups, each flushed to the disk once before its renames. A stop met
@@ -179,6 +187,7 @@ public:
         stoppedBefore = options.stop && options.stop->load();
         writer.flush();
         this->writer = nullptr;
+        this->writesAhead = nullptr;
         if (journal) {
             result.journalNote = journal->finish();
             result.journalRunId = journal->runId();
@@ -246,6 +255,8 @@ private:
         const QString relativePath = files.relativePath(file);
         const QString sourcePath = files.path(file, relativePath);
         const QString nativePath = NativeSeparators(sourcePath);
+        if (writesAhead)
+            writesAhead->taken(decision);
         marks.push_back({result.scanned - 1, result.txtFiles});
         ++result.txtFiles;
         Notify(observer.showDisposingFile, nativePath);
@@ -342,6 +353,7 @@ private:
     FileTree *sourceTree = nullptr;
     FileTree *saveTree = nullptr;
     TextFileWriter *writer = nullptr;
+    WritesAhead *writesAhead = nullptr;
     bool stoppedBefore = false; // a stop the last group is put in place despite
     // The counts before each file whose outcome is still held.
     std::deque<std::pair<int, int>> marks;

@@ -10,15 +10,36 @@
 #include "engine/search/StreamSearch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace {
 
 FileOutcome Failed(FailureKind kind, qint64 bytes, const QString &systemReason = QString())
 {
     return {FileOutcome::Failed, {kind, systemReason}, bytes};
+}
+
+FileOutcome WriteOutcome(FileIoResult result, qint64 bytes, const QString &error)
+{
+    switch (result) {
+    case FileIoResult::Done:
+        return {FileOutcome::Changed, {}, bytes};
+    case FileIoResult::Changed:
+        return Failed(FailureKind::ChangedDuringRun, bytes);
+    case FileIoResult::ReadOnly:
+        return Failed(FailureKind::ReadOnly, bytes);
+    case FileIoResult::HardLinked:
+        return Failed(FailureKind::HardLinked, bytes);
+    case FileIoResult::Refused:
+        return Failed(FailureKind::JournalFailed, bytes, error);
+    default:
+        return Failed(FailureKind::WriteFailed, bytes, error);
+    }
 }
 
 // A decision with nothing left to write.
@@ -439,27 +460,31 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
     }
 }
 
-namespace {
-
-FileOutcome WriteOutcome(FileIoResult result, qint64 bytes, const QString &error)
+void WritesAhead::prepare(const QString &relativePath, FileDecision &decision)
 {
-    switch (result) {
-    case FileIoResult::Done:
-        return {FileOutcome::Changed, {}, bytes};
-    case FileIoResult::Changed:
-        return Failed(FailureKind::ChangedDuringRun, bytes);
-    case FileIoResult::ReadOnly:
-        return Failed(FailureKind::ReadOnly, bytes);
-    case FileIoResult::HardLinked:
-        return Failed(FailureKind::HardLinked, bytes);
-    case FileIoResult::Refused:
-        return Failed(FailureKind::JournalFailed, bytes, error);
-    default:
-        return Failed(FailureKind::WriteFailed, bytes, error);
+    if (!decision.toWrite || decision.stream || decision.outcome.kind == FileOutcome::Failed)
+        return;
+    if (held.fetch_add(1) >= most) {
+        --held;
+        return;
     }
+    QString error;
+    const FileIoResult prepared = tree.prepareInPlace(relativePath, decision.newBytes,
+                                                      decision.source, decision.prepared, &error);
+    if (prepared != FileIoResult::Done) {
+        --held;
+        decision.outcome = WriteOutcome(prepared, decision.outcome.bytes, error);
+        return;
+    }
+    decision.preparedBytes = decision.newBytes.size();
+    decision.newBytes = QByteArray();
 }
 
-} // namespace
+void WritesAhead::taken(const FileDecision &decision)
+{
+    if (decision.prepared.isPending())
+        --held;
+}
 
 struct TextFileWriter::Held
 {
@@ -474,6 +499,34 @@ struct TextFileWriter::Held
     ReplacedContent replaced;
     bool inPlace = false;
     int entry = 0; // the journal's entry, once kept
+};
+
+// A confirmed group whose temporaries, kept originals and entries are being flushed to the
+// disk, on another thread while the caller writes the next group's temporaries.
+struct TextFileWriter::Flushing
+{
+    std::vector<Held> files;
+    // Each tree the group wrote, and why its flush failed.
+    std::vector<std::pair<FileTree *, QString>> trees;
+    std::thread thread;
+    std::atomic<bool> finished{false};
+
+    void run()
+    {
+        for (auto &tree : trees) {
+            if (!tree.first->flushWrites(&tree.second) && tree.second.isEmpty())
+                tree.second = QStringLiteral("flush failed");
+        }
+        finished = true;
+    }
+    QString failureOf(const FileTree *tree) const
+    {
+        for (const auto &flushed : trees) {
+            if (flushed.first == tree)
+                return flushed.second;
+        }
+        return QString();
+    }
 };
 
 TextFileWriter::TextFileWriter(Done done, std::function<void()> dropped)
@@ -526,6 +579,11 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     } else if (!target.saveInSource && target.sourceFiles &&
                target.sourceFiles->contains(target.targetPath)) {
         file.outcome = Failed(FailureKind::TargetIsOtherSource, bytes);
+    } else if (target.saveInSource && target.tree && decision.prepared.isPending()) {
+        file.pending = std::move(decision.prepared);
+        written = decision.preparedBytes;
+        file.journal = target.journal;
+        file.inPlace = true;
     } else if (target.saveInSource && target.tree) {
         const FileIoResult prepared =
             decision.stream ? target.tree->prepareInPlace(target.relativePath, content,
@@ -565,7 +623,7 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     } else if (!WriteTextFile(target.targetPath, decision.newBytes, &error)) {
         file.outcome = Failed(FailureKind::WriteFailed, bytes, error);
     }
-    if (!file.pending.isPending() && held.empty()) {
+    if (!file.pending.isPending() && held.empty() && !flushing) {
         if (done && !done(file.nativePath, file.outcome) && dropped)
             dropped();
         return;
@@ -580,10 +638,29 @@ void TextFileWriter::add(const QString &nativePath, FileDecision decision,
     }
     held.push_back(std::move(file));
     if (pendingFiles >= groupFiles || pendingBytes >= groupBytes)
-        flush();
+        sendGroup();
+    else if (flushing && flushing->finished)
+        putInPlace();
 }
 
 void TextFileWriter::flush()
+{
+    putInPlace();
+    if (!held.empty())
+        startFlushing(false);
+    putInPlace();
+}
+
+void TextFileWriter::sendGroup()
+{
+    putInPlace();
+    if (!held.empty())
+        startFlushing(flushes);
+    if (!flushes)
+        putInPlace();
+}
+
+void TextFileWriter::startFlushing(bool inBackground)
 {
     // The originals are kept, and their entries written, once every temporary is.
     for (Held &file : held) {
@@ -599,35 +676,43 @@ void TextFileWriter::flush()
         if (confirmed != FileIoResult::Done)
             file.outcome = WriteOutcome(confirmed, file.outcome.bytes, error);
     }
-    // One flush for each file system written: temporaries, kept originals and entries.
-    std::vector<std::pair<FileTree *, QString>> flushed;
-    for (Held &file : held) {
-        if (!flushes || !file.pending.isPending())
-            continue;
-        auto tree = std::find_if(flushed.begin(), flushed.end(),
-                                 [&](const auto &entry) { return entry.first == file.tree; });
-        if (tree == flushed.end()) {
-            QString error;
-            if (!file.tree->flushWrites(&error) && error.isEmpty())
-                error = QStringLiteral("flush failed");
-            flushed.emplace_back(file.tree, error);
-            tree = flushed.end() - 1;
-        }
-        // Nothing is renamed over a file before its new bytes are known to be on the disk.
-        if (!tree->second.isEmpty()) {
-            file.pending.drop();
-            file.outcome = Failed(FailureKind::WriteFailed, file.outcome.bytes, tree->second);
-        }
-    }
-    std::vector<Held> group;
-    group.swap(held);
+    flushing = std::make_unique<Flushing>();
+    flushing->files.swap(held);
     pendingFiles = 0;
     pendingBytes = 0;
+    // One flush for each file system written: temporaries, kept originals and entries.
+    for (const Held &file : flushing->files) {
+        auto &trees = flushing->trees;
+        if (flushes && file.pending.isPending() &&
+            std::none_of(trees.begin(), trees.end(),
+                         [&](const auto &tree) { return tree.first == file.tree; }))
+            trees.emplace_back(file.tree, QString());
+    }
+    if (inBackground && !flushing->trees.empty()) {
+        try {
+            flushing->thread = std::thread(&Flushing::run, flushing.get());
+            return;
+        } catch (const std::system_error &) {
+            // flushed here instead
+        }
+    }
+    flushing->run();
+}
+
+void TextFileWriter::putInPlace()
+{
+    if (!flushing)
+        return;
+    if (flushing->thread.joinable())
+        flushing->thread.join();
+    const std::unique_ptr<Flushing> group = std::move(flushing);
     bool stopped = false;
-    for (Held &file : group) {
+    for (Held &file : group->files) {
         if (!stopped && file.pending.isPending()) {
-            QString error;
-            const FileIoResult committed = file.pending.commit(&error);
+            // Nothing is renamed over a file before its new bytes are known to be on the disk.
+            QString error = group->failureOf(file.tree);
+            const FileIoResult committed =
+                error.isEmpty() ? file.pending.commit(&error) : FileIoResult::Failed;
             if (committed != FileIoResult::Done)
                 file.outcome = WriteOutcome(committed, file.outcome.bytes, error);
         }
@@ -640,10 +725,20 @@ void TextFileWriter::flush()
             continue;
         if (done && !done(file.nativePath, file.outcome)) {
             stopped = true;
-            if (dropped && &file != &group.back())
+            if (dropped && (&file != &group->files.back() || !held.empty()))
                 dropped();
         }
     }
+    // The next group's files, written meanwhile, are not put in place after a stop either;
+    // otherwise those of them with nothing to write are reported now, not after that group.
+    auto settled = held.begin();
+    while (!stopped && settled != held.end() && !settled->pending.isPending()) {
+        stopped = done && !done(settled->nativePath, settled->outcome);
+        ++settled;
+        if (stopped && dropped && settled != held.end())
+            dropped();
+    }
+    held.erase(held.begin(), stopped ? held.end() : settled);
     folders.release();
 }
 

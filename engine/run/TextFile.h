@@ -9,7 +9,9 @@
 #include <QByteArray>
 #include <QString>
 #include <any>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct FileTask
@@ -48,7 +50,7 @@ struct FileOutcome
     const char *encoding = nullptr; // the file's encoding as read (EncodingName), once known
 };
 
-// One file's decision, taken without touching anything on disk, so that it can be taken
+// One file's decision, taken without changing anything on disk, so that it can be taken
 // ahead of its turn on another thread.
 struct FileDecision
 {
@@ -72,6 +74,10 @@ struct FileDecision
     using Stream = std::function<FileIoResult(const FileTree::ContentWrite &write,
                                               ReplacedContent &replaced, QString *error)>;
     Stream stream;
+    // Instead of newBytes, for a file replaced in place: its new bytes already written beside
+    // it (WritesAhead), and how many they were.
+    PendingWrite prepared;
+    qint64 preparedBytes = 0;
 };
 
 // The largest file an operation takes. An edit of clean UTF-8 or GBK holds the bytes and the
@@ -94,6 +100,27 @@ using ReserveMemory = std::function<void(qint64 bytes)>;
 // file.
 FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
                             const ReserveMemory &reserve = {});
+
+// Writes the new bytes of files changed in place to temporaries beside them on the threads that
+// decide them, ahead of their turn, so that the caller's turn only keeps the original and
+// renames. A few at a time: each holds its file and folder open until its rename, and a
+// decision taken too far ahead is left to its turn.
+class WritesAhead
+{
+public:
+    static constexpr int most = 128;
+
+    explicit WritesAhead(FileTree &tree) : tree(tree) {}
+    // On a deciding thread, for a decision of the file at relativePath in the tree; a failure
+    // becomes the decision's outcome.
+    void prepare(const QString &relativePath, FileDecision &decision);
+    // On the caller's, as it takes the decision: its room is free again.
+    void taken(const FileDecision &decision);
+
+private:
+    FileTree &tree;
+    std::atomic<int> held{0};
+};
 
 class ScannedFileSet;
 
@@ -122,10 +149,13 @@ FileOutcome FinishTextFile(FileDecision decision, const WriteTarget &target);
 // beside it; then the journal keeps the group's originals; then one flush per file system
 // takes all of it to the disk; only then are the files renamed into place. So after a power
 // cut every file is old or new, and each new one can be restored from the journal, at about
-// the cost of one flush per group rather than one per file. Outcomes reach `done` in the
+// the cost of one flush per group rather than one per file. A group's flush runs on another
+// thread while the next group's temporaries are written, and the group is put in place once
+// it has ended (at the latest when the next group is full). Outcomes reach `done` in the
 // order the files were added, once their group is in place; each file is renamed just before
 // its outcome is given. When `done` returns false (a stop) the files after it are not
-// renamed: their temporaries and journal entries go, and `dropped` is called once.
+// renamed, nor those of the group after: their temporaries and journal entries go, and
+// `dropped` is called once.
 class TextFileWriter
 {
 public:
@@ -145,16 +175,25 @@ public:
     // The decision's turn, as FinishTextFile; the target's journal and tree must outlive the
     // next flush().
     void add(const QString &nativePath, FileDecision decision, const WriteTarget &target);
-    // Confirms, flushes and commits the pending group, and reports every outcome held.
+    // Confirms, flushes and commits what is pending, and reports every outcome held.
     void flush();
     // Groups are put in place without waiting for the disk.
     void skipFlushes() { flushes = false; }
 
 private:
     struct Held;
+    struct Flushing;
+    // The group gathered, full: the one before is put in place, and this one's flush begins.
+    void sendGroup();
+    // Keeps the originals of the group gathered and flushes it, on another thread or here.
+    void startFlushing(bool inBackground);
+    // Waits for the flushing group, renames its files into place and reports them.
+    void putInPlace();
+
     // The folders of a group's files and of their kept originals, open while the group is.
     HeldFolders folders;
     std::vector<Held> held;
+    std::unique_ptr<Flushing> flushing;
     Done done;
     std::function<void()> dropped;
     bool flushes = true;

@@ -15,6 +15,7 @@
 #include <QScopeGuard>
 #include <QTest>
 #include <QTextCodec>
+#include <atomic>
 #include <limits>
 
 #ifdef Q_OS_UNIX
@@ -166,6 +167,8 @@ private slots:
     void undoRestoresEveryFile();
     void laterEditsAreNotOverwritten();
     void noFileIsReplacedWithoutItsOriginalKept();
+    void stopLeavesEveryFileOldOrKept_data();
+    void stopLeavesEveryFileOldOrKept();
 #ifdef Q_OS_UNIX
     void namesThatAreNotTextAreRestored_data();
     void namesThatAreNotTextAreRestored();
@@ -352,6 +355,62 @@ void TestJournal::noFileIsReplacedWithoutItsOriginalKept()
     QCOMPARE(result.failed, 6);
     QCOMPARE(reasons.size(), 6);
     QCOMPARE(reasons.count(reasonJournalFailed()), 6);
+    QCOMPARE(Contents(src), before);
+}
+
+void TestJournal::stopLeavesEveryFileOldOrKept_data()
+{
+    QTest::addColumn<int>("stopAt"); // the changed file whose report meets the stop
+    QTest::newRow("first") << 1;
+    QTest::newRow("last of a group") << 64;
+    QTest::newRow("first of the next") << 65;
+    QTest::newRow("in the last group") << 130;
+}
+
+// Groups are written while the one before is flushed, and files are written ahead of their
+// turn; a stop anywhere still leaves each file old, or new with its original kept, and no
+// temporary behind.
+void TestJournal::stopLeavesEveryFileOldOrKept()
+{
+    QFETCH(int, stopAt);
+    // 134 changed files, every third one left as it is.
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(
+            WriteBytes(src + QStringLiteral("f%1.txt").arg(i, 3, 10, QLatin1Char('0')),
+                       Utf8(i % 3 == 2 ? QStringLiteral("江水") : QStringLiteral("小云望着江水"))));
+    const QMap<QString, QByteArray> before = Contents(src);
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    std::atomic_bool stop{false};
+    RunOptions options;
+    options.writeReports = false;
+    options.stop = &stop;
+    QStringList found;
+    RunObserver observer;
+    observer.fileFound = [&](const QString &nativePath) {
+        found << QFileInfo(nativePath).fileName();
+        stop = found.size() == stopAt;
+    };
+    const RunResult result = RunBatch(Operation::ReplaceText, settings, observer, options);
+    QVERIFY(result.stopped);
+    QCOMPARE(result.changed, stopAt);
+
+    const QMap<QString, QByteArray> after = Contents(src);
+    QCOMPARE(after.keys(), before.keys());
+    QStringList edited;
+    for (auto it = after.begin(); it != after.end(); ++it) {
+        if (it.value() != before[it.key()])
+            edited << it.key();
+    }
+    QCOMPARE(edited, found);
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    QCOMPARE(int(journaled->entries.size()), stopAt);
+    QCOMPARE(UndoRun(src, *journaled, false, [](const UndoFile &) {}).restored, stopAt);
     QCOMPARE(Contents(src), before);
 }
 
