@@ -16,6 +16,11 @@ bool ReportsOpenInNotepad();
 // the most it ever held, and the process twice what it needs at once.
 void ShareOneHeap();
 
+// How many files the process may hold open at once, first raised towards a few thousand
+// where its soft limit is lower than it is allowed: a run holds two for each file written and
+// not yet renamed. Large where the system sets no such limit.
+int OpenFilesAllowed();
+
 // Turns a request to end the process (SIGTERM, SIGINT, SIGHUP) into a byte on a pipe whose
 // reading end it returns, non-blocking; -1 where there are no such signals or no pipe could
 // be made. One at a time; RemoveTerminationPipe puts the previous handlers back.

@@ -1,9 +1,12 @@
 #include "platform/Program.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -49,6 +52,26 @@ void ShareOneHeap()
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
+}
+
+int OpenFilesAllowed()
+{
+    // Enough for any run; not more, for the sake of programs started from here that still
+    // walk every possible descriptor.
+    constexpr rlim_t wanted = 4096;
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 256;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        struct rlimit raised = limit;
+        raised.rlim_cur =
+            limit.rlim_max == RLIM_INFINITY ? wanted : std::min(limit.rlim_max, wanted);
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(INT_MAX)
+               ? INT_MAX
+               : int(limit.rlim_cur);
 }
 
 int InstallTerminationPipe()

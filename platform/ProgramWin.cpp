@@ -17,6 +17,12 @@ void ShareOneHeap()
     // The C runtime's heap is one for all threads already.
 }
 
+int OpenFilesAllowed()
+{
+    // Handles are bounded only by memory.
+    return 1 << 20;
+}
+
 // Windows ends a program by closing its windows, which the window handles itself.
 int InstallTerminationPipe()
 {

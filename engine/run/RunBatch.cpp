@@ -11,15 +11,38 @@
 #include "engine/run/TextFile.h"
 #include "engine/scan/Scan.h"
 #include "engine/scan/ScannedFileSet.h"
+#include "platform/Program.h"
 
 #include "engine/journal/ContentHash.h"
 
 #include <QDateTime>
 #include <QSet>
+#include <algorithm>
 #include <deque>
 #include <optional>
 
 namespace {
+
+// A file written and not yet renamed holds itself and its folder open. Within what the process
+// may hold, beside what else a run keeps open, the writer holds one group, then a second one
+// while the first is flushed, then the files written ahead on the deciding threads.
+struct OpenWrites
+{
+    bool flushAside = false;
+    int ahead = 0;
+};
+
+OpenWrites OpenWritesAllowed()
+{
+    const int otherHandles = 128;
+    const int mostAhead = 128;
+    const int files = (std::max(platform::OpenFilesAllowed(), otherHandles) - otherHandles) / 2;
+    OpenWrites allowed;
+    allowed.flushAside = files >= 2 * TextFileWriter::groupFiles;
+    allowed.ahead =
+        std::clamp(files - (allowed.flushAside ? 2 : 1) * TextFileWriter::groupFiles, 0, mostAhead);
+    return allowed;
+}
 
 // ".txt" in any letter case; asked of every name of the tree, so without case folding.
 bool IsTextFileName(const QString &name)
@@ -122,10 +145,11 @@ public:
         // Files are read and decided ahead on worker threads, which also write the new bytes
         // of a file changed in place beside it; everything the caller sees, and every
         // rename, happens here in scan order.
+        const OpenWrites openWrites = OpenWritesAllowed();
         std::optional<WritesAhead> writesAhead;
         if (operation != Operation::FindText && settings.saveInSource && !options.dryRun &&
-            sourceTree)
-            writesAhead.emplace(*sourceTree);
+            sourceTree && openWrites.ahead > 0)
+            writesAhead.emplace(*sourceTree, openWrites.ahead);
         this->writesAhead = writesAhead ? &*writesAhead : nullptr;
         DecisionPipeline decisions(
             static_cast<int>(textFiles.size()), [&](int job, const ReserveMemory &reserve) {
@@ -146,6 +170,8 @@ public:
                 return handled(nativePath, outcome);
             },
             [this] { droppedAfterStop(); });
+        if (!openWrites.flushAside)
+            writer.flushInTurn();
         if (!options.sync) {
             writer.skipFlushes();
             source.setFlushedInGroups(false);

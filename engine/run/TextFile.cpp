@@ -655,8 +655,8 @@ void TextFileWriter::sendGroup()
 {
     putInPlace();
     if (!held.empty())
-        startFlushing(flushes);
-    if (!flushes)
+        startFlushing(flushes && flushesAside);
+    if (!flushes || !flushesAside)
         putInPlace();
 }
 

@@ -103,14 +103,12 @@ FileDecision DecideTextFile(const FileTask &task, const FileRule &rule,
 
 // Writes the new bytes of files changed in place to temporaries beside them on the threads that
 // decide them, ahead of their turn, so that the caller's turn only keeps the original and
-// renames. A few at a time: each holds its file and folder open until its rename, and a
-// decision taken too far ahead is left to its turn.
+// renames. At most `most` at a time: each holds its file and folder open until its rename, and
+// a decision taken beyond them is left to its turn.
 class WritesAhead
 {
 public:
-    static constexpr int most = 128;
-
-    explicit WritesAhead(FileTree &tree) : tree(tree) {}
+    WritesAhead(FileTree &tree, int most) : tree(tree), most(most) {}
     // On a deciding thread, for a decision of the file at relativePath in the tree; a failure
     // becomes the decision's outcome.
     void prepare(const QString &relativePath, FileDecision &decision);
@@ -119,6 +117,7 @@ public:
 
 private:
     FileTree &tree;
+    const int most;
     std::atomic<int> held{0};
 };
 
@@ -179,6 +178,9 @@ public:
     void flush();
     // Groups are put in place without waiting for the disk.
     void skipFlushes() { flushes = false; }
+    // Each group is flushed and put in place before the next is written, which holds half as
+    // many files open.
+    void flushInTurn() { flushesAside = false; }
 
 private:
     struct Held;
@@ -197,6 +199,7 @@ private:
     Done done;
     std::function<void()> dropped;
     bool flushes = true;
+    bool flushesAside = true;
     int pendingFiles = 0;
     qint64 pendingBytes = 0;
 };

@@ -67,6 +67,7 @@ private slots:
     void failedWrites();
     void killedRuns();
     void twoRunsAtOnce();
+    void fewOpenFilesAllowed();
 };
 
 void TestFaults::shortAndInterruptedReads_data()
@@ -271,4 +272,28 @@ void TestFaults::twoRunsAtOnce()
 }
 
 QTEST_GUILESS_MAIN(TestFaults)
+// Under a hard limit of open files lower than a run would hold with every file it writes ahead
+// and every group it flushes aside, the run holds fewer and still writes every file.
+void TestFaults::fewOpenFilesAllowed()
+{
+    QTemporaryDir temp;
+    const QString src = temp.filePath(QStringLiteral("s"));
+    const int files = 600;
+    for (int i = 0; i < files; ++i)
+        WriteBytes(src, QStringLiteral("%1.txt").arg(i), Chapter(i, QStringLiteral("小云")));
+    QProcess process;
+    process.setProcessEnvironment(Environment({}));
+    process.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"), QStringLiteral("ulimit -n 200 && exec \"$0\" \"$@\""),
+                   CliPath(), QStringLiteral("replace"), src, QStringLiteral("--find"),
+                   QStringLiteral("小云"), QStringLiteral("--replace"), QStringLiteral("小吉"),
+                   QStringLiteral("--in-place"), QStringLiteral("-q")});
+    const CliResult result = FinishCli(process);
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    for (int i = 0; i < files; ++i)
+        QCOMPARE(ReadBytes(src + QStringLiteral("/%1.txt").arg(i)),
+                 Chapter(i, QStringLiteral("小吉")));
+    QCOMPARE(Leftovers(temp.path()), QStringList());
+}
+
 #include "tst_faults.moc"
