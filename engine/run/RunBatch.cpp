@@ -145,7 +145,9 @@ public:
         // Files are read and decided ahead on worker threads, which also write the new bytes
         // of a file changed in place beside it; everything the caller sees, and every
         // rename, happens here in scan order.
-        const OpenWrites openWrites = OpenWritesAllowed();
+        const OpenWrites openWrites = operation != Operation::FindText && !options.dryRun
+                                          ? OpenWritesAllowed()
+                                          : OpenWrites();
         std::optional<WritesAhead> writesAhead;
         if (operation != Operation::FindText && settings.saveInSource && !options.dryRun &&
             sourceTree && openWrites.ahead > 0)
