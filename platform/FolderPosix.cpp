@@ -166,6 +166,15 @@ std::string TemporaryName()
     return ".parafold-" + std::to_string(::getpid()) + '-' + hex + ".tmp";
 }
 
+#ifdef O_TMPFILE
+// Naming an unnamed file goes through /proc, which a container may lack.
+bool UnnamedFilesCanBeNamed()
+{
+    static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+    return can;
+}
+#endif
+
 // A new file under a hidden temporary name, removed again unless kept.
 class Temporary
 {
@@ -182,6 +191,17 @@ public:
 
     int create(mode_t mode)
     {
+#ifdef O_TMPFILE
+        // Unnamed while it is written: finding a new file its inode, which can be slow, then
+        // holds no lock on the folder that the threads writing beside it wait for, and a run
+        // killed meanwhile leaves nothing. finish() names it; a file system without unnamed
+        // files has it named from the start.
+        if (UnnamedFilesCanBeNamed()) {
+            fd = ::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            if (fd >= 0)
+                return 0;
+        }
+#endif
         for (int attempt = 0; attempt < 16; ++attempt) {
             name = TemporaryName();
             fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -203,6 +223,10 @@ public:
     // flushFollows: the whole file system is flushed before the temporary is named.
     int finish(bool durable, bool flushFollows = true)
     {
+        if (name.empty()) {
+            if (const int failure = giveName())
+                return failure;
+        }
         if (durable && ::fsync(fd) != 0)
             return Errno();
 #ifdef __linux__
@@ -218,6 +242,22 @@ public:
         const int result = ::close(fd);
         fd = -1;
         return result == 0 ? 0 : Errno();
+    }
+    // The unnamed file takes a hidden temporary name, through the link the system keeps for
+    // each open file.
+    int giveName()
+    {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            name = TemporaryName();
+            if (::linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                return 0;
+            if (errno != EEXIST)
+                break;
+        }
+        const int error = Errno();
+        name.clear();
+        return error;
     }
     // The temporary becomes `to` in target, which must not exist.
     int linkAs(int targetFd, const char *to)
