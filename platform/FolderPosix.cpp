@@ -217,7 +217,6 @@ public:
     }
     int write(const char *data, std::size_t size)
     {
-        written += size;
         return WriteAll(fd, data, size);
     }
     // flushFollows: the whole file system is flushed before the temporary is named.
@@ -231,10 +230,9 @@ public:
             return Errno();
 #ifdef __linux__
         // Its pages set off for the disk now, while the run goes on: the flush that follows
-        // then waits for less. A hint only, and only a cost where no flush follows. A small
-        // file is left to the flush, which sends a group's small files off together: setting
-        // each off alone cost more than it saved.
-        if (!durable && flushFollows && written >= earlyWritebackBytes)
+        // then waits for less. A hint only, and only a cost where no flush follows. Small
+        // files too, now that the threads deciding them write them, not the one renaming.
+        if (!durable && flushFollows)
             ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 #else
         (void)flushFollows;
@@ -274,11 +272,10 @@ public:
         return 0;
     }
 
-    // Files under this size reach the flush unstarted: a group of them is little for it to send.
-    static constexpr std::size_t earlyWritebackBytes = std::size_t(256) << 10;
+    // Files under this size keep the cached pages of what they replace: a few pages each.
+    static constexpr std::size_t smallFileBytes = std::size_t(256) << 10;
     int dirFd;
     int fd = -1;
-    std::size_t written = 0;
     std::string name;
 };
 
@@ -954,7 +951,7 @@ int Prepare(int fd, const NativePath &name, const Folder::Content &content,
     // disk: their cached pages go now, for the next new files to take, rather than more. A
     // small file's few pages are left: dropping them cost more than the room they make.
     if (failure == 0 && state.standingFd >= 0 &&
-        standing.st_size >= off_t(Temporary::earlyWritebackBytes))
+        standing.st_size >= off_t(Temporary::smallFileBytes))
         ::posix_fadvise(state.standingFd, 0, 0, POSIX_FADV_DONTNEED);
 #endif
     if (failure == 0 && state.standingFd >= 0)
