@@ -202,18 +202,11 @@ public:
                 return 0;
         }
 #endif
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            name = TemporaryName();
+        return takeFreeName([&] {
             fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           mode);
-            if (fd >= 0)
-                return 0;
-            if (errno != EEXIST)
-                break;
-        }
-        const int error = Errno();
-        name.clear();
-        return error;
+            return fd >= 0;
+        });
     }
     int write(const char *data, std::size_t size)
     {
@@ -246,9 +239,17 @@ public:
     int giveName()
     {
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        return takeFreeName([&] {
+            return ::linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        });
+    }
+    // Gives `name` one hidden temporary name after another until `take` makes an entry of it;
+    // a name someone else holds is passed over.
+    template <typename Take> int takeFreeName(const Take &take)
+    {
         for (int attempt = 0; attempt < 16; ++attempt) {
             name = TemporaryName();
-            if (::linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            if (take())
                 return 0;
             if (errno != EEXIST)
                 break;
