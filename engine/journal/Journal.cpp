@@ -11,6 +11,7 @@
 #include <QList>
 #include <QOperatingSystemVersion>
 #include <algorithm>
+#include <optional>
 
 const QString journalFolderName = QStringLiteral(".parafold-journal");
 const QString journalOriginalsName = QStringLiteral("originals");
@@ -149,6 +150,10 @@ void ApplyLine(QByteArray line, bool framed, JournalRun &run, bool withEntries)
         run.terms = QString::fromUtf8(fields[1]);
     } else if (kind == "started" && fields.size() == 2) {
         run.startedMs = fields[1].toLongLong();
+    } else if (kind == "originals" && fields.size() == 2) {
+        bool ok = false;
+        const int perFolder = fields[1].toInt(&ok);
+        run.originalsPerFolder = ok && perFolder > 0 ? perFolder : 0;
     } else if (kind == "finished" && fields.size() == 3) {
         run.finished = true;
     }
@@ -186,14 +191,30 @@ QString Below(const QString &folder, const QString &name)
 
 } // namespace
 
+QString JournalOriginalFolder(int number, int perFolder)
+{
+    return perFolder > 0 ? Below(originalsName, QString::number(number / perFolder))
+                         : originalsName;
+}
+
+QString JournalOriginalRelative(int number, int perFolder)
+{
+    return Below(JournalOriginalFolder(number, perFolder), QString::number(number));
+}
+
 QString JournalRun::originalPath(const JournalEntry &entry) const
 {
-    return JoinPath(JoinPath(folder, originalsName), QString::number(entry.number));
+    return JoinPath(folder, JournalOriginalRelative(entry.number, originalsPerFolder));
 }
 
 QString JournalRun::originalRelative(const JournalEntry &entry) const
 {
-    return Below(Below(relativeFolder, originalsName), QString::number(entry.number));
+    return originalRelative(entry.number);
+}
+
+QString JournalRun::originalRelative(int number) const
+{
+    return Below(relativeFolder, JournalOriginalRelative(number, originalsPerFolder));
 }
 
 QString JournalFolder(const QString &sourceDir)
@@ -305,14 +326,18 @@ std::vector<JournalRun> ReadJournal(const FileTree &source, bool withEntries)
     return runs;
 }
 
-QByteArray JournalHeader(const QString &operation, qint64 startedMs, const QString &terms)
+QByteArray JournalHeader(const QString &operation, qint64 startedMs, const QString &terms,
+                         int originalsPerFolder)
 {
     // The terms are one line without tabs (RunTerms), or they would split the entry.
     QByteArray header = magicFramed + Framed("operation\t" + operation.toUtf8());
     if (!terms.isEmpty())
         header += Framed("terms\t" +
                          terms.toUtf8().replace('\t', ' ').replace('\n', ' ').replace('\r', ' '));
-    return header + Framed("started\t" + QByteArray::number(startedMs));
+    header += Framed("started\t" + QByteArray::number(startedMs));
+    if (originalsPerFolder > 0)
+        header += Framed("originals\t" + QByteArray::number(originalsPerFolder));
+    return header;
 }
 
 QByteArray JournalEntryLine(const JournalEntry &entry)
@@ -395,7 +420,12 @@ void RemoveDroppedRuns(FileTree &source)
             source.removeTree(folder, nullptr);
         } else if (entry.kind == FolderEntry::Folder) {
             RemoveStaleTemporaries(source, folder);
-            RemoveStaleTemporaries(source, Below(folder, originalsName));
+            const QString originals = Below(folder, originalsName);
+            RemoveStaleTemporaries(source, originals);
+            for (const FolderEntry &inOriginals : source.list(originals, nullptr)) {
+                if (inOriginals.kind == FolderEntry::Folder)
+                    RemoveStaleTemporaries(source, Below(originals, inOriginals.name));
+            }
         }
     }
 }
@@ -407,27 +437,50 @@ bool SameFile(const FileIdentity &a, const FileIdentity &b)
     return a.device == b.device && a.inode == b.inode;
 }
 
-QSet<int> Numbered(const FileTree &source, const QString &folder)
+// The name as a number, written as this program writes it, or nothing.
+std::optional<int> NumberNamed(const QString &name)
 {
+    bool ok = false;
+    const int number = name.toInt(&ok);
+    if (!ok || QString::number(number) != name)
+        return std::nullopt;
+    return number;
+}
+
+// The numbers of the originals a run holds, each where that run keeps it.
+QSet<int> Numbered(const FileTree &source, const JournalRun &run)
+{
+    const QString originals = Below(run.relativeFolder, originalsName);
     QSet<int> numbers;
-    for (const FolderEntry &entry : source.list(folder, nullptr)) {
-        bool ok = false;
-        const int number = entry.name.toInt(&ok);
-        if (ok && entry.kind == FolderEntry::File && QString::number(number) == entry.name)
-            numbers.insert(number);
+    const auto addFiles = [&](const QString &folder, std::optional<int> group) {
+        for (const FolderEntry &entry : source.list(folder, nullptr)) {
+            const std::optional<int> number = NumberNamed(entry.name);
+            if (number && entry.kind == FolderEntry::File &&
+                (!group || *number / run.originalsPerFolder == *group))
+                numbers.insert(*number);
+        }
+    };
+    if (run.originalsPerFolder <= 0) {
+        addFiles(originals, std::nullopt);
+        return numbers;
+    }
+    for (const FolderEntry &entry : source.list(originals, nullptr)) {
+        const std::optional<int> group = NumberNamed(entry.name);
+        if (group && entry.kind == FolderEntry::Folder)
+            addFiles(Below(originals, entry.name), group);
     }
     return numbers;
 }
 
 // The kept original of an entry whose file is still the original itself goes.
-void ReleaseIfUnreplaced(FileTree &source, const QString &originals, const JournalEntry &entry)
+void ReleaseIfUnreplaced(FileTree &source, const JournalRun &run, const JournalEntry &entry)
 {
     if (!IsValidEntryPath(entry.relativePath))
         return;
     QByteArray bytes;
     FileIdentity file;
     FileIdentity kept;
-    const QString keptPath = Below(originals, QString::number(entry.number));
+    const QString keptPath = run.originalRelative(entry);
     if (source.readFile(entry.relativePath, bytes, &file, nullptr) == FileIoResult::Done &&
         source.readFile(keptPath, bytes, &kept, nullptr) == FileIoResult::Done &&
         SameFile(file, kept))
@@ -445,14 +498,13 @@ void ReleaseInterruptedOriginals(FileTree &source)
             !ReadJournalRun(source, folder.name, run, false) || run.finished ||
             !ReadJournalRun(source, folder.name, run, true))
             continue;
-        const QString originals = Below(JournalRelative(folder.name), originalsName);
         QSet<int> entries;
         for (const JournalEntry &entry : run.entries)
             entries.insert(entry.number);
         // An original without its entry was kept for a file that was never replaced.
-        for (const int number : Numbered(source, originals)) {
+        for (const int number : Numbered(source, run)) {
             if (!entries.contains(number))
-                source.removeFile(Below(originals, QString::number(number)), nullptr);
+                source.removeFile(run.originalRelative(number), nullptr);
         }
         // Only the last group's entries can have been cut off before their files were
         // replaced.
@@ -460,7 +512,7 @@ void ReleaseInterruptedOriginals(FileTree &source)
                                  ? run.entries.size() - size_t(journalKeptAhead)
                                  : 0;
         for (size_t at = first; at < run.entries.size(); ++at)
-            ReleaseIfUnreplaced(source, originals, run.entries[at]);
+            ReleaseIfUnreplaced(source, run, run.entries[at]);
     }
 }
 

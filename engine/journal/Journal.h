@@ -10,8 +10,8 @@ class FileTree;
 // The journal of in-place runs: the folder .parafold-journal at the top of the source
 // folder holds one folder per run, named by the run's start time. A run's folder holds the
 // entry list "entries.tsv", each line with a check of its own and each entry written before
-// its file is replaced, and, in "originals", the replaced files under their entry numbers;
-// "restored" lists the
+// its file is replaced, and, in "originals", the replaced files under their entry numbers (in
+// folders of journalOriginalsPerFolder where the header says so); "restored" lists the
 // entries an undo has put back, "undone" marks a run whose files are all back. The scan never
 // enters it. Everything in it may have been planted by someone else (an archive, a shared drive):
 // nothing of it is followed through a link.
@@ -24,10 +24,14 @@ constexpr qint64 journalLimitMegabytes = 2048;
 // A run keeps at most this many originals ahead of replacing their files, so that one flush
 // takes a group of them to the disk.
 constexpr int journalKeptAhead = 64;
+// Originals are kept in numbered folders of this many: a link into one folder of thousands
+// searches its names one by one, which cost the thread replacing the files more than the
+// new folders do.
+constexpr int journalOriginalsPerFolder = 64;
 
 struct JournalEntry
 {
-    int number = 0; // the original's file name in "originals"
+    int number = 0; // the original's file name (JournalOriginalRelative)
     qint64 originalSize = 0;
     qint64 originalModifiedMs = 0; // milliseconds since 1970, UTC
     quint64 originalHash = 0;
@@ -49,11 +53,14 @@ struct JournalRun
     bool undone = false;
     int files = 0;
     qint64 originalBytes = 0;
+    int originalsPerFolder = 0;        // 0: all in "originals" itself, as older journals keep them
     std::vector<JournalEntry> entries; // only when read with them
     QSet<int> restored;                // entry numbers an undo has put back; with entries
 
     QString originalPath(const JournalEntry &entry) const;
-    QString originalRelative(const JournalEntry &entry) const; // below the source folder
+    // Below the source folder.
+    QString originalRelative(const JournalEntry &entry) const;
+    QString originalRelative(int number) const;
 };
 
 // The journal's path, for messages; everything else reaches it through the source folder's
@@ -71,8 +78,8 @@ bool ReadJournalRun(const QString &runFolder, JournalRun &run, bool withEntries)
 
 // The lines of entries.tsv, each ended by a line feed and, but for the first, framed by a
 // checksum: a line cut short by a full disk or a power cut is told from a whole one.
-QByteArray JournalHeader(const QString &operation, qint64 startedMs,
-                         const QString &terms = QString());
+QByteArray JournalHeader(const QString &operation, qint64 startedMs, const QString &terms,
+                         int originalsPerFolder);
 QByteArray JournalEntryLine(const JournalEntry &entry);
 // An entry taken back: its file was not replaced after all.
 QByteArray JournalDroppedLine(int number, qint64 originalSize);
@@ -101,6 +108,9 @@ bool RecordRestoredEntries(FileTree &source, const JournalRun &run, const QSet<i
 QString JournalRelative(const QString &name = QString());
 extern const QString journalOriginalsName; // "originals"
 extern const QString journalEntriesName;   // "entries.tsv"
+// Where an entry's original is kept, below its run's folder, and the folder it is kept in.
+QString JournalOriginalRelative(int number, int perFolder);
+QString JournalOriginalFolder(int number, int perFolder);
 
 // An entry's path as undo may take it: relative, no empty, "." or ".." component, no drive
 // or backslash on Windows. A journal comes with the folder, and may have been written by

@@ -90,7 +90,8 @@ bool RunJournal::create(QString *error)
         return false;
     if (!source.createAppendedFile(inRun(journalEntriesName), FileTree::Access::Private, entries,
                                    error) ||
-        !entries.append(JournalHeader(operation, startedMs, terms), error))
+        !entries.append(JournalHeader(operation, startedMs, terms, journalOriginalsPerFolder),
+                        error))
         return false;
     opened = true;
     // The run beyond the count goes while this run works: deleting many files can take
@@ -132,7 +133,7 @@ bool RunJournal::keepOriginal(const QString &, const QString &relativePath,
     entry.writtenHash = content.writtenHash;
     entry.relativePath = relativePath;
     const QString keptRelative = keptPath(entry.number);
-    if (!keep(relativePath, keptRelative, error))
+    if (!makeOriginalsFolder(entry.number, error) || !keep(relativePath, keptRelative, error))
         return false;
     if (!appendLine(JournalEntryLine(entry), error, !FileTree::flushCoversFiles())) {
         source.removeFile(keptRelative, nullptr);
@@ -176,7 +177,19 @@ void RunJournal::dropEntry(int number)
 
 QString RunJournal::keptPath(int number) const
 {
-    return inRun(journalOriginalsName + QLatin1Char('/') + QString::number(number));
+    return inRun(JournalOriginalRelative(number, journalOriginalsPerFolder));
+}
+
+bool RunJournal::makeOriginalsFolder(int number, QString *error)
+{
+    const int folder = number / journalOriginalsPerFolder;
+    if (folder == madeFolder)
+        return true;
+    if (!source.makeFolder(inRun(JournalOriginalFolder(number, journalOriginalsPerFolder)),
+                           FileTree::Access::Private, error))
+        return false;
+    madeFolder = folder;
+    return true;
 }
 
 RunJournal::~RunJournal()

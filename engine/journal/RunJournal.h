@@ -77,6 +77,8 @@ private:
     QStringList dropOldRuns(FileTree &tree, qint64 ownBytes, qint64 bytesLimit) const;
     QString inRun(const QString &name) const;
     QString keptPath(int number) const;
+    // The folder that keeps the original numbered so, made when it is the first there.
+    bool makeOriginalsFolder(int number, QString *error);
 
     FileTree source;
     FileTree droppingTree; // the same folder, for the thread that drops old runs
@@ -95,6 +97,7 @@ private:
     // The originals' sizes of the last entries, which the writer may still take back.
     std::map<int, qint64> keptSizes;
     int lastNumber = 0;
+    int madeFolder = -1; // of the originals, the last made
     std::thread dropping;
     QStringList droppedEarly;
 };

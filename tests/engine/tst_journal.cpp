@@ -127,8 +127,8 @@ bool PlantRun(const QString &src, const QString &relativePath, const QByteArray 
     const qint64 started = QDateTime::currentMSecsSinceEpoch() + 1000000;
     return WriteBytes(folder + QStringLiteral("/originals/1"), original) &&
            WriteBytes(folder + QStringLiteral("/entries.tsv"),
-                      JournalHeader(QStringLiteral("replace"), started) + JournalEntryLine(entry) +
-                          JournalFinishedLine(1, original.size()));
+                      JournalHeader(QStringLiteral("replace"), started, QString(), 0) +
+                          JournalEntryLine(entry) + JournalFinishedLine(1, original.size()));
 }
 #endif
 
@@ -188,6 +188,7 @@ private slots:
     void undoReplacesAsARunDoes_data();
     void undoReplacesAsARunDoes();
     void secondUndoTakesOnlyTheRest();
+    void runCutOffAfterKeepingBlocksNoLaterRun_data();
     void runCutOffAfterKeepingBlocksNoLaterRun();
 
 private:
@@ -531,7 +532,7 @@ void TestJournal::entryListRead_data()
     JournalEntry b = a;
     b.number = 2;
     b.relativePath = QStringLiteral("b.txt");
-    const QByteArray header = JournalHeader(QStringLiteral("replace"), 1);
+    const QByteArray header = JournalHeader(QStringLiteral("replace"), 1, QString(), 0);
     const QByteArray lineA = JournalEntryLine(a);
     const QByteArray cutInPath = lineA.left(lineA.indexOf("a.txt") + 1);
     QTest::newRow("version 1, no frame")
@@ -631,7 +632,8 @@ void TestJournal::plantedJournalStaysInside()
     QCOMPARE(::chmod(QFile::encodeName(outside + QStringLiteral("keep.txt")).constData(), 0444), 0);
     // What a run folder holds, for a journal led there to take it for one.
     QVERIFY(WriteBytes(outside + QStringLiteral("entries.tsv"),
-                       JournalHeader(QStringLiteral("insert"), 1) + JournalFinishedLine(0, 0)));
+                       JournalHeader(QStringLiteral("insert"), 1, QString(), 0) +
+                           JournalFinishedLine(0, 0)));
     QVERIFY(WriteBytes(src + QStringLiteral("sub/a.txt"), Utf8(QStringLiteral("小云\n"))));
     const RunResult first = run(Operation::ReplaceText);
     QCOMPARE(first.changed, 1);
@@ -754,9 +756,10 @@ void TestJournal::journalIsPrivate()
     QCOMPARE(mode(journal), 0700U);
     QCOMPARE(mode(runFolder), 0700U);
     QCOMPARE(mode(runFolder + QStringLiteral("/originals")), 0700U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/originals/0")), 0700U);
     QCOMPARE(mode(runFolder + QStringLiteral("/entries.tsv")), 0600U);
     QCOMPARE(mode(runFolder + QStringLiteral("/undone")), 0600U);
-    QCOMPARE(mode(runFolder + QStringLiteral("/originals/1")), 0640U);
+    QCOMPARE(mode(runFolder + QStringLiteral("/originals/0/1")), 0640U);
 }
 #endif
 
@@ -843,10 +846,18 @@ void TestJournal::secondUndoTakesOnlyTheRest()
     QVERIFY(!FindUndoRun(src, QString(), message));
 }
 
+void TestJournal::runCutOffAfterKeepingBlocksNoLaterRun_data()
+{
+    QTest::addColumn<bool>("entryLost");
+    QTest::newRow("entry written") << false;
+    QTest::newRow("killed before its entry") << true;
+}
+
 // A kill between keeping an original by a hard link and replacing its file leaves the file
 // with a second name in the journal; the next run still replaces it.
 void TestJournal::runCutOffAfterKeepingBlocksNoLaterRun()
 {
+    QFETCH(bool, entryLost);
     const QString file = src + QStringLiteral("a.txt");
     const QByteArray original = Utf8(QStringLiteral("小云\n"));
     QVERIFY(WriteBytes(file, original));
@@ -854,6 +865,11 @@ void TestJournal::runCutOffAfterKeepingBlocksNoLaterRun()
         RunJournal cutOff(src, Operation::ReplaceText);
         QString error;
         QVERIFY2(cutOff.keepOriginal(file, QStringLiteral("a.txt"), {}, &error), qPrintable(error));
+        const QString entries =
+            JournalFolder(src) + QLatin1Char('/') + cutOff.runId() + QStringLiteral("/entries.tsv");
+        const QByteArray lines = ReadBytes(entries);
+        if (entryLost)
+            QVERIFY(WriteBytes(entries, lines.left(lines.lastIndexOf("f\t"))));
     } // never finished, as when killed
     const RunResult result = run(Operation::ReplaceText);
     QCOMPARE(result.failed, 0);
