@@ -140,7 +140,7 @@ struct PieceReads
 // its size; nothing when the whole file is needed, which file then holds, opened.
 std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule &rule,
                                            StreamedRead &file, FileIdentity &identity,
-                                           bool untilFirstMatch = false)
+                                           bool untilFirstMatch = false, bool *notUtf8 = nullptr)
 {
     PieceReads reads(file);
     if (task.sourceTree->openRead(task.relativePath, file, &reads.error) != FileIoResult::Done)
@@ -154,6 +154,8 @@ std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule 
             return SettledFailed(FailureKind::ChangedDuringRun, identity.size);
         return SettledFailed(FailureKind::Unreadable, 0, reads.error);
     }
+    if (notUtf8)
+        *notUtf8 = found.notUtf8;
     if (found.result == StreamedSearch::Settled) {
         if (const std::optional<bool> matches = rule.decideFromPresence(found.presence))
             return Settled(*matches ? FileOutcome::Changed : FileOutcome::Unchanged, identity.size);
@@ -163,11 +165,13 @@ std::optional<FileDecision> SearchInPieces(const FileTask &task, const FileRule 
 
 // An edit of UTF-8 or GBK decided from the file read a piece at a time, with its new bytes
 // written later from a second read, so that no file is held whole whatever its size; nothing
-// when the whole file is needed, which file then holds, opened.
+// when the whole file is needed, which file then holds, opened. A file a search found not to
+// be UTF-8 is edited as GBK straight away.
 std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &rule,
                                          const ReserveMemory &reserve, StreamedRead &file,
                                          FileIdentity &identity, QByteArray &kept,
-                                         std::vector<int> *hits, const char *&encodingName)
+                                         std::vector<int> *hits, const char *&encodingName,
+                                         bool notUtf8)
 {
     QString error;
     if (!file.isOpen() &&
@@ -209,9 +213,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             };
         }
         StreamedEdit edited;
-        for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Gbk}) {
-            if (encoding == TextEncoding::Gbk && (!edited.notUtf8 || !reads.rewind()()))
-                break;
+        for (TextEncoding encoding = notUtf8 ? TextEncoding::Gbk : TextEncoding::Utf8;;
+             encoding = TextEncoding::Gbk) {
             // Emptied, keeping the room reserved (clear() would give it up).
             newBytes.resize(0);
             kept.resize(0);
@@ -219,7 +222,8 @@ std::optional<FileDecision> EditInPieces(const FileTask &task, const FileRule &r
             edited = EditStream(edit, task.detectUtf16, task.withBom, read, rewind, gather,
                                 task.journaled, encoding, StreamChunkFor(identity.size),
                                 identity.size > utf16DecodedWhole);
-            if (edited.result != StreamedEdit::NeedsWholeFile)
+            if (edited.result != StreamedEdit::NeedsWholeFile || encoding == TextEncoding::Gbk ||
+                !edited.notUtf8 || !reads.rewind()())
                 break;
         }
         if (hits)
@@ -343,8 +347,10 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         // where the edit would copy every byte only to learn that nothing changed. It stops at
         // the first find text, and the edit reads the file again from its start. One too large
         // to edit whole is left to the edit, which answers for it as a run that writes does.
+        bool notUtf8 = false;
         if (rule.settlesFromBytes() && rule.searchTerms().size() <= searchedBeforeEdit) {
-            std::optional<FileDecision> searched = SearchInPieces(task, rule, file, identity, true);
+            std::optional<FileDecision> searched =
+                SearchInPieces(task, rule, file, identity, true, &notUtf8);
             if (searched && identity.size <= FileSizeLimit(true))
                 return std::move(*searched);
         }
@@ -352,8 +358,8 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
             return read == FileIoResult::Changed
                        ? SettledFailed(FailureKind::ChangedDuringRun, identity.size)
                        : SettledFailed(FailureKind::Unreadable, 0, error);
-        if (std::optional<FileDecision> decided =
-                EditInPieces(task, rule, reserveUpTo, file, identity, kept, hits, encodingName))
+        if (std::optional<FileDecision> decided = EditInPieces(
+                task, rule, reserveUpTo, file, identity, kept, hits, encodingName, notUtf8))
             return std::move(*decided);
         kept.clear();
         read = file.readWhole(how, bytes, &error);

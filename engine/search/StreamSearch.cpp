@@ -300,6 +300,7 @@ StreamedSearch SearchStream(const std::vector<EncodedTerm> &terms, bool detectUt
     if (found.result == StreamedSearch::NeedsWholeFile && search.encoding == TextEncoding::Gbk) {
         if (search.heldWhole < 0 && !rewind())
             return {StreamedSearch::ReadFailed, {}};
+        found.notUtf8 = true;
         found.result = search.run(TextEncoding::Gbk, false);
     }
     if (found.result == StreamedSearch::Settled)

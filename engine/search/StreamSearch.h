@@ -22,6 +22,7 @@ struct StreamedSearch
     };
     Result result = NeedsWholeFile;
     std::vector<Presence> presence;
+    bool notUtf8 = false; // the bytes read were not well-formed UTF-8
 };
 
 // A piece small enough to stay in a core's cache while it is checked and searched.
