@@ -280,6 +280,16 @@ void MainWindow::setSourceFolder(const QString &folder)
     ui->lEdt_SourcePath->setText(FolderHandedOver(folder));
 }
 
+void MainWindow::takeHandedOverFolder(const QString &folder)
+{
+    if (!folder.isEmpty())
+        setSourceFolder(folder);
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {

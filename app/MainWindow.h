@@ -59,6 +59,9 @@ public:
     void setRunLockPath(const std::string &path);
     // Fills the source field, as `Parafold FOLDER` does (a file stands for its folder).
     void setSourceFolder(const QString &folder);
+    // A folder handed over by a second start: fills the source field (unless empty) and
+    // brings the window to the front, leaving all else as it is.
+    void takeHandedOverFolder(const QString &folder);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();

@@ -905,6 +905,10 @@ Run them anyway?</source>
 
 仍要执行吗?</translation>
     </message>
+    <message>
+        <source>The Parafold window that runs does not answer.</source>
+        <translation>正在运行的Parafold窗口没有响应。</translation>
+    </message>
 </context>
 <context>
     <name>PlanCommand</name>
