@@ -160,6 +160,9 @@ private:
     // The results of the last preview or search, while open; the preview's settings and
     // operation, which its apply runs with whatever the form holds by then.
     QPointer<ResultsDialog> results;
+    // Where a run's failures go when their report cannot be written: the run's own results
+    // view, or one opened for them.
+    QPointer<ResultsDialog> failuresView;
     BatchSettings previewSettings;
     Operation previewOperation = Operation::ReplaceText;
     // Where the keyboard was when the launch took the focus to the stop button.

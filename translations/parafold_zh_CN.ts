@@ -648,6 +648,14 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
         <source>Note:</source>
         <translation>注意：</translation>
     </message>
+    <message>
+        <source>The source folder is not writable</source>
+        <translation>源文件夹不可写</translation>
+    </message>
+    <message>
+        <source>The save folder is not writable</source>
+        <translation>保存文件夹不可写</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
