@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
     std::string channelRefusal;
     const QString channel = QString::fromStdString(platform::WindowChannelName(channelRefusal));
     if (!channel.isEmpty()) {
+        platform::LetWindowComeForward();
         switch (WindowHandOver::HandOver(channel, folder)) {
         case WindowHandOver::Outcome::Taken:
             return 0;

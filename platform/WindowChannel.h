@@ -11,4 +11,8 @@ namespace platform {
 // logon session. Empty, with the reason, where no such place can be had.
 std::string WindowChannelName(std::string &reason);
 
+// Lets the window that takes this start's folder come to the front: Windows lets only the
+// process the user started last do that. Nothing elsewhere.
+void LetWindowComeForward();
+
 } // namespace platform

@@ -53,4 +53,6 @@ std::string WindowChannelName(std::string &reason)
     return path;
 }
 
+void LetWindowComeForward() {}
+
 } // namespace platform

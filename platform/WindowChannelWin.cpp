@@ -34,4 +34,9 @@ std::string WindowChannelName(std::string &reason)
     return name;
 }
 
+void LetWindowComeForward()
+{
+    AllowSetForegroundWindow(ASFW_ANY);
+}
+
 } // namespace platform
