@@ -1140,9 +1140,10 @@ int MakeOneFolder(const NativePath &path, std::uint32_t mode)
 
 int MayWriteFile(const NativePath &path)
 {
+    // A file that cannot be looked at is not known to be read-only; its write will tell.
     struct stat st = {};
     if (::lstat(path.c_str(), &st) != 0)
-        return Errno();
+        return 0;
     return ReadOnly(AT_FDCWD, path.c_str(), st) ? EACCES : 0;
 }
 

@@ -1164,9 +1164,10 @@ int MakeOneFolder(const NativePath &path, std::uint32_t mode)
 
 int MayWriteFile(const NativePath &path)
 {
+    // A file that cannot be looked at is not known to be read-only; its write will tell.
     EntryInfo info;
-    if (const int failure = EntryAt(path, false, info))
-        return failure;
+    if (EntryAt(path, false, info) != 0)
+        return 0;
     return info.kind == EntryKind::File && info.mode == 0444 ? int(ERROR_ACCESS_DENIED) : 0;
 }
 

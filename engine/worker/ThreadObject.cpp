@@ -16,13 +16,14 @@
 
 namespace {
 
-// A file's path below the source folder, from its native path.
+// A file's path below the source folder, as a plan names it, from its native path.
 QString RelativeToSource(const QString &nativePath, const BatchSettings &settings)
 {
-    QString source = NativeSeparators(settings.sourceDir);
-    if (!source.isEmpty() && !source.endsWith(NativeSeparators(QStringLiteral("/"))))
-        source += NativeSeparators(QStringLiteral("/"));
-    return nativePath.startsWith(source) ? nativePath.mid(source.size()) : nativePath;
+    const QString path = FromNativeSeparators(nativePath);
+    QString source = FromNativeSeparators(settings.sourceDir);
+    if (!source.isEmpty() && !source.endsWith(QLatin1Char('/')))
+        source += QLatin1Char('/');
+    return path.startsWith(source) ? path.mid(source.size()) : path;
 }
 
 PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
