@@ -280,6 +280,16 @@ void MainWindow::setSourceFolder(const QString &folder)
     ui->lEdt_SourcePath->setText(FolderHandedOver(folder));
 }
 
+void MainWindow::takeHandedOverFolder(const QString &folder)
+{
+    if (!folder.isEmpty())
+        setSourceFolder(folder);
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
@@ -588,10 +598,11 @@ bool MainWindow::CaptureSettings(Operation operation)
 // The field a refusal is about, where the user goes next.
 QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) const
 {
-    if (refusal == messageSourceMissing() || refusal == messageFolderMissing())
+    if (refusal == messageSourceMissing() || refusal == messageFolderMissing() ||
+        refusal == messageSourceReadOnly())
         return ui->lEdt_SourcePath;
     if (refusal == messageSaveMissing() || refusal == messageSameFolder() ||
-        refusal == messageSaveInsideSource())
+        refusal == messageSaveInsideSource() || refusal == messageSaveReadOnly())
         return ui->lEdt_SavePath;
     if (refusal == messageEmptyInsert())
         return ui->pTEdt_InsertText;
@@ -674,6 +685,12 @@ void MainWindow::StartWorker(Operation operation, ThreadObject::Mode mode,
     worker->setReviewed(reviewed);
     if (results && mode != ThreadObject::Mode::Apply)
         connect(worker, &ThreadObject::filePlanned, results, &ResultsDialog::addRow);
+    failuresView = mode == ThreadObject::Mode::Preview ? results : nullptr;
+    connect(worker, &ThreadObject::failureUnreported, this, [this, operation](const PlanRow &row) {
+        if (!failuresView)
+            failuresView = OpenResults(operation, false);
+        failuresView->addRow(row);
+    });
     worker->moveToThread(workerThread);
     workerThread->start();
 

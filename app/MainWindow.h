@@ -59,6 +59,9 @@ public:
     void setRunLockPath(const std::string &path);
     // Fills the source field, as `Parafold FOLDER` does (a file stands for its folder).
     void setSourceFolder(const QString &folder);
+    // A folder handed over by a second start: fills the source field (unless empty) and
+    // brings the window to the front, leaving all else as it is.
+    void takeHandedOverFolder(const QString &folder);
 
 signals:
     void pBtn_ReplaceExcelText_HasClicked();
@@ -157,6 +160,9 @@ private:
     // The results of the last preview or search, while open; the preview's settings and
     // operation, which its apply runs with whatever the form holds by then.
     QPointer<ResultsDialog> results;
+    // Where a run's failures go when their report cannot be written: the run's own results
+    // view, or one opened for them.
+    QPointer<ResultsDialog> failuresView;
     BatchSettings previewSettings;
     Operation previewOperation = Operation::ReplaceText;
     // Where the keyboard was when the launch took the focus to the stop button.

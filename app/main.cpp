@@ -1,11 +1,12 @@
 #include "app/MainWindow.h"
 #include "app/QtTranslations.h"
 #include "app/TerminationSignals.h"
+#include "app/WindowHandOver.h"
 
 #include "engine/files/SettingsFiles.h"
-#include "platform/ProcessList.h"
 #include "platform/Program.h"
 #include "platform/RunLock.h"
+#include "platform/WindowChannel.h"
 #include "translations/Language.h"
 
 #include <QApplication>
@@ -25,17 +26,13 @@ void ScaleWithScreen()
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
-// Another copy is in the middle of a run: it is left alone, and this one says so and ends.
-int RefuseBusyStart(int argc, char *argv[])
+// Tells the user why this start opens no window, and ends once the message is read.
+int RefuseStart(QApplication &application, const QString &message)
 {
-    QApplication application(argc, argv);
-    InstallQtTranslations(application);
-    InstallTranslations(application);
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
                      &QCoreApplication::quit);
-    QMessageBox::about(nullptr, QCoreApplication::translate("MainWindow", "Note:"),
-                       messageRunWorks());
+    QMessageBox::about(nullptr, QCoreApplication::translate("MainWindow", "Note:"), message);
     return 1;
 }
 
@@ -45,16 +42,35 @@ int main(int argc, char *argv[])
 {
     platform::ShareOneHeap();
     ScaleWithScreen();
+    QApplication application(argc, argv);
+    InstallQtTranslations(application);
+    InstallTranslations(application);
+
+    // `Parafold FOLDER`: the file manager's "open with", or a shortcut on a folder. A window
+    // of this user's that runs already takes it; none is ever ended for another.
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString folder = arguments.size() > 1 ? FolderArgument(arguments.at(1)) : QString();
+    std::string channelRefusal;
+    const QString channel = QString::fromStdString(platform::WindowChannelName(channelRefusal));
+    if (!channel.isEmpty()) {
+        platform::LetWindowComeForward();
+        switch (WindowHandOver::HandOver(channel, folder)) {
+        case WindowHandOver::Outcome::Taken:
+            return 0;
+        case WindowHandOver::Outcome::NoAnswer:
+            return RefuseStart(application,
+                               QCoreApplication::translate(
+                                   "MainWindow", "The Parafold window that runs does not answer."));
+        case WindowHandOver::Outcome::NoWindow:
+            break;
+        }
+    }
     // No safe folder for the lock (one planted by another user): the window runs without.
     std::string lockRefusal;
     const std::string runLockPath = platform::RunLockPath(lockRefusal);
     if (!runLockPath.empty() && platform::RunLockHeld(runLockPath))
-        return RefuseBusyStart(argc, argv);
-    platform::EndOtherInstance(platform::ExecutableFileName("Parafold"));
+        return RefuseStart(application, messageRunWorks());
 
-    QApplication application(argc, argv);
-    InstallQtTranslations(application);
-    InstallTranslations(application);
     // Ends like the tray menu's quit: the window, destroyed below, waits for the file in hand.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &application,
@@ -67,10 +83,13 @@ int main(int argc, char *argv[])
                            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
     if (!runLockPath.empty())
         window.setRunLockPath(runLockPath);
-    // `Parafold FOLDER`: the file manager's "open with", or a shortcut on a folder.
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1)
-        window.setSourceFolder(arguments.at(1));
+    if (!folder.isEmpty())
+        window.setSourceFolder(folder);
+    // Without a channel later starts open windows of their own, as the run lock allows.
+    WindowHandOver handOver;
+    if (!channel.isEmpty() && handOver.listen(channel))
+        QObject::connect(&handOver, &WindowHandOver::folderHandedOver, &window,
+                         &MainWindow::takeHandedOverFolder);
     window.show();
     return application.exec();
 }

@@ -3,6 +3,7 @@
 #include "engine/files/FileNames.h"
 #include "platform/Terminal.h"
 
+#include <QTextCodec>
 #include <cerrno>
 
 using platform::StandardStream;
@@ -17,6 +18,15 @@ const int gatherBytes = 1 << 20;
 const char eraseLine[] = "\r\x1b[K";
 
 } // namespace
+
+void UseTerminalEncoding()
+{
+    const std::string name = platform::TerminalEncoding();
+    if (name.empty())
+        return;
+    if (QTextCodec *codec = QTextCodec::codecForName(QByteArray::fromStdString(name)))
+        QTextCodec::setCodecForLocale(codec);
+}
 
 Console::Console(bool nullSeparated)
     : nullSeparated(nullSeparated), outIsTerminal(platform::IsTerminal(StandardStream::Output)),

@@ -5,6 +5,11 @@
 #include <QString>
 #include <mutex>
 
+// Makes the terminal's encoding, as the C library names it, Qt's local 8-bit one, in which
+// the arguments are read and the messages, lists and diffs written: Qt takes UTF-8 for a
+// zh_CN.GBK locale. Called first thing in main.
+void UseTerminalEncoding();
+
 // The command's two output streams: the found list on stdout, and messages plus the
 // progress line on stderr. Both may be the same terminal, so every write goes through one
 // lock and erases the progress line first.

@@ -66,6 +66,7 @@ int main(int argc, char *argv[])
 {
     platform::ShareOneHeap();
     QCoreApplication application(argc, argv);
+    UseTerminalEncoding();
     InstallTranslations(application);
     const ParsedCommandLine parsed = ParseCommandLine(Arguments(argc, argv));
 

@@ -311,6 +311,13 @@ int LinkTarget(const NativePath &path, NativePath &target);
 int RemoveEntry(const NativePath &path);
 // Makes one folder in an existing parent.
 int MakeOneFolder(const NativePath &path, std::uint32_t mode);
+// 0 when the user may make files in the folder at path (links followed), else why not: its
+// permissions, its ACL, a read-only file system. A folder that grants writing to nobody
+// counts as read-only also for root, as a file does.
+int MayWriteFolder(const NativePath &path);
+// 0 unless the file at path (not followed) is read-only as a rewrite in place would find it:
+// by its permission bits or the system's say on POSIX, by its attribute on Windows.
+int MayWriteFile(const NativePath &path);
 
 // The folder part and the last name of a path (either separator on Windows).
 void SplitPath(const NativePath &path, NativePath &folder, NativePath &name);

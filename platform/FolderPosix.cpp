@@ -1138,6 +1138,27 @@ int MakeOneFolder(const NativePath &path, std::uint32_t mode)
     return ::mkdir(path.c_str(), mode_t(mode)) == 0 ? 0 : Errno();
 }
 
+int MayWriteFile(const NativePath &path)
+{
+    // A file that cannot be looked at is not known to be read-only; its write will tell.
+    struct stat st = {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return 0;
+    return ReadOnly(AT_FDCWD, path.c_str(), st) ? EACCES : 0;
+}
+
+int MayWriteFolder(const NativePath &path)
+{
+    struct stat st = {};
+    if (::stat(path.c_str(), &st) != 0)
+        return Errno();
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    if ((st.st_mode & 0222) == 0)
+        return EACCES;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : Errno();
+}
+
 void SplitPath(const NativePath &path, NativePath &folder, NativePath &name)
 {
     const std::size_t slash = path.rfind('/');

@@ -1162,6 +1162,28 @@ int MakeOneFolder(const NativePath &path, std::uint32_t mode)
     return CreateDirectoryW(ExtendedLengthPath(path).c_str(), security.get()) ? 0 : LastError();
 }
 
+int MayWriteFile(const NativePath &path)
+{
+    // A file that cannot be looked at is not known to be read-only; its write will tell.
+    EntryInfo info;
+    if (EntryAt(path, false, info) != 0)
+        return 0;
+    return info.kind == EntryKind::File && info.mode == 0444 ? int(ERROR_ACCESS_DENIED) : 0;
+}
+
+int MayWriteFolder(const NativePath &path)
+{
+    // Asking for the right to add a file checks the folder's ACL and a read-only medium
+    // without making anything; the read-only attribute means nothing on a folder.
+    HANDLE folder = CreateFileW(ExtendedLengthPath(path).c_str(), FILE_ADD_FILE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return LastError();
+    CloseHandle(folder);
+    return 0;
+}
+
 void SplitPath(const NativePath &path, NativePath &folder, NativePath &name)
 {
     const std::size_t slash = path.find_last_of(L"/\\");

@@ -98,13 +98,6 @@ std::vector<ProcessEntry> ListProcesses()
     return processes;
 }
 
-bool EndProcess(ProcessId id)
-{
-    if (id == 0 || id > static_cast<ProcessId>(INT_MAX))
-        return false;
-    return kill(static_cast<pid_t>(id), SIGTERM) == 0;
-}
-
 ProcessId CurrentProcessId()
 {
     return static_cast<ProcessId>(getpid());

@@ -35,18 +35,6 @@ std::vector<ProcessEntry> ListProcesses()
     return processes;
 }
 
-bool EndProcess(ProcessId id)
-{
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-    if (!process)
-        return false;
-    // A process that has exited lives on while a handle to it is open, and is gone already.
-    const bool ended =
-        WaitForSingleObject(process, 0) == WAIT_TIMEOUT && TerminateProcess(process, 0) != 0;
-    CloseHandle(process);
-    return ended;
-}
-
 ProcessId CurrentProcessId()
 {
     return GetCurrentProcessId();

@@ -35,6 +35,11 @@ int WriteStream(StandardStream stream, const char *data, std::size_t size);
 // it may only set atomic flags.
 void OnInterrupt(void (*handler)());
 
+// The encoding of the terminal's text as the C library names it for the user's locale
+// (nl_langinfo(CODESET) on POSIX: "GBK" under zh_CN.GBK, where Qt would assume UTF-8); empty
+// where the programs speak to the console in UTF-16 (Windows) or the locale is plain ASCII.
+std::string TerminalEncoding();
+
 // The arguments after the program's name as UTF-16, from the wide command line. Windows
 // hands `main` its arguments in the ANSI code page, which cannot hold every character;
 // POSIX has no wide command line, so there this gives false and `main`'s bytes are the

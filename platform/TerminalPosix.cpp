@@ -3,7 +3,9 @@
 #include "platform/Descriptors.h"
 #include "platform/WideCharacters.h"
 
+#include <clocale>
 #include <csignal>
+#include <langinfo.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <wchar.h>
@@ -63,6 +65,17 @@ void OnInterrupt(void (*handler)())
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+std::string TerminalEncoding()
+{
+    if (!std::setlocale(LC_CTYPE, ""))
+        return std::string();
+    const std::string name = ::nl_langinfo(CODESET);
+    // The C locale's name for ASCII: no terminal is that narrow, and Qt reads it as UTF-8.
+    if (name == "ANSI_X3.4-1968" || name == "US-ASCII")
+        return std::string();
+    return name;
 }
 
 bool WideArguments(std::vector<std::u16string> &arguments)

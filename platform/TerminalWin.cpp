@@ -129,6 +129,11 @@ void OnInterrupt(void (*handler)())
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+std::string TerminalEncoding()
+{
+    return std::string();
+}
+
 bool WideArguments(std::vector<std::u16string> &arguments)
 {
     arguments.clear();

@@ -648,6 +648,14 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
         <source>Note:</source>
         <translation>注意：</translation>
     </message>
+    <message>
+        <source>The source folder is not writable</source>
+        <translation>源文件夹不可写</translation>
+    </message>
+    <message>
+        <source>The save folder is not writable</source>
+        <translation>保存文件夹不可写</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -904,6 +912,10 @@ Run them anyway?</source>
 %1
 
 仍要执行吗?</translation>
+    </message>
+    <message>
+        <source>The Parafold window that runs does not answer.</source>
+        <translation>正在运行的Parafold窗口没有响应。</translation>
     </message>
 </context>
 <context>

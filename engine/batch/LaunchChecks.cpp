@@ -41,6 +41,14 @@ QString messageSaveInsideSource()
     return Translated(
         QT_TRANSLATE_NOOP("LaunchChecks", "The save folder cannot lie inside the source folder!"));
 }
+QString messageSourceReadOnly()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The source folder is not writable"));
+}
+QString messageSaveReadOnly()
+{
+    return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The save folder is not writable"));
+}
 QString messageEmptyFind()
 {
     return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The text to find cannot be empty!"));
@@ -112,14 +120,17 @@ QString FolderCheckMessage(Operation operation, const BatchSettings &settings)
     const QString message = OrderedChecks(operation, settings);
     if (!message.isEmpty())
         return message;
-    if (operation == Operation::FindText || settings.saveInSource)
+    if (operation == Operation::FindText)
         return QString();
+    // Otherwise every file would fail, one by one, after the scan.
+    if (settings.saveInSource)
+        return FolderWritable(settings.sourceDir) ? QString() : messageSourceReadOnly();
     if (SameFolder(settings.sourceDir, settings.saveDir))
         return messageSameFolder();
     // The edited copies would land in the source tree, and the next run would edit them again.
     if (FolderInside(settings.saveDir, settings.sourceDir))
         return messageSaveInsideSource();
-    return QString();
+    return FolderWritable(settings.saveDir) ? QString() : messageSaveReadOnly();
 }
 
 bool LacksItsText(Operation operation, const BatchSettings &settings)

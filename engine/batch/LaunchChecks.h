@@ -11,6 +11,8 @@ QString messageFolderMissing(); // "文件夹不存在,请选择正确路径!"
 QString messageSaveMissing();   // "保存文件夹不存在,请选择正确路径!"
 QString messageSameFolder(); // "保存文件夹不能与源文件夹相同,如需覆盖原文件请勾选保存在原文件夹!"
 QString messageSaveInsideSource();   // "保存文件夹不能位于源文件夹之内!"
+QString messageSourceReadOnly();     // "源文件夹不可写"
+QString messageSaveReadOnly();       // "保存文件夹不可写"
 QString messageEmptyFind();          // "查找内容不能为空!"
 QString messageEmptyInsert();        // "插入内容不能为空!"
 QString messageCountMismatch();      // "查找数和替换数不一致,请核对!"
@@ -18,7 +20,8 @@ QString messageCountMismatchTitle(); // "注意："
 
 // The operation's checks in their fixed order (folders, and for the single replace and the
 // insert an empty text), then the refusal of a save folder that is the source folder or lies
-// inside it; the first failing check's message, or an empty string. Unequal pair lists are the
+// inside it, then of a folder the edit would write into that its user may not write; the
+// first failing check's message, or an empty string. Unequal pair lists are the
 // caller's to refuse, when it splits the texts.
 QString FolderCheckMessage(Operation operation, const BatchSettings &settings);
 

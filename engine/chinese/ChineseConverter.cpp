@@ -136,21 +136,34 @@ std::shared_ptr<const ChineseConverter> ChineseConverter::load(const QString &co
 
 std::optional<QString> ChineseConverter::convert(const QString &text) const
 {
-    // OpenCC stops at the first NUL, so each stretch between NULs goes on its own.
-    const QVector<QStringRef> pieces = text.splitRef(QChar(0));
+    // OpenCC stops at the first NUL and takes UTF-8, which has no lone surrogate (Qt would
+    // write "?" for it), so each stretch between them goes on its own and they stay as they are.
     QString converted;
     converted.reserve(text.size());
+    const int size = text.size();
+    int stretch = 0;
+    const auto convertStretch = [&](int end) {
+        if (end == stretch)
+            return;
+        const QByteArray utf8 = text.midRef(stretch, end - stretch).toUtf8();
+        const std::string out =
+            loaded->converter->Convert(std::string(utf8.constData(), size_t(utf8.size())));
+        converted.append(QString::fromUtf8(out.data(), int(out.size())));
+    };
     try {
-        for (int i = 0; i < pieces.size(); ++i) {
-            if (i > 0)
-                converted.append(QChar(0));
-            if (pieces.at(i).isEmpty())
+        for (int i = 0; i < size; ++i) {
+            const QChar c = text.at(i);
+            if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate()) {
+                ++i;
                 continue;
-            const QByteArray utf8 = pieces.at(i).toUtf8();
-            const std::string out =
-                loaded->converter->Convert(std::string(utf8.constData(), size_t(utf8.size())));
-            converted.append(QString::fromUtf8(out.data(), int(out.size())));
+            }
+            if (c.unicode() != 0 && !c.isSurrogate())
+                continue;
+            convertStretch(i);
+            converted.append(c);
+            stretch = i + 1;
         }
+        convertStretch(size);
     } catch (const opencc::Exception &) {
         return std::nullopt;
     } catch (const std::exception &) {

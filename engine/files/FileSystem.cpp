@@ -26,6 +26,16 @@ bool IsFolder(const QString &path)
     return Info(path, true).kind == platform::EntryKind::Folder;
 }
 
+bool FolderWritable(const QString &path)
+{
+    return platform::MayWriteFolder(ToNativePath(path)) == 0;
+}
+
+bool FileWritable(const QString &path)
+{
+    return platform::MayWriteFile(ToNativePath(path)) == 0;
+}
+
 bool EntryExists(const QString &path)
 {
     return Info(path, false).kind != platform::EntryKind::Missing;

@@ -14,6 +14,10 @@ class Folder;
 
 // A directory stands there, links followed.
 bool IsFolder(const QString &path);
+// True when the user may make files in the existing folder.
+bool FolderWritable(const QString &path);
+// False when the file is read-only, as a rewrite in place would refuse it ("文件只读").
+bool FileWritable(const QString &path);
 // Something stands there: also a symbolic link whose target is gone.
 bool EntryExists(const QString &path);
 // The path with every link resolved and "." and ".." removed; empty when nothing is there.

@@ -49,10 +49,11 @@ QString ChooseSettingsFile(const QString &besideProgram, const QString &userFold
 
 QString PathHandedOver(const QString &given)
 {
-    QString path = given.trimmed();
+    QString path = given;
     if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
-        path = path.mid(1, path.size() - 2).trimmed();
-    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        path = path.mid(1, path.size() - 2);
+    // QUrl would drop a blank at the end, which a URL itself never holds unescaped.
+    if (path.startsWith(QLatin1String("file:"), Qt::CaseInsensitive) && !path.back().isSpace()) {
         const QUrl url(path);
         if (url.isLocalFile())
             path = QDir::toNativeSeparators(url.toLocalFile());
@@ -69,6 +70,14 @@ QString FolderHandedOver(const QString &given)
     if (info.isFile())
         return QDir::toNativeSeparators(info.absolutePath());
     return path;
+}
+
+QString FolderArgument(const QString &argument)
+{
+    const QString path = PathHandedOver(argument);
+    if (path.isEmpty())
+        return path;
+    return QDir::toNativeSeparators(QDir::current().absoluteFilePath(path));
 }
 
 QString AbsoluteCleanPath(const QString &path)

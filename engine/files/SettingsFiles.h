@@ -22,11 +22,15 @@ bool ReplaceSettingsFile(const QString &path, const QByteArray &bytes);
 // made empty the first time, since an installed copy may not write beside its executable.
 QString ChooseSettingsFile(const QString &besideProgram, const QString &userFolder);
 
-// A path as a user hands it over, made the path meant: blanks and a pair of quotes around it
-// (Explorer's "copy as path" adds them) taken off, a file:// URL made a local path.
+// A path as a user hands it over, made the path meant: a pair of quotes around the whole
+// text (Explorer's "copy as path" adds them) taken off, a file:// URL made a local path.
+// Blanks are kept: "书 " is another folder than 书.
 QString PathHandedOver(const QString &given);
 // The same for a folder field, with a file's own folder in place of the file.
 QString FolderHandedOver(const QString &given);
+// The folder of `Parafold FOLDER` as handed over, made absolute against this process's
+// working folder (the window that takes it may work elsewhere), nothing else changed.
+QString FolderArgument(const QString &argument);
 
 // path made absolute against the working folder and cleaned of "." and "..".
 QString AbsoluteCleanPath(const QString &path);

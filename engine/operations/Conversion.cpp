@@ -54,9 +54,12 @@ std::optional<QByteArray> EncodeFor(ConvertTarget target, const QString &text)
     case ConvertTarget::Gbk:
         return Encode(GbkCodec(), text);
     case ConvertTarget::Gb18030:
-        // GBK where it holds the whole file, so that readers without GB18030 still read it.
-        if (std::optional<QByteArray> bytes = Encode(GbkCodec(), text))
-            return bytes;
+        // GBK where it holds the whole file as GB18030 reads it too, so that readers without
+        // GB18030 still read it; Windows' GBK has bytes GB18030 rejects (0x80 for the euro).
+        if (std::optional<QByteArray> bytes = Encode(GbkCodec(), text)) {
+            if (Gb18030Codec()->toUnicode(*bytes) == text)
+                return bytes;
+        }
         return Encode(Gb18030Codec(), text);
     case ConvertTarget::Utf16LeWithBom:
         break;

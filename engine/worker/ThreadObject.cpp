@@ -1,5 +1,7 @@
 #include "engine/worker/ThreadObject.h"
 
+#include "engine/batch/Failure.h"
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "engine/operations/FileHook.h"
 #include "engine/operations/RuleTable.h"
@@ -13,6 +15,16 @@
 #include <algorithm>
 
 namespace {
+
+// A file's path below the source folder, as a plan names it, from its native path.
+QString RelativeToSource(const QString &nativePath, const BatchSettings &settings)
+{
+    const QString path = FromNativeSeparators(nativePath);
+    QString source = FromNativeSeparators(settings.sourceDir);
+    if (!source.isEmpty() && !source.endsWith(QLatin1Char('/')))
+        source += QLatin1Char('/');
+    return path.startsWith(source) ? path.mid(source.size()) : path;
+}
 
 PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
 {
@@ -187,6 +199,15 @@ void ThreadObject::run(Operation operation)
         emit ShowDisposingFile(statistics);
         emit Set_pBtn_Enable();
     };
+    // Kept in case their report cannot be written.
+    QVector<PlanRow> failures;
+    observer.fileFailed = [&](const QString &nativePath, const FileFailure &failure) {
+        PlanRow row;
+        row.nativePath = nativePath;
+        row.relativePath = RelativeToSource(nativePath, settings);
+        row.failure = failure.describe();
+        failures << row;
+    };
     // The rules' hits are named below the statistics line rather than opened: a run opens
     // its list of files.
     QString hitsReport;
@@ -201,7 +222,14 @@ void ThreadObject::run(Operation operation)
     PlanOptions planOptions;
     planOptions.withHunks = false;
     planOptions.context = 0;
-    const auto planned = [&](const PlannedFile &file) { emit filePlanned(RowOf(file, settings)); };
+    const auto planned = [&](const PlannedFile &file) {
+        PlanRow row = RowOf(file, settings);
+        // In place a read-only file would fail when applied: said now rather than promised.
+        if (operation != Operation::FindText && settings.saveInSource && row.failure.isEmpty() &&
+            !FileWritable(JoinPath(settings.sourceDir, file.relativePath)))
+            row.failure = reasonReadOnly();
+        emit filePlanned(row);
+    };
     RunResult result;
     if (mode == Mode::Preview && operation != Operation::FindText) {
         result = MakePlan(operation, settings, planned, observer, options, planOptions);
@@ -244,6 +272,13 @@ void ThreadObject::run(Operation operation)
         for (const QString &note : notes)
             line += QLatin1Char('\n') + note;
         emit ShowDisposingFile(line);
+    }
+    const bool failuresLost =
+        std::any_of(result.unwrittenReports.begin(), result.unwrittenReports.end(),
+                    [](const auto &report) { return report.first.endsWith(reportUnreadableName); });
+    if (failuresLost) {
+        for (const PlanRow &row : failures)
+            emit failureUnreported(row);
     }
     stop = false;
     emit runDone();

@@ -85,6 +85,9 @@ signals:
     void ShowDisposingFile(QString filePath);
     // After the statistics line or refusal, before the reports are written.
     void Set_pBtn_Enable();
+    // A file that failed, its reason in PlanRow::failure, when the list of failed files could
+    // not be written: the failures are shown rather than lost. Before runDone.
+    void failureUnreported(PlanRow row);
     // The slot is about to return; the reports are written.
     void runDone();
 

@@ -192,6 +192,8 @@ private slots:
     void progressAndStop();
     void launchKeepsFormInPlace();
     void reportWithoutViewerIsNamed();
+    void failuresShownWithoutTheirReport();
+    void previewMarksReadOnlyFiles();
     void previewWritesOnlyCheckedFiles_data();
     void previewWritesOnlyCheckedFiles();
     void ruleTablePickedAndRun_data();
@@ -1184,6 +1186,57 @@ void TestLaunch::reportWithoutViewerIsNamed()
                                   QDir::toNativeSeparators(source() + reportName)),
                  qPrintable(label()));
     QVERIFY(label().startsWith(QStringLiteral("扫描文件4个")));
+}
+
+// A folder stands where the list of failed files goes: the window lists them itself.
+void TestLaunch::failuresShownWithoutTheirReport()
+{
+    Tree tree = SourceTree();
+    tree.insert(QStringLiteral("子/坏.txt"), Gbk("小云") + QByteArray("\x81\x20"));
+    WriteTree(source(), tree);
+    QVERIFY(QDir(source()).mkdir(QStringLiteral("无法打开修改的文件目录(文件格式有误).txt")));
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_SavePath")->setText(save());
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小雨"));
+    click(QStringLiteral("pBtn_ReplaceExcelText"));
+    waitForRunEnd();
+
+    auto *results = window->findChild<ResultsDialog *>();
+    QVERIFY2(results, qPrintable(label()));
+    QAbstractItemModel *rows = results->findChild<QTableView *>()->model();
+    QCOMPARE(rows->rowCount(), 1);
+    QCOMPARE(rows->index(0, ResultsDialog::PathColumn).data().toString(),
+             QStringLiteral("子/坏.txt"));
+    QCOMPARE(rows->index(0, ResultsDialog::StatusColumn).data().toString(),
+             QStringLiteral("文件编码有误,改写会损坏内容"));
+}
+
+// In place, a read-only file is no change the preview can promise.
+void TestLaunch::previewMarksReadOnlyFiles()
+{
+    WriteTree(source(), SourceTree());
+    QVERIFY(QFile::setPermissions(source() + QStringLiteral("子/b.txt"),
+                                  QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小雨"));
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QCheckBox>("cBox_Preview")->setChecked(true);
+    click(QStringLiteral("pBtn_ReplaceExcelText"));
+    waitForRunEnd();
+
+    auto *results = window->findChild<ResultsDialog *>();
+    QVERIFY(results);
+    QAbstractItemModel *rows = results->findChild<QTableView *>()->model();
+    QMap<QString, QString> statuses;
+    for (int row = 0; row < rows->rowCount(); ++row)
+        statuses.insert(QDir::fromNativeSeparators(
+                            rows->index(row, ResultsDialog::PathColumn).data().toString()),
+                        rows->index(row, ResultsDialog::StatusColumn).data().toString());
+    const QMap<QString, QString> expected{{QStringLiteral("a.txt"), QStringLiteral("将修改")},
+                                          {QStringLiteral("子/b.txt"), QStringLiteral("文件只读")}};
+    QCOMPARE(statuses, expected);
 }
 
 void TestLaunch::previewWritesOnlyCheckedFiles_data()

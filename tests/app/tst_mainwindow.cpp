@@ -421,8 +421,11 @@ void TestMainWindow::foldersHandedOver_data()
     QTest::newRow("folder on window")
         << QStringLiteral("drop:MainWindow") << novels << source << novels;
     QTest::newRow("argument") << QStringLiteral("argument") << novels << source << novels;
-    QTest::newRow("quoted argument with blanks")
-        << QStringLiteral("argument") << QStringLiteral(" \"%1/小说 集\" ") << source << novels;
+    QTest::newRow("quoted argument")
+        << QStringLiteral("argument") << QStringLiteral("\"%1/小说 集\"") << source << novels;
+    // Beside 书 there is "书 ": a blank at the end names the other folder.
+    QTest::newRow("trailing blank kept")
+        << QStringLiteral("argument") << QStringLiteral("书 ") << source << QStringLiteral("书 ");
 }
 
 void TestMainWindow::foldersHandedOver()
@@ -433,6 +436,8 @@ void TestMainWindow::foldersHandedOver()
     QFETCH(QString, shown);
 
     QVERIFY(QDir(folder->path()).mkpath(QStringLiteral("小说 集")));
+    QVERIFY(QDir(folder->path()).mkpath(QStringLiteral("书")));
+    QVERIFY(QDir(folder->path()).mkpath(QStringLiteral("书 ")));
     QFile txt(folder->filePath(QStringLiteral("小说 集/第一章.txt")));
     QVERIFY(txt.open(QIODevice::WriteOnly));
     txt.close();

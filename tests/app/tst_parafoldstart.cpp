@@ -1,7 +1,8 @@
 #include "app/MainWindow.h"
+#include "app/WindowHandOver.h"
 #include "engine/batch/BatchSettings.h"
-#include "platform/ProcessList.h"
 #include "platform/RunLock.h"
+#include "platform/WindowChannel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,31 +30,32 @@ QString ParafoldPath()
         .filePath(QString::fromLatin1(executableName));
 }
 
-bool OtherParafoldRuns()
+// `channelFolder` is where the copies of this user meet (their XDG_RUNTIME_DIR, a folder
+// only this user may enter), so that the test never meets a window outside it;
+// `temporaryFolder`, when given, is where they look for each other's run lock.
+QProcessEnvironment ParafoldEnvironment(const QString &channelFolder,
+                                        const QString &temporaryFolder)
 {
-    for (const platform::ProcessEntry &entry : platform::ListProcesses()) {
-        if (entry.executableName == executableName)
-            return true;
-    }
-    return false;
-}
-
-// `temporaryFolder`, when given, is where the copies look for each other's run lock.
-std::unique_ptr<QProcess> StartParafold(const QString &temporaryFolder = QString())
-{
-    auto process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), channelFolder);
     if (!temporaryFolder.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TMPDIR"), temporaryFolder);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString());
 #ifdef Q_OS_WIN
         environment.insert(QStringLiteral("TMP"), temporaryFolder);
         environment.insert(QStringLiteral("TEMP"), temporaryFolder);
 #endif
-        process->setProcessEnvironment(environment);
     }
-    process->start(ParafoldPath(), QStringList());
+    return environment;
+}
+
+std::unique_ptr<QProcess> StartParafold(const QString &channelFolder,
+                                        const QString &temporaryFolder = QString(),
+                                        const QStringList &arguments = QStringList())
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setProcessEnvironment(ParafoldEnvironment(channelFolder, temporaryFolder));
+    process->start(ParafoldPath(), arguments);
     return process;
 }
 
@@ -74,7 +76,9 @@ class TestParafoldStart : public QObject
 
 private slots:
     void settingsFileBesideExecutable();
-    void secondStartEndsFirst();
+    void secondStartHandsFolderOver_data();
+    void secondStartHandsFolderOver();
+    void handedFolderFillsRunningWindow();
     void busySecondStartLeavesTheRunAlone();
     void terminateEndsCleanly();
 };
@@ -88,50 +92,89 @@ void TestParafoldStart::settingsFileBesideExecutable()
             .isFile());
 }
 
-void TestParafoldStart::secondStartEndsFirst()
+void TestParafoldStart::secondStartHandsFolderOver_data()
 {
-    if (OtherParafoldRuns())
-        QSKIP("a Parafold outside this test runs, and the second start could end that one");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no folder") << QStringList();
+    QTest::newRow("a folder") << QStringList{QStringLiteral("书 ")};
+}
 
-    auto first = StartParafold();
+// The second start hands over and ends; the first window stays.
+void TestParafoldStart::secondStartHandsFolderOver()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir channel;
+    QVERIFY(channel.isValid());
+    auto first = StartParafold(channel.path());
     QVERIFY(first->waitForStarted());
     // Up and idle in its event loop, so it is a running instance, not one still starting.
     QVERIFY(!first->waitForFinished(1500));
 
-    auto second = StartParafold();
+    auto second = StartParafold(channel.path(), QString(), arguments);
     QVERIFY(second->waitForStarted());
-    const bool firstEnded = first->waitForFinished(10000);
-    const QProcess::ExitStatus firstStatus = first->exitStatus();
-    const bool secondRuns = !second->waitForFinished(1500);
+    const bool secondEnded = second->waitForFinished(10000);
+    const bool firstRuns = !first->waitForFinished(1000);
     Stop(*first);
     Stop(*second);
 
-    QVERIFY(firstEnded);
-    // Ended the way its tray menu ends it, not killed (on Windows TerminateProcess with
-    // exit code 0).
-    QCOMPARE(firstStatus, QProcess::NormalExit);
-    QCOMPARE(first->exitCode(), 0);
-    QVERIFY(secondRuns);
+    QVERIFY(secondEnded);
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(firstRuns);
 }
 
+// A window of this test takes what a started copy hands it, exactly as given.
+void TestParafoldStart::handedFolderFillsRunningWindow()
+{
+    QTemporaryDir channelFolder;
+    QVERIFY(channelFolder.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(channelFolder.path()));
+    std::string reason;
+    const QString channel = QString::fromStdString(platform::WindowChannelName(reason));
+    qunsetenv("XDG_RUNTIME_DIR");
+    QVERIFY2(!channel.isEmpty(), reason.c_str());
+    QTemporaryDir settings;
+    MainWindow window(SettingsFilePath(settings.path()));
+    WindowHandOver handOver;
+    QVERIFY(handOver.listen(channel));
+    connect(&handOver, &WindowHandOver::folderHandedOver, &window,
+            &MainWindow::takeHandedOverFolder);
+    QLineEdit *source = window.findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"));
+    source->setText(QStringLiteral("unchanged"));
+
+    QTemporaryDir books;
+    QVERIFY(QDir(books.path()).mkpath(QStringLiteral("书")));
+    QVERIFY(QDir(books.path()).mkpath(QStringLiteral("书 ")));
+    const QString given = books.filePath(QStringLiteral("书 "));
+    auto second = StartParafold(channelFolder.path(), QString(), {given});
+    QVERIFY(second->waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(second->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(QDir::fromNativeSeparators(source->text()), given);
+    QVERIFY(window.isVisible());
+}
+
+// No window listens, but a run holds the lock: the start says so and opens no window.
 void TestParafoldStart::busySecondStartLeavesTheRunAlone()
 {
-    if (OtherParafoldRuns())
-        QSKIP("a Parafold outside this test runs, and a start could end that one");
-
+    QTemporaryDir channel;
+    QVERIFY(channel.isValid());
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
     std::string reason;
-#ifdef Q_OS_WIN
-    const std::string folder = temporary.path().toStdString();
-#else
-    const std::string folder = QFile::encodeName(temporary.path()).toStdString();
-#endif
-    const std::string lockFile = platform::RunLockPathIn(folder, reason);
+    // Where the copies started below look for the lock, with their environment.
+    const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+    const QProcessEnvironment copies = ParafoldEnvironment(channel.path(), temporary.path());
+    for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR", "TMP", "TEMP"})
+        qputenv(name, copies.value(QString::fromLatin1(name)).toLocal8Bit());
+    const std::string lockFile = platform::RunLockPath(reason);
+    for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR", "TMP", "TEMP"}) {
+        if (own.contains(QString::fromLatin1(name)))
+            qputenv(name, own.value(QString::fromLatin1(name)).toLocal8Bit());
+        else
+            qunsetenv(name);
+    }
     QVERIFY2(!lockFile.empty(), reason.c_str());
-    auto first = StartParafold(temporary.path());
-    QVERIFY(first->waitForStarted());
-    QVERIFY(!first->waitForFinished(1500));
 
     // A window here works on a run, held in its report opener, as a busy copy would.
     const QString source = temporary.filePath(QStringLiteral("源"));
@@ -153,11 +196,10 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
     window.findChild<QPushButton *>(QStringLiteral("pBtn_JustFindText"))->click();
     QVERIFY(reached.tryAcquire(1, 20000));
 
-    auto second = StartParafold(temporary.path());
+    auto second = StartParafold(channel.path(), temporary.path());
     QVERIFY(second->waitForStarted());
-    // It tells the user and waits for the message to be read, ending nothing.
+    // It tells the user and waits for the message to be read.
     const bool secondWaits = !second->waitForFinished(1500);
-    const bool firstRuns = !first->waitForFinished(500);
 #ifdef Q_OS_WIN
     // There terminate() posts WM_CLOSE to the message's window, which the offscreen platform
     // does not make: the copy is killed instead, and its exit code is not its own.
@@ -174,28 +216,24 @@ void TestParafoldStart::busySecondStartLeavesTheRunAlone()
     proceed.release();
     QTRY_VERIFY_WITH_TIMEOUT(!window.isRunWorking(), 20000);
 
-    // The run over, the lock is free again and a new start ends the idle copy.
-    auto third = StartParafold(temporary.path());
+    // The run over, the lock is free again and a new start opens its window.
+    auto third = StartParafold(channel.path(), temporary.path());
     QVERIFY(third->waitForStarted());
-    const bool firstEndedByThird = first->waitForFinished(10000);
-    Stop(*first);
+    const bool thirdRuns = !third->waitForFinished(1500);
     Stop(*second);
     Stop(*third);
 
     QVERIFY(secondWaits);
-    QVERIFY(firstRuns);
     QVERIFY(secondEnded);
     if (closable) {
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(secondCode, 1);
     }
-    QVERIFY(firstEndedByThird);
+    QVERIFY(thirdRuns);
 }
 
 void TestParafoldStart::terminateEndsCleanly()
 {
-    if (OtherParafoldRuns())
-        QSKIP("a Parafold outside this test runs, and this start would end that one");
 #ifdef Q_OS_WIN
     // There terminate() posts WM_CLOSE to the program's windows, and the offscreen platform
     // makes no native ones.
@@ -203,7 +241,9 @@ void TestParafoldStart::terminateEndsCleanly()
         QSKIP("no native window to ask to close");
 #endif
 
-    auto parafold = StartParafold();
+    QTemporaryDir channel;
+    QVERIFY(channel.isValid());
+    auto parafold = StartParafold(channel.path());
     QVERIFY(parafold->waitForStarted());
     QVERIFY(!parafold->waitForFinished(1500));
     parafold->terminate();

@@ -79,6 +79,12 @@ void CliChinese::convert_data()
     // Not clean GBK, so GB18030, and written back as GB18030.
     QTest::newRow("t2s gb18030") << QStringLiteral("t2s") << QStringLiteral("頭髮\U0001F600\n")
                                  << QByteArray("GB18030") << QStringLiteral("头发\U0001F600\n");
+    // A lone surrogate is kept as it is, the text around it converted.
+    QTest::newRow("t2s utf-16 lone surrogate")
+        << QStringLiteral("t2s")
+        << QStringLiteral("頭髮") + QChar(0xD800) + QStringLiteral("乾燥\n")
+        << QByteArray("UTF-16LE")
+        << QStringLiteral("头发") + QChar(0xD800) + QStringLiteral("干燥\n");
     QTest::newRow("already simplified")
         << QStringLiteral("t2s") << simplified << QByteArray("GBK") << simplified;
     // 鹮 becomes 䴉, which GBK does not have: the file is listed, not written lossy.
@@ -110,7 +116,8 @@ void CliChinese::convert()
         if (!converted)
             QSKIP("the opencc program is not installed (Debian's opencc package)");
         expected = *converted;
-    } else if (!expected.isEmpty()) {
+    } else if (!expected.isEmpty() && !text.contains(QChar(0xD800))) {
+        // (opencc cannot take a lone surrogate, which UTF-8 has no form for)
         if (const std::optional<QString> converted = OpenccOutput(config, text))
             QCOMPARE(*converted, expected);
     }

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 
 #ifdef Q_OS_WIN
 #include <QDir>
@@ -106,6 +107,8 @@ private slots:
     void helpAndVersion();
     void languageFollowsLocale_data();
     void languageFollowsLocale();
+    void gbkTerminal_data();
+    void gbkTerminal();
     void closedStdout_data();
     void closedStdout();
     void interruptLeavesEveryFileWhole();
@@ -204,6 +207,52 @@ void CliOutput::languageFollowsLocale()
 
     const CliResult cli = RunCliInLocale(locale, arguments);
     const QString text = CliText(cli.out) + CliText(cli.err);
+    QVERIFY2(text.contains(said), qPrintable(text));
+}
+
+void CliOutput::gbkTerminal_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // SOURCE stands for a folder with one match
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a Chinese search term")
+        << QStringList{QStringLiteral("find"), QStringLiteral("SOURCE"), QStringLiteral("--terms"),
+                       QStringLiteral("小云")}
+        << QStringLiteral("扫描文件1个,查找符合类型文件1个,包含查找内容文件1个,修改文件0个");
+    // (a message that needs no run lock, which another run may hold)
+    QTest::newRow("a usage error")
+        << QStringList{QStringLiteral("replace")} << QStringLiteral("parafold-cli: 缺少 SOURCE");
+    QTest::newRow("a diff") << QStringList{QStringLiteral("replace"),    QStringLiteral("SOURCE"),
+                                           QStringLiteral("--find"),     QStringLiteral("小云"),
+                                           QStringLiteral("--replace"),  QStringLiteral("小雨"),
+                                           QStringLiteral("--in-place"), QStringLiteral("--diff")}
+                            << QStringLiteral("-小云\n+小雨\n");
+}
+
+// Under a GBK locale the arguments come, and everything goes out, as GBK bytes.
+void CliOutput::gbkTerminal()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, said);
+#ifdef Q_OS_WIN
+    QSKIP("Windows hands over wide arguments and takes its code page from the system");
+#endif
+    QProcess locales;
+    locales.start(QStringLiteral("locale"), {QStringLiteral("-a")});
+    if (!locales.waitForFinished() ||
+        !locales.readAllStandardOutput().toLower().contains("zh_cn.gbk"))
+        QSKIP("no zh_CN.GBK locale (localedef -i zh_CN -f GBK zh_CN.GBK)");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    WriteBytes(dir.path(), QStringLiteral("a.txt"), Utf8("小云\n"));
+    arguments.replaceInStrings(QStringLiteral("SOURCE"), dir.path());
+
+    // QProcess hands the arguments over in the local 8-bit encoding.
+    QTextCodec *own = QTextCodec::codecForLocale();
+    QTextCodec *gbk = QTextCodec::codecForName("GBK");
+    QTextCodec::setCodecForLocale(gbk);
+    const CliResult cli = RunCliInLocale(QStringLiteral("zh_CN.GBK"), arguments);
+    QTextCodec::setCodecForLocale(own);
+    const QString text = gbk->toUnicode(cli.out + cli.err);
     QVERIFY2(text.contains(said), qPrintable(text));
 }
 

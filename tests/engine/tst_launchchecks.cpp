@@ -45,6 +45,10 @@ void TestLaunchChecks::initTestCase()
     // QFile::link makes .lnk shortcuts on Windows, no links: no rows through links there.
     QVERIFY(QFile::link(dir("src"), dir("src-link")));
     QVERIFY(QFile::link(dir("tree"), dir("tree-link")));
+    // Windows ignores a folder's read-only attribute, the only thing setPermissions sets.
+    QVERIFY(QDir().mkpath(dir("ro")));
+    QVERIFY(QFile::setPermissions(dir("ro"), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                 QFile::ExeGroup));
 #endif
 }
 
@@ -123,6 +127,16 @@ void TestLaunchChecks::folderCheckMessage_data()
                                                               << "tree2" << false << find << ok;
     QTest::newRow("inside allowed in place") << R << "tree"
                                              << "tree/sub" << true << find << ok;
+#ifndef Q_OS_WIN
+    QTest::newRow("read-only source in place") << R << "ro"
+                                               << "" << true << find << messageSourceReadOnly();
+    QTest::newRow("read-only save folder") << I << "src"
+                                           << "ro" << false << find << messageSaveReadOnly();
+    QTest::newRow("read-only source into a save folder") << P << "ro"
+                                                         << "out" << false << find << ok;
+    QTest::newRow("find in a read-only source") << F << "ro"
+                                                << "" << false << find << ok;
+#endif
 }
 
 void TestLaunchChecks::folderCheckMessage()
