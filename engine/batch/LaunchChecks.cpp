@@ -41,6 +41,11 @@ QString messageSaveInsideSource()
     return Translated(
         QT_TRANSLATE_NOOP("LaunchChecks", "The save folder cannot lie inside the source folder!"));
 }
+QString messagePlanMismatch()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("LaunchChecks", "The preview does not match the chosen folders"));
+}
 QString messageEmptyFind()
 {
     return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The text to find cannot be empty!"));
