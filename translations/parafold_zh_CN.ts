@@ -281,6 +281,14 @@
         <source>looks like a damaged UTF-8 file; not changed</source>
         <translation>疑似损坏的UTF-8文件,未修改</translation>
     </message>
+    <message>
+        <source>the new content is not what the preview showed</source>
+        <translation>新内容与预览不符</translation>
+    </message>
+    <message>
+        <source>the file no longer exists</source>
+        <translation>文件已不存在</translation>
+    </message>
 </context>
 <context>
     <name>FileIo</name>
@@ -648,6 +656,10 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
         <source>Note:</source>
         <translation>注意：</translation>
     </message>
+    <message>
+        <source>The preview does not match the chosen folders</source>
+        <translation>预览文件与所选文件夹不符</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -913,12 +925,20 @@ Run them anyway?</source>
         <translation>parafold-cli: 无法写入计划 %1:%2</translation>
     </message>
     <message>
-        <source>parafold-cli: cannot read the plan %1: %2</source>
-        <translation>parafold-cli: 无法读取计划 %1:%2</translation>
-    </message>
-    <message>
         <source>parafold-cli: a search plan has nothing to apply</source>
         <translation>parafold-cli: 查找的计划没有可执行的修改</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan %1 must not lie inside the source or save folder</source>
+        <translation>parafold-cli: 计划文件 %1 不能位于源文件夹或保存文件夹之内</translation>
+    </message>
+    <message>
+        <source>parafold-cli: %1 exists and is not a plan; it is not replaced</source>
+        <translation>parafold-cli: %1 已存在且不是计划文件,未覆盖</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan %1 is refused: %2</source>
+        <translation>parafold-cli: 拒绝计划 %1:%2</translation>
     </message>
 </context>
 <context>
@@ -938,6 +958,42 @@ Run them anyway?</source>
     <message>
         <source>empty plan</source>
         <translation>空计划</translation>
+    </message>
+    <message>
+        <source>line %1: cut short</source>
+        <translation>第%1行:不完整</translation>
+    </message>
+    <message>
+        <source>line %1: not a JSON object</source>
+        <translation>第%1行:不是JSON对象</translation>
+    </message>
+    <message>
+        <source>line %1: after the end of the plan</source>
+        <translation>第%1行:位于计划结尾之后</translation>
+    </message>
+    <message>
+        <source>line %1: %2 is not a path below the folder</source>
+        <translation>第%1行:%2 不是文件夹之内的路径</translation>
+    </message>
+    <message>
+        <source>line %1: no changes</source>
+        <translation>第%1行:缺少修改内容</translation>
+    </message>
+    <message>
+        <source>line %1: %2 is listed twice</source>
+        <translation>第%1行:%2 重复列出</translation>
+    </message>
+    <message>
+        <source>line %1: the plan ends with %2 files, but lists %3</source>
+        <translation>第%1行:计划结尾记录%2个文件,实际列出%3个</translation>
+    </message>
+    <message>
+        <source>cut short after line %1</source>
+        <translation>在第%1行之后被截断</translation>
+    </message>
+    <message>
+        <source>the plan is larger than 2 GiB</source>
+        <translation>计划文件超过2 GiB</translation>
     </message>
 </context>
 <context>
