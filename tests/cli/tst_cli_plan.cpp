@@ -119,6 +119,9 @@ void TestCliPlan::findContext_data()
     QTest::newRow("two, groups joined")
         << "2"
         << "PATH-1-a\nPATH:2:b cat\nPATH-3-c\nPATH-4-d\nPATH-5-e\nPATH:6:cat f\n";
+    QTest::newRow("more than any file has")
+        << "2147483647"
+        << "PATH-1-a\nPATH:2:b cat\nPATH-3-c\nPATH-4-d\nPATH-5-e\nPATH:6:cat f\n";
 }
 
 void TestCliPlan::findContext()

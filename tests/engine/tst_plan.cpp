@@ -455,6 +455,7 @@ void TestPlan::planRefusedWhole_data()
     QTest::addColumn<bool>("cutLastFeed");
     QTest::addColumn<QString>("error"); // empty: the plan is taken
     QTest::newRow("whole") << 0 << QByteArray() << false << QString();
+    QTest::newRow("an older plan, without its end") << 0 << QByteArray() << false << QString();
     QTest::newRow("cut at a line break")
         << 4 << QByteArray() << false << QStringLiteral("cut short after line 3");
     QTest::newRow("cut within a line")
@@ -502,9 +503,12 @@ void TestPlan::planRefusedWhole()
                             PlanFileLine(file)};
     file.relativePath = QStringLiteral("b.txt");
     lines << PlanFileLine(file) << PlanEndLine(2);
-    if (QTest::currentDataTag() == QByteArray("listed twice"))
+    if (QTest::currentDataTag() == QByteArray("listed twice")) {
         lines[2] = lines[1];
-    else if (line > lines.size())
+    } else if (QTest::currentDataTag() == QByteArray("an older plan, without its end")) {
+        lines[0].replace("\"version\":2", "\"version\":1");
+        lines.removeLast();
+    } else if (line > lines.size())
         lines << text + '\n';
     else if (line > 0 && text.isEmpty())
         lines.removeAt(line - 1);
@@ -517,6 +521,8 @@ void TestPlan::planRefusedWhole()
     QString why;
     QCOMPARE(ParsePlan(bytes, plan, why), error.isEmpty());
     QCOMPARE(why, error);
+    if (error.isEmpty())
+        QCOMPARE(plan.files.size(), 2);
 }
 
 void TestPlan::applyRefusesOtherFolders_data()
