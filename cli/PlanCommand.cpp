@@ -315,11 +315,22 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
     settings.saveInSource = chosen.saveInSource;
     settings.saveDir = chosen.saveDir;
     SetReportPaths(settings);
-    QString refusal = FolderCheckMessage(plan.operation, settings);
-    if (refusal.isEmpty() && !PlanFitsFolders(plan.settings, chosen))
-        refusal = messagePlanMismatch();
+    const QString refusal = FolderCheckMessage(plan.operation, settings);
     if (!refusal.isEmpty()) {
         console.printLine(CliRefusal(refusal, settings));
+        return ExitFailure;
+    }
+    if (!PlanFitsFolders(plan.settings, chosen)) {
+        console.printLine(CliRefusal(messagePlanMismatch(), settings));
+        const QString source = NativeSeparators(plan.settings.sourceDir);
+        console.printLine(
+            plan.settings.saveInSource
+                ? QCoreApplication::translate("PlanCommand",
+                                              "parafold-cli: the plan was made for %1, in place")
+                      .arg(source)
+                : QCoreApplication::translate(
+                      "PlanCommand", "parafold-cli: the plan was made for %1, saving into %2")
+                      .arg(source, NativeSeparators(plan.settings.saveDir)));
         return ExitFailure;
     }
     if (request.report)

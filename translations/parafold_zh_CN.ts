@@ -958,6 +958,14 @@ Run them anyway?</source>
         <source>parafold-cli: the plan %1 is refused: %2</source>
         <translation>parafold-cli: 拒绝计划 %1:%2</translation>
     </message>
+    <message>
+        <source>parafold-cli: the plan was made for %1, in place</source>
+        <translation>parafold-cli: 此计划是为 %1 生成的,保存在原文件夹</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan was made for %1, saving into %2</source>
+        <translation>parafold-cli: 此计划是为 %1 生成的,保存到 %2</translation>
+    </message>
 </context>
 <context>
     <name>PlanFile</name>

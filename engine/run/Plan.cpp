@@ -1,6 +1,6 @@
 #include "engine/run/Plan.h"
-#include "engine/batch/LaunchChecks.h"
 
+#include "engine/batch/LaunchChecks.h"
 #include "engine/codec/ByteChecks.h"
 #include "engine/codec/GbkUtf8.h"
 #include "engine/files/Paths.h"
@@ -1022,9 +1022,12 @@ std::optional<FailureKind> ReviewMismatch(Operation operation, const BatchSettin
                                           const QString &relativePath, const FileDecision &decision,
                                           const ReviewedFile &reviewed)
 {
-    if (ContentHash(decision.original) != reviewed.hash)
+    // A file the run would leave alone may be settled from its bytes without keeping them.
+    const bool unchanged = decision.outcome.kind == FileOutcome::Unchanged;
+    if ((!unchanged || !decision.original.isEmpty() || decision.outcome.bytes == 0) &&
+        ContentHash(decision.original) != reviewed.hash)
         return FailureKind::ChangedSinceReview;
-    if (decision.outcome.kind == FileOutcome::Unchanged)
+    if (unchanged)
         return FailureKind::NewContentDiffers; // the plan's change would not be made
     if (ContentHash(decision.newBytes) != reviewed.newHash)
         return FailureKind::NewContentDiffers;

@@ -114,6 +114,7 @@ private slots:
     void planFileKeepsPathsAndHashes();
     void planRefusedWhole_data();
     void planRefusedWhole();
+    void planOver2GiBRefused();
     void applyRefusesOtherFolders_data();
     void applyRefusesOtherFolders();
 };
@@ -457,35 +458,32 @@ void TestPlan::planRefusedWhole_data()
     QTest::newRow("whole") << 0 << QByteArray() << false << QString();
     QTest::newRow("an older plan, without its end") << 0 << QByteArray() << false << QString();
     QTest::newRow("cut at a line break")
-        << 4 << QByteArray() << false << QStringLiteral("cut short after line 3");
+        << 4 << QByteArray() << false << QString::fromUtf8("在第3行之后被截断");
     QTest::newRow("cut within a line")
-        << 0 << QByteArray() << true << QStringLiteral("line 4: cut short");
-    QTest::newRow("a file left out") << 2 << QByteArray() << false
-                                     << QStringLiteral("line 3: the plan ends with 2 files, but "
-                                                       "lists 1");
+        << 0 << QByteArray() << true << QString::fromUtf8("第4行:不完整");
+    QTest::newRow("a file left out")
+        << 2 << QByteArray() << false << QString::fromUtf8("第3行:计划结尾记录2个文件,实际列出1个");
     QTest::newRow("an array") << 2 << QByteArray("[1]") << false
-                              << QStringLiteral("line 2: not a JSON object");
+                              << QString::fromUtf8("第2行:不是JSON对象");
     QTest::newRow("broken JSON") << 3 << QByteArray("{\"path\":") << false
-                                 << QStringLiteral("line 3: not a JSON object");
+                                 << QString::fromUtf8("第3行:不是JSON对象");
     QTest::newRow("an empty line")
-        << 3 << QByteArray(" ") << false << QStringLiteral("line 3: not a JSON object");
-    QTest::newRow("out of the folder")
-        << 2 << QByteArray("{\"path\":\"../x.txt\"}") << false
-        << QStringLiteral("line 2: ../x.txt is not a path below the folder");
+        << 3 << QByteArray(" ") << false << QString::fromUtf8("第3行:不是JSON对象");
+    QTest::newRow("out of the folder") << 2 << QByteArray("{\"path\":\"../x.txt\"}") << false
+                                       << QString::fromUtf8("第2行:../x.txt 不是文件夹之内的路径");
     QTest::newRow("absolute") << 2 << QByteArray("{\"path\":\"/etc/x.txt\"}") << false
-                              << QStringLiteral("line 2: /etc/x.txt is not a path below the "
-                                                "folder");
+                              << QString::fromUtf8("第2行:/etc/x.txt 不是文件夹之内的路径");
     QTest::newRow("no new hash")
         << 2 << QByteArray("{\"changes\":[],\"hash\":\"0000000000000001\",\"path\":\"a.txt\"}")
-        << false << QStringLiteral("line 2: no hash");
+        << false << QString::fromUtf8("第2行:缺少哈希值");
     QTest::newRow("no changes") << 2
                                 << QByteArray("{\"hash\":\"0000000000000001\",\"newHash\":"
                                               "\"0000000000000002\",\"path\":\"a.txt\"}")
-                                << false << QStringLiteral("line 2: no changes");
+                                << false << QString::fromUtf8("第2行:缺少修改内容");
     QTest::newRow("listed twice") << 3 << QByteArray() << false
-                                  << QStringLiteral("line 3: a.txt is listed twice");
+                                  << QString::fromUtf8("第3行:a.txt 重复列出");
     QTest::newRow("after the end")
-        << 5 << QByteArray("{}") << false << QStringLiteral("line 5: after the end of the plan");
+        << 5 << QByteArray("{}") << false << QString::fromUtf8("第5行:位于计划结尾之后");
 }
 
 void TestPlan::planRefusedWhole()
@@ -523,6 +521,19 @@ void TestPlan::planRefusedWhole()
     QCOMPARE(why, error);
     if (error.isEmpty())
         QCOMPARE(plan.files.size(), 2);
+}
+
+void TestPlan::planOver2GiBRefused()
+{
+    QTemporaryDir folder;
+    QFile plan(folder.filePath(QStringLiteral("plan.jsonl")));
+    QVERIFY(plan.open(QIODevice::WriteOnly));
+    QVERIFY(plan.resize((qint64(2) << 30) + 1)); // sparse: nothing is read before the refusal
+    plan.close();
+    StoredPlan stored;
+    QString error;
+    QVERIFY(!ReadPlanFile(plan.fileName(), stored, error));
+    QCOMPARE(error, QString::fromUtf8("计划文件超过2 GiB"));
 }
 
 void TestPlan::applyRefusesOtherFolders_data()
