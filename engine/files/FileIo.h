@@ -52,8 +52,9 @@ bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error = null
 
 // Reads a file a piece at a time, following links, and hands it to take a line at a time,
 // without its line feed; ended tells whether one ended it (only the last may lack it).
-// TooLarge, before anything is read, for a file of more than sizeLimit bytes; Refused when
-// take returned false; Failed, with the system's words in error, when a read failed.
+// TooLarge for a file of more than sizeLimit bytes (before anything is read) or a line longer
+// than a byte array holds; Refused when take returned false; Failed, with the system's words
+// in error, when a read failed.
 using LineTake = std::function<bool(const QByteArray &line, bool ended)>;
 FileIoResult ReadFileLines(const QString &path, qint64 sizeLimit, const LineTake &take,
                            QString *error = nullptr);
