@@ -499,18 +499,32 @@ ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
     return results;
 }
 
-void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
+void MainWindow::ApplyReviewed(const ReviewedFiles &files)
 {
     if (runWorks || (undoControl && undoControl->isWorking())) {
         ShowBusyBox();
         return;
     }
-    // Exactly what was reviewed: the preview's settings, whatever the form holds now.
+    // The preview's texts, on the folders and in the mode the form holds now, which must be
+    // those the preview was made for; the journal is the window's, as for every run.
+    const bool journal = batchSettings.journal;
     batchSettings = previewSettings;
+    batchSettings.journal = journal;
+    batchSettings.sourceDir = PathHandedOver(ui->lEdt_SourcePath->text());
+    batchSettings.saveDir = PathHandedOver(ui->lEdt_SavePath->text());
+    batchSettings.saveInSource = ui->cBox_SaveInSrc->isChecked();
+    SetReportPaths(batchSettings);
+    QString refusal = FolderCheckMessage(previewOperation, batchSettings);
+    if (refusal.isEmpty() && !PlanFitsFolders(previewSettings, batchSettings))
+        refusal = messagePlanMismatch();
+    if (!refusal.isEmpty()) {
+        ui->lb_ShowDisposingFile->setText(refusal);
+        return;
+    }
     if (!ClaimRunLock())
         return;
     DeleteStaleReports(batchSettings);
-    const QString refusal = FolderCheckMessage(previewOperation, batchSettings);
+    refusal = FolderCheckMessage(previewOperation, batchSettings);
     if (!refusal.isEmpty()) {
         ReleaseRunLock();
         ui->lb_ShowDisposingFile->setText(refusal);
@@ -520,7 +534,8 @@ void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
     ShowRunControls();
     on_Set_pBtn_Disable();
     RetireWorker();
-    StartWorker(previewOperation, ThreadObject::Mode::Apply, files);
+    StartWorker(previewOperation, ThreadObject::Mode::Apply,
+                {previewOperation, previewSettings, files});
 }
 
 bool MainWindow::MayRunChains(const std::vector<ReplacementRule> &rules)
@@ -668,7 +683,7 @@ void MainWindow::RetireWorker()
 }
 
 void MainWindow::StartWorker(Operation operation, ThreadObject::Mode mode,
-                             const QHash<QString, quint64> &reviewed)
+                             const ReviewedPlan &reviewed)
 {
     workerThread = new QThread;
     worker = new ThreadObject;

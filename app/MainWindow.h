@@ -108,9 +108,9 @@ private:
     void ShowReportNotOpened();
     void RetireWorker();
     void StartWorker(Operation operation, ThreadObject::Mode mode = ThreadObject::Mode::Run,
-                     const QHash<QString, quint64> &reviewed = {});
+                     const ReviewedPlan &reviewed = {});
     void Preview(Operation operation);
-    void ApplyReviewed(const QHash<QString, quint64> &files);
+    void ApplyReviewed(const ReviewedFiles &files);
     ResultsDialog *OpenResults(Operation operation, bool applicable);
     void RunEnded();
     void ProgressChanged();

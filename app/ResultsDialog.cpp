@@ -190,15 +190,15 @@ void ResultsDialog::runEnded(const QString &statistics)
     updateCounts();
 }
 
-QHash<QString, quint64> ResultsDialog::checkedFiles() const
+ReviewedFiles ResultsDialog::checkedFiles() const
 {
-    QHash<QString, quint64> files;
+    ReviewedFiles files;
     for (int i = 0; i < model->rowCount(); ++i) {
         const QStandardItem *item = model->item(i, PathColumn);
         if (!item->isCheckable() || item->checkState() != Qt::Checked)
             continue;
         const PlanRow &row = rows[static_cast<size_t>(item->data(rowRole).toInt())];
-        files.insert(row.relativePath, row.hash);
+        files.insert(row.relativePath, {row.hash, row.newHash, row.changesHash});
     }
     return files;
 }

@@ -45,11 +45,11 @@ public:
         MatchesColumn,
         StatusColumn,
     };
-    // The checked files that can be written, by relative path: their reviewed hashes.
-    QHash<QString, quint64> checkedFiles() const;
+    // The checked files that can be written, by relative path, as they were reviewed.
+    ReviewedFiles checkedFiles() const;
 
 signals:
-    void applyRequested(QHash<QString, quint64> files);
+    void applyRequested(ReviewedFiles files);
 
 private:
     void showChanges(const QModelIndex &index);

@@ -79,10 +79,10 @@ const OptionRule optionRules[] = {
     {Key::TextFile, "text-file", 0, true, OnInsert},
     {Key::Behind, "behind", 0, false, OnInsert},
     {Key::Terms, "terms", 0, true, OnFind},
-    {Key::SaveDir, "save-dir", 0, true, OnWrites},
-    {Key::InPlace, "in-place", 0, false, OnWrites},
+    {Key::SaveDir, "save-dir", 0, true, OnWrites | OnApply},
+    {Key::InPlace, "in-place", 0, false, OnWrites | OnApply},
     {Key::Bom, "bom", 0, false, OnEdits},
-    {Key::NoJournal, "no-journal", 0, false, OnWrites},
+    {Key::NoJournal, "no-journal", 0, false, OnWrites | OnApply},
     {Key::NoSync, "no-sync", 0, false, OnWrites | OnApply},
     {Key::Diff, "diff", 0, false, OnEdits},
     {Key::Plan, "plan", 0, true, OnRuns},
@@ -223,10 +223,14 @@ public:
             if (result.kind != ParsedCommandLine::Kind::UsageError)
                 return result; // --help or --version ends the parse
         }
+        // apply PLAN SOURCE: the plan names no folder that is used.
+        if (result.request.apply) {
+            if (positionals.isEmpty())
+                return usage(QCoreApplication::translate("CommandLine", "PLAN is missing"));
+            result.request.planFile = positionals.takeFirst();
+        }
         if (positionals.isEmpty())
-            return usage(result.request.apply
-                             ? QCoreApplication::translate("CommandLine", "PLAN is missing")
-                             : QCoreApplication::translate("CommandLine", "SOURCE is missing"));
+            return usage(QCoreApplication::translate("CommandLine", "SOURCE is missing"));
         if (positionals.size() > 1)
             return usage(QCoreApplication::translate("CommandLine", "unexpected argument '%1'")
                              .arg(positionals.at(1)));
@@ -474,6 +478,9 @@ private:
                     "CommandLine", "--run needs the name of a run (see --list)"));
             return true;
         }
+        if (request.apply && request.saveDirGiven == request.inPlace)
+            return fail(QCoreApplication::translate(
+                "CommandLine", "give exactly one of --save-dir and --in-place"));
         if (request.apply)
             return true;
         if ((request.diff || request.planGiven) && (request.dryRun || request.report))

@@ -9,7 +9,7 @@
 struct CommandRequest
 {
     bool undo = false;  // the undo command; operation is then not used
-    bool apply = false; // the apply command: source is then the plan file
+    bool apply = false; // the apply command: planFile is then its plan
     Operation operation = Operation::FindText;
     QString source;
     QString saveDir;
@@ -44,7 +44,7 @@ struct CommandRequest
     ChineseConfig chineseConfig = ChineseConfig::T2s;
     bool showEncoding = false;
     bool diff = false;
-    QString planFile; // --plan
+    QString planFile; // --plan, or apply's plan
     bool planGiven = false;
     int context = -1; // find --context: lines shown around each found line
 };

@@ -15,6 +15,7 @@
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
 #include "engine/report/Reports.h"
@@ -55,6 +56,30 @@ QByteArray FileDiff(const PlannedFile &file)
 QString PlanPath(const QString &path)
 {
     return AbsoluteCleanPath(path);
+}
+
+// A plan is written outside the trees it is about (where a run would scan or write it), and
+// only over nothing or an older plan, never over a file of another kind.
+bool MayWritePlan(const QString &path, const BatchSettings &settings, Console &console)
+{
+    const QString shown = NativeSeparators(path);
+    if (FolderInside(path, settings.sourceDir) ||
+        (!settings.saveInSource && FolderInside(path, settings.saveDir))) {
+        console.printLine(QCoreApplication::translate(
+                              "PlanCommand",
+                              "parafold-cli: the plan %1 must not lie inside the source or "
+                              "save folder")
+                              .arg(shown));
+        return false;
+    }
+    if (EntryExists(path) && !LooksLikePlan(path)) {
+        console.printLine(
+            QCoreApplication::translate(
+                "PlanCommand", "parafold-cli: %1 exists and is not a plan; it is not replaced")
+                .arg(shown));
+        return false;
+    }
+    return true;
 }
 
 // Writes a plan's lines to its file from a thread of its own while the run goes on: held
@@ -204,9 +229,13 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
         return ExitFailure;
     }
     std::optional<PlanWriter> planWriter;
-    if (request.planGiven)
+    if (request.planGiven) {
+        if (!MayWritePlan(PlanPath(request.planFile), settings, console))
+            return ExitFailure;
         planWriter.emplace(PlanPath(request.planFile), PlanHeaderLine(request.operation, settings));
+    }
     int planned = 0;
+    int listed = 0; // the plan's lines of files, failed ones too
     // Each file's plan line and diff are made on the thread that planned it.
     const auto render = [&request](PlannedFile &file) {
         file.rendered = {request.planGiven ? PlanFileLine(file) : QByteArray(),
@@ -217,6 +246,7 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
         file.hunks = {};
     };
     const auto filePlanned = [&](const PlannedFile &file) {
+        ++listed;
         if (planWriter)
             planWriter->add(file.rendered.at(0));
         if (file.failed)
@@ -244,6 +274,7 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
     if (status == ExitInterrupted)
         return status;
     if (planWriter) {
+        planWriter->add(PlanEndLine(listed));
         QString error;
         if (!planWriter->finish(true, &error)) {
             console.printLine(QCoreApplication::translate(
@@ -260,18 +291,12 @@ int PlanCommand(const CommandRequest &request, Console &console, std::atomic_boo
 int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bool &stop,
                  const std::atomic_bool &interrupted)
 {
-    QByteArray bytes;
-    QString error;
     StoredPlan plan;
-    if (!ReadFileBytes(PlanPath(request.source), bytes, &error)) {
+    QString error;
+    if (!ReadPlanFile(PlanPath(request.planFile), plan, error)) {
         console.printLine(
-            QCoreApplication::translate("PlanCommand", "parafold-cli: cannot read the plan %1: %2")
-                .arg(NativeSeparators(request.source), error));
-        return ExitFailure;
-    }
-    if (!ParsePlan(bytes, plan, error)) {
-        console.printLine(
-            QStringLiteral("parafold-cli: %1: %2").arg(NativeSeparators(request.source), error));
+            QCoreApplication::translate("PlanCommand", "parafold-cli: the plan %1 is refused: %2")
+                .arg(NativeSeparators(request.planFile), error));
         return ExitFailure;
     }
     if (plan.operation == Operation::FindText) {
@@ -279,16 +304,39 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
             "PlanCommand", "parafold-cli: a search plan has nothing to apply"));
         return ExitFailure;
     }
-    const QString refusal = FolderCheckMessage(plan.operation, plan.settings);
+    // Where and how to write is the command line's: the plan's folders are only compared.
+    BatchSettings chosen;
+    chosen.sourceDir = AbsoluteFolder(request.source);
+    chosen.saveInSource = request.inPlace;
+    chosen.saveDir = request.inPlace ? QString() : AbsoluteFolder(request.saveDir);
+    chosen.journal = !request.noJournal;
+    BatchSettings settings = plan.settings;
+    settings.sourceDir = chosen.sourceDir;
+    settings.saveInSource = chosen.saveInSource;
+    settings.saveDir = chosen.saveDir;
+    SetReportPaths(settings);
+    const QString refusal = FolderCheckMessage(plan.operation, settings);
     if (!refusal.isEmpty()) {
-        console.printLine(CliRefusal(refusal, plan.settings));
+        console.printLine(CliRefusal(refusal, settings));
+        return ExitFailure;
+    }
+    if (!PlanFitsFolders(plan.settings, chosen)) {
+        console.printLine(CliRefusal(messagePlanMismatch(), settings));
+        const QString source = NativeSeparators(plan.settings.sourceDir);
+        console.printLine(
+            plan.settings.saveInSource
+                ? QCoreApplication::translate("PlanCommand",
+                                              "parafold-cli: the plan was made for %1, in place")
+                      .arg(source)
+                : QCoreApplication::translate(
+                      "PlanCommand", "parafold-cli: the plan was made for %1, saving into %2")
+                      .arg(source, NativeSeparators(plan.settings.saveDir)));
         return ExitFailure;
     }
     if (request.report)
-        DeleteStaleReports(plan.settings);
+        DeleteStaleReports(settings);
     return RunWithConsole(request, plan.operation, console, stop, interrupted,
                           [&](const RunObserver &observer, const RunOptions &options) {
-                              return ApplyPlan(plan.operation, plan.settings, plan.files, observer,
-                                               options);
+                              return ApplyPlan(plan, chosen, observer, options);
                           });
 }

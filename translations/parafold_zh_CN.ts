@@ -281,6 +281,14 @@
         <source>looks like a damaged UTF-8 file; not changed</source>
         <translation>疑似损坏的UTF-8文件,未修改</translation>
     </message>
+    <message>
+        <source>the new content is not what the preview showed</source>
+        <translation>新内容与预览不符</translation>
+    </message>
+    <message>
+        <source>the file no longer exists</source>
+        <translation>文件已不存在</translation>
+    </message>
 </context>
 <context>
     <name>FileIo</name>
@@ -318,7 +326,8 @@
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
   parafold-cli chinese       SOURCE --config t2s|s2t|s2twp|s2hk|tw2sp|hk2s
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
-  parafold-cli apply         PLAN [--report] [--no-sync] [-0] [-q]
+  parafold-cli apply         PLAN SOURCE (--save-dir DIR | --in-place) [--no-journal]
+                             [--report] [--no-sync] [-0] [-q]
   parafold-cli undo          SOURCE [--list | --run ID] [--dry-run] [-0] [-q]
   parafold-cli --help | --version
 
@@ -343,9 +352,15 @@ Commands:
                  through OpenCC, each file kept in its own encoding and line ends;
                  a file whose encoding cannot hold the result (GBK lacks many
                  traditional characters) is listed as failed and not written
-  apply          run exactly the plan that --plan wrote: its operation and settings
-                 on its files only; a file changed since the plan is not written
-                 and is listed as 文件在预览之后被修改. Journaled like any run
+  apply          run exactly the plan that --plan wrote: its operation and texts
+                 on its files only, in SOURCE and the mode given here (a plan made
+                 for another folder or mode is refused: 预览文件与所选文件夹不符);
+                 the journal and --no-sync come from here, never from the plan. A
+                 file is written only while it holds what the plan was made from
+                 (else 文件在预览之后被修改, or 文件已不存在) and when its new bytes
+                 and changed lines are the plan&apos;s (else 新内容与预览不符). A plan
+                 cut short or with a line in error is refused whole. Journaled
+                 like any run
   undo           put back the files that the last in-place run of SOURCE replaced
                  (撤销上次修改); a file changed since that run is not touched
 
@@ -392,11 +407,14 @@ Options:
                         then &apos;@@&apos; hunks), lines in the terminal&apos;s encoding
   --plan FILE           write nothing but FILE: the plan, one JSON object a line (the
                         operation, then each file to change with its encoding, size,
-                        content hash, matches per term or pair and changed lines);
-                        a name that is not text is kept as base64 (&apos;pathBase64&apos;)
+                        content hashes, matches per term or pair and changed lines,
+                        then the number of files); a name that is not text is kept
+                        as base64 (&apos;pathBase64&apos;). FILE must lie outside SOURCE and
+                        DIR, and an existing FILE is replaced only if it is a plan
   --context N           (find) print each line holding a term as PATH:LINE:TEXT
                         with N lines around as PATH-LINE-TEXT and &apos;--&apos; between
-                        groups, as grep -n -C N does, instead of the path list
+                        groups, as grep -n -C N does, instead of the path list;
+                        N beyond a file&apos;s lines shows all of them
   --report              also write the window&apos;s report files into SOURCE
                         (包含内容并成功修改的文件目录.txt and, when files failed,
                         无法打开修改的文件目录(文件格式有误).txt), deleting stale
@@ -433,8 +451,9 @@ TEXT and the terms must be valid text in the system&apos;s encoding; FILE is at 
 Output:
   stdout  the files changed (or, for find, matched), one absolute path a line, in
           scan order, as the run finds them
-  stderr  the window&apos;s statistics line, one line &apos;PATH: REASON&apos; per failed file,
-          and, on a terminal only, a progress bar that is erased at the end
+  stderr  the window&apos;s statistics line, one line per failed file: its absolute
+          path, a tab and the reason (undo: &apos;PATH: REASON&apos;), and, on a terminal
+          only, a progress bar that is erased at the end
 A run that is refused (missing folder, unequal pair counts, empty search text, save
 folder equal to SOURCE) prints the window&apos;s message and changes nothing on disk.
 Ctrl-C ends a run after the file in hand; every file is either old or new, never half
@@ -459,7 +478,7 @@ Examples:
   parafold-cli chinese ~/novels --config t2s --in-place
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --plan p.jsonl
-  parafold-cli apply p.jsonl
+  parafold-cli apply p.jsonl ~/novels --in-place
 </source>
         <translation>用法:
   parafold-cli replace       SOURCE --find TEXT --replace TEXT           (--save-dir DIR | --in-place) [选项]
@@ -472,7 +491,8 @@ Examples:
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
   parafold-cli chinese       SOURCE --config t2s|s2t|s2twp|s2hk|tw2sp|hk2s
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
-  parafold-cli apply         PLAN [--report] [--no-sync] [-0] [-q]
+  parafold-cli apply         PLAN SOURCE (--save-dir DIR | --in-place) [--no-journal]
+                             [--report] [--no-sync] [-0] [-q]
   parafold-cli undo          SOURCE [--list | --run ID] [--dry-run] [-0] [-q]
   parafold-cli --help | --version
 
@@ -491,9 +511,13 @@ Examples:
                  文件只计数不改动,目标编码无法表示的文件列为失败且不写入
   chinese        通过 OpenCC 对每个文件的文本做简繁转换,每个文件保持原有编码和换行;
                  原编码无法容纳转换结果的文件(GBK 缺少许多繁体字)列为失败,不写入
-  apply          完全按 --plan 写出的计划执行:只对其中的文件执行其操作和设置;计划之后
-                 被修改的文件不写入,并列为 文件在预览之后被修改。与其他修改一样记入
-                 撤销记录
+  apply          完全按 --plan 写出的计划执行:只对其中的文件执行其操作和文本,作用于
+                 此处给出的 SOURCE 和保存方式(为其他文件夹或方式生成的计划被拒绝:
+                 预览文件与所选文件夹不符);撤销记录和 --no-sync 只取自此处,从不取自
+                 计划。文件只在内容仍与生成计划时相同(否则列为 文件在预览之后被修改
+                 或 文件已不存在)、且新内容和修改的行与计划一致(否则列为
+                 新内容与预览不符)时才写入。不完整或有错误行的计划整个被拒绝。与其他
+                 修改一样记入撤销记录
   undo           恢复 SOURCE 最近一次&quot;保存在原文件夹&quot;的修改所替换的文件
                  (撤销上次修改);该次修改之后又被改动的文件不动
 
@@ -534,10 +558,12 @@ Examples:
                         后跟制表符和文件编码,然后是 &apos;@@&apos; 段),行以终端的编码输出
   --plan FILE           除 FILE 外不写入任何东西:FILE 为计划,每行一个 JSON 对象(先是
                         操作,然后是每个要修改的文件及其编码、大小、内容哈希、每个词或每组
-                        的匹配数和修改的行);不是文本的文件名以 base64 保存(&apos;pathBase64&apos;)
+                        的匹配数和修改的行,最后是文件数);不是文本的文件名以 base64 保存
+                        (&apos;pathBase64&apos;)。FILE 必须位于 SOURCE 和 DIR 之外,已存在的
+                        FILE 只有是计划时才会被替换
   --context N           (find)像 grep -n -C N 一样,将含有某个词的每一行输出为
                         PATH:LINE:TEXT,前后 N 行输出为 PATH-LINE-TEXT,各组之间以 &apos;--&apos;
-                        分隔,代替路径列表
+                        分隔,代替路径列表;N 超过文件行数时输出全部行
   --report              同时将窗口的报告文件写入 SOURCE(包含内容并成功修改的文件目录.txt,
                         有文件失败时还有 无法打开修改的文件目录(文件格式有误).txt),并先删除
                         旧的报告;不加此项时不写也不删任何报告文件
@@ -568,8 +594,8 @@ TEXT 和各个词必须是系统编码下的有效文本;FILE 最大 16 MiB。�
 
 输出:
   stdout  修改的文件(find 为匹配的文件),每行一个绝对路径,按扫描顺序,边处理边输出
-  stderr  窗口的统计行,每个失败的文件一行 &apos;PATH: 原因&apos;,以及仅在终端上显示、结束时
-          清除的进度条
+  stderr  窗口的统计行,每个失败的文件一行:绝对路径、制表符和原因(undo 为
+          &apos;PATH: 原因&apos;),以及仅在终端上显示、结束时清除的进度条
 被拒绝的修改(文件夹不存在、查找数和替换数不一致、查找内容为空、保存文件夹与 SOURCE
 相同)输出窗口的提示,磁盘上什么也不改。
 Ctrl-C 在处理完手头的文件后结束;每个文件要么是旧的,要么是新的,绝不会只写一半。
@@ -591,7 +617,7 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
   parafold-cli chinese ~/novels --config t2s --in-place
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --plan p.jsonl
-  parafold-cli apply p.jsonl
+  parafold-cli apply p.jsonl ~/novels --in-place
 </translation>
     </message>
 </context>
@@ -655,6 +681,10 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
     <message>
         <source>The save folder is not writable</source>
         <translation>保存文件夹不可写</translation>
+    </message>
+    <message>
+        <source>The preview does not match the chosen folders</source>
+        <translation>预览文件与所选文件夹不符</translation>
     </message>
 </context>
 <context>
@@ -925,12 +955,28 @@ Run them anyway?</source>
         <translation>parafold-cli: 无法写入计划 %1:%2</translation>
     </message>
     <message>
-        <source>parafold-cli: cannot read the plan %1: %2</source>
-        <translation>parafold-cli: 无法读取计划 %1:%2</translation>
-    </message>
-    <message>
         <source>parafold-cli: a search plan has nothing to apply</source>
         <translation>parafold-cli: 查找的计划没有可执行的修改</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan %1 must not lie inside the source or save folder</source>
+        <translation>parafold-cli: 计划文件 %1 不能位于源文件夹或保存文件夹之内</translation>
+    </message>
+    <message>
+        <source>parafold-cli: %1 exists and is not a plan; it is not replaced</source>
+        <translation>parafold-cli: %1 已存在且不是计划文件,未覆盖</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan %1 is refused: %2</source>
+        <translation>parafold-cli: 拒绝计划 %1:%2</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan was made for %1, in place</source>
+        <translation>parafold-cli: 此计划是为 %1 生成的,保存在原文件夹</translation>
+    </message>
+    <message>
+        <source>parafold-cli: the plan was made for %1, saving into %2</source>
+        <translation>parafold-cli: 此计划是为 %1 生成的,保存到 %2</translation>
     </message>
 </context>
 <context>
@@ -950,6 +996,42 @@ Run them anyway?</source>
     <message>
         <source>empty plan</source>
         <translation>空计划</translation>
+    </message>
+    <message>
+        <source>line %1: cut short</source>
+        <translation>第%1行:不完整</translation>
+    </message>
+    <message>
+        <source>line %1: not a JSON object</source>
+        <translation>第%1行:不是JSON对象</translation>
+    </message>
+    <message>
+        <source>line %1: after the end of the plan</source>
+        <translation>第%1行:位于计划结尾之后</translation>
+    </message>
+    <message>
+        <source>line %1: %2 is not a path below the folder</source>
+        <translation>第%1行:%2 不是文件夹之内的路径</translation>
+    </message>
+    <message>
+        <source>line %1: no changes</source>
+        <translation>第%1行:缺少修改内容</translation>
+    </message>
+    <message>
+        <source>line %1: %2 is listed twice</source>
+        <translation>第%1行:%2 重复列出</translation>
+    </message>
+    <message>
+        <source>line %1: the plan ends with %2 files, but lists %3</source>
+        <translation>第%1行:计划结尾记录%2个文件,实际列出%3个</translation>
+    </message>
+    <message>
+        <source>cut short after line %1</source>
+        <translation>在第%1行之后被截断</translation>
+    </message>
+    <message>
+        <source>the plan is larger than 2 GiB</source>
+        <translation>计划文件超过2 GiB</translation>
     </message>
 </context>
 <context>

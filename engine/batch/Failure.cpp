@@ -89,6 +89,16 @@ QString reasonDamagedUtf8()
     return Translated(QT_TRANSLATE_NOOP("Failure", "looks like a damaged UTF-8 file; not changed"));
 }
 
+QString reasonNewContentDiffers()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("Failure", "the new content is not what the preview showed"));
+}
+QString reasonFileGone()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "the file no longer exists"));
+}
+
 QString FileFailure::reason() const
 {
     switch (kind) {
@@ -124,6 +134,10 @@ QString FileFailure::reason() const
         return reasonChangedSinceReview();
     case FailureKind::DamagedUtf8:
         return reasonDamagedUtf8();
+    case FailureKind::NewContentDiffers:
+        return reasonNewContentDiffers();
+    case FailureKind::FileGone:
+        return reasonFileGone();
     case FailureKind::ReadOnly:
         break;
     }

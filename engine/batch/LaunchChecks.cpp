@@ -49,6 +49,11 @@ QString messageSaveReadOnly()
 {
     return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The save folder is not writable"));
 }
+QString messagePlanMismatch()
+{
+    return Translated(
+        QT_TRANSLATE_NOOP("LaunchChecks", "The preview does not match the chosen folders"));
+}
 QString messageEmptyFind()
 {
     return Translated(QT_TRANSLATE_NOOP("LaunchChecks", "The text to find cannot be empty!"));

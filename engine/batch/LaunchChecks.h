@@ -17,6 +17,7 @@ QString messageEmptyFind();          // "查找内容不能为空!"
 QString messageEmptyInsert();        // "插入内容不能为空!"
 QString messageCountMismatch();      // "查找数和替换数不一致,请核对!"
 QString messageCountMismatchTitle(); // "注意："
+QString messagePlanMismatch();       // "预览文件与所选文件夹不符"
 
 // The operation's checks in their fixed order (folders, and for the single replace and the
 // insert an empty text), then the refusal of a save folder that is the source folder or lies

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 bool FileIdentity::operator==(const FileIdentity &other) const
@@ -70,6 +71,55 @@ bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error)
     else if (result == FileIoResult::Changed && error)
         *error = QCoreApplication::translate("FileIo", "file changed while it was read");
     return result == FileIoResult::Done;
+}
+
+FileIoResult ReadFileLines(const QString &path, qint64 sizeLimit, const LineTake &take,
+                           QString *error)
+{
+    const auto fail = [error](int code) {
+        Failed(error, code);
+        return FileIoResult::Failed;
+    };
+    platform::File file;
+    if (const int failure = platform::File::Open(ToNativePath(path), true, file))
+        return fail(failure);
+    platform::EntryInfo info;
+    if (const int failure = file.info(info))
+        return fail(failure);
+    if (info.size > sizeLimit)
+        return FileIoResult::TooLarge;
+    std::vector<char> piece(std::size_t(1) << 20);
+    QByteArray line;
+    qint64 total = 0;
+    for (;;) {
+        std::size_t got = 0;
+        if (const int failure = file.read(piece.data(), piece.size(), got))
+            return fail(failure);
+        if (got == 0)
+            break;
+        total += qint64(got);
+        if (total > sizeLimit) // grown since it was measured
+            return FileIoResult::TooLarge;
+        const char *at = piece.data();
+        const char *const end = at + got;
+        while (at < end) {
+            const char *feed = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)));
+            if (line.size() + ((feed ? feed : end) - at) > largestRead)
+                return FileIoResult::TooLarge; // a line no byte array holds
+            if (!feed) {
+                line.append(at, int(end - at));
+                break;
+            }
+            line.append(at, int(feed - at));
+            if (!take(line, true))
+                return FileIoResult::Refused;
+            line.resize(0);
+            at = feed + 1;
+        }
+    }
+    if (!line.isEmpty() && !take(line, false))
+        return FileIoResult::Refused;
+    return FileIoResult::Done;
 }
 
 // Without syncing each file to disk, as QSaveFile would: that doubles the cost of each write,

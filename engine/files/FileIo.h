@@ -50,6 +50,15 @@ FileIoResult ReadSourceFile(const QString &path, const SourceRead &how, QByteArr
 // is then empty.
 bool ReadFileBytes(const QString &path, QByteArray &bytes, QString *error = nullptr);
 
+// Reads a file a piece at a time, following links, and hands it to take a line at a time,
+// without its line feed; ended tells whether one ended it (only the last may lack it).
+// TooLarge for a file of more than sizeLimit bytes (before anything is read) or a line longer
+// than a byte array holds; Refused when take returned false; Failed, with the system's words
+// in error, when a read failed.
+using LineTake = std::function<bool(const QByteArray &line, bool ended)>;
+FileIoResult ReadFileLines(const QString &path, qint64 sizeLimit, const LineTake &take,
+                           QString *error = nullptr);
+
 // Replaces the file at path with bytes in one step: a temporary file in the same folder is
 // written and renamed over the target, which keeps its permissions, owner, ACLs and extended
 // attributes. A target that is a symbolic link is refused, never written through. False when

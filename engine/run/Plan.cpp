@@ -1,7 +1,9 @@
 #include "engine/run/Plan.h"
 
+#include "engine/batch/LaunchChecks.h"
 #include "engine/codec/ByteChecks.h"
 #include "engine/codec/GbkUtf8.h"
+#include "engine/files/Paths.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/operations/FileHook.h"
 #include "engine/run/TextFile.h"
@@ -799,6 +801,9 @@ int Occurrences(const QString &text, const QString &term)
 void FindLines(const QString &text, const QStringList &terms, int context, PlannedFile &file)
 {
     const TextLines lines = TextLines::of(text);
+    // More lines around than the file has show all of them; counted past it, i + context
+    // would overflow and show none.
+    context = std::min(context, static_cast<int>(lines.lines.size()));
     int shownUpTo = -1; // index of the last line kept
     for (int i = 0; i < lines.lines.size(); ++i) {
         const QString &line = lines.lines.at(i);
@@ -973,12 +978,99 @@ RunResult MakePlan(Operation operation, const BatchSettings &settings,
     return RunBatch(operation, settings, observer, options);
 }
 
-RunResult ApplyPlan(Operation operation, const BatchSettings &settings,
-                    const QHash<QString, quint64> &files, const RunObserver &observer,
-                    RunOptions options)
+quint64 ChangesHash(const std::vector<PlannedChange> &changes, bool utf8Texts)
 {
+    ChangesHasher hasher;
+    for (const PlannedChange &change : changes) {
+        if (utf8Texts)
+            hasher.add(change.line, change.beforeUtf8, change.afterUtf8);
+        else
+            hasher.add(change.line, change.before.toUtf8(), change.after.toUtf8());
+    }
+    return hasher.hash();
+}
+
+void ChangesHasher::add(int line, const QByteArray &before, const QByteArray &after)
+{
+    // Each part with its length before it, so that no two lists of changes run together alike.
+    const auto number = [this](qint64 value) {
+        char bytes[8];
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = char(value >> (8 * i) & 0xff);
+        hasher.add(bytes, 8);
+    };
+    number(line);
+    number(before.size());
+    hasher.add(before.constData(), before.size());
+    number(after.size());
+    hasher.add(after.constData(), after.size());
+}
+
+bool PlanFitsFolders(const BatchSettings &planned, const BatchSettings &chosen)
+{
+    if (planned.saveInSource != chosen.saveInSource ||
+        !SameFolder(planned.sourceDir, chosen.sourceDir))
+        return false;
+    return chosen.saveInSource || SameFolder(planned.saveDir, chosen.saveDir);
+}
+
+namespace {
+
+// Why the file, decided by the apply's run, may not be written as the plan reviewed it; none
+// when it may.
+std::optional<FailureKind> ReviewMismatch(Operation operation, const BatchSettings &settings,
+                                          const QString &relativePath, const FileDecision &decision,
+                                          const ReviewedFile &reviewed)
+{
+    // A file the run would leave alone may be settled from its bytes without keeping them.
+    const bool unchanged = decision.outcome.kind == FileOutcome::Unchanged;
+    if ((!unchanged || !decision.original.isEmpty() || decision.outcome.bytes == 0) &&
+        ContentHash(decision.original) != reviewed.hash)
+        return FailureKind::ChangedSinceReview;
+    if (unchanged)
+        return FailureKind::NewContentDiffers; // the plan's change would not be made
+    if (ContentHash(decision.newBytes) != reviewed.newHash)
+        return FailureKind::NewContentDiffers;
+    // The lines the reviewer saw, made again as the preview made them.
+    PlanOptions shown;
+    shown.withHunks = false;
+    const PlannedFile planned =
+        PlanFromDecision(operation, settings, relativePath, decision, shown);
+    if (ChangesHash(planned.changes, planned.utf8Texts) != reviewed.changesHash)
+        return FailureKind::NewContentDiffers;
+    return std::nullopt;
+}
+
+} // namespace
+
+RunResult ApplyPlan(const ReviewedPlan &plan, const BatchSettings &chosen,
+                    const RunObserver &observer, RunOptions options)
+{
+    if (!PlanFitsFolders(plan.settings, chosen)) {
+        RunResult refused;
+        refused.refusal = messagePlanMismatch();
+        return refused;
+    }
+    BatchSettings settings = plan.settings;
+    settings.sourceDir = chosen.sourceDir;
+    settings.saveInSource = chosen.saveInSource;
+    settings.saveDir = chosen.saveInSource ? QString() : chosen.saveDir;
+    settings.journal = chosen.journal;
     options.dryRun = false;
     options.keepOriginals = false;
-    options.reviewed = &files;
-    return RunBatch(operation, settings, observer, options);
+    options.reviewed = &plan.files;
+    // Checked where each file was decided, before its new bytes are written anywhere.
+    options.decided = [&](const QString &relativePath, FileDecision &decision) {
+        if (decision.outcome.kind == FileOutcome::Failed)
+            return;
+        const std::optional<FailureKind> mismatch = ReviewMismatch(
+            plan.operation, settings, relativePath, decision, plan.files.value(relativePath));
+        decision.original = QByteArray();
+        if (!mismatch)
+            return;
+        FileDecision refused;
+        refused.outcome = {FileOutcome::Failed, {*mismatch, QString()}, decision.outcome.bytes};
+        decision = std::move(refused);
+    };
+    return RunBatch(plan.operation, settings, observer, options);
 }

@@ -3,6 +3,7 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/Failure.h"
 #include "engine/codec/TextCodec.h"
+#include "engine/journal/ContentHash.h"
 #include "engine/run/LineDiff.h"
 #include "engine/run/RunBatch.h"
 
@@ -90,9 +91,37 @@ RunResult MakePlan(Operation operation, const BatchSettings &settings,
                    RunObserver observer = {}, RunOptions options = {},
                    const PlanOptions &planOptions = {});
 
-// Applies a plan: a run of the operation through RunBatch taking only the files given, by
-// relative path and the hash each had when planned; one that changed since fails with
-// "文件在预览之后被修改". The run is journaled and writes its reports like any other.
-RunResult ApplyPlan(Operation operation, const BatchSettings &settings,
-                    const QHash<QString, quint64> &files, const RunObserver &observer = {},
-                    RunOptions options = {});
+// A digest of a file's changed lines (the line, the old and the new text of each change), the
+// same for the same changes whether their texts are held as text or as UTF-8.
+quint64 ChangesHash(const std::vector<PlannedChange> &changes, bool utf8Texts);
+
+// Adds one change to such a digest, its texts as UTF-8.
+class ChangesHasher
+{
+public:
+    void add(int line, const QByteArray &before, const QByteArray &after);
+    quint64 hash() const { return hasher.hash(); }
+
+private:
+    ContentHasher hasher;
+};
+
+// A plan as it was reviewed: the run it was made for and its files.
+struct ReviewedPlan
+{
+    Operation operation = Operation::ReplaceText;
+    BatchSettings settings; // as the plan was made: its folders, mode and the operation's texts
+    ReviewedFiles files;    // the files to write, by path below the source folder
+};
+
+// True when the plan was made for the chosen source folder, mode and save folder.
+bool PlanFitsFolders(const BatchSettings &planned, const BatchSettings &chosen);
+
+// Applies a plan: a run of its operation with its texts, on the chosen folders in the chosen
+// mode and with the chosen journal (a plan decides none of them), refused with
+// "预览文件与所选文件夹不符" when the plan was made for other ones. It takes only the plan's
+// files, each only while it holds what was planned ("文件在预览之后被修改", or "文件已不存在")
+// and only when its new bytes and changed lines are the plan's ("新内容与预览不符"). The run
+// is journaled and writes its reports like any other.
+RunResult ApplyPlan(const ReviewedPlan &plan, const BatchSettings &chosen,
+                    const RunObserver &observer = {}, RunOptions options = {});

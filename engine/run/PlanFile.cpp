@@ -1,6 +1,9 @@
 #include "engine/run/PlanFile.h"
 
+#include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileTree.h"
+#include "engine/files/SettingsFiles.h"
 #include "engine/journal/RunJournal.h"
 
 #include <QCoreApplication>
@@ -14,7 +17,12 @@
 namespace {
 
 const QString planFormat = QStringLiteral("parafold-plan");
-const int planVersion = 1;
+// Version 1 plans have no end line; they are still read.
+const int planVersion = 2;
+const int oldestPlanVersion = 1;
+// A plan holds every changed line twice: its size is bounded, not its memory, as it is read a
+// line at a time.
+const qint64 largestPlan = qint64(2) << 30;
 
 // A path under "key", or as the base64 of its bytes under "keyBase64".
 void PutPath(QJsonObject &object, const QString &key, const QString &path)
@@ -81,7 +89,6 @@ QByteArray PlanHeaderLine(Operation operation, const BatchSettings &settings)
         PutPath(object, QStringLiteral("saveDir"), settings.saveDir);
     object.insert(QStringLiteral("detectUtf16"), settings.detectUtf16);
     object.insert(QStringLiteral("withBom"), settings.withBom);
-    object.insert(QStringLiteral("journal"), settings.journal);
     switch (operation) {
     case Operation::ReplaceText:
         object.insert(QStringLiteral("find"), settings.findText);
@@ -282,70 +289,206 @@ QByteArray PlanFileLine(const PlannedFile &file)
     return out;
 }
 
+QByteArray PlanEndLine(int files)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("end"), planFormat);
+    object.insert(QStringLiteral("files"), files);
+    return Line(object);
+}
+
+bool PlanParser::fail(const QString &reason)
+{
+    why = reason;
+    return false;
+}
+
+bool PlanParser::take(const QByteArray &line, bool ended)
+{
+    ++lineNumber;
+    if (!ended)
+        return fail(QCoreApplication::translate("PlanFile", "line %1: cut short").arg(lineNumber));
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    if (!document.isObject())
+        return fail(
+            QCoreApplication::translate("PlanFile", "line %1: not a JSON object").arg(lineNumber));
+    if (this->ended)
+        return fail(QCoreApplication::translate("PlanFile", "line %1: after the end of the plan")
+                        .arg(lineNumber));
+    const QJsonObject object = document.object();
+    if (version == 0)
+        return takeHeader(object);
+    if (object.contains(QStringLiteral("end")))
+        return takeEnd(object);
+    return takeFile(object);
+}
+
+bool PlanParser::takeHeader(const QJsonObject &object)
+{
+    version = object.value(QStringLiteral("version")).toInt();
+    if (object.value(QStringLiteral("format")).toString() != planFormat ||
+        version < oldestPlanVersion || version > planVersion ||
+        !OperationFromName(object.value(QStringLiteral("operation")).toString(), plan.operation))
+        return fail(QCoreApplication::translate("PlanFile", "line %1: not a plan of this version")
+                        .arg(lineNumber));
+    // The folders and the mode are only compared with those the apply is given; the journal
+    // and every other choice of safety is the apply's own, whatever the plan says.
+    BatchSettings &settings = plan.settings;
+    settings.sourceDir = TakePath(object, QStringLiteral("source"));
+    settings.saveInSource = object.value(QStringLiteral("inPlace")).toBool();
+    settings.saveDir = TakePath(object, QStringLiteral("saveDir"));
+    settings.detectUtf16 = object.value(QStringLiteral("detectUtf16")).toBool();
+    settings.withBom = object.value(QStringLiteral("withBom")).toBool();
+    settings.findText = object.value(QStringLiteral("find")).toString();
+    settings.replaceText = object.value(QStringLiteral("replace")).toString();
+    settings.findLines = Strings(object.value(QStringLiteral("findLines")));
+    settings.replaceLines = Strings(object.value(QStringLiteral("replaceLines")));
+    settings.insertText = object.value(QStringLiteral("insertText")).toString();
+    settings.insertAtFront = object.value(QStringLiteral("atFront")).toBool(true);
+    settings.searchTerms = object.value(QStringLiteral("terms")).toString();
+    SetReportPaths(settings);
+    return true;
+}
+
+namespace {
+
+bool TakeHash(const QJsonObject &object, const QString &key, quint64 &hash)
+{
+    const QString text = object.value(key).toString();
+    bool ok = false;
+    hash = text.toULongLong(&ok, 16);
+    return ok && text.size() == 16;
+}
+
+// The digest of the changes the line shows; false when they are not a list of changes.
+bool TakeChanges(const QJsonObject &object, quint64 &hash)
+{
+    const QJsonValue changes = object.value(QStringLiteral("changes"));
+    if (!changes.isArray())
+        return false;
+    ChangesHasher hasher;
+    for (const QJsonValue &each : changes.toArray()) {
+        const QJsonObject change = each.toObject();
+        const QJsonValue line = change.value(QStringLiteral("line"));
+        const QJsonValue before = change.value(QStringLiteral("before"));
+        const QJsonValue after = change.value(QStringLiteral("after"));
+        if (!line.isDouble() || !before.isString() || !after.isString())
+            return false;
+        hasher.add(line.toInt(), before.toString().toUtf8(), after.toString().toUtf8());
+    }
+    hash = hasher.hash();
+    return true;
+}
+
+} // namespace
+
+bool PlanParser::takeFile(const QJsonObject &object)
+{
+    ++files;
+    const QString path = TakePath(object, QStringLiteral("path"));
+    if (path.isEmpty())
+        return fail(QCoreApplication::translate("PlanFile", "line %1: no path").arg(lineNumber));
+    // Only a file below the source folder can be meant; any other name is a forged line.
+    if (!FileTree::IsValidRelative(path))
+        return fail(
+            QCoreApplication::translate("PlanFile", "line %1: %2 is not a path below the folder")
+                .arg(lineNumber)
+                .arg(path));
+    if (object.contains(QStringLiteral("failed"))) {
+        ++plan.failedFiles;
+        return true;
+    }
+    ReviewedFile file;
+    if (!TakeHash(object, QStringLiteral("hash"), file.hash) ||
+        !TakeHash(object, QStringLiteral("newHash"), file.newHash))
+        return fail(QCoreApplication::translate("PlanFile", "line %1: no hash").arg(lineNumber));
+    if (!TakeChanges(object, file.changesHash))
+        return fail(QCoreApplication::translate("PlanFile", "line %1: no changes").arg(lineNumber));
+    if (plan.files.contains(path))
+        return fail(QCoreApplication::translate("PlanFile", "line %1: %2 is listed twice")
+                        .arg(lineNumber)
+                        .arg(path));
+    plan.files.insert(path, file);
+    return true;
+}
+
+bool PlanParser::takeEnd(const QJsonObject &object)
+{
+    ended = true;
+    const int listed = object.value(QStringLiteral("files")).toInt(-1);
+    if (object.value(QStringLiteral("end")).toString() != planFormat || listed != files)
+        return fail(QCoreApplication::translate(
+                        "PlanFile", "line %1: the plan ends with %2 files, but lists %3")
+                        .arg(lineNumber)
+                        .arg(listed)
+                        .arg(files));
+    return true;
+}
+
+bool PlanParser::finish()
+{
+    if (version == 0)
+        return fail(QCoreApplication::translate("PlanFile", "empty plan"));
+    if (!ended && version >= planVersion)
+        return fail(
+            QCoreApplication::translate("PlanFile", "cut short after line %1").arg(lineNumber));
+    return true;
+}
+
 bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)
 {
-    const QList<QByteArray> lines = bytes.split('\n');
-    bool headerRead = false;
-    int lineNumber = 0;
-    for (const QByteArray &line : lines) {
-        ++lineNumber;
-        if (line.trimmed().isEmpty())
-            continue;
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-        if (!document.isObject()) {
-            error = QStringLiteral("line %1: %2").arg(lineNumber).arg(parseError.errorString());
+    PlanParser parser(plan);
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        const qsizetype feed = bytes.indexOf('\n', int(start));
+        const qsizetype end = feed < 0 ? bytes.size() : feed;
+        if (!parser.take(bytes.mid(int(start), int(end - start)), feed >= 0)) {
+            error = parser.error();
             return false;
         }
-        const QJsonObject object = document.object();
-        if (!headerRead) {
-            if (object.value(QStringLiteral("format")).toString() != planFormat ||
-                object.value(QStringLiteral("version")).toInt() != planVersion ||
-                !OperationFromName(object.value(QStringLiteral("operation")).toString(),
-                                   plan.operation)) {
-                error =
-                    QCoreApplication::translate("PlanFile", "line %1: not a plan of this version")
-                        .arg(lineNumber);
-                return false;
-            }
-            BatchSettings &settings = plan.settings;
-            settings.sourceDir = TakePath(object, QStringLiteral("source"));
-            settings.saveInSource = object.value(QStringLiteral("inPlace")).toBool();
-            settings.saveDir = TakePath(object, QStringLiteral("saveDir"));
-            settings.detectUtf16 = object.value(QStringLiteral("detectUtf16")).toBool();
-            settings.withBom = object.value(QStringLiteral("withBom")).toBool();
-            settings.journal = object.value(QStringLiteral("journal")).toBool(true);
-            settings.findText = object.value(QStringLiteral("find")).toString();
-            settings.replaceText = object.value(QStringLiteral("replace")).toString();
-            settings.findLines = Strings(object.value(QStringLiteral("findLines")));
-            settings.replaceLines = Strings(object.value(QStringLiteral("replaceLines")));
-            settings.insertText = object.value(QStringLiteral("insertText")).toString();
-            settings.insertAtFront = object.value(QStringLiteral("atFront")).toBool(true);
-            settings.searchTerms = object.value(QStringLiteral("terms")).toString();
-            SetReportPaths(settings);
-            headerRead = true;
-            continue;
-        }
-        const QString path = TakePath(object, QStringLiteral("path"));
-        if (path.isEmpty()) {
-            error = QCoreApplication::translate("PlanFile", "line %1: no path").arg(lineNumber);
-            return false;
-        }
-        if (object.contains(QStringLiteral("failed"))) {
-            ++plan.failedFiles;
-            continue;
-        }
-        bool ok = false;
-        const quint64 hash = object.value(QStringLiteral("hash")).toString().toULongLong(&ok, 16);
-        if (!ok) {
-            error = QCoreApplication::translate("PlanFile", "line %1: no hash").arg(lineNumber);
-            return false;
-        }
-        plan.files.insert(path, hash);
+        start = end + 1;
     }
-    if (!headerRead) {
-        error = QCoreApplication::translate("PlanFile", "empty plan");
+    if (!parser.finish()) {
+        error = parser.error();
         return false;
     }
     return true;
+}
+
+bool ReadPlanFile(const QString &path, StoredPlan &plan, QString &error)
+{
+    PlanParser parser(plan);
+    QString readError;
+    switch (ReadFileLines(
+        path, largestPlan,
+        [&parser](const QByteArray &line, bool ended) { return parser.take(line, ended); },
+        &readError)) {
+    case FileIoResult::Done:
+        break;
+    case FileIoResult::Refused:
+        error = parser.error();
+        return false;
+    case FileIoResult::TooLarge:
+        error = QCoreApplication::translate("PlanFile", "the plan is larger than 2 GiB");
+        return false;
+    default:
+        error = readError;
+        return false;
+    }
+    if (!parser.finish()) {
+        error = parser.error();
+        return false;
+    }
+    return true;
+}
+
+bool LooksLikePlan(const QString &path)
+{
+    // A header of many pairs is long; its format is named after them, in the keys' order.
+    QByteArray start;
+    if (!ReadFileStart(path, 64 << 20, start))
+        return false;
+    const int feed = start.indexOf('\n');
+    return start.startsWith('{') &&
+           start.left(feed < 0 ? start.size() : feed).contains("\"format\":\"parafold-plan\"");
 }

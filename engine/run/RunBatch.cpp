@@ -13,8 +13,6 @@
 #include "engine/scan/ScannedFileSet.h"
 #include "platform/Program.h"
 
-#include "engine/journal/ContentHash.h"
-
 #include <QDateTime>
 #include <QSet>
 #include <algorithm>
@@ -205,9 +203,11 @@ public:
         // A reviewed file that is gone, or is no longer a .txt file of the tree.
         if (options.reviewed && !result.stopped) {
             for (auto it = options.reviewed->begin(); it != options.reviewed->end(); ++it) {
-                if (!reviewedSeen.contains(it.key()))
-                    fail(NativeSeparators(JoinPath(files.absoluteTop, it.key())),
-                         {FailureKind::ChangedSinceReview, QString()});
+                if (reviewedSeen.contains(it.key()))
+                    continue;
+                const bool gone = source.kind(it.key()) == FileTree::Kind::Missing;
+                fail(NativeSeparators(JoinPath(files.absoluteTop, it.key())),
+                     {gone ? FailureKind::FileGone : FailureKind::ChangedSinceReview, QString()});
             }
         }
         // What is pending when the run ends or is stopped is put in place, unless a stop
@@ -288,14 +288,6 @@ private:
         marks.push_back({result.scanned - 1, result.txtFiles});
         ++result.txtFiles;
         Notify(observer.showDisposingFile, nativePath);
-        if (options.reviewed && decision.outcome.kind != FileOutcome::Failed &&
-            ContentHash(decision.original) != options.reviewed->value(relativePath)) {
-            FileDecision refused;
-            refused.outcome = {FileOutcome::Failed,
-                               {FailureKind::ChangedSinceReview, QString()},
-                               decision.outcome.bytes};
-            decision = std::move(refused);
-        }
         for (size_t i = 0; i < decision.hits.size(); ++i) {
             if (result.hits.size() <= i)
                 result.hits.resize(i + 1, 0);

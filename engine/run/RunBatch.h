@@ -38,6 +38,15 @@ struct RunObserver
     std::function<void(const QString &reportPath)> openReport;
 };
 
+// A file as a plan was reviewed: what it held, and what the plan would make of it.
+struct ReviewedFile
+{
+    quint64 hash = 0;        // ContentHash of the file as it was planned
+    quint64 newHash = 0;     // of the bytes the plan would write
+    quint64 changesHash = 0; // ChangesHash (Plan.h) of the changed lines the plan shows
+};
+using ReviewedFiles = QHash<QString, ReviewedFile>;
+
 struct RunOptions
 {
     bool dryRun = false;                    // decide every file, write nothing at all
@@ -54,10 +63,10 @@ struct RunOptions
     // Called with each .txt file's decision on the thread that took it, ahead of its turn, to
     // do more work there (FileDecision::attachment) while the caller's thread writes.
     std::function<void(const QString &relativePath, FileDecision &decision)> decided;
-    // When set, the run takes only these files, by path below the source folder, and each
-    // only while its content still has the hash given (ContentHash); any other listed file
-    // fails as changed since it was reviewed. Nothing else of the tree is touched.
-    const QHash<QString, quint64> *reviewed = nullptr;
+    // When set, the run takes only these files, by path below the source folder (decided
+    // checks each against its review); a listed file that is no longer a .txt file of the tree
+    // fails. Nothing else of the tree is touched.
+    const ReviewedFiles *reviewed = nullptr;
 };
 
 struct RunResult

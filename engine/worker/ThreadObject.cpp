@@ -37,6 +37,8 @@ PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
     }
     row.encoding = EncodingName(file.encoding);
     row.hash = file.hash;
+    row.newHash = file.newHash;
+    row.changesHash = ChangesHash(file.changes, file.utf8Texts);
     for (const int count : file.matches) {
         row.matches += count;
         row.eachMatches << count;
@@ -234,7 +236,7 @@ void ThreadObject::run(Operation operation)
     if (mode == Mode::Preview && operation != Operation::FindText) {
         result = MakePlan(operation, settings, planned, observer, options, planOptions);
     } else if (mode == Mode::Apply) {
-        result = ApplyPlan(operation, settings, reviewed, observer, options);
+        result = ApplyPlan(reviewed, settings, observer, options);
     } else {
         if (mode == Mode::Preview) {
             // A search is its own preview: its files come as rows, its report as ever.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/run/Plan.h"
 
 #include <QHash>
 #include <QMetaType>
@@ -32,6 +33,8 @@ struct PlanRow
     QVector<int> eachMatches; // per term or pair, in the settings' order
     QString failure;          // empty for a file that can be applied
     quint64 hash = 0;         // the content the plan was made from
+    quint64 newHash = 0;      // the content the plan would write
+    quint64 changesHash = 0;  // ChangesHash of the changes below
     // The changed places: the line, the old lines and the new (for a search, the found
     // line twice).
     QVector<int> lines;
@@ -70,7 +73,8 @@ public:
     };
     // For the next slot; set before it runs.
     void setMode(Mode mode) { this->mode = mode; }
-    void setReviewed(const QHash<QString, quint64> &files) { reviewed = files; }
+    // The plan to apply, on the folders of batchSettings, in its mode, with its journal.
+    void setReviewed(const ReviewedPlan &plan) { reviewed = plan; }
 
 signals:
     // A file of the plan, or a matched file of a search, as the run reaches it.
@@ -105,7 +109,7 @@ private:
 
     std::function<void(const QString &)> reportOpener;
     Mode mode = Mode::Run;
-    QHash<QString, quint64> reviewed;
+    ReviewedPlan reviewed;
     std::atomic_bool stop{false};
     QMutex progressLock;
     RunProgress progress;      // guarded by progressLock

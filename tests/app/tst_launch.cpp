@@ -1243,16 +1243,20 @@ void TestLaunch::previewWritesOnlyCheckedFiles_data()
 {
     QTest::addColumn<QString>("unchecked"); // a file left out, or none
     QTest::addColumn<bool>("apply");        // 应用所选, or the view closed
-    QTest::newRow("all applied") << QString() << true;
-    QTest::newRow("one unchecked") << QStringLiteral("子/b.txt") << true;
-    QTest::newRow("closed") << QString() << false;
+    QTest::addColumn<bool>("moved");        // the source field names another folder by then
+    QTest::newRow("all applied") << QString() << true << false;
+    QTest::newRow("one unchecked") << QStringLiteral("子/b.txt") << true << false;
+    QTest::newRow("closed") << QString() << false << false;
+    QTest::newRow("another source by then") << QString() << true << true;
 }
 
 void TestLaunch::previewWritesOnlyCheckedFiles()
 {
     QFETCH(QString, unchecked);
     QFETCH(bool, apply);
+    QFETCH(bool, moved);
     WriteTree(source(), SourceTree());
+    WriteTree(save(), SourceTree());
     widget<QLineEdit>("lEdt_SourcePath")->setText(source());
     widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
     widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小雨"));
@@ -1271,6 +1275,8 @@ void TestLaunch::previewWritesOnlyCheckedFiles()
         if (path.data().toString() == unchecked)
             QVERIFY(rows->setData(path, Qt::Unchecked, Qt::CheckStateRole));
     }
+    if (moved)
+        widget<QLineEdit>("lEdt_SourcePath")->setText(save());
     if (apply) {
         const auto buttons = results->findChildren<QPushButton *>();
         const auto applyButton = std::find_if(buttons.begin(), buttons.end(), [](auto *button) {
@@ -1286,7 +1292,10 @@ void TestLaunch::previewWritesOnlyCheckedFiles()
 
     Tree expected = SourceTree();
     QStringList reported;
-    if (apply) {
+    QCOMPARE(ReadTree(save()), SourceTree());
+    if (moved)
+        QCOMPARE(label(), QStringLiteral("预览文件与所选文件夹不符"));
+    if (apply && !moved) {
         const Tree changed{{QStringLiteral("a.txt"), Utf8("小雨和小吉\r\n")},
                            {QStringLiteral("子/b.txt"), Gbk("小雨在山上。")}};
         for (auto it = changed.begin(); it != changed.end(); ++it) {

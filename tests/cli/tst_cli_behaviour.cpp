@@ -145,6 +145,10 @@ void CliBehaviour::usageErrors_data()
         << Words("insert @SRC --text-file @IN/none --in-place") << QStringLiteral("无法读取");
     QTest::newRow("text file without end")
         << Words("insert @SRC --text-file /dev/zero --in-place") << QStringLiteral("大于");
+    QTest::newRow("apply without a source")
+        << Words("apply @IN/plan --in-place") << QStringLiteral("缺少 SOURCE");
+    QTest::newRow("apply without a mode")
+        << Words("apply @IN/plan @SRC") << QStringLiteral("须给出且只给出一个");
     QTest::newRow("pair file without end")
         << Words(
                "replace-pairs @SRC --find-file /dev/urandom --replace-file @IN/replace --in-place")

@@ -1,4 +1,5 @@
 #include "engine/batch/Failure.h"
+#include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileNames.h"
 #include "engine/run/LineDiff.h"
 #include "engine/run/Plan.h"
@@ -75,13 +76,14 @@ QMap<QString, QByteArray> Contents(const QString &root, const QString &below = Q
     return contents;
 }
 
-QHash<QString, quint64> Planned(Operation operation, const BatchSettings &settings,
-                                std::vector<PlannedFile> *files = nullptr, int *failed = nullptr)
+ReviewedFiles Planned(Operation operation, const BatchSettings &settings,
+                      std::vector<PlannedFile> *files = nullptr, int *failed = nullptr)
 {
-    QHash<QString, quint64> hashes;
+    ReviewedFiles hashes;
     MakePlan(operation, settings, [&](const PlannedFile &file) {
         if (!file.failed)
-            hashes.insert(file.relativePath, file.hash);
+            hashes.insert(file.relativePath,
+                          {file.hash, file.newHash, ChangesHash(file.changes, file.utf8Texts)});
         else if (failed)
             ++*failed;
         if (files)
@@ -110,6 +112,11 @@ private slots:
     void unifiedHunks_data();
     void unifiedHunks();
     void planFileKeepsPathsAndHashes();
+    void planRefusedWhole_data();
+    void planRefusedWhole();
+    void planOver2GiBRefused();
+    void applyRefusesOtherFolders_data();
+    void applyRefusesOtherFolders();
 };
 
 void TestPlan::applyingWholePlanIsTheDirectRun_data()
@@ -134,11 +141,11 @@ void TestPlan::applyingWholePlanIsTheDirectRun()
     const RunResult run = RunBatch(operation, InPlace(direct.path()), {}, noReports);
     const BatchSettings settings = InPlace(reviewed.path());
     int failed = 0;
-    const QHash<QString, quint64> plan = Planned(operation, settings, nullptr, &failed);
+    const ReviewedFiles plan = Planned(operation, settings, nullptr, &failed);
     QCOMPARE(Contents(reviewed.path()), before); // making the plan wrote nothing
     QCOMPARE(plan.size(), run.changed);
     QCOMPARE(failed, run.failed); // a file fails in the plan as in the run, with a match or not
-    const RunResult applied = ApplyPlan(operation, settings, plan, {}, noReports);
+    const RunResult applied = ApplyPlan({operation, settings, plan}, settings, {}, noReports);
 
     QCOMPARE(applied.changed, run.changed);
     QCOMPARE(applied.failed, 0); // the file that fails is not in the plan
@@ -149,14 +156,20 @@ void TestPlan::applyingWholePlanIsTheDirectRun()
 void TestPlan::applyTakesOnlyReviewedFiles_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("change"); // "unchecked", "edited" or "deleted"
+    QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("failure");
     QTest::newRow("unchecked") << "a/gbk.txt"
                                << "unchecked" << QString();
     QTest::newRow("edited") << "utf8.txt"
                             << "edited" << reasonChangedSinceReview();
     QTest::newRow("deleted") << "a/le.txt"
-                             << "deleted" << reasonChangedSinceReview();
+                             << "deleted" << reasonFileGone();
+    QTest::newRow("a folder in its place") << "a/le.txt"
+                                           << "folder" << reasonChangedSinceReview();
+    QTest::newRow("other new bytes") << "a/b/be.txt"
+                                     << "newHash" << reasonNewContentDiffers();
+    QTest::newRow("other changed lines") << "bom.txt"
+                                         << "changesHash" << reasonNewContentDiffers();
 }
 
 void TestPlan::applyTakesOnlyReviewedFiles()
@@ -167,21 +180,27 @@ void TestPlan::applyTakesOnlyReviewedFiles()
     QTemporaryDir tree;
     MakeTree(tree.path());
     const BatchSettings settings = InPlace(tree.path());
-    QHash<QString, quint64> plan = Planned(Operation::ReplaceText, settings);
+    ReviewedFiles plan = Planned(Operation::ReplaceText, settings);
     QVERIFY(plan.contains(file));
     const QString path = tree.path() + QLatin1Char('/') + file;
     if (change == QLatin1String("unchecked"))
         plan.remove(file);
     else if (change == QLatin1String("edited"))
         WriteBytes(path, "cat edited\r\n");
+    else if (change == QLatin1String("newHash"))
+        plan[file].newHash ^= 1;
+    else if (change == QLatin1String("changesHash"))
+        plan[file].changesHash ^= 1;
     else
         QVERIFY(QFile::remove(path));
+    if (change == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(path));
     const QByteArray left = ReadBytes(path);
     const QMap<QString, QByteArray> before = Contents(tree.path());
 
     RunRecorder recorder;
     const RunResult applied =
-        ApplyPlan(Operation::ReplaceText, settings, plan, recorder.observer());
+        ApplyPlan({Operation::ReplaceText, settings, plan}, settings, recorder.observer());
 
     QCOMPARE(ReadBytes(path), left);
     QCOMPARE(applied.changed, plan.size() - (failure.isEmpty() ? 0 : 1));
@@ -411,19 +430,143 @@ void TestPlan::planFileKeepsPathsAndHashes()
     QCOMPARE(change.value(QStringLiteral("before")).toString(), awkward);
     QCOMPARE(change.value(QStringLiteral("line")).toInt(), 7);
     QCOMPARE(PlanFileLine(file), QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    file.newHash = 0x0123456789abcdefULL;
     StoredPlan plan;
     QString error;
     QVERIFY2(ParsePlan(PlanHeaderLine(Operation::ReplacePairs, settings) + PlanFileLine(file) +
-                           PlanFileLine(failed),
+                           PlanFileLine(failed) + PlanEndLine(2),
                        plan, error),
              qPrintable(error));
     QCOMPARE(plan.operation, Operation::ReplacePairs);
     QCOMPARE(plan.settings.findLines, settings.findLines);
     QCOMPARE(plan.settings.replaceLines, settings.replaceLines);
-    QHash<QString, quint64> files;
-    files.insert(file.relativePath, file.hash);
-    QCOMPARE(plan.files, files);
+    QCOMPARE(plan.files.keys(), QStringList{file.relativePath});
+    const ReviewedFile reviewed = plan.files.value(file.relativePath);
+    QCOMPARE(reviewed.hash, file.hash);
+    QCOMPARE(reviewed.newHash, file.newHash);
+    QCOMPARE(reviewed.changesHash, ChangesHash(file.changes, false));
     QCOMPARE(plan.failedFiles, 1);
+}
+
+void TestPlan::planRefusedWhole_data()
+{
+    // A plan of a header, two files and its end; each row edits one line ("" removes it).
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("cutLastFeed");
+    QTest::addColumn<QString>("error"); // empty: the plan is taken
+    QTest::newRow("whole") << 0 << QByteArray() << false << QString();
+    QTest::newRow("an older plan, without its end") << 0 << QByteArray() << false << QString();
+    QTest::newRow("cut at a line break")
+        << 4 << QByteArray() << false << QString::fromUtf8("在第3行之后被截断");
+    QTest::newRow("cut within a line")
+        << 0 << QByteArray() << true << QString::fromUtf8("第4行:不完整");
+    QTest::newRow("a file left out")
+        << 2 << QByteArray() << false << QString::fromUtf8("第3行:计划结尾记录2个文件,实际列出1个");
+    QTest::newRow("an array") << 2 << QByteArray("[1]") << false
+                              << QString::fromUtf8("第2行:不是JSON对象");
+    QTest::newRow("broken JSON") << 3 << QByteArray("{\"path\":") << false
+                                 << QString::fromUtf8("第3行:不是JSON对象");
+    QTest::newRow("an empty line")
+        << 3 << QByteArray(" ") << false << QString::fromUtf8("第3行:不是JSON对象");
+    QTest::newRow("out of the folder") << 2 << QByteArray("{\"path\":\"../x.txt\"}") << false
+                                       << QString::fromUtf8("第2行:../x.txt 不是文件夹之内的路径");
+    QTest::newRow("absolute") << 2 << QByteArray("{\"path\":\"/etc/x.txt\"}") << false
+                              << QString::fromUtf8("第2行:/etc/x.txt 不是文件夹之内的路径");
+    QTest::newRow("no new hash")
+        << 2 << QByteArray("{\"changes\":[],\"hash\":\"0000000000000001\",\"path\":\"a.txt\"}")
+        << false << QString::fromUtf8("第2行:缺少哈希值");
+    QTest::newRow("no changes") << 2
+                                << QByteArray("{\"hash\":\"0000000000000001\",\"newHash\":"
+                                              "\"0000000000000002\",\"path\":\"a.txt\"}")
+                                << false << QString::fromUtf8("第2行:缺少修改内容");
+    QTest::newRow("listed twice") << 3 << QByteArray() << false
+                                  << QString::fromUtf8("第3行:a.txt 重复列出");
+    QTest::newRow("after the end")
+        << 5 << QByteArray("{}") << false << QString::fromUtf8("第5行:位于计划结尾之后");
+}
+
+void TestPlan::planRefusedWhole()
+{
+    QFETCH(int, line);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, cutLastFeed);
+    QFETCH(QString, error);
+    PlannedFile file;
+    file.relativePath = QStringLiteral("a.txt");
+    file.hash = 1;
+    file.newHash = 2;
+    file.changes.push_back({1, QStringLiteral("x"), QStringLiteral("y")});
+    QList<QByteArray> lines{PlanHeaderLine(Operation::ReplaceText, InPlace(QStringLiteral("/s"))),
+                            PlanFileLine(file)};
+    file.relativePath = QStringLiteral("b.txt");
+    lines << PlanFileLine(file) << PlanEndLine(2);
+    if (QTest::currentDataTag() == QByteArray("listed twice")) {
+        lines[2] = lines[1];
+    } else if (QTest::currentDataTag() == QByteArray("an older plan, without its end")) {
+        lines[0].replace("\"version\":2", "\"version\":1");
+        lines.removeLast();
+    } else if (line > lines.size())
+        lines << text + '\n';
+    else if (line > 0 && text.isEmpty())
+        lines.removeAt(line - 1);
+    else if (line > 0)
+        lines[line - 1] = text + '\n';
+    QByteArray bytes = lines.join();
+    if (cutLastFeed)
+        bytes.chop(1);
+    StoredPlan plan;
+    QString why;
+    QCOMPARE(ParsePlan(bytes, plan, why), error.isEmpty());
+    QCOMPARE(why, error);
+    if (error.isEmpty())
+        QCOMPARE(plan.files.size(), 2);
+}
+
+void TestPlan::planOver2GiBRefused()
+{
+    QTemporaryDir folder;
+    QFile plan(folder.filePath(QStringLiteral("plan.jsonl")));
+    QVERIFY(plan.open(QIODevice::WriteOnly));
+    QVERIFY(plan.resize((qint64(2) << 30) + 1)); // sparse: nothing is read before the refusal
+    plan.close();
+    StoredPlan stored;
+    QString error;
+    QVERIFY(!ReadPlanFile(plan.fileName(), stored, error));
+    QCOMPARE(error, QString::fromUtf8("计划文件超过2 GiB"));
+}
+
+void TestPlan::applyRefusesOtherFolders_data()
+{
+    QTest::addColumn<QString>("chosen"); // what the apply is given instead of the plan's
+    QTest::newRow("another source") << "source";
+    QTest::newRow("a save folder, not in place") << "save";
+}
+
+void TestPlan::applyRefusesOtherFolders()
+{
+    QFETCH(QString, chosen);
+    QTemporaryDir tree;
+    QTemporaryDir other;
+    MakeTree(tree.path());
+    MakeTree(other.path());
+    const BatchSettings settings = InPlace(tree.path());
+    const ReviewedFiles files = Planned(Operation::ReplaceText, settings);
+    BatchSettings given = settings;
+    if (chosen == QLatin1String("source")) {
+        given.sourceDir = other.path();
+    } else {
+        given.saveInSource = false;
+        given.saveDir = other.path();
+    }
+    const QMap<QString, QByteArray> before = Contents(tree.path());
+    const QMap<QString, QByteArray> otherBefore = Contents(other.path());
+
+    const RunResult applied = ApplyPlan({Operation::ReplaceText, settings, files}, given);
+
+    QCOMPARE(applied.refusal, messagePlanMismatch());
+    QCOMPARE(Contents(tree.path()), before);
+    QCOMPARE(Contents(other.path()), otherBefore);
 }
 
 QTEST_GUILESS_MAIN(TestPlan)
