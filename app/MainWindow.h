@@ -95,9 +95,11 @@ private:
     void SetUpKeyboard();
     void FitInsertBox();
     void LoadFolders();
+    void LoadFileMasks(const QByteArray &content);
     void PickFolder(QLineEdit *field);
     void Launch(Operation operation);
     bool CaptureSettings(Operation operation);
+    void CaptureFindTerms(BatchSettings &settings) const;
     void StoreFolders(Operation operation);
     QWidget *FieldAtFault(Operation operation, const QString &refusal) const;
     void ShowRefusal(Operation operation, const QString &refusal);

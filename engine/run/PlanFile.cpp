@@ -82,6 +82,8 @@ QByteArray PlanHeaderLine(Operation operation, const BatchSettings &settings)
     object.insert(QStringLiteral("detectUtf16"), settings.detectUtf16);
     object.insert(QStringLiteral("withBom"), settings.withBom);
     object.insert(QStringLiteral("journal"), settings.journal);
+    if (!settings.fileMasks.isEmpty())
+        object.insert(QStringLiteral("fileMasks"), settings.fileMasks);
     switch (operation) {
     case Operation::ReplaceText:
         object.insert(QStringLiteral("find"), settings.findText);
@@ -315,6 +317,7 @@ bool ParsePlan(const QByteArray &bytes, StoredPlan &plan, QString &error)
             settings.detectUtf16 = object.value(QStringLiteral("detectUtf16")).toBool();
             settings.withBom = object.value(QStringLiteral("withBom")).toBool();
             settings.journal = object.value(QStringLiteral("journal")).toBool(true);
+            settings.fileMasks = object.value(QStringLiteral("fileMasks")).toString();
             settings.findText = object.value(QStringLiteral("find")).toString();
             settings.replaceText = object.value(QStringLiteral("replace")).toString();
             settings.findLines = Strings(object.value(QStringLiteral("findLines")));
