@@ -4,6 +4,7 @@
 #include "app/ConfigFile.h"
 #include "app/ConvertTab.h"
 #include "app/FolderDrops.h"
+#include "app/RecentTerms.h"
 #include "app/ResultsDialog.h"
 #include "app/RulesControl.h"
 #include "app/SystemTray.h"
@@ -173,6 +174,7 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     setTabOrder(rulesControl->tableList(), rulesControl->menuButton());
     setTabOrder(rulesControl->menuButton(), ui->pBtn_ReplaceExcelText_2);
     SetUpKeyboard();
+    SetUpRecentTerms();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen ? screen->size() : QSize(0, 0);
@@ -453,6 +455,7 @@ void MainWindow::Launch(Operation operation)
         return;
     }
     StoreFolders(operation);
+    RememberTerms(operation);
     if (operation != Operation::ReplacePairs)
         ui->lb_ShowDisposingFile->clear();
     ShowRunControls();
@@ -479,6 +482,7 @@ void MainWindow::Preview(Operation operation)
         ShowRefusal(operation, refusal);
         return;
     }
+    RememberTerms(operation);
     previewSettings = batchSettings;
     previewOperation = operation;
     ui->lb_ShowDisposingFile->clear();
@@ -667,6 +671,23 @@ void MainWindow::StoreFolders(Operation operation)
     SetConfigValue(settingsFilePath, "fileMasks", ToConfigBytes(batchSettings.fileMasks));
     if (operation != Operation::FindText)
         SetConfigValue(settingsFilePath, "savePath", ToConfigBytes(batchSettings.saveDir));
+}
+
+void MainWindow::SetUpRecentTerms()
+{
+    recentFind = new RecentTerms(ui->lEdt_FindText, "recentFind", settingsFilePath);
+    recentReplace = new RecentTerms(ui->lEdt_ReplaceExcelText, "recentReplace", settingsFilePath);
+    recentSearch = new RecentTerms(ui->lEdt_JustFindText, "recentSearch", settingsFilePath);
+}
+
+void MainWindow::RememberTerms(Operation operation)
+{
+    if (operation == Operation::ReplaceText) {
+        recentFind->remember();
+        recentReplace->remember();
+    } else if (operation == Operation::FindText) {
+        recentSearch->remember();
+    }
 }
 
 void MainWindow::RetireWorker()

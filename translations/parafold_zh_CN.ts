@@ -1010,6 +1010,21 @@ Run them anyway?</source>
     </message>
 </context>
 <context>
+    <name>RecentTerms</name>
+    <message>
+        <source>Recent entries (Alt+Down)</source>
+        <translation>最近使用的内容(Alt+向下键)</translation>
+    </message>
+    <message>
+        <source>No recent entries</source>
+        <translation>没有最近使用的内容</translation>
+    </message>
+    <message>
+        <source>Clear the list</source>
+        <translation>清除记录</translation>
+    </message>
+</context>
+<context>
     <name>Reports</name>
     <message>
         <source>(stopped: %1 more files not processed)</source>
