@@ -59,9 +59,11 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
 {
     settings.sourceDir = AbsoluteFolder(request.source);
     settings.detectUtf16 = !request.noUtf16;
-    FileMasks masks; // checked when the line was parsed
-    masks.parse(request.includes, request.excludes);
-    settings.fileMasks = masks.text();
+    if (!request.includes.isEmpty() || !request.excludes.isEmpty()) {
+        FileMasks masks; // checked when the line was parsed
+        masks.parse(request.includes, request.excludes);
+        settings.fileMasks = masks.text();
+    }
     if (request.operation != Operation::FindText) {
         settings.withBom = request.withBom;
         settings.saveInSource = request.inPlace;
