@@ -4,6 +4,7 @@
 #include "app/ConfigFile.h"
 #include "app/ConvertTab.h"
 #include "app/FolderDrops.h"
+#include "app/RecentTerms.h"
 #include "app/ResultsDialog.h"
 #include "app/RulesControl.h"
 #include "app/SystemTray.h"
@@ -11,6 +12,7 @@
 #include "ui_mainwindow.h"
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/batch/FileMasks.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
@@ -91,7 +93,8 @@ constexpr int insertBoxHeight = 80;
 bool LacksSearchText(Operation operation, const BatchSettings &settings)
 {
     if (operation == Operation::FindText)
-        return settings.searchTerms.isEmpty();
+        return settings.searchTerms.isEmpty() && settings.anyTerms.isEmpty() &&
+               settings.noneTerms.isEmpty();
     if (operation == Operation::ReplacePairs)
         return std::all_of(settings.findLines.cbegin(), settings.findLines.cend(),
                            [](const QString &line) { return line.isEmpty(); });
@@ -171,6 +174,7 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     setTabOrder(rulesControl->tableList(), rulesControl->menuButton());
     setTabOrder(rulesControl->menuButton(), ui->pBtn_ReplaceExcelText_2);
     SetUpKeyboard();
+    SetUpRecentTerms();
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen ? screen->size() : QSize(0, 0);
@@ -251,6 +255,8 @@ void MainWindow::SetUpKeyboard()
     pressOnEnter(ui->lEdt_FindText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_ReplaceExcelText, ui->pBtn_ReplaceExcelText);
     pressOnEnter(ui->lEdt_JustFindText, ui->pBtn_JustFindText);
+    pressOnEnter(ui->lEdt_AnyTerms, ui->pBtn_JustFindText);
+    pressOnEnter(ui->lEdt_NoneTerms, ui->pBtn_JustFindText);
     // Return and Enter press the focused button, as Windows users expect of every button.
     // (Not by making them default buttons: the Windows style would widen each one.)
     for (QPushButton *button : findChildren<QPushButton *>())
@@ -367,6 +373,13 @@ void MainWindow::LoadFolders()
     ReadConfigFile(content, settingsFilePath);
     ui->lEdt_SourcePath->setText(FromConfigBytes(GetConfigValue(content, "sourcePath")));
     ui->lEdt_SavePath->setText(FromConfigBytes(GetConfigValue(content, "savePath")));
+    LoadFileMasks(content);
+}
+
+void MainWindow::LoadFileMasks(const QByteArray &content)
+{
+    const QString masks = FromConfigBytes(GetConfigValue(content, "fileMasks"));
+    ui->lEdt_FileMasks->setText(masks.isEmpty() ? FileMasks().text() : masks);
 }
 
 void MainWindow::ShowSoftWindow()
@@ -452,6 +465,7 @@ void MainWindow::Launch(Operation operation)
         return;
     }
     StoreFolders(operation);
+    RememberTerms(operation);
     if (operation != Operation::ReplacePairs)
         ui->lb_ShowDisposingFile->clear();
     ShowRunControls();
@@ -478,6 +492,7 @@ void MainWindow::Preview(Operation operation)
         ShowRefusal(operation, refusal);
         return;
     }
+    RememberTerms(operation);
     previewSettings = batchSettings;
     previewOperation = operation;
     ui->lb_ShowDisposingFile->clear();
@@ -567,6 +582,7 @@ bool MainWindow::CaptureSettings(Operation operation)
     ui->lEdt_SourcePath->setText(PathHandedOver(ui->lEdt_SourcePath->text()));
     ui->lEdt_SavePath->setText(PathHandedOver(ui->lEdt_SavePath->text()));
     settings.sourceDir = ui->lEdt_SourcePath->text();
+    settings.fileMasks = ui->lEdt_FileMasks->text();
     switch (operation) {
     case Operation::ReplaceText:
         settings.findText = ui->lEdt_FindText->text();
@@ -590,8 +606,7 @@ bool MainWindow::CaptureSettings(Operation operation)
     }
     case Operation::FindText:
         // An input method's full-width bars are the separator as the user meant it.
-        settings.searchTerms =
-            ui->lEdt_JustFindText->text().replace(QStringLiteral("｜｜"), QStringLiteral("||"));
+        CaptureFindTerms(settings);
         settings.detectUtf16 = ui->cBox_UTF16->isChecked();
         return true;
     case Operation::InsertText:
@@ -610,6 +625,17 @@ bool MainWindow::CaptureSettings(Operation operation)
     return true;
 }
 
+void MainWindow::CaptureFindTerms(BatchSettings &settings) const
+{
+    // An input method's full-width bars are the separator as the user meant it.
+    const auto terms = [](const QLineEdit *field) {
+        return field->text().replace(QStringLiteral("｜｜"), QStringLiteral("||"));
+    };
+    settings.searchTerms = terms(ui->lEdt_JustFindText);
+    settings.anyTerms = terms(ui->lEdt_AnyTerms);
+    settings.noneTerms = terms(ui->lEdt_NoneTerms);
+}
+
 // The field a refusal is about, where the user goes next.
 QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) const
 {
@@ -621,6 +647,8 @@ QWidget *MainWindow::FieldAtFault(Operation operation, const QString &refusal) c
         return ui->lEdt_SavePath;
     if (refusal == messageEmptyInsert())
         return ui->pTEdt_InsertText;
+    if (refusal.startsWith(messageBadFileMask()))
+        return ui->lEdt_FileMasks;
     if (refusal != messageEmptyFind())
         return nullptr;
     switch (operation) {
@@ -666,8 +694,26 @@ void MainWindow::StoreFolders(Operation operation)
 {
     // An unwritable settings file only means the folders are not remembered.
     SetConfigValue(settingsFilePath, "sourcePath", ToConfigBytes(batchSettings.sourceDir));
+    SetConfigValue(settingsFilePath, "fileMasks", ToConfigBytes(batchSettings.fileMasks));
     if (operation != Operation::FindText)
         SetConfigValue(settingsFilePath, "savePath", ToConfigBytes(batchSettings.saveDir));
+}
+
+void MainWindow::SetUpRecentTerms()
+{
+    recentFind = new RecentTerms(ui->lEdt_FindText, "recentFind", settingsFilePath);
+    recentReplace = new RecentTerms(ui->lEdt_ReplaceExcelText, "recentReplace", settingsFilePath);
+    recentSearch = new RecentTerms(ui->lEdt_JustFindText, "recentSearch", settingsFilePath);
+}
+
+void MainWindow::RememberTerms(Operation operation)
+{
+    if (operation == Operation::ReplaceText) {
+        recentFind->remember();
+        recentReplace->remember();
+    } else if (operation == Operation::FindText) {
+        recentSearch->remember();
+    }
 }
 
 void MainWindow::RetireWorker()

@@ -19,6 +19,7 @@ class ConvertTab;
 class QLineEdit;
 class QMessageBox;
 class ResultsDialog;
+class RecentTerms;
 class RulesControl;
 struct ReplacementRule;
 class QThread;
@@ -98,9 +99,13 @@ private:
     void SetUpKeyboard();
     void FitInsertBox();
     void LoadFolders();
+    void LoadFileMasks(const QByteArray &content);
+    void SetUpRecentTerms();
+    void RememberTerms(Operation operation);
     void PickFolder(QLineEdit *field);
     void Launch(Operation operation);
     bool CaptureSettings(Operation operation);
+    void CaptureFindTerms(BatchSettings &settings) const;
     void StoreFolders(Operation operation);
     QWidget *FieldAtFault(Operation operation, const QString &refusal) const;
     void ShowRefusal(Operation operation, const QString &refusal);
@@ -148,6 +153,9 @@ private:
     UndoControl *undoControl = nullptr;
     ConvertTab *convertTab = nullptr;
     RulesControl *rulesControl = nullptr;
+    RecentTerms *recentFind = nullptr;
+    RecentTerms *recentReplace = nullptr;
+    RecentTerms *recentSearch = nullptr;
     // A change of progress arrived while the gate was closed.
     bool progressPending = false;
     // Lights the status line up for a moment when a launch is refused.

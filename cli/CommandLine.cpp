@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "engine/batch/FileMasks.h"
 #include "engine/files/FileNames.h"
 #include <QCoreApplication>
 #include <QStringView>
@@ -57,6 +58,10 @@ enum class Key
     Config,
     Rules,
     Verbose,
+    AnyTerms,
+    NoneTerms,
+    Include,
+    Exclude,
 };
 
 struct OptionRule
@@ -79,6 +84,10 @@ const OptionRule optionRules[] = {
     {Key::TextFile, "text-file", 0, true, OnInsert},
     {Key::Behind, "behind", 0, false, OnInsert},
     {Key::Terms, "terms", 0, true, OnFind},
+    {Key::AnyTerms, "any", 0, true, OnFind},
+    {Key::NoneTerms, "none", 0, true, OnFind},
+    {Key::Include, "include", 0, true, OnRuns | OnConversions},
+    {Key::Exclude, "exclude", 0, true, OnRuns | OnConversions},
     {Key::SaveDir, "save-dir", 0, true, OnWrites | OnApply},
     {Key::InPlace, "in-place", 0, false, OnWrites | OnApply},
     {Key::Bom, "bom", 0, false, OnEdits},
@@ -175,7 +184,15 @@ const Choice<LineEnds> lineEndChoices[] = {
 // Options whose value is text to search or write, not a path.
 bool TakesText(Key key)
 {
-    return key == Key::Find || key == Key::Replace || key == Key::Text || key == Key::Terms;
+    return key == Key::Find || key == Key::Replace || key == Key::Text || key == Key::Terms ||
+           key == Key::AnyTerms || key == Key::NoneTerms || key == Key::Include ||
+           key == Key::Exclude;
+}
+
+// Options that add to a list each time they are given.
+bool Repeatable(Key key)
+{
+    return key == Key::Include || key == Key::Exclude;
 }
 
 class Parser
@@ -319,8 +336,8 @@ private:
             return fail(
                 QCoreApplication::translate("CommandLine", "%1 does not apply to the command '%2'")
                     .arg(Spelling(rule), arguments.first()));
-        const unsigned seenBit = 1u << static_cast<unsigned>(rule.key);
-        if (seen & seenBit)
+        const quint64 seenBit = quint64(1) << static_cast<unsigned>(rule.key);
+        if ((seen & seenBit) && !Repeatable(rule.key))
             return fail(QCoreApplication::translate("CommandLine", "%1 is given twice")
                             .arg(Spelling(rule)));
         seen |= seenBit;
@@ -358,6 +375,18 @@ private:
             break;
         case Key::Terms:
             request.terms = value;
+            break;
+        case Key::AnyTerms:
+            request.anyTerms = value;
+            break;
+        case Key::NoneTerms:
+            request.noneTerms = value;
+            break;
+        case Key::Include:
+            request.includes << value;
+            break;
+        case Key::Exclude:
+            request.excludes << value;
             break;
         case Key::SaveDir:
             request.saveDir = value;
@@ -452,7 +481,7 @@ private:
                         .arg(Spelling(rule), text, names.join(QLatin1String(", "))));
     }
 
-    bool given(Key key) const { return seen & (1u << static_cast<unsigned>(key)); }
+    bool given(Key key) const { return seen & (quint64(1) << static_cast<unsigned>(key)); }
 
     bool require(Key key)
     {
@@ -511,7 +540,7 @@ private:
                     "CommandLine", "give exactly one of --text and --text-file"));
             break;
         case Operation::FindText:
-            if (!require(Key::Terms))
+            if (!given(Key::AnyTerms) && !given(Key::NoneTerms) && !require(Key::Terms))
                 return false;
             break;
         case Operation::ConvertEncoding:
@@ -523,6 +552,9 @@ private:
                 return false;
             break;
         }
+        QString badMask;
+        if (!FileMasks().parse(request.includes, request.excludes, &badMask))
+            return fail(messageBadFileMask() + badMask);
         if (request.operation != Operation::FindText && request.saveDirGiven == request.inPlace)
             return fail(QCoreApplication::translate(
                 "CommandLine", "give exactly one of --save-dir and --in-place"));
@@ -535,7 +567,7 @@ private:
     const QStringList &arguments;
     ParsedCommandLine result;
     unsigned commandBit = 0;
-    unsigned seen = 0;
+    quint64 seen = 0;
     int index = 0;
 };
 

@@ -28,6 +28,10 @@ struct CommandRequest
     bool textFileGiven = false;
     bool behind = false;
     QString terms;
+    QString anyTerms;     // find --any
+    QString noneTerms;    // find --none
+    QStringList includes; // --include, each as given
+    QStringList excludes; // --exclude
     bool withBom = false;
     bool noUtf16 = false;
     bool dryRun = false;

@@ -5,6 +5,7 @@
 #include "cli/PlanCommand.h"
 #include "cli/ProgressBar.h"
 #include "engine/batch/BatchSettings.h"
+#include "engine/batch/FileMasks.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
@@ -58,6 +59,11 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
 {
     settings.sourceDir = AbsoluteFolder(request.source);
     settings.detectUtf16 = !request.noUtf16;
+    if (!request.includes.isEmpty() || !request.excludes.isEmpty()) {
+        FileMasks masks; // checked when the line was parsed
+        masks.parse(request.includes, request.excludes);
+        settings.fileMasks = masks.text();
+    }
     if (request.operation != Operation::FindText) {
         settings.withBom = request.withBom;
         settings.saveInSource = request.inPlace;
@@ -98,6 +104,8 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
         break;
     case Operation::FindText:
         settings.searchTerms = request.terms;
+        settings.anyTerms = request.anyTerms;
+        settings.noneTerms = request.noneTerms;
         break;
     case Operation::ConvertEncoding:
         settings.convertTo = request.convertTo;

@@ -302,6 +302,13 @@
     </message>
 </context>
 <context>
+    <name>FileMasks</name>
+    <message>
+        <source>File types are name patterns (such as *.txt;!*backup*) and cannot hold “/” or “\”: </source>
+        <translation>文件类型只能是文件名的通配符(如*.txt;!*备份*),不能含有“/”或“\”:</translation>
+    </message>
+</context>
+<context>
     <name>FileTree</name>
     <message>
         <source>the path is not inside the given folder</source>
@@ -320,7 +327,8 @@
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [options]
   parafold-cli replace-pairs SOURCE --rules TABLE (--save-dir DIR | --in-place) [--verbose] [options]
   parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [options]
-  parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [options]
+  parafold-cli find          SOURCE [--terms &apos;A||B&apos;] [--any &apos;C||D&apos;] [--none &apos;E||F&apos;]
+                             [--context N] [options]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
                              [--from auto|big5|gb18030] [--eol keep|crlf|lf]
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
@@ -385,6 +393,15 @@ Options:
   --behind              insert behind the last character instead of in front
   --terms &apos;A||B&apos;        terms separated by &apos;||&apos;, all of which must occur (find);
                         an empty term matches every file
+  --any &apos;C||D&apos;          (find) at least one of these terms must occur too (任一包含)
+  --none &apos;E||F&apos;         (find) none of these terms may occur (且不包含); find needs
+                        at least one of --terms, --any and --none
+  --include GLOB        take the files whose name matches GLOB instead of *.txt
+                        (文件类型): &apos;*&apos; any characters, &apos;?&apos; one, letter case
+                        ignored; repeatable, and &apos;A;B&apos; gives two
+  --exclude GLOB        leave out the files, and do not enter the folders, whose
+                        name matches GLOB (such as &apos;*备份*&apos; or .git); repeatable.
+                        The journal and the report files are never taken
   --save-dir DIR        write changed files below DIR, at their place relative to
                         SOURCE; DIR must exist and differ from SOURCE
   --in-place            overwrite the source files (保存在原文件夹(注意备份))
@@ -485,7 +502,8 @@ Examples:
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [选项]
   parafold-cli replace-pairs SOURCE --rules TABLE (--save-dir DIR | --in-place) [--verbose] [选项]
   parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [选项]
-  parafold-cli find          SOURCE --terms &apos;A||B&apos; [--context N] [选项]
+  parafold-cli find          SOURCE [--terms &apos;A||B&apos;] [--any &apos;C||D&apos;] [--none &apos;E||F&apos;]
+                             [--context N] [选项]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
                              [--from auto|big5|gb18030] [--eol keep|crlf|lf]
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
@@ -539,6 +557,14 @@ Examples:
   --text-file FILE      插入整个 UTF-8 文件 FILE(CR LF 按 LF 读取)
   --behind              插入到最后一个字符之后,而不是开头
   --terms &apos;A||B&apos;        以 &apos;||&apos; 分隔的词,须全部出现(find);空词匹配所有文件
+  --any &apos;C||D&apos;          (find)这些词中还须至少出现一个(任一包含)
+  --none &apos;E||F&apos;         (find)这些词一个也不得出现(且不包含);find 至少需要
+                        --terms、--any、--none 之一
+  --include GLOB        处理文件名与 GLOB 相符的文件,代替 *.txt(文件类型):
+                        &apos;*&apos; 代表任意个字符,&apos;?&apos; 代表一个,不分大小写;可重复,
+                        &apos;A;B&apos; 即两个
+  --exclude GLOB        跳过名称与 GLOB 相符的文件,也不进入这样的文件夹(如
+                        &apos;*备份*&apos; 或 .git);可重复。撤销记录和报告文件从不处理
   --save-dir DIR        将修改后的文件写到 DIR 下,与其在 SOURCE 中的相对位置相同;
                         DIR 必须存在且不同于 SOURCE
   --in-place            覆盖源文件(保存在原文件夹(注意备份))
@@ -947,6 +973,42 @@ Run them anyway?</source>
         <source>The Parafold window that runs does not answer.</source>
         <translation>正在运行的Parafold窗口没有响应。</translation>
     </message>
+    <message>
+        <source>File types:</source>
+        <translation>文件类型：</translation>
+    </message>
+    <message>
+        <source>File types</source>
+        <translation>文件类型</translation>
+    </message>
+    <message>
+        <source>Which files are taken, by name: * stands for any characters, ? for one, letter case ignored; several separated by “;”. A name after “!” is left out, files and folders: *.txt;*.srt;!*backup*;!.git</source>
+        <translation>按名称选择要处理的文件:* 代表任意个字符,? 代表一个字符,不分大小写;多个用“;”分隔。“!”后的名称被跳过,文件和文件夹都是:*.txt;*.srt;!*备份*;!.git</translation>
+    </message>
+    <message>
+        <source>Any of:</source>
+        <translation>任一包含：</translation>
+    </message>
+    <message>
+        <source>Function 2 any of</source>
+        <translation>功能2 任一包含</translation>
+    </message>
+    <message>
+        <source>At least one of these terms must occur as well, separated by ||</source>
+        <translation>这些词中还须至少出现一个,以 || 分隔</translation>
+    </message>
+    <message>
+        <source>And none of:</source>
+        <translation>且不包含：</translation>
+    </message>
+    <message>
+        <source>Function 2 none of</source>
+        <translation>功能2 且不包含</translation>
+    </message>
+    <message>
+        <source>None of these terms may occur, separated by ||</source>
+        <translation>这些词一个也不得出现,以 || 分隔</translation>
+    </message>
 </context>
 <context>
     <name>PlanCommand</name>
@@ -1039,6 +1101,21 @@ Run them anyway?</source>
     <message>
         <source>scanning... </source>
         <translation>正在扫描... </translation>
+    </message>
+</context>
+<context>
+    <name>RecentTerms</name>
+    <message>
+        <source>Recent entries (Alt+Down)</source>
+        <translation>最近使用的内容(Alt+向下键)</translation>
+    </message>
+    <message>
+        <source>No recent entries</source>
+        <translation>没有最近使用的内容</translation>
+    </message>
+    <message>
+        <source>Clear the list</source>
+        <translation>清除记录</translation>
     </message>
 </context>
 <context>

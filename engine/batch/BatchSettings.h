@@ -73,6 +73,9 @@ struct BatchSettings
     QStringList findLines;
     QStringList replaceLines;
     QString searchTerms;
+    QString anyTerms;  // find: "||"-separated, at least one of which must occur
+    QString noneTerms; // find: "||"-separated, none of which may occur
+    QString fileMasks; // which files are taken (FileMasks); empty for "*.txt"
     QString insertText;
     bool insertAtFront = true;
     ConvertTarget convertTo = ConvertTarget::Utf8;

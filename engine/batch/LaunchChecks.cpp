@@ -1,5 +1,7 @@
 #include "engine/batch/LaunchChecks.h"
 
+#include "engine/batch/FileMasks.h"
+
 #include <QCoreApplication>
 
 #include "engine/files/FileSystem.h"
@@ -125,6 +127,9 @@ QString FolderCheckMessage(Operation operation, const BatchSettings &settings)
     const QString message = OrderedChecks(operation, settings);
     if (!message.isEmpty())
         return message;
+    QString badMask;
+    if (!FileMasks().parse(settings.fileMasks, &badMask))
+        return messageBadFileMask() + badMask;
     if (operation == Operation::FindText)
         return QString();
     // Otherwise every file would fail, one by one, after the scan.

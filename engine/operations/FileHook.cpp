@@ -95,7 +95,26 @@ QStringList NonEmpty(QStringList texts)
     return texts;
 }
 
+bool ContainsAnyTerm(const QString &text, const QStringList &terms)
+{
+    return std::any_of(terms.cbegin(), terms.cend(), [&text](const QString &term) {
+        return !term.isEmpty() && text.contains(term, Qt::CaseSensitive);
+    });
+}
+
 } // namespace
+
+bool MatchesTerms(const QString &text, const QStringList &all, const QStringList &any,
+                  const QStringList &none)
+{
+    return ContainsAllTerms(text, all) && (NonEmpty(any).isEmpty() || ContainsAnyTerm(text, any)) &&
+           !ContainsAnyTerm(text, none);
+}
+
+QStringList ShownTerms(const BatchSettings &settings)
+{
+    return SplitTerms(settings.searchTerms) + NonEmpty(SplitTerms(settings.anyTerms));
+}
 
 FileRule::FileRule(Operation operation, const BatchSettings &settings)
 {
@@ -166,14 +185,18 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
         byteEdit.emplace(settings.insertText, settings.insertAtFront);
         break;
     case Operation::FindText: {
-        const QStringList split = SplitTerms(settings.searchTerms);
-        hook = [split](QString &text, std::vector<int> *hits) {
+        const QStringList all = NonEmpty(SplitTerms(settings.searchTerms));
+        const QStringList any = NonEmpty(SplitTerms(settings.anyTerms));
+        const QStringList none = NonEmpty(SplitTerms(settings.noneTerms));
+        hook = [all, any, none](QString &text, std::vector<int> *hits) {
             if (hits)
                 hits->clear(); // a search is counted by whoever shows its matches
-            return ContainsAllTerms(text, split);
+            return MatchesTerms(text, all, any, none);
         };
-        check = ByteCheck::AllPresent;
-        terms = EncodeTerms(NonEmpty(split));
+        check = ByteCheck::FoundTerms;
+        terms = EncodeTerms(all + any + none);
+        anyFrom = size_t(all.size());
+        noneFrom = anyFrom + size_t(any.size());
         break;
     }
     case Operation::ConvertEncoding:
@@ -190,6 +213,13 @@ FileRule::FileRule(Operation operation, const BatchSettings &settings)
     }
 }
 
+FileRule::Role FileRule::role(size_t term) const
+{
+    if (term < anyFrom)
+        return Role::All;
+    return term < noneFrom ? Role::Any : Role::None;
+}
+
 std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncoding encoding) const
 {
     if (check == ByteCheck::None)
@@ -199,8 +229,12 @@ std::optional<bool> FileRule::decideFromBytes(const QByteArray &bytes, TextEncod
     presence.reserve(terms.size());
     for (const EncodedTerm &term : terms) {
         presence.push_back(text.contains(term));
-        // The first absent term settles a search, the first present one an edit.
-        if ((check == ByteCheck::AllPresent && presence.back() == Presence::Absent) ||
+        // An absent all-term or a present none-term settles a search, the first present
+        // term an edit.
+        const Role termRole = role(presence.size() - 1);
+        if ((check == ByteCheck::FoundTerms &&
+             ((termRole == Role::All && presence.back() == Presence::Absent) ||
+              (termRole == Role::None && presence.back() == Presence::Present))) ||
             (check == ByteCheck::AnyPresent && presence.back() == Presence::Present))
             break;
     }
@@ -211,18 +245,47 @@ std::optional<bool> FileRule::decideFromPresence(const std::vector<Presence> &fo
 {
     if (check == ByteCheck::None)
         return std::nullopt;
-    bool unknown = false;
-    for (const Presence presence : found) {
-        if (presence == Presence::Unknown)
-            unknown = true;
-        else if (check == ByteCheck::AllPresent && presence == Presence::Absent)
-            return false;
-        else if (check == ByteCheck::AnyPresent && presence == Presence::Present)
+    if (check == ByteCheck::AnyPresent) {
+        for (const Presence presence : found) {
+            if (presence == Presence::Present)
+                return std::nullopt;
+        }
+        if (found.size() < terms.size() ||
+            std::find(found.begin(), found.end(), Presence::Unknown) != found.end())
             return std::nullopt;
+        return false;
+    }
+    // A term not asked about is unknown.
+    bool unknown = found.size() < terms.size();
+    bool anyFound = false;
+    bool anyUnknown = found.size() < noneFrom;
+    for (size_t i = 0; i < found.size(); ++i) {
+        const Presence presence = found[i];
+        switch (role(i)) {
+        case Role::All:
+            if (presence == Presence::Absent)
+                return false;
+            unknown = unknown || presence == Presence::Unknown;
+            break;
+        case Role::Any:
+            anyFound = anyFound || presence == Presence::Present;
+            anyUnknown = anyUnknown || presence == Presence::Unknown;
+            break;
+        case Role::None:
+            if (presence == Presence::Present)
+                return false;
+            unknown = unknown || presence == Presence::Unknown;
+            break;
+        }
+    }
+    if (noneFrom > anyFrom && !anyFound) {
+        if (!anyUnknown)
+            return false;
+        unknown = true;
     }
     if (unknown)
         return std::nullopt;
-    return check == ByteCheck::AllPresent;
+    return true;
 }
 
 ByteEdit::Outcome FileRule::editBytes(const QByteArray &bytes, TextEncoding encoding, bool withBom,

@@ -32,6 +32,12 @@ bool InsertText(QString &text, const QString &insertText, bool atFront);
 QStringList SplitTerms(const QString &searchTerms);
 // True when every term occurs; an empty term occurs everywhere.
 bool ContainsAllTerms(const QString &text, const QStringList &terms);
+// The find-only test: every one of all, at least one of any (when it has one), none of none.
+// Empty entries of any and none are left out: they would match, or refuse, every file.
+bool MatchesTerms(const QString &text, const QStringList &all, const QStringList &any,
+                  const QStringList &none);
+// The terms whose lines a search shows: the settings' all-terms and any-terms.
+QStringList ShownTerms(const BatchSettings &settings);
 
 // The hook of an operation, and the search texts that often settle a file from its bytes
 // alone: most files of a tree hold none of them, and need not be decoded at all.
@@ -63,12 +69,23 @@ private:
     enum class ByteCheck
     {
         None,       // the text always changes
-        AllPresent, // matches when every term occurs
+        FoundTerms, // matches when every all-term, some any-term and no none-term occurs
         AnyPresent, // can change only when some term occurs
     };
     FileHook hook;
     ByteCheck check = ByteCheck::None;
     std::vector<EncodedTerm> terms; // the non-empty search texts
+    // A search's terms in three runs: all-terms before anyFrom, then any-terms, then
+    // none-terms from noneFrom.
+    size_t anyFrom = 0;
+    size_t noneFrom = 0;
+    enum class Role
+    {
+        All,
+        Any,
+        None,
+    };
+    Role role(size_t term) const;
     std::optional<ByteEdit> byteEdit;
     std::shared_ptr<const FileConversion> converting;
     QString unusable;

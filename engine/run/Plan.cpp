@@ -863,7 +863,7 @@ PlannedFile PlanFromDecision(Operation operation, const BatchSettings &settings,
         const QStringList terms = SplitTerms(settings.searchTerms);
         for (const QString &term : terms)
             file.matches.push_back(Occurrences(oldText, term));
-        FindLines(oldText, terms, planOptions.context, file);
+        FindLines(oldText, ShownTerms(settings), planOptions.context, file);
         return file;
     }
     file.matches = decision.hits;

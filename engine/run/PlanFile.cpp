@@ -89,6 +89,8 @@ QByteArray PlanHeaderLine(Operation operation, const BatchSettings &settings)
         PutPath(object, QStringLiteral("saveDir"), settings.saveDir);
     object.insert(QStringLiteral("detectUtf16"), settings.detectUtf16);
     object.insert(QStringLiteral("withBom"), settings.withBom);
+    if (!settings.fileMasks.isEmpty())
+        object.insert(QStringLiteral("fileMasks"), settings.fileMasks);
     switch (operation) {
     case Operation::ReplaceText:
         object.insert(QStringLiteral("find"), settings.findText);
@@ -339,6 +341,7 @@ bool PlanParser::takeHeader(const QJsonObject &object)
     settings.saveDir = TakePath(object, QStringLiteral("saveDir"));
     settings.detectUtf16 = object.value(QStringLiteral("detectUtf16")).toBool();
     settings.withBom = object.value(QStringLiteral("withBom")).toBool();
+    settings.fileMasks = object.value(QStringLiteral("fileMasks")).toString();
     settings.findText = object.value(QStringLiteral("find")).toString();
     settings.replaceText = object.value(QStringLiteral("replace")).toString();
     settings.findLines = Strings(object.value(QStringLiteral("findLines")));

@@ -42,30 +42,30 @@ OpenWrites OpenWritesAllowed()
     return allowed;
 }
 
-// ".txt" in any letter case; asked of every name of the tree, so without case folding.
-bool IsTextFileName(const QString &name)
+// The program's own files, which no mask takes: the reports at the top of the tree (folder 0)
+// and the temporaries a killed run left (".parafold-…tmp"). The journal's folder is not
+// scanned at all.
+bool IsOwnFile(const ScannedFile &file)
 {
-    const int size = name.size();
-    if (size < 4 || name.at(size - 4) != QLatin1Char('.'))
-        return false;
-    for (int i = 0; i < 3; ++i) {
-        const ushort unit = name.at(size - 3 + i).unicode();
-        if ((unit | 0x20) != ushort("txt"[i]))
-            return false;
-    }
-    return true;
+    if (file.folder == 0 && IsReportName(file.name))
+        return true;
+    return file.name.startsWith(QLatin1String(".parafold-")) &&
+           file.name.endsWith(QLatin1String(".tmp"));
 }
 
-// A .txt file of the tree, other than the reports at its top (folder 0), which are the
-// program's own.
-bool TakenAsText(const ScannedFile &file)
+FileMasks MasksOf(const BatchSettings &settings)
 {
-    return IsTextFileName(file.name) && (file.folder != 0 || !IsReportName(file.name));
+    FileMasks masks;
+    masks.parse(settings.fileMasks);
+    return masks;
 }
 
 // What would make an editing run lose data or guess; the launch checks these too.
 QString Refusal(Operation operation, const BatchSettings &settings)
 {
+    QString badMask;
+    if (!FileMasks().parse(settings.fileMasks, &badMask))
+        return messageBadFileMask() + badMask;
     if (operation == Operation::FindText)
         return QString();
     if (operation == Operation::ReplacePairs &&
@@ -92,7 +92,8 @@ class BatchRunner
 public:
     BatchRunner(Operation operation, const BatchSettings &settings, const RunObserver &observer,
                 const RunOptions &options)
-        : operation(operation), settings(settings), observer(observer), options(options)
+        : operation(operation), settings(settings), observer(observer), options(options),
+          masks(MasksOf(settings))
     {
         SetReportPaths(this->settings);
     }
@@ -111,7 +112,7 @@ public:
         // Every rule has its count, also those that hit nothing.
         if (operation == Operation::ReplacePairs)
             result.hits.assign(size_t(settings.findLines.size()), 0);
-        const FileList files = CollectFiles(settings.sourceDir);
+        const FileList files = CollectFiles(settings.sourceDir, masks);
         const std::vector<int> textFiles = textFileIndexes(files);
         if (options.reviewed) {
             for (const int index : textFiles)
@@ -188,19 +189,17 @@ public:
                 break;
             }
             ++result.scanned;
-            if (TakenAsText(file)) {
+            if (takes(file)) {
                 if (options.reviewed && !options.reviewed->contains(files.relativePath(file)))
                     continue;
                 finish(files, file, decisions.take());
-            } else if (IsTextFileName(file.name)) {
-                continue; // a report at the top
             } else if (options.reviewed) {
                 continue; // nothing outside the plan is touched
             } else if (operation != Operation::FindText && !options.dryRun) {
                 RemoveStaleTemporary(files.path(file)); // left by a run killed mid-write
             }
         }
-        // A reviewed file that is gone, or is no longer a .txt file of the tree.
+        // A reviewed file that is gone, or is no longer a file the masks take.
         if (options.reviewed && !result.stopped) {
             for (auto it = options.reviewed->begin(); it != options.reviewed->end(); ++it) {
                 if (reviewedSeen.contains(it.key()))
@@ -246,11 +245,16 @@ public:
     }
 
 private:
+    bool takes(const ScannedFile &file) const
+    {
+        return masks.takesFile(file.name) && !IsOwnFile(file);
+    }
+
     std::vector<int> textFileIndexes(const FileList &files) const
     {
         std::vector<int> indexes;
         for (size_t i = 0; i < files.files.size(); ++i) {
-            if (TakenAsText(files.files[i]) &&
+            if (takes(files.files[i]) &&
                 (!options.reviewed ||
                  options.reviewed->contains(files.relativePath(files.files[i]))))
                 indexes.push_back(static_cast<int>(i));
@@ -367,6 +371,7 @@ private:
     BatchSettings settings;
     const RunObserver &observer;
     const RunOptions &options;
+    const FileMasks masks;
     RunResult result;
     const ScannedFileSet *sourceFiles = nullptr;
     RunJournal *journal = nullptr;

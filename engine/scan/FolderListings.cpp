@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace {
-
-FolderListing Read(std::shared_ptr<FolderReader> reader)
+FolderListing FolderListings::read(std::shared_ptr<FolderReader> reader) const
 {
     FolderListing listing;
     listing.open = reader->isOpen();
@@ -15,6 +13,8 @@ FolderListing Read(std::shared_ptr<FolderReader> reader)
         listing.identity = reader->identity();
     if (!listing.identity.isEmpty()) {
         listing.entries = reader->entries();
+        if (masks.excludesAny())
+            dropExcludedFolders(listing.entries);
         SortByName(listing.entries);
     }
     listing.error = reader->error();
@@ -22,7 +22,15 @@ FolderListing Read(std::shared_ptr<FolderReader> reader)
     return listing;
 }
 
-} // namespace
+void FolderListings::dropExcludedFolders(std::vector<FolderEntry> &entries) const
+{
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [this](const FolderEntry &entry) {
+                                     return entry.kind == FolderEntry::Folder &&
+                                            !masks.entersFolder(entry.name);
+                                 }),
+                  entries.end());
+}
 
 void SortByName(std::vector<FolderEntry> &entries)
 {
@@ -47,7 +55,7 @@ bool IsScannedFolder(const FolderEntry &entry)
     return entry.kind == FolderEntry::Folder && !entry.hidden && entry.name != journalFolderName;
 }
 
-FolderListings::FolderListings() : worker([this] { work(); }) {}
+FolderListings::FolderListings(const FileMasks &masks) : masks(masks), worker([this] { work(); }) {}
 
 FolderListings::~FolderListings()
 {
@@ -61,7 +69,7 @@ FolderListings::~FolderListings()
 
 FolderListing FolderListings::top(const QString &path)
 {
-    FolderListing listing = Read(std::make_shared<FolderReader>(path));
+    FolderListing listing = read(std::make_shared<FolderReader>(path));
     offer(listing);
     return listing;
 }
@@ -92,7 +100,7 @@ FolderListing FolderListings::inside(const FolderListing &parent, size_t entry)
     if (!opened)
         opened = parent.reader;
     FolderListing listing =
-        Read(std::make_shared<FolderReader>(*opened, parent.entries[entry].name));
+        read(std::make_shared<FolderReader>(*opened, parent.entries[entry].name));
     opened.reset();
     offer(listing);
     return listing;
@@ -146,7 +154,7 @@ void FolderListings::work()
         running.state = Request::Running;
         std::shared_ptr<FolderReader> parent = std::move(running.parent);
         lock.unlock();
-        FolderListing listing = Read(std::make_shared<FolderReader>(*parent, running.name));
+        FolderListing listing = read(std::make_shared<FolderReader>(*parent, running.name));
         parent.reset();
         lock.lock();
         request(listing);

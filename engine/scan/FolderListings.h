@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/batch/FileMasks.h"
 #include "engine/files/FileSystem.h"
 
 #include <QSet>
@@ -32,11 +33,11 @@ struct FolderListing
 // The scan keeps its order: it takes each listing when its turn comes, waiting only for one
 // under way. Each folder's insides are requested once, through whichever path reached it
 // first, so link cycles end here too. A folder stays open only while a folder inside it
-// waits to be read: about two folders a level.
+// waits to be read: about two folders a level. A folder the masks leave out is not listed.
 class FolderListings
 {
 public:
-    FolderListings();
+    explicit FolderListings(const FileMasks &masks = FileMasks());
     // Waits for the reads under way; the rest are not started.
     ~FolderListings();
     FolderListings(const FolderListings &) = delete;
@@ -73,10 +74,13 @@ private:
         }
     };
 
+    FolderListing read(std::shared_ptr<FolderReader> reader) const;
+    void dropExcludedFolders(std::vector<FolderEntry> &entries) const;
     void work();
     void offer(FolderListing &listing);
     void request(FolderListing &listing);
 
+    const FileMasks masks;
     std::mutex mutex;
     std::condition_variable queued; // a request, room for another listing, or closing
     std::condition_variable done;   // a listing has been read

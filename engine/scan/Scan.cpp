@@ -96,6 +96,8 @@ QString TopFolderPath(const QString &folder)
 class Scanner
 {
 public:
+    explicit Scanner(const FileMasks &masks) : listings(masks) {}
+
     FileList list;
     FolderListings listings;
 
@@ -167,9 +169,9 @@ private:
 
 } // namespace
 
-FileList CollectFiles(const QString &folder)
+FileList CollectFiles(const QString &folder, const FileMasks &masks)
 {
-    Scanner scanner;
+    Scanner scanner(masks);
     if (folder.isEmpty())
         return std::move(scanner.list);
     const QString top = TopFolderPath(folder);

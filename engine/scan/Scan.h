@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/batch/FileMasks.h"
+
 #include <QString>
 #include <vector>
 
@@ -55,4 +57,5 @@ QString reasonLinkLeadsOut(); // "链接指向所选文件夹之外,未进入"
 // depth first. Links to folders are not entered; one that leads out of the tree is listed as
 // unlisted with reasonLinkLeadsOut(). Names that are not text are listed as bytes (FileNames.h),
 // and paths longer than the system takes are listed too: reading them fails, and says why.
-FileList CollectFiles(const QString &folder);
+// A folder that masks leave out is not entered; which files they take is the caller's to ask.
+FileList CollectFiles(const QString &folder, const FileMasks &masks = FileMasks());

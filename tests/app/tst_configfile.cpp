@@ -1,4 +1,5 @@
 #include "app/ConfigFile.h"
+#include "app/RecentTerms.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -47,6 +48,8 @@ private slots:
     void setValueNeverCreatesFile();
     void setValueInFolderNotWritable();
     void chineseFolderRoundTrip();
+    void recentTermsRoundTrip_data();
+    void recentTermsRoundTrip();
 };
 
 void TestConfigFile::getValue_data()
@@ -310,6 +313,50 @@ void TestConfigFile::chineseFolderRoundTrip()
     QCOMPARE(GetConfigValue(content, "sourcePath"),
              QTextCodec::codecForName("GBK")->fromUnicode(source));
 #endif
+}
+
+void TestConfigFile::recentTermsRoundTrip_data()
+{
+    QTest::addColumn<QStringList>("added"); // oldest first
+    QTest::addColumn<QStringList>("kept");  // newest first
+    const QStringList kept = {QStringLiteral(" x"), QStringLiteral("c\\d\\t"),
+                              QStringLiteral("a\tb"), QStringLiteral("小云 ")};
+    QTest::newRow("blanks, tabs and backslashes kept")
+        << QStringList{kept[3], kept[2], kept[1], kept[0]} << kept;
+    QTest::newRow("newest first, once, never empty")
+        << QStringList{QStringLiteral("a"), QStringLiteral("b"), QString(), QStringLiteral("a")}
+        << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+    QStringList many;
+    for (int i = 0; i < 25; ++i)
+        many << QString::number(i);
+    QStringList newest;
+    for (int i = 24; i >= 5; --i)
+        newest << QString::number(i);
+    QTest::newRow("twenty kept") << many << newest;
+    QStringList long100;
+    for (int i = 0; i < 15; ++i)
+        long100 << QString(99, QLatin1Char('a' + i));
+    QStringList fitting;
+    for (int i = 14; i >= 5; --i)
+        fitting << QString(99, QLatin1Char('a' + i));
+    QTest::newRow("as many as fit in a value") << long100 << fitting;
+}
+
+void TestConfigFile::recentTermsRoundTrip()
+{
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, kept);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Parafold.cvn"));
+    QVERIFY(WriteFile(path, "sourcePath=C:/a/\r\n"));
+    QStringList entries;
+    for (const QString &text : added)
+        entries = AddRecentTerm(entries, text);
+    QCOMPARE(SetConfigValue(path, "recentFind", RecentTermsValue(entries)), 0);
+    QByteArray content;
+    QCOMPARE(ReadConfigFile(content, path), 0);
+    QCOMPARE(RecentTermsFromValue(GetConfigValue(content, "recentFind")), kept);
+    QCOMPARE(GetConfigValue(content, "sourcePath"), QByteArray("C:/a/"));
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

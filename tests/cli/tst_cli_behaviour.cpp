@@ -30,6 +30,8 @@ private slots:
     void dryRunWritesNothing();
     void showEncoding_data();
     void showEncoding();
+    void masksAndTerms_data();
+    void masksAndTerms();
     void pairFileLines_data();
     void pairFileLines();
     void failedFile_data();
@@ -122,6 +124,13 @@ void CliBehaviour::usageErrors_data()
         << Words("find @SRC --terms a --quiet=yes") << QStringLiteral("不带值");
     QTest::newRow("option twice") << Words("find @SRC --terms a --terms b")
                                   << QStringLiteral("给出了两次");
+    QTest::newRow("find without any term")
+        << Words("find @SRC --include *.md") << QStringLiteral("缺少 --terms");
+    QTest::newRow("a path as a file type")
+        << Words("find @SRC --terms a --exclude sub/b.txt") << QStringLiteral("文件类型");
+    QTest::newRow("any for replace")
+        << Words("replace @SRC --find a --replace b --in-place --any c")
+        << QStringLiteral("不适用于命令");
     QTest::newRow("dry run with report")
         << Words("find @SRC --terms a --dry-run --report") << QStringLiteral("--dry-run");
     QTest::newRow("convert without target")
@@ -329,6 +338,53 @@ void CliBehaviour::showEncoding()
         QVERIFY2(line.startsWith(src), qPrintable(line));
         lines << QDir::fromNativeSeparators(line.mid(src.size()));
     }
+    lines.sort();
+    QCOMPARE(lines, listed);
+}
+
+void CliBehaviour::masksAndTerms_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("typed"); // the files the masks take
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("other type") << Words("find @SRC --terms 小云 --include *.md") << 1
+                                << Lines("notes.md");
+    QTest::newRow("two types in one") << Words("find @SRC --terms 小云 --include *.txt;*.md") << 8
+                                      << Lines("a.txt\nd.txt\nnotes.md\nsub/b.txt");
+    QTest::newRow("repeated, case ignored")
+        << Words("find @SRC --terms 小云 --include *.TXT --include *.bak") << 8
+        << Lines("a.txt\nd.txt\ne.txt.bak\nsub/b.txt");
+    QTest::newRow("folder left out")
+        << Words("find @SRC --terms 小云 --exclude sub") << 4 << Lines("a.txt\nd.txt");
+    QTest::newRow("file left out")
+        << Words("find @SRC --terms 小 --exclude *空格*") << 6 << Lines("a.txt\nd.txt\nsub/b.txt");
+    QTest::newRow("edit takes the masks too")
+        << Words("insert @SRC --text x --in-place --dry-run --include *.md") << 1
+        << Lines("notes.md");
+    QTest::newRow("any") << Words("find @SRC --any 小吉||只有") << 7
+                         << Lines("a.txt\nd.txt\nsub/b.txt\n名字 有空格.txt");
+    QTest::newRow("all and none") << Words("find @SRC --terms 小云 --none 小吉") << 7
+                                  << Lines("sub/b.txt");
+    QTest::newRow("none alone") << Words("find @SRC --none 小") << 7
+                                << Lines("empty.txt\nsub/deeper/c.TXT\nsub/latin.txt");
+    QTest::newRow("all, any and none")
+        << Words("find @SRC --terms 小云 --any 只有||第二行||吉 --none 小吉") << 7
+        << Lines("sub/b.txt");
+}
+
+void CliBehaviour::masksAndTerms()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, typed);
+    QFETCH(QStringList, listed);
+    const CliResult cli = RunCli(substituted(arguments));
+    QCOMPARE(cli.exitCode, 0);
+    QVERIFY2(CliText(cli.err).contains(QStringLiteral("查找符合类型文件%1个").arg(typed)),
+             cli.err.constData());
+    const QString src = QDir::toNativeSeparators(root->filePath(QStringLiteral("src/")));
+    QStringList lines;
+    for (const QString &line : SplitList(cli.out, '\n'))
+        lines << QDir::fromNativeSeparators(line.mid(src.size()));
     lines.sort();
     QCOMPARE(lines, listed);
 }

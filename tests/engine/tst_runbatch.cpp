@@ -1,5 +1,6 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/Failure.h"
+#include "engine/batch/FileMasks.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileNames.h"
 #include "engine/files/FileTree.h"
@@ -61,6 +62,10 @@ private slots:
     void editInPlace();
     void findOnly_data();
     void findOnly();
+    void fileMasks_data();
+    void fileMasks();
+    void findAnyAndNone_data();
+    void findAnyAndNone();
     void unreadableFile_data();
     void unreadableFile();
     void unwritableTarget_data();
@@ -391,6 +396,118 @@ void TestRunBatch::findOnly()
     }
     QCOMPARE(after, before);
     QCOMPARE(ReadBytes(src + QStringLiteral("/gbk.txt")), Gbk(QStringLiteral("小云\r\n小吉\r\n")));
+}
+
+void TestRunBatch::fileMasks_data()
+{
+    QTest::addColumn<QString>("masks");
+    QTest::addColumn<QStringList>("taken"); // in scan order
+    QTest::addColumn<int>("scanned");
+    const QStringList txt =
+        Names({"a.txt", "B.TXT", "小说备份.txt", "old/f.txt", "older/g.txt", "备份/e.txt"});
+    QTest::newRow("default: .txt in any case") << QString() << txt << 11;
+    QTest::newRow("other types only")
+        << QStringLiteral("*.srt;*.md") << Names({"c.srt", "d.md"}) << 11;
+    QTest::newRow("full-width separator, case ignored")
+        << QStringLiteral(" *.txt ；*.SRT")
+        << Names({"a.txt", "B.TXT", "c.srt", "小说备份.txt", "old/f.txt", "older/g.txt",
+                  "备份/e.txt"})
+        << 11;
+    QTest::newRow("exclusion leaves out files and folders")
+        << QStringLiteral("!*备份*") << Names({"a.txt", "B.TXT", "old/f.txt", "older/g.txt"}) << 10;
+    QTest::newRow("folder name skipped, not its prefix")
+        << QStringLiteral("*.txt;!old")
+        << Names({"a.txt", "B.TXT", "小说备份.txt", "older/g.txt", "备份/e.txt"}) << 10;
+    QTest::newRow("everything but the program's own files")
+        << QStringLiteral("*")
+        << Names({"a.txt", "B.TXT", "c.srt", "d.md", "x.doc", "小说备份.txt", "old/f.txt",
+                  "older/g.txt", "备份/e.txt"})
+        << 11;
+    QTest::newRow("one character")
+        << QStringLiteral("?.txt")
+        << Names({"a.txt", "B.TXT", "old/f.txt", "older/g.txt", "备份/e.txt"}) << 11;
+    QTest::newRow("a path is refused") << QStringLiteral("old/*.txt") << QStringList() << 0;
+}
+
+void TestRunBatch::fileMasks()
+{
+    QFETCH(QString, masks);
+    QFETCH(QStringList, taken);
+    QFETCH(int, scanned);
+    for (const char *name :
+         {"a.txt", "B.TXT", "c.srt", "d.md", "x.doc", "小说备份.txt", "old/f.txt", "older/g.txt",
+          "备份/e.txt", ".parafold-99999-0123456789abcdef.tmp"})
+        QVERIFY(WriteBytes(QDir(src).filePath(QString::fromUtf8(name)), "x"));
+    QVERIFY(WriteBytes(QDir(src).filePath(reportMatchedName), "stale\r\n"));
+    settings.fileMasks = masks;
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::FindText, settings, recorder.observer());
+    QStringList expected;
+    for (const QString &name : taken)
+        expected += QDir::toNativeSeparators(src + QLatin1Char('/') + name);
+    QCOMPARE(recorder.found, expected);
+    QCOMPARE(result.scanned, scanned);
+    if (scanned == 0) {
+        QVERIFY(result.refusal.startsWith(messageBadFileMask()));
+        return;
+    }
+    QCOMPARE(result.txtFiles, taken.size());
+    QVERIFY2(result.statistics.contains(QStringLiteral("查找符合类型文件%1个").arg(taken.size())),
+             qPrintable(result.statistics));
+}
+
+void TestRunBatch::findAnyAndNone_data()
+{
+    QTest::addColumn<QString>("all");
+    QTest::addColumn<QString>("any");
+    QTest::addColumn<QString>("none");
+    QTest::addColumn<QStringList>("matched");
+    const QString no;
+    QTest::newRow("any of two") << no << QStringLiteral("小吉||只有") << no
+                                << Names({"big.txt", "gbk.txt", "u16.txt", "u8.txt"});
+    QTest::newRow("none alone") << no << no << QStringLiteral("小吉")
+                                << Names({"gbk.txt", "plain.txt"});
+    QTest::newRow("all and none") << QStringLiteral("小云") << no << QStringLiteral("小吉")
+                                  << Names({"gbk.txt"});
+    QTest::newRow("all and any") << QStringLiteral("小云") << QStringLiteral("只有||独自") << no
+                                 << Names({"gbk.txt"});
+    QTest::newRow("empty any piece is no term")
+        << no << QStringLiteral("||小吉") << no << Names({"big.txt", "u16.txt", "u8.txt"});
+    QTest::newRow("empty none pieces refuse nothing")
+        << no << no << QStringLiteral("||")
+        << Names({"big.txt", "gbk.txt", "plain.txt", "u16.txt", "u8.txt"});
+    QTest::newRow("all three") << QStringLiteral("小") << QStringLiteral("独自||与")
+                               << QStringLiteral("一个") << Names({"u16.txt", "u8.txt"});
+    QTest::newRow("none found in a later piece")
+        << no << no << QStringLiteral("甲||未有")
+        << Names({"gbk.txt", "plain.txt", "u16.txt", "u8.txt"});
+}
+
+void TestRunBatch::findAnyAndNone()
+{
+    QFETCH(QString, all);
+    QFETCH(QString, any);
+    QFETCH(QString, none);
+    QFETCH(QStringList, matched);
+    // big.txt runs over several pieces, its only term at the end.
+    QVERIFY(WriteBytes(src + QStringLiteral("/big.txt"),
+                       QByteArray(300 << 10, 'a') + Utf8(QStringLiteral("甲小吉"))));
+    QVERIFY(
+        WriteBytes(src + QStringLiteral("/gbk.txt"), Gbk(QStringLiteral("小云在这里，只有一个"))));
+    QVERIFY(WriteBytes(src + QStringLiteral("/plain.txt"), "nothing here"));
+    QVERIFY(WriteBytes(src + QStringLiteral("/u16.txt"), Utf16(QStringLiteral("小吉 独自"), true)));
+    QVERIFY(WriteBytes(src + QStringLiteral("/u8.txt"), Utf8(QStringLiteral("小云与小吉"))));
+    settings.searchTerms = all;
+    settings.anyTerms = any;
+    settings.noneTerms = none;
+    settings.detectUtf16 = true;
+    RunRecorder recorder;
+    const RunResult result = RunBatch(Operation::FindText, settings, recorder.observer());
+    QStringList expected;
+    for (const QString &name : matched)
+        expected += QDir::toNativeSeparators(src + QLatin1Char('/') + name);
+    QCOMPARE(recorder.found, expected);
+    QCOMPARE(result.changed, matched.size());
 }
 
 // A file that vanishes between the scan and its turn cannot be read: it matches nothing,
