@@ -491,14 +491,23 @@ ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
 
 void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
 {
+    // Nothing checked writes nothing, and leaves the last run's reports alone.
+    if (files.isEmpty())
+        return;
     if (runWorks || (undoControl && undoControl->isWorking())) {
         ShowBusyBox();
         return;
     }
     // Exactly what was reviewed: the preview's settings, whatever the form holds now.
     batchSettings = previewSettings;
+    // In place, asked as a direct run asks; a no leaves the view open.
+    if (previewOperation == Operation::InsertText && batchSettings.saveInSource &&
+        !MayInsertInPlace())
+        return;
     if (!ClaimRunLock())
         return;
+    if (results)
+        results->close();
     DeleteStaleReports(batchSettings);
     const QString refusal = FolderCheckMessage(previewOperation, batchSettings);
     if (!refusal.isEmpty()) {
@@ -515,20 +524,35 @@ void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
 
 bool MainWindow::MayRunChains(const std::vector<ReplacementRule> &rules)
 {
-    const std::vector<RuleChain> chains = FindRuleChains(rules);
-    if (chains.empty())
-        return true;
     // Enough to recognise the rules; a table of hundreds may have many more.
     constexpr size_t shown = 10;
+    const RuleChains found = FindRuleChains(rules, nullptr, shown);
+    if (found.total == 0)
+        return true;
     QStringList lines;
-    for (size_t i = 0; i < std::min(chains.size(), shown); ++i)
-        lines << DescribeChain(rules, chains[i]);
-    if (chains.size() > shown)
-        lines << tr("... and %1 more").arg(chains.size() - shown);
+    for (const RuleChain &chain : found.chains)
+        lines << DescribeChain(rules, chain);
+    if (found.total > qint64(shown))
+        lines << tr("... and %1 more").arg(found.total - qint64(shown));
     QMessageBox box(QMessageBox::Question, tr("Rules that rewrite each other"),
                     tr("Rules apply in order, each on the text the earlier ones left, so these "
                        "rules rewrite what an earlier rule put in:\n%1\n\nRun them anyway?")
                         .arg(lines.join(QLatin1Char('\n'))),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Yes)->setText(tr("Continue"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool MainWindow::MayRunEscapes(const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Question, tr("Line feeds and tabs in the boxes"),
+                    tr("In the boxes, as in a rule table, \\n stands for a line feed and \\t for "
+                       "a tab (a backslash itself is written \\\\). These typed lines hold one:\n%1"
+                       "\n\nRun them with line feeds and tabs?")
+                        .arg(lines.mid(0, 10).join(QLatin1Char('\n'))),
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     box.button(QMessageBox::Yes)->setText(tr("Continue"));
     box.setDefaultButton(QMessageBox::Cancel);
@@ -549,8 +573,16 @@ bool MainWindow::CaptureSettings(Operation operation)
         break;
     case Operation::ReplacePairs: {
         // The boxes, or the table they were filled from (its rules switched off left out).
+        RulesControl::BoxProblems problems;
         const std::vector<ReplacementRule> rules =
-            rulesControl->runRules(settings.findLines, settings.replaceLines);
+            rulesControl->runRules(settings.findLines, settings.replaceLines, &problems);
+        if (!problems.errors.isEmpty()) {
+            QMessageBox::warning(this, tr("Rules"), problems.errors.join(QLatin1Char('\n')));
+            ui->pTEdt_FindText->setFocus(Qt::OtherFocusReason);
+            return false;
+        }
+        if (!MayRunEscapes(problems.escapes))
+            return false;
         if (settings.findLines.size() != settings.replaceLines.size()) {
             QMessageBox::about(this, messageCountMismatchTitle(),
                                messageCountMismatch() +

@@ -124,6 +124,8 @@ private:
     bool MayInsertInPlace();
     // Asks whether to run rules of which a later one finds an earlier one's output.
     bool MayRunChains(const std::vector<ReplacementRule> &rules);
+    // Asks whether typed box lines holding a line feed or tab escape mean it.
+    bool MayRunEscapes(const QStringList &lines);
     void PlaceStatusRow(int tab);
 
     Ui::MainWindow *ui;

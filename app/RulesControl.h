@@ -29,10 +29,17 @@ public:
     QComboBox *tableList() const { return list; }
     QPushButton *menuButton() const { return button; }
 
+    // What the boxes' lines hold that a run should not take unasked.
+    struct BoxProblems
+    {
+        QStringList errors;  // a backslash that starts no escape: the run is refused
+        QStringList escapes; // typed lines holding a line feed or tab escape: asked first
+    };
     // The rules of a run: the table's switched-on rules while the boxes show it, else the
-    // boxes' lines (numbered by line). finds and replacements get the run's pairs, empty finds
-    // kept as the boxes have them.
-    std::vector<ReplacementRule> runRules(QStringList &finds, QStringList &replacements) const;
+    // boxes' lines (numbered by line), their escapes resolved. finds and replacements get the
+    // run's pairs, empty finds kept as the boxes have them.
+    std::vector<ReplacementRule> runRules(QStringList &finds, QStringList &replacements,
+                                          BoxProblems *problems = nullptr) const;
     // Every rule as it would be saved: those switched off too.
     std::vector<ReplacementRule> currentRules() const;
     // Fills the boxes from the rules, which become the table behind them.
@@ -67,7 +74,8 @@ private:
     QString shownReplacements;
 };
 
-// Rules one per row: a check box to switch each on or off, and its two texts written with the
-// table's escapes, editable.
+// Rules one per row: a check box to switch each on or off (a rule switched off stays, greyed),
+// its two texts written with the table's escapes, editable; rules are added, deleted and moved.
+// tableName, when given, is the table the OK button saves.
 std::vector<ReplacementRule> EditRules(QWidget *parent, const std::vector<ReplacementRule> &rules,
-                                       bool &accepted);
+                                       bool &accepted, const QString &tableName = QString());

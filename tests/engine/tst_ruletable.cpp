@@ -20,8 +20,11 @@ class TestRuleTable : public QObject
 private slots:
     void parse_data();
     void parse();
+    void readFile_data();
+    void readFile();
     void chains_data();
     void chains();
+    void chainsOfManyRules();
     void hitCounts_data();
     void hitCounts();
     void sameAsOneByOne_data();
@@ -132,6 +135,73 @@ void TestRuleTable::chains_data()
         << Names({"甲", "乙", "丙"}) << Names({"乙", "丙", "丁"}) << QList<int>{1} << QStringList();
 }
 
+void TestRuleTable::readFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rules"); // empty: the file is refused
+
+    const QStringList rules{QStringLiteral("on|甲|乙|1"), QStringLiteral("off|丙|丁\n|2")};
+    const QString text = QStringLiteral("甲\t乙\r\n#off 丙\t丁\\n\r\n");
+    QTest::newRow("UTF-8") << text.toUtf8() << rules;
+    QTest::newRow("UTF-8 with a byte-order mark") << "\xEF\xBB\xBF" + text.toUtf8() << rules;
+    QTest::newRow("GBK, as Notepad's ANSI saves it") << Gbk(text) << rules;
+    QTest::newRow("neither") << QByteArray("\x81 \t\x81 \n") << QStringList();
+}
+
+void TestRuleTable::readFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rules);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("表.txt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    RuleTable table;
+    QString error;
+    QCOMPARE(ReadRuleTable(path, table, error), !rules.isEmpty());
+    QStringList shown;
+    for (const ReplacementRule &rule : table.rules)
+        shown << Shown(rule);
+    QCOMPARE(shown, rules);
+}
+
+// Every find text against every earlier replacement, as the one-pass check must agree with.
+void TestRuleTable::chainsOfManyRules()
+{
+    QRandomGenerator random(7);
+    const QString letters = QStringLiteral("甲乙丙丁ab");
+    const auto text = [&](int most) {
+        QString made;
+        for (int i = int(random.bounded(most + 1)); i > 0; --i)
+            made += letters.at(int(random.bounded(letters.size())));
+        return made;
+    };
+    std::vector<ReplacementRule> rules;
+    for (int i = 0; i < 300; ++i)
+        rules.push_back({text(3), text(6), random.bounded(5) != 0, i + 1});
+    QStringList expected;
+    for (size_t later = 0; later < rules.size(); ++later) {
+        for (size_t earlier = 0; earlier < later; ++earlier) {
+            if (rules[later].enabled && rules[earlier].enabled && !rules[later].find.isEmpty() &&
+                rules[earlier].replacement.contains(rules[later].find))
+                expected << QStringLiteral("%1>%2").arg(earlier).arg(later);
+        }
+    }
+    const RuleChains found = FindRuleChains(rules);
+    QStringList seen;
+    for (const RuleChain &chain : found.chains)
+        seen << QStringLiteral("%1>%2").arg(chain.earlier).arg(chain.later);
+    QCOMPARE(seen, expected);
+    QCOMPARE(found.total, qint64(expected.size()));
+    // Kept short, still counted; a set stop ends the check.
+    QCOMPARE(FindRuleChains(rules, nullptr, 5).chains.size(), size_t(5));
+    QCOMPARE(FindRuleChains(rules, nullptr, 5).total, qint64(expected.size()));
+    const std::atomic_bool stop{true};
+    QVERIFY(FindRuleChains(rules, &stop).stopped);
+}
+
 void TestRuleTable::chains()
 {
     QFETCH(QStringList, finds);
@@ -141,7 +211,7 @@ void TestRuleTable::chains()
 
     const std::vector<ReplacementRule> rules = Rules(finds, replacements, offRules);
     QStringList found;
-    for (const RuleChain &chain : FindRuleChains(rules)) {
+    for (const RuleChain &chain : FindRuleChains(rules).chains) {
         found << QStringLiteral("%1>%2").arg(chain.earlier).arg(chain.later);
         // The warning names both rules by line and text.
         const QString line = DescribeChain(rules, chain);
