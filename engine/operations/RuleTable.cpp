@@ -1,5 +1,7 @@
 #include "engine/operations/RuleTable.h"
 
+#include "engine/operations/TextSet.h"
+
 #include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/files/FileIo.h"
@@ -8,7 +10,6 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <unordered_map>
 
 namespace {
 
@@ -247,97 +248,6 @@ void EnabledPairs(const std::vector<ReplacementRule> &rules, QStringList &finds,
 
 namespace {
 
-// Every find text at once (Aho-Corasick over UTF-16 units): one pass over each replacement
-// names every find text it holds, so that a table of 100,000 rules is checked in a moment.
-class FindTexts
-{
-public:
-    // Adds a text; its number, the same for a text given twice.
-    int add(const QString &text)
-    {
-        int node = 0;
-        for (const QChar unit : text) {
-            const auto next = edges.find(Key(node, unit.unicode()));
-            if (next != edges.end()) {
-                node = next->second;
-                continue;
-            }
-            const int child = int(nodes.size());
-            nodes.push_back({});
-            nodes[size_t(node)].children.push_back(child);
-            nodes.back().unit = unit.unicode();
-            edges.emplace(Key(node, unit.unicode()), child);
-            node = child;
-        }
-        Node &end = nodes[size_t(node)];
-        if (end.text < 0)
-            end.text = texts++;
-        return end.text;
-    }
-
-    // Links each node to its longest proper suffix in the tree, breadth first.
-    void finish()
-    {
-        std::vector<int> queue(nodes[0].children.begin(), nodes[0].children.end());
-        for (size_t at = 0; at < queue.size(); ++at) {
-            const int node = queue[at];
-            for (const int child : nodes[size_t(node)].children) {
-                int suffix = nodes[size_t(node)].suffix;
-                const ushort unit = nodes[size_t(child)].unit;
-                int target = step(suffix, unit);
-                while (target < 0 && suffix != 0) {
-                    suffix = nodes[size_t(suffix)].suffix;
-                    target = step(suffix, unit);
-                }
-                Node &linked = nodes[size_t(child)];
-                linked.suffix = target < 0 ? 0 : target;
-                const Node &to = nodes[size_t(linked.suffix)];
-                linked.output = to.text >= 0 ? linked.suffix : to.output;
-                queue.push_back(child);
-            }
-        }
-    }
-
-    // Calls found(text number) for every find text in the text, as often as it occurs.
-    template <typename Found> void scan(const QString &text, Found found) const
-    {
-        int node = 0;
-        for (const QChar unit : text) {
-            int next = step(node, unit.unicode());
-            while (next < 0 && node != 0) {
-                node = nodes[size_t(node)].suffix;
-                next = step(node, unit.unicode());
-            }
-            node = next < 0 ? 0 : next;
-            for (int at = nodes[size_t(node)].text >= 0 ? node : nodes[size_t(node)].output; at > 0;
-                 at = nodes[size_t(at)].output)
-                found(nodes[size_t(at)].text);
-        }
-    }
-
-    int count() const { return texts; }
-
-private:
-    struct Node
-    {
-        std::vector<int> children;
-        ushort unit = 0;
-        int text = -1;   // the text ending here
-        int suffix = 0;  // the longest proper suffix that is a node
-        int output = -1; // the nearest suffix node where a text ends; 0 or -1 when none
-    };
-    static quint64 Key(int node, ushort unit) { return quint64(node) << 16 | unit; }
-    int step(int node, ushort unit) const
-    {
-        const auto next = edges.find(Key(node, unit));
-        return next == edges.end() ? -1 : next->second;
-    }
-
-    std::vector<Node> nodes{Node()};
-    std::unordered_map<quint64, int> edges;
-    int texts = 0;
-};
-
 // How often the check looks at the stop flag: rarely enough to cost nothing.
 constexpr int stopCheckRules = 1024;
 
@@ -352,7 +262,7 @@ RuleChains FindRuleChains(const std::vector<ReplacementRule> &rules, const std::
             result.stopped = true;
         return result.stopped;
     };
-    FindTexts finds;
+    TextSet finds; // every find text at once: one pass over each replacement
     std::vector<std::vector<int>> rulesOfText; // rules by find text, in order
     for (size_t rule = 0; rule < rules.size(); ++rule) {
         if (stopped(rule))

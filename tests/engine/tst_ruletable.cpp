@@ -3,6 +3,7 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/operations/FileHook.h"
+#include "engine/operations/PairMatcher.h"
 #include "engine/operations/RuleTable.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
@@ -25,6 +26,7 @@ private slots:
     void chains_data();
     void chains();
     void chainsOfManyRules();
+    void conflictsOfManyPairs();
     void hitCounts_data();
     void hitCounts();
     void sameAsOneByOne_data();
@@ -200,6 +202,45 @@ void TestRuleTable::chainsOfManyRules()
     QCOMPARE(FindRuleChains(rules, nullptr, 5).total, qint64(expected.size()));
     const std::atomic_bool stop{true};
     QVERIFY(FindRuleChains(rules, &stop).stopped);
+}
+
+// Each pair's first later find text that can overlap its replacement, against every pair
+// compared with every later one.
+void TestRuleTable::conflictsOfManyPairs()
+{
+    QRandomGenerator random(11);
+    const QString letters = QStringLiteral("甲乙丙ab");
+    const auto text = [&](int least, int most) {
+        QString made;
+        for (int i = least + int(random.bounded(most - least + 1)); i > 0; --i)
+            made += letters.at(int(random.bounded(letters.size())));
+        return made;
+    };
+    const auto overlap = [](const QString &a, const QString &b) {
+        for (int shift = 1 - b.size(); shift < a.size(); ++shift) {
+            const int from = std::max(0, shift);
+            const int to = std::min(int(a.size()), shift + int(b.size()));
+            if (a.mid(from, to - from) == b.mid(from - shift, to - from))
+                return true;
+        }
+        return false;
+    };
+    for (int round = 0; round < 20; ++round) {
+        std::vector<QString> finds;
+        std::vector<QString> replacements;
+        for (int i = 0; i < 60; ++i) {
+            finds.push_back(text(1 + round % 3, 4));
+            replacements.push_back(text(random.bounded(8) == 0 ? 0 : 1, 4 + round % 4));
+        }
+        std::vector<int> expected(finds.size(), int(finds.size()));
+        for (size_t pair = 0; pair < finds.size(); ++pair) {
+            for (size_t later = pair + 1; later < finds.size() && expected[pair] == 60; ++later) {
+                if (replacements[pair].isEmpty() || overlap(replacements[pair], finds[later]))
+                    expected[pair] = int(later);
+            }
+        }
+        QCOMPARE(FindPairConflicts(finds, replacements).firstCreated, expected);
+    }
 }
 
 void TestRuleTable::chains()
