@@ -715,6 +715,8 @@ void MainWindow::StartWorker(Operation operation, ThreadObject::Mode mode,
     connect(this, wiring.signal, worker, wiring.slot, Qt::UniqueConnection);
     connect(worker, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
             Qt::UniqueConnection);
+    connect(worker, &ThreadObject::rulesCounted, rulesControl, &RulesControl::showHits,
+            Qt::UniqueConnection);
     connect(worker, &ThreadObject::runDone, this, &MainWindow::RunEnded, Qt::UniqueConnection);
     connect(worker, &ThreadObject::progressChanged, this, &MainWindow::ProgressChanged,
             Qt::UniqueConnection);

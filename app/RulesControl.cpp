@@ -1,5 +1,7 @@
 #include "app/RulesControl.h"
 
+#include "app/RuleHitsTable.h"
+
 #include "engine/batch/BatchSettings.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
@@ -84,6 +86,10 @@ RulesControl::RulesControl(QPlainTextEdit *findBox, QPlainTextEdit *replaceBox,
     add(tr("&Export table..."), QStringLiteral("act_ExportRuleTable"), &RulesControl::exportTable);
     menu->addSeparator();
     add(tr("&Edit rules..."), QStringLiteral("act_EditRules"), &RulesControl::editRules);
+    add(tr("Last run's &hits per rule..."), QStringLiteral("act_RuleHits"),
+        &RulesControl::openHits);
+    hitsAction = menu->actions().constLast();
+    hitsAction->setEnabled(false);
     button->setMenu(menu);
     connect(list, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
         if (index > 0)
@@ -334,6 +340,39 @@ void RulesControl::exportTable()
     QString error;
     if (!WriteRuleTable(path, rules, &error))
         showProblem(tr("Rule table"), tr("Cannot write %1: %2").arg(NativeSeparators(path), error));
+}
+
+void RulesControl::showHits(const QStringList &rules, const QVector<qint64> &hits)
+{
+    hitRules = rules;
+    ruleHits = hits;
+    hitsAction->setEnabled(!rules.isEmpty());
+    if (hitsView)
+        hitsView->close();
+    // Many rules do not fit the status line; the table sorts them by hits.
+    if (rules.size() > 8)
+        openHits();
+}
+
+void RulesControl::openHits()
+{
+    if (hitsView)
+        hitsView->close();
+    auto *dialog = new QDialog(parentWidget);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Hits per rule of the last run"));
+    auto *layout = new QVBoxLayout(dialog);
+    auto *table = new RuleHitsTable(dialog);
+    table->setObjectName(QStringLiteral("tbl_LastRuleHits"));
+    table->setRules(hitRules);
+    table->setHits(ruleHits);
+    layout->addWidget(table);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    layout->addWidget(buttons);
+    dialog->resize(560, 360);
+    hitsView = dialog;
+    dialog->show();
 }
 
 void RulesControl::editRules()

@@ -3,11 +3,15 @@
 #include "engine/operations/RuleTable.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <vector>
 
+class QAction;
 class QComboBox;
+class QDialog;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
@@ -50,6 +54,8 @@ public:
     QString folder() const { return tablesFolder; }
     // Lists the folder's tables again, keeping the one picked.
     void refreshList();
+    // Keeps the last run's hits per rule for the menu's table of them, and shows it.
+    void showHits(const QStringList &rules, const QVector<qint64> &hits);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -60,6 +66,7 @@ private:
     void importPairFiles();
     void exportTable();
     void editRules();
+    void openHits();
     bool boxesShowTable() const;
     void showProblem(const QString &title, const QString &text);
 
@@ -72,6 +79,10 @@ private:
     std::vector<ReplacementRule> table; // the rules behind the boxes
     QString shownFinds;                 // the boxes' texts as they were filled
     QString shownReplacements;
+    QAction *hitsAction = nullptr;
+    QPointer<QDialog> hitsView; // the last run's hits per rule, while open
+    QStringList hitRules;
+    QVector<qint64> ruleHits;
 };
 
 // Rules one per row: a check box to switch each on or off (a rule switched off stays, greyed),

@@ -1361,6 +1361,14 @@ Run them with line feeds and tabs?</source>
         <source>&amp;Save</source>
         <translation>保存(&amp;S)</translation>
     </message>
+    <message>
+        <source>Last run&apos;s &amp;hits per rule...</source>
+        <translation>上次运行各规则命中次数(&amp;H)...</translation>
+    </message>
+    <message>
+        <source>Hits per rule of the last run</source>
+        <translation>上次运行各规则命中次数</translation>
+    </message>
 </context>
 <context>
     <name>RunCommand</name>

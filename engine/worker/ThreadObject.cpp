@@ -50,6 +50,7 @@ PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<PlanRow>();
+    qRegisterMetaType<QVector<qint64>>("QVector<qint64>"); // as the signal names it
     if (platform::ReportsOpenInNotepad())
         reportOpener = NotepadOpener();
 }
@@ -244,6 +245,15 @@ void ThreadObject::run(Operation operation)
         for (const QString &note : notes)
             line += QLatin1Char('\n') + note;
         emit ShowDisposingFile(line);
+    }
+    if (operation == Operation::ReplacePairs && mode != Mode::Preview && result.refusal.isEmpty()) {
+        QStringList rules;
+        QVector<qint64> hits;
+        for (int i = 0; i < settings.findLines.size() && i < settings.replaceLines.size(); ++i) {
+            rules << DescribeRule({settings.findLines.at(i), settings.replaceLines.at(i)});
+            hits << (size_t(i) < result.hits.size() ? result.hits[size_t(i)] : 0);
+        }
+        emit rulesCounted(rules, hits);
     }
     stop = false;
     emit runDone();

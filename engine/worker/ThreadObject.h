@@ -85,6 +85,9 @@ signals:
     void ShowDisposingFile(QString filePath);
     // After the statistics line or refusal, before the reports are written.
     void Set_pBtn_Enable();
+    // After a run of pairs that wrote (not a preview): each rule as "find → replacement" and
+    // its hits, before runDone.
+    void rulesCounted(QStringList rules, QVector<qint64> hits);
     // The slot is about to return; the reports are written.
     void runDone();
 

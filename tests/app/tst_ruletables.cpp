@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -91,6 +93,8 @@ private slots:
     void typedEscapesFlagged();
     void editorEdits_data();
     void editorEdits();
+    void hitsPerRule_data();
+    void hitsPerRule();
 
 private:
     QString path(const char *name) const { return root->filePath(QString::fromUtf8(name)); }
@@ -393,6 +397,43 @@ void TestRuleTables::editorEdits()
     QTRY_VERIFY(!QApplication::activeModalWidget());
     QCOMPARE(ReadFile(tablePath(QStringLiteral("表.txt"))), saved);
     QCOMPARE(findBox()->toPlainText(), finds);
+}
+
+void TestRuleTables::hitsPerRule_data()
+{
+    QTest::addColumn<bool>("preview");
+    QTest::newRow("in the preview") << true;
+    QTest::newRow("after the run") << false;
+}
+
+void TestRuleTables::hitsPerRule()
+{
+    QFETCH(bool, preview);
+    QByteArray table = "小云\t小雨\n说\t讲\n";
+    for (int i = 0; i < 8; ++i)
+        table += "没有" + QByteArray::number(i) + "\tx\n";
+    WriteFile(tablePath(QStringLiteral("多.txt")), table);
+    pickByKeyboard(QStringLiteral("多.txt"));
+    field<QCheckBox>("cBox_Preview")->setChecked(preview);
+    QCOMPARE(runPairs(path("存/"), QMessageBox::Yes), QStringList());
+
+    QTableView *hits = nullptr;
+    QTRY_VERIFY((hits = window->findChild<QTableView *>(
+                     QLatin1String(preview ? "tbl_RuleHits" : "tbl_LastRuleHits"))));
+    QTRY_VERIFY(hits->isVisible());
+    QAbstractItemModel *rows = hits->model();
+    QCOMPARE(rows->rowCount(), 10);
+    const auto hitsOf = [rows](int row) { return rows->index(row, 2).data().toString(); };
+    QCOMPARE(rows->index(0, 1).data().toString(), QStringLiteral("小云 → 小雨"));
+    QCOMPARE(hitsOf(0), QStringLiteral("1"));
+    // A click on the hits header puts the rules that hit nothing first, marked.
+    QHeaderView *header = hits->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
+    QCOMPARE(hitsOf(0), QStringLiteral("0"));
+    QCOMPARE(hitsOf(9), QStringLiteral("1"));
+    QVERIFY(rows->index(0, 1).data(Qt::BackgroundRole) !=
+            rows->index(9, 1).data(Qt::BackgroundRole));
 }
 
 QTEST_MAIN(TestRuleTables)
