@@ -412,9 +412,7 @@ void MainWindow::Launch(Operation operation)
     // pressed it for the run that has just ended.
     if (runWorks || (undoControl && undoControl->isWorking()))
         return;
-    // A conversion changes every line of every file: there is nothing to review line by line.
-    if (operation != Operation::FindText && operation != Operation::ConvertEncoding &&
-        operation != Operation::ConvertChinese && ui->cBox_Preview->isChecked()) {
+    if (operation != Operation::FindText && ui->cBox_Preview->isChecked()) {
         Preview(operation);
         return;
     }
@@ -428,9 +426,9 @@ void MainWindow::Launch(Operation operation)
         return;
     }
     QString refusal = FolderCheckMessage(operation, batchSettings);
-    // Inserting twice puts the text in twice: asked once, naming the folder.
-    if (refusal.isEmpty() && operation == Operation::InsertText && batchSettings.saveInSource &&
-        !MayInsertInPlace())
+    // Inserting twice puts the text in twice, and a conversion rewrites the whole tree: asked
+    // once, naming the folder.
+    if (refusal.isEmpty() && batchSettings.saveInSource && !MayRunInPlace(operation))
         return;
     if (!ClaimRunLock())
         return;
@@ -501,8 +499,7 @@ void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
     // Exactly what was reviewed: the preview's settings, whatever the form holds now.
     batchSettings = previewSettings;
     // In place, asked as a direct run asks; a no leaves the view open.
-    if (previewOperation == Operation::InsertText && batchSettings.saveInSource &&
-        !MayInsertInPlace())
+    if (batchSettings.saveInSource && !MayRunInPlace(previewOperation))
         return;
     if (!ClaimRunLock())
         return;
@@ -856,6 +853,19 @@ void MainWindow::ReleaseRunLock()
 {
     if (runLock)
         runLock->release();
+}
+
+bool MainWindow::MayRunInPlace(Operation operation)
+{
+    if (operation == Operation::InsertText)
+        return MayInsertInPlace();
+    if (operation != Operation::ConvertEncoding && operation != Operation::ConvertChinese)
+        return true;
+    const QString question =
+        tr("Every txt file in %1 will be converted and saved over the original.\n\nContinue?")
+            .arg(NativeSeparators(batchSettings.sourceDir));
+    return QMessageBox::question(this, tr("Convert"), question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool MainWindow::MayInsertInPlace()

@@ -74,8 +74,9 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
         break;
     case Operation::ConvertEncoding:
     case Operation::ConvertChinese:
-        break; // converted without a preview: every line of every file would differ
+        break; // the changed lines are shown without marks
     }
+    converts = operation == Operation::ConvertEncoding || operation == Operation::ConvertChinese;
     setWindowTitle(applicable ? tr("Preview") : tr("Find results"));
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -201,6 +202,7 @@ void ResultsDialog::addRow(const PlanRow &row)
     auto *matches = new QStandardItem;
     matches->setData(row.matches, Qt::DisplayRole);
     const QString status = !row.failure.isEmpty() ? row.failure
+                           : converts             ? tr("Will convert")
                            : applicable           ? tr("Will change")
                                                   : tr("Found");
     auto *state = new QStandardItem(status);

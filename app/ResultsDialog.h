@@ -63,6 +63,7 @@ private:
     QString highlighted(const QString &line, const QStringList &texts, const char *colour) const;
 
     const bool applicable;
+    bool converts = false;  // a conversion: each row is a file to convert
     QStringList foundTexts; // marked in the old lines
     QStringList newTexts;   // marked in the new lines
     std::vector<PlanRow> rows;

@@ -923,6 +923,18 @@ Run them with line feeds and tabs?</source>
         <source>Rules</source>
         <translation>规则</translation>
     </message>
+    <message>
+        <source>Every txt file in %1 will be converted and saved over the original.
+
+Continue?</source>
+        <translation>%1中的每个txt文件都将被转换并覆盖保存在原文件中。
+
+继续吗?</translation>
+    </message>
+    <message>
+        <source>Convert</source>
+        <translation>转换</translation>
+    </message>
 </context>
 <context>
     <name>PlanCommand</name>
@@ -1117,6 +1129,10 @@ Run them with line feeds and tabs?</source>
     <message>
         <source>, %1 checked and shown will be written</source>
         <translation>,将写入显示且已勾选的%1个</translation>
+    </message>
+    <message>
+        <source>Will convert</source>
+        <translation>将转换</translation>
     </message>
 </context>
 <context>

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
 
@@ -95,6 +96,8 @@ private slots:
     void applyWritesWhatIsShown();
     void insertInPlaceAsksFirst_data();
     void insertInPlaceAsksFirst();
+    void conversionPreviewedOrAsked_data();
+    void conversionPreviewedOrAsked();
 
 private:
     QString source() const { return root->filePath(QStringLiteral("源")) + QLatin1Char('/'); }
@@ -327,6 +330,61 @@ void TestPreview::insertInPlaceAsksFirst()
     }
     for (auto it = seen.cbegin(); it != seen.cend(); ++it)
         QVERIFY2(it.value().startsWith("序"), qPrintable(it.key()));
+}
+
+void TestPreview::conversionPreviewedOrAsked_data()
+{
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("previewed, then applied") << true << true;
+    QTest::newRow("previewed, the question answered no") << true << false;
+    QTest::newRow("direct, asked first, yes") << false << true;
+    QTest::newRow("direct, asked first, no") << false << false;
+}
+
+void TestPreview::conversionPreviewedOrAsked()
+{
+    QFETCH(bool, preview);
+    QFETCH(bool, yes);
+    const QString gbkName = QStringLiteral("丙.txt");
+    const QByteArray gbk = QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral("小云\r\n"));
+    WriteTree(source(), {{gbkName, gbk}});
+    field<QCheckBox>("cBox_Preview")->setChecked(preview);
+
+    QStringList asked;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        asked << box->windowTitle();
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+    answerer.start(25);
+    QTest::mouseClick(field<QPushButton>("pBtn_ConvertEncoding"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
+    if (preview) {
+        auto *results = window->findChild<ResultsDialog *>();
+        QVERIFY(results);
+        QVERIFY(asked.isEmpty());
+        QCOMPARE(ReadTree(source()).value(gbkName), gbk); // the preview wrote nothing
+        // The one file not yet in UTF-8.
+        QAbstractItemModel *rows = results->findChild<QTableView *>()->model();
+        QCOMPARE(rows->rowCount(), 1);
+        QCOMPARE(rows->index(0, ResultsDialog::PathColumn).data().toString(), gbkName);
+        QCOMPARE(rows->index(0, ResultsDialog::EncodingColumn).data().toString(),
+                 QStringLiteral("GBK"));
+        QTest::mouseClick(results->findChild<QPushButton *>(QStringLiteral("pBtn_ApplyChecked")),
+                          Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
+    }
+    answerer.stop();
+    QCOMPARE(asked, QStringList{QStringLiteral("转换")});
+    Tree seen = ReadTree(source());
+    seen.remove(reportName);
+    Tree expected = Novels();
+    expected.insert(gbkName, yes ? QByteArray("小云\r\n") : gbk);
+    QCOMPARE(seen, expected);
 }
 
 QTEST_MAIN(TestPreview)
