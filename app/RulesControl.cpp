@@ -197,6 +197,19 @@ std::vector<ReplacementRule> RulesControl::currentRules() const
     return rules;
 }
 
+bool RulesControl::boxesReadable()
+{
+    QStringList finds;
+    QStringList replacements;
+    BoxProblems problems;
+    runRules(finds, replacements, &problems);
+    if (problems.errors.isEmpty())
+        return true;
+    // Saved as typed, a stray backslash would change its meaning in the table.
+    showProblem(tr("Rule table"), problems.errors.join(QLatin1Char('\n')));
+    return false;
+}
+
 void RulesControl::showRules(std::vector<ReplacementRule> rules)
 {
     table = std::move(rules);
@@ -246,6 +259,8 @@ bool RulesControl::pickTable(const QString &name)
 
 void RulesControl::saveAsTable()
 {
+    if (!boxesReadable())
+        return;
     const std::vector<ReplacementRule> rules = currentRules();
     if (rules.empty()) {
         showProblem(tr("Rule table"), tr("The boxes hold no rule to save."));
@@ -328,6 +343,8 @@ void RulesControl::importPairFiles()
 
 void RulesControl::exportTable()
 {
+    if (!boxesReadable())
+        return;
     const std::vector<ReplacementRule> rules = currentRules();
     if (rules.empty()) {
         showProblem(tr("Rule table"), tr("The boxes hold no rule to save."));
@@ -377,6 +394,8 @@ void RulesControl::openHits()
 
 void RulesControl::editRules()
 {
+    if (!boxesReadable())
+        return;
     const QString picked = list->currentIndex() > 0 ? list->currentText() : QString();
     bool accepted = false;
     std::vector<ReplacementRule> edited = EditRules(parentWidget, currentRules(), accepted, picked);

@@ -68,6 +68,8 @@ private:
     void editRules();
     void openHits();
     bool boxesShowTable() const;
+    // False, with the lines named to the user, when a box line has a stray backslash.
+    bool boxesReadable();
     void showProblem(const QString &title, const QString &text);
 
     QPlainTextEdit *findBox;

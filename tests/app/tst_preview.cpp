@@ -1,56 +1,26 @@
 #include "app/MainWindow.h"
 #include "app/ResultsDialog.h"
 #include "engine/batch/BatchSettings.h"
+#include "tests/app/WindowFixture.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextCodec>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
 
-using Tree = QMap<QString, QByteArray>; // relative path with "/" -> bytes
+using namespace window_fixture;
 
 const QString reportName = QStringLiteral("包含内容并成功修改的文件目录.txt");
-
-void WriteTree(const QString &folder, const Tree &tree)
-{
-    for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
-        const QString path = QDir(folder).filePath(it.key());
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(it.value()), qint64(it.value().size()));
-    }
-}
-
-Tree ReadTree(const QString &folder)
-{
-    Tree tree;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            tree.insert(QDir(folder).relativeFilePath(path), file.readAll());
-    }
-    return tree;
-}
 
 // Three files that hold the find text, the first two named alike.
 Tree Novels()
@@ -66,21 +36,6 @@ QByteArray Replaced(const QString &name)
     return bytes.replace("小云", "小雨").replace("\n", "\r\n");
 }
 
-// Types a text as key presses; QTest::keyClicks takes only ASCII.
-void Type(QWidget *widget, const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n')) {
-            QTest::keyClick(widget, Qt::Key_Return);
-            continue;
-        }
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &press);
-        QApplication::sendEvent(widget, &release);
-    }
-}
-
 } // namespace
 
 class TestPreview : public QObject
@@ -94,10 +49,8 @@ private slots:
     void keysNeverApply();
     void applyWritesWhatIsShown_data();
     void applyWritesWhatIsShown();
-    void insertInPlaceAsksFirst_data();
-    void insertInPlaceAsksFirst();
-    void conversionPreviewedOrAsked_data();
-    void conversionPreviewedOrAsked();
+    void inPlaceAsksFirst_data();
+    void inPlaceAsksFirst();
 
 private:
     QString source() const { return root->filePath(QStringLiteral("源")) + QLatin1Char('/'); }
@@ -107,7 +60,6 @@ private:
     }
     // Starts a preview of 小云 → 小雨 in place (or a search) and waits for its rows.
     ResultsDialog *preview(bool search);
-    Tree untouched() const;
 
     std::unique_ptr<QTemporaryDir> root;
     std::unique_ptr<MainWindow> window;
@@ -136,13 +88,6 @@ void TestPreview::cleanup()
 {
     window.reset();
     root.reset();
-}
-
-Tree TestPreview::untouched() const
-{
-    Tree tree = Novels();
-    tree.insert(reportName, "stale");
-    return tree;
 }
 
 ResultsDialog *TestPreview::preview(bool search)
@@ -288,102 +233,66 @@ void TestPreview::applyWritesWhatIsShown()
     }
 }
 
-void TestPreview::insertInPlaceAsksFirst_data()
+void TestPreview::inPlaceAsksFirst_data()
 {
-    QTest::addColumn<bool>("yes");
-    QTest::newRow("yes writes") << true;
-    QTest::newRow("no writes nothing") << false;
-}
-
-void TestPreview::insertInPlaceAsksFirst()
-{
-    QFETCH(bool, yes);
-    field<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("序"));
-    field<QRadioButton>("rBtn_InsertFront")->setChecked(true);
-    QTest::mouseClick(field<QPushButton>("pBtn_InsertText"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
-    auto *results = window->findChild<ResultsDialog *>();
-    QVERIFY(results);
-    QCOMPARE(ReadTree(source()), untouched()); // the preview itself asks nothing, writes nothing
-
-    QString asked;
-    QTimer answerer;
-    connect(&answerer, &QTimer::timeout, [&] {
-        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        asked = box->windowTitle();
-        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
-    });
-    answerer.start(25);
-    QTest::mouseClick(results->findChild<QPushButton *>(QStringLiteral("pBtn_ApplyChecked")),
-                      Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
-    answerer.stop();
-    QCOMPARE(asked, QStringLiteral("插入"));
-    Tree seen = ReadTree(source());
-    seen.remove(reportName);
-    if (!yes) {
-        QCOMPARE(seen, Novels());
-        QVERIFY(results->isVisible());
-        return;
-    }
-    for (auto it = seen.cbegin(); it != seen.cend(); ++it)
-        QVERIFY2(it.value().startsWith("序"), qPrintable(it.key()));
-}
-
-void TestPreview::conversionPreviewedOrAsked_data()
-{
+    QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("preview");
     QTest::addColumn<bool>("yes");
-    QTest::newRow("previewed, then applied") << true << true;
-    QTest::newRow("previewed, the question answered no") << true << false;
-    QTest::newRow("direct, asked first, yes") << false << true;
-    QTest::newRow("direct, asked first, no") << false << false;
+    QTest::addColumn<QString>("asked");
+    const QString insert = QStringLiteral("pBtn_InsertText");
+    const QString convert = QStringLiteral("pBtn_ConvertEncoding");
+    QTest::newRow("insert previewed, applied") << insert << true << true << QStringLiteral("插入");
+    QTest::newRow("insert previewed, no") << insert << true << false << QStringLiteral("插入");
+    QTest::newRow("conversion previewed, applied")
+        << convert << true << true << QStringLiteral("转换");
+    QTest::newRow("conversion previewed, no") << convert << true << false << QStringLiteral("转换");
+    QTest::newRow("conversion direct, yes") << convert << false << true << QStringLiteral("转换");
+    QTest::newRow("conversion direct, no") << convert << false << false << QStringLiteral("转换");
 }
 
-void TestPreview::conversionPreviewedOrAsked()
+void TestPreview::inPlaceAsksFirst()
 {
+    QFETCH(QString, button);
     QFETCH(bool, preview);
     QFETCH(bool, yes);
+    QFETCH(QString, asked);
+    const bool insert = button == QLatin1String("pBtn_InsertText");
     const QString gbkName = QStringLiteral("丙.txt");
     const QByteArray gbk = QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral("小云\r\n"));
-    WriteTree(source(), {{gbkName, gbk}});
+    if (!insert)
+        WriteTree(source(), {{gbkName, gbk}});
+    field<QPlainTextEdit>("pTEdt_InsertText")->setPlainText(QStringLiteral("序"));
+    field<QRadioButton>("rBtn_InsertFront")->setChecked(true);
     field<QCheckBox>("cBox_Preview")->setChecked(preview);
 
-    QStringList asked;
-    QTimer answerer;
-    connect(&answerer, &QTimer::timeout, [&] {
-        auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        asked << box->windowTitle();
-        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
-    });
-    answerer.start(25);
-    QTest::mouseClick(field<QPushButton>("pBtn_ConvertEncoding"), Qt::LeftButton);
+    BoxAnswerer answerer(yes ? QMessageBox::Yes : QMessageBox::No);
+    QTest::mouseClick(window->findChild<QPushButton *>(button), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
+    auto *results = window->findChild<ResultsDialog *>();
     if (preview) {
-        auto *results = window->findChild<ResultsDialog *>();
         QVERIFY(results);
-        QVERIFY(asked.isEmpty());
-        QCOMPARE(ReadTree(source()).value(gbkName), gbk); // the preview wrote nothing
-        // The one file not yet in UTF-8.
-        QAbstractItemModel *rows = results->findChild<QTableView *>()->model();
-        QCOMPARE(rows->rowCount(), 1);
-        QCOMPARE(rows->index(0, ResultsDialog::PathColumn).data().toString(), gbkName);
-        QCOMPARE(rows->index(0, ResultsDialog::EncodingColumn).data().toString(),
-                 QStringLiteral("GBK"));
+        QVERIFY(answerer.asked.isEmpty()); // the preview itself asks nothing, writes nothing
+        QCOMPARE(ReadTree(source()).value(gbkName), insert ? QByteArray() : gbk);
+        if (!insert) {
+            // The one file not yet in UTF-8, with the encoding it has.
+            QAbstractItemModel *rows = results->findChild<QTableView *>()->model();
+            QCOMPARE(rows->rowCount(), 1);
+            QCOMPARE(rows->index(0, ResultsDialog::EncodingColumn).data().toString(),
+                     QStringLiteral("GBK"));
+        }
         QTest::mouseClick(results->findChild<QPushButton *>(QStringLiteral("pBtn_ApplyChecked")),
                           Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window->isRunWorking(), 20000);
+        QCOMPARE(results->isVisible(), !yes); // a no leaves the view open
     }
-    answerer.stop();
-    QCOMPARE(asked, QStringList{QStringLiteral("转换")});
+    QCOMPARE(answerer.asked, QStringList{asked});
     Tree seen = ReadTree(source());
     seen.remove(reportName);
     Tree expected = Novels();
-    expected.insert(gbkName, yes ? QByteArray("小云\r\n") : gbk);
+    if (!insert)
+        expected.insert(gbkName, yes ? QByteArray("小云\r\n") : gbk);
+    for (auto it = expected.begin(); insert && yes && it != expected.end(); ++it)
+        it.value() = "序" + it.value().replace("\n", "\r\n");
     QCOMPARE(seen, expected);
 }
 

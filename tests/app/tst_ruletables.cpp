@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/ResultsDialog.h"
 #include "engine/batch/BatchSettings.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -9,11 +10,9 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QHeaderView>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -22,7 +21,6 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -30,14 +28,12 @@
 
 namespace {
 
-using Tree = QMap<QString, QByteArray>; // relative path with "/" -> bytes
+using namespace window_fixture;
 
 void WriteFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    WriteTree(QFileInfo(path).path(), {{QFileInfo(path).fileName(), bytes}});
 }
 
 QByteArray ReadFile(const QString &path)
@@ -46,36 +42,18 @@ QByteArray ReadFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The text files of a folder; the reports and the journal aside.
+// The text files of a folder; the reports aside.
 Tree ReadTexts(const QString &folder)
 {
-    Tree tree;
-    QDirIterator it(folder, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString name = QDir(folder).relativeFilePath(path);
-        if (!name.contains(QStringLiteral("目录")) && !name.contains(QStringLiteral("命中")))
-            tree.insert(name, ReadFile(path));
+    Tree tree = ReadTree(folder, {QStringLiteral("*.txt")});
+    for (const QString &name : tree.keys()) {
+        if (name.contains(QStringLiteral("目录")) || name.contains(QStringLiteral("命中")))
+            tree.remove(name);
     }
     return tree;
 }
 
 const QByteArray novel = "第一章（本章未完，请点击下一页继续阅读）小云\\说\n";
-
-// Types a text as key presses; QTest::keyClicks takes only ASCII.
-void Type(QWidget *widget, const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n')) {
-            QTest::keyClick(widget, Qt::Key_Return);
-            continue;
-        }
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &press);
-        QApplication::sendEvent(widget, &release);
-    }
-}
 
 } // namespace
 
@@ -174,23 +152,11 @@ QStringList TestRuleTables::runPairs(const QString &folder, QMessageBox::Standar
 {
     QDir().mkpath(folder);
     field<QLineEdit>("lEdt_SavePath")->setText(folder);
-    QStringList asked;
-    QTimer answerer;
-    connect(&answerer, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        asked << box->windowTitle();
-        QAbstractButton *button = box->button(answer);
-        if (!button)
-            button = box->buttons().constFirst();
-        button->click();
-    });
-    answerer.start(25);
+    BoxAnswerer answerer(answer);
     QTest::mouseClick(field<QPushButton>("pBtn_ReplaceExcelText_2"), Qt::LeftButton);
     if (!QTest::qWaitFor([this] { return !window->isRunWorking(); }, 20000))
-        asked << QStringLiteral("the run did not end");
-    return asked;
+        answerer.asked << QStringLiteral("the run did not end");
+    return answerer.asked;
 }
 
 void TestRuleTables::pickedByMouse_data()
