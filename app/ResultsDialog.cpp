@@ -8,7 +8,6 @@
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
