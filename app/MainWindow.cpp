@@ -435,9 +435,7 @@ void MainWindow::Launch(Operation operation)
     // pressed it for the run that has just ended.
     if (runWorks || (undoControl && undoControl->isWorking()))
         return;
-    // A conversion changes every line of every file: there is nothing to review line by line.
-    if (operation != Operation::FindText && operation != Operation::ConvertEncoding &&
-        operation != Operation::ConvertChinese && ui->cBox_Preview->isChecked()) {
+    if (operation != Operation::FindText && ui->cBox_Preview->isChecked()) {
         Preview(operation);
         return;
     }
@@ -451,9 +449,9 @@ void MainWindow::Launch(Operation operation)
         return;
     }
     QString refusal = FolderCheckMessage(operation, batchSettings);
-    // Inserting twice puts the text in twice: asked once, naming the folder.
-    if (refusal.isEmpty() && operation == Operation::InsertText && batchSettings.saveInSource &&
-        !MayInsertInPlace())
+    // Inserting twice puts the text in twice, and a conversion rewrites the whole tree: asked
+    // once, naming the folder.
+    if (refusal.isEmpty() && batchSettings.saveInSource && !MayRunInPlace(operation))
         return;
     if (!ClaimRunLock())
         return;
@@ -516,6 +514,9 @@ ResultsDialog *MainWindow::OpenResults(Operation operation, bool applicable)
 
 void MainWindow::ApplyReviewed(const ReviewedFiles &files)
 {
+    // Nothing checked writes nothing, and leaves the last run's reports alone.
+    if (files.isEmpty())
+        return;
     if (runWorks || (undoControl && undoControl->isWorking())) {
         ShowBusyBox();
         return;
@@ -536,8 +537,13 @@ void MainWindow::ApplyReviewed(const ReviewedFiles &files)
         ui->lb_ShowDisposingFile->setText(refusal);
         return;
     }
+    // In place, asked as a direct run asks; a no leaves the view open.
+    if (batchSettings.saveInSource && !MayRunInPlace(previewOperation))
+        return;
     if (!ClaimRunLock())
         return;
+    if (results)
+        results->close();
     DeleteStaleReports(batchSettings);
     refusal = FolderCheckMessage(previewOperation, batchSettings);
     if (!refusal.isEmpty()) {
@@ -555,20 +561,35 @@ void MainWindow::ApplyReviewed(const ReviewedFiles &files)
 
 bool MainWindow::MayRunChains(const std::vector<ReplacementRule> &rules)
 {
-    const std::vector<RuleChain> chains = FindRuleChains(rules);
-    if (chains.empty())
-        return true;
     // Enough to recognise the rules; a table of hundreds may have many more.
     constexpr size_t shown = 10;
+    const RuleChains found = FindRuleChains(rules, nullptr, shown);
+    if (found.total == 0)
+        return true;
     QStringList lines;
-    for (size_t i = 0; i < std::min(chains.size(), shown); ++i)
-        lines << DescribeChain(rules, chains[i]);
-    if (chains.size() > shown)
-        lines << tr("... and %1 more").arg(chains.size() - shown);
+    for (const RuleChain &chain : found.chains)
+        lines << DescribeChain(rules, chain);
+    if (found.total > qint64(shown))
+        lines << tr("... and %1 more").arg(found.total - qint64(shown));
     QMessageBox box(QMessageBox::Question, tr("Rules that rewrite each other"),
                     tr("Rules apply in order, each on the text the earlier ones left, so these "
                        "rules rewrite what an earlier rule put in:\n%1\n\nRun them anyway?")
                         .arg(lines.join(QLatin1Char('\n'))),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.button(QMessageBox::Yes)->setText(tr("Continue"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool MainWindow::MayRunEscapes(const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Question, tr("Line feeds and tabs in the boxes"),
+                    tr("In the boxes, as in a rule table, \\n stands for a line feed and \\t for "
+                       "a tab (a backslash itself is written \\\\). These typed lines hold one:\n%1"
+                       "\n\nRun them with line feeds and tabs?")
+                        .arg(lines.mid(0, 10).join(QLatin1Char('\n'))),
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     box.button(QMessageBox::Yes)->setText(tr("Continue"));
     box.setDefaultButton(QMessageBox::Cancel);
@@ -590,8 +611,16 @@ bool MainWindow::CaptureSettings(Operation operation)
         break;
     case Operation::ReplacePairs: {
         // The boxes, or the table they were filled from (its rules switched off left out).
+        RulesControl::BoxProblems problems;
         const std::vector<ReplacementRule> rules =
-            rulesControl->runRules(settings.findLines, settings.replaceLines);
+            rulesControl->runRules(settings.findLines, settings.replaceLines, &problems);
+        if (!problems.errors.isEmpty()) {
+            QMessageBox::warning(this, tr("Rules"), problems.errors.join(QLatin1Char('\n')));
+            ui->pTEdt_FindText->setFocus(Qt::OtherFocusReason);
+            return false;
+        }
+        if (!MayRunEscapes(problems.escapes))
+            return false;
         if (settings.findLines.size() != settings.replaceLines.size()) {
             QMessageBox::about(this, messageCountMismatchTitle(),
                                messageCountMismatch() +
@@ -761,6 +790,8 @@ void MainWindow::StartWorker(Operation operation, ThreadObject::Mode mode,
     connect(this, wiring.signal, worker, wiring.slot, Qt::UniqueConnection);
     connect(worker, &ThreadObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable,
             Qt::UniqueConnection);
+    connect(worker, &ThreadObject::rulesCounted, rulesControl, &RulesControl::showHits,
+            Qt::UniqueConnection);
     connect(worker, &ThreadObject::runDone, this, &MainWindow::RunEnded, Qt::UniqueConnection);
     connect(worker, &ThreadObject::progressChanged, this, &MainWindow::ProgressChanged,
             Qt::UniqueConnection);
@@ -900,6 +931,19 @@ void MainWindow::ReleaseRunLock()
 {
     if (runLock)
         runLock->release();
+}
+
+bool MainWindow::MayRunInPlace(Operation operation)
+{
+    if (operation == Operation::InsertText)
+        return MayInsertInPlace();
+    if (operation != Operation::ConvertEncoding && operation != Operation::ConvertChinese)
+        return true;
+    const QString question =
+        tr("Every txt file in %1 will be converted and saved over the original.\n\nContinue?")
+            .arg(NativeSeparators(batchSettings.sourceDir));
+    return QMessageBox::question(this, tr("Convert"), question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool MainWindow::MayInsertInPlace()

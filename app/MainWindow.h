@@ -130,8 +130,13 @@ private:
     void CloseBusyBox();
     void ReleaseRunLock();
     bool MayInsertInPlace();
+    // Asks before an in-place run that cannot be repeated harmlessly (insert) or rewrites
+    // every file (conversion); true for the others.
+    bool MayRunInPlace(Operation operation);
     // Asks whether to run rules of which a later one finds an earlier one's output.
     bool MayRunChains(const std::vector<ReplacementRule> &rules);
+    // Asks whether typed box lines holding a line feed or tab escape mean it.
+    bool MayRunEscapes(const QStringList &lines);
     void PlaceStatusRow(int tab);
 
     Ui::MainWindow *ui;

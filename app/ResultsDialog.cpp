@@ -1,6 +1,9 @@
 #include "app/ResultsDialog.h"
 
+#include "app/RuleHitsTable.h"
+#include "engine/files/Paths.h"
 #include "engine/operations/FileHook.h"
+#include "engine/operations/RuleTable.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -48,18 +51,19 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
         foundTexts = Pieces({settings.findText});
         newTexts = Pieces({settings.replaceText});
         break;
-    case Operation::ReplacePairs:
+    case Operation::ReplacePairs: {
         foundTexts = Pieces(settings.findLines);
         newTexts = Pieces(settings.replaceLines);
+        QStringList pairNames;
         for (int i = 0; i < settings.findLines.size() && i < settings.replaceLines.size(); ++i)
-            pairNames << settings.findLines.at(i) + QStringLiteral("→") +
-                             settings.replaceLines.at(i);
+            pairNames << DescribeRule({settings.findLines.at(i), settings.replaceLines.at(i)});
         pairTotals.fill(0, pairNames.size());
-        pairCounts = new QLabel(this);
-        pairCounts->setWordWrap(true);
-        pairCounts->setTextFormat(Qt::PlainText);
+        pairCounts = new RuleHitsTable(this);
+        pairCounts->setObjectName(QStringLiteral("tbl_RuleHits"));
         pairCounts->setAccessibleName(tr("Matches per pair"));
+        pairCounts->setRules(pairNames);
         break;
+    }
     case Operation::InsertText:
         newTexts = Pieces({settings.insertText});
         break;
@@ -69,8 +73,9 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
         break;
     case Operation::ConvertEncoding:
     case Operation::ConvertChinese:
-        break; // converted without a preview: every line of every file would differ
+        break; // the changed lines are shown without marks
     }
+    converts = operation == Operation::ConvertEncoding || operation == Operation::ConvertChinese;
     setWindowTitle(applicable ? tr("Preview") : tr("Find results"));
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -101,32 +106,60 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
     auto *splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(table);
     splitter->addWidget(changes);
+    if (pairCounts)
+        splitter->addWidget(pairCounts);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
     splitter->setChildrenCollapsible(false);
 
     auto *buttons = new QDialogButtonBox(this);
     if (applicable) {
-        applyButton = buttons->addButton(tr("Apply checked"), QDialogButtonBox::AcceptRole);
+        auto *all = buttons->addButton(tr("Check a&ll"), QDialogButtonBox::ActionRole);
+        auto *none = buttons->addButton(tr("Check &none"), QDialogButtonBox::ActionRole);
+        connect(all, &QPushButton::clicked, this, [this] { checkShown(true); });
+        connect(none, &QPushButton::clicked, this, [this] { checkShown(false); });
+        // Not an accept button: the button box would make that the default, which Return presses.
+        applyButton = buttons->addButton(tr("&Apply checked"), QDialogButtonBox::ActionRole);
+        applyButton->setObjectName(QStringLiteral("pBtn_ApplyChecked"));
         applyButton->setEnabled(false);
         connect(applyButton, &QPushButton::clicked, this, [this] {
-            emit applyRequested(checkedFiles());
-            close();
+            const QHash<QString, quint64> files = checkedFiles();
+            if (!files.isEmpty())
+                emit applyRequested(files);
         });
     }
     QPushButton *closeButton = buttons->addButton(tr("Close"), QDialogButtonBox::RejectRole);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+    // Return belongs to the row or the filter in hand, never to a button that writes.
+    for (QPushButton *button : buttons->findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 
     auto *layout = new QVBoxLayout(this);
+    if (applicable) {
+        auto *target = new QLabel(
+            settings.saveInSource
+                ? tr("Writes over the original files in %1")
+                      .arg(NativeSeparators(settings.sourceDir))
+                : tr("Writes into the save folder %1").arg(NativeSeparators(settings.saveDir)),
+            this);
+        target->setObjectName(QStringLiteral("lb_WritesTo"));
+        target->setTextFormat(Qt::PlainText);
+        target->setWordWrap(true);
+        layout->addWidget(target);
+    }
     layout->addWidget(filter);
     layout->addWidget(splitter, 1);
     layout->addWidget(counts);
-    if (pairCounts)
-        layout->addWidget(pairCounts);
     layout->addWidget(buttons);
 
     connect(filter, &QLineEdit::textChanged, proxy, &QSortFilterProxyModel::setFilterFixedString);
     connect(filter, &QLineEdit::textChanged, this, &ResultsDialog::updateCounts);
+    connect(filter, &QLineEdit::returnPressed, this, [this] {
+        proxy->setFilterFixedString(filter->text());
+        updateCounts();
+    });
     connect(table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) { showChanges(current); });
     // Enter or a double click opens the file.
@@ -139,7 +172,8 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
             item->setData(now, checkedRole);
             checked += now ? 1 : -1;
         }
-        updateCounts();
+        if (!bulkChange)
+            updateCounts();
     });
     updateCounts();
     resize(760, 460);
@@ -167,6 +201,7 @@ void ResultsDialog::addRow(const PlanRow &row)
     auto *matches = new QStandardItem;
     matches->setData(row.matches, Qt::DisplayRole);
     const QString status = !row.failure.isEmpty() ? row.failure
+                           : converts             ? tr("Will convert")
                            : applicable           ? tr("Will change")
                                                   : tr("Found");
     auto *state = new QStandardItem(status);
@@ -174,6 +209,7 @@ void ResultsDialog::addRow(const PlanRow &row)
     for (QStandardItem *item : items)
         item->setEditable(false);
     model->appendRow(items);
+    totalMatches += row.matches;
     for (int i = 0; i < row.eachMatches.size() && i < pairTotals.size(); ++i)
         pairTotals[i] += row.eachMatches.at(i);
     if (!table->currentIndex().isValid())
@@ -184,8 +220,6 @@ void ResultsDialog::addRow(const PlanRow &row)
 void ResultsDialog::runEnded(const QString &statistics)
 {
     ended = true;
-    if (applyButton)
-        applyButton->setEnabled(true);
     counts->setProperty("statistics", statistics);
     updateCounts();
 }
@@ -193,8 +227,9 @@ void ResultsDialog::runEnded(const QString &statistics)
 ReviewedFiles ResultsDialog::checkedFiles() const
 {
     ReviewedFiles files;
-    for (int i = 0; i < model->rowCount(); ++i) {
-        const QStandardItem *item = model->item(i, PathColumn);
+    for (int i = 0; i < proxy->rowCount(); ++i) {
+        const QStandardItem *item =
+            model->itemFromIndex(proxy->mapToSource(proxy->index(i, PathColumn)));
         if (!item->isCheckable() || item->checkState() != Qt::Checked)
             continue;
         const PlanRow &row = rows[static_cast<size_t>(item->data(rowRole).toInt())];
@@ -203,22 +238,50 @@ ReviewedFiles ResultsDialog::checkedFiles() const
     return files;
 }
 
+void ResultsDialog::checkShown(bool on)
+{
+    bulkChange = true;
+    for (int i = 0; i < proxy->rowCount(); ++i) {
+        QStandardItem *item = model->itemFromIndex(proxy->mapToSource(proxy->index(i, PathColumn)));
+        if (item->isCheckable())
+            item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+    bulkChange = false;
+    updateCounts();
+}
+
+int ResultsDialog::shownChecked() const
+{
+    if (proxy->rowCount() == model->rowCount())
+        return checked;
+    int shown = 0;
+    for (int i = 0; i < proxy->rowCount(); ++i) {
+        if (proxy->index(i, PathColumn).data(Qt::CheckStateRole).toInt() == Qt::Checked)
+            ++shown;
+    }
+    return shown;
+}
+
 void ResultsDialog::updateCounts()
 {
     QString text = applicable ? tr("%1 files, %2 checked").arg(model->rowCount()).arg(checked)
                               : tr("%1 files").arg(model->rowCount());
-    if (proxy->rowCount() != model->rowCount())
+    text += tr(", %1 matches").arg(totalMatches);
+    const bool filtered = proxy->rowCount() != model->rowCount();
+    const int toWrite = applicable ? shownChecked() : 0;
+    if (filtered) {
         text += tr(", %1 shown").arg(proxy->rowCount());
+        // Hidden files are left as they are: the apply writes what the user sees.
+        if (applicable)
+            text += tr(", %1 checked and shown will be written").arg(toWrite);
+    }
     if (!ended)
         text += tr(", working…");
-    // Each pair's count is rebuilt now and then while rows pour in, and at the end.
-    if (pairCounts && (ended || model->rowCount() % 64 == 1)) {
-        // Pairs that matched nothing show as such, so that a rule that did nothing stands out.
-        QStringList each;
-        for (int i = 0; i < pairNames.size(); ++i)
-            each << tr("%1: %2 times").arg(pairNames.at(i)).arg(pairTotals.at(i));
-        pairCounts->setText(tr("Matches per pair: ") + each.join(QStringLiteral("; ")));
-    }
+    if (applyButton)
+        applyButton->setEnabled(ended && toWrite > 0);
+    // Each pair's count is brought up to date now and then while rows pour in, and at the end.
+    if (pairCounts && (ended || model->rowCount() % 64 == 1))
+        pairCounts->setHits(pairTotals);
     if (text == counts->text())
         return;
     counts->setText(text);

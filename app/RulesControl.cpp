@@ -1,5 +1,7 @@
 #include "app/RulesControl.h"
 
+#include "app/RuleHitsTable.h"
+
 #include "engine/batch/BatchSettings.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/Paths.h"
@@ -12,6 +14,8 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFocusEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -19,15 +23,25 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
 
-// A box line for a text: a line feed cannot stand in a box, so it is shown as its escape.
+// The boxes, the editor and a table file write a rule's texts alike: "\n", "\t" and "\\"
+// stand for a line feed, a tab and a backslash in all three (a line feed could not stand in
+// a box line). This is the one place where a box line and a rule's text turn into each other;
+// a table is read from and written to disk by RuleTable. The two-file form holds plain text.
 QString BoxText(const QString &text)
 {
-    return text.contains(QLatin1Char('\n')) ? EscapeRuleText(text) : text;
+    return EscapeRuleText(text);
+}
+
+// The text of a box line; false at a backslash that starts no escape.
+bool TextOfBoxLine(const QString &line, QString &text)
+{
+    return UnescapeRuleText(line, text);
 }
 
 QStringList TrimmedBoxLines(const QString &plainText)
@@ -71,8 +85,11 @@ RulesControl::RulesControl(QPlainTextEdit *findBox, QPlainTextEdit *replaceBox,
         &RulesControl::importPairFiles);
     add(tr("&Export table..."), QStringLiteral("act_ExportRuleTable"), &RulesControl::exportTable);
     menu->addSeparator();
-    add(tr("Switch rules &on or off..."), QStringLiteral("act_EditRules"),
-        &RulesControl::editRules);
+    add(tr("&Edit rules..."), QStringLiteral("act_EditRules"), &RulesControl::editRules);
+    add(tr("Last run's &hits per rule..."), QStringLiteral("act_RuleHits"),
+        &RulesControl::openHits);
+    hitsAction = menu->actions().constLast();
+    hitsAction->setEnabled(false);
     button->setMenu(menu);
     connect(list, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
         if (index > 0)
@@ -85,18 +102,27 @@ RulesControl::RulesControl(QPlainTextEdit *findBox, QPlainTextEdit *replaceBox,
 
 bool RulesControl::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == list &&
-        (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress))
+    // Not when the focus comes back from the list's own popup: a pick is under way then.
+    if (watched == list && ((event->type() == QEvent::FocusIn &&
+                             static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) ||
+                            event->type() == QEvent::MouseButtonPress))
         refreshList();
     return QObject::eventFilter(watched, event);
 }
 
 void RulesControl::refreshList()
 {
+    const QStringList names = RuleTableNames(tablesFolder);
+    QStringList listed;
+    for (int i = 1; i < list->count(); ++i)
+        listed << list->itemText(i);
+    // Rebuilt only when the folder changed, so that an open list keeps its entries.
+    if (list->count() > 0 && listed == names)
+        return;
     const QString picked = list->currentIndex() > 0 ? list->currentText() : QString();
     list->clear();
     list->addItem(tr("(rule table)"));
-    list->addItems(RuleTableNames(tablesFolder));
+    list->addItems(names);
     const int index = picked.isEmpty() ? -1 : list->findText(picked);
     list->setCurrentIndex(index > 0 ? index : 0);
 }
@@ -107,8 +133,8 @@ bool RulesControl::boxesShowTable() const
            replaceBox->toPlainText() == shownReplacements;
 }
 
-std::vector<ReplacementRule> RulesControl::runRules(QStringList &finds,
-                                                    QStringList &replacements) const
+std::vector<ReplacementRule> RulesControl::runRules(QStringList &finds, QStringList &replacements,
+                                                    BoxProblems *problems) const
 {
     if (boxesShowTable()) {
         EnabledPairs(table, finds, replacements);
@@ -119,8 +145,33 @@ std::vector<ReplacementRule> RulesControl::runRules(QStringList &finds,
         }
         return rules;
     }
-    finds = TrimmedBoxLines(findBox->toPlainText());
-    replacements = TrimmedBoxLines(replaceBox->toPlainText());
+    const QStringList findLines = TrimmedBoxLines(findBox->toPlainText());
+    const QStringList replaceLines = TrimmedBoxLines(replaceBox->toPlainText());
+    const QStringList filled =
+        shownFinds.split(QLatin1Char('\n')) + shownReplacements.split(QLatin1Char('\n'));
+    // Each box line as its text; a line in error stays as typed, for the count check.
+    const auto texts = [&](const QStringList &lines, const QString &box) {
+        QStringList out;
+        for (int i = 0; i < lines.size(); ++i) {
+            QString text;
+            if (!TextOfBoxLine(lines.at(i), text)) {
+                if (problems)
+                    problems->errors << tr("%1, line %2: a backslash starts no escape (write "
+                                           "\\t, \\n or \\\\): %3")
+                                            .arg(box)
+                                            .arg(i + 1)
+                                            .arg(lines.at(i));
+                text = lines.at(i);
+            } else if (problems && text != lines.at(i) && !filled.contains(lines.at(i)) &&
+                       (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\t')))) {
+                problems->escapes << tr("%1, line %2: %3").arg(box).arg(i + 1).arg(lines.at(i));
+            }
+            out << text;
+        }
+        return out;
+    };
+    finds = texts(findLines, tr("Find box"));
+    replacements = texts(replaceLines, tr("Replace box"));
     std::vector<ReplacementRule> rules;
     for (int i = 0; i < std::min(finds.size(), replacements.size()); ++i)
         rules.push_back({finds.at(i), replacements.at(i), true, i + 1});
@@ -144,6 +195,19 @@ std::vector<ReplacementRule> RulesControl::currentRules() const
             rules.push_back(rule);
     }
     return rules;
+}
+
+bool RulesControl::boxesReadable()
+{
+    QStringList finds;
+    QStringList replacements;
+    BoxProblems problems;
+    runRules(finds, replacements, &problems);
+    if (problems.errors.isEmpty())
+        return true;
+    // Saved as typed, a stray backslash would change its meaning in the table.
+    showProblem(tr("Rule table"), problems.errors.join(QLatin1Char('\n')));
+    return false;
 }
 
 void RulesControl::showRules(std::vector<ReplacementRule> rules)
@@ -195,6 +259,8 @@ bool RulesControl::pickTable(const QString &name)
 
 void RulesControl::saveAsTable()
 {
+    if (!boxesReadable())
+        return;
     const std::vector<ReplacementRule> rules = currentRules();
     if (rules.empty()) {
         showProblem(tr("Rule table"), tr("The boxes hold no rule to save."));
@@ -277,6 +343,8 @@ void RulesControl::importPairFiles()
 
 void RulesControl::exportTable()
 {
+    if (!boxesReadable())
+        return;
     const std::vector<ReplacementRule> rules = currentRules();
     if (rules.empty()) {
         showProblem(tr("Rule table"), tr("The boxes hold no rule to save."));
@@ -291,20 +359,120 @@ void RulesControl::exportTable()
         showProblem(tr("Rule table"), tr("Cannot write %1: %2").arg(NativeSeparators(path), error));
 }
 
-void RulesControl::editRules()
+void RulesControl::showHits(const QStringList &rules, const QVector<qint64> &hits)
 {
-    bool accepted = false;
-    std::vector<ReplacementRule> edited = EditRules(parentWidget, currentRules(), accepted);
-    if (accepted)
-        showRules(std::move(edited));
+    hitRules = rules;
+    ruleHits = hits;
+    hitsAction->setEnabled(!rules.isEmpty());
+    if (hitsView)
+        hitsView->close();
+    // Many rules do not fit the status line; the table sorts them by hits.
+    if (rules.size() > 8)
+        openHits();
 }
 
+void RulesControl::openHits()
+{
+    if (hitsView)
+        hitsView->close();
+    auto *dialog = new QDialog(parentWidget);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Hits per rule of the last run"));
+    auto *layout = new QVBoxLayout(dialog);
+    auto *table = new RuleHitsTable(dialog);
+    table->setObjectName(QStringLiteral("tbl_LastRuleHits"));
+    table->setRules(hitRules);
+    table->setHits(ruleHits);
+    layout->addWidget(table);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    layout->addWidget(buttons);
+    dialog->resize(560, 360);
+    hitsView = dialog;
+    dialog->show();
+}
+
+void RulesControl::editRules()
+{
+    if (!boxesReadable())
+        return;
+    const QString picked = list->currentIndex() > 0 ? list->currentText() : QString();
+    bool accepted = false;
+    std::vector<ReplacementRule> edited = EditRules(parentWidget, currentRules(), accepted, picked);
+    if (!accepted)
+        return;
+    // The editor's OK keeps the picked table as edited, its rules switched off included.
+    QString error;
+    if (!picked.isEmpty() && !WriteRuleTable(JoinPath(tablesFolder, picked), edited, &error))
+        showProblem(
+            tr("Rule table"),
+            tr("Cannot write %1: %2").arg(NativeSeparators(JoinPath(tablesFolder, picked)), error));
+    showRules(std::move(edited));
+}
+
+namespace {
+
+enum EditorColumn
+{
+    OnColumn,
+    FindColumn,
+    ReplaceColumn,
+};
+
+// A rule switched off stays in its place, greyed.
+void ShowRuleState(QTableWidget *view, int row)
+{
+    // Called again for the colour's own change, and while a row is still being filled.
+    const QSignalBlocker quiet(view);
+    for (int column = OnColumn; column <= ReplaceColumn; ++column) {
+        if (!view->item(row, column))
+            return;
+    }
+    const bool on = view->item(row, OnColumn)->checkState() == Qt::Checked;
+    const QBrush text =
+        view->palette().brush(on ? QPalette::Active : QPalette::Disabled, QPalette::Text);
+    for (int column = OnColumn; column <= ReplaceColumn; ++column)
+        view->item(row, column)->setForeground(text);
+}
+
+void SetRuleRow(QTableWidget *view, int row, bool enabled, const QString &find,
+                const QString &replacement)
+{
+    auto *on = new QTableWidgetItem;
+    on->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    on->setCheckState(enabled ? Qt::Checked : Qt::Unchecked);
+    on->setData(Qt::AccessibleTextRole, RulesControl::tr("Rule %1 on").arg(row + 1));
+    view->setItem(row, OnColumn, on);
+    view->setItem(row, FindColumn, new QTableWidgetItem(find));
+    view->setItem(row, ReplaceColumn, new QTableWidgetItem(replacement));
+    ShowRuleState(view, row);
+}
+
+// Swaps a row with the one `by` rows away, keeping the row in hand current.
+void MoveRuleRow(QTableWidget *view, int by)
+{
+    const int row = view->currentRow();
+    const int to = row + by;
+    if (row < 0 || to < 0 || to >= view->rowCount())
+        return;
+    for (int column = OnColumn; column <= ReplaceColumn; ++column) {
+        QTableWidgetItem *moving = view->takeItem(row, column);
+        view->setItem(row, column, view->takeItem(to, column));
+        view->setItem(to, column, moving);
+    }
+    view->setCurrentCell(to, view->currentColumn());
+}
+
+} // namespace
+
 std::vector<ReplacementRule> EditRules(QWidget *parent, const std::vector<ReplacementRule> &rules,
-                                       bool &accepted)
+                                       bool &accepted, const QString &tableName)
 {
     accepted = false;
     QDialog dialog(parent);
-    dialog.setWindowTitle(RulesControl::tr("Switch rules on or off"));
+    dialog.setWindowTitle(tableName.isEmpty()
+                              ? RulesControl::tr("Edit rules")
+                              : RulesControl::tr("Edit rule table %1").arg(tableName));
     auto *layout = new QVBoxLayout(&dialog);
     auto *hint = new QLabel(RulesControl::tr("Rules apply in order, each on the text the ones "
                                              "before it left. Write a tab as \\t, a line feed "
@@ -317,24 +485,62 @@ std::vector<ReplacementRule> EditRules(QWidget *parent, const std::vector<Replac
     view->setAccessibleName(RulesControl::tr("Rules"));
     view->setHorizontalHeaderLabels(
         {RulesControl::tr("On"), RulesControl::tr("Find"), RulesControl::tr("Replace with")});
-    view->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    view->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    view->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    view->horizontalHeader()->setSectionResizeMode(OnColumn, QHeaderView::ResizeToContents);
+    view->horizontalHeader()->setSectionResizeMode(FindColumn, QHeaderView::Stretch);
+    view->horizontalHeader()->setSectionResizeMode(ReplaceColumn, QHeaderView::Stretch);
     view->setTabKeyNavigation(false);
     for (int row = 0; row < int(rules.size()); ++row) {
         const ReplacementRule &rule = rules[size_t(row)];
-        auto *on = new QTableWidgetItem;
-        on->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        on->setCheckState(rule.enabled ? Qt::Checked : Qt::Unchecked);
-        on->setData(Qt::AccessibleTextRole, RulesControl::tr("Rule %1 on").arg(row + 1));
-        view->setItem(row, 0, on);
-        view->setItem(row, 1, new QTableWidgetItem(EscapeRuleText(rule.find)));
-        view->setItem(row, 2, new QTableWidgetItem(EscapeRuleText(rule.replacement)));
+        SetRuleRow(view, row, rule.enabled, EscapeRuleText(rule.find),
+                   EscapeRuleText(rule.replacement));
     }
+    QObject::connect(view, &QTableWidget::itemChanged, view, [view](QTableWidgetItem *item) {
+        if (item->column() == OnColumn)
+            ShowRuleState(view, item->row());
+    });
     layout->addWidget(view);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+
+    auto *edits = new QHBoxLayout;
+    const auto editButton = [&](const QString &text, const QString &name) {
+        auto *button = new QPushButton(text, &dialog);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        edits->addWidget(button);
+        return button;
+    };
+    QObject::connect(editButton(RulesControl::tr("A&dd"), QStringLiteral("pBtn_AddRule")),
+                     &QPushButton::clicked, view, [view] {
+                         const int row = view->currentRow() + 1;
+                         view->insertRow(row);
+                         SetRuleRow(view, row, true, QString(), QString());
+                         view->setCurrentCell(row, FindColumn);
+                         view->editItem(view->item(row, FindColumn));
+                     });
+    QObject::connect(editButton(RulesControl::tr("De&lete"), QStringLiteral("pBtn_DeleteRule")),
+                     &QPushButton::clicked, view, [view] {
+                         if (view->currentRow() >= 0)
+                             view->removeRow(view->currentRow());
+                     });
+    QObject::connect(editButton(RulesControl::tr("&Up"), QStringLiteral("pBtn_RuleUp")),
+                     &QPushButton::clicked, view, [view] { MoveRuleRow(view, -1); });
+    QObject::connect(editButton(RulesControl::tr("Do&wn"), QStringLiteral("pBtn_RuleDown")),
+                     &QPushButton::clicked, view, [view] { MoveRuleRow(view, 1); });
+    edits->addStretch();
+    layout->addLayout(edits);
+
+    // Return ends the editing of a cell; only a click or the Alt key saves (an accept button
+    // would become the default, which Return presses).
+    auto *buttons = new QDialogButtonBox(&dialog);
+    QPushButton *ok = buttons->addButton(tableName.isEmpty() ? RulesControl::tr("&OK")
+                                                             : RulesControl::tr("&Save"),
+                                         QDialogButtonBox::ActionRole);
+    QPushButton *cancel = buttons->addButton(QDialogButtonBox::Cancel);
+    for (QPushButton *button : {ok, cancel}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
     dialog.resize(640, 400);
     view->setFocus();
@@ -347,10 +553,15 @@ std::vector<ReplacementRule> EditRules(QWidget *parent, const std::vector<Replac
         QStringList problems;
         for (int row = 0; row < view->rowCount(); ++row) {
             ReplacementRule rule;
-            rule.enabled = view->item(row, 0)->checkState() == Qt::Checked;
+            rule.enabled = view->item(row, OnColumn)->checkState() == Qt::Checked;
             rule.line = row + 1;
-            if (!UnescapeRuleText(view->item(row, 1)->text(), rule.find) ||
-                !UnescapeRuleText(view->item(row, 2)->text(), rule.replacement))
+            const QString find = view->item(row, FindColumn)->text();
+            const QString replacement = view->item(row, ReplaceColumn)->text();
+            // A row added and left empty is no rule.
+            if (find.isEmpty() && replacement.isEmpty())
+                continue;
+            if (!UnescapeRuleText(find, rule.find) ||
+                !UnescapeRuleText(replacement, rule.replacement))
                 problems << RulesControl::tr("rule %1: a backslash starts no escape").arg(row + 1);
             else if (rule.find.isEmpty())
                 problems << RulesControl::tr("rule %1: the find text is empty").arg(row + 1);

@@ -31,7 +31,7 @@ namespace {
 // The pairs from a rule table; a table with a line in error is refused whole, since running
 // the rest would leave out a rule the user counts on.
 bool ReadRules(const QString &path, BatchSettings &settings, QString &message,
-               QStringList *warnings)
+               QStringList *warnings, const std::atomic_bool *stop)
 {
     RuleTable table;
     if (!ReadRuleTable(path, table, message))
@@ -45,9 +45,20 @@ bool ReadRules(const QString &path, BatchSettings &settings, QString &message,
     }
     EnabledPairs(table.rules, settings.findLines, settings.replaceLines);
     if (warnings) {
-        for (const RuleChain &chain : FindRuleChains(table.rules))
+        // More than a reader goes through are counted, not named.
+        constexpr size_t named = 1000;
+        const RuleChains found = FindRuleChains(table.rules, stop, named);
+        if (found.stopped)
+            return false;
+        for (const RuleChain &chain : found.chains)
             *warnings << QCoreApplication::translate("RunCommand", "parafold-cli: warning: %1")
                              .arg(DescribeChain(table.rules, chain));
+        if (found.total > qint64(named))
+            *warnings << QCoreApplication::translate(
+                             "RunCommand",
+                             "parafold-cli: warning: and %1 more rules that rewrite an earlier "
+                             "rule's output")
+                             .arg(found.total - qint64(named));
     }
     return true;
 }
@@ -55,7 +66,7 @@ bool ReadRules(const QString &path, BatchSettings &settings, QString &message,
 } // namespace
 
 bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message,
-                     QStringList *warnings)
+                     QStringList *warnings, const std::atomic_bool *stop)
 {
     settings.sourceDir = AbsoluteFolder(request.source);
     settings.detectUtf16 = !request.noUtf16;
@@ -81,7 +92,7 @@ bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QSt
         break;
     case Operation::ReplacePairs:
         if (request.rulesGiven) {
-            if (!ReadRules(request.rulesFile, settings, message, warnings))
+            if (!ReadRules(request.rulesFile, settings, message, warnings, stop))
                 return false;
             break;
         }
@@ -237,7 +248,12 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     BatchSettings settings;
     QString refusal;
     QStringList warnings;
-    if (!CaptureSettings(request, settings, refusal, &warnings)) {
+    if (!CaptureSettings(request, settings, refusal, &warnings, &stop)) {
+        if (stop && interrupted) {
+            console.printLine(QCoreApplication::translate(
+                "RunCommand", "parafold-cli: interrupted before the first file"));
+            return ExitInterrupted;
+        }
         console.printLine(CliRefusal(refusal, settings));
         return ExitFailure;
     }

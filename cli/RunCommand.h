@@ -26,8 +26,9 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
 // Fills settings from the request as the window's launch captures them; false with a
 // message when the run must not start. warnings, when given, gets what the user should know
 // before the run, which does not stop it (rules of a table that rewrite earlier rules' output).
+// A set stop ends the check of a rule table's chains early, and the capture fails.
 bool CaptureSettings(const CommandRequest &request, BatchSettings &settings, QString &message,
-                     QStringList *warnings = nullptr);
+                     QStringList *warnings = nullptr, const std::atomic_bool *stop = nullptr);
 
 // Runs with the command's console: found paths on stdout, failures and the statistics on
 // stderr, the progress line on a terminal; returns the exit status. run is RunBatch or a

@@ -1009,6 +1009,36 @@ Run them anyway?</source>
         <source>None of these terms may occur, separated by ||</source>
         <translation>这些词一个也不得出现,以 || 分隔</translation>
     </message>
+    <message>
+        <source>Line feeds and tabs in the boxes</source>
+        <translation>框中的换行和制表符</translation>
+    </message>
+    <message>
+        <source>In the boxes, as in a rule table, \n stands for a line feed and \t for a tab (a backslash itself is written \\). These typed lines hold one:
+%1
+
+Run them with line feeds and tabs?</source>
+        <translation>框中与规则表一样,\n表示换行,\t表示制表符(反斜杠本身写作\\)。以下输入的行含有它们:
+%1
+
+按换行和制表符执行吗?</translation>
+    </message>
+    <message>
+        <source>Rules</source>
+        <translation>规则</translation>
+    </message>
+    <message>
+        <source>Every txt file in %1 will be converted and saved over the original.
+
+Continue?</source>
+        <translation>%1中的每个txt文件都将被转换并覆盖保存在原文件中。
+
+继续吗?</translation>
+    </message>
+    <message>
+        <source>Convert</source>
+        <translation>转换</translation>
+    </message>
 </context>
 <context>
     <name>PlanCommand</name>
@@ -1212,10 +1242,6 @@ Run them anyway?</source>
         <translation>文件数</translation>
     </message>
     <message>
-        <source>Apply checked</source>
-        <translation>应用所选</translation>
-    </message>
-    <message>
         <source>Close</source>
         <translation>关闭</translation>
     </message>
@@ -1244,16 +1270,59 @@ Run them anyway?</source>
         <translation>,正在处理…</translation>
     </message>
     <message>
-        <source>%1: %2 times</source>
-        <translation>%1: %2次</translation>
-    </message>
-    <message>
-        <source>Matches per pair: </source>
-        <translation>各组匹配次数: </translation>
-    </message>
-    <message>
         <source>&lt;p style=&apos;font-family:monospace&apos;&gt;Line %1&lt;br&gt;</source>
         <translation>&lt;p style=&apos;font-family:monospace&apos;&gt;第%1行&lt;br&gt;</translation>
+    </message>
+    <message>
+        <source>Check a&amp;ll</source>
+        <translation>全选(&amp;L)</translation>
+    </message>
+    <message>
+        <source>Check &amp;none</source>
+        <translation>全不选(&amp;N)</translation>
+    </message>
+    <message>
+        <source>&amp;Apply checked</source>
+        <translation>应用所选(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Writes over the original files in %1</source>
+        <translation>将覆盖写入原文件: %1</translation>
+    </message>
+    <message>
+        <source>Writes into the save folder %1</source>
+        <translation>将写入保存文件夹: %1</translation>
+    </message>
+    <message>
+        <source>, %1 matches</source>
+        <translation>,共%1处匹配</translation>
+    </message>
+    <message>
+        <source>, %1 checked and shown will be written</source>
+        <translation>,将写入显示且已勾选的%1个</translation>
+    </message>
+    <message>
+        <source>Will convert</source>
+        <translation>将转换</translation>
+    </message>
+</context>
+<context>
+    <name>RuleHitsTable</name>
+    <message>
+        <source>No.</source>
+        <translation>序号</translation>
+    </message>
+    <message>
+        <source>Rule</source>
+        <translation>规则</translation>
+    </message>
+    <message>
+        <source>Hits</source>
+        <translation>命中次数</translation>
+    </message>
+    <message>
+        <source>Hits per rule</source>
+        <translation>各规则命中次数</translation>
     </message>
 </context>
 <context>
@@ -1299,10 +1368,6 @@ Run them anyway?</source>
         <translation>%1 有 %2 行,而 %3 有 %4 行</translation>
     </message>
     <message>
-        <source>%1 is not UTF-8 text</source>
-        <translation>%1 不是 UTF-8 文本</translation>
-    </message>
-    <message>
         <source>the rule on line %1 (%2) puts in text that the rule on line %3 (%4) finds</source>
         <translation>第 %1 行的规则(%2)替换进去的文字会被第 %3 行的规则(%4)找到</translation>
     </message>
@@ -1344,10 +1409,6 @@ Run them anyway?</source>
     <message>
         <source>&amp;Export table...</source>
         <translation>导出规则表(&amp;E)...</translation>
-    </message>
-    <message>
-        <source>Switch rules &amp;on or off...</source>
-        <translation>启用或停用规则(&amp;O)...</translation>
     </message>
     <message>
         <source>(rule table)</source>
@@ -1404,10 +1465,6 @@ Run them anyway?</source>
         <translation>导出替换规则表</translation>
     </message>
     <message>
-        <source>Switch rules on or off</source>
-        <translation>启用或停用规则</translation>
-    </message>
-    <message>
         <source>Rules apply in order, each on the text the ones before it left. Write a tab as \t, a line feed as \n, a backslash as \\.</source>
         <translation>规则按顺序执行,每条都作用于前面规则处理后的文本。制表符写作 \t,换行写作 \n,反斜杠写作 \\。</translation>
     </message>
@@ -1438,6 +1495,66 @@ Run them anyway?</source>
     <message>
         <source>rule %1: the find text is empty</source>
         <translation>规则 %1:查找内容为空</translation>
+    </message>
+    <message>
+        <source>&amp;Edit rules...</source>
+        <translation>编辑规则(&amp;E)...</translation>
+    </message>
+    <message>
+        <source>%1, line %2: a backslash starts no escape (write \t, \n or \\): %3</source>
+        <translation>%1第%2行: 反斜杠后不是转义(请写\t、\n或\\): %3</translation>
+    </message>
+    <message>
+        <source>%1, line %2: %3</source>
+        <translation>%1第%2行: %3</translation>
+    </message>
+    <message>
+        <source>Find box</source>
+        <translation>查找框</translation>
+    </message>
+    <message>
+        <source>Replace box</source>
+        <translation>替换框</translation>
+    </message>
+    <message>
+        <source>Edit rules</source>
+        <translation>编辑规则</translation>
+    </message>
+    <message>
+        <source>Edit rule table %1</source>
+        <translation>编辑规则表 %1</translation>
+    </message>
+    <message>
+        <source>A&amp;dd</source>
+        <translation>添加(&amp;D)</translation>
+    </message>
+    <message>
+        <source>De&amp;lete</source>
+        <translation>删除(&amp;L)</translation>
+    </message>
+    <message>
+        <source>&amp;Up</source>
+        <translation>上移(&amp;U)</translation>
+    </message>
+    <message>
+        <source>Do&amp;wn</source>
+        <translation>下移(&amp;W)</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>确定(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>保存(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Last run&apos;s &amp;hits per rule...</source>
+        <translation>上次运行各规则命中次数(&amp;H)...</translation>
+    </message>
+    <message>
+        <source>Hits per rule of the last run</source>
+        <translation>上次运行各规则命中次数</translation>
     </message>
 </context>
 <context>
@@ -1485,6 +1602,14 @@ Run them anyway?</source>
     <message>
         <source>parafold-cli: each rule&apos;s hits are in %1</source>
         <translation>parafold-cli: 每条规则的命中次数见 %1</translation>
+    </message>
+    <message>
+        <source>parafold-cli: warning: and %1 more rules that rewrite an earlier rule&apos;s output</source>
+        <translation>parafold-cli: 警告: 另有%1处规则改写前面规则的结果</translation>
+    </message>
+    <message>
+        <source>parafold-cli: interrupted before the first file</source>
+        <translation>parafold-cli: 已中断,未处理任何文件</translation>
     </message>
 </context>
 <context>

@@ -1,11 +1,15 @@
 #include "engine/operations/RuleTable.h"
 
+#include "engine/operations/TextSet.h"
+
 #include "engine/codec/ByteChecks.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/SettingsFiles.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
 
 namespace {
 
@@ -213,11 +217,14 @@ bool ReadRuleTable(const QString &path, RuleTable &table, QString &error)
     QByteArray bytes;
     if (!ReadTableBytes(path, bytes, error))
         return false;
-    if (!IsValidUtf8(bytes.constData(), bytes.size())) {
-        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is not UTF-8 text")).arg(path);
+    // Notepad's ANSI on a Chinese Windows is GBK: read as the tree's files and pair files are.
+    const DecodedText decoded = DecodeBytes(bytes, DecideEncoding(bytes, true));
+    if (!decoded.lossless) {
+        error = Translated(QT_TRANSLATE_NOOP("RuleTable", "%1 is neither UTF-8 nor GBK text"))
+                    .arg(path);
         return false;
     }
-    table = ParseRuleTable(QString::fromUtf8(bytes));
+    table = ParseRuleTable(decoded.text);
     return true;
 }
 
@@ -239,20 +246,58 @@ void EnabledPairs(const std::vector<ReplacementRule> &rules, QStringList &finds,
     }
 }
 
-std::vector<RuleChain> FindRuleChains(const std::vector<ReplacementRule> &rules)
+namespace {
+
+// How often the check looks at the stop flag: rarely enough to cost nothing.
+constexpr int stopCheckRules = 1024;
+
+} // namespace
+
+RuleChains FindRuleChains(const std::vector<ReplacementRule> &rules, const std::atomic_bool *stop,
+                          size_t kept)
 {
-    std::vector<RuleChain> chains;
-    for (size_t later = 0; later < rules.size(); ++later) {
-        const ReplacementRule &rule = rules[later];
-        if (!rule.enabled || rule.find.isEmpty())
+    RuleChains result;
+    const auto stopped = [&](size_t rule) {
+        if (stop && rule % stopCheckRules == 0 && stop->load())
+            result.stopped = true;
+        return result.stopped;
+    };
+    TextSet finds; // every find text at once: one pass over each replacement
+    std::vector<std::vector<int>> rulesOfText; // rules by find text, in order
+    for (size_t rule = 0; rule < rules.size(); ++rule) {
+        if (stopped(rule))
+            return result;
+        if (!rules[rule].enabled || rules[rule].find.isEmpty())
             continue;
-        for (size_t earlier = 0; earlier < later; ++earlier) {
-            if (rules[earlier].enabled &&
-                rules[earlier].replacement.contains(rule.find, Qt::CaseSensitive))
-                chains.push_back({int(earlier), int(later)});
-        }
+        const int text = finds.add(rules[rule].find);
+        if (size_t(text) == rulesOfText.size())
+            rulesOfText.emplace_back();
+        rulesOfText[size_t(text)].push_back(int(rule));
     }
-    return chains;
+    finds.finish();
+    std::vector<size_t> seenIn(rulesOfText.size(), size_t(-1));
+    for (size_t earlier = 0; earlier < rules.size(); ++earlier) {
+        if (stopped(earlier))
+            return result;
+        if (!rules[earlier].enabled)
+            continue;
+        finds.scan(rules[earlier].replacement, [&](int text) {
+            if (seenIn[size_t(text)] == earlier)
+                return;
+            seenIn[size_t(text)] = earlier;
+            const std::vector<int> &later = rulesOfText[size_t(text)];
+            auto from = std::upper_bound(later.begin(), later.end(), int(earlier));
+            result.total += later.end() - from;
+            for (; from != later.end() && result.chains.size() < kept; ++from)
+                result.chains.push_back({int(earlier), *from});
+        });
+    }
+    // In the order of the later rule, as a reader goes down the table.
+    std::sort(result.chains.begin(), result.chains.end(),
+              [](const RuleChain &a, const RuleChain &b) {
+                  return a.later != b.later ? a.later < b.later : a.earlier < b.earlier;
+              });
+    return result;
 }
 
 QString DescribeRule(const ReplacementRule &rule)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <vector>
 
 // A replacement rule table (替换规则表): a UTF-8 text file, one rule a line, the find text and
@@ -67,7 +68,16 @@ struct RuleChain
     int earlier = 0;
     int later = 0;
 };
-std::vector<RuleChain> FindRuleChains(const std::vector<ReplacementRule> &rules);
+struct RuleChains
+{
+    std::vector<RuleChain> chains; // ordered by the later rule, then the earlier
+    qint64 total = 0;              // all there are, also those beyond the ones kept
+    bool stopped = false;          // the stop flag was set before the check ended
+};
+// Keeps the first `kept` chains met (the earlier rule's order), then counts the rest. Looks at
+// stop now and then, so that an interrupted check ends at once.
+RuleChains FindRuleChains(const std::vector<ReplacementRule> &rules,
+                          const std::atomic_bool *stop = nullptr, size_t kept = 100000);
 // "find → replacement", escaped as in the table.
 QString DescribeRule(const ReplacementRule &rule);
 // One line naming both rules, by line number when they have one, and their texts.

@@ -64,6 +64,7 @@ PlanRow RowOf(const PlannedFile &file, const BatchSettings &settings)
 ThreadObject::ThreadObject(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<PlanRow>();
+    qRegisterMetaType<QVector<qint64>>("QVector<qint64>"); // as the signal names it
     if (platform::ReportsOpenInNotepad())
         reportOpener = NotepadOpener();
 }
@@ -281,6 +282,15 @@ void ThreadObject::run(Operation operation)
     if (failuresLost) {
         for (const PlanRow &row : failures)
             emit failureUnreported(row);
+    }
+    if (operation == Operation::ReplacePairs && mode != Mode::Preview && result.refusal.isEmpty()) {
+        QStringList rules;
+        QVector<qint64> hits;
+        for (int i = 0; i < settings.findLines.size() && i < settings.replaceLines.size(); ++i) {
+            rules << DescribeRule({settings.findLines.at(i), settings.replaceLines.at(i)});
+            hits << (size_t(i) < result.hits.size() ? result.hits[size_t(i)] : 0);
+        }
+        emit rulesCounted(rules, hits);
     }
     stop = false;
     emit runDone();

@@ -92,6 +92,9 @@ signals:
     // A file that failed, its reason in PlanRow::failure, when the list of failed files could
     // not be written: the failures are shown rather than lost. Before runDone.
     void failureUnreported(PlanRow row);
+    // After a run of pairs that wrote (not a preview): each rule as "find → replacement" and
+    // its hits, before runDone.
+    void rulesCounted(QStringList rules, QVector<qint64> hits);
     // The slot is about to return; the reports are written.
     void runDone();
 

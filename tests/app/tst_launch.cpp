@@ -1280,7 +1280,7 @@ void TestLaunch::previewWritesOnlyCheckedFiles()
     if (apply) {
         const auto buttons = results->findChildren<QPushButton *>();
         const auto applyButton = std::find_if(buttons.begin(), buttons.end(), [](auto *button) {
-            return button->text() == QStringLiteral("应用所选");
+            return button->text() == QStringLiteral("应用所选(&A)");
         });
         QVERIFY(applyButton != buttons.end());
         QTest::mouseClick(*applyButton, Qt::LeftButton);

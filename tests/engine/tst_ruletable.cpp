@@ -3,6 +3,7 @@
 #include "engine/batch/BatchSettings.h"
 #include "engine/codec/TextCodec.h"
 #include "engine/operations/FileHook.h"
+#include "engine/operations/PairMatcher.h"
 #include "engine/operations/RuleTable.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
@@ -20,8 +21,12 @@ class TestRuleTable : public QObject
 private slots:
     void parse_data();
     void parse();
+    void readFile_data();
+    void readFile();
     void chains_data();
     void chains();
+    void chainsOfManyRules();
+    void conflictsOfManyPairs();
     void hitCounts_data();
     void hitCounts();
     void sameAsOneByOne_data();
@@ -132,6 +137,112 @@ void TestRuleTable::chains_data()
         << Names({"甲", "乙", "丙"}) << Names({"乙", "丙", "丁"}) << QList<int>{1} << QStringList();
 }
 
+void TestRuleTable::readFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rules"); // empty: the file is refused
+
+    const QStringList rules{QStringLiteral("on|甲|乙|1"), QStringLiteral("off|丙|丁\n|2")};
+    const QString text = QStringLiteral("甲\t乙\r\n#off 丙\t丁\\n\r\n");
+    QTest::newRow("UTF-8") << text.toUtf8() << rules;
+    QTest::newRow("UTF-8 with a byte-order mark") << "\xEF\xBB\xBF" + text.toUtf8() << rules;
+    QTest::newRow("GBK, as Notepad's ANSI saves it") << Gbk(text) << rules;
+    QTest::newRow("neither") << QByteArray("\x81 \t\x81 \n") << QStringList();
+}
+
+void TestRuleTable::readFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rules);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("表.txt"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    RuleTable table;
+    QString error;
+    QCOMPARE(ReadRuleTable(path, table, error), !rules.isEmpty());
+    QStringList shown;
+    for (const ReplacementRule &rule : table.rules)
+        shown << Shown(rule);
+    QCOMPARE(shown, rules);
+}
+
+// Every find text against every earlier replacement, as the one-pass check must agree with.
+void TestRuleTable::chainsOfManyRules()
+{
+    QRandomGenerator random(7);
+    const QString letters = QStringLiteral("甲乙丙丁ab");
+    const auto text = [&](int most) {
+        QString made;
+        for (int i = int(random.bounded(most + 1)); i > 0; --i)
+            made += letters.at(int(random.bounded(letters.size())));
+        return made;
+    };
+    std::vector<ReplacementRule> rules;
+    for (int i = 0; i < 300; ++i)
+        rules.push_back({text(3), text(6), random.bounded(5) != 0, i + 1});
+    QStringList expected;
+    for (size_t later = 0; later < rules.size(); ++later) {
+        for (size_t earlier = 0; earlier < later; ++earlier) {
+            if (rules[later].enabled && rules[earlier].enabled && !rules[later].find.isEmpty() &&
+                rules[earlier].replacement.contains(rules[later].find))
+                expected << QStringLiteral("%1>%2").arg(earlier).arg(later);
+        }
+    }
+    const RuleChains found = FindRuleChains(rules);
+    QStringList seen;
+    for (const RuleChain &chain : found.chains)
+        seen << QStringLiteral("%1>%2").arg(chain.earlier).arg(chain.later);
+    QCOMPARE(seen, expected);
+    QCOMPARE(found.total, qint64(expected.size()));
+    // Kept short, still counted; a set stop ends the check.
+    QCOMPARE(FindRuleChains(rules, nullptr, 5).chains.size(), size_t(5));
+    QCOMPARE(FindRuleChains(rules, nullptr, 5).total, qint64(expected.size()));
+    const std::atomic_bool stop{true};
+    QVERIFY(FindRuleChains(rules, &stop).stopped);
+}
+
+// Each pair's first later find text that can overlap its replacement, against every pair
+// compared with every later one.
+void TestRuleTable::conflictsOfManyPairs()
+{
+    QRandomGenerator random(11);
+    const QString letters = QStringLiteral("甲乙丙ab");
+    const auto text = [&](int least, int most) {
+        QString made;
+        for (int i = least + int(random.bounded(most - least + 1)); i > 0; --i)
+            made += letters.at(int(random.bounded(letters.size())));
+        return made;
+    };
+    const auto overlap = [](const QString &a, const QString &b) {
+        for (int shift = 1 - b.size(); shift < a.size(); ++shift) {
+            const int from = std::max(0, shift);
+            const int to = std::min(int(a.size()), shift + int(b.size()));
+            if (a.mid(from, to - from) == b.mid(from - shift, to - from))
+                return true;
+        }
+        return false;
+    };
+    for (int round = 0; round < 20; ++round) {
+        std::vector<QString> finds;
+        std::vector<QString> replacements;
+        for (int i = 0; i < 60; ++i) {
+            finds.push_back(text(1 + round % 3, 4));
+            replacements.push_back(text(random.bounded(8) == 0 ? 0 : 1, 4 + round % 4));
+        }
+        std::vector<int> expected(finds.size(), int(finds.size()));
+        for (size_t pair = 0; pair < finds.size(); ++pair) {
+            for (size_t later = pair + 1; later < finds.size() && expected[pair] == 60; ++later) {
+                if (replacements[pair].isEmpty() || overlap(replacements[pair], finds[later]))
+                    expected[pair] = int(later);
+            }
+        }
+        QCOMPARE(FindPairConflicts(finds, replacements).firstCreated, expected);
+    }
+}
+
 void TestRuleTable::chains()
 {
     QFETCH(QStringList, finds);
@@ -141,7 +252,7 @@ void TestRuleTable::chains()
 
     const std::vector<ReplacementRule> rules = Rules(finds, replacements, offRules);
     QStringList found;
-    for (const RuleChain &chain : FindRuleChains(rules)) {
+    for (const RuleChain &chain : FindRuleChains(rules).chains) {
         found << QStringLiteral("%1>%2").arg(chain.earlier).arg(chain.later);
         // The warning names both rules by line and text.
         const QString line = DescribeChain(rules, chain);
