@@ -123,7 +123,7 @@ ResultsDialog::ResultsDialog(Operation operation, const BatchSettings &settings,
         applyButton->setObjectName(QStringLiteral("pBtn_ApplyChecked"));
         applyButton->setEnabled(false);
         connect(applyButton, &QPushButton::clicked, this, [this] {
-            const QHash<QString, quint64> files = checkedFiles();
+            const ReviewedFiles files = checkedFiles();
             if (!files.isEmpty())
                 emit applyRequested(files);
         });
