@@ -204,9 +204,9 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     undoControl = new UndoControl(
         {ui->pBtn_MustRead, trayIcon, ui->lEdt_SourcePath, ui->lb_ShowDisposingFile},
         settingsFilePath,
-        [this] {
+        [this](const QString &source) {
             if (!runWorks)
-                return ClaimRunLock();
+                return ClaimRunLock(source);
             ShowBusyBox();
             return false;
         },
@@ -432,7 +432,9 @@ void MainWindow::Launch(Operation operation)
     if (refusal.isEmpty() && operation == Operation::InsertText && batchSettings.saveInSource &&
         !MayInsertInPlace())
         return;
-    if (!ClaimRunLock())
+    // A launch refused for its folders deletes its stale reports and writes nothing else: not
+    // even the tree's lock file.
+    if (refusal.isEmpty() && !ClaimRunLock(batchSettings.sourceDir))
         return;
     DeleteStaleReports(batchSettings);
     refusal = FolderCheckMessage(operation, batchSettings);
@@ -497,7 +499,7 @@ void MainWindow::ApplyReviewed(const QHash<QString, quint64> &files)
     }
     // Exactly what was reviewed: the preview's settings, whatever the form holds now.
     batchSettings = previewSettings;
-    if (!ClaimRunLock())
+    if (!ClaimRunLock(batchSettings.sourceDir))
         return;
     DeleteStaleReports(batchSettings);
     const QString refusal = FolderCheckMessage(previewOperation, batchSettings);
@@ -794,13 +796,26 @@ void MainWindow::HideRunControls()
     ui->pBar_RunProgress->hide();
 }
 
-bool MainWindow::ClaimRunLock()
+bool MainWindow::ClaimRunLock(const QString &sourceDir)
 {
-    // Without a lock file (no safe folder for it) the window still runs, as it always could.
-    if (!runLock || runLock->acquire() || !runLock->heldElsewhere())
+    // A missing folder has nothing to lock: the launch's own checks say why it cannot run.
+    if (!FolderExists(sourceDir))
         return true;
-    ShowBusyBox();
-    return false;
+    QString reason;
+    switch (treeLock.take(sourceDir, false, &reason)) {
+    case TreeLock::Result::Held:
+        break;
+    case TreeLock::Result::Busy:
+        ShowBusyBox();
+        return false;
+    case TreeLock::Result::Refused:
+        ui->lb_ShowDisposingFile->setText(reason);
+        return false;
+    }
+    // Only tells a newly started copy that this one is busy.
+    if (runLock)
+        runLock->acquire();
+    return true;
 }
 
 // The busy notice goes away by itself when the run it warned about ends in this window.
@@ -820,6 +835,7 @@ void MainWindow::CloseBusyBox()
 
 void MainWindow::ReleaseRunLock()
 {
+    treeLock.release();
     if (runLock)
         runLock->release();
 }

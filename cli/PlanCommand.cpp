@@ -12,11 +12,13 @@
 #include "cli/Console.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunCommand.h"
+#include "cli/SourceLock.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
+#include "engine/journal/TreeLock.h"
 #include "engine/report/Reports.h"
 #include "engine/run/Plan.h"
 #include "engine/run/PlanFile.h"
@@ -284,6 +286,10 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
         console.printLine(CliRefusal(refusal, plan.settings));
         return ExitFailure;
     }
+    TreeLock treeLock;
+    if (const int status =
+            LockSourceTree(plan.settings.sourceDir, request.noWait, console, treeLock))
+        return interrupted ? int(ExitInterrupted) : status;
     if (request.report)
         DeleteStaleReports(plan.settings);
     return RunWithConsole(request, plan.operation, console, stop, interrupted,

@@ -4,16 +4,17 @@
 #include "cli/HelpText.h"
 #include "cli/PlanCommand.h"
 #include "cli/RunCommand.h"
+#include "cli/SourceLock.h"
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/Paths.h"
+#include "engine/journal/TreeLock.h"
 #include "platform/Program.h"
-#include "platform/RunLock.h"
 #include "platform/Terminal.h"
 #include "translations/Language.h"
 
 #include <QCoreApplication>
 #include <atomic>
-#include <memory>
 #include <string>
 
 namespace {
@@ -49,8 +50,8 @@ QStringList Arguments(int argc, char *argv[])
     return arguments;
 }
 
-// Runs and undos that write, here or in the window, take turns; a search or a look only
-// reads.
+// Runs and undos that write in a tree, here or in the window, take turns on it; a search or a
+// look only reads. An apply takes its tree's turn once it has read the plan.
 bool WritesFiles(const CommandRequest &request)
 {
     if (request.apply)
@@ -72,7 +73,7 @@ int main(int argc, char *argv[])
     Console console(parsed.request.nullSeparated);
     switch (parsed.kind) {
     case ParsedCommandLine::Kind::Help:
-        console.printOut(HelpText());
+        console.printOut(HelpText() + TakingTurnsHelpText());
         return 0;
     case ParsedCommandLine::Kind::Version:
         console.printOut(QStringLiteral("parafold-cli " PARAFOLD_VERSION "\n"));
@@ -84,26 +85,13 @@ int main(int argc, char *argv[])
     case ParsedCommandLine::Kind::Run:
         break;
     }
-    std::unique_ptr<platform::RunLock> runLock;
-    if (WritesFiles(parsed.request)) {
-        std::string reason;
-        const std::string path = platform::RunLockPath(reason);
-        if (path.empty()) {
-            console.printLine(QCoreApplication::translate(
-                                  "main", "parafold-cli: no safe place for the run lock: ") +
-                              QString::fromLocal8Bit(reason.c_str()));
-            return ExitFailure;
-        }
-        runLock = std::make_unique<platform::RunLock>(path);
-        if (!runLock->acquire()) {
-            console.printLine(runLock->heldElsewhere()
-                                  ? QCoreApplication::translate(
-                                        "main", "Busy: wait until the current operation ends!")
-                                  : QCoreApplication::translate(
-                                        "main", "parafold-cli: cannot open the run lock ") +
-                                        QString::fromLocal8Bit(path.c_str()));
-            return ExitFailure;
-        }
+    // Taken before Ctrl-C is caught: a wait for the tree ends at once, with nothing begun.
+    // A missing source has nothing to lock; the command says so.
+    TreeLock treeLock;
+    const QString source = AbsoluteFolder(parsed.request.source);
+    if (WritesFiles(parsed.request) && !parsed.request.apply && FolderExists(source)) {
+        if (const int status = LockSourceTree(source, parsed.request.noWait, console, treeLock))
+            return status;
     }
     platform::OnInterrupt(OnInterrupt);
     if (parsed.request.undo)
