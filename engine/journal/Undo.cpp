@@ -136,6 +136,7 @@ struct GroupedFile
     const JournalEntry *entry = nullptr;
     UndoFile file;
     PendingWrite write;
+    QString kept; // what the run wrote, kept by a hard link until the file is back
 };
 
 struct UndoContext
@@ -145,6 +146,7 @@ struct UndoContext
     bool dryRun = false;
     const std::function<void(const QString &)> &fileInHand;
     QSet<QString> cleanedFolders;
+    QSet<QString> keptFolders; // made for what the run wrote
     // In journal order, put in place together after one flush, as a run's group is.
     std::vector<GroupedFile> group;
     qint64 groupBytes = 0;
@@ -167,12 +169,14 @@ void PrepareEntry(UndoContext &context, const JournalEntry &entry)
     };
 
     // The journal came with the folder: an entry that leaves it, or leads through a link that
-    // may, is nobody's to restore.
-    if (!IsValidEntryPath(relative) || LeadsThroughLink(tree, relative))
+    // may, is nobody's to restore. The tree reaches no entry through a link, so the folders on
+    // the way are looked at only for one it does not reach.
+    if (!IsValidEntryPath(relative))
         return settle(UndoFile::Refused, reasonEntryInvalid());
     switch (tree.kind(relative)) {
     case FileTree::Kind::Missing:
-        return settle(UndoFile::Refused, reasonGoneSinceRun());
+        return settle(UndoFile::Refused, LeadsThroughLink(tree, relative) ? reasonEntryInvalid()
+                                                                          : reasonGoneSinceRun());
     case FileTree::Kind::Link:
         return settle(UndoFile::Refused, reasonEntryInvalid());
     default:
@@ -210,6 +214,30 @@ void PrepareEntry(UndoContext &context, const JournalEntry &entry)
 
 // Confirms the group's pending files, takes them to the disk with one flush, renames them
 // into place and gives them the original's time and mode.
+// What the run wrote in the file is kept by a hard link in the run's folder, just before the
+// file is put back: freeing it now would cost the undo as much again where the disk discards
+// freed blocks, and the run kept its originals the same way. Where there are no hard links it
+// is freed as ever.
+bool KeepWritten(UndoContext &context, GroupedFile &grouped)
+{
+    const QString kept = context.run.writtenRelative(grouped.entry->number);
+    const QString folder = FolderOf(kept);
+    if (!context.keptFolders.contains(folder) &&
+        context.tree.makeFolder(folder, FileTree::Access::Private, nullptr))
+        context.keptFolders.insert(folder);
+    if (context.tree.linkFile(grouped.entry->relativePath, kept, nullptr))
+        grouped.kept = kept;
+    return true;
+}
+
+// A file not put back after all keeps its one name.
+void Unkeep(UndoContext &context, GroupedFile &grouped)
+{
+    if (!grouped.kept.isEmpty())
+        context.tree.removeFile(grouped.kept, nullptr);
+    grouped.kept.clear();
+}
+
 void PutGroupInPlace(UndoContext &context)
 {
     FileTree &tree = context.tree;
@@ -219,7 +247,9 @@ void PutGroupInPlace(UndoContext &context)
         if (!grouped.write.isPending())
             continue;
         QString reason;
-        grouped.file.status = StatusOf(grouped.write.confirm(nullptr, &error), error, reason);
+        grouped.file.status = StatusOf(
+            grouped.write.confirm([&](QString *) { return KeepWritten(context, grouped); }, &error),
+            error, reason);
         grouped.file.reason = reason;
         anyConfirmed = anyConfirmed || grouped.write.isPending();
     }
@@ -228,6 +258,7 @@ void PutGroupInPlace(UndoContext &context)
             if (!grouped.write.isPending())
                 continue;
             grouped.write.drop();
+            Unkeep(context, grouped);
             grouped.file.status = UndoFile::Failed;
             grouped.file.reason = WithSystemReason(reasonWriteFailed(), error);
         }
@@ -238,6 +269,8 @@ void PutGroupInPlace(UndoContext &context)
         QString reason;
         grouped.file.status = StatusOf(grouped.write.commit(&error), error, reason);
         grouped.file.reason = reason;
+        if (grouped.file.status != UndoFile::Restored)
+            Unkeep(context, grouped);
         if (grouped.file.status != UndoFile::Restored)
             continue;
         // The original's time, and its mode where the journal kept it.
@@ -294,8 +327,14 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
     UndoResult result;
     result.runId = run.id;
     FileTree source(sourceDir);
-    UndoContext context{source, run, dryRun, fileInHand, {}, {}, 0};
+    UndoContext context{source, run, dryRun, fileInHand, {}, {}, {}, 0};
+    // A killed undo may have left what the run wrote with a second name.
+    if (!dryRun)
+        ReleaseInterruptedOriginals(source);
     QSet<int> done = run.restored;
+    // The folders of a group's files and of their originals stay open while the group is
+    // written, as a run's writer keeps them.
+    HeldFolders folders;
     const auto settleGroup = [&] {
         if (!dryRun)
             PutGroupInPlace(context);
@@ -319,6 +358,7 @@ UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
         }
         context.group.clear();
         context.groupBytes = 0;
+        folders.release();
     };
     for (const JournalEntry &entry : run.entries) {
         if (done.contains(entry.number))

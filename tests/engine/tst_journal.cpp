@@ -2,6 +2,7 @@
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileTree.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunJournal.h"
@@ -190,6 +191,7 @@ private slots:
     void secondUndoTakesOnlyTheRest();
     void stoppedUndoCountsWhatIsLeft_data();
     void stoppedUndoCountsWhatIsLeft();
+    void undoKilledAfterKeepingBlocksNothing();
     void runCutOffAfterKeepingBlocksNoLaterRun_data();
     void runCutOffAfterKeepingBlocksNoLaterRun();
 
@@ -887,6 +889,28 @@ void TestJournal::stoppedUndoCountsWhatIsLeft()
     UndoResult second;
     QCOMPARE(UndoLast(src, &second), QStringList());
     QCOMPARE(second.restored, 6 - stopAfter);
+    QCOMPARE(Contents(src), before);
+}
+
+// An undo killed between keeping what the run wrote in a file by a hard link and putting the
+// file back leaves the file with a second name in the journal; the next undo still puts it
+// back.
+void TestJournal::undoKilledAfterKeepingBlocksNothing()
+{
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    QCOMPARE(run(Operation::ReplaceText).changed, 6);
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    const JournalEntry &entry = journaled->entries.front();
+    const QString kept = journaled->writtenRelative(entry.number);
+    FileTree tree(src);
+    QString error;
+    QVERIFY(tree.makeFolder(kept.left(kept.lastIndexOf(QLatin1Char('/'))),
+                            FileTree::Access::Private, &error));
+    QVERIFY2(tree.linkFile(entry.relativePath, kept, &error), qPrintable(error));
+    QCOMPARE(UndoLast(src), QStringList());
     QCOMPARE(Contents(src), before);
 }
 
