@@ -288,8 +288,8 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
     }
     TreeLock treeLock;
     if (const int status =
-            LockSourceTree(plan.settings.sourceDir, request.noWait, console, treeLock))
-        return interrupted ? int(ExitInterrupted) : status;
+            LockSourceTree(plan.settings.sourceDir, request.noWait, console, treeLock, interrupted))
+        return status;
     if (request.report)
         DeleteStaleReports(plan.settings);
     return RunWithConsole(request, plan.operation, console, stop, interrupted,

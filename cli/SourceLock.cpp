@@ -6,7 +6,8 @@
 
 #include <QCoreApplication>
 
-int LockSourceTree(const QString &source, bool noWait, Console &console, TreeLock &lock)
+int LockSourceTree(const QString &source, bool noWait, Console &console, TreeLock &lock,
+                   const std::atomic_bool &interrupted)
 {
     QString reason;
     TreeLock::Result result = lock.take(source, false, &reason);
@@ -21,6 +22,8 @@ int LockSourceTree(const QString &source, bool noWait, Console &console, TreeLoc
     }
     if (result == TreeLock::Result::Held)
         return 0;
+    if (interrupted)
+        return ExitInterrupted;
     console.printLine(QStringLiteral("parafold-cli: ") + reason);
     return ExitFailure;
 }

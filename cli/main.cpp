@@ -4,11 +4,8 @@
 #include "cli/HelpText.h"
 #include "cli/PlanCommand.h"
 #include "cli/RunCommand.h"
-#include "cli/SourceLock.h"
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
-#include "engine/files/Paths.h"
-#include "engine/journal/TreeLock.h"
 #include "platform/Program.h"
 #include "platform/Terminal.h"
 #include "translations/Language.h"
@@ -50,17 +47,6 @@ QStringList Arguments(int argc, char *argv[])
     return arguments;
 }
 
-// Runs and undos that write in a tree, here or in the window, take turns on it; a search or a
-// look only reads. An apply takes its tree's turn once it has read the plan.
-bool WritesFiles(const CommandRequest &request)
-{
-    if (request.apply)
-        return true;
-    if (request.dryRun || request.diff || request.planGiven)
-        return false;
-    return request.undo ? !request.list : request.operation != Operation::FindText;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -84,14 +70,6 @@ int main(int argc, char *argv[])
         return ExitFailure;
     case ParsedCommandLine::Kind::Run:
         break;
-    }
-    // Taken before Ctrl-C is caught: a wait for the tree ends at once, with nothing begun.
-    // A missing source has nothing to lock; the command says so.
-    TreeLock treeLock;
-    const QString source = AbsoluteFolder(parsed.request.source);
-    if (WritesFiles(parsed.request) && !parsed.request.apply && FolderExists(source)) {
-        if (const int status = LockSourceTree(source, parsed.request.noWait, console, treeLock))
-            return status;
     }
     platform::OnInterrupt(OnInterrupt);
     if (parsed.request.undo)

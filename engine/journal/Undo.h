@@ -10,9 +10,10 @@
 // Undo of an in-place run from its journal. Each file is put back through a new file and a
 // rename, and only when it still holds exactly what the run wrote: a later edit is never
 // overwritten, also one that lands while undo works. Undo deletes no file and creates none
-// that was not there after the run, and writes nothing outside the source folder whatever
-// the journal says. Entries put back are recorded, so a later undo of the same run takes only
-// the rest.
+// that was not there after the run, but for the hidden temporaries of a killed run, which go,
+// and what the run wrote, which the journal keeps (JournalRun::writtenRelative); it writes
+// nothing outside the source folder whatever the journal says. Entries put back are recorded,
+// so a later undo of the same run takes only the rest.
 
 struct UndoFile
 {
