@@ -208,9 +208,9 @@ MainWindow::MainWindow(const QString &settingsFilePath, QWidget *parent)
     undoControl = new UndoControl(
         {ui->pBtn_MustRead, trayIcon, ui->lEdt_SourcePath, ui->lb_ShowDisposingFile},
         settingsFilePath,
-        [this] {
+        [this](const QString &source) {
             if (!runWorks)
-                return ClaimRunLock();
+                return ClaimRunLock(source);
             ShowBusyBox();
             return false;
         },
@@ -453,7 +453,9 @@ void MainWindow::Launch(Operation operation)
     // once, naming the folder.
     if (refusal.isEmpty() && batchSettings.saveInSource && !MayRunInPlace(operation))
         return;
-    if (!ClaimRunLock())
+    // A launch refused for its folders deletes its stale reports and writes nothing else: not
+    // even the tree's lock file.
+    if (refusal.isEmpty() && !ClaimRunLock(batchSettings.sourceDir))
         return;
     DeleteStaleReports(batchSettings);
     refusal = FolderCheckMessage(operation, batchSettings);
@@ -540,7 +542,7 @@ void MainWindow::ApplyReviewed(const ReviewedFiles &files)
     // In place, asked as a direct run asks; a no leaves the view open.
     if (batchSettings.saveInSource && !MayRunInPlace(previewOperation))
         return;
-    if (!ClaimRunLock())
+    if (!ClaimRunLock(batchSettings.sourceDir))
         return;
     if (results)
         results->close();
@@ -903,13 +905,26 @@ void MainWindow::HideRunControls()
     ui->pBar_RunProgress->hide();
 }
 
-bool MainWindow::ClaimRunLock()
+bool MainWindow::ClaimRunLock(const QString &sourceDir)
 {
-    // Without a lock file (no safe folder for it) the window still runs, as it always could.
-    if (!runLock || runLock->acquire() || !runLock->heldElsewhere())
+    // A missing folder has nothing to lock: the launch's own checks say why it cannot run.
+    if (!FolderExists(sourceDir))
         return true;
-    ShowBusyBox();
-    return false;
+    QString reason;
+    switch (treeLock.take(sourceDir, false, &reason)) {
+    case TreeLock::Result::Held:
+        break;
+    case TreeLock::Result::Busy:
+        ShowBusyBox();
+        return false;
+    case TreeLock::Result::Refused:
+        ui->lb_ShowDisposingFile->setText(reason);
+        return false;
+    }
+    // Only tells a newly started copy that this one is busy.
+    if (runLock)
+        runLock->acquire();
+    return true;
 }
 
 // The busy notice goes away by itself when the run it warned about ends in this window.
@@ -929,6 +944,7 @@ void MainWindow::CloseBusyBox()
 
 void MainWindow::ReleaseRunLock()
 {
+    treeLock.release();
     if (runLock)
         runLock->release();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/batch/BatchSettings.h"
+#include "engine/journal/TreeLock.h"
 #include "engine/worker/ThreadObject.h"
 
 #include <QMainWindow>
@@ -54,9 +55,9 @@ public:
     void setReportOpener(ReportViewer viewer);
     // From a launch until its run has ended, reports written; a launch meanwhile is refused.
     bool isRunWorking() const { return runWorks; }
-    // While a run or an undo works, the window holds the run lock at `path`
-    // (platform::RunLockPath()), which tells a newly started copy and the command line that
-    // this one is busy; while another process holds it, the window starts neither.
+    // While a run or an undo works, the window holds the lock of its tree (TreeLock), which
+    // keeps every other operation on that tree waiting, and the lock at `path`
+    // (platform::RunLockPath()), which tells a newly started copy that this one is busy.
     void setRunLockPath(const std::string &path);
     // Fills the source field, as `Parafold FOLDER` does (a file stands for its folder).
     void setSourceFolder(const QString &folder);
@@ -125,7 +126,9 @@ private:
     void HideRunControls();
     void StopRun();
     bool MayQuit();
-    bool ClaimRunLock();
+    // Takes the lock of the tree a run or an undo will write in; false, having shown why,
+    // while another operation holds it or when it cannot be trusted.
+    bool ClaimRunLock(const QString &sourceDir);
     void ShowBusyBox();
     void CloseBusyBox();
     void ReleaseRunLock();
@@ -155,6 +158,7 @@ private:
     // Lets the file in hand and the progress bar change at most about 20 times a second.
     QTimer *progressGate;
     std::unique_ptr<platform::RunLock> runLock;
+    TreeLock treeLock;
     UndoControl *undoControl = nullptr;
     ConvertTab *convertTab = nullptr;
     RulesControl *rulesControl = nullptr;

@@ -66,8 +66,8 @@ QString NotRestoredText(const QStringList &lines)
 } // namespace
 
 UndoControl::UndoControl(const Widgets &widgets, const QString &settingsFilePath,
-                         std::function<bool()> claim, std::function<void()> release,
-                         QWidget *window)
+                         std::function<bool(const QString &source)> claim,
+                         std::function<void()> release, QWidget *window)
     : QObject(window), widgets(widgets), claim(std::move(claim)), release(std::move(release)),
       window(window), undoButton(new QPushButton(undoButtonText(), widgets.beside->parentWidget())),
       undoAction(new QAction(undoButtonText(), widgets.tray ? static_cast<QObject *>(widgets.tray)
@@ -120,13 +120,13 @@ void UndoControl::undoLastRun()
         tr("This undoes %3 of %1 in %2 and restores %4 files.\nFiles changed again since then are "
            "not restored.\n\nContinue?")
             .arg(RunTimeText(*run), NativeSeparators(source), RunDescription(*run))
-            .arg(run->entries.size());
+            .arg(UndoFilesLeft(*run));
     if (QMessageBox::question(window, undoButtonText(), question,
                               QMessageBox::Yes | QMessageBox::No,
                               QMessageBox::No) != QMessageBox::Yes)
         return;
     // A run may have started while the question was up; claim shows why it must wait.
-    if (working || (claim && !claim()))
+    if (working || (claim && !claim(source)))
         return;
     start(*run);
 }
@@ -137,8 +137,12 @@ void UndoControl::start(const JournalRun &run)
     stop = false;
     filesDone = 0;
     notRestored.clear();
-    progress = new QProgressDialog(undoButtonText(), tr("Stop"), 0,
-                                   static_cast<int>(run.entries.size()), window);
+    progress = new QProgressDialog(undoButtonText(), QString(), 0, UndoFilesLeft(run), window);
+    // Enter pressed for the question before, or meant for another window, must not stop it.
+    auto *stopButton = new QPushButton(tr("Stop"), progress);
+    stopButton->setAutoDefault(false);
+    stopButton->setDefault(false);
+    progress->setCancelButton(stopButton);
     progress->setWindowModality(Qt::WindowModal);
     progress->setMinimumDuration(300);
     connect(progress, &QProgressDialog::canceled, this, [this] { stop = true; });

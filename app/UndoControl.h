@@ -39,11 +39,12 @@ public:
     };
 
     // The settings key "journal" set to 0 turns the journal off for the window's runs; it is
-    // on otherwise. claim is asked before an undo starts: false when a run works or another
-    // process holds the run lock, which it then shows; otherwise it has taken the lock, and
-    // release gives it back when the undo has ended.
+    // on otherwise. claim is asked before an undo of a source folder starts: false when a run
+    // works or another operation holds the folder's lock, which it then shows; otherwise it
+    // has taken the lock, and release gives it back when the undo has ended.
     UndoControl(const Widgets &widgets, const QString &settingsFilePath,
-                std::function<bool()> claim, std::function<void()> release, QWidget *window);
+                std::function<bool(const QString &source)> claim, std::function<void()> release,
+                QWidget *window);
     // An undo that works ends after the file in hand.
     ~UndoControl() override;
 
@@ -66,7 +67,7 @@ private:
     void finish(const JournalRun &run);
 
     const Widgets widgets;
-    const std::function<bool()> claim;
+    const std::function<bool(const QString &source)> claim;
     const std::function<void()> release;
     QWidget *const window;
     QPushButton *undoButton;

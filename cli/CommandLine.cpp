@@ -46,6 +46,7 @@ enum class Key
     Version,
     NoJournal,
     NoSync,
+    NoWait,
     List,
     Run,
     To,
@@ -93,6 +94,7 @@ const OptionRule optionRules[] = {
     {Key::Bom, "bom", 0, false, OnEdits},
     {Key::NoJournal, "no-journal", 0, false, OnWrites | OnApply},
     {Key::NoSync, "no-sync", 0, false, OnWrites | OnApply},
+    {Key::NoWait, "no-wait", 0, false, OnWrites | OnApply | OnUndo},
     {Key::Diff, "diff", 0, false, OnEdits},
     {Key::Plan, "plan", 0, true, OnRuns},
     {Key::Context, "context", 0, true, OnFind},
@@ -418,6 +420,9 @@ private:
             break;
         case Key::NoSync:
             request.noSync = true;
+            break;
+        case Key::NoWait:
+            request.noWait = true;
             break;
         case Key::List:
             request.list = true;

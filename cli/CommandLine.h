@@ -40,8 +40,9 @@ struct CommandRequest
     bool quiet = false;
     bool noJournal = false;
     bool noSync = false;
-    bool list = false; // undo --list
-    QString runId;     // undo --run
+    bool noWait = false; // end at once while another operation holds the folder
+    bool list = false;   // undo --list
+    QString runId;       // undo --run
     ConvertTarget convertTo = ConvertTarget::Utf8;
     ConvertSource convertFrom = ConvertSource::Detect;
     LineEnds lineEnds = LineEnds::Keep;

@@ -187,6 +187,16 @@ QString HelpText()
         "  parafold-cli apply p.jsonl ~/novels --in-place\n");
 }
 
+QString TakingTurnsHelpText()
+{
+    return QCoreApplication::translate(
+        "HelpText",
+        "\n"
+        "One operation at a time on a folder: a run, apply or undo that writes in SOURCE\n"
+        "waits while another one, here or in the window, of any user, works on it, and\n"
+        "says so once on stderr; with --no-wait it ends at once with exit status 75.\n");
+}
+
 QString UsageHint()
 {
     return QCoreApplication::translate("HelpText",

@@ -12,12 +12,14 @@
 #include "cli/Console.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunCommand.h"
+#include "cli/SourceLock.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
 #include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
+#include "engine/journal/TreeLock.h"
 #include "engine/report/Reports.h"
 #include "engine/run/Plan.h"
 #include "engine/run/PlanFile.h"
@@ -333,6 +335,10 @@ int ApplyCommand(const CommandRequest &request, Console &console, std::atomic_bo
                       .arg(source, NativeSeparators(plan.settings.saveDir)));
         return ExitFailure;
     }
+    TreeLock treeLock;
+    if (const int status =
+            LockSourceTree(plan.settings.sourceDir, request.noWait, console, treeLock, interrupted))
+        return status;
     if (request.report)
         DeleteStaleReports(settings);
     return RunWithConsole(request, plan.operation, console, stop, interrupted,

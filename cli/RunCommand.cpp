@@ -4,11 +4,13 @@
 #include "cli/InputFiles.h"
 #include "cli/PlanCommand.h"
 #include "cli/ProgressBar.h"
+#include "cli/SourceLock.h"
 #include "engine/batch/BatchSettings.h"
 #include "engine/batch/FileMasks.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/files/SettingsFiles.h"
+#include "engine/journal/TreeLock.h"
 #include "engine/operations/RuleTable.h"
 #include "engine/report/Reports.h"
 #include "engine/run/RunBatch.h"
@@ -259,6 +261,13 @@ int RunCommand(const CommandRequest &request, Console &console, std::atomic_bool
     }
     for (const QString &warning : warnings)
         console.printLine(warning);
+    // A run that writes in the tree takes its turn on it; a search or a dry run only reads.
+    TreeLock treeLock;
+    if (!request.dryRun && request.operation != Operation::FindText) {
+        if (const int status =
+                LockSourceTree(settings.sourceDir, request.noWait, console, treeLock, interrupted))
+            return status;
+    }
     if (request.report)
         DeleteStaleReports(settings);
     RunObserver observer;

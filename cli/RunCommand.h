@@ -14,6 +14,7 @@ enum ExitStatus
     ExitFound = 0,
     ExitNoneFound = 1,
     ExitFailure = 2,
+    ExitBusy = 75, // another operation works on the folder, and --no-wait
     ExitInterrupted = 130,
 };
 

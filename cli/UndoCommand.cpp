@@ -2,10 +2,12 @@
 
 #include "cli/Console.h"
 #include "cli/RunCommand.h"
+#include "cli/SourceLock.h"
 #include "engine/batch/LaunchChecks.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunDescription.h"
+#include "engine/journal/TreeLock.h"
 #include "engine/journal/Undo.h"
 
 #include <QCoreApplication>
@@ -69,6 +71,12 @@ int UndoCommand(const CommandRequest &request, Console &console, const std::atom
     if (!run) {
         console.printLine(message);
         return request.runId.isEmpty() ? ExitNoneFound : ExitFailure;
+    }
+    TreeLock treeLock;
+    if (!request.dryRun) {
+        if (const int status =
+                LockSourceTree(source, request.noWait, console, treeLock, interrupted))
+            return status;
     }
     const UndoResult result = UndoRun(
         source, *run, request.dryRun,

@@ -7,13 +7,11 @@
 #include "cli/UndoCommand.h"
 #include "engine/files/FileNames.h"
 #include "platform/Program.h"
-#include "platform/RunLock.h"
 #include "platform/Terminal.h"
 #include "translations/Language.h"
 
 #include <QCoreApplication>
 #include <atomic>
-#include <memory>
 #include <string>
 
 namespace {
@@ -49,17 +47,6 @@ QStringList Arguments(int argc, char *argv[])
     return arguments;
 }
 
-// Runs and undos that write, here or in the window, take turns; a search or a look only
-// reads.
-bool WritesFiles(const CommandRequest &request)
-{
-    if (request.apply)
-        return true;
-    if (request.dryRun || request.diff || request.planGiven)
-        return false;
-    return request.undo ? !request.list : request.operation != Operation::FindText;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -73,7 +60,7 @@ int main(int argc, char *argv[])
     Console console(parsed.request.nullSeparated);
     switch (parsed.kind) {
     case ParsedCommandLine::Kind::Help:
-        console.printOut(HelpText());
+        console.printOut(HelpText() + TakingTurnsHelpText());
         return 0;
     case ParsedCommandLine::Kind::Version:
         console.printOut(QStringLiteral("parafold-cli " PARAFOLD_VERSION "\n"));
@@ -84,27 +71,6 @@ int main(int argc, char *argv[])
         return ExitFailure;
     case ParsedCommandLine::Kind::Run:
         break;
-    }
-    std::unique_ptr<platform::RunLock> runLock;
-    if (WritesFiles(parsed.request)) {
-        std::string reason;
-        const std::string path = platform::RunLockPath(reason);
-        if (path.empty()) {
-            console.printLine(QCoreApplication::translate(
-                                  "main", "parafold-cli: no safe place for the run lock: ") +
-                              QString::fromLocal8Bit(reason.c_str()));
-            return ExitFailure;
-        }
-        runLock = std::make_unique<platform::RunLock>(path);
-        if (!runLock->acquire()) {
-            console.printLine(runLock->heldElsewhere()
-                                  ? QCoreApplication::translate(
-                                        "main", "Busy: wait until the current operation ends!")
-                                  : QCoreApplication::translate(
-                                        "main", "parafold-cli: cannot open the run lock ") +
-                                        QString::fromLocal8Bit(path.c_str()));
-            return ExitFailure;
-        }
     }
     platform::OnInterrupt(OnInterrupt);
     if (parsed.request.undo)

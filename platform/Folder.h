@@ -19,13 +19,17 @@ namespace platform {
 // Refusals that are no system error.
 enum : int
 {
-    ErrorChanged = -1,    // the entry is no longer the one measured
-    ErrorReadOnly = -2,   // its user may not write it
-    ErrorRefused = -3,    // the caller's check before the rename said no
-    ErrorHardLinked = -4, // the file has more than one name; a replacement would split them
-    ErrorNotBeneath = -5, // an absolute path, or a "." or ".." component
-    ErrorNotOpen = -6,    // the folder is not open
-    ErrorNotFolder = -7,  // a file or link holds a folder's name
+    ErrorChanged = -1,       // the entry is no longer the one measured
+    ErrorReadOnly = -2,      // its user may not write it
+    ErrorRefused = -3,       // the caller's check before the rename said no
+    ErrorHardLinked = -4,    // the file has more than one name; a replacement would split them
+    ErrorNotBeneath = -5,    // an absolute path, or a "." or ".." component
+    ErrorNotOpen = -6,       // the folder is not open
+    ErrorNotFolder = -7,     // a file or link holds a folder's name
+    ErrorBusy = -8,          // another holder has the lock
+    ErrorNotFile = -9,       // a folder, pipe or device holds a file's name
+    ErrorOtherOwner = -10,   // it belongs to a user the caller does not trust with it
+    ErrorOpenToOthers = -11, // users other than its owner may write in it
 };
 
 // The entry is not there (ENOENT, ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND).
@@ -176,6 +180,30 @@ private:
     State *state = nullptr;
 };
 
+// A lock on a file, held until released or until the process ends, however it ends; no two
+// holders, in one process or in two, of one user or of two, have one file's lock at once.
+class FileLock
+{
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(FileLock &&other) noexcept;
+    FileLock &operator=(FileLock &&other) noexcept;
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    bool isHeld() const;
+    void release();
+
+private:
+    friend class Folder;
+#ifdef _WIN32
+    void *handle = nullptr;
+#else
+    int fd = -1;
+#endif
+};
+
 class HeldParents;
 
 class Folder
@@ -256,6 +284,14 @@ public:
     int removeTree(const NativePath &name);
     // Modification time and permission bits, no link followed.
     int setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint32_t mode);
+    // Locks the file name, made private when missing, no link followed. Whoever may write in
+    // this folder could swap the file for another and so let two holders in: the folder and
+    // the file must belong to this user, the system's administrator or the owner of `top`,
+    // and the folder must be closed to others' writing (ErrorOtherOwner, ErrorOpenToOthers);
+    // a file with several names is refused (ErrorHardLinked), as is anything but a plain
+    // file (ErrorNotFile). ErrorBusy without wait while another holds the lock; with wait,
+    // waits for it.
+    int lockFile(const NativePath &name, const Folder &top, bool wait, FileLock &lock) const;
 
 private:
     friend int FlushWrites(const Folder &folder);

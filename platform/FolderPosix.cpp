@@ -416,6 +416,14 @@ NativePath ErrorText(int code)
         return std::strerror(EBADF);
     case ErrorNotFolder:
         return std::strerror(ENOTDIR);
+    case ErrorBusy:
+        return std::strerror(EWOULDBLOCK);
+    case ErrorNotFile:
+        return "not a plain file";
+    case ErrorOtherOwner:
+        return "belongs to another user";
+    case ErrorOpenToOthers:
+        return "others may write in it";
     default:
         return std::strerror(code);
     }
@@ -1089,6 +1097,117 @@ int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint3
     // glibc changes the mode of the entry itself, refusing a link that was swapped in.
     return ::fchmodat(fd, name.c_str(), mode_t(mode & 0777), AT_SYMLINK_NOFOLLOW) == 0 ? 0
                                                                                        : Errno();
+}
+
+FileLock::~FileLock()
+{
+    release();
+}
+
+FileLock::FileLock(FileLock &&other) noexcept : fd(other.fd)
+{
+    other.fd = -1;
+}
+
+FileLock &FileLock::operator=(FileLock &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+bool FileLock::isHeld() const
+{
+    return fd >= 0;
+}
+
+void FileLock::release()
+{
+    // Closing the only descriptor of the open file drops its lock.
+    Close(fd);
+}
+
+namespace {
+
+bool TrustedOwner(uid_t owner, uid_t topOwner)
+{
+    return owner == ::geteuid() || owner == 0 || owner == topOwner;
+}
+
+// Why the open file may not serve as the lock, or 0.
+int LockFileRefusal(int file, uid_t topOwner, struct stat &status)
+{
+    if (::fstat(file, &status) != 0)
+        return Errno();
+    if (!S_ISREG(status.st_mode))
+        return ErrorNotFile;
+    if (status.st_nlink != 1)
+        return ErrorHardLinked;
+    return TrustedOwner(status.st_uid, topOwner) ? 0 : ErrorOtherOwner;
+}
+
+// A wait ends with EINTR on a signal, so that Ctrl-C ends it.
+int Flock(int file, bool wait)
+{
+    int result;
+    do
+        result = ::flock(file, LOCK_EX | (wait ? 0 : LOCK_NB));
+    while (result != 0 && errno == EINTR && !wait);
+    if (result == 0)
+        return 0;
+    return errno == EWOULDBLOCK ? ErrorBusy : Errno();
+}
+
+} // namespace
+
+int Folder::lockFile(const NativePath &name, const Folder &top, bool wait, FileLock &lock) const
+{
+    lock.release();
+    if (fd < 0 || top.fd < 0)
+        return ErrorNotOpen;
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    struct stat topStatus = {};
+    struct stat folderStatus = {};
+    if (::fstat(top.fd, &topStatus) != 0 || ::fstat(fd, &folderStatus) != 0)
+        return Errno();
+    if (!TrustedOwner(folderStatus.st_uid, topStatus.st_uid))
+        return ErrorOtherOwner;
+    if ((folderStatus.st_mode & 022) != 0)
+        return ErrorOpenToOthers;
+    // A lock taken on a file that has meanwhile left its name guards nothing: the next
+    // holder locks the file that has the name now. Only a trusted owner can do that, so a
+    // few tries will do.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int file;
+        do
+            file =
+                ::openat(fd, name.c_str(),
+                         O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        while (file < 0 && errno == EINTR);
+        if (file < 0)
+            return errno == EISDIR ? ErrorNotFile : Errno();
+        struct stat status = {};
+        int failure = LockFileRefusal(file, topStatus.st_uid, status);
+        if (failure == 0)
+            failure = Flock(file, wait);
+        struct stat named = {};
+        if (failure == 0 && (::fstatat(fd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+                             named.st_dev != status.st_dev || named.st_ino != status.st_ino)) {
+            ::close(file);
+            continue;
+        }
+        if (failure != 0) {
+            ::close(file);
+            return failure;
+        }
+        lock.fd = file;
+        return 0;
+    }
+    return ErrorChanged;
 }
 
 int PathInfo(const NativePath &path, bool followLast, EntryInfo &info)

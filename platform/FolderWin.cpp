@@ -7,6 +7,7 @@
 // windows.h first: sddl.h builds on it.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 // Windows has no calls relative to a folder handle in its documented interface: each call
@@ -429,6 +430,14 @@ NativePath ErrorText(int code)
         return ErrorText(ERROR_INVALID_HANDLE);
     case ErrorNotFolder:
         return ErrorText(ERROR_DIRECTORY);
+    case ErrorBusy:
+        return ErrorText(ERROR_LOCK_VIOLATION);
+    case ErrorNotFile:
+        return L"not a plain file";
+    case ErrorOtherOwner:
+        return L"belongs to another user";
+    case ErrorOpenToOthers:
+        return L"others may write in it";
     default:
         break;
     }
@@ -1091,6 +1100,142 @@ int Folder::setStamp(const NativePath &name, std::int64_t modifiedNs, std::uint3
     }
     CloseHandle(handle);
     return failure;
+}
+
+FileLock::~FileLock()
+{
+    release();
+}
+
+FileLock::FileLock(FileLock &&other) noexcept : handle(other.handle)
+{
+    other.handle = nullptr;
+}
+
+FileLock &FileLock::operator=(FileLock &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        handle = other.handle;
+        other.handle = nullptr;
+    }
+    return *this;
+}
+
+bool FileLock::isHeld() const
+{
+    return handle != nullptr;
+}
+
+void FileLock::release()
+{
+    // Closing the handle drops its lock.
+    if (handle)
+        CloseHandle(handle);
+    handle = nullptr;
+}
+
+namespace {
+
+// The owner of an object as read by GetSecurityInfo or GetNamedSecurityInfoW, freed with it.
+struct Owner
+{
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ~Owner()
+    {
+        if (descriptor)
+            LocalFree(descriptor);
+    }
+};
+
+bool IsUserOrAdministrator(PSID sid)
+{
+    if (!sid || !IsValidSid(sid))
+        return false;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid))
+        return true;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : 1);
+    const bool same = size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+                      EqualSid(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
+bool TrustedOwner(PSID sid, const Owner &top)
+{
+    return IsUserOrAdministrator(sid) || (sid && top.sid && EqualSid(sid, top.sid));
+}
+
+// Why the open entry may not serve as the lock, or 0.
+int LockFileRefusal(HANDLE file, const Owner &top)
+{
+    EntryInfo info;
+    if (const int failure = HandleInfo(file, info))
+        return failure;
+    if (info.kind == EntryKind::Link)
+        return linkRefused;
+    if (info.kind != EntryKind::File)
+        return ErrorNotFile;
+    if (info.links != 1)
+        return ErrorHardLinked;
+    Owner owner;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner.sid, nullptr,
+                        nullptr, nullptr, &owner.descriptor) != ERROR_SUCCESS)
+        return LastError();
+    return TrustedOwner(owner.sid, top) ? 0 : ErrorOtherOwner;
+}
+
+} // namespace
+
+int Folder::lockFile(const NativePath &name, const Folder &top, bool wait, FileLock &lock) const
+{
+    lock.release();
+    if (!handle || !top.handle)
+        return ErrorNotOpen;
+    if (!IsPlainName(name))
+        return ErrorNotBeneath;
+    Owner topOwner;
+    Owner folderOwner;
+    if (GetNamedSecurityInfoW(ExtendedLengthPath(top.path).c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION, &topOwner.sid, nullptr, nullptr, nullptr,
+                              &topOwner.descriptor) != ERROR_SUCCESS ||
+        GetNamedSecurityInfoW(ExtendedLengthPath(path).c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION, &folderOwner.sid, nullptr, nullptr,
+                              nullptr, &folderOwner.descriptor) != ERROR_SUCCESS)
+        return LastError();
+    if (!TrustedOwner(folderOwner.sid, topOwner))
+        return ErrorOtherOwner;
+    Security security(0600);
+    if (const int failure = security.failure())
+        return failure;
+    // Shared for reading, so that the next holder can open it to wait, but not for deleting:
+    // the file keeps its name while it is held. A link in its place is opened as the link
+    // and refused.
+    const HANDLE file =
+        CreateFileW(ExtendedLengthPath(Join(path, name)).c_str(), GENERIC_READ | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, security.get(), OPEN_ALWAYS,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastError();
+    int failure = LockFileRefusal(file, topOwner);
+    if (failure == 0) {
+        OVERLAPPED at = {};
+        if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0,
+                        1, 0, &at))
+            failure = GetLastError() == ERROR_LOCK_VIOLATION ? int(ErrorBusy) : LastError();
+    }
+    if (failure != 0) {
+        CloseHandle(file);
+        return failure;
+    }
+    lock.handle = file;
+    return 0;
 }
 
 int PathInfo(const NativePath &path, bool followLast, EntryInfo &info)

@@ -646,6 +646,18 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
   parafold-cli apply p.jsonl ~/novels --in-place
 </translation>
     </message>
+    <message>
+        <source>
+One operation at a time on a folder: a run, apply or undo that writes in SOURCE
+waits while another one, here or in the window, of any user, works on it, and
+says so once on stderr; with --no-wait it ends at once with exit status 75.
+</source>
+        <translation>
+同一文件夹一次只做一项操作:写入 SOURCE 的修改、应用或撤销,在另一项操作(本程序
+或窗口中,任何用户的)正在处理该文件夹时等待它结束,并在 stderr 上说明一次;
+加 --no-wait 时立即结束,退出码为 75。
+</translation>
+    </message>
 </context>
 <context>
     <name>InputFiles</name>
@@ -1751,6 +1763,17 @@ Continue?</source>
     </message>
 </context>
 <context>
+    <name>TreeLock</name>
+    <message>
+        <source>Waiting for another operation on this folder to end…</source>
+        <translation>等待另一个对此文件夹的操作结束…</translation>
+    </message>
+    <message>
+        <source>cannot lock the folder with %1: %2</source>
+        <translation>无法用%1锁定文件夹:%2</translation>
+    </message>
+</context>
+<context>
     <name>Undo</name>
     <message>
         <source>changed again since the run; not restored</source>
@@ -1791,6 +1814,10 @@ Continue?</source>
     <message>
         <source>restored</source>
         <translation>恢复</translation>
+    </message>
+    <message>
+        <source> (stopped: %1 more files not restored)</source>
+        <translation>(已停止,另有%1个文件未恢复)</translation>
     </message>
 </context>
 <context>
@@ -1860,16 +1887,8 @@ These files were not restored:</source>
 <context>
     <name>main</name>
     <message>
-        <source>parafold-cli: no safe place for the run lock: </source>
-        <translation>parafold-cli: 没有可安全存放运行锁的位置:</translation>
-    </message>
-    <message>
         <source>Busy: wait until the current operation ends!</source>
         <translation>正在处理中,请等待当前操作完成!</translation>
-    </message>
-    <message>
-        <source>parafold-cli: cannot open the run lock </source>
-        <translation>parafold-cli: 无法打开运行锁 </translation>
     </message>
 </context>
 </TS>

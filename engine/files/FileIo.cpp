@@ -205,19 +205,22 @@ FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
     return ReplaceInFolder(parent, name, bytes, asRead, beforeReplace, error);
 }
 
-bool RemoveStaleTemporary(const QString &path)
+bool IsStaleTemporaryName(const QString &name)
 {
     static const QRegularExpression pattern(
         QStringLiteral("^\\.parafold-(\\d+)-[0-9a-f]{16}\\.tmp$"));
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
-    const QRegularExpressionMatch match = pattern.match(path.mid(slash + 1));
+    const QRegularExpressionMatch match = pattern.match(name);
     if (!match.hasMatch())
         return false;
     bool valid = false;
     const platform::ProcessId writer = match.captured(1).toUInt(&valid);
-    if (!valid || writer == platform::CurrentProcessId() || platform::ProcessRuns(writer))
-        return false;
-    return RemoveFile(path);
+    return valid && writer != platform::CurrentProcessId() && !platform::ProcessRuns(writer);
+}
+
+bool RemoveStaleTemporary(const QString &path)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    return IsStaleTemporaryName(path.mid(slash + 1)) && RemoveFile(path);
 }
 
 namespace {

@@ -93,6 +93,8 @@ FileIoResult ReplaceInPlace(const QString &path, const QByteArray &bytes,
 // between naming a new content and the rename. True when path was one and is gone; one whose
 // writer still runs is left alone.
 bool RemoveStaleTemporary(const QString &path);
+// Whether a name is that of such a temporary, its writer gone.
+bool IsStaleTemporaryName(const QString &name);
 
 // Creates the folder with every missing ancestor. True when a folder stands there afterwards;
 // false when it cannot be made, for example because a file holds one of the names.

@@ -683,6 +683,22 @@ FileIoResult FileTree::prepareFile(const QString &relative, const StreamedConten
     return result;
 }
 
+TreeFileLock::TreeFileLock() = default;
+TreeFileLock::~TreeFileLock() = default;
+TreeFileLock::TreeFileLock(TreeFileLock &&) noexcept = default;
+TreeFileLock &TreeFileLock::operator=(TreeFileLock &&) noexcept = default;
+
+bool TreeFileLock::isHeld() const
+{
+    return lock && lock->isHeld();
+}
+
+void TreeFileLock::release()
+{
+    if (lock)
+        lock->release();
+}
+
 bool FileTree::flushWrites(QString *error)
 {
     const int failure = isOpen() ? platform::FlushWrites(*folder) : platform::ErrorNotOpen;
@@ -779,6 +795,22 @@ bool FileTree::setStamp(const QString &relative, const FileStamp &stamp, QString
     if (failure == 0)
         failure = parent->setStamp(ToNativePath(name), stamp.modifiedNs, stamp.mode);
     return failure == 0 || Failed(error, failure);
+}
+
+FileTree::LockResult FileTree::lockFile(const QString &relative, bool wait, TreeFileLock &lock,
+                                        QString *error) const
+{
+    if (!lock.lock)
+        lock.lock = std::make_unique<platform::FileLock>();
+    platform::Folder own, *parent = nullptr;
+    QString name;
+    int failure =
+        isOpen() ? OpenParent(*folder, relative, own, parent, name) : platform::ErrorNotOpen;
+    if (failure == 0)
+        failure = parent->lockFile(ToNativePath(name), *folder, wait, *lock.lock);
+    if (failure == platform::ErrorBusy)
+        return LockResult::Busy;
+    return failure == 0 || Failed(error, failure) ? LockResult::Held : LockResult::Refused;
 }
 
 bool FileTree::readStamp(const QString &relative, FileStamp &stamp) const

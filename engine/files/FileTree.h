@@ -12,6 +12,7 @@
 namespace platform {
 class AppendFile;
 class File;
+class FileLock;
 class Folder;
 class PendingReplace;
 class HeldParents;
@@ -116,6 +117,25 @@ private:
     FileIdentity measured;
     qint64 total = 0;
     bool atMeasuredEnd = false; // the next read gives nothing without asking the system
+};
+
+// A lock on one file of a tree (FileTree::lockFile): no two holders, in one process or in
+// two, of one user or of two, have it at once, and the system drops it when its holder ends,
+// however it ends.
+class TreeFileLock
+{
+public:
+    TreeFileLock();
+    ~TreeFileLock();
+    TreeFileLock(TreeFileLock &&) noexcept;
+    TreeFileLock &operator=(TreeFileLock &&) noexcept;
+
+    bool isHeld() const;
+    void release();
+
+private:
+    friend class FileTree;
+    std::unique_ptr<platform::FileLock> lock;
 };
 
 // What a file's entry says about it: its size, modification time and permission bits.
@@ -260,6 +280,19 @@ public:
     // The size, modification time and mode of the entry itself, no link followed; false
     // when nothing (or no file or folder) stands there.
     bool readStamp(const QString &relative, FileStamp &stamp) const;
+
+    enum class LockResult
+    {
+        Held,
+        Busy,    // another holds it, and the caller would not wait
+        Refused, // the file, or its folder, cannot be trusted or reached: error tells why
+    };
+    // Locks the file at relative, made private when missing, as platform::Folder::lockFile
+    // does: a file or folder that someone other than this user, the administrator or the
+    // top's owner could swap, a link, a file with several names, or anything but a plain file
+    // is refused. With wait, waits while another holds it.
+    LockResult lockFile(const QString &relative, bool wait, TreeFileLock &lock,
+                        QString *error) const;
 
     // The same tree, by the path it was opened at, joined with relative (native separators
     // not applied); for messages.

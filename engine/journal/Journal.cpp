@@ -23,6 +23,7 @@ const QString &entriesName = journalEntriesName;
 const QString &originalsName = journalOriginalsName;
 const QString undoneName = QStringLiteral("undone");
 const QString restoredName = QStringLiteral("restored");
+const QString writtenName = QStringLiteral("written");
 // Version 1 wrote bare lines; version 2 ends each line after the first with its checksum and
 // adds the original's mode to entries.
 const QByteArray magicBare = QByteArrayLiteral("parafold-journal\t1\n");
@@ -215,6 +216,13 @@ QString JournalRun::originalRelative(const JournalEntry &entry) const
 QString JournalRun::originalRelative(int number) const
 {
     return Below(relativeFolder, JournalOriginalRelative(number, originalsPerFolder));
+}
+
+QString JournalRun::writtenRelative(int number) const
+{
+    return Below(
+        Below(relativeFolder, writtenName),
+        Below(QString::number(number / journalOriginalsPerFolder), QString::number(number)));
 }
 
 QString JournalFolder(const QString &sourceDir)
@@ -487,6 +495,28 @@ void ReleaseIfUnreplaced(FileTree &source, const JournalRun &run, const JournalE
         source.removeFile(keptPath, nullptr);
 }
 
+// What an undo kept of a file that it never put back is the file itself: its second name
+// goes. Hard links share their stamp, so the stamps tell without reading the files; were two
+// files ever alike in them, what goes is only a kept copy of what the run wrote.
+void ReleaseUnrestoredWritten(FileTree &source, const JournalRun &run)
+{
+    const QString written = Below(run.relativeFolder, writtenName);
+    if (run.undone || source.kind(written) != FileTree::Kind::Folder)
+        return;
+    JournalRun withEntries;
+    if (!ReadJournalRun(source, run.id, withEntries, true))
+        return;
+    for (const JournalEntry &entry : withEntries.entries) {
+        FileStamp file;
+        FileStamp kept;
+        const QString keptPath = withEntries.writtenRelative(entry.number);
+        if (IsValidEntryPath(entry.relativePath) && source.readStamp(entry.relativePath, file) &&
+            source.readStamp(keptPath, kept) && file.size == kept.size &&
+            file.modifiedNs == kept.modifiedNs && file.mode == kept.mode)
+            source.removeFile(keptPath, nullptr);
+    }
+}
+
 } // namespace
 
 void ReleaseInterruptedOriginals(FileTree &source)
@@ -495,8 +525,10 @@ void ReleaseInterruptedOriginals(FileTree &source)
         // A finished run is told from its list's last line; only an unfinished one is read whole.
         JournalRun run;
         if (folder.kind != FolderEntry::Folder || folder.name.startsWith(droppedPrefix) ||
-            !ReadJournalRun(source, folder.name, run, false) || run.finished ||
-            !ReadJournalRun(source, folder.name, run, true))
+            !ReadJournalRun(source, folder.name, run, false))
+            continue;
+        ReleaseUnrestoredWritten(source, run);
+        if (run.finished || !ReadJournalRun(source, folder.name, run, true))
             continue;
         QSet<int> entries;
         for (const JournalEntry &entry : run.entries)

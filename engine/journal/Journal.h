@@ -61,6 +61,11 @@ struct JournalRun
     // Below the source folder.
     QString originalRelative(const JournalEntry &entry) const;
     QString originalRelative(int number) const;
+    // Where an undo keeps, by a hard link, what the run wrote in a file it puts back (in
+    // folders of journalOriginalsPerFolder), below the source folder: the undo frees nothing
+    // while it works, and what it kept goes with the run's folder when retention drops it,
+    // as a run's originals do.
+    QString writtenRelative(int number) const;
 };
 
 // The journal's path, for messages; everything else reaches it through the source folder's
@@ -95,8 +100,9 @@ void RemoveDroppedRuns(FileTree &source);
 
 // A run killed between keeping an original by a hard link and replacing its file leaves the
 // file with a second name in the journal, which would keep every later run from replacing
-// it; such names are removed: the file is still the original itself. Call before a run
-// replaces anything.
+// it; such names are removed: the file is still the original itself. An undo killed between
+// keeping what the run wrote in a file and putting the file back leaves the same; that name
+// goes too. Call before a run or an undo replaces anything.
 void ReleaseInterruptedOriginals(FileTree &source);
 
 // Marks a run as undone.

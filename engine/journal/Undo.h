@@ -10,9 +10,10 @@
 // Undo of an in-place run from its journal. Each file is put back through a new file and a
 // rename, and only when it still holds exactly what the run wrote: a later edit is never
 // overwritten, also one that lands while undo works. Undo deletes no file and creates none
-// that was not there after the run, and writes nothing outside the source folder whatever
-// the journal says. Entries put back are recorded, so a later undo of the same run takes only
-// the rest.
+// that was not there after the run, but for the hidden temporaries of a killed run, which go,
+// and what the run wrote, which the journal keeps (JournalRun::writtenRelative); it writes
+// nothing outside the source folder whatever the journal says. Entries put back are recorded,
+// so a later undo of the same run takes only the rest.
 
 struct UndoFile
 {
@@ -35,6 +36,7 @@ struct UndoResult
     int alreadyOriginal = 0;
     int notRestored = 0; // refused or failed
     bool stopped = false;
+    int left = 0; // not tried because the undo was stopped
 };
 
 QString reasonChangedSinceRun(); // "修改后又被改动过,未恢复"
@@ -52,11 +54,17 @@ std::optional<JournalRun> FindUndoRun(const QString &sourceDir, const QString &r
 // are all back is marked undone, so the next undo takes the run before it. fileDone is
 // called for every entry still to undo, in journal order; stop ends the undo after the file
 // in hand. fileInHand (when given) is called with a file's native path once it is known to
-// hold what the run wrote, before it is put back.
+// hold what the run wrote, before it is put back. Files are put back in groups, each taken
+// to the disk by one flush before its renames, as a run writes them; a stopped undo finishes
+// the group in hand.
 UndoResult UndoRun(const QString &sourceDir, const JournalRun &run, bool dryRun,
                    const std::function<void(const UndoFile &)> &fileDone,
                    const std::atomic_bool *stop = nullptr,
                    const std::function<void(const QString &)> &fileInHand = nullptr);
 
-// "撤销2026-12-07 10:30:12的“查找替换”(小云→小雲):恢复文件3个,已是原样0个,未恢复1个。"
+// The entries of a run read with its entries that no undo has put back yet.
+int UndoFilesLeft(const JournalRun &run);
+
+// "撤销2026-12-07 10:30:12的“查找替换”(小云→小雲):恢复文件3个,已是原样0个,未恢复1个。",
+// a stopped one followed by "(已停止,另有N个文件未恢复)".
 QString UndoSummaryLine(const JournalRun &run, const UndoResult &result, bool dryRun);

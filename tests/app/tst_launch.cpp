@@ -5,6 +5,7 @@
 #include "app/TerminationSignals.h"
 #include "app/UndoControl.h"
 #include "engine/batch/BatchSettings.h"
+#include "engine/journal/TreeLock.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -186,6 +187,8 @@ private slots:
     void launchWhileRunWorks_data();
     void launchWhileRunWorks();
     void busyBoxClosesWithRun();
+    void treeHeldElsewhere_data();
+    void treeHeldElsewhere();
     void endWhileRunWorks_data();
     void endWhileRunWorks();
     void progressAndStop_data();
@@ -875,6 +878,46 @@ void TestLaunch::busyBoxClosesWithRun()
     QVERIFY(!window->isRunWorking());
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(ReadBytes(source() + QStringLiteral("a.txt")), Utf8("小明和小吉\r\n"));
+}
+
+void TestLaunch::treeHeldElsewhere_data()
+{
+    QTest::addColumn<QString>("held");
+    QTest::addColumn<bool>("runs");
+    QTest::newRow("the source, by another process") << "source" << false;
+    QTest::newRow("another tree") << "other" << true;
+    QTest::newRow("lock place squatted by a link") << "squatted" << false;
+}
+
+// The window takes the source tree's lock as the command line does: while another holds it,
+// the run waits for nothing and writes nothing; a lock on another tree keeps nothing back.
+void TestLaunch::treeHeldElsewhere()
+{
+    QFETCH(QString, held);
+    QFETCH(bool, runs);
+#ifdef Q_OS_WIN
+    if (held == QLatin1String("squatted"))
+        QSKIP("a symbolic link needs a privilege on Windows");
+#endif
+    WriteTree(source(), {{QStringLiteral("a.txt"), Utf8("小云\r\n")}});
+    TreeLock lock;
+    if (held == QLatin1String("source"))
+        QCOMPARE(lock.take(source(), false, nullptr), TreeLock::Result::Held);
+    if (held == QLatin1String("other"))
+        QCOMPARE(lock.take(save(), false, nullptr), TreeLock::Result::Held);
+    if (held == QLatin1String("squatted"))
+        QVERIFY(QFile::link(save(), source() + QStringLiteral(".parafold-journal")));
+    widget<QLineEdit>("lEdt_SourcePath")->setText(source());
+    widget<QCheckBox>("cBox_SaveInSrc")->setChecked(true);
+    widget<QLineEdit>("lEdt_FindText")->setText(QStringLiteral("小云"));
+    widget<QLineEdit>("lEdt_ReplaceExcelText")->setText(QStringLiteral("小明"));
+    const SeenBox seen = clickExpectingBox(QStringLiteral("pBtn_ReplaceExcelText"));
+    waitForRunEnd();
+    QCOMPARE(ReadBytes(source() + QStringLiteral("a.txt")),
+             runs ? Utf8("小明\r\n") : Utf8("小云\r\n"));
+    QCOMPARE(seen.shown && seen.text == busyText, held == QLatin1String("source"));
+    if (held == QLatin1String("squatted"))
+        QVERIFY2(label().contains(QStringLiteral(".parafold-journal")), qPrintable(label()));
 }
 
 void TestLaunch::launchWhileRunWorks_data()

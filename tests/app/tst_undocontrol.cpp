@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -58,6 +59,7 @@ private slots:
     void undoAfterConfirmation_data();
     void undoAfterConfirmation();
     void filesNotRestoredAreListed();
+    void resumedUndoCountsWhatIsLeft();
     void closeDuringUndoAsks_data();
     void closeDuringUndoAsks();
 
@@ -181,6 +183,54 @@ void TestUndoControl::undoAfterConfirmation()
         QVERIFY(!finished.wait(200));
         QCOMPARE(Read(src + names.first()), QByteArray("阿云 a.txt"));
     }
+}
+
+// After a stopped undo the question counts the files still to put back, and the progress
+// box's stop button is not what Enter presses.
+void TestUndoControl::resumedUndoCountsWhatIsLeft()
+{
+    makeWindow(QByteArray());
+    const QString src = folder->path() + QStringLiteral("/src/");
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        Write(src + QLatin1String(name), "小云");
+    BatchSettings settings;
+    settings.sourceDir = src;
+    settings.saveInSource = true;
+    settings.findText = QStringLiteral("小云");
+    settings.replaceText = QStringLiteral("阿云");
+    QCOMPARE(RunBatch(Operation::ReplaceText, settings, RunObserver()).changed, 3);
+    QString message;
+    std::atomic_bool stop{true};
+    const std::optional<JournalRun> run = FindUndoRun(src, QString(), message);
+    QVERIFY(run);
+    const UndoResult first = UndoRun(src, *run, false, nullptr, &stop, [](const QString &) {});
+    QCOMPARE(first.left, 3);
+    stop = false;
+    QCOMPARE(
+        UndoRun(src, *run, false, nullptr, &stop, [&](const QString &) { stop = true; }).restored,
+        1);
+
+    window->findChild<QLineEdit *>(QStringLiteral("lEdt_SourcePath"))->setText(src);
+    QString question;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        question = box->text();
+        box->button(QMessageBox::Yes)->click();
+    });
+    auto *control = window->findChild<UndoControl *>();
+    QSignalSpy finished(control, &UndoControl::undoFinished);
+    QTest::mouseClick(control->button(), Qt::LeftButton);
+    QVERIFY2(question.contains(QStringLiteral("恢复2个文件")), qPrintable(question));
+    auto *progress = window->findChild<QProgressDialog *>();
+    QVERIFY(progress);
+    auto *stopButton = progress->findChild<QPushButton *>();
+    QVERIFY(stopButton);
+    QCOMPARE(stopButton->text(), QStringLiteral("停止"));
+    QVERIFY(!stopButton->isDefault() && !stopButton->autoDefault());
+    QVERIFY(finished.wait());
+    for (const char *name : {"a.txt", "b.txt", "c.txt"})
+        QCOMPARE(Read(src + QLatin1String(name)), QByteArray("小云"));
 }
 
 // A file edited by hand after the run stays as it is; the box and the report beside the

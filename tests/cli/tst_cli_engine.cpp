@@ -258,12 +258,14 @@ void CliMatchesEngine::sameAsRunBatch()
     for (const QString &input : {QStringLiteral("in"), QStringLiteral("in/find"),
                                  QStringLiteral("in/replace"), QStringLiteral("in/text")})
         cliTree.remove(input);
-    // Both keep a journal of an in-place run; its run names and times differ.
+    // Both keep a journal of an in-place run; its run names and times differ. The command
+    // line's run also leaves the tree's lock, which the engine alone does not take.
     const auto dropJournal = [](QMap<QString, QByteArray> &tree) {
         bool dropped = false;
         for (auto it = tree.begin(); it != tree.end();) {
             const bool journal = it.key().contains(QLatin1String("/.parafold-journal"));
-            dropped = dropped || journal;
+            dropped = dropped || (journal && it.value() != "<dir>" &&
+                                  !it.key().endsWith(QLatin1String(".parafold-journal/lock")));
             it = journal ? tree.erase(it) : std::next(it);
         }
         return dropped;

@@ -1,8 +1,8 @@
 // parafold-cli undo: what it puts back, what it refuses, and a journal that survives kills.
 
 #include "engine/journal/Journal.h"
+#include "engine/journal/TreeLock.h"
 #include "engine/journal/Undo.h"
-#include "platform/RunLock.h"
 #include "tests/cli/CliFixture.h"
 
 #include <QDirIterator>
@@ -61,6 +61,7 @@ private slots:
     void killDuringRunThenUndo();
     void runLockTurnsWritersAway_data();
     void runLockTurnsWritersAway();
+    void waitsForTheTree();
 };
 
 void CliUndo::usage_data()
@@ -102,7 +103,8 @@ void CliUndo::undoListDryRunAndRefusal()
     QCOMPARE(
         RunCli(Args("replace @SRC --find 小吉 --replace X --in-place --no-journal", src)).exitCode,
         0);
-    QVERIFY(!QFileInfo::exists(JournalFolder(src)));
+    // The journal folder holds the tree's lock, but no run.
+    QVERIFY(ReadJournal(src).empty());
     QCOMPARE(RunCli(Args("undo @SRC", src)).exitCode, 1);
     MakeSampleTree(src);
 
@@ -198,6 +200,12 @@ void CliUndo::killDuringRunThenUndo()
         const CliResult undo = RunCli(Args("undo @SRC", src));
         QVERIFY2(undo.exitCode == 0, undo.err.constData());
         QCOMPARE(Files(src), original);
+        // The killed run's hidden temporaries go with its undo, wherever they are.
+        const QMap<QString, QByteArray> left = Snapshot(src, false);
+        for (auto entry = left.begin(); entry != left.end(); ++entry)
+            QVERIFY2(entry.key().startsWith(journalFolderName) ||
+                         !QFileInfo(entry.key()).fileName().startsWith(QLatin1String(".parafold-")),
+                     qPrintable(entry.key()));
     }
     QVERIFY(killedMidRun >= 3);
 }
@@ -206,39 +214,85 @@ void CliUndo::runLockTurnsWritersAway_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("turnedAway");
-    QTest::newRow("undo") << "undo @SRC" << true;
-    QTest::newRow("replace in place") << "replace @SRC --find 云 --replace 雲 --in-place" << true;
-    QTest::newRow("insert in place") << "insert @SRC --text X --in-place" << true;
+    QTest::newRow("undo") << "undo @SRC --no-wait" << true;
+    QTest::newRow("replace in place")
+        << "replace @SRC --find 云 --replace 雲 --in-place --no-wait" << true;
+    QTest::newRow("insert in place") << "insert @SRC --text X --in-place --no-wait" << true;
+    QTest::newRow("convert in place") << "convert @SRC --to gbk --in-place --no-wait" << true;
+    QTest::newRow("another tree runs at once")
+        << "replace @OTHER --find 云 --replace 雲 --in-place --no-wait" << false;
     QTest::newRow("find only reads") << "find @SRC --terms 云" << false;
     QTest::newRow("undo --list only reads") << "undo @SRC --list" << false;
     QTest::newRow("dry run only reads") << "undo @SRC --dry-run" << false;
 }
 
-// While another process (here the test, as a window would) holds the run lock, a command
-// that writes ends at once with the window's words, touching nothing.
+// While another process (here the test, as a window would) holds the tree's lock, a command
+// that writes in the tree ends at once with --no-wait, with the window's words, touching
+// nothing, whatever its environment says of temporary folders; one on another tree runs.
 void CliUndo::runLockTurnsWritersAway()
 {
     QFETCH(QString, command);
     QFETCH(bool, turnedAway);
     QTemporaryDir root;
     const QString source = root.filePath(QStringLiteral("src"));
+    const QString other = root.filePath(QStringLiteral("other"));
     WriteBytes(source, QStringLiteral("a.txt"), Utf8("小云"));
+    WriteBytes(other, QStringLiteral("a.txt"), Utf8("小云"));
     QCOMPARE(RunCli(Args("replace @SRC --find 小 --replace 大 --in-place", source)).exitCode, 0);
     const QMap<QString, QByteArray> before = Snapshot(source, false);
 
-    std::string reason;
-    platform::RunLock lock(platform::RunLockPath(reason));
-    QVERIFY2(lock.acquire(), reason.c_str());
-    const CliResult result = RunCli(Args(command.toUtf8().constData(), source));
+    TreeLock lock;
+    QCOMPARE(lock.take(source, false, nullptr), TreeLock::Result::Held);
+    const QByteArray runtime = root.filePath(QStringLiteral("runtime")).toUtf8();
+    QVERIFY(QDir().mkpath(QString::fromUtf8(runtime)));
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qputenv("TMPDIR", runtime);
+    const CliResult result = RunCli(Args(command.toUtf8().constData(), source)
+                                        .replaceInStrings(QStringLiteral("@OTHER"), other));
+    qunsetenv("XDG_RUNTIME_DIR");
+    qunsetenv("TMPDIR");
     lock.release();
 
     const bool refused =
         CliText(result.err).contains(QStringLiteral("正在处理中,请等待当前操作完成!"));
     QCOMPARE(refused, turnedAway);
     if (turnedAway) {
-        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(result.exitCode, 75);
         QCOMPARE(Snapshot(source, false), before);
+    } else {
+        QVERIFY2(result.exitCode <= 1, result.err.constData());
     }
+}
+
+// Without --no-wait a command waits for the tree, saying so once, and runs when it is free.
+void CliUndo::waitsForTheTree()
+{
+    QTemporaryDir root;
+    const QString source = root.filePath(QStringLiteral("src"));
+    WriteBytes(source, QStringLiteral("a.txt"), Utf8("小云"));
+    TreeLock lock;
+    QCOMPARE(lock.take(source, false, nullptr), TreeLock::Result::Held);
+    QProcess run;
+#ifndef Q_OS_WIN
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("zh_CN.UTF-8"));
+    run.setProcessEnvironment(environment);
+#endif
+    run.start(CliPath(), Args("replace @SRC --find 小 --replace 大 --in-place -q", source));
+    QVERIFY(run.waitForStarted());
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (said += run.readAllStandardError(),
+         CliText(said).contains(QStringLiteral("等待另一个对此文件夹的操作结束…"))),
+        20000);
+    QTest::qWait(300);
+    QCOMPARE(run.state(), QProcess::Running);
+    QCOMPARE(ReadBytes(source + QStringLiteral("/a.txt")), Utf8("小云"));
+    lock.release();
+    const CliResult result = FinishCli(run);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(!CliText(result.err).contains(QStringLiteral("等待")));
+    QCOMPARE(ReadBytes(source + QStringLiteral("/a.txt")), Utf8("大云"));
 }
 
 QTEST_GUILESS_MAIN(CliUndo)

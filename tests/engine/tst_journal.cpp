@@ -2,6 +2,7 @@
 #include "engine/batch/Failure.h"
 #include "engine/files/FileIo.h"
 #include "engine/files/FileNames.h"
+#include "engine/files/FileTree.h"
 #include "engine/journal/ContentHash.h"
 #include "engine/journal/Journal.h"
 #include "engine/journal/RunJournal.h"
@@ -188,6 +189,9 @@ private slots:
     void undoReplacesAsARunDoes_data();
     void undoReplacesAsARunDoes();
     void secondUndoTakesOnlyTheRest();
+    void stoppedUndoCountsWhatIsLeft_data();
+    void stoppedUndoCountsWhatIsLeft();
+    void undoKilledAfterKeepingBlocksNothing();
     void runCutOffAfterKeepingBlocksNoLaterRun_data();
     void runCutOffAfterKeepingBlocksNoLaterRun();
 
@@ -844,6 +848,70 @@ void TestJournal::secondUndoTakesOnlyTheRest()
     QCOMPARE(Contents(src), before);
     QString message;
     QVERIFY(!FindUndoRun(src, QString(), message));
+}
+
+void TestJournal::stoppedUndoCountsWhatIsLeft_data()
+{
+    QTest::addColumn<int>("stopAfter");
+    QTest::newRow("after the first file") << 1;
+    QTest::newRow("in the middle") << 3;
+    QTest::newRow("before the last file") << 5;
+}
+
+// A stopped undo puts back the files it had begun, says how many are left, and the next
+// undo counts and takes only those.
+void TestJournal::stoppedUndoCountsWhatIsLeft()
+{
+    QFETCH(int, stopAfter);
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    QCOMPARE(run(Operation::ReplaceText).changed, 6);
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    QCOMPARE(UndoFilesLeft(*journaled), 6);
+    std::atomic_bool stop{false};
+    int inHand = 0;
+    const UndoResult stopped = UndoRun(src, *journaled, false, nullptr, &stop,
+                                       [&](const QString &) { stop = ++inHand == stopAfter; });
+    QVERIFY(stopped.stopped);
+    QCOMPARE(stopped.restored, stopAfter);
+    QCOMPARE(stopped.left, 6 - stopAfter);
+    QVERIFY2(
+        UndoSummaryLine(*journaled, stopped, false)
+            .endsWith(QCoreApplication::translate("Undo", " (stopped: %1 more files not restored)")
+                          .arg(6 - stopAfter)),
+        qPrintable(UndoSummaryLine(*journaled, stopped, false)));
+
+    const std::optional<JournalRun> rest = FindUndoRun(src, QString(), message);
+    QVERIFY(rest);
+    QCOMPARE(UndoFilesLeft(*rest), 6 - stopAfter);
+    UndoResult second;
+    QCOMPARE(UndoLast(src, &second), QStringList());
+    QCOMPARE(second.restored, 6 - stopAfter);
+    QCOMPARE(Contents(src), before);
+}
+
+// An undo killed between keeping what the run wrote in a file by a hard link and putting the
+// file back leaves the file with a second name in the journal; the next undo still puts it
+// back.
+void TestJournal::undoKilledAfterKeepingBlocksNothing()
+{
+    WriteMixedTree(src);
+    const QMap<QString, QByteArray> before = Contents(src);
+    QCOMPARE(run(Operation::ReplaceText).changed, 6);
+    QString message;
+    const std::optional<JournalRun> journaled = FindUndoRun(src, QString(), message);
+    QVERIFY(journaled);
+    const JournalEntry &entry = journaled->entries.front();
+    const QString kept = journaled->writtenRelative(entry.number);
+    FileTree tree(src);
+    QString error;
+    QVERIFY(tree.makeFolder(kept.left(kept.lastIndexOf(QLatin1Char('/'))),
+                            FileTree::Access::Private, &error));
+    QVERIFY2(tree.linkFile(entry.relativePath, kept, &error), qPrintable(error));
+    QCOMPARE(UndoLast(src), QStringList());
+    QCOMPARE(Contents(src), before);
 }
 
 void TestJournal::runCutOffAfterKeepingBlocksNoLaterRun_data()

@@ -244,6 +244,9 @@ void TestFaults::twoRunsAtOnce()
     QProcess insert;
     replace.setProcessEnvironment(Environment({}));
     insert.setProcessEnvironment(Environment({}));
+    // One waits for the other's turn on the tree: a list nobody reads would stop the first.
+    replace.setStandardOutputFile(QProcess::nullDevice());
+    insert.setStandardOutputFile(QProcess::nullDevice());
     replace.start(CliPath(), {QStringLiteral("replace"), src, QStringLiteral("--find"),
                               QStringLiteral("小云"), QStringLiteral("--replace"),
                               QStringLiteral("小吉"), QStringLiteral("--in-place")});
