@@ -1,6 +1,7 @@
 #include "engine/journal/TreeLock.h"
 
 #include "engine/files/FileNames.h"
+#include "engine/files/FileSystem.h"
 #include "engine/files/Paths.h"
 #include "engine/journal/Journal.h"
 #include "platform/FileLinks.h"
@@ -18,6 +19,10 @@ QString messageWaitingForTree()
 TreeLock::Result TreeLock::take(const QString &sourceDir, bool wait, QString *reason)
 {
     lock.release();
+    // Nothing that this user runs can write in a tree closed to them (a save-folder run only
+    // reads it), so there is nothing to keep apart, and no place for the lock.
+    if (!FolderWritable(sourceDir))
+        return Result::Held;
     FileTree source(sourceDir);
     QString error;
     Result result = Result::Refused;

@@ -18,6 +18,7 @@ public:
 
     // Takes the lock of the tree at sourceDir, making the journal folder and the lock file
     // when missing; with wait, waits while another holds it. reason tells why when Refused.
+    // A tree this user may not write in is theirs to read without a lock: Held, isHeld() false.
     Result take(const QString &sourceDir, bool wait, QString *reason);
     void release() { lock.release(); }
     bool isHeld() const { return lock.isHeld(); }

@@ -4,6 +4,8 @@
 #include "engine/codec/TextCodec.h"
 #include "tests/cli/CliFixture.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonArray>
@@ -317,8 +319,13 @@ void TestCliPlan::editedPlanAppliesOnlyWhatWasReviewed()
         QVERIFY2(before.contains(it.key()) ||
                      it.key().startsWith(QStringLiteral("src/.parafold-journal")),
                  qPrintable(it.key()));
-    // A written in-place run is journaled whatever the plan says.
-    QCOMPARE(after.contains(QStringLiteral("src/.parafold-journal")), !written.isEmpty());
+    // A written in-place run is journaled whatever the plan says; the tree's lock alone is no
+    // journal.
+    const QString journal = QStringLiteral("src/.parafold-journal/");
+    const bool journaled = std::any_of(after.keyBegin(), after.keyEnd(), [&](const QString &key) {
+        return key.startsWith(journal) && key != journal + QStringLiteral("lock");
+    });
+    QCOMPARE(journaled, !written.isEmpty());
 }
 
 void TestCliPlan::planFileIsNeverWrittenOverData_data()
