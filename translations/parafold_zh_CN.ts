@@ -327,7 +327,7 @@
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [options]
   parafold-cli replace-pairs SOURCE --rules TABLE (--save-dir DIR | --in-place) [--verbose] [options]
   parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [options]
-  parafold-cli find          SOURCE [--terms &apos;A||B&apos;] [--any &apos;C||D&apos;] [--none &apos;E||F&apos;]
+  parafold-cli find          SOURCE [--terms &quot;A||B&quot;] [--any &quot;C||D&quot;] [--none &quot;E||F&quot;]
                              [--context N] [options]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
                              [--from auto|big5|gb18030] [--eol keep|crlf|lf]
@@ -351,7 +351,7 @@ Commands:
   replace-pairs  apply find/replace pairs in order: line i of --find-file is
                  replaced by line i of --replace-file
   insert         insert a text in front of every file, or behind it with --behind
-  find           list the files that contain every term of &apos;A||B||...&apos;; writes no
+  find           list the files that contain every term of &quot;A||B||...&quot;; writes no
                  text file
   convert        rewrite every file in the encoding --to (转换编码), its text
                  unchanged; files already in it are counted and left alone, and a
@@ -391,10 +391,10 @@ Options:
   --text TEXT           the text to insert
   --text-file FILE      insert the whole UTF-8 FILE (CR LF read as LF)
   --behind              insert behind the last character instead of in front
-  --terms &apos;A||B&apos;        terms separated by &apos;||&apos;, all of which must occur (find);
+  --terms &quot;A||B&quot;        terms separated by &quot;||&quot;, all of which must occur (find);
                         an empty term matches every file
-  --any &apos;C||D&apos;          (find) at least one of these terms must occur too (任一包含)
-  --none &apos;E||F&apos;         (find) none of these terms may occur (且不包含); find needs
+  --any &quot;C||D&quot;          (find) at least one of these terms must occur too (任一包含)
+  --none &quot;E||F&quot;         (find) none of these terms may occur (且不包含); find needs
                         at least one of --terms, --any and --none
   --include GLOB        take the files whose name matches GLOB instead of *.txt
                         (文件类型): &apos;*&apos; any characters, &apos;?&apos; one, letter case
@@ -490,7 +490,7 @@ Examples:
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --save-dir ~/novels-edited
   parafold-cli replace-pairs ~/novels --find-file old.txt --replace-file new.txt --in-place --dry-run
   parafold-cli insert ~/notes --text-file footer.txt --behind --in-place --bom
-  parafold-cli find ~/novels --terms &apos;小云||小吉&apos; -0 | xargs -0 ls -l
+  parafold-cli find ~/novels --terms &quot;小云||小吉&quot; -0 | xargs -0 ls -l
   parafold-cli convert ~/novels --to utf-8 --save-dir ~/novels-utf8
   parafold-cli chinese ~/novels --config t2s --in-place
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
@@ -502,7 +502,7 @@ Examples:
   parafold-cli replace-pairs SOURCE --find-file FILE --replace-file FILE (--save-dir DIR | --in-place) [选项]
   parafold-cli replace-pairs SOURCE --rules TABLE (--save-dir DIR | --in-place) [--verbose] [选项]
   parafold-cli insert        SOURCE (--text TEXT | --text-file FILE) [--behind] (--save-dir DIR | --in-place) [选项]
-  parafold-cli find          SOURCE [--terms &apos;A||B&apos;] [--any &apos;C||D&apos;] [--none &apos;E||F&apos;]
+  parafold-cli find          SOURCE [--terms &quot;A||B&quot;] [--any &quot;C||D&quot;] [--none &quot;E||F&quot;]
                              [--context N] [选项]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
                              [--from auto|big5|gb18030] [--eol keep|crlf|lf]
@@ -524,7 +524,7 @@ Examples:
   replace-pairs  按顺序执行多组查找替换:--find-file 的第 i 行替换为
                  --replace-file 的第 i 行
   insert         在每个文件开头插入文本,加 --behind 则插入到末尾
-  find           列出包含 &apos;A||B||...&apos; 中每个词的文件;不写入任何文本文件
+  find           列出包含 &quot;A||B||...&quot; 中每个词的文件;不写入任何文本文件
   convert        将每个文件改写为 --to 指定的编码(转换编码),内容不变;已是该编码的
                  文件只计数不改动,目标编码无法表示的文件列为失败且不写入
   chinese        通过 OpenCC 对每个文件的文本做简繁转换,每个文件保持原有编码和换行;
@@ -556,9 +556,9 @@ Examples:
   --text TEXT           要插入的文本
   --text-file FILE      插入整个 UTF-8 文件 FILE(CR LF 按 LF 读取)
   --behind              插入到最后一个字符之后,而不是开头
-  --terms &apos;A||B&apos;        以 &apos;||&apos; 分隔的词,须全部出现(find);空词匹配所有文件
-  --any &apos;C||D&apos;          (find)这些词中还须至少出现一个(任一包含)
-  --none &apos;E||F&apos;         (find)这些词一个也不得出现(且不包含);find 至少需要
+  --terms &quot;A||B&quot;        以 &quot;||&quot; 分隔的词,须全部出现(find);空词匹配所有文件
+  --any &quot;C||D&quot;          (find)这些词中还须至少出现一个(任一包含)
+  --none &quot;E||F&quot;         (find)这些词一个也不得出现(且不包含);find 至少需要
                         --terms、--any、--none 之一
   --include GLOB        处理文件名与 GLOB 相符的文件,代替 *.txt(文件类型):
                         &apos;*&apos; 代表任意个字符,&apos;?&apos; 代表一个,不分大小写;可重复,
@@ -638,7 +638,7 @@ stdout 的读取方退出时,find 停止;各修改命令会处理完它们的文
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --save-dir ~/novels-edited
   parafold-cli replace-pairs ~/novels --find-file old.txt --replace-file new.txt --in-place --dry-run
   parafold-cli insert ~/notes --text-file footer.txt --behind --in-place --bom
-  parafold-cli find ~/novels --terms &apos;小云||小吉&apos; -0 | xargs -0 ls -l
+  parafold-cli find ~/novels --terms &quot;小云||小吉&quot; -0 | xargs -0 ls -l
   parafold-cli convert ~/novels --to utf-8 --save-dir ~/novels-utf8
   parafold-cli chinese ~/novels --config t2s --in-place
   parafold-cli replace ~/novels --find 小云 --replace 小雲 --in-place --diff | less
