@@ -24,6 +24,7 @@ enum class FailureKind
     TargetUnrepresentable, // a conversion's target encoding cannot hold the text
     ChangedSinceReview,    // applying a plan: the file is not what the plan was made from
     DamagedUtf8,           // UTF-8 but for a few broken bytes: as GBK it would be garbage
+    UncertainEncoding,     // valid in two encodings, and no sure answer which one it is
 };
 
 struct FileFailure
@@ -54,3 +55,4 @@ QString reasonHardLinked();            // "文件有多个硬链接,未修改"
 QString reasonTargetUnrepresentable(); // "目标编码无法表示该文件的内容"
 QString reasonChangedSinceReview();    // "文件在预览之后被修改"
 QString reasonDamagedUtf8();           // "疑似损坏的UTF-8文件,未修改"
+QString reasonUncertainEncoding();     // "无法确定编码,未修改"

@@ -562,6 +562,9 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding textEncoding, b
                 utf16 = TextEncoding::Utf16Be;
             if (utf16 || !stream.exact())
                 return StreamedEdit::NeedsWholeFile;
+            // Big5, or a guess between the two, is decided on the whole file.
+            if (!fromUtf16 && encoding == TextEncoding::Gbk && !BeginsAsSureGbk(buffer, held))
+                return StreamedEdit::NeedsWholeFile;
             textStart = !fromUtf16 && encoding == TextEncoding::Utf8 && held >= 3 &&
                                 std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0
                             ? 3
@@ -582,8 +585,8 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding textEncoding, b
                 restart = true;
                 return StreamedEdit::NeedsWholeFile;
             }
-        } else if (!IsCleanGbk(buffer, cut)) {
-            return StreamedEdit::NeedsWholeFile;
+        } else if (!IsCleanGbk(buffer, cut) || HoldsGb18030OnlyPair(buffer, cut)) {
+            return StreamedEdit::NeedsWholeFile; // not GBK, or GB18030
         }
         // A NUL byte makes an edited file a failure of its own, which the decoded path reports.
         if (std::memchr(buffer, '\0', size_t(cut)))

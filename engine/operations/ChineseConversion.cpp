@@ -25,7 +25,8 @@ ChineseConversion::ChineseConversion(std::shared_ptr<const ChineseConverter> con
 
 ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
 {
-    const TextEncoding encoding = DecideEncoding(bytes, true);
+    const EncodingDecision detected = DetectEncoding(bytes, true);
+    const TextEncoding encoding = detected.encoding;
     ConvertedFile file;
     file.sourceEncoding = EncodingName(encoding, bytes);
     const auto failed = [&](FailureKind kind) {
@@ -33,6 +34,10 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
         file.failure = kind;
         return file;
     };
+    if (detected.rival) {
+        file.detail = EncodingCandidates(encoding, *detected.rival);
+        return failed(FailureKind::UncertainEncoding);
+    }
     if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
         return failed(FailureKind::DamagedUtf8);
     const bool utf16 = encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
@@ -58,6 +63,9 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
         break;
     case TextEncoding::Gb18030:
         converted = Encode(Gb18030Codec(), *text);
+        break;
+    case TextEncoding::Big5:
+        converted = Encode(Big5Codec(), *text);
         break;
     case TextEncoding::Utf16Le:
         converted = QByteArrayLiteral("\xFF\xFE") + EncodeUtf16(*text, true);

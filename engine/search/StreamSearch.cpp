@@ -47,6 +47,7 @@ qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 fr
         }
         return end - from >= 4 ? end : from;
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5: // never read in pieces; as GB18030 would be safe
         // Digits 30 to 39 may be inside a four-byte character; a byte below them never is.
         for (qint64 at = end - 1; at >= from; --at) {
             if (bytes[at] < 0x30)
@@ -197,6 +198,9 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
                 encoding = TextEncoding::Utf16Le;
             else if (detectUtf16 && held >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
                 encoding = TextEncoding::Utf16Be;
+            // Big5, or a guess between the two, is decided on the whole file.
+            if (encoding == TextEncoding::Gbk && !BeginsAsSureGbk(buffer, held))
+                return StreamedSearch::NeedsWholeFile;
             textStart = IsUtf16(encoding) ? 2
                         : encoding == TextEncoding::Utf8 && held >= 3 &&
                                 std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0
@@ -228,8 +232,9 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
                     heldWhole = held;
                 return StreamedSearch::NeedsWholeFile; // the caller starts over as GBK
             }
-        } else if (encoding == TextEncoding::Gbk && !IsCleanGbk(piece, pieceSize)) {
-            return StreamedSearch::NeedsWholeFile;
+        } else if (encoding == TextEncoding::Gbk &&
+                   (!IsCleanGbk(piece, pieceSize) || HoldsGb18030OnlyPair(piece, pieceSize))) {
+            return StreamedSearch::NeedsWholeFile; // not GBK, or GB18030
         }
         searchPiece(buffer, std::max<qint64>(0, textStart - offset), cut, offset);
         if (untilFirstMatch &&
