@@ -46,9 +46,12 @@ struct EncodingDecision
 // are well-formed UTF-8 (except that well-formed UTF-8 cut off in its last character stays
 // UTF-8 only unless the bytes are clean GBK). Bytes that are not are GB18030 when they are
 // not clean GBK but well-formed GB18030. Clean GBK that is also clean Big5 is Big5 or GBK as
-// the detector names it from its first legacyDetectionBytes; when it names neither (too little
-// text), GBK with Big5 as the rival. Clean GBK holding characters that only GB18030 reads
-// (HoldsGb18030OnlyPair) is GB18030. Everything else is GBK.
+// the detector names it from its first legacyDetectionBytes, unless their first KiB is plainly
+// GBK's simplified text; when it names neither (too little text), GBK, with Big5 as the rival
+// where Big5 reads more common characters. Clean GBK holding characters that only GB18030
+// reads (HoldsGb18030OnlyPair) is GB18030: a file read in pieces is not checked for them, and
+// only a whole file's decision (a conversion's, an edit's that decodes) reads them so.
+// Everything else is GBK.
 EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16);
 // DetectEncoding's encoding.
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);

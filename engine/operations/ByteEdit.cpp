@@ -585,8 +585,8 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding textEncoding, b
                 restart = true;
                 return StreamedEdit::NeedsWholeFile;
             }
-        } else if (!IsCleanGbk(buffer, cut) || HoldsGb18030OnlyPair(buffer, cut)) {
-            return StreamedEdit::NeedsWholeFile; // not GBK, or GB18030
+        } else if (!IsCleanGbk(buffer, cut)) {
+            return StreamedEdit::NeedsWholeFile;
         }
         // A NUL byte makes an edited file a failure of its own, which the decoded path reports.
         if (std::memchr(buffer, '\0', size_t(cut)))

@@ -232,9 +232,8 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
                     heldWhole = held;
                 return StreamedSearch::NeedsWholeFile; // the caller starts over as GBK
             }
-        } else if (encoding == TextEncoding::Gbk &&
-                   (!IsCleanGbk(piece, pieceSize) || HoldsGb18030OnlyPair(piece, pieceSize))) {
-            return StreamedSearch::NeedsWholeFile; // not GBK, or GB18030
+        } else if (encoding == TextEncoding::Gbk && !IsCleanGbk(piece, pieceSize)) {
+            return StreamedSearch::NeedsWholeFile;
         }
         searchPiece(buffer, std::max<qint64>(0, textStart - offset), cut, offset);
         if (untilFirstMatch &&
