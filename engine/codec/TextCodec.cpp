@@ -390,7 +390,7 @@ EncodingDecision GbkOrBig5(const char *data, qsizetype size)
     return {TextEncoding::Gbk, std::nullopt};
 }
 
-EncodingDecision NotUtf8Encoding(const QByteArray &bytes)
+EncodingDecision NotUtf8Encoding(const QByteArray &bytes, Gb18030Check check)
 {
     const char *data = bytes.constData();
     const qsizetype size = bytes.size();
@@ -400,7 +400,9 @@ EncodingDecision NotUtf8Encoding(const QByteArray &bytes)
         return {TextEncoding::Gbk, std::nullopt}; // as before: a rewrite proves it lossy
     }
     EncodingDecision decision = GbkOrBig5(data, size);
-    if (decision.encoding == TextEncoding::Gbk && HoldsGb18030OnlyPair(data, size) &&
+    const qsizetype checked =
+        check == Gb18030Check::WholeFile ? size : std::min(size, gb18030CheckBytes);
+    if (decision.encoding == TextEncoding::Gbk && HoldsGb18030OnlyPair(data, checked) &&
         IsWellFormedGb18030(data, size))
         decision.encoding = TextEncoding::Gb18030;
     return decision;
@@ -408,7 +410,7 @@ EncodingDecision NotUtf8Encoding(const QByteArray &bytes)
 
 } // namespace
 
-EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16)
+EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16, Gb18030Check check)
 {
     if (detectUtf16 && bytes.startsWith("\xFF\xFE"))
         return {TextEncoding::Utf16Le, std::nullopt};
@@ -416,12 +418,12 @@ EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16)
         return {TextEncoding::Utf16Be, std::nullopt};
     const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
     if (!IsValidUtf8(bytes.constData(), bytes.size() - cutOff))
-        return NotUtf8Encoding(bytes);
+        return NotUtf8Encoding(bytes, check);
     // A cut-off last character is no valid UTF-8 either: "ver 2: 濂" in GBK ends in E5 A5.
     // Bytes that are clean GBK are read as legacy bytes; others stay a UTF-8 file that lost
     // its tail, searched as far as it goes and unfit for writing back.
     if (cutOff > 0 && IsCleanGbk(bytes.constData(), bytes.size()))
-        return NotUtf8Encoding(bytes);
+        return NotUtf8Encoding(bytes, check);
     return {TextEncoding::Utf8, std::nullopt};
 }
 
@@ -433,7 +435,8 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
 bool BeginsAsSureGbk(const char *data, qsizetype size)
 {
     const EncodingDecision decision = GbkOrBig5(data, size);
-    return decision.encoding == TextEncoding::Gbk && !decision.rival;
+    return decision.encoding == TextEncoding::Gbk && !decision.rival &&
+           !HoldsGb18030OnlyPair(data, std::min(size, gb18030CheckBytes));
 }
 
 const char *EncodingName(TextEncoding encoding, const QByteArray &bytes)

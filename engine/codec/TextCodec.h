@@ -33,6 +33,18 @@ struct DecodedText
     bool lossless = true;
 };
 
+// How far the decision looks for GB18030's own characters in clean GBK. A search or an edit
+// looks in the first gb18030CheckBytes only, so that a tree of GBK files is read as fast as
+// before: such a file read as GBK is searched and written back unchanged but for the edit. A
+// conversion, which would carry a wrong guess's private-use code points into its new file,
+// looks at all of it.
+enum class Gb18030Check
+{
+    Prefix,
+    WholeFile,
+};
+constexpr qsizetype gb18030CheckBytes = 4096;
+
 // A file's encoding as its bytes tell it.
 struct EncodingDecision
 {
@@ -49,10 +61,10 @@ struct EncodingDecision
 // the detector names it from its first legacyDetectionBytes, unless their first KiB is plainly
 // GBK's simplified text; when it names neither (too little text), GBK, with Big5 as the rival
 // where Big5 reads more common characters. Clean GBK holding characters that only GB18030
-// reads (HoldsGb18030OnlyPair) is GB18030: a file read in pieces is not checked for them, and
-// only a whole file's decision (a conversion's, an edit's that decodes) reads them so.
-// Everything else is GBK.
-EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16);
+// reads (HoldsGb18030OnlyPair) is GB18030, looked for as far as check says. Everything else is
+// GBK.
+EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16,
+                                Gb18030Check check = Gb18030Check::Prefix);
 // DetectEncoding's encoding.
 TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
 
@@ -60,7 +72,8 @@ TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16);
 // detector, and a file read in pieces holds them in its first piece.
 constexpr qsizetype legacyDetectionBytes = qsizetype(64) << 10;
 // Whether clean GBK that is not UTF-8 and begins with these bytes (the whole file, or at least
-// its first legacyDetectionBytes) is GBK without doubt: not Big5, nor a guess between the two.
+// its first legacyDetectionBytes) is GBK without doubt, as DetectEncoding with a Prefix check
+// would say: not Big5, nor a guess between the two, nor GB18030.
 bool BeginsAsSureGbk(const char *data, qsizetype size);
 
 // "GBK, Big5": the two encodings a file was refused between, for its failure's detail.

@@ -25,7 +25,7 @@ ChineseConversion::ChineseConversion(std::shared_ptr<const ChineseConverter> con
 
 ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
 {
-    const EncodingDecision detected = DetectEncoding(bytes, true);
+    const EncodingDecision detected = DetectEncoding(bytes, true, Gb18030Check::WholeFile);
     const TextEncoding encoding = detected.encoding;
     ConvertedFile file;
     file.sourceEncoding = EncodingName(encoding, bytes);
@@ -77,7 +77,7 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
     // Kept only when the next run reads back exactly this text in this encoding.
     if (!converted)
         return failed(FailureKind::Unrepresentable);
-    const TextEncoding readAs = DecideEncoding(*converted, true);
+    const TextEncoding readAs = DetectEncoding(*converted, true, Gb18030Check::WholeFile).encoding;
     const DecodedText readBack = DecodeBytes(*converted, readAs);
     if (!readBack.lossless || readBack.text != *text ||
         (readAs != encoding && !(encoding == TextEncoding::Gb18030 && readAs == TextEncoding::Gbk)))

@@ -105,7 +105,7 @@ ConvertedFile Conversion::convert(const QByteArray &bytes) const
         return file;
     };
     // A conversion reads every mark: a UTF-16 file taken for GBK would be converted to garbage.
-    const EncodingDecision detected = DetectEncoding(bytes, true);
+    const EncodingDecision detected = DetectEncoding(bytes, true, Gb18030Check::WholeFile);
     TextEncoding encoding = detected.encoding;
     sourceEncoding = EncodingName(encoding, bytes);
     if (source != ConvertSource::Detect && !StartsWithMark(bytes)) {
@@ -139,7 +139,8 @@ ConvertedFile Conversion::convert(const QByteArray &bytes) const
     }
     // What the next run will make of the file: a text that begins with U+FEFF would lose it
     // as a mark, and GB18030 bytes that happen to be clean GBK would read as GBK.
-    const DecodedText readBack = DecodeBytes(*converted, DecideEncoding(*converted, true));
+    const DecodedText readBack =
+        DecodeBytes(*converted, DetectEncoding(*converted, true, Gb18030Check::WholeFile).encoding);
     if (!readBack.lossless || readBack.text != text)
         return failed(FailureKind::TargetUnrepresentable);
     ConvertedFile file;

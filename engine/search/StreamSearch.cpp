@@ -198,8 +198,10 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
                 encoding = TextEncoding::Utf16Le;
             else if (detectUtf16 && held >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
                 encoding = TextEncoding::Utf16Be;
-            // Big5, or a guess between the two, is decided on the whole file.
-            if (encoding == TextEncoding::Gbk && !BeginsAsSureGbk(buffer, held))
+            // Big5, a guess between the two, or GB18030 is decided on the whole file, and so
+            // is a start too short to tell.
+            if (encoding == TextEncoding::Gbk &&
+                ((!end && held < legacyDetectionBytes) || !BeginsAsSureGbk(buffer, held)))
                 return StreamedSearch::NeedsWholeFile;
             textStart = IsUtf16(encoding) ? 2
                         : encoding == TextEncoding::Utf8 && held >= 3 &&

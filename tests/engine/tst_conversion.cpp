@@ -99,6 +99,10 @@ void TestConversion::convert_data()
     row("gbk named gbk", Gbk(zh), T::Utf8, Converted, Utf8(zh), ConvertSource::Gbk);
     row("utf-8 named gbk", novel, T::Gbk, Failed, reasonUncertainEncoding().toUtf8(),
         ConvertSource::Gbk);
+    // A character only GB18030 reads (FE 9F), far behind the start: not a private-use one.
+    const QString late = QString::fromUtf8(novel).repeated(100) + QStringLiteral("䶮");
+    row("gb18030 character late in the file",
+        QTextCodec::codecForName("GB18030")->fromUnicode(late), T::Utf8, Converted, Utf8(late));
     row("nul bytes", QByteArray("a\0b", 3), T::Gbk, Failed, reasonNotText().toUtf8());
 }
 
