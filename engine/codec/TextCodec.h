@@ -43,7 +43,7 @@ enum class Gb18030Check
     Prefix,
     WholeFile,
 };
-constexpr qsizetype gb18030CheckBytes = 4096;
+constexpr qsizetype gb18030CheckBytes = 1024;
 
 // A file's encoding as its bytes tell it.
 struct EncodingDecision
