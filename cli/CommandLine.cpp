@@ -171,6 +171,7 @@ const Choice<ConvertTarget> targetChoices[] = {
 const Choice<ConvertSource> sourceChoices[] = {
     {"auto", ConvertSource::Detect},
     {"big5", ConvertSource::Big5},
+    {"gbk", ConvertSource::Gbk},
     {"gb18030", ConvertSource::Gb18030},
 };
 const Choice<ChineseConfig> chineseChoices[] = {

@@ -289,6 +289,10 @@
         <source>the file no longer exists</source>
         <translation>文件已不存在</translation>
     </message>
+    <message>
+        <source>cannot tell the file&apos;s encoding; not changed</source>
+        <translation>无法确定编码,未修改</translation>
+    </message>
 </context>
 <context>
     <name>FileIo</name>
@@ -330,7 +334,7 @@
   parafold-cli find          SOURCE [--terms &quot;A||B&quot;] [--any &quot;C||D&quot;] [--none &quot;E||F&quot;]
                              [--context N] [options]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
-                             [--from auto|big5|gb18030] [--eol keep|crlf|lf]
+                             [--from auto|big5|gbk|gb18030] [--eol keep|crlf|lf]
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
   parafold-cli chinese       SOURCE --config t2s|s2t|s2twp|s2hk|tw2sp|hk2s
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
@@ -340,9 +344,9 @@
   parafold-cli --help | --version
 
 Batch-edits every .txt file (any letter case) below the folder SOURCE, exactly as the
-Parafold window does: GBK, GB18030, UTF-8 and, by byte-order mark, UTF-16 files are
-read, and each changed file is written back whole in its own encoding with CR LF line
-ends.
+Parafold window does: GBK, GB18030, Big5, UTF-8 and, by byte-order mark, UTF-16 files
+are read, and each changed file is written back whole in its own encoding with CR LF
+line ends.
 A file that cannot be read, decoded without loss or written is left untouched and
 reported on stderr.
 
@@ -440,8 +444,9 @@ Options:
                         gb18030 (GBK for a file that fits in it, else GB18030) or
                         utf-16le (with a byte-order mark)
   --from ENCODING       (convert) auto (default): as every command reads files;
-                        big5 or gb18030: read every file without a byte-order mark
-                        in that encoding, for trees the detection cannot tell
+                        big5, gbk or gb18030: read the files without a byte-order
+                        mark that are valid in it in that encoding, for files the
+                        detection cannot tell; one it names otherwise is refused
   --eol MODE            (convert) keep (default) the line ends as they are, or make
                         every one crlf or lf; a lone CR counts as a line end
   --config NAME         (chinese) t2s: traditional to simplified; s2t: simplified
@@ -505,7 +510,7 @@ Examples:
   parafold-cli find          SOURCE [--terms &quot;A||B&quot;] [--any &quot;C||D&quot;] [--none &quot;E||F&quot;]
                              [--context N] [选项]
   parafold-cli convert       SOURCE --to utf-8|utf-8-bom|gbk|gb18030|utf-16le
-                             [--from auto|big5|gb18030] [--eol keep|crlf|lf]
+                             [--from auto|big5|gbk|gb18030] [--eol keep|crlf|lf]
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
   parafold-cli chinese       SOURCE --config t2s|s2t|s2twp|s2hk|tw2sp|hk2s
                              (--save-dir DIR | --in-place) [--dry-run] [--report]
@@ -515,7 +520,7 @@ Examples:
   parafold-cli --help | --version
 
 批量处理文件夹 SOURCE 下的每个 .txt 文件(扩展名不分大小写),与 Parafold 窗口完全相同:
-读取 GBK、GB18030、UTF-8 文件,以及按字节顺序标记识别的 UTF-16 文件;每个修改过的文件
+读取 GBK、GB18030、Big5、UTF-8 文件,以及按字节顺序标记识别的 UTF-16 文件;每个修改过的文件
 以其原有编码整体写回,换行为 CR LF。
 无法读取、无法无损解码或无法写入的文件保持不变,并在 stderr 上列出。
 
@@ -595,9 +600,9 @@ Examples:
                         旧的报告;不加此项时不写也不删任何报告文件
   --to ENCODING         (convert)utf-8、utf-8-bom(带字节顺序标记)、gbk、gb18030(能用
                         GBK 表示的文件用 GBK,否则用 GB18030)或 utf-16le(带字节顺序标记)
-  --from ENCODING       (convert)auto(默认):与各命令读取文件的方式相同;big5 或 gb18030:
-                        所有不带字节顺序标记的文件都按该编码读取,用于自动识别无法分辨的
-                        文件夹
+  --from ENCODING       (convert)auto(默认):与各命令读取文件的方式相同;big5、gbk 或
+                        gb18030:不带字节顺序标记且在该编码中有效的文件按该编码读取,用于
+                        自动识别无法分辨的文件;识别结果明确为其他编码的文件不予转换
   --eol MODE            (convert)keep(默认)保持换行不变,或全部改为 crlf 或 lf;单独的
                         CR 也算一个换行
   --config NAME         (chinese)t2s:繁体转简体;s2t:简体转繁体;s2twp:简体转台湾正体
@@ -1189,6 +1194,18 @@ Continue?</source>
     <message>
         <source>%1 already in the target encoding, </source>
         <translation>已是目标编码%1个,</translation>
+    </message>
+    <message>
+        <source>%1 %2</source>
+        <translation>%1 %2个</translation>
+    </message>
+    <message>
+        <source>read as %1, </source>
+        <translation>按编码读取%1,</translation>
+    </message>
+    <message>
+        <source> and </source>
+        <translation>、</translation>
     </message>
     <message>
         <source>%1 failed, </source>

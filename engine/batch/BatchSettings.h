@@ -49,6 +49,7 @@ enum class ConvertSource
     Detect,
     Big5,
     Gb18030,
+    Gbk,
 };
 
 enum class LineEnds

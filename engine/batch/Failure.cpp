@@ -88,6 +88,10 @@ QString reasonDamagedUtf8()
 {
     return Translated(QT_TRANSLATE_NOOP("Failure", "looks like a damaged UTF-8 file; not changed"));
 }
+QString reasonUncertainEncoding()
+{
+    return Translated(QT_TRANSLATE_NOOP("Failure", "cannot tell the file's encoding; not changed"));
+}
 
 QString reasonNewContentDiffers()
 {
@@ -138,6 +142,8 @@ QString FileFailure::reason() const
         return reasonNewContentDiffers();
     case FailureKind::FileGone:
         return reasonFileGone();
+    case FailureKind::UncertainEncoding:
+        return reasonUncertainEncoding();
     case FailureKind::ReadOnly:
         break;
     }

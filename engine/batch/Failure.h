@@ -26,6 +26,7 @@ enum class FailureKind
     DamagedUtf8,           // UTF-8 but for a few broken bytes: as GBK it would be garbage
     NewContentDiffers,     // applying a plan: the new bytes or lines are not the reviewed ones
     FileGone,              // applying a plan: nothing stands at the reviewed file's place
+    UncertainEncoding,     // valid in two encodings, and no sure answer which one it is
 };
 
 struct FileFailure
@@ -58,3 +59,4 @@ QString reasonChangedSinceReview();    // "文件在预览之后被修改"
 QString reasonDamagedUtf8();           // "疑似损坏的UTF-8文件,未修改"
 QString reasonNewContentDiffers();     // "新内容与预览不符"
 QString reasonFileGone();              // "文件已不存在"
+QString reasonUncertainEncoding();     // "无法确定编码,未修改"

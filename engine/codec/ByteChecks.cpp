@@ -2,8 +2,10 @@
 
 #include "engine/simd/Kernels.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -201,6 +203,71 @@ bool IsWellFormedGb18030(const char *data, qsizetype size)
         if (size - i < 4 || !digit(bytes[i + 1]) || !IsLead(bytes[i + 2]) || !digit(bytes[i + 3]))
             return false;
         i += 4;
+    }
+    return true;
+}
+
+bool IsGb18030OnlyPair(unsigned char lead, unsigned char trail)
+{
+    switch (lead) {
+    case 0xA2:
+        return trail == 0xE3;
+    case 0xA8:
+        return trail == 0xBC || trail == 0xBF;
+    case 0xA9:
+        return trail >= 0x89 && trail <= 0x95;
+    case 0xFE:
+        break;
+    default:
+        return false;
+    }
+    if (trail < 0x50 || trail > 0x9F)
+        return false;
+    // Row FE from 50 to 9F, but for the cells that GB18030 too leaves in the private-use area.
+    static const unsigned char privateUse[] = {0x51, 0x52, 0x53, 0x59, 0x61, 0x66, 0x67,
+                                               0x6C, 0x6D, 0x76, 0x7E, 0x7F, 0x90, 0x91};
+    return std::find(std::begin(privateUse), std::end(privateUse), trail) == std::end(privateUse);
+}
+
+bool HoldsGb18030OnlyPair(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    const auto spread = [](unsigned char byte) { return 0x0101010101010101ull * byte; };
+    GbkCharStarts starts(data);
+    qsizetype i = 0;
+    while (i + 1 < size) {
+        if (size - i >= 9) {
+            // Most blocks hold none of the four lead bytes.
+            std::uint64_t block;
+            std::memcpy(&block, bytes + i, sizeof block);
+            if (!HasZeroByte(block ^ spread(0xA2)) && !HasZeroByte(block ^ spread(0xA8)) &&
+                !HasZeroByte(block ^ spread(0xA9)) && !HasZeroByte(block ^ spread(0xFE))) {
+                i += 8;
+                continue;
+            }
+        }
+        if (IsGb18030OnlyPair(bytes[i], bytes[i + 1]) && starts.startsAt(data + i))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+bool IsCleanBig5Prefix(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = 0;
+    while (i < size) {
+        if (!IsLead(bytes[i])) {
+            ++i;
+            continue;
+        }
+        if (i + 1 == size)
+            return true;
+        const unsigned char trail = bytes[i + 1];
+        if (!((trail >= 0x40 && trail <= 0x7E) || (trail >= 0xA1 && trail <= 0xFE)))
+            return false;
+        i += 2;
     }
     return true;
 }

@@ -33,6 +33,19 @@ bool IsCleanGbk(SimdLevel level, const char *data, qsizetype size);
 // assigned only decoding tells.
 bool IsWellFormedGb18030(const char *data, qsizetype size);
 
+// True when clean GBK bytes, from a character start, hold one of the two-byte characters that
+// code page 936 reads as private-use code points and GB18030 as real ones (€ A2 E3, ⿰ A9 8A,
+// 䶮 FE 9F): such a file was written as GB18030.
+bool HoldsGb18030OnlyPair(const char *data, qsizetype size);
+// The same for one character's two bytes.
+bool IsGb18030OnlyPair(unsigned char lead, unsigned char trail);
+
+// Big5 as code page 950 reads it: a lead byte 81-FE and a trail byte 40-7E or A1-FE make one
+// character. True when every lead byte has such a trail byte, a lead byte at the very end
+// counting as one whose trail was cut off (the bytes may be a file's first part). So clean
+// Big5 is clean GBK as well, but for that last byte.
+bool IsCleanBig5Prefix(const char *data, qsizetype size);
+
 // Walks a clean GBK buffer from a known character start, so that repeated questions about
 // later positions cost one pass over the buffer in all.
 class GbkCharStarts

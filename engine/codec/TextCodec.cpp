@@ -7,6 +7,7 @@
 
 #include <QTextCodec>
 #include <QtEndian>
+#include <uchardet/uchardet.h>
 
 #include <algorithm>
 
@@ -278,10 +279,22 @@ DecodedText DecodeUtf16(const QByteArray &bytes, TextEncoding encoding)
     return {std::move(text), encoding, lossless};
 }
 
+QTextCodec *LegacyCodec(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Gb18030:
+        return Gb18030Codec();
+    case TextEncoding::Big5:
+        return Big5Codec();
+    default:
+        return GbkCodec();
+    }
+}
+
 DecodedText DecodeMultiByte(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
 {
     // These decoders never report bad input, so only a round trip proves the text whole.
-    QTextCodec *codec = encoding == TextEncoding::Gb18030 ? Gb18030Codec() : GbkCodec();
+    QTextCodec *codec = LegacyCodec(encoding);
     QString text = codec->toUnicode(bytes);
     const bool lossless = !proveLossless || codec->fromUnicode(text) == bytes;
     return {std::move(text), encoding, lossless};
@@ -291,32 +304,139 @@ DecodedText DecodeMultiByte(const QByteArray &bytes, TextEncoding encoding, bool
 
 namespace {
 
-// GBK as before, unless only GB18030's four-byte sequences can make sense of the bytes.
-TextEncoding NotUtf8Encoding(const QByteArray &bytes)
+// What the detector names the bytes' encoding, as it spells it ("BIG5", "GB18030"), or
+// nothing when it cannot tell. Fed in slices: it stops looking once it is sure.
+QByteArray DetectorAnswer(const char *data, qsizetype size)
 {
-    if (!IsCleanGbk(bytes.constData(), bytes.size()) &&
-        IsWellFormedGb18030(bytes.constData(), bytes.size()))
-        return TextEncoding::Gb18030;
-    return TextEncoding::Gbk;
+    const uchardet_t detector = uchardet_new();
+    if (!detector)
+        return QByteArray();
+    const qsizetype slice = 4096;
+    for (qsizetype at = 0; at < size; at += slice) {
+        if (uchardet_handle_data(detector, data + at, size_t(std::min(slice, size - at))) != 0)
+            break;
+    }
+    uchardet_data_end(detector);
+    QByteArray answer(uchardet_get_charset(detector));
+    uchardet_delete(detector);
+    return answer;
+}
+
+// Counts the two-byte characters of clean GBK bytes whose lead and trail fit.
+template <typename Fits> int CountPairs(const char *data, qsizetype size, Fits fits)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    int count = 0;
+    for (qsizetype i = 0; i + 1 < size; ++i) {
+        if (bytes[i] < 0x81)
+            continue;
+        count += fits(bytes[i], bytes[i + 1]) ? 1 : 0;
+        ++i;
+    }
+    return count;
+}
+
+// Read as GBK: punctuation and GB2312's first level of characters, the commonest 3,755.
+int CommonInGbk(const char *data, qsizetype size)
+{
+    return CountPairs(data, size, [](unsigned char lead, unsigned char trail) {
+        return trail >= 0xA1 && ((lead >= 0xA1 && lead <= 0xA3) || (lead >= 0xB0 && lead <= 0xD7));
+    });
+}
+
+// Read as Big5: punctuation (A1 40 to A3 BF) and the first level of characters, the
+// commonest 5,401 (A4 40 to C6 7E).
+int CommonInBig5(const char *data, qsizetype size)
+{
+    return CountPairs(data, size, [](unsigned char lead, unsigned char trail) {
+        const int code = lead << 8 | trail;
+        return (code >= 0xA140 && code <= 0xA3BF) || (code >= 0xA440 && code <= 0xC67E);
+    });
+}
+
+// GBK or Big5 for bytes that are clean GBK, from their first legacyDetectionBytes.
+EncodingDecision GbkOrBig5(const char *data, qsizetype size)
+{
+    size = std::min(size, legacyDetectionBytes);
+    // Most GBK files settle in their first bytes, at little cost: a trail byte 80-A0 is GBK's
+    // alone, and in Big5 about two characters in five end in 40-7E, which GB2312's simplified
+    // characters never do.
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
+    const qsizetype glance = std::min<qsizetype>(size, 1024);
+    int characters = 0;
+    int lowTrails = 0;
+    for (qsizetype i = 0; i + 1 < glance; ++i) {
+        if (bytes[i] < 0x81)
+            continue;
+        const unsigned char trail = bytes[++i];
+        if (trail > 0x7E && trail < 0xA1)
+            return {TextEncoding::Gbk, std::nullopt};
+        ++characters;
+        lowTrails += trail <= 0x7E ? 1 : 0;
+    }
+    if (characters >= 64 && lowTrails * 5 < characters)
+        return {TextEncoding::Gbk, std::nullopt};
+    if (!IsCleanBig5Prefix(data, size))
+        return {TextEncoding::Gbk, std::nullopt};
+    const QByteArray answer = DetectorAnswer(data, size);
+    if (answer == "BIG5")
+        return {TextEncoding::Big5, std::nullopt};
+    if (answer == "GB18030")
+        return {TextEncoding::Gbk, std::nullopt};
+    // Too little text for the detector: GBK, as ever, unless more of its characters are among
+    // Big5's commonest than among GBK's, when it may as well be Big5.
+    if (CommonInBig5(data, size) > CommonInGbk(data, size))
+        return {TextEncoding::Gbk, TextEncoding::Big5};
+    return {TextEncoding::Gbk, std::nullopt};
+}
+
+EncodingDecision NotUtf8Encoding(const QByteArray &bytes, Gb18030Check check)
+{
+    const char *data = bytes.constData();
+    const qsizetype size = bytes.size();
+    if (!IsCleanGbk(data, size)) {
+        if (IsWellFormedGb18030(data, size))
+            return {TextEncoding::Gb18030, std::nullopt};
+        return {TextEncoding::Gbk, std::nullopt}; // as before: a rewrite proves it lossy
+    }
+    EncodingDecision decision = GbkOrBig5(data, size);
+    const qsizetype checked =
+        check == Gb18030Check::WholeFile ? size : std::min(size, gb18030CheckBytes);
+    if (decision.encoding == TextEncoding::Gbk && HoldsGb18030OnlyPair(data, checked) &&
+        IsWellFormedGb18030(data, size))
+        decision.encoding = TextEncoding::Gb18030;
+    return decision;
 }
 
 } // namespace
 
-TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
+EncodingDecision DetectEncoding(const QByteArray &bytes, bool detectUtf16, Gb18030Check check)
 {
     if (detectUtf16 && bytes.startsWith("\xFF\xFE"))
-        return TextEncoding::Utf16Le;
+        return {TextEncoding::Utf16Le, std::nullopt};
     if (detectUtf16 && bytes.startsWith("\xFE\xFF"))
-        return TextEncoding::Utf16Be;
+        return {TextEncoding::Utf16Be, std::nullopt};
     const int cutOff = Utf8CutOffTail(bytes.constData(), bytes.size());
     if (!IsValidUtf8(bytes.constData(), bytes.size() - cutOff))
-        return NotUtf8Encoding(bytes);
+        return NotUtf8Encoding(bytes, check);
     // A cut-off last character is no valid UTF-8 either: "ver 2: 濂" in GBK ends in E5 A5.
-    // Bytes that are clean GBK are read as GBK; others stay a UTF-8 file that lost its tail,
-    // searched as far as it goes and unfit for writing back.
+    // Bytes that are clean GBK are read as legacy bytes; others stay a UTF-8 file that lost
+    // its tail, searched as far as it goes and unfit for writing back.
     if (cutOff > 0 && IsCleanGbk(bytes.constData(), bytes.size()))
-        return TextEncoding::Gbk;
-    return TextEncoding::Utf8;
+        return NotUtf8Encoding(bytes, check);
+    return {TextEncoding::Utf8, std::nullopt};
+}
+
+TextEncoding DecideEncoding(const QByteArray &bytes, bool detectUtf16)
+{
+    return DetectEncoding(bytes, detectUtf16).encoding;
+}
+
+bool BeginsAsSureGbk(const char *data, qsizetype size)
+{
+    const EncodingDecision decision = GbkOrBig5(data, size);
+    return decision.encoding == TextEncoding::Gbk && !decision.rival &&
+           !HoldsGb18030OnlyPair(data, std::min(size, gb18030CheckBytes));
 }
 
 const char *EncodingName(TextEncoding encoding, const QByteArray &bytes)
@@ -330,10 +450,18 @@ const char *EncodingName(TextEncoding encoding, const QByteArray &bytes)
         return bytes.startsWith("\xEF\xBB\xBF") ? "UTF-8 BOM" : "UTF-8";
     case TextEncoding::Gb18030:
         return "GB18030";
+    case TextEncoding::Big5:
+        return "Big5";
     case TextEncoding::Gbk:
         break;
     }
     return "GBK";
+}
+
+QString EncodingCandidates(TextEncoding first, TextEncoding second)
+{
+    return QLatin1String(EncodingName(first, QByteArray())) + QLatin1String(", ") +
+           QLatin1String(EncodingName(second, QByteArray()));
 }
 
 DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool proveLossless)
@@ -353,6 +481,7 @@ DecodedText DecodeBytes(const QByteArray &bytes, TextEncoding encoding, bool pro
     }
     case TextEncoding::Gbk:
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5:
         break;
     }
     return DecodeMultiByte(bytes, encoding, proveLossless);
@@ -469,9 +598,10 @@ std::optional<QByteArray> EncodeText(const QString &text, TextEncoding encoding,
     }
     case TextEncoding::Gbk:
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5:
         break;
     }
-    QTextCodec *codec = encoding == TextEncoding::Gb18030 ? Gb18030Codec() : GbkCodec();
+    QTextCodec *codec = LegacyCodec(encoding);
     QTextCodec::ConverterState state;
     QByteArray bytes = codec->fromUnicode(crLfText.constData(), crLfText.size(), &state);
     if (state.invalidChars > 0 || (encoding == TextEncoding::Gb18030 && HasLoneSurrogate(crLfText)))

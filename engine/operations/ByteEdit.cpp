@@ -562,6 +562,11 @@ StreamedEdit::Result EditPass(const ByteEdit &edit, TextEncoding textEncoding, b
                 utf16 = TextEncoding::Utf16Be;
             if (utf16 || !stream.exact())
                 return StreamedEdit::NeedsWholeFile;
+            // Big5, a guess between the two, or GB18030 is decided on the whole file, and so
+            // is a start too short to tell.
+            if (!fromUtf16 && encoding == TextEncoding::Gbk &&
+                ((!end && held < legacyDetectionBytes) || !BeginsAsSureGbk(buffer, held)))
+                return StreamedEdit::NeedsWholeFile;
             textStart = !fromUtf16 && encoding == TextEncoding::Utf8 && held >= 3 &&
                                 std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0
                             ? 3

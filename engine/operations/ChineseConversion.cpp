@@ -25,7 +25,8 @@ ChineseConversion::ChineseConversion(std::shared_ptr<const ChineseConverter> con
 
 ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
 {
-    const TextEncoding encoding = DecideEncoding(bytes, true);
+    const EncodingDecision detected = DetectEncoding(bytes, true, Gb18030Check::WholeFile);
+    const TextEncoding encoding = detected.encoding;
     ConvertedFile file;
     file.sourceEncoding = EncodingName(encoding, bytes);
     const auto failed = [&](FailureKind kind) {
@@ -33,6 +34,10 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
         file.failure = kind;
         return file;
     };
+    if (detected.rival) {
+        file.detail = EncodingCandidates(encoding, *detected.rival);
+        return failed(FailureKind::UncertainEncoding);
+    }
     if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
         return failed(FailureKind::DamagedUtf8);
     const bool utf16 = encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be;
@@ -59,6 +64,9 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
     case TextEncoding::Gb18030:
         converted = Encode(Gb18030Codec(), *text);
         break;
+    case TextEncoding::Big5:
+        converted = Encode(Big5Codec(), *text);
+        break;
     case TextEncoding::Utf16Le:
         converted = QByteArrayLiteral("\xFF\xFE") + EncodeUtf16(*text, true);
         break;
@@ -69,7 +77,7 @@ ConvertedFile ChineseConversion::convert(const QByteArray &bytes) const
     // Kept only when the next run reads back exactly this text in this encoding.
     if (!converted)
         return failed(FailureKind::Unrepresentable);
-    const TextEncoding readAs = DecideEncoding(*converted, true);
+    const TextEncoding readAs = DetectEncoding(*converted, true, Gb18030Check::WholeFile).encoding;
     const DecodedText readBack = DecodeBytes(*converted, readAs);
     if (!readBack.lossless || readBack.text != *text ||
         (readAs != encoding && !(encoding == TextEncoding::Gb18030 && readAs == TextEncoding::Gbk)))

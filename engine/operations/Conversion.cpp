@@ -5,22 +5,14 @@
 
 #include <QTextCodec>
 
+#include <algorithm>
+
 namespace {
 
 bool StartsWithMark(const QByteArray &bytes)
 {
     return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
            bytes.startsWith("\xFE\xFF");
-}
-
-// The text of a file the user says is Big5 or GB18030; lossless only when it encodes back to
-// the same bytes, as these decoders never report bad input.
-DecodedText DecodeAs(QTextCodec *codec, const QByteArray &bytes)
-{
-    DecodedText decoded;
-    decoded.text = codec->toUnicode(bytes);
-    decoded.lossless = codec->fromUnicode(decoded.text) == bytes;
-    return decoded;
 }
 
 QString WithLineEnds(QString text, LineEnds lineEnds)
@@ -67,6 +59,37 @@ std::optional<QByteArray> EncodeFor(ConvertTarget target, const QString &text)
     return QByteArrayLiteral("\xFF\xFE") + EncodeUtf16(text, true);
 }
 
+TextEncoding NamedEncoding(ConvertSource source)
+{
+    switch (source) {
+    case ConvertSource::Big5:
+        return TextEncoding::Big5;
+    case ConvertSource::Gb18030:
+        return TextEncoding::Gb18030;
+    default:
+        return TextEncoding::Gbk;
+    }
+}
+
+bool SameFamily(TextEncoding a, TextEncoding b)
+{
+    const auto gbkFamily = [](TextEncoding e) {
+        return e == TextEncoding::Gbk || e == TextEncoding::Gb18030;
+    };
+    return a == b || (gbkFamily(a) && gbkFamily(b));
+}
+
+// Whether the detection leaves room for the encoding the user named: it names the same (GBK
+// and GB18030 read the same characters alike), weighed it as the rival, or the bytes are
+// ASCII, alike in all of them.
+bool Allows(const EncodingDecision &detected, TextEncoding named, const QByteArray &bytes)
+{
+    if (SameFamily(detected.encoding, named) || (detected.rival && *detected.rival == named))
+        return true;
+    return detected.encoding == TextEncoding::Utf8 &&
+           std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
 } // namespace
 
 Conversion::Conversion(const BatchSettings &settings)
@@ -76,30 +99,36 @@ Conversion::Conversion(const BatchSettings &settings)
 ConvertedFile Conversion::convert(const QByteArray &bytes) const
 {
     const char *sourceEncoding = nullptr;
-    const auto failed = [&](FailureKind kind) {
+    const auto failed = [&](FailureKind kind, const QString &detail = QString()) {
         ConvertedFile file;
         file.kind = ConvertedFile::Failed;
         file.failure = kind;
+        file.detail = detail;
         file.sourceEncoding = sourceEncoding;
         return file;
     };
     // A conversion reads every mark: a UTF-16 file taken for GBK would be converted to garbage.
-    DecodedText decoded;
-    if (source == ConvertSource::Detect || StartsWithMark(bytes)) {
-        const TextEncoding encoding = DecideEncoding(bytes, true);
+    const EncodingDecision detected = DetectEncoding(bytes, true, Gb18030Check::WholeFile);
+    TextEncoding encoding = detected.encoding;
+    sourceEncoding = EncodingName(encoding, bytes);
+    if (source != ConvertSource::Detect && !StartsWithMark(bytes)) {
+        // A named encoding settles what the detection could not, but overrules no sure answer
+        // and reads only bytes valid in it.
+        const TextEncoding named = NamedEncoding(source);
+        if (!Allows(detected, named, bytes) || !DecodeBytes(bytes, named).lossless)
+            return failed(FailureKind::UncertainEncoding, EncodingCandidates(named, encoding));
+        encoding = named;
         sourceEncoding = EncodingName(encoding, bytes);
-        if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
-            return failed(FailureKind::DamagedUtf8);
-        if (encoding != TextEncoding::Utf16Le && encoding != TextEncoding::Utf16Be &&
-            bytes.contains('\0'))
-            return failed(FailureKind::NotText);
-        decoded = DecodeBytes(bytes, encoding);
-    } else {
-        sourceEncoding = source == ConvertSource::Big5 ? "Big5" : "GB18030";
-        if (bytes.contains('\0'))
-            return failed(FailureKind::NotText);
-        decoded = DecodeAs(source == ConvertSource::Big5 ? Big5Codec() : Gb18030Codec(), bytes);
+    } else if (detected.rival) {
+        return failed(FailureKind::UncertainEncoding,
+                      EncodingCandidates(detected.encoding, *detected.rival));
     }
+    if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
+        return failed(FailureKind::DamagedUtf8);
+    if (encoding != TextEncoding::Utf16Le && encoding != TextEncoding::Utf16Be &&
+        bytes.contains('\0'))
+        return failed(FailureKind::NotText);
+    DecodedText decoded = DecodeBytes(bytes, encoding);
     if (!decoded.lossless)
         return failed(FailureKind::NotLossless);
     const QString text = WithLineEnds(std::move(decoded.text), lineEnds);
@@ -113,7 +142,8 @@ ConvertedFile Conversion::convert(const QByteArray &bytes) const
     }
     // What the next run will make of the file: a text that begins with U+FEFF would lose it
     // as a mark, and GB18030 bytes that happen to be clean GBK would read as GBK.
-    const DecodedText readBack = DecodeBytes(*converted, DecideEncoding(*converted, true));
+    const DecodedText readBack =
+        DecodeBytes(*converted, DetectEncoding(*converted, true, Gb18030Check::WholeFile).encoding);
     if (!readBack.lossless || readBack.text != text)
         return failed(FailureKind::TargetUnrepresentable);
     ConvertedFile file;

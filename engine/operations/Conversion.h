@@ -20,6 +20,7 @@ struct ConvertedFile
     Kind kind = AlreadyInTarget;
     QByteArray bytes;                     // for Converted
     FailureKind failure{};                // for Failed
+    QString detail;                       // for Failed: the candidates of an uncertain encoding
     const char *sourceEncoding = nullptr; // as EncodingName, or "Big5"; once it is known
 };
 

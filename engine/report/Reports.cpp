@@ -57,6 +57,14 @@ QString StatisticsLine(Operation operation, const RunCounts &counts)
     if (operation == Operation::ConvertEncoding)
         line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 already in the target encoding, "))
                     .arg(counts.alreadyInTarget);
+    if (!counts.readIn.isEmpty()) {
+        QStringList each;
+        for (auto read = counts.readIn.cbegin(); read != counts.readIn.cend(); ++read)
+            each +=
+                Translated(QT_TRANSLATE_NOOP("Reports", "%1 %2")).arg(read.key()).arg(read.value());
+        line += Translated(QT_TRANSLATE_NOOP("Reports", "read as %1, "))
+                    .arg(each.join(Translated(QT_TRANSLATE_NOOP("Reports", " and "))));
+    }
     if (counts.failed > 0)
         line += Translated(QT_TRANSLATE_NOOP("Reports", "%1 failed, ")).arg(counts.failed);
     line += QCoreApplication::translate("Reports", "took %1 s.").arg(counts.seconds);

@@ -2,6 +2,7 @@
 
 #include "engine/batch/BatchSettings.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +16,8 @@ struct RunCounts
     bool stopped = false;    // ended by a stop before the last file
     int alreadyInTarget = 0; // a conversion's files that were in the target encoding already
     bool dryRun = false;     // nothing was written: the files are those that would change
+    // A conversion's files read, by the encoding they were read in ("GBK", "Big5", ...).
+    QMap<QString, int> readIn;
 };
 
 extern const QString reportNotUndoneName; // "未能撤销的文件目录.txt"

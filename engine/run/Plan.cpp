@@ -26,6 +26,8 @@ QString EncodingName(TextEncoding encoding)
         return QStringLiteral("GBK");
     case TextEncoding::Gb18030:
         return QStringLiteral("GB18030");
+    case TextEncoding::Big5:
+        return QStringLiteral("Big5");
     case TextEncoding::Utf8:
         break;
     }
@@ -34,8 +36,9 @@ QString EncodingName(TextEncoding encoding)
 
 bool EncodingFromName(const QString &name, TextEncoding &encoding)
 {
-    for (const TextEncoding each : {TextEncoding::Utf16Le, TextEncoding::Utf16Be,
-                                    TextEncoding::Utf8, TextEncoding::Gbk, TextEncoding::Gb18030}) {
+    for (const TextEncoding each :
+         {TextEncoding::Utf16Le, TextEncoding::Utf16Be, TextEncoding::Utf8, TextEncoding::Gbk,
+          TextEncoding::Gb18030, TextEncoding::Big5}) {
         if (EncodingName(each) == name) {
             encoding = each;
             return true;
@@ -407,6 +410,7 @@ bool AppendLineUtf8(const char *data, int size, TextEncoding encoding, QByteArra
     case TextEncoding::Utf16Be:
         return AppendUtf16AsUtf8(data, size, encoding == TextEncoding::Utf16Le, utf8);
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5:
         break;
     }
     return false;

@@ -220,9 +220,10 @@ public:
             result.journalRunId = journal->runId();
         }
         result.seconds = QDateTime::currentSecsSinceEpoch() - start;
-        result.statistics = StatisticsLine(
-            operation, {result.scanned, result.txtFiles, result.changed, result.failed,
-                        result.seconds, result.stopped, result.alreadyInTarget, options.dryRun});
+        result.statistics =
+            StatisticsLine(operation, {result.scanned, result.txtFiles, result.changed,
+                                       result.failed, result.seconds, result.stopped,
+                                       result.alreadyInTarget, options.dryRun, result.readIn});
         if (result.stopped) {
             const QString note =
                 StoppedReportLine(static_cast<int>(files.files.size()) - result.scanned);
@@ -320,6 +321,10 @@ private:
     {
         marks.pop_front();
         Notify(observer.fileHandled, outcome.bytes);
+        const bool converts =
+            operation == Operation::ConvertEncoding || operation == Operation::ConvertChinese;
+        if (converts && outcome.kind != FileOutcome::Failed && outcome.encoding)
+            ++result.readIn[QString::fromLatin1(outcome.encoding)];
         switch (outcome.kind) {
         case FileOutcome::Unchanged:
             if (operation == Operation::ConvertEncoding)

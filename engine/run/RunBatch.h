@@ -4,6 +4,7 @@
 #include "engine/batch/Failure.h"
 
 #include <QHash>
+#include <QMap>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -71,11 +72,12 @@ struct RunOptions
 
 struct RunResult
 {
-    int scanned = 0;         // files of the scan reached before the run ended
-    int txtFiles = 0;        // .txt files
-    int changed = 0;         // files changed, or matched for the find-only operation
-    int failed = 0;          // files on the unreadable list
-    int alreadyInTarget = 0; // a conversion's files left alone, already in the target encoding
+    int scanned = 0;           // files of the scan reached before the run ended
+    int txtFiles = 0;          // .txt files
+    int changed = 0;           // files changed, or matched for the find-only operation
+    int failed = 0;            // files on the unreadable list
+    int alreadyInTarget = 0;   // a conversion's files left alone, already in the target encoding
+    QMap<QString, int> readIn; // a conversion's files read, by the encoding they were read in
     qint64 seconds = 0;
     bool stopped = false; // RunOptions::stop ended the run before the last file
     QString statistics;

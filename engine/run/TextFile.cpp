@@ -88,7 +88,7 @@ FileDecision Converted(const FileTask &task, qint64 size, const QByteArray &byte
     case ConvertedFile::AlreadyInTarget:
         return Settled(FileOutcome::Unchanged, size);
     case ConvertedFile::Failed:
-        return SettledFailed(converted.failure, size);
+        return SettledFailed(converted.failure, size, converted.detail);
     case ConvertedFile::Converted:
         break;
     }
@@ -386,8 +386,16 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         encodingName = converted.sourceEncoding;
         return Converted(task, size, bytes, std::move(converted));
     }
-    const TextEncoding encoding = DecideEncoding(bytes, task.detectUtf16);
+    const EncodingDecision detected = DetectEncoding(bytes, task.detectUtf16);
+    const TextEncoding encoding = detected.encoding;
     encodingName = EncodingName(encoding, bytes);
+    // A guess between two encodings is searched, never written back.
+    const auto toWrite = [&](quint64 originalHash, QByteArray newBytes) {
+        if (detected.rival)
+            return SettledFailed(FailureKind::UncertainEncoding, size,
+                                 EncodingCandidates(encoding, *detected.rival));
+        return ToWrite(task, size, originalHash, std::move(newBytes));
+    };
     // No search would match it as GBK, and a rewrite would ruin it.
     if (encoding == TextEncoding::Gbk && IsDamagedUtf8(bytes.constData(), bytes.size()))
         return SettledFailed(FailureKind::DamagedUtf8, size);
@@ -402,7 +410,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
         case ByteEdit::Outcome::Unchanged:
             return Settled(FileOutcome::Unchanged, size);
         case ByteEdit::Outcome::Changed:
-            return ToWrite(task, size, OriginalHash(task, bytes), std::move(newBytes));
+            return toWrite(OriginalHash(task, bytes), std::move(newBytes));
         case ByteEdit::Outcome::Unknown:
             break;
         }
@@ -426,7 +434,7 @@ FileDecision Decide(const FileTask &task, const FileRule &rule, const ReserveMem
     std::optional<QByteArray> encoded = EncodeText(decoded.text, decoded.encoding, task.withBom);
     if (!encoded)
         return SettledFailed(FailureKind::Unrepresentable, size);
-    return ToWrite(task, size, originalHash, std::move(*encoded));
+    return toWrite(originalHash, std::move(*encoded));
 }
 
 } // namespace

@@ -46,7 +46,8 @@ const QByteArray *EncodedTerm::bytesIn(TextEncoding encoding) const
     case TextEncoding::Utf8:
         return inUtf8 ? &utf8 : nullptr;
     case TextEncoding::Gb18030:
-        return nullptr; // an ASCII digit may be part of a four-byte character: decoded
+    case TextEncoding::Big5:
+        return nullptr; // an ASCII digit may be part of a four-byte character; Big5: decoded
     case TextEncoding::Gbk:
         break;
     }
@@ -80,7 +81,8 @@ ByteText::ByteText(const QByteArray &bytes, TextEncoding encoding)
         cleanGbk = IsCleanGbk(begin, end - begin);
         break;
     case TextEncoding::Gb18030:
-        break; // an ASCII digit may be part of a four-byte character: decoded
+    case TextEncoding::Big5:
+        break; // an ASCII digit may be part of a four-byte character; Big5: decoded
     }
 }
 
@@ -106,6 +108,7 @@ Presence ByteText::contains(const EncodedTerm &term) const
     case TextEncoding::Gbk:
         break;
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5:
         return Presence::Unknown;
     }
     if (!cleanGbk || !term.inGbk)

@@ -47,6 +47,7 @@ qint64 CharacterEnd(TextEncoding encoding, const unsigned char *bytes, qint64 fr
         }
         return end - from >= 4 ? end : from;
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5: // never read in pieces; as GB18030 would be safe
         // Digits 30 to 39 may be inside a four-byte character; a byte below them never is.
         for (qint64 at = end - 1; at >= from; --at) {
             if (bytes[at] < 0x30)
@@ -197,6 +198,11 @@ StreamedSearch::Result Search::run(TextEncoding asEncoding, bool detectUtf16)
                 encoding = TextEncoding::Utf16Le;
             else if (detectUtf16 && held >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
                 encoding = TextEncoding::Utf16Be;
+            // Big5, a guess between the two, or GB18030 is decided on the whole file, and so
+            // is a start too short to tell.
+            if (encoding == TextEncoding::Gbk &&
+                ((!end && held < legacyDetectionBytes) || !BeginsAsSureGbk(buffer, held)))
+                return StreamedSearch::NeedsWholeFile;
             textStart = IsUtf16(encoding) ? 2
                         : encoding == TextEncoding::Utf8 && held >= 3 &&
                                 std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0

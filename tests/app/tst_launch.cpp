@@ -477,7 +477,9 @@ void TestLaunch::operationEndToEnd_data()
         << "pBtn_ConvertEncoding" << QString() << QString() << QString() << QString() << true
         << false << false << Tree{{QStringLiteral("子/b.txt"), Utf8("小云在山上。")}}
         << QStringList{QStringLiteral("子/b.txt")}
-        << "扫描文件4个,查找符合类型文件3个,修改文件1个,已是目标编码2个," << true;
+        << "扫描文件4个,查找符合类型文件3个,修改文件1个,已是目标编码2个,按编码读取GBK 1个、UTF-8 "
+           "2个,"
+        << true;
 }
 
 void TestLaunch::operationEndToEnd()

@@ -226,6 +226,8 @@ void TestByteEdit::piecesSameAsWholeFile()
         std::vector<int> hits;
         const TextEncoding encoding = DecideEncoding(bytes, true);
         ByteEdit::Outcome outcome = rule.editBytes(bytes, encoding, withBom, newBytes, &hits);
+        const bool legacy = encoding != TextEncoding::Utf8 && encoding != TextEncoding::Utf16Le &&
+                            encoding != TextEncoding::Utf16Be;
         // UTF-16, which the bytes leave to the decoded path, the pieces edit as that path does.
         if (encoding == TextEncoding::Utf16Le || encoding == TextEncoding::Utf16Be) {
             bool changed = false;
@@ -260,10 +262,11 @@ void TestByteEdit::piecesSameAsWholeFile()
                     false, edited.encoding, chunk);
                 QCOMPARE(int(second.result), int(StreamedEdit::Changed));
             }
-            known += outcome != ByteEdit::Outcome::Unknown;
+            // A legacy file's start names its encoding, which pieces this small cannot hold.
+            known += outcome != ByteEdit::Outcome::Unknown && !legacy;
             if (edited.result == StreamedEdit::NeedsWholeFile)
                 continue;
-            settled += outcome != ByteEdit::Outcome::Unknown;
+            settled += outcome != ByteEdit::Outcome::Unknown && !legacy;
             const bool same = outcome == ByteEdit::Outcome::Changed
                                   ? edited.result == StreamedEdit::Changed && written == newBytes
                                   : outcome == ByteEdit::Outcome::Unchanged &&

@@ -305,11 +305,16 @@ void TestByteSearch::piecesAgreeWithWholeFile()
             };
             const StreamedSearch found = SearchStream(
                 terms, true, read, [&] { return (at = 0) == 0; }, chunk);
-            known += std::count(expected.begin(), expected.end(), Presence::Unknown) == 0;
+            // A legacy file's start names its encoding, which pieces this small cannot hold.
+            const bool legacy = decoded.encoding != TextEncoding::Utf8 &&
+                                decoded.encoding != TextEncoding::Utf16Le &&
+                                decoded.encoding != TextEncoding::Utf16Be;
+            known +=
+                std::count(expected.begin(), expected.end(), Presence::Unknown) == 0 && !legacy;
             QVERIFY(found.result != StreamedSearch::ReadFailed);
             if (found.result != StreamedSearch::Settled)
                 continue;
-            ++settled;
+            settled += !legacy;
             if (found.presence != expected)
                 QFAIL(qPrintable(
                     QStringLiteral("pieces of %1: bytes %2, terms %3")

@@ -95,8 +95,18 @@ void TestConversion::convert_data()
     const QByteArray novel =
         Utf8(QStringLiteral("小云在山上看见了很多的花朵和树木，他很高兴地走回家中。\r\n"));
     row("damaged utf-8", novel + '\xFF' + novel, T::Gbk, Failed, reasonDamagedUtf8().toUtf8());
-    row("broken big5", QByteArray("\xA4\xA4\xA4"), T::Utf8, Failed, reasonNotLossless().toUtf8(),
-        ConvertSource::Big5);
+    row("broken big5", QByteArray("\xA4\xA4\xA4"), T::Utf8, Failed,
+        reasonUncertainEncoding().toUtf8(), ConvertSource::Big5);
+    // A named encoding settles no sure answer of the detection, and reads only valid bytes.
+    row("gbk named big5", Gbk(QString::fromUtf8(novel)), T::Utf8, Failed,
+        reasonUncertainEncoding().toUtf8(), ConvertSource::Big5);
+    row("gbk named gbk", Gbk(zh), T::Utf8, Converted, Utf8(zh), ConvertSource::Gbk);
+    row("utf-8 named gbk", novel, T::Gbk, Failed, reasonUncertainEncoding().toUtf8(),
+        ConvertSource::Gbk);
+    // A character only GB18030 reads (FE 9F), far behind the start: not a private-use one.
+    const QString late = QString::fromUtf8(novel).repeated(100) + QStringLiteral("䶮");
+    row("gb18030 character late in the file",
+        QTextCodec::codecForName("GB18030")->fromUnicode(late), T::Utf8, Converted, Utf8(late));
     row("nul bytes", QByteArray("a\0b", 3), T::Gbk, Failed, reasonNotText().toUtf8());
 }
 
@@ -208,6 +218,8 @@ void TestConversion::pythonSamples_data()
     }
     QTest::newRow("big5") << QStringLiteral("big5.txt") << ConvertSource::Big5
                           << ConvertTarget::Utf8 << QStringLiteral("big5-utf8.txt");
+    QTest::newRow("big5 detected") << QStringLiteral("big5.txt") << ConvertSource::Detect
+                                   << ConvertTarget::Utf8 << QStringLiteral("big5-utf8.txt");
 }
 
 void TestConversion::pythonSamples()
