@@ -1,3 +1,4 @@
+#include "platform/PrivateFolder.h"
 #include "platform/RunLock.h"
 
 #include <cerrno>
@@ -28,22 +29,6 @@ int OpenFile(const std::string &path, int flags)
         fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
     while (fd < 0 && errno == EINTR);
     return fd;
-}
-
-// Empty when `folder` is a real folder of this user's that no one else may enter or write,
-// else why not.
-std::string FolderRefusal(const std::string &folder)
-{
-    struct stat status;
-    if (::lstat(folder.c_str(), &status) != 0)
-        return folder + ": " + std::strerror(errno);
-    if (!S_ISDIR(status.st_mode))
-        return folder + " is not a folder";
-    if (status.st_uid != ::getuid())
-        return folder + " belongs to another user";
-    if ((status.st_mode & 077) != 0)
-        return folder + " is open to other users";
-    return std::string();
 }
 
 } // namespace
@@ -105,14 +90,14 @@ std::string RunLockPathIn(const std::string &temporaryFolder, std::string &reaso
         reason = folder + ": " + std::strerror(errno);
         return std::string();
     }
-    reason = FolderRefusal(folder);
+    reason = PrivateFolderRefusal(folder);
     return reason.empty() ? folder + "/" + RunLockFileName() : std::string();
 }
 
 std::string RunLockPath(std::string &reason)
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime == '/' && FolderRefusal(runtime).empty())
+    if (runtime && *runtime == '/' && PrivateFolderRefusal(runtime).empty())
         return std::string(runtime) + "/" + RunLockFileName();
     const char *temporary = std::getenv("TMPDIR");
     return RunLockPathIn(temporary && *temporary == '/' ? temporary : "", reason);

@@ -1,3 +1,4 @@
+#include "platform/PrivateFolder.h"
 #include "platform/WindowChannel.h"
 
 #include <cerrno>
@@ -8,31 +9,13 @@
 #include <unistd.h>
 
 namespace platform {
-namespace {
-
-// Empty when `folder` is a real folder of this user's that no one else may enter or write,
-// else why not.
-std::string FolderRefusal(const std::string &folder)
-{
-    struct stat status;
-    if (::lstat(folder.c_str(), &status) != 0)
-        return folder + ": " + std::strerror(errno);
-    if (!S_ISDIR(status.st_mode))
-        return folder + " is not a folder";
-    if (status.st_uid != ::geteuid())
-        return folder + " belongs to another user";
-    if ((status.st_mode & 077) != 0)
-        return folder + " is open to other users";
-    return std::string();
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string WindowChannelName(std::string &reason)
 {
     std::string folder;
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/' && FolderRefusal(runtime).empty()) {
+    if (runtime && runtime[0] == '/' && PrivateFolderRefusal(runtime).empty()) {
         folder = runtime;
     } else {
         // Not TMPDIR: two starts in different environments must still meet.
@@ -41,7 +24,7 @@ std::string WindowChannelName(std::string &reason)
             reason = folder + ": " + std::strerror(errno);
             return std::string();
         }
-        reason = FolderRefusal(folder);
+        reason = PrivateFolderRefusal(folder);
         if (!reason.empty())
             return std::string();
     }
