@@ -34,10 +34,12 @@ bool IsListed(ProcessId id, const std::string &name)
     return false;
 }
 
+#ifndef Q_OS_WIN
 QString OwnName()
 {
     return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 }
+#endif
 
 // A program file name: Windows starts only files that carry the extension.
 QString ProgramName(const QString &name)
