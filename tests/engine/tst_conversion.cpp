@@ -155,7 +155,8 @@ void TestConversion::roundTripAndUndo()
     const QString src = temp.filePath(QStringLiteral("src"));
     const QList<QPair<QString, QByteArray>> files = {
         {QStringLiteral("crlf.txt"), Gbk(QStringLiteral("小云\r\n小吉\r\n"))},
-        {QStringLiteral("a/mixed.txt"), Gbk(QStringLiteral("甲\r乙\n丙\r\n€"))},
+        // Code page 936's own € (0x80), which Qt's codec without ICU writes as GB18030's A2 E3.
+        {QStringLiteral("a/mixed.txt"), Gbk(QStringLiteral("甲\r乙\n丙\r\n")) + '\x80'},
         {QStringLiteral("a/ascii.txt"), QByteArray("plain")},
         {QStringLiteral("a/b/emoji.txt"), emojiGb18030},
         {QStringLiteral("utf8.txt"), Utf8(zh)},
